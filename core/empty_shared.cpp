@@ -1,0 +1,1 @@
+// Keeps the once-compiled object library non-empty.

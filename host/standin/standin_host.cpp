@@ -1,0 +1,1 @@
+// Stand-in host: implementation follows.
