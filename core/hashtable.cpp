@@ -1,0 +1,286 @@
+// Monomial hash table.  Linear probing downwards from the hash; a collision
+// flag on every slot a probe passed over lets lookups of present monomials
+// stop at their start slot without comparing when nothing ever collided there.
+#include "core/hashtable.h"
+
+#include "core/channels.h"
+#include "core/zone.h"
+
+namespace quor::QUOR_NS {
+
+u32 quor_max_index = 500000;
+u32 quor_hash_prime = 600011;
+Table_de_Recherche QUOR_NAME(ptr_Base_Exposants) = nullptr;
+
+namespace {
+struct PrimeRow {
+  u32 limit;
+  u32 prime;
+};
+// Row i: the capacity 2^(31-i) and a prime a little above it; the end mark is {0, 0}.
+constexpr PrimeRow kHashPrimes[] = {
+    {2147483648u, 2469606199u}, {1073741824u, 1234803133u}, {536870912u, 617401571u},
+    {268435456u, 308700781u},   {134217728u, 154350409u},   {67108864u, 77175227u},
+    {33554432u, 38587607u},     {16777216u, 19293809u},     {8388608u, 9646907u},
+    {4194304u, 4823459u},       {2097152u, 2411729u},       {1048576u, 1205891u},
+    {524288u, 602947u},         {262144u, 301471u},         {131072u, 150743u},
+    {65536u, 75367u},           {32768u, 37691u},           {16384u, 18859u},
+    {8192u, 9431u},             {4096u, 4919u},             {2048u, 2459u},
+    {1024u, 1231u},             {512u, 617u},               {0u, 0u}};
+
+// Start slot of a stored hash, or of the sum of two.  Hashes are below p
+// while the prime they were made with is in force; the second reduction only
+// keeps a stale hash inside the table.
+inline u32 start_slot(u64 h, u32 p) {
+  if (h >= p) h -= p;
+  if (h >= p) h %= p;
+  return u32(h);
+}
+
+inline bool same_words(const u64* stored, const u64* e, u32 nb) {
+  for (u32 w = 0; w < nb; ++w)
+    if (stored[w] != e[w]) return false;
+  return true;
+}
+inline bool same_product(const u64* stored, const u64* m1, const u64* e2, u32 nb) {
+  for (u32 w = 0; w < nb; ++w)
+    if (stored[w] != m1[w] + e2[w]) return false;
+  return true;
+}
+
+// One step down the probe sequence; false after the second pass below slot 0.
+inline bool step_down(u32& i, bool& wrapped, u32 p) {
+  if (i) {
+    --i;
+    return true;
+  }
+  if (wrapped) return false;
+  wrapped = true;
+  i = p - 1;
+  return true;
+}
+
+inline void take_slot(Table_de_Recherche t, u32 i, u64* words) {
+  Table_slot* s = t->slots;
+  const u32 c = t->count;
+  s[i].monom = words;
+  s[i].code = c;
+  s[c].code_slot = i;
+  t->count = c + 1;
+}
+}  // namespace
+
+// h < p < 2^32: one Horner step h * 65536 + slot stays below 2^48, and the sum
+// of two stored hashes below 2^33.
+static_assert(u64(0xFFFFFFFFu) * 65536 + 0xFFFF < (u64(1) << 48));
+
+u64 hash_Expos(const u64* e) {
+  const u64 p = quor_hash_prime;
+  const u32 slots = 4 * nb_of_blocks_of_variables;
+  if (!slots) return 0;
+  u64 h = expos_slot(e, 0) % p;
+  for (u32 i = 1; i < slots; ++i) h = (h * 65536 + expos_slot(e, i)) % p;
+  return h;
+}
+
+void set_hash(u32 count, u64** records) {
+  for (u32 i = 0; i < count; ++i)
+    if (records[i]) records[i][0] = hash_Expos(records[i] + 1);
+}
+
+u32 hash_prime_for(u32 c) {
+  if (c >= kHashPrimes[0].limit) return kHashPrimes[0].prime;
+  for (u32 i = 1; kHashPrimes[i].limit; ++i)
+    if (kHashPrimes[i].limit <= c) return kHashPrimes[i].prime >= c ? kHashPrimes[i].prime : kHashPrimes[i - 1].prime;
+  return 0;
+}
+
+void set_hash_prime() {
+  const u32 p = hash_prime_for(quor_max_index);
+  if (!p) QUOR_NAME(Fatal)("Cannot find corresponding prime for MAX_INDEX=%u\n", quor_max_index);
+  quor_hash_prime = p;
+}
+
+Table_de_Recherche dynamic_Table_de_Recherche() {
+  const u64 p = quor_hash_prime;
+  auto t = static_cast<Table_de_Recherche>(QUOR_NAME(alloc64)(sizeof(sTable_de_Recherche) + sizeof(Table_slot) * (p + 1)));
+  t->count = 0;
+  t->slots = reinterpret_cast<Table_slot*>(t + 1);
+  return t;
+}
+
+void clear_Table_de_Recherche(Table_de_Recherche t) {
+  const u32 p = quor_hash_prime;
+  Table_slot* s = t->slots;
+  for (u32 i = 0; i < p; ++i) {
+    s[i].monom = nullptr;
+    s[i].collision = 0;
+  }
+  t->count = 0;
+}
+
+void empty_Table_de_Recherche(Table_de_Recherche t) {
+  // Probes pass over occupied slots only, so every flag set lies on an entry.
+  Table_slot* s = t->slots;
+  for (u32 c = t->count; c-- > 0;) {
+    Table_slot& e = s[s[c].code_slot];
+    e.monom = nullptr;
+    e.collision = 0;
+  }
+  t->count = 0;
+}
+
+u32 QUOR_NAME(max_index)() { return quor_max_index; }
+
+i32 QUOR_NAME(get_code)(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u64** record) {
+  const u32 p = quor_hash_prime;
+  const u32 nb = nb_of_blocks_of_variables;
+  Table_slot* s = t->slots;
+  const u64* e2 = m2 + 1;
+  const u32 start = m1 ? start_slot(h1 + m2[0], p) : start_slot(m2[0], p);
+  u32 i = start;
+  bool wrapped = false;
+  do {
+    Table_slot& sl = s[i];
+    if (!sl.monom) {
+      *code = t->count;
+      if (!m1) {
+        take_slot(t, i, m2 + 1);
+        *record = m2;
+      } else {
+        u64* r = QUOR_NAME(new_Expos)();
+        r[0] = start;
+        mul_Expos(r + 1, m1, e2);
+        take_slot(t, i, r + 1);
+        *record = r;
+      }
+      return 1;
+    }
+    if (m1 ? same_product(sl.monom, m1, e2, nb) : same_words(sl.monom, e2, nb)) {
+      *code = sl.code;
+      *record = sl.monom - 1;
+      return 0;
+    }
+    sl.collision = 1;
+  } while (step_down(i, wrapped, p));
+  QUOR_NAME(Fatal)(m1 ? "Sorry the size of the matrix is too big ![1]\n" : "Sorry the size of the matrix is too big ![3]\n");
+  return 0;
+}
+
+i32 QUOR_NAME(insert_code)(u64* record, Table_de_Recherche t, u32 value) {
+  const u32 p = quor_hash_prime;
+  const u32 nb = nb_of_blocks_of_variables;
+  Table_slot* s = t->slots;
+  const u64* e = record + 1;
+  u32 i = start_slot(record[0], p);
+  bool wrapped = false;
+  do {
+    Table_slot& sl = s[i];
+    if (!sl.monom) {
+      take_slot(t, i, record + 1);
+      sl.value = value;
+      return 1;
+    }
+    if (same_words(sl.monom, e, nb)) {
+      sl.value = value;
+      return 0;
+    }
+    sl.collision = 1;
+  } while (step_down(i, wrapped, p));
+  QUOR_NAME(Fatal)("Sorry the size of the hash table is too small !\n");
+  return 0;
+}
+
+u32 find_code1(const u64* record, Table_slot* s) {
+  const u32 p = quor_hash_prime;
+  const u32 nb = nb_of_blocks_of_variables;
+  u32 i = start_slot(record[0], p);
+  if (!s[i].collision) return s[i].value;
+  const u64* e = record + 1;
+  bool wrapped = false;
+  do {
+    const Table_slot& sl = s[i];
+    if (!sl.monom) QUOR_NAME(Fatal)("Erreur impossible dans find_code1\n");
+    if (same_words(sl.monom, e, nb)) return sl.value;
+  } while (step_down(i, wrapped, p));
+  QUOR_NAME(Fatal)("Boucle infinie, impossible dans find_code1 !\n");
+  return 0;
+}
+
+u32 find_code(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t) {
+  Table_slot* s = t->slots;
+  if (!m1) return find_code1(m2, s);
+  const u32 p = quor_hash_prime;
+  const u32 nb = nb_of_blocks_of_variables;
+  u32 i = start_slot(h1 + m2[0], p);
+  if (!s[i].collision) return s[i].value;
+  const u64* e2 = m2 + 1;
+  bool wrapped = false;
+  do {
+    const Table_slot& sl = s[i];
+    if (!sl.monom) {
+      see_Expos(m1);
+      QUOR_NAME(Output)(" * ");
+      see_Expos2(m2, 1);
+      QUOR_NAME(Fatal)(" --> erreur impossible dans find_code !\n");
+    }
+    if (same_product(sl.monom, m1, e2, nb)) return sl.value;
+  } while (step_down(i, wrapped, p));
+  QUOR_NAME(Fatal)("Boucle infinie, erreur impossible dans find_code !\n");
+  return 0;
+}
+
+u32 QUOR_NAME(find_code)(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t) {
+  return find_code(h1, m1, m2, t);
+}
+
+i32 find_code_or_fail(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t) {
+  if (!m1) QUOR_NAME(Fatal)("NYA in find_code_or_fail\n");
+  const u32 p = quor_hash_prime;
+  const u32 nb = nb_of_blocks_of_variables;
+  Table_slot* s = t->slots;
+  const u64* e2 = m2 + 1;
+  u32 i = start_slot(h1 + m2[0], p);
+  if (!s[i].collision)
+    return s[i].monom && same_product(s[i].monom, m1, e2, nb) ? i32(s[i].value) : -1;
+  bool wrapped = false;
+  do {
+    const Table_slot& sl = s[i];
+    if (!sl.monom) return -1;
+    if (same_product(sl.monom, m1, e2, nb)) return i32(sl.value);
+  } while (step_down(i, wrapped, p));
+  QUOR_NAME(Fatal)("Infinite loop in find_code_or_fail !\n");
+  return -1;
+}
+
+i32 find_code_exact(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t, u32* value) {
+  const u32 p = quor_hash_prime;
+  const u32 nb = nb_of_blocks_of_variables;
+  Table_slot* s = t->slots;
+  const u64* e2 = m2 + 1;
+  u32 i = m1 ? start_slot(h1 + m2[0], p) : start_slot(m2[0], p);
+  const bool only_start = !s[i].collision;
+  bool wrapped = false;
+  do {
+    const Table_slot& sl = s[i];
+    if (!sl.monom) return 0;
+    if (m1 ? same_product(sl.monom, m1, e2, nb) : same_words(sl.monom, e2, nb)) {
+      *value = sl.value;
+      return 1;
+    }
+    if (only_start) return 0;
+  } while (step_down(i, wrapped, p));
+  return 0;  // every slot holds another monomial
+}
+
+void QUOR_NAME(see_Expos_Table)(u32 code, Table_de_Recherche t) { see_Expos(monom_of_code(t, code)); }
+
+void QUOR_NAME(see_local_Expos)(u32 base, Table_de_Recherche t, u32 k) {
+  see_Expos(monom_of_code(t, k - base));
+}
+
+#if !QUOR_INT
+void see_local_code() {}
+#endif
+
+}  // namespace quor::QUOR_NS

@@ -1,0 +1,110 @@
+// Monomial hash table: numbers monomials (matrix columns) in order of first
+// insertion, and looks up products m1*m2 from two stored hashes without
+// forming them.
+//
+// Hash of a monomial with B exponent words: its 4B slots read as a number in
+// base 65536, slot 0 most significant, reduced modulo p = quor_hash_prime.  It
+// is linear, so hash(m1*m2) = (hash(m1) + hash(m2)) mod p.  Stored hashes are
+// valid only for the p in force when they were computed.
+//
+// Table layout (one zone allocation of 16 + 24*(p + 1) bytes):
+//   header  {u32 count (entries = next code); slot array address}
+//   slots 0 .. p (slot p is never probed), 24 bytes each, see Table_slot.
+// A probe starts at the hash, goes down, wraps once from 0 to p - 1; an empty
+// slot ends it; a second wrap means the table is full (fatal).
+#include "core/quor_build.h"
+#if QUOR_INT
+#ifndef QUOR_GUARD_CORE_HASHTABLE_H_INT
+#define QUOR_GUARD_CORE_HASHTABLE_H_INT
+#define QUOR_HDR_OPEN
+#endif
+#else
+#ifndef QUOR_GUARD_CORE_HASHTABLE_H_GF
+#define QUOR_GUARD_CORE_HASHTABLE_H_GF
+#define QUOR_HDR_OPEN
+#endif
+#endif
+#ifdef QUOR_HDR_OPEN
+#undef QUOR_HDR_OPEN
+
+#include "core/monomial.h"
+
+#ifndef QUOR_HASHTABLE_COMMON_H
+#define QUOR_HASHTABLE_COMMON_H
+namespace quor {
+struct Table_slot {
+  u64* monom;      // the entry's exponent words (record + 1 word); null = empty
+  u32 code;        // the entry's code (rank of first insertion)
+  u32 code_slot;   // in slot [c]: index of the slot holding the entry of code c
+  u32 collision;   // 1 once a probe has passed over this slot
+  u32 value;       // the caller's value
+};
+static_assert(sizeof(Table_slot) == 24);
+
+struct sTable_de_Recherche {
+  u32 count;          // number of entries = next code
+  Table_slot* slots;  // p + 1 slots, following the header
+};
+static_assert(sizeof(sTable_de_Recherche) == 16);
+using Table_de_Recherche = sTable_de_Recherche*;
+
+// Capacities below this have no hash prime.
+inline constexpr u32 QUOR_MIN_MAX_INDEX = 512;
+}  // namespace quor
+#endif  // QUOR_HASHTABLE_COMMON_H
+
+namespace quor::QUOR_NS {
+
+extern u32 quor_max_index;   // capacity of a step (default 500000)
+extern u32 quor_hash_prime;  // p (default 600011)
+extern Table_de_Recherche QUOR_NAME(ptr_Base_Exposants);  // the request's table
+
+// Hash of the exponent words e with the current p.
+u64 hash_Expos(const u64* e);
+// Stores hash_Expos of each record's monomial in its header (null entries skipped).
+void set_hash(u32 count, u64** records);
+// Sets quor_hash_prime from quor_max_index (fatal below 512).
+void set_hash_prime();
+// Hash prime for capacity c, or 0 when c < 512 (no message).
+u32 hash_prime_for(u32 c);
+// A new table of p + 1 slots in the current zone, not cleared.
+Table_de_Recherche dynamic_Table_de_Recherche();
+// Empties every slot 0 .. p - 1 (monomial, collision flag) and sets count to 0.
+void clear_Table_de_Recherche(Table_de_Recherche t);
+// Empties only the slots of the entries (cost proportional to count); count = 0.
+void empty_Table_de_Recherche(Table_de_Recherche t);
+// quor_max_index.
+u32 QUOR_NAME(max_index)();
+
+// Numbers m2 (m1 null) or m1*m2 (m1 exponent words, h1 its hash; m2 a record):
+// 1 when inserted, 0 when present; out the code and the stored record.
+i32 QUOR_NAME(get_code)(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code,
+                        u64** record);
+// Numbers record and sets its value: 1 when inserted, 0 when present.
+i32 QUOR_NAME(insert_code)(u64* record, Table_de_Recherche t, u32 value);
+// Value of a record known to be in the table (slots of the table).
+u32 find_code1(const u64* record, Table_slot* slots);
+// Value of m1*m2 (m2 when m1 is null) known to be in the table.
+u32 find_code(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t);
+// find_code under its exported name.
+u32 QUOR_NAME(find_code)(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t);
+// Value of m1*m2 as i32, or -1 when absent (a stored 0xFFFFFFFF also reads -1:
+// use find_code_exact where values may be negative).
+i32 find_code_or_fail(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t);
+// 1 with *value when m1*m2 (m2 when m1 is null) is in the table, else 0.
+i32 find_code_exact(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t, u32* value);
+// Exponent words of the entry with that code (code < count).
+inline u64* monom_of_code(Table_de_Recherche t, u32 code) {
+  return t->slots[t->slots[code].code_slot].monom;
+}
+// Prints the monomial with that code.
+void QUOR_NAME(see_Expos_Table)(u32 code, Table_de_Recherche t);
+// Prints the monomial with code k - base.
+void QUOR_NAME(see_local_Expos)(u32 base, Table_de_Recherche t, u32 k);
+#if !QUOR_INT
+// Kept for the host's debugging hook; does nothing.
+void see_local_code();
+#endif
+
+}  // namespace quor::QUOR_NS
+#endif

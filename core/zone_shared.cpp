@@ -1,0 +1,203 @@
+// Zone allocator, the part one copy serves for both builds: the recorded
+// system blocks, the carving buffer, the block pool, the reserved range the
+// zone blocks come from, and the system wrappers.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#define QUOR_INT 1
+#include "core/zone.h"
+#undef QUOR_INT
+#define QUOR_INT 0
+#include "core/zone.h"
+#undef QUOR_INT
+
+extern "C" {
+quor::pseudo_share_record pseudo_share_memory[quor::kPseudoShareRecords] = {};
+quor::u32 pseudo_share_memory_min = 0;
+quor::u32 pseudo_share_memory_cur = 0;
+}
+
+namespace quor {
+
+void** Quor_malloc_mem = nullptr;
+u64* Quor_malloc_mem_sz = nullptr;
+u32 Quor_malloc_cur = 0;
+char* buf_malloc_cur = nullptr;
+char* buf_malloc_lim = nullptr;
+
+namespace {
+u32 malloc_capacity = 0;  // entries of the two record tables
+
+inline std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+// Room for one more record; false when the tables cannot grow.
+bool record_room() {
+  if (Quor_malloc_cur < malloc_capacity) return true;
+  const u32 cap = malloc_capacity == 0 ? 1024 : malloc_capacity * 2;
+  if (cap <= malloc_capacity) return false;
+  auto* mem = static_cast<void**>(std::realloc(Quor_malloc_mem, size_t(cap) * sizeof(void*)));
+  if (mem == nullptr) return false;
+  Quor_malloc_mem = mem;
+  auto* sz = static_cast<u64*>(std::realloc(Quor_malloc_mem_sz, size_t(cap) * sizeof(u64)));
+  if (sz == nullptr) return false;
+  Quor_malloc_mem_sz = sz;
+  malloc_capacity = cap;
+  return true;
+}
+
+// ---- the reserved range ----
+// Zone blocks are carved upward from one range of address space reserved
+// without access; each block is made readable and writable when handed out.
+// malloc may return a later block below an earlier one, which would break
+// the moving of results down after a restore.
+constexpr u64 kSpaceReserve = u64(64) << 30;
+constexpr u64 kSpaceMinReserve = u64(256) << 20;
+char* space_base = nullptr;
+char* space_cur = nullptr;
+char* space_end = nullptr;
+
+u64 page_size() {
+  static const u64 ps = u64(sysconf(_SC_PAGESIZE) > 0 ? sysconf(_SC_PAGESIZE) : 4096);
+  return ps;
+}
+
+void* map_none(void* at, u64 bytes, int extra) {
+  return mmap(at, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | extra, -1, 0);
+}
+
+bool reserve_space(u64 need) {
+  // Halve the wish while the address space is limited (ulimit -v).
+  for (u64 sz = std::max(kSpaceReserve, need); sz >= std::max(kSpaceMinReserve, need); sz /= 2) {
+    void* p = map_none(nullptr, sz, 0);
+    if (p != MAP_FAILED) {
+      space_base = space_cur = static_cast<char*>(p);
+      space_end = space_base + sz;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The range grows only in place: a range elsewhere could lie lower.
+bool extend_space(u64 need) {
+  const u64 sz = std::max(kSpaceReserve, need);
+  void* p = map_none(space_end, sz, MAP_FIXED_NOREPLACE);
+  if (p == MAP_FAILED) return false;
+  if (p != space_end) {
+    munmap(p, sz);
+    return false;
+  }
+  space_end += sz;
+  return true;
+}
+}  // namespace
+
+char* zone_space_take(u64 bytes) {
+  const u64 ps = page_size();
+  if (bytes == 0 || bytes > (u64(1) << 46)) return nullptr;
+  bytes = (bytes + ps - 1) & ~(ps - 1);
+  if (space_base == nullptr && !reserve_space(bytes)) return nullptr;
+  if (u64(space_end - space_cur) < bytes && !extend_space(bytes)) return nullptr;
+  if (mprotect(space_cur, bytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
+  char* p = space_cur;
+  space_cur += bytes;
+  return p;
+}
+
+void zone_space_release() {
+  if (space_base == nullptr || space_cur == space_base) return;
+  // Mapping fresh inaccessible pages over the used part gives its memory back.
+  void* p = map_none(space_base, u64(space_cur - space_base), MAP_FIXED);
+  if (p == MAP_FAILED) {
+    // Could not replace the pages: drop them and keep the range closed.
+    madvise(space_base, size_t(space_cur - space_base), MADV_DONTNEED);
+    mprotect(space_base, size_t(space_cur - space_base), PROT_NONE);
+  }
+  space_cur = space_base;
+}
+
+u64 zone_space_used() { return space_base == nullptr ? 0 : u64(space_cur - space_base); }
+
+// ---- recorded system blocks ----
+
+void* Quor_buf_malloc(u64 size, u64* recorded) {
+  *recorded = 0;
+  if (size < kBufMallocSize) {
+    if (buf_malloc_cur != nullptr) {
+      // Pieces start 16-aligned, as malloc's would.
+      const std::uintptr_t a = (addr(buf_malloc_cur) + 15) & ~std::uintptr_t(15);
+      if (a + size < addr(buf_malloc_lim)) {
+        buf_malloc_cur = reinterpret_cast<char*>(a + size);
+        return reinterpret_cast<char*>(a);
+      }
+    }
+    buf_malloc_cur = buf_malloc_lim = nullptr;
+    auto* b = static_cast<char*>(jc_malloc(kBufMallocSize));
+    if (b == nullptr) return nullptr;
+    buf_malloc_cur = b + size;
+    buf_malloc_lim = b + kBufMallocSize;
+    *recorded = kBufMallocSize;
+    return b;
+  }
+  void* p = jc_malloc(size);
+  if (p != nullptr) *recorded = size;
+  return p;
+}
+
+void* Quor_malloc(u64 size) {
+  if (!record_room()) return nullptr;
+  u64 recorded = 0;
+  void* p = Quor_buf_malloc(size, &recorded);
+  if (p != nullptr && recorded != 0) {
+    // A fresh block serves its request from its start.
+    Quor_malloc_mem[Quor_malloc_cur] = p;
+    Quor_malloc_mem_sz[Quor_malloc_cur] = recorded;
+    ++Quor_malloc_cur;
+  }
+  return p;
+}
+
+// ---- system wrappers ----
+void* zmalloc(u64 n) { return std::malloc(size_t(n)); }
+void zfree(void* p) { std::free(p); }
+void* zrealloc(void* p, u64 n) { return std::realloc(p, size_t(n)); }
+void* jc_malloc(u64 n) { return std::malloc(size_t(n)); }
+void jc_free(void* p, u64 n) {
+  (void)n;
+  std::free(p);
+}
+void jc_reset_malloc() {}
+const char* jc_malloc_report() { return "use malloc"; }
+void remap_vector() {}
+
+}  // namespace quor
+
+QUOR_EXPORT void Quor_malloc_reset() {
+  using namespace quor;
+  for (u32 i = Quor_malloc_cur; i-- > 0;) jc_free(Quor_malloc_mem[i], Quor_malloc_mem_sz[i]);
+  Quor_malloc_cur = 0;
+  jc_reset_malloc();
+  buf_malloc_cur = buf_malloc_lim = nullptr;
+  zone_space_release();
+  pseudo_share_memory_min = 0;
+  pseudo_share_memory_cur = 0;
+  // Both builds' zones pointed into what was just released.
+  quor_int::zone_forget_state();
+  quor_gf::zone_forget_state();
+}
+
+QUOR_EXPORT void* Tesk_new_operator(quor::i32 n) { return n < 0 ? nullptr : quor::Quor_malloc(quor::u64(n)); }
+QUOR_EXPORT void* Tesk_new_tab_operator(quor::i32 n) { return n < 0 ? nullptr : quor::Quor_malloc(quor::u64(n)); }
+QUOR_EXPORT void Tesk_delete_operator() {
+  // The memory belongs to the recorded blocks and goes with the memory reset.
+  static bool said = false;
+  if (!said) {
+    said = true;
+    std::fputs("NYA Tesk_delete_operator\n", stderr);
+  }
+}

@@ -1,0 +1,555 @@
+// Chinese remaindering, rational reconstruction and primitive parts.
+//
+// Every multi-step computation here follows one idiom: save a zone mark,
+// compute with fresh INTs (all above the mark), restore the mark, relocate
+// the survivors in ascending limb order.  Only values created after the mark
+// may be relocated that way: a value living elsewhere (a global constant, a
+// caller's operand) is first copied above the mark.
+#include "engine/reconstruct.h"
+
+#include <cstring>
+#include <vector>
+
+#include "core/channels.h"
+#include "core/coeffs.h"
+#include "core/zone.h"
+
+namespace quor::QUOR_NS {
+
+#if QUOR_INT
+
+u32 valid_number_of_primes = 0;
+u32* valid_Primes = nullptr;
+INT QUOR_NAME(product_of_primes) = {0, 0, nullptr};
+INT QUOR_NAME(maxi_INT) = {0, 0, nullptr};
+INT* chinese_cstes = nullptr;
+int QUOR_NAME(want_lift) = 1;
+int QUOR_NAME(want_chinese_only) = 0;
+int QUOR_NAME(want_small) = 0;
+int QUOR_NAME(want_quiet) = 0;
+char* info_lift_package = nullptr;
+
+namespace {
+
+inline INT fresh() {
+  INT r;
+  mpz_init(&r);
+  return r;
+}
+inline u64 limbs(const INT& a) { return u64(a._mp_size < 0 ? -i64(a._mp_size) : i64(a._mp_size)); }
+
+struct Mark {
+  GC_state m;
+  Mark() { QUOR_NAME(save_GC_state)(&m); }
+  void restore() { QUOR_NAME(restore_GC_state)(&m); }
+};
+
+// Residues of term j over the block, gathered from the per-prime arrays.
+std::vector<u32>& gather(u32* const* rows, u32 j) {
+  static std::vector<u32> buf;
+  buf.resize(valid_number_of_primes);
+  for (u32 k = 0; k < valid_number_of_primes; ++k) buf[k] = rows[k][j];
+  return buf;
+}
+
+// Product of primes[a..b): the running product is the only survivor of
+// each step.
+INT product_of(const u32* primes, u32 a, u32 b) {
+  Mark mk;
+  INT acc = QUOR_NAME(cINT_Dom)(primes[a]);
+  for (u32 i = a + 1; i < b; ++i) {
+    INT t = fresh();
+    mpz_mul_ui(&t, &acc, primes[i]);
+    mk.restore();
+    in_place_copy_INT(&t);
+    acc = t;
+  }
+  return acc;
+}
+
+// Node of the constant tree for [lo, hi) with sibling range [slo, shi).
+void fill_tree(const u32* primes, const std::vector<u32>& c, u32 lo, u32 hi, u32 slo, u32 shi,
+               INT* tree, u32& idx) {
+  INT& slot = tree[idx++];
+  if (hi - lo == 1) {
+    Mark mk;
+    INT sib = product_of(primes, slo, shi);
+    INT t = fresh();
+    mpz_mul_ui(&t, &sib, c[lo]);
+    mk.restore();
+    in_place_copy_INT(&t);
+    slot = t;
+    return;
+  }
+  slot = product_of(primes, slo, shi);
+  const u32 mid = lo + (hi - lo) / 2;
+  fill_tree(primes, c, lo, mid, mid, hi, tree, idx);
+  fill_tree(primes, c, mid, hi, lo, mid, tree, idx);
+}
+
+INT chinese_rec(const u32* r, const INT* tree, u32 lo, u32 hi, u32& idx) {
+  const INT& K = tree[idx++];
+  INT v = fresh();
+  if (hi - lo == 1) {
+    mpz_mul_ui(&v, &K, r[lo]);
+    return v;
+  }
+  const u32 mid = lo + (hi - lo) / 2;
+  INT a = chinese_rec(r, tree, lo, mid, idx);
+  INT b = chinese_rec(r, tree, mid, hi, idx);
+  mpz_add(&a, &a, &b);
+  mpz_mul(&v, &K, &a);
+  return v;
+}
+
+// num = r1 with the sign of t1, den = |t1|, both divided by their gcd.
+void finish_fraction(const INT& r1, const INT& t1, INT* num, INT* den) {
+  *num = fresh();
+  *den = fresh();
+  mpz_set(num, &r1);
+  if (mpz_sgn(&t1) < 0) mpz_neg(num, num);
+  mpz_abs(den, &t1);
+  INT g = fresh();
+  mpz_gcd(&g, num, den);
+  if (mpz_cmp_ui(&g, 1) != 0 && mpz_sgn(&g) != 0) {
+    mpz_divexact(num, num, &g);
+    mpz_divexact(den, den, &g);
+  }
+}
+
+// One step of the half-extended Euclid: (r0, r1) = (r1, r0 - q r1),
+// (t0, t1) = (t1, t0 - q t1); the four are then moved down to the mark.
+void euclid_step(Mark& mk, INT& r0, INT& r1, INT& t0, INT& t1) {
+  INT q = fresh(), r2 = fresh(), t2 = fresh();
+  mpz_tdiv_qr(&q, &r2, &r0, &r1);
+  mpz_mul(&t2, &q, &t1);
+  mpz_sub(&t2, &t0, &t2);
+  r0 = r1;
+  r1 = r2;
+  t0 = t1;
+  t1 = t2;
+  mk.restore();
+  QUOR_NAME(glisser_INT4)(&r0, &r1, &t0, &t1);
+}
+
+// Lcm of the denominators, coefs[j] = num_j * (L / den_j).
+void primitive_from(INT* extra, INT* coefs, const INT* table, u32 nterms) {
+  INT L = QUOR_NAME(cINT_I32)(1);
+  for (u32 j = 0; j < nterms; ++j) mpz_lcm(&L, &L, &table[3 * j + 2]);
+  for (u32 j = 0; j < nterms; ++j) {
+    INT t = fresh();
+    mpz_divexact(&t, &L, &table[3 * j + 2]);
+    mpz_mul(&t, &t, &table[3 * j + 1]);
+    coefs[j] = t;
+  }
+  if (extra) *extra = L;
+}
+
+// A scratch table of n INT slots in zone 2 (dropped by drop_zone2_table).
+INT* zone2_table(GC_state* m2, u64 n) {
+  QUOR_NAME(swap_zone)();
+  QUOR_NAME(save_GC_state)(m2);
+  INT* t = static_cast<INT*>(QUOR_NAME(alloc64)(n * sizeof(INT) + 1));
+  QUOR_NAME(swap_zone)();
+  return t;
+}
+void drop_zone2_table(const GC_state* m2) {
+  QUOR_NAME(swap_zone)();
+  QUOR_NAME(restore_GC_state)(m2);
+  QUOR_NAME(swap_zone)();
+}
+
+}  // namespace
+
+// ---- constants of the block ----
+INT prime_product(u32 a, u32 b) { return product_of(valid_Primes, a, b); }
+
+INT QUOR_NAME(compute_bound)(INT P) {
+  Mark mk;
+  INT h = fresh();
+  mpz_fdiv_q_2exp(&h, &P, 1);
+  if (valid_number_of_primes > 1) mpz_fdiv_q_ui(&h, &h, valid_Primes[0]);
+  INT B = fresh();
+  mpz_sqrt(&B, &h);
+  mk.restore();
+  in_place_copy_INT(&B);
+  return B;
+}
+
+INT* init_Chinese_cstes(const u32* primes, u32 n) {
+  INT* tree = static_cast<INT*>(QUOR_NAME(xmalloc_spec)(u64(2) * n * sizeof(INT) + 1, 5));
+  for (u64 i = 0; i < 2 * u64(n); ++i) mpz_init(&tree[i]);
+  if (n < 2) return tree;
+  Mark outer;
+  INT P = product_of(primes, 0, n);
+  // c_i = ((P / p_i) mod p_i)^-1 mod p_i
+  std::vector<u32> c(n);
+  for (u32 i = 0; i < n; ++i) {
+    Mark mk;
+    INT Pi = fresh();
+    mpz_divexact_ui(&Pi, &P, primes[i]);
+    const u32 r = u32(mpz_fdiv_ui(&Pi, primes[i]));
+    mk.restore();
+    c[i] = inv_Dom(r, primes[i]);
+  }
+  u32 idx = 0;
+  const u32 mid = n / 2;
+  fill_tree(primes, c, 0, mid, mid, n, tree, idx);
+  fill_tree(primes, c, mid, n, 0, mid, tree, idx);
+  outer.restore();
+  glisser_INTs(tree, idx);
+  return tree;
+}
+
+void init_Lift_INT() {
+  if (!QUOR_NAME(want_lift)) return;
+  u32 n = QUOR_NAME(numberOfPrimes)();
+  // Residue arrays and primes exist for the block only: never read past it.
+  if (n > QUOR_NAME(vectorize)) n = QUOR_NAME(vectorize);
+  valid_number_of_primes = n;
+  valid_Primes = QUOR_NAME(listOfPrimes)();
+  if (n == 0 || valid_Primes == nullptr) return;
+  QUOR_NAME(product_of_primes) = prime_product(0, n);
+  QUOR_NAME(maxi_INT) = QUOR_NAME(compute_bound)(QUOR_NAME(product_of_primes));
+  chinese_cstes = init_Chinese_cstes(valid_Primes, n);
+}
+
+void QUOR_NAME(re_init_Chineese_INT)() { init_Lift_INT(); }
+void QUOR_NAME(init_Chineese_INT)() { init_Lift_INT(); }
+void QUOR_NAME(recursive_init_Chinese)() { init_Lift_INT(); }
+
+// ---- Chinese remaindering ----
+INT Chinese_INT(const u32* residues, const INT* tree, u32 n) {
+  if (n == 0) return fresh();
+  if (n == 1) return QUOR_NAME(cINT_Dom)(residues[0]);
+  Mark mk;
+  u32 idx = 0;
+  const u32 mid = n / 2;
+  INT a = chinese_rec(residues, tree, 0, mid, idx);
+  INT b = chinese_rec(residues, tree, mid, n, idx);
+  INT x = fresh();
+  mpz_add(&x, &a, &b);
+  mk.restore();
+  in_place_copy_INT(&x);
+  return x;
+}
+
+// ---- rational reconstruction ----
+int internal_lift_INT(INT x, INT P, INT B, INT* num, INT* den) {
+  Mark mk;
+  INT a = fresh();
+  mpz_mod(&a, &x, &P);
+  if (mpz_cmp(&a, &B) < 0) {
+    mk.restore();
+    in_place_copy_INT(&a);
+    *num = a;
+    *den = QUOR_NAME(cINT_I32)(1);
+    return 1;
+  }
+  INT r0 = fresh(), r1 = a, t0 = fresh(), t1 = QUOR_NAME(cINT_I32)(1);
+  mpz_set(&r0, &P);
+  // A remainder reaching 0 before falling under B means gcd(a, P) >= B: a
+  // numerator divisible by block primes beyond what the bound covers.  The
+  // value needs more primes; it is not an error.
+  bool ok = true;
+  for (;;) {
+    if (mpz_sgn(&r1) == 0) { ok = false; break; }
+    euclid_step(mk, r0, r1, t0, t1);
+    if (mpz_sgn(&r1) == 0) { ok = false; break; }
+    if (mpz_cmpabs(&r1, &B) < 0) break;
+  }
+  if (ok && mpz_cmpabs(&t1, &B) >= 0) ok = false;
+  if (!ok) {
+    if (!QUOR_NAME(want_small) && !QUOR_NAME(want_quiet))
+      QUOR_NAME(Stderr)("Bad convergence v2= %f v3=%f b=%f\n", QUOR_NAME(estime_log_INT)(t1),
+                        QUOR_NAME(estime_log_INT)(r1), QUOR_NAME(estime_log_INT)(B));
+    mk.restore();
+    *num = fresh();
+    *den = QUOR_NAME(cINT_I32)(1);
+    return 0;
+  }
+  finish_fraction(r1, t1, num, den);
+  mk.restore();
+  QUOR_NAME(glisser_INT2)(num, den);
+  return 1;
+}
+
+int QUOR_NAME(lift_INT)(INT x, INT* num, INT* den) {
+  return internal_lift_INT(x, QUOR_NAME(product_of_primes), QUOR_NAME(maxi_INT), num, den);
+}
+
+int QUOR_NAME(try_lift_one_INT)(const u32* residues, INT* rec) {
+  rec[0] = Chinese_INT(residues, chinese_cstes, valid_number_of_primes);
+  if (mpz_sgn(&rec[0]) == 0) {
+    rec[1] = fresh();
+    rec[2] = QUOR_NAME(cINT_I32)(1);
+    return 1;
+  }
+  return QUOR_NAME(lift_INT)(rec[0], &rec[1], &rec[2]);
+}
+
+int QUOR_NAME(try_lift_row_INT)(u32* const* rows, u32 j, INT* rec) {
+  return QUOR_NAME(try_lift_one_INT)(gather(rows, j).data(), rec);
+}
+
+int QUOR_NAME(lift_one_INT)(const u32* residues, INT out[2]) {
+  if (QUOR_NAME(want_chinese_only)) {
+    out[0] = Chinese_INT(residues, chinese_cstes, valid_number_of_primes);
+    out[1] = QUOR_NAME(cINT_I32)(1);
+    return 1;
+  }
+  INT rec[3];
+  const int ok = QUOR_NAME(try_lift_one_INT)(residues, rec);
+  out[0] = rec[1];
+  out[1] = rec[2];
+  return ok;
+}
+
+int QUOR_NAME(lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag) {
+  if (flag != 1) return 1;
+  return QUOR_NAME(lift_one_INT)(gather(rows, j).data(), out);
+}
+
+int QUOR_NAME(recursive_lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag) {
+  return QUOR_NAME(lift_row_INT)(rows, j, out, flag);
+}
+
+// ---- primitive parts ----
+int QUOR_NAME(primpart)(INT* extra, INT* coefs, u32* const* rows, u32 nterms) {
+  GC_state m2;
+  INT* table = zone2_table(&m2, 3 * u64(nterms));
+  bool all = true;
+  for (u32 j = 0; j < nterms; ++j)
+    if (!QUOR_NAME(try_lift_row_INT)(rows, j, &table[3 * j])) all = false;
+  if (!all) {
+    for (u32 j = 0; j < nterms; ++j) coefs[j] = table[3 * j];
+    drop_zone2_table(&m2);
+    return 0;
+  }
+  primitive_from(extra, coefs, table, nterms);
+  drop_zone2_table(&m2);
+  return 1;
+}
+
+INT QUOR_NAME(inv_mod_INT)(INT a, INT m) {
+  Mark mk;
+  INT r0 = fresh(), r1 = fresh(), t0 = fresh(), t1 = QUOR_NAME(cINT_I32)(1);
+  mpz_set(&r0, &m);
+  mpz_mod(&r1, &a, &m);
+  if (mpz_sgn(&r1) == 0) {
+    if (mpz_cmp_ui(&m, 1) == 0) {
+      mk.restore();
+      return fresh();
+    }
+    QUOR_NAME(Fatal)("(G5) The primes are not coprime");
+  }
+  while (!mpz_divisible_p(&r0, &r1)) {
+    INT q = fresh(), r2 = fresh(), t2 = fresh();
+    mpz_tdiv_qr(&q, &r2, &r0, &r1);
+    mpz_mul(&t2, &q, &t1);
+    mpz_sub(&t2, &t0, &t2);
+    mpz_mod(&t2, &t2, &m);
+    r0 = r1;
+    r1 = r2;
+    t0 = t1;
+    t1 = t2;
+    mk.restore();
+    QUOR_NAME(glisser_INT4)(&r0, &r1, &t0, &t1);
+  }
+  // The last remainder is the gcd: anything but 1 leaves no inverse.
+  if (mpz_cmp_ui(&r1, 1) != 0) QUOR_NAME(Fatal)("(G5) The primes are not coprime");
+  mk.restore();
+  in_place_copy_INT(&t1);
+  return t1;
+}
+
+u32 QUOR_NAME(compute_bound_size)(INT M) {
+  const u64 L = 2 * limbs(M);
+  if (L == 0) QUOR_NAME(Fatal)("pas fait in compute_bound_size n=%d --> l=%d!\n", 0, int(L));
+  const u64 h = (L - 1) / 2;
+  if (h < 4) QUOR_NAME(Fatal)("pas fait in compute_bound_size n=%d --> l=%d!\n", int(h), int(L));
+  return u32(h - 2);
+}
+
+int QUOR_NAME(try_upgrade_lift_one_INT)(const u32* residues, INT* rec, INT x_old, INT M, u32 bound,
+                                        INT E_old, INT E_new, i32 update_only) {
+  {
+    Mark mk;
+    INT c = Chinese_INT(residues, chinese_cstes, valid_number_of_primes);
+    INT x = fresh(), t = fresh();
+    mpz_mul(&x, &c, &E_new);
+    mpz_mul(&t, &x_old, &E_old);
+    mpz_add(&x, &x, &t);
+    mpz_mod(&x, &x, &M);
+    mk.restore();
+    in_place_copy_INT(&x);
+    rec[0] = x;
+  }
+  if (update_only) return 0;
+  const u64 b = bound;
+  if (mpz_sgn(&rec[0]) == 0 || (b > 2 * limbs(rec[0]) && b > 2)) {
+    rec[1] = QUOR_NAME(copy_INT)(rec[0]);
+    rec[2] = QUOR_NAME(cINT_I32)(1);
+    return 1;
+  }
+  Mark mk;
+  INT r0 = fresh(), r1 = fresh(), t0 = fresh(), t1 = QUOR_NAME(cINT_I32)(1);
+  mpz_set(&r0, &M);
+  mpz_set(&r1, &rec[0]);
+  bool ok = true;
+  while (b <= 2 * limbs(r1)) {
+    if (mpz_sgn(&r1) == 0) { ok = false; break; }
+    euclid_step(mk, r0, r1, t0, t1);
+  }
+  // r1 = 0: needs more primes (see internal_lift_INT).
+  if (mpz_sgn(&r1) == 0 || b <= 2 * limbs(t1)) ok = false;
+  if (!ok) {
+    mk.restore();
+    rec[1] = fresh();
+    rec[2] = QUOR_NAME(cINT_I32)(1);
+    return 0;
+  }
+  finish_fraction(r1, t1, &rec[1], &rec[2]);
+  mk.restore();
+  QUOR_NAME(glisser_INT2)(&rec[1], &rec[2]);
+  return 1;
+}
+
+int QUOR_NAME(try_upgrade_lift_row_INT)(u32* const* rows, u32 j, INT* rec, INT x_old, u32 bound, INT M,
+                                        INT E_old, INT E_new, i32 update_only) {
+  return QUOR_NAME(try_upgrade_lift_one_INT)(gather(rows, j).data(), rec, x_old, M, bound, E_old, E_new,
+                                             update_only);
+}
+
+int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nterms, INT M, u32 bound,
+                                INT E_old, INT E_new) {
+  GC_state m2;
+  INT* table = zone2_table(&m2, 3 * u64(nterms));
+  bool failed = false;
+  for (u32 j = nterms; j-- > 0;) {
+    if (!QUOR_NAME(try_upgrade_lift_row_INT)(rows, j, &table[3 * j], coefs[j], bound, M, E_old, E_new,
+                                             failed ? 1 : 0))
+      failed = true;
+  }
+  if (failed) {
+    for (u32 j = 0; j < nterms; ++j) coefs[j] = table[3 * j];
+    drop_zone2_table(&m2);
+    return 0;
+  }
+  primitive_from(extra, coefs, table, nterms);
+  drop_zone2_table(&m2);
+  return 1;
+}
+
+// ---- relocation of rows ----
+void glisser_INTs(INT* row, u32 n) { glisser_INTs_add1(nullptr, row, n); }
+
+void glisser_INTs_add1(INT* extra, INT* row, u32 n) {
+  const u64 count = u64(n) + (extra ? 1 : 0);
+  if (count == 0) return;
+  GC_state m2;
+  QUOR_NAME(swap_zone)();
+  QUOR_NAME(save_GC_state)(&m2);
+  INT** v = static_cast<INT**>(QUOR_NAME(alloc64)(count * sizeof(INT*)));
+  QUOR_NAME(swap_zone)();
+  for (u32 i = 0; i < n; ++i) v[i] = &row[i];
+  if (extra) v[n] = extra;
+  sort_Adresses(v, u32(count));
+  for (u64 i = 0; i < count; ++i) in_place_copy_INT(v[i]);
+  drop_zone2_table(&m2);
+}
+
+// ---- printing services ----
+namespace {
+void print_fraction(const INT& num, const INT& den) {
+  if (mpz_cmp_ui(&den, 1) == 0) {
+    QUOR_NAME(see_INT)(num);
+  } else {
+    QUOR_NAME(Output)("(");
+    QUOR_NAME(see_INT)(num);
+    QUOR_NAME(Output)("/");
+    QUOR_NAME(see_INT)(den);
+    QUOR_NAME(Output)(")");
+  }
+}
+}  // namespace
+
+void QUOR_NAME(output_INT)(FILE* stream, INT x) {
+  QUOR_NAME(output) = stream;
+  QUOR_NAME(see_INT)(x);
+}
+
+void QUOR_NAME(lift_output)(FILE* stream, const u32* residues) {
+  QUOR_NAME(output) = stream;
+  Mark mk;
+  INT out[2];
+  if (!QUOR_NAME(lift_one_INT)(residues, out)) QUOR_NAME(Output)("NYA");
+  else print_fraction(out[0], out[1]);
+  mk.restore();
+}
+
+int QUOR_NAME(lift_output_sgn)(FILE* stream, const u32* residues, int first, int alone) {
+  QUOR_NAME(output) = stream;
+  Mark mk;
+  INT out[2];
+  int more;
+  if (!QUOR_NAME(lift_one_INT)(residues, out)) {
+    QUOR_NAME(Output)(first ? "NYA" : "+NYA");
+    more = !alone;
+  } else if (mpz_cmp_ui(&out[1], 1) == 0 && QUOR_NAME(is_one_INT)(out[0])) {
+    if (alone) QUOR_NAME(Output)(first ? "1" : "+1");
+    else if (!first) QUOR_NAME(Output)("+");
+    more = 0;
+  } else if (mpz_cmp_ui(&out[1], 1) == 0 && QUOR_NAME(is_neg_one_INT)(out[0])) {
+    QUOR_NAME(Output)(alone ? "-1" : "-");
+    more = 0;
+  } else if (mpz_cmp_ui(&out[1], 1) == 0) {
+    if (!first && mpz_sgn(&out[0]) > 0) QUOR_NAME(Output)("+");
+    QUOR_NAME(see_INT)(out[0]);
+    more = !alone;
+  } else {
+    if (!first) QUOR_NAME(Output)("+");
+    print_fraction(out[0], out[1]);
+    more = !alone;
+  }
+  mk.restore();
+  return more;
+}
+
+int QUOR_NAME(lift_array)(u32* const* rows, INT* out, u32 n) {
+  INT L = QUOR_NAME(cINT_I32)(1);
+  for (u32 i = 0; i < n; ++i) {
+    INT v[2];
+    if (!QUOR_NAME(lift_row_INT)(rows, i, v, 1)) return 0;
+    INT g = fresh(), f = fresh(), m = fresh();
+    mpz_gcd(&g, &v[1], &L);
+    mpz_divexact(&f, &v[1], &g);  // den / g
+    for (u32 k = 0; k < i; ++k) mpz_mul(&out[k], &out[k], &f);
+    mpz_divexact(&m, &L, &g);     // L / g
+    out[i] = fresh();
+    mpz_mul(&out[i], &v[0], &m);
+    mpz_mul(&L, &L, &f);
+  }
+  return 1;
+}
+
+void QUOR_NAME(invalid)(u32 p) { QUOR_NAME(Fatal)("invalid function does not work (prime %u) !\n", p); }
+
+void QUOR_NAME(init_urgent_implement_Dom)() {
+  // Static storage: the text must outlive memory resets.
+  static char buffer[200];
+  std::snprintf(buffer, sizeof buffer, "New Lift 2.0 + GC + GMP %u.%u.%u", 5u, 1u, 4294967294u);
+  info_lift_package = buffer;
+}
+
+#else  // prime-field build
+
+void QUOR_NAME(lift_row_INT)(...) {}
+void QUOR_NAME(invalid)(...) {}
+void QUOR_NAME(re_init_Chineese_INT)(...) {}
+void QUOR_NAME(recursive_init_Chinese)(...) {}
+void QUOR_NAME(recursive_lift_row_INT)(...) {}
+
+#endif
+
+}  // namespace quor::QUOR_NS

@@ -1,0 +1,241 @@
+// Out-of-line parts of the packed exponent types: the lcm check, permutation,
+// variable names and the printers, instantiated for the three layouts.
+#include "tesk/base/expo_packed.h"
+
+#include <string>
+#include <vector>
+
+#include "tesk/base/bigdexp.h"
+#include "tesk/base/biglexp.h"
+#include "tesk/base/drldrl.h"
+#include "tesk/base/switches.h"
+
+namespace tesk::expo {
+
+template <class L>
+typename L::V* Packed<L>::zsup_verif(const V* a, const V* b, V* c) {
+    std::uint32_t sums[2];
+    zfold<true>(a, b, c, sums);
+    int& warned = L::overflow_flag();
+    if (warned) return c;
+    // The lcm bounds the degrees met while reducing the pair, so this is
+    // where a computation leaving the exact range is seen.
+    bool over = false;
+    std::uint32_t report = sums[0] + sums[1];
+    if constexpr (L::kDegBlocks > 0) {
+        for (int blk = L::kDegBlocks - 1; blk >= 0; --blk)
+            if (sums[blk] > kMaxDeg) {
+                over = true;
+                report = sums[blk];
+            }
+    }
+    for (unsigned j = 0, W = L::words(); j < W && !over; ++j)
+        if (c[j].w & L::div_mask(j)) over = true;
+    if (over) {
+        warned = 1;
+        Warning("Depassement du degre %d !", int(report));
+    }
+    return c;
+}
+
+template <class L>
+void Packed<L>::permut(V* v, const unsigned* p) {
+    const unsigned n = L::n(), W = L::words();
+    V small[64];
+    std::vector<V> big;
+    V* t = small;
+    if (W > 64) {
+        big.resize(W);
+        t = big.data();
+    }
+    set_null(t);
+    for (unsigned i = 0; i < n; ++i) ranger(t, extraire(v, i), p[i]);  // rebuilds the degrees
+    copy(v, t);
+}
+
+template <class L>
+const char* Packed<L>::var_name(unsigned i, Var_Name& nb) {
+    const char* s = nullptr;
+    if (global_List_variables) {
+        if (i < EXPO_NAME_TABLE) s = global_List_variables[i];
+    } else {
+        if (i < EXPO_NAME_TABLE) s = L::names()[i];
+        if (!s) {
+            if (L::n() > 9)
+                std::snprintf(nb.buf, sizeof nb.buf, "x%u", i + 1);
+            else {
+                nb.buf[0] = char('a' + i);
+                nb.buf[1] = 0;
+            }
+            s = nb.buf;
+        }
+    }
+    return s ? s : "?";
+}
+
+template <class L>
+unsigned Packed<L>::Hash_variable(unsigned i) {
+    Var_Name nb;
+    return Hash_String(var_name(i, nb));
+}
+
+template <class L>
+unsigned Packed<L>::Hash_domain(unsigned seed) {
+    std::uint32_t h = seed;
+    for (unsigned i = L::list_start(false), n = L::n(); i < n; ++i) h += Hash_variable(i);
+    return h % kHashPrime;
+}
+
+// ------------------------------------------------------------------ printers
+template <class L>
+Fortran_Print Packed<L>::fortran(Fortran_Print p, const V* v) {
+    bool first = true;
+    Var_Name nb;
+    for (unsigned i = 0, n = L::n(); i < n; ++i) {
+        const unsigned e = extraire(v, i);
+        if (!e) continue;
+        if (!first) p = p << '*';
+        first = false;
+        p = p << var_name(i, nb);
+        if (e != 1) p = p << '^' << e;
+    }
+    return p;
+}
+
+template <class L>
+Tex_Print Packed<L>::tex(Tex_Print p, const V* v) {
+    bool first = true;
+    Var_Name nb;
+    for (unsigned i = 0, n = L::n(); i < n; ++i) {
+        const unsigned e = extraire(v, i);
+        if (!e) continue;
+        if (!first) p = p << "\\,";
+        first = false;
+        p = p << var_name(i, nb);
+        if (e != 1) p = p << "^" << "{" << e << "}";
+    }
+    return p;
+}
+
+template <class L>
+Posso_Print Packed<L>::posso(Posso_Print p, const V* v) {
+    for (unsigned i = 0, n = L::n(); i < n; ++i) {
+        const unsigned e = extraire(v, i);
+        if (!e) continue;
+        p = p << char('a' + i);
+        if (e != 1) p = p << e;
+    }
+    return p;
+}
+
+template <class L>
+Lib_Print Packed<L>::lib(Lib_Print p, const V* v) {
+    for (unsigned i = 0, n = L::n(); i < n; ++i) p = p << extraire(v, i) << ' ';
+    return p;
+}
+
+template <class L>
+Basic_Print Packed<L>::zpretty(Basic_Print p, const V* v) {
+    bool any = false;
+    Var_Name nb;
+    for (unsigned i = 0, n = L::n(); i < n; ++i) {
+        const unsigned e = extraire(v, i);
+        if (!e) continue;
+        any = true;
+        p = p << var_name(i, nb);
+        if (e != 1)
+            p = p + int(e);
+        else
+            p = p << ' ';
+    }
+    if (!any) p = p << "1";
+    return p;
+}
+
+template <class L>
+void Packed<L>::zprint(const V* v) {
+    Basic_Print p = Pretty;
+    if constexpr (L::kDegBlocks == 1) p = p << "(d=" << totalDegree(v) << ")";
+    p = p << "[";
+    for (unsigned i = L::n(); i-- > 0;) {
+        p = p << extraire(v, i);
+        if (i) p = p << ',';
+    }
+    p << "]";
+}
+
+template <class L>
+void Packed<L>::rawOutput(const V* v) {
+    Var_Name nb;
+    Output("<");
+    for (unsigned i = 0, n = L::n(); i < n; ++i)
+        if (const unsigned e = extraire(v, i)) Output("%s^%u", var_name(i, nb), e);
+    Output(">");
+}
+
+// Names "?" and "@" hold a place and are left out of the variable lists.
+static bool placeholder(const char* s) { return (s[0] == '?' || s[0] == '@') && s[1] == 0; }
+
+template <class L>
+static std::string joined_names(unsigned from) {
+    std::string r;
+    Var_Name nb;
+    for (unsigned i = from, n = L::n(); i < n; ++i) {
+        const char* s = Packed<L>::var_name(i, nb);
+        if (placeholder(s)) continue;
+        if (!r.empty()) r += ',';
+        r += s;
+    }
+    return r;
+}
+
+template <class L>
+void Packed<L>::afficherHeader(bool to_stderr) {
+    const std::string s = "#vars [" + joined_names<L>(L::list_start(true)) + "]\n\n";
+    if (to_stderr)
+        Stderr("%s", s.c_str());
+    else
+        Output("%s", s.c_str());
+}
+
+template <class L>
+void Packed<L>::display_list_of_vars() {
+    Output("%s", joined_names<L>(L::list_start(false)).c_str());
+}
+
+template <class L>
+void Packed<L>::assign_list_of_vars() {
+    Var_Name nb;
+    for (unsigned i = L::list_start(false), n = L::n(); i < n; ++i) {
+        const char* s = var_name(i, nb);
+        if (!placeholder(s)) Output("%s:=Var(%s);\n", s, s);
+    }
+}
+
+template <class L>
+Posso_Print Packed<L>::out_posso_txt(Posso_Print p) {
+    const unsigned n = L::n();
+    auto ones = [&](const char* head) {
+        p = p << head;
+        for (unsigned i = 1; i < n; ++i) p = p << "1, ";
+        p = p << "1}},\n";
+    };
+    p = p << "{\n " << int(n);
+    ones(",\n {C, {");
+    if constexpr (L::kDegBlocks == 1) ones(" {V, {");
+    p = p << " {N, {";
+    for (unsigned i = 0; i < n; ++i) p = p << char('a' + i) << (i + 1 < n ? ", " : "}}\n");
+    if (n == 0) p = p << "}}\n";
+    return p << "}\n";
+}
+
+template struct Packed<BigDexp_Layout>;
+template struct Packed<BigLexp_Layout>;
+template struct Packed<DRLDRL_Layout>;
+
+// Clears the entries of a name table from `from` (at least 0) to the end.
+void clear_names(char** t, int from) {
+    for (unsigned i = from > 0 ? unsigned(from) : 0; i < EXPO_NAME_TABLE; ++i) t[i] = nullptr;
+}
+
+}  // namespace tesk::expo

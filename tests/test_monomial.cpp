@@ -1,0 +1,450 @@
+// Monomials and the monomial hash table, checked against plain exponent arrays.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/hashtable.h"
+#include "core/monomial.h"
+#include "core/zone.h"
+#include "host/C/host_services.h"
+#include "host/standin/standin.h"
+#include "tests/dual_test.h"
+
+QUOR_TEST_BEGIN
+
+namespace {
+using Vec = std::vector<u32>;  // slots 0 .. n (homogenising slot last)
+
+// Text of the fatal error f raised ("" when none); the fixture's stand-in
+// host turns a fatal error into an exception.
+template <class F>
+bool fatal_says(F f, const std::string& part) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return std::string(e.what()).find(part) != std::string::npos;
+  }
+  return false;
+}
+
+u64* make(const Vec& v) {
+  u64* r = QUOR_NAME(new_Expos)();
+  std::memset(r + 1, 0, 8 * size_t(nb_of_blocks_of_variables));
+  for (u32 i = 0; i < v.size(); ++i) expos_set_slot(r + 1, i, v[i]);
+  r[0] = hash_Expos(r + 1);
+  return r;
+}
+Vec unpack(const u64* e) {
+  Vec v(max_nb_of_variables + 1);
+  for (u32 i = 0; i < v.size(); ++i) v[i] = expos_slot(e, i);
+  return v;
+}
+Vec pad(Vec v) {
+  v.resize(max_nb_of_variables + 1, 0);
+  return v;
+}
+Vec plus(Vec a, const u64* b) {
+  for (u32 i = 0; i < a.size(); ++i) a[i] += expos_slot(b, i);
+  return a;
+}
+
+// The order written slot by slot, as it is defined.
+int ref_comp(const Vec& a, const Vec& b, u32 k, bool block2_degree) {
+  u32 da = 0, db = 0;
+  for (u32 i = 0; i < k; ++i) da += a[i], db += b[i];
+  if (da != db) return da > db ? 1 : -1;
+  for (u32 i = k; i-- > 0;)
+    if (a[i] != b[i]) return a[i] > b[i] ? -1 : 1;
+  if (block2_degree) {
+    for (u32 i = k; i < a.size(); ++i) da += a[i], db += b[i];
+    if (da != db) return da > db ? 1 : -1;
+  }
+  for (u32 i = u32(a.size()); i-- > k;)
+    if (a[i] != b[i]) return a[i] > b[i] ? -1 : 1;
+  return 0;
+}
+
+Vec random_vec(std::mt19937_64& rng, u32 n, u32 max_e) {
+  Vec v(n + 1);
+  for (auto& e : v) e = (rng() % 3 == 0) ? u32(rng() % (max_e + 1)) : u32(rng() % 3);
+  return v;
+}
+
+void layout(u32 n, u32 k) {
+  var_second_block = k;
+  set_Expos(n);
+}
+
+// Each entry's code-to-slot link holds, and every slot between its start slot
+// and its own slot is flagged as passed over.
+void expect_probe_invariant(Table_de_Recherche t) {
+  const u32 p = quor_hash_prime;
+  for (u32 c = 0; c < t->count; ++c) {
+    const u32 j = t->slots[c].code_slot;
+    ASSERT_EQ(t->slots[j].code, c);
+    for (u32 i = u32(t->slots[j].monom[-1] % p); i != j; i = i ? i - 1 : p - 1)
+      ASSERT_EQ(t->slots[i].collision, 1u) << "code " << c;
+  }
+}
+
+i32 before_lower_degree(const u64* a, const u64* b) { return degree_Expos(a) < degree_Expos(b); }
+List_Expos cell(u32 d) {
+  List_Expos c = QUOR_NAME(new_List_Expos)();
+  c->expos = make({d, 0, 0, 0}) + 1;
+  c->next = nullptr;
+  return c;
+}
+}  // namespace
+
+class QUOR_SUITE(Monomial) : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Host_kernel = host_.kernel();
+    zone_reset_memory(0);
+    zone_init_tables();
+    saved_index_ = quor_max_index;
+    saved_prime_ = quor_hash_prime;
+  }
+  void TearDown() override {
+    quor_max_index = saved_index_;
+    quor_hash_prime = saved_prime_;
+    std::fill(Liste_variables, Liste_variables + 8, nullptr);
+    Host_kernel = nullptr;
+  }
+  quor::standin::Host host_;
+  u32 saved_index_ = 0, saved_prime_ = 0;
+};
+
+QTEST_F(Monomial, LayoutAndPackingAtTheWordEdges) {
+  struct { u32 n, B, sz, max; } cases[] = {{3, 1, 16, 3}, {4, 2, 24, 7}, {7, 2, 24, 7}, {8, 3, 32, 11}};
+  for (auto c : cases) {
+    layout(c.n, 0);
+    EXPECT_EQ(nb_of_variables, c.n + 1);
+    EXPECT_EQ(nb_of_blocks_of_variables, c.B);
+    EXPECT_EQ(sz_Expos, c.sz);
+    EXPECT_EQ(max_nb_of_variables, c.max);
+    Vec v(c.n + 1);  // the top slot of each word holds the largest exponent
+    for (u32 i = 0; i <= c.n; ++i) v[i] = (i % 4 == 3) ? EXPOS_MAX_EXPONENT : i + 1;
+    EXPECT_EQ(unpack(make(v) + 1), pad(v));
+  }
+  layout(4, 2);
+  u64* e = make({2, 0, 1, 0, 0}) + 1;  // x1^2*x3
+  EXPECT_EQ(e[0], 0x0000000100000002ULL);
+  EXPECT_EQ(e[1], 0u);
+  EXPECT_EQ(degree_Expos(e), 3u);
+  // Records cut for another layout are not reused.
+  layout(3, 0);
+  QUOR_NAME(kill_Expos)(QUOR_NAME(new_Expos)());
+  layout(2, 0);
+  EXPECT_NE(root_of_Expos, nullptr);
+  layout(8, 0);
+  EXPECT_EQ(root_of_Expos, nullptr);
+}
+
+QTEST_F(Monomial, OrderExamples) {
+  layout(3, 2);  // block 1 = {x1, x2}, block 2 = {x3}, slot 3 = h
+  auto e = [](const Vec& v) { return make(v) + 1; };
+  u64 *x1x1 = e({2, 0, 0, 0}), *x1x2 = e({1, 1, 0, 0}), *x2x2 = e({0, 2, 0, 0}), *x3 = e({0, 0, 1, 0});
+  u64 *h = e({0, 0, 0, 1}), *hh = e({0, 0, 0, 2}), *x2x3x3x3 = e({0, 1, 3, 0});
+  for (auto cmp : {comp_Expos, comp4_Expos, comp5_Expos}) {
+    EXPECT_EQ(cmp(x1x1, x1x2), 1);
+    EXPECT_EQ(cmp(x1x2, x2x2), 1);
+    EXPECT_EQ(cmp(x2x2, x1x1), -1);
+    EXPECT_EQ(cmp(x1x2, x2x3x3x3), 1);  // higher block-1 degree wins
+    EXPECT_EQ(cmp(x3, h), 1);
+    EXPECT_EQ(cmp(x1x2, x1x2), 0);
+  }
+  EXPECT_EQ(comp_Expos(x3, hh), 1);  // reverse lex from h, no degree step
+  EXPECT_EQ(comp4_Expos(x3, hh), 1);
+  EXPECT_EQ(comp5_Expos(hh, x3), 1);  // block-2 degree first
+  layout(3, 0);                       // one block: starts in block 2
+  EXPECT_EQ(comp_Expos(x2x2, x1x1), -1);
+  EXPECT_EQ(comp_Expos(x3, x2x2), -1);
+  EXPECT_EQ(comp5_Expos(x2x3x3x3, x1x1), 1);  // degree reverse lex
+}
+
+QTEST_F(Monomial, OrderMatchesSlotwiseDefinition) {
+  std::mt19937_64 rng(7);
+  for (u32 n : {1u, 3u, 4u, 7u, 8u, 13u})
+    for (u32 k : {0u, 1u, n / 2, n - 1, n}) {
+      layout(n, k);
+      for (int t = 0; t < 400; ++t) {
+        Vec a = random_vec(rng, n, 0x7FFF), b = random_vec(rng, n, 0x7FFF);
+        if (t % 5 == 0) b = a, b[rng() % (n + 1)] ^= 1;  // near ties
+        if (t % 17 == 0) b = a;
+        u64* ea = make(a) + 1;
+        u64* eb = make(b) + 1;
+        ASSERT_EQ(comp_Expos(ea, eb), ref_comp(a, b, k, false)) << "n=" << n << " k=" << k;
+        ASSERT_EQ(comp4_Expos(ea, eb), comp_Expos(ea, eb));
+        ASSERT_EQ(comp5_Expos(ea, eb), ref_comp(a, b, k, true)) << "n=" << n << " k=" << k;
+      }
+    }
+}
+
+QTEST_F(Monomial, ArithmeticMatchesSlotwiseDefinition) {
+  std::mt19937_64 rng(11);
+  for (u32 n : {3u, 4u, 9u}) {
+    layout(n, n / 2);
+    for (int t = 0; t < 500; ++t) {
+      Vec a = random_vec(rng, n, 0x3FFF), b = random_vec(rng, n, 0x3FFF);
+      if (t % 3 == 0)
+        for (u32 i = 0; i <= n; ++i) b[i] = u32(rng() % (a[i] + 1));  // b | a
+      u64* ea = make(a) + 1;
+      u64* eb = make(b) + 1;
+      Vec mx(n + 1), quo(n + 1);
+      bool divides = true;
+      for (u32 i = 0; i <= n; ++i) {
+        mx[i] = std::max(a[i], b[i]);
+        quo[i] = a[i] - b[i];
+        divides = divides && b[i] <= a[i];
+      }
+      u64 out[3], q[3];
+      mul_Expos(out, ea, eb);
+      ASSERT_EQ(unpack(out), pad(plus(a, eb)));
+      ASSERT_TRUE(expos_product_in_range(ea, eb));
+      ASSERT_EQ(unpack(QUOR_NAME(lcm_Expos)(ea, eb)), pad(mx));
+      ASSERT_EQ(is_sub_Expos1(ea, eb), i32(divides));
+      ASSERT_EQ(QUOR_NAME(is_sub_in_place_Expos)(ea, eb, q), i32(divides));
+      if (divides) {
+        ASSERT_EQ(unpack(q), pad(quo));
+        ASSERT_EQ(unpack(sub_Expos(ea, eb)), pad(quo));
+      }
+    }
+  }
+}
+
+QTEST_F(Monomial, DivisibilityBoundsAndCopies) {
+  layout(8, 4);
+  u64* a = make({5, 0, 3, 0, 0x7FFF, 0, 0, 1, 2}) + 1;
+  EXPECT_EQ(is_sub_Expos1(a, a), 1);
+  for (u32 i = 0; i <= 8; ++i) {  // one slot too large is never hidden by the others
+    Vec d = unpack(a);
+    d[i] += 1;
+    EXPECT_EQ(is_sub_Expos1(a, make(d) + 1), 0) << i;
+  }
+  EXPECT_EQ(nil_or_sub_Expos(a, a), nullptr);
+  u64* freed = root_of_Expos;  // the unit quotient went back on the free list
+  EXPECT_EQ(QUOR_NAME(new_Expos)(), freed);
+  EXPECT_TRUE(expos_in_range(a));
+  EXPECT_FALSE(expos_product_in_range(a, make({0, 0, 0, 0, 1, 0, 0, 0, 0}) + 1));
+  EXPECT_FALSE(expos_in_range(make({0, 0, 0, 0, 0, 0, 0, 0, 0x8000}) + 1));
+  EXPECT_EQ(unpack(zero_Expos()), pad({}));
+  EXPECT_EQ(unpack(copy_offset_Expos(a)), unpack(a));
+  u64 dst[3];
+  copy_block1_Expos(dst, a - 1);
+  EXPECT_EQ(unpack(dst), pad({5, 0, 3, 0}));
+#if QUOR_INT
+  std::vector<u64*> recs;
+  for (u32 i = 0; i < 4; ++i) recs.push_back(QUOR_NAME(new_heap_Expos)()), recs[i][0] = 100 + i;
+  std::vector<u64*> places = {recs[3], recs[1], recs[2], recs[1], recs[0]};
+  std::vector<u64**> slots;
+  for (auto& pl : places) slots.push_back(&pl);
+  sort_Expos_Adresses(slots.data(), u32(slots.size()));
+  for (u32 i = 1; i < slots.size(); ++i) ASSERT_LE(*slots[i - 1], *slots[i]);
+  recs[0][3] = 77;
+  in_place_copy_Expos(slots[0]);
+  EXPECT_EQ((*slots[0])[0], 100u);  // header and exponent words
+  EXPECT_EQ((*slots[0])[3], 77u);
+#endif
+}
+
+QTEST_F(Monomial, Printing) {
+  layout(3, 0);
+  char x1[] = "x1", x2[] = "x2", x3[] = "x3";
+  Liste_variables[0] = x1, Liste_variables[1] = x2, Liste_variables[2] = x3;
+  EXPECT_EQ(expos_to_string(zero_Expos(), 0), "1");
+  EXPECT_EQ(expos_to_string(nullptr, 0), "1");
+  u64* r = make({2, 0, 1, 0});
+  EXPECT_EQ(expos_to_string(r, 1), "x1^2*x3");
+  EXPECT_EQ(expos_to_string(r + 1, 0), "x1^2*x3");
+  EXPECT_EQ(expos_to_string(make({0, 1, 0, 3}) + 1, 0), "x2*?^3");
+}
+
+QTEST_F(Monomial, ListsSortStablyAndMerge) {
+  layout(3, 0);
+  EXPECT_EQ(QUOR_NAME(trier_boolean_List_Expos)(nullptr, before_lower_degree), nullptr);
+  List_Expos one = cell(0);
+  EXPECT_EQ(QUOR_NAME(trier_boolean_List_Expos)(one, before_lower_degree), one);
+  std::mt19937_64 rng(3);
+  for (u32 len : {2u, 3u, 7u, 64u, 129u}) {
+    std::vector<List_Expos> cells;
+    List_Expos list = nullptr;
+    for (u32 i = 0; i < len; ++i) {
+      cells.push_back(cell(u32(rng() % 4)));
+      list = QUOR_NAME(append_List_Expos)(list, cells.back());
+    }
+    std::stable_sort(cells.begin(), cells.end(),
+                     [](List_Expos a, List_Expos b) { return before_lower_degree(a->expos, b->expos) != 0; });
+    List_Expos s = QUOR_NAME(trier_boolean_List_Expos)(list, before_lower_degree);
+    for (List_Expos c : cells) {
+      ASSERT_EQ(s, c);  // same cells, equal keys in input order
+      s = s->next;
+    }
+    ASSERT_EQ(s, nullptr);
+  }
+  List_Expos l = cell(1);
+  l = QUOR_NAME(merge_boolean_List_Expos)(cell(3), l, before_lower_degree);  // at the end
+  l = QUOR_NAME(merge_boolean_List_Expos)(cell(0), l, before_lower_degree);  // in front
+  l = QUOR_NAME(merge_boolean_List_Expos)(cell(2), l, before_lower_degree);  // between
+  Vec degs;
+  for (List_Expos c = l; c; c = c->next) degs.push_back(degree_Expos(c->expos));
+  EXPECT_EQ(degs, (Vec{0, 1, 2, 3}));
+}
+
+QTEST_F(Monomial, HashPrimeAndHashValues) {
+  struct { u32 c, p; } cases[] = {{500000, 602947}, {524288, 602947}, {600000, 602947}, {602948, 1205891},
+                                  {65536, 75367},   {512, 617},       {2147483648u, 2469606199u},
+                                  {4294967295u, 2469606199u},         {1234803134, 2469606199u}};
+  for (auto c : cases) {
+    quor_max_index = c.c;
+    set_hash_prime();
+    EXPECT_EQ(quor_hash_prime, c.p) << c.c;
+  }
+  for (u32 c : {511u, 0u}) {
+    quor_max_index = c;
+    EXPECT_TRUE(fatal_says([] { set_hash_prime(); }, "Cannot find corresponding prime for MAX_INDEX=" + std::to_string(c)));
+  }
+  quor_max_index = 500000;
+  set_hash_prime();
+  layout(3, 0);
+  u64 *x1 = make({1, 0, 0, 0}), *x2 = make({0, 1, 0, 0});
+  u64* recs[3] = {x1, nullptr, x2};
+  x1[0] = x2[0] = 0;
+  set_hash(3, recs);
+  EXPECT_EQ(x1[0], 497617u);
+  EXPECT_EQ(x2[0], 175815u);
+  EXPECT_EQ(make({1, 1, 0, 0})[0], 70485u);
+  EXPECT_EQ(make({0, 0, 0, 1})[0], 1u);
+}
+
+QTEST_F(Monomial, TableNumbersInFirstInsertionOrderWithoutFormingProducts) {
+  quor_max_index = 512;  // p = 617: crowded, many collisions
+  set_hash_prime();
+  layout(5, 2);  // two words
+  Table_de_Recherche t = dynamic_Table_de_Recherche();
+  clear_Table_de_Recherche(t);
+  std::mt19937_64 rng(5);
+  std::map<Vec, u32> codes;  // the reference numbering
+  std::vector<u64*> gen, terms;
+  u32 code, code2;
+  u64 *rec, *rec2;
+  for (int i = 0; i < 60; ++i) gen.push_back(make(random_vec(rng, 5, 6)));
+  for (int i = 0; i < 120; ++i) {  // twice over, with duplicates
+    u64* m = gen[i % 60];
+    const Vec v = unpack(m + 1);
+    const bool fresh = !codes.count(v);
+    ASSERT_EQ(QUOR_NAME(get_code)(0, nullptr, m, t, &code, &rec), i32(fresh));
+    if (fresh) {
+      codes[v] = code, terms.push_back(m);
+      ASSERT_EQ(rec, m);  // the caller's record itself is stored
+    }
+    ASSERT_EQ(code, codes[v]);
+  }
+  for (int i = 0; i < 6; ++i) {  // products m1 * term, numbered like the formed product
+    u64* m1 = make(random_vec(rng, 5, 3));
+    for (u64* m : terms) {
+      const Vec prod = plus(unpack(m1 + 1), m + 1);
+      const bool fresh = !codes.count(prod);
+      ASSERT_EQ(QUOR_NAME(get_code)(m1[0], m1 + 1, m, t, &code, &rec), i32(fresh));
+      if (fresh) codes[prod] = code;
+      ASSERT_EQ(code, codes[prod]);
+      ASSERT_EQ(unpack(rec + 1), prod);
+      ASSERT_EQ(rec[0], hash_Expos(rec + 1));
+      ASSERT_EQ(QUOR_NAME(get_code)(m[0], m + 1, m1, t, &code2, &rec2), 0);  // m * m1
+      ASSERT_EQ(QUOR_NAME(get_code)(0, nullptr, make(prod), t, &code2, &rec2), 0);
+      ASSERT_EQ(code2, code);
+    }
+  }
+  ASSERT_EQ(t->count, codes.size());
+  expect_probe_invariant(t);
+
+  // Values: every lookup agrees; absent products are told apart (code 0's
+  // value 0xFFFFFFFF reads -1 through find_code_or_fail, not through find_code_exact).
+  auto value_of = [](u32 c) { return c == 0 ? 0xFFFFFFFFu : 1000 + c; };
+  for (u32 c = 0; c < t->count; ++c) ASSERT_EQ(QUOR_NAME(insert_code)(monom_of_code(t, c) - 1, t, value_of(c)), 0);
+  u64* unit = make({});
+  for (u32 c = 0; c < t->count; ++c) {
+    u64* m = monom_of_code(t, c) - 1;
+    ASSERT_EQ(find_code1(m, t->slots), value_of(c));
+    ASSERT_EQ(QUOR_NAME(find_code)(unit[0], unit + 1, m, t), value_of(c));
+  }
+  for (int i = 0; i < 300; ++i) {
+    u64* m1 = make(random_vec(rng, 5, 9));
+    u64* m2 = terms[rng() % terms.size()];
+    auto it = codes.find(plus(unpack(m1 + 1), m2 + 1));
+    u32 v = 0;
+    ASSERT_EQ(find_code_exact(m1[0], m1 + 1, m2, t, &v), i32(it != codes.end()));
+    ASSERT_EQ(find_code_or_fail(m1[0], m1 + 1, m2, t), it == codes.end() ? -1 : i32(value_of(it->second)));
+    if (it != codes.end()) {
+      ASSERT_EQ(v, value_of(it->second));
+    }
+  }
+  EXPECT_TRUE(fatal_says([&] { find_code_or_fail(0, nullptr, unit, t); }, "NYA in find_code_or_fail"));
+
+  empty_Table_de_Recherche(t);  // clears exactly the entries; codes restart at 0
+  EXPECT_EQ(t->count, 0u);
+  for (u32 i = 0; i < quor_hash_prime; ++i) ASSERT_TRUE(!t->slots[i].monom && !t->slots[i].collision);
+  EXPECT_EQ(QUOR_NAME(get_code)(0, nullptr, terms[5], t, &code, &rec), 1);
+  EXPECT_EQ(code, 0u);
+}
+
+QTEST_F(Monomial, CollisionsFullTableAndGrowth) {
+  quor_max_index = 512;
+  set_hash_prime();
+  layout(3, 0);
+  const u32 p = quor_hash_prime;
+  Table_de_Recherche t = dynamic_Table_de_Recherche();
+  clear_Table_de_Recherche(t);
+
+  // Two monomials with one hash: the second lands below the first, which is flagged.
+  std::map<u64, u64*> by_hash;
+  u64 *a = nullptr, *b = nullptr;
+  for (u32 e = 1; !a; ++e) {
+    u64* m = make({e, e % 7, 0, 0});
+    if (by_hash.count(m[0]) && m[0] > 0) a = by_hash[m[0]], b = m;
+    by_hash[m[0]] = m;
+  }
+  EXPECT_EQ(QUOR_NAME(insert_code)(a, t, 10), 1);
+  EXPECT_EQ(QUOR_NAME(insert_code)(b, t, 20), 1);
+  EXPECT_EQ(t->slots[1].code_slot, a[0] - 1);
+  EXPECT_EQ(t->slots[a[0]].collision, 1u);
+  EXPECT_EQ(find_code1(a, t->slots), 10u);
+  EXPECT_EQ(QUOR_NAME(insert_code)(b, t, 30), 0);  // only the value changes
+  EXPECT_EQ(find_code1(b, t->slots), 30u);
+  EXPECT_EQ(t->count, 2u);
+
+  // Every slot taken: the next new monomial is refused after one full wrap.
+  std::vector<u64*> all;
+  u32 code;
+  u64* rec;
+  for (u32 e = 0; t->count < p; ++e) {
+    all.push_back(make({e % 100, e / 100, 1, 0}));
+    QUOR_NAME(get_code)(0, nullptr, all.back(), t, &code, &rec);
+  }
+  u64* extra = make({0, 0, 9, 9});
+  EXPECT_TRUE(fatal_says([&] { QUOR_NAME(get_code)(0, nullptr, extra, t, &code, &rec); },
+                         "Sorry the size of the matrix is too big ![3]"));
+  EXPECT_TRUE(fatal_says([&] { QUOR_NAME(get_code)(extra[0], extra + 1, all[3], t, &code, &rec); },
+                         "Sorry the size of the matrix is too big ![1]"));
+  EXPECT_TRUE(fatal_says([&] { QUOR_NAME(insert_code)(extra, t, 0); }, "Sorry the size of the hash table is too small !"));
+  EXPECT_EQ(QUOR_NAME(get_code)(0, nullptr, all[17], t, &code, &rec), 0);
+  expect_probe_invariant(t);
+
+  // A larger capacity: a new table, rehashed monomials, numbering from 0 again.
+  quor_max_index = 5000;
+  set_hash_prime();
+  EXPECT_EQ(quor_hash_prime, 9431u);
+  all.push_back(extra);
+  set_hash(u32(all.size()), all.data());
+  Table_de_Recherche big = dynamic_Table_de_Recherche();
+  clear_Table_de_Recherche(big);
+  for (u32 i = 0; i < all.size(); ++i) {
+    ASSERT_EQ(QUOR_NAME(get_code)(0, nullptr, all[i], big, &code, &rec), 1);
+    ASSERT_EQ(code, i);
+  }
+}
+
+QUOR_TEST_END

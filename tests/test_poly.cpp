@@ -1,0 +1,584 @@
+// Polynomials (creation, sorts, homogenisation, monic form, printing) and
+// critical pairs (creation, order, criteria, basis update), the latter also
+// against a brute-force check that the surviving pairs still cover every
+// S-pair of the polynomials inserted.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/channels.h"
+#include "core/coeffs.h"
+#include "core/crit.h"
+#include "core/hashtable.h"
+#include "core/monomial.h"
+#include "core/poly.h"
+#include "core/zone.h"
+#include "host/C/host_services.h"
+#include "host/standin/standin.h"
+#include "tests/dual_test.h"
+
+QUOR_TEST_BEGIN
+
+namespace {
+using Vec = std::vector<u32>;  // exponents of slots 0 .. n (h last)
+
+u32 rnd(std::mt19937& g, u32 m) { return u32(g() % m); }
+
+template <class F>
+std::string fatal_text(F f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "<fatal>";
+  }
+  return "";
+}
+
+u64* mono(const Vec& v) {
+  u64* r = QUOR_NAME(new_Expos)();
+  std::memset(r + 1, 0, 8 * size_t(nb_of_blocks_of_variables));
+  for (u32 i = 0; i < v.size(); ++i) expos_set_slot(r + 1, i, v[i]);
+  r[0] = hash_Expos(r + 1);
+  return r;
+}
+Vec slots(const u64* e) {
+  Vec v(nb_of_variables);
+  for (u32 i = 0; i < v.size(); ++i) v[i] = expos_slot(e, i);
+  return v;
+}
+// A polynomial with these monomials; residue of term t in slot k is coef(t, k).
+template <class C>
+Dpol poly(const std::vector<Vec>& terms, C coef) {
+  Dpol p = new_Dpol(u32(terms.size()));
+  for (u32 t = 0; t < terms.size(); ++t) {
+    p->monoms[t] = mono(terms[t]);
+    for (u32 k = 0; k < QUOR_NAME(vectorize); ++k) p->coeffs[k][t] = Dom(coef(t, k));
+  }
+  return p;
+}
+Dpol poly(const std::vector<Vec>& terms) {
+  return poly(terms, [](u32 t, u32) { return t + 2; });
+}
+Dpol lead_only(const Vec& v) { return poly({v}); }
+
+u32 prime(u32 k) { return QUOR_NAME(Primes)[k]; }
+// a/b modulo the prime of slot k (b != 0, a may be negative).
+u32 frac(i64 a, i64 b, u32 k) {
+  const i64 p = prime(k);
+  const u32 ar = u32(((a % p) + p) % p);
+  return u32((u64(ar) * inv_Dom(u32(b), u32(p))) % u64(p));
+}
+
+void layout(u32 n, u32 k) {
+  var_second_block = k;
+  set_Expos(n);
+}
+
+std::vector<std::pair<u32, u32>> ids(Crit list) {
+  std::vector<std::pair<u32, u32>> v;
+  for (Crit c = list; c; c = c->next) v.push_back({c->older->id, c->newer->id});
+  return v;
+}
+Crit link(std::vector<Crit> pairs) {
+  for (size_t i = 0; i + 1 < pairs.size(); ++i) pairs[i]->next = pairs[i + 1];
+  pairs.back()->next = nullptr;
+  return pairs.front();
+}
+void kill_all(Crit c) {
+  while (c) c = kill_deep_Crit(c);
+}
+}  // namespace
+
+class QUOR_SUITE(Poly) : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Host_kernel = host_.kernel();
+    zone_reset_memory(0);
+    zone_init_tables();
+    root_of_Crit = nullptr;
+    gen_sym_Dpol = 0;
+    Quor_verb_info = 4;  // texts of the output channel into the host's output
+#if QUOR_INT
+    QUOR_NAME(enter_INT)();
+    QUOR_NAME(vectorize) = QUOR_NAME(maxi_vectorize) = 5;
+    offset_primes = 0;
+    init_Dom();
+#else
+    set_field_prime(65521);
+#endif
+    Quor_want_raw_output = 0;
+    Liste_variables[0] = const_cast<char*>("x");
+    Liste_variables[1] = const_cast<char*>("y");
+    Liste_variables[2] = const_cast<char*>("z");
+    Liste_variables[3] = const_cast<char*>("h");
+    saved_quiet_ = QUOR_NAME(want_quiet);
+    QUOR_NAME(want_quiet) = 1;
+    layout(3, 0);  // x, y, z and h in one word
+  }
+  void TearDown() override {
+#if QUOR_INT
+    QUOR_NAME(exit_INT)();
+#endif
+    QUOR_NAME(want_quiet) = saved_quiet_;
+    Dlim = 1000000000;
+    want_automatique = 0;
+    nb_of_renormed = 0;
+    std::fill(Liste_variables, Liste_variables + 4, nullptr);
+    Quor_verb_info = 0;
+    root_of_Crit = nullptr;
+    zone_reset_memory(0);
+    Host_kernel = nullptr;
+  }
+  quor::standin::Host host_;
+  int saved_quiet_ = 0;
+};
+
+// ---------------------------------------------------------------- polynomials
+
+QTEST_F(Poly, CreationLayout) {
+  const u32 V = QUOR_NAME(vectorize);
+  Dpol e = new_Dpol(0);
+  EXPECT_EQ(e->id, 1u);
+  EXPECT_EQ(e->nb_terms, 0u);
+  EXPECT_EQ(e->monoms, nullptr);
+  for (u32 k = 0; k < V; ++k) EXPECT_EQ(e->coeffs[k], nullptr);
+  Dpol p = new_Dpol(3);
+  EXPECT_EQ(p->id, 2u);
+  EXPECT_EQ(p->row_flag | p->input_flag | p->new_flag, 0u);
+  for (u32 k = 0; k + 1 < V; ++k) EXPECT_EQ(p->coeffs[k + 1] - p->coeffs[k], 4);  // room for 4 terms
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p->monoms) % 8, 0u);
+  EXPECT_GE(reinterpret_cast<char*>(p->monoms), reinterpret_cast<char*>(p->coeffs[V - 1] + 4));
+  EXPECT_EQ(reinterpret_cast<char*>(p->monoms + 4) - reinterpret_cast<char*>(p), i64(Dpol_bytes(3, V)));
+  // Sizes of huge polynomials are not computed in 32 bits.
+  EXPECT_GT(Dpol_bytes(0xFFFFFFFFu, V), u64(0xFFFFFFFFu) * 8);
+#if QUOR_INT
+  Dpol_INT q = new_Dpol_INT(3);
+  EXPECT_EQ(q->id, 3u);
+  EXPECT_EQ(q->complete_flag, 0u);
+  EXPECT_EQ(reinterpret_cast<char*>(q->monoms), reinterpret_cast<char*>(&q->coeffs[4]));
+#endif
+}
+
+QTEST_F(Poly, SortsOfPolynomialTables) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20; ++round) {
+    std::vector<Dpol> t;
+    const u32 n = 1 + rnd(rng, 40);
+    for (u32 i = 0; i < n; ++i) t.push_back(lead_only({rnd(rng, 3), rnd(rng, 3), rnd(rng, 3), rnd(rng, 2)}));
+    std::vector<Dpol> lex = t, deg = t;
+    resort_Dpol(lex.data(), n);
+    sort_totaldeg_Dpol(deg.data(), n);
+    auto key = [](Dpol p) { return slots(lead_Expos(p)); };
+    auto dkey = [](Dpol p) { return degree_Expos(lead_Expos(p)); };
+    std::vector<Dpol> ref = t;
+    std::stable_sort(ref.begin(), ref.end(), [&](Dpol a, Dpol b) { return key(a) > key(b); });
+    for (u32 i = 0; i < n; ++i) EXPECT_EQ(key(lex[i]), key(ref[i]));
+    EXPECT_TRUE(std::is_permutation(lex.begin(), lex.end(), t.begin()));
+    std::stable_sort(ref.begin(), ref.end(), [&](Dpol a, Dpol b) { return dkey(a) < dkey(b); });
+    for (u32 i = 0; i < n; ++i) EXPECT_EQ(dkey(deg[i]), dkey(ref[i]));
+    EXPECT_TRUE(std::is_permutation(deg.begin(), deg.end(), t.begin()));
+  }
+  // Degrees 3, 1, 2 give 1, 2, 3; an empty polynomial counts as degree 0.
+  Dpol a = lead_only({3, 0, 0, 0}), b = lead_only({1, 0, 0, 0}), c = lead_only({0, 2, 0, 0});
+  Dpol z = new_Dpol(0);
+  std::vector<Dpol> t = {a, b, c, z};
+  sort_totaldeg_Dpol(t.data(), 4);
+  EXPECT_EQ(t, (std::vector<Dpol>{z, b, c, a}));
+  // Equal keys are never exchanged.
+  Dpol d1 = lead_only({1, 1, 0, 0}), d2 = lead_only({1, 1, 0, 0});
+  std::vector<Dpol> eq = {d1, d2};
+  resort_Dpol(eq.data(), 2);
+  sort_totaldeg_Dpol(eq.data(), 2);
+  EXPECT_EQ(eq, (std::vector<Dpol>{d1, d2}));
+}
+
+#if !QUOR_INT
+QTEST_F(Poly, TermSortMovesResidues) {
+  std::mt19937 rng(3);
+  std::set<Vec> seen;
+  std::vector<Vec> terms;
+  while (terms.size() < 30) {
+    Vec v = {rnd(rng, 4), rnd(rng, 4), rnd(rng, 4), rnd(rng, 4)};
+    if (seen.insert(v).second) terms.push_back(v);
+  }
+  Dpol p = poly(terms, [](u32 t, u32) { return t + 1; });
+  force_sort_Dpol(p);
+  for (u32 t = 0; t < p->nb_terms; ++t) {
+    EXPECT_EQ(slots(p->monoms[t] + 1), terms[p->coeffs[0][t] - 1]);  // residue followed its term
+    if (t) {
+      EXPECT_EQ(comp5_Expos(p->monoms[t - 1] + 1, p->monoms[t] + 1), 1);
+    }
+  }
+}
+#endif
+
+QTEST_F(Poly, Homogenisation) {
+  layout(2, 0);  // x, y, h
+  Dpol p = poly({{2, 0, 0}, {0, 1, 0}, {0, 0, 0}});
+  EXPECT_EQ(homogenous_Dpol(p), 2u);
+  EXPECT_EQ(slots(p->monoms[0] + 1), (Vec{2, 0, 0}));
+  EXPECT_EQ(slots(p->monoms[1] + 1), (Vec{0, 1, 1}));
+  EXPECT_EQ(slots(p->monoms[2] + 1), (Vec{0, 0, 2}));
+  u64* m[3] = {mono({1, 2, 0}) + 1, nullptr, mono({0, 0, 0}) + 1};
+  renormalize_input(m, 3);
+  EXPECT_EQ(slots(m[2]), (Vec{0, 0, 3}));
+  EXPECT_EQ(slots(m[0]), (Vec{1, 2, 0}));
+  // A degree the homogenising slot cannot hold is refused, nothing spills.
+  Dpol big = poly({{20000, 20000, 0}, {1, 0, 0}});
+  EXPECT_EQ(fatal_text([&] { homogenous_Dpol(big); }),
+            "You should recompile with BIGNNI=1 (degree =40000)\n");
+  EXPECT_EQ(slots(big->monoms[1] + 1), (Vec{1, 0, 0}));
+}
+
+QTEST_F(Poly, MonicNormalisesEveryPrimeSlot) {
+  const u32 V = QUOR_NAME(vectorize);
+  // Slot 0 already monic, the others not: every slot still ends monic, with
+  // the residues of the same rational polynomial (c_t / c_0 in each slot).
+  Dpol p = poly({{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}},
+                [&](u32 t, u32 k) { return k == 0 ? t + 1 : (7 * k + t) % prime(k); });
+  monic_d(p);
+  for (u32 k = 0; k < V; ++k) {
+    EXPECT_EQ(p->coeffs[k][0], 1u) << "slot " << k;
+    for (u32 t = 1; t < 3; ++t)
+      EXPECT_EQ(p->coeffs[k][t], k == 0 ? t + 1 : frac(i64(7 * k + t), i64(7 * k), k)) << "slot " << k;
+  }
+  // A leading -1 negates exactly.
+  Dpol n = poly({{1, 0, 0, 0}, {0, 1, 0, 0}}, [&](u32 t, u32 k) { return t == 0 ? prime(k) - 1 : 5; });
+  monic_d(n);
+  for (u32 k = 0; k < V; ++k) EXPECT_EQ(n->coeffs[k][1], prime(k) - 5);
+}
+
+QTEST_F(Poly, CoeffDpolKeepsTheLeadingBlockRun) {
+  layout(3, 1);  // block 1 = {x}
+  Dpol p = poly({{1, 1, 0, 0}, {1, 0, 1, 0}, {0, 2, 0, 0}});
+  EXPECT_EQ(coeff_Dpol(p), p);
+  EXPECT_EQ(p->nb_terms, 2u);
+  Dpol q = poly({{1, 1, 0, 0}, {0, 2, 0, 0}});
+  EXPECT_EQ(coeff_Dpol(q), nullptr);
+  EXPECT_EQ(q->nb_terms, 1u);
+  EXPECT_EQ(coeff_Dpol(poly({{0, 1, 1, 0}, {0, 0, 2, 0}})), nullptr);  // no block-1 variable
+  Dpol all = poly({{2, 0, 0, 0}, {2, 0, 0, 0}});
+  EXPECT_EQ(coeff_Dpol(all), all);
+  EXPECT_EQ(all->nb_terms, 2u);
+  layout(3, 0);
+  EXPECT_EQ(coeff_Dpol(poly({{1, 1, 0, 0}, {1, 0, 1, 0}})), nullptr);
+}
+
+QTEST_F(Poly, RenormDividesByTheCommonPowerOfH) {
+  Dpol p = poly({{1, 0, 0, 2}, {0, 1, 0, 3}});  // x*h^2 + y*h^3
+  u64* before0 = p->monoms[0];
+  want_automatique = 0;
+  nb_of_renormed = 0;
+  renorm_poly(&p->nb_terms, &p->monoms);
+  EXPECT_EQ(nb_of_renormed, 1u);
+  EXPECT_EQ(p->monoms[0], before0);
+  want_automatique = 1;
+  renorm_poly(&p->nb_terms, &p->monoms);
+  EXPECT_EQ(slots(p->monoms[0] + 1), (Vec{1, 0, 0, 0}));
+  EXPECT_EQ(slots(p->monoms[1] + 1), (Vec{0, 1, 0, 1}));
+  EXPECT_EQ(p->monoms[1][0], hash_Expos(p->monoms[1] + 1));
+  EXPECT_EQ(nb_of_renormed, 1u);
+  Dpol q = poly({{1, 0, 0, 2}, {0, 1, 0, 0}});  // a term free of h
+  u64* q1 = q->monoms[1];
+  renorm_poly(&q->nb_terms, &q->monoms);
+  EXPECT_EQ(q->monoms[1], q1);
+  EXPECT_EQ(slots(q->monoms[0] + 1), (Vec{1, 0, 0, 2}));
+}
+
+QTEST_F(Poly, Printer) {
+  const std::vector<Vec> terms = {{2, 0, 0, 0}, {1, 1, 0, 0}, {0, 2, 0, 0}, {0, 0, 0, 2}, {0, 0, 1, 0}};
+#if QUOR_INT
+  const i64 num[] = {2, -1, 3, -5, 1}, den[] = {1, 1, 2, 1, 1};
+  Dpol p = poly(terms, [&](u32 t, u32 k) { return frac(num[t], den[t], k); });
+  want_output_is_bad = 0;
+  const std::string id = "f" + std::to_string(p->id) + " = ";
+  EXPECT_EQ(Dpol_to_string(p), id + "2*x^2 -x*y+(3/2)*y^2-5*h^2+z");
+  EXPECT_EQ(want_output_is_bad, 0);
+  // Residues of no small rational: not yet reconstructed.
+  Dpol r = poly({{1, 0, 0, 0}}, [&](u32, u32 k) { return 123456789u + 977 * k; });
+  EXPECT_EQ(Dpol_to_string(r), "f" + std::to_string(r->id) + " = NYA*x");
+  EXPECT_EQ(want_output_is_bad, 1);
+  Quor_want_raw_output = 1;
+  Dpol raw = poly({{1, 0, 0, 0}, {0, 0, 0, 0}}, [&](u32 t, u32 k) { return 10 * t + k; });
+  EXPECT_EQ(Dpol_to_string(raw), "f" + std::to_string(raw->id) + " = <0 1 2 3 4>*x+<10 11 12 13 14>*1");
+  QUOR_NAME(vectorize) = 1;
+  EXPECT_EQ(Dpol_to_string(raw), "f" + std::to_string(raw->id) + " = 0*x+10*1");
+  Quor_want_raw_output = 0;  // fewer slots than the lifting context: no lift
+  EXPECT_EQ(Dpol_to_string(raw), "f" + std::to_string(raw->id) + " = NYA*x+NYA*1");
+  QUOR_NAME(vectorize) = 5;
+#else
+  const u32 c[] = {1, 65520, 7, 40000, 1};
+  Dpol p = poly(terms, [&](u32 t, u32) { return c[t]; });
+  const std::string id = "f" + std::to_string(p->id) + " = ";
+  Quor_want_mods = 0;
+  EXPECT_EQ(Dpol_to_string(p), id + "x^2+65520*x*y+7*y^2+40000*h^2+z");
+  Quor_want_mods = 1;
+  EXPECT_EQ(Dpol_to_string(p), id + "x^2+-x*y+7*y^2+-25521*h^2+z");
+  Quor_want_mods = 0;
+#endif
+  Dpol e = new_Dpol(0);
+  EXPECT_EQ(Dpol_to_string(e), "f" + std::to_string(e->id) + " = 0");
+  host_.clear_output();
+  QUOR_NAME(see_Dpol)(e);
+  EXPECT_EQ(host_.output(), "f" + std::to_string(e->id) + " = 0");
+}
+
+// --------------------------------------------------------------------- pairs
+
+QTEST_F(Poly, PairCreationInTheDegreeWindow) {
+  Dpol a = lead_only({1, 0, 0, 1}), b = lead_only({0, 1, 0, 1}), c = lead_only({1, 0, 0, 0});
+  Crit ab = QUOR_NAME(make_Crit1)(a, b);
+  ASSERT_NE(ab, nullptr);
+  EXPECT_EQ(ab->deg, 3u);
+  EXPECT_EQ(slots(ab->lcm), (Vec{1, 1, 0, 1}));
+  EXPECT_EQ(slots(ab->cofactor1), (Vec{0, 1, 0, 0}));
+  EXPECT_EQ(slots(ab->cofactor2), (Vec{1, 0, 0, 0}));
+  EXPECT_EQ(Disjoint(ab), 1);  // x*h, y*h: coprime apart from h
+  Crit ac = QUOR_NAME(make_Crit1)(a, c);
+  EXPECT_EQ(ac->cofactor1, nullptr);  // lcm = LM(a)
+  EXPECT_EQ(Disjoint(ac), 0);
+
+  Dlim = 3;
+  Dpol d = lead_only({2, 0, 0, 0}), e = lead_only({0, 2, 0, 0});
+  u64* top = root_of_Expos;
+  EXPECT_EQ(QUOR_NAME(make_Crit1)(d, e), nullptr);  // degree 4
+  EXPECT_EQ(root_of_Expos, top);                   // its lcm went back
+  EXPECT_NE(QUOR_NAME(make_Crit1)(a, b), nullptr);  // degree 3
+
+  // Pairs with a basis come in the reverse order of G, the older first.
+  Dlim = 1000000000;
+  Dpol g1 = lead_only({1, 0, 0, 0});
+  Dpol p = lead_only({0, 0, 1, 0});
+  Dpol g2 = lead_only({0, 1, 0, 0}), g3 = lead_only({0, 0, 0, 1});
+  Dpol G[] = {g1, g2, g3};
+  Crit list = QUOR_NAME(generate_Crit)(p, G, 3);
+  EXPECT_EQ(ids(list), (std::vector<std::pair<u32, u32>>{{p->id, g3->id}, {p->id, g2->id}, {g1->id, p->id}}));
+  kill_all(list);
+}
+
+QTEST_F(Poly, PairOrderSortAndMerge) {
+  std::mt19937 rng(11);
+  std::vector<Dpol> polys;
+  for (int i = 0; i < 25; ++i) polys.push_back(lead_only({rnd(rng, 3), rnd(rng, 3), rnd(rng, 3), rnd(rng, 3)}));
+  Crit list = nullptr;
+  u32 n = 0;
+  for (size_t i = 0; i < polys.size(); ++i)
+    for (size_t j = i + 1; j < polys.size(); ++j) {
+      Crit c = QUOR_NAME(make_Crit1)(polys[i], polys[j]);
+      if (!c) continue;
+      c->next = list;
+      list = c;
+      ++n;
+    }
+  std::multiset<std::pair<u32, u32>> before;
+  for (auto x : ids(list)) before.insert(x);
+  list = trier_Crit(list);
+  std::multiset<std::pair<u32, u32>> after;
+  for (auto x : ids(list)) after.insert(x);
+  EXPECT_EQ(before, after);
+  u32 m = 0;
+  for (Crit c = list; c; c = c->next, ++m)
+    if (c->next) {
+      EXPECT_LE(comp_Crit(c, c->next), 0);
+      if (c->deg == c->next->deg && !equal_Expos(c->lcm, c->next->lcm)) {
+        EXPECT_EQ(comp_Expos(c->lcm, c->next->lcm), 1);  // larger lcm first
+      }
+    }
+  EXPECT_EQ(m, n);
+
+  // Equal keys: the later run's pair leads in the sort, b's pair in the merge.
+  Dpol a = lead_only({1, 0, 0, 0}), b = lead_only({1, 0, 0, 0});
+  Crit s = QUOR_NAME(make_Crit1)(a, b), t = QUOR_NAME(make_Crit1)(a, b);
+  ASSERT_EQ(comp_Crit(s, t), 0);
+  EXPECT_EQ(trier_Crit(link({s, t})), t);
+  EXPECT_EQ(t->next, s);
+  s->next = t->next = nullptr;
+  Crit merged = updatD(s, t);
+  EXPECT_EQ(merged, t);
+  EXPECT_EQ(t->next, s);
+  kill_all(merged);
+  kill_all(list);
+}
+
+QTEST_F(Poly, ChainCriterion) {
+  const u64* lcm = mono({1, 1, 1, 0}) + 1;  // pair of x*y and y*z... lcm x*y*z
+  const u64* e1 = mono({1, 1, 0, 0}) + 1;
+  const u64* e2 = mono({0, 1, 1, 0}) + 1;
+  EXPECT_EQ(crit2(mono({0, 1, 0, 0}) + 1, lcm, e1, e2), 1);  // y: lcm(y, e_i) = e_i != lcm
+  EXPECT_EQ(crit2(mono({0, 0, 0, 1}) + 1, lcm, e1, e2), 0);  // h does not divide the lcm
+  EXPECT_EQ(crit2(mono({0, 0, 1, 0}) + 1, lcm, e1, e2), 0);  // lcm(z, x*y) = lcm
+  EXPECT_EQ(crit2(mono({1, 0, 0, 0}) + 1, lcm, e1, e2), 0);  // lcm(x, y*z) = lcm
+
+  // On a list: only the pair whose lcm m divides strictly on both sides goes.
+  Dpol p = lead_only({1, 1, 0, 0}), q = lead_only({0, 1, 1, 0}), r = lead_only({1, 0, 1, 0});
+  Crit pq = QUOR_NAME(make_Crit1)(p, q), pr = QUOR_NAME(make_Crit1)(p, r);
+  Crit D = crit2onLPC(mono({0, 1, 0, 0}) + 1, link({pr, pq}));
+  EXPECT_EQ(ids(D), (std::vector<std::pair<u32, u32>>{{p->id, r->id}}));
+  kill_all(D);
+}
+
+QTEST_F(Poly, NewPairCriteriaOnLcmClasses) {
+  // p = x*y; partners sharing lcm x*y*z: z (coprime), x*z, y*z, x*y*z (not).
+  auto run = [&](std::vector<Vec> partners) {
+    std::vector<Dpol> g;
+    for (auto& v : partners) g.push_back(lead_only(v));
+    Dpol p = lead_only({1, 1, 0, 0});
+    std::vector<Crit> pairs;
+    for (Dpol x : g) pairs.push_back(QUOR_NAME(make_Crit1)(x, p));
+    Crit out = critBackEtrangeronLPC(link(pairs));
+    std::vector<u32> kept;
+    for (Crit c = out; c; c = c->next)
+      kept.push_back(u32(std::find(g.begin(), g.end(), c->older) - g.begin()) + 1);
+    kill_all(out);
+    return kept;
+  };
+  const Vec z = {0, 0, 1, 0}, xz = {1, 0, 1, 0}, yz = {0, 1, 1, 0};
+  EXPECT_EQ(run({xz, yz}), (std::vector<u32>{2}));      // neither coprime: the last stays
+  EXPECT_EQ(run({z, xz}), (std::vector<u32>{1}));       // first coprime: it stays
+  EXPECT_EQ(run({xz, z}), (std::vector<u32>{}));        // second coprime: nothing stays
+  EXPECT_EQ(run({z, xz, yz}), (std::vector<u32>{1, 3}));
+  EXPECT_EQ(run({z}), (std::vector<u32>{}));
+  // A later pair whose lcm is a multiple of an earlier class's lcm goes.
+  const Vec xzz = {1, 0, 2, 0};  // lcm x*y*z^2
+  EXPECT_EQ(run({xz, xzz}), (std::vector<u32>{1}));
+  EXPECT_EQ(critBackEtrangeronLPC(nullptr), nullptr);
+}
+
+QTEST_F(Poly, BasisAndReductorTables) {
+  Dpol G[4] = {lead_only({2, 0, 0, 0}), lead_only({1, 1, 0, 0}), lead_only({0, 0, 1, 0})};
+  Dpol p = lead_only({1, 0, 0, 0});
+  EXPECT_EQ(updatF(lead_Expos(p), p, G, 3), 2u);
+  EXPECT_EQ(G[0]->nb_terms, 1u);
+  EXPECT_EQ(slots(lead_Expos(G[0])), (Vec{0, 0, 1, 0}));
+  EXPECT_EQ(G[1], p);
+  Dpol H[3] = {lead_only({1, 1, 0, 0}), lead_only({2, 0, 0, 0})};
+  EXPECT_EQ(updatF(lead_Expos(p), p, H, 2), 1u);
+  EXPECT_EQ(H[0], p);
+  EXPECT_EQ(updatF(lead_Expos(p), p, H, 0), 1u);
+
+  // The basis table holds 100,000 entries at most.
+  std::vector<Dpol> big(kBasisCapacity + 1);
+  Dpol y = lead_only({0, 1, 0, 0});
+  std::fill(big.begin(), big.end(), y);
+  EXPECT_EQ(updatF(lead_Expos(p), p, big.data(), kBasisCapacity - 1), kBasisCapacity);
+  std::fill(big.begin(), big.end(), y);
+  EXPECT_EQ(fatal_text([&] { updatF(lead_Expos(p), p, big.data(), kBasisCapacity); }),
+            "Not enough memory to store the result (base) !\n");
+
+  // Reductors: appended, sorted lexicographically on the lead, largest first.
+  Dpol R[5] = {lead_only({0, 1, 0, 0})};
+  u32 count = 1;
+  Dpol add[] = {lead_only({0, 0, 1, 0}), lead_only({1, 0, 0, 0})};
+  reductors(R, &count, add, 2, 5);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(R[0], add[1]);
+  EXPECT_EQ(R[2], add[0]);
+  EXPECT_EQ(fatal_text([&] { reductors(R, &count, add, 2, 5); }), "Not enough memory for the table of reductors!\n");
+  EXPECT_EQ(count, 3u);
+
+  // Divisibility tests on the basis.
+  Dpol B[] = {lead_only({0, 0, 0, 2}), lead_only({1, 0, 0, 2})};
+  EXPECT_EQ(is_reducible_by_G(mono({1, 1, 0, 2}) + 1, B, 2), B[0]);
+  EXPECT_EQ(is_reducible_by_G(mono({1, 1, 0, 1}) + 1, B, 2), nullptr);
+  Dpol m = lead_only({1, 1, 0, 0});
+  EXPECT_EQ(is_reducible_by_G(lead_Expos(m), B + 1, 1), nullptr);
+  EXPECT_EQ(is_reducible3(m->monoms, B + 1, 1), 1);  // x*h^2 divides x*y with h ignored
+  EXPECT_EQ(is_reducible3(lead_only({0, 1, 0, 0})->monoms, B + 1, 1), 0);
+}
+
+QTEST_F(Poly, RestrictionToTheSecondBlock) {
+  QUOR_NAME(want_quiet) = 0;
+  layout(3, 1);  // block 1 = {x}
+  host_.clear_output();
+  EXPECT_EQ(restriction(nullptr, 0), 0u);
+  EXPECT_EQ(host_.output(), "\nRestriction a 0 pols\n");
+  Dpol a = poly({{0, 1, 0, 0}, {0, 0, 1, 0}}), b = poly({{0, 1, 0, 0}, {1, 0, 0, 0}}), c = new_Dpol(0);
+  Dpol G[] = {b, a, c};
+  EXPECT_EQ(restriction(G, 3), 2u);
+  EXPECT_EQ(G[0], a);
+  EXPECT_EQ(G[1], c);
+  u64* withnull[] = {nullptr, mono({0, 1, 0, 0})};
+  EXPECT_EQ(is_eliminated(2, withnull, 1), 1);
+  EXPECT_EQ(is_eliminated(1, b->monoms + 1, 0), 1);
+  EXPECT_EQ(is_eliminated(2, b->monoms, 1), 0);
+  EXPECT_EQ(is_pure_power_i(poly({{2, 0, 1, 0}})->monoms, 2), 1);
+  EXPECT_EQ(is_pure_power_i(poly({{2, 0, 0, 0}})->monoms, 2), 0);
+  EXPECT_EQ(is_pure_power_i(c->monoms, 0), 0);
+}
+
+// Inserting random leading monomials as the main loop does, the pairs left
+// (with the coprime ones) must still justify every S-pair of every inserted
+// polynomial through chains: {f, g} is justified when it is kept, coprime, or
+// some k with LM(k) | lcm(f, g) has {f, k} and {k, g} justified first.
+QTEST_F(Poly, SurvivingPairsCoverEveryS_Pair) {
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 60; ++round) {
+    layout(3, round % 2);
+    const u32 n = 3 + rnd(rng, 8);
+    std::vector<Dpol> all;
+    std::vector<Dpol> G(n + 1);
+    u32 count = 0;
+    Crit D = nullptr;
+    for (u32 i = 0; i < n; ++i) {
+      Dpol p = lead_only({rnd(rng, 3), rnd(rng, 3), rnd(rng, 3), rnd(rng, 2)});
+      all.push_back(p);
+      const u64* m = lead_Expos(p);
+      if (count) {
+        Crit N = trier_Crit(QUOR_NAME(generate_Crit)(p, G.data(), count));
+        D = crit2onLPC(m, D);
+        D = updatD(critBackEtrangeronLPC(N), D);
+      }
+      count = updatF(m, p, G.data(), count);
+    }
+    for (Crit c = D; c && c->next; c = c->next) ASSERT_LE(comp_Crit(c, c->next), 0);
+
+    std::vector<Vec> lm;
+    for (Dpol p : all) lm.push_back(slots(lead_Expos(p)));
+    const u32 h = nb_of_affine_variables;
+    auto lcmv = [&](u32 i, u32 j) {
+      Vec l(lm[i].size());
+      for (u32 s = 0; s < l.size(); ++s) l[s] = std::max(lm[i][s], lm[j][s]);
+      return l;
+    };
+    auto divides = [](const Vec& d, const Vec& m) {
+      for (u32 s = 0; s < d.size(); ++s)
+        if (d[s] > m[s]) return false;
+      return true;
+    };
+    std::vector<std::vector<bool>> ok(n, std::vector<bool>(n, false));
+    std::map<u32, u32> index;
+    for (u32 i = 0; i < n; ++i) index[all[i]->id] = i;
+    for (Crit c = D; c; c = c->next) {
+      const u32 i = index[c->older->id], j = index[c->newer->id];
+      ok[i][j] = ok[j][i] = true;
+    }
+    for (u32 i = 0; i < n; ++i)
+      for (u32 j = 0; j < n; ++j) {
+        bool coprime = true;
+        for (u32 s = 0; s < h; ++s) coprime &= lm[i][s] == 0 || lm[j][s] == 0;
+        if (coprime || i == j) ok[i][j] = true;
+      }
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (u32 i = 0; i < n; ++i)
+        for (u32 j = i + 1; j < n; ++j) {
+          if (ok[i][j]) continue;
+          const Vec l = lcmv(i, j);
+          for (u32 k = 0; k < n && !ok[i][j]; ++k)
+            if (ok[i][k] && ok[k][j] && divides(lm[k], l)) ok[i][j] = ok[j][i] = grew = true;
+        }
+    }
+    for (u32 i = 0; i < n; ++i)
+      for (u32 j = i + 1; j < n; ++j) EXPECT_TRUE(ok[i][j]) << "round " << round << " pair " << i << "," << j;
+    kill_all(D);
+  }
+}
+
+QUOR_TEST_END

@@ -1,0 +1,517 @@
+// Zone allocator of one build: bump allocation, block order, marks, swaps,
+// slabs, the carving buffer, the large allocations and the refusals.
+#include "tests/dual_test.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/zone.h"
+#include "host/C/host_services.h"
+
+QUOR_TEST_BEGIN
+
+using ::testing::ExitedWithCode;
+
+class QUOR_SUITE(ZoneTest) : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    zone_reset_memory(0);
+    zone_init_tables();
+    saved_size_ = zone_memory_allocated;
+    zone_memory_allocated = 1 << 16;
+    Quor_verb_info = 3;  // messages of the error channel on standard error
+  }
+  void TearDown() override {
+    zone_reset_memory(0);
+    zone_memory_allocated = std::max(saved_size_, zone_memory_allocated);
+    Quor_verb_info = 0;
+  }
+  static char* bump() { return bignum_tas; }
+  u32 saved_size_ = 0;
+};
+
+// Raises the fatal message on standard error and exits with status 1.
+#define EXPECT_ZONE_FATAL(stmt, text)          \
+  EXPECT_EXIT(                                 \
+      {                                        \
+        NoRaiseRegion quiet_region;            \
+        stmt;                                  \
+      },                                       \
+      ExitedWithCode(1), text)
+
+QTEST_F(ZoneTest, BumpAllocationAndAlignment) {
+  char* a = static_cast<char*>(QUOR_NAME(alloc_internal)(10));
+  char* b = static_cast<char*>(QUOR_NAME(alloc_internal)(7));
+  EXPECT_EQ(b, a + 10);
+  EXPECT_EQ(bump(), b + 7);
+  for (u64 size : {1u, 8u, 13u, 16u, 100u}) {
+    char* before = bump();
+    char* p = static_cast<char*>(QUOR_NAME(alloc64)(size));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
+    EXPECT_EQ(bump() - before, i64(size + 16 + (size % 8 ? 4 : 0)));
+    EXPECT_GE(p, before);
+    EXPECT_LE(p + size, bump());
+  }
+  EXPECT_EQ(cur_garbages, 1);
+}
+
+QTEST_F(ZoneTest, FirstAllocationGrowsTheBlock) {
+  zone_memory_allocated = 0;
+  ::testing::internal::CaptureStderr();
+  char* p = static_cast<char*>(QUOR_NAME(alloc_internal)(100));
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(zone_memory_allocated, 164u);
+  EXPECT_NE(err.find("INCREASE HEAP 164\n"), std::string::npos) << err;
+  EXPECT_EQ(p, all_garbages[0]);
+  EXPECT_EQ(zone_memory_size[0], 164u);
+  // A request of at least the block size grows it again.
+  ::testing::internal::CaptureStderr();
+  QUOR_NAME(alloc_internal)(164);
+  err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(zone_memory_allocated, 228u);
+  EXPECT_NE(err.find("INCREASE HEAP 228\n"), std::string::npos) << err;
+}
+
+QTEST_F(ZoneTest, RequestMustStayStrictlyBelowTheBlockEnd) {
+  char* first = static_cast<char*>(QUOR_NAME(alloc_internal)(1));
+  u64 rest = u64(bot_bignum_tas - bump());
+  char* p = static_cast<char*>(QUOR_NAME(alloc_internal)(rest - 1));
+  EXPECT_EQ(p, first + 1);
+  EXPECT_EQ(cur_garbages, 1);
+
+  QUOR_NAME(realloca)(p, 0, rest - 1);
+  EXPECT_EQ(bump(), first + 1);
+  char* q = static_cast<char*>(QUOR_NAME(alloc_internal)(rest));
+  EXPECT_EQ(cur_garbages, 2);
+  EXPECT_EQ(q, all_garbages[1]);
+  EXPECT_GT(q, first);
+}
+
+QTEST_F(ZoneTest, RestoredMarkGivesTheSameAddresses) {
+  QUOR_NAME(alloc64)(100);
+  GC_state m;
+  QUOR_NAME(save_GC_state)(&m);
+  std::vector<void*> first;
+  for (int i = 0; i < 40; ++i) first.push_back(QUOR_NAME(alloc64)(5000 + 100 * i));
+  const i32 blocks = max_garbages;
+  EXPECT_GT(blocks, 3);  // the run crossed several blocks
+
+  QUOR_NAME(restore_GC_state)(&m);
+  EXPECT_EQ(cur_garbages, m.cur_garbages);
+  EXPECT_EQ(bump(), m.bignum_tas);
+  EXPECT_EQ(max_garbages, blocks);  // blocks taken after the mark stay as spares
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(QUOR_NAME(alloc64)(5000 + 100 * i), first[i]) << i;
+  EXPECT_EQ(max_garbages, blocks);
+}
+
+QTEST_F(ZoneTest, RestoreDestroyZeroesExactlyItsRange) {
+  char* keep = static_cast<char*>(QUOR_NAME(alloc_internal)(64));
+  std::memset(keep, 0xCD, 64);
+  GC_state m;
+  QUOR_NAME(save_GC_state)(&m);
+  u64 rest = u64(m.bot_bignum_tas - m.bignum_tas);
+  char* tail = static_cast<char*>(QUOR_NAME(alloc_internal)(rest - 1));
+  std::memset(tail, 0xAB, rest);  // the tail up to the block end
+  // A block taken after the mark (a spare after the restore) keeps its bytes.
+  char* other = static_cast<char*>(QUOR_NAME(alloc_internal)(1000));
+  std::memset(other, 0xEE, 1000);
+  QUOR_NAME(restore_destroy_tesk_state)(&m);
+  EXPECT_EQ(bump(), m.bignum_tas);
+  for (u64 i = 0; i < rest; ++i) ASSERT_EQ(tail[i], 0) << i;
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(static_cast<unsigned char>(keep[i]), 0xCD);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(static_cast<unsigned char>(other[i]), 0xEE);
+}
+
+QTEST_F(ZoneTest, Realloca) {
+  char* p = static_cast<char*>(QUOR_NAME(alloc_internal)(40));
+  QUOR_NAME(realloca)(p, 10, 40);
+  EXPECT_EQ(bump(), p + 16);
+  // Rounding n up to 8 past m never moves the pointer forward.
+  char* q = static_cast<char*>(QUOR_NAME(alloc_internal)(10));
+  QUOR_NAME(realloca)(q, 10, 10);
+  EXPECT_EQ(bump(), q + 10);
+  EXPECT_ZONE_FATAL(QUOR_NAME(realloca)(q, 11, 10), "Aie dans realloc ou erreur impossible !\\[n=11,m=10\\]");
+}
+
+QTEST_F(ZoneTest, SwapsExchangeWholeZones) {
+  QUOR_NAME(alloc64)(10);
+  QUOR_NAME(swap_zone3)();
+  QUOR_NAME(alloc64)(10);
+  QUOR_NAME(swap_zone3)();
+  auto snapshot = [] {
+    return std::vector<std::uintptr_t>{
+        std::uintptr_t(bignum_tas),  std::uintptr_t(bot_bignum_tas),  std::uintptr_t(all_garbages),
+        std::uintptr_t(zone_memory_size), std::uintptr_t(cur_garbages), std::uintptr_t(max_garbages),
+        limit_garbages, cur_id_garbage,
+        std::uintptr_t(bignum_tas2), std::uintptr_t(bot_bignum_tas2), std::uintptr_t(all_garbages2),
+        std::uintptr_t(zone_memory2_size), std::uintptr_t(cur_garbages2), std::uintptr_t(max_garbages2),
+        limit_garbages2, cur_id_garbage2,
+        std::uintptr_t(bignum_tas3), std::uintptr_t(bot_bignum_tas3), std::uintptr_t(all_garbages3),
+        std::uintptr_t(zone_memory3_size), std::uintptr_t(cur_garbages3), std::uintptr_t(max_garbages3),
+        limit_garbages3, cur_id_garbage3};
+  };
+  const auto before = snapshot();
+  QUOR_NAME(swap_zone)();
+  EXPECT_EQ(cur_id_garbage, 2u);
+  EXPECT_EQ(cur_id_garbage2, 1u);
+  EXPECT_EQ(cur_garbages, 0);  // zone 2 has no block yet
+  char* in_zone2 = static_cast<char*>(QUOR_NAME(alloc64)(10));
+  QUOR_NAME(swap_zone)();
+  EXPECT_EQ(cur_garbages2, 1);
+  EXPECT_GE(in_zone2, all_garbages2[0]);
+  EXPECT_LT(in_zone2, all_garbages2[0] + zone_memory2_size[0]);
+  QUOR_NAME(swap_zone3)();
+  QUOR_NAME(swap_zone3)();
+  // Undo the zone-2 allocation and compare every field.
+  GC_state empty{0, nullptr, nullptr};
+  QUOR_NAME(restore_tesk_state_z2)(&empty);
+  auto after = snapshot();
+  after[13] = before[13];  // zone 2 recorded one block meanwhile
+  EXPECT_EQ(after, before);
+}
+
+QTEST_F(ZoneTest, MarksOfZonesTwoAndThree) {
+  GC_state m1, m2, m3;
+  QUOR_NAME(swap_zone)();
+  QUOR_NAME(alloc64)(8);
+  QUOR_NAME(swap_zone)();
+  QUOR_NAME(save_tesk_state2)(&m1, &m2);
+  QUOR_NAME(save_tesk_state_z3)(&m3);
+  QUOR_NAME(alloc64)(8);
+  QUOR_NAME(swap_zone)();
+  QUOR_NAME(alloc64)(8);
+  QUOR_NAME(swap_zone)();
+  QUOR_NAME(swap_zone3)();
+  QUOR_NAME(alloc64)(8);
+  QUOR_NAME(swap_zone3)();
+  EXPECT_NE(bignum_tas, m1.bignum_tas);
+  EXPECT_NE(bignum_tas2, m2.bignum_tas);
+  EXPECT_NE(bignum_tas3, m3.bignum_tas);
+  QUOR_NAME(restore_tesk_state2)(&m1, &m2);
+  QUOR_NAME(restore_tesk_state_z3)(&m3);
+  EXPECT_EQ(bignum_tas, m1.bignum_tas);
+  EXPECT_EQ(bignum_tas2, m2.bignum_tas);
+  EXPECT_EQ(bot_bignum_tas2, m2.bot_bignum_tas);
+  EXPECT_EQ(cur_garbages2, m2.cur_garbages);
+  EXPECT_EQ(bignum_tas3, m3.bignum_tas);
+  EXPECT_EQ(cur_garbages3, m3.cur_garbages);
+}
+
+QTEST_F(ZoneTest, SlabsAreLinkedInZoneThree) {
+  const u64 before = ct_obj_alloc;
+  auto* first = static_cast<char*>(QUOR_NAME(generate)(5, 24, "Expos"));
+  EXPECT_EQ(ct_obj_alloc - before, 5u * 24 + 8);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % 8, 0u);
+  EXPECT_EQ(cur_garbages, 0);  // nothing taken in zone 1
+  ASSERT_EQ(cur_garbages3, 1);
+  EXPECT_GE(first, all_garbages3[0]);
+  char* rec = first;
+  for (int i = 0; i < 4; ++i) {
+    char* next;
+    std::memcpy(&next, rec, sizeof next);
+    EXPECT_EQ(next, rec + 24);
+    rec = next;
+  }
+  char* end;
+  std::memcpy(&end, rec, sizeof end);
+  EXPECT_EQ(end, nullptr);
+  EXPECT_EQ(cur_id_garbage, 1u);
+  EXPECT_EQ(cur_id_garbage3, 3u);
+}
+
+QTEST(Zone, AlignVectorSize) {
+  if constexpr (kIntBuild) {
+    EXPECT_EQ(QUOR_NAME(align_vector_size)(5), 8u);
+    EXPECT_EQ(QUOR_NAME(align_vector_size)(12), 12u);
+  } else {
+    EXPECT_EQ(QUOR_NAME(align_vector_size)(5), 8u);
+    EXPECT_EQ(QUOR_NAME(align_vector_size)(12), 16u);
+  }
+  EXPECT_EQ(QUOR_NAME(align_vector_size)(0), 0u);
+  EXPECT_EQ(QUOR_NAME(align_vector_size)(16), 16u);
+}
+
+QTEST(Zone, StackRequestGuards) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(QUOR_NAME(chk_alloca_size)(1000000), 1);
+  EXPECT_EQ(QUOR_NAME(chk_alloca_size)(1000001), 1);
+  EXPECT_EQ(QUOR_NAME(chk_alloca_size_msg)(2000000, "row"), 1);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "*** alloca 1000001\n*** alloca 2000000 in row\n");
+  // The refusing guard sends large and negative requests to the zone.
+  EXPECT_EQ(QUOR_NAME(stack_request_fits)(1000000), 1);
+  EXPECT_EQ(QUOR_NAME(stack_request_fits)(0), 1);
+  EXPECT_EQ(QUOR_NAME(stack_request_fits)(1000001), 0);
+  EXPECT_EQ(QUOR_NAME(stack_request_fits)(-1), 0);
+  EXPECT_EQ(QUOR_NAME(stack_request_fits)(i64(1) << 40), 0);
+}
+
+QTEST_F(ZoneTest, BlocksAlwaysIncreaseInAddress) {
+  // Zone blocks interleaved with system allocations of every size, in all
+  // three zones: every new block lies above the one before.
+  zone_memory_allocated = 100000;
+  std::vector<char*> order;
+  char* last = nullptr;
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 60; ++i) {
+    if (i % 3 == 1) QUOR_NAME(swap_zone)();
+    if (i % 3 == 2) QUOR_NAME(swap_zone3)();
+    Quor_malloc(u64(1000) << (i % 12));
+    QUOR_NAME(xmalloc)(70000);
+    QUOR_NAME(alloc64)(90000);
+    if (QUOR_NAME(previous_alloc) != last) {
+      EXPECT_GT(QUOR_NAME(previous_alloc), last) << i;
+      last = QUOR_NAME(previous_alloc);
+    }
+    if (i % 3 == 1) QUOR_NAME(swap_zone)();
+    if (i % 3 == 2) QUOR_NAME(swap_zone3)();
+  }
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.find("decreasing address"), std::string::npos) << err;
+  for (char** table : {all_garbages, all_garbages2, all_garbages3})
+    for (int i = 1; i < 20; ++i) EXPECT_GT(table[i], table[i - 1]);
+}
+
+QTEST_F(ZoneTest, RelocationWithExactSizesNeverOverwrites) {
+  // Survivors scattered over several blocks between garbage; after the restore
+  // they move down in ascending order, each copy exactly its size.
+  zone_memory_allocated = 8192;
+  QUOR_NAME(alloc64)(10);
+  GC_state m;
+  QUOR_NAME(save_GC_state)(&m);
+  struct Survivor {
+    char* at;
+    u64 size;
+    unsigned char tag;
+  };
+  std::vector<Survivor> s;
+  for (int i = 0; i < 60; ++i) {
+    QUOR_NAME(alloc64)(300 + 37 * (i % 7));  // garbage
+    const u64 size = 8 * (50 + 61 * (i % 9));
+    auto* p = static_cast<char*>(QUOR_NAME(alloc64)(size));
+    std::memset(p, i + 1, size);
+    s.push_back({p, size, static_cast<unsigned char>(i + 1)});
+  }
+  QUOR_NAME(restore_GC_state)(&m);
+  for (Survivor& v : s) {  // allocation order is ascending address order here
+    auto* d = static_cast<char*>(zone_alloc_exact(v.size, 16));
+    EXPECT_LE(d, v.at);
+    std::memmove(d, v.at, v.size);
+    v.at = d;
+  }
+  for (const Survivor& v : s)
+    for (u64 k = 0; k < v.size; ++k) ASSERT_EQ(static_cast<unsigned char>(v.at[k]), v.tag);
+}
+
+QTEST_F(ZoneTest, OtherZonesNeverTakeSparesHoldingSurvivors) {
+  // Survivors wait in zone 1's spare blocks after a restore while the moving
+  // allocates its scratch in zone 2 and its copies in zone 3.
+  zone_memory_allocated = 4096;
+  QUOR_NAME(alloc64)(3000);
+  GC_state m;
+  QUOR_NAME(save_GC_state)(&m);
+  std::vector<char*> pending;
+  for (int i = 0; i < 4; ++i) {
+    auto* p = static_cast<char*>(QUOR_NAME(alloc64)(3000));
+    std::memset(p, 0x40 + i, 3000);
+    pending.push_back(p);
+  }
+  QUOR_NAME(restore_GC_state)(&m);
+  for (int i = 0; i < 4; ++i) {
+    QUOR_NAME(swap_zone)();
+    std::memset(QUOR_NAME(alloc64)(3000), 0, 3000);
+    QUOR_NAME(swap_zone)();
+    QUOR_NAME(swap_zone3)();
+    auto* copy = static_cast<char*>(zone_alloc_exact(3000, 16));
+    std::memmove(copy, pending[i], 3000);
+    QUOR_NAME(swap_zone3)();
+    for (int k = 0; k < 3000; ++k) ASSERT_EQ(copy[k], 0x40 + i) << i;
+  }
+  EXPECT_EQ(max_garbages, 5);  // zone 1 kept every block
+}
+
+QTEST_F(ZoneTest, PoolRecordsTheBlocksAndReusesOnlyHigherOnes) {
+  const u32 before = pseudo_share_memory_cur;
+  QUOR_NAME(alloc64)(10);
+  ASSERT_EQ(pseudo_share_memory_cur, before + 1);
+  const pseudo_share_record r = pseudo_share_memory[before];
+  EXPECT_EQ(r.size, zone_memory_allocated + 8);
+  EXPECT_EQ(r.address, all_garbages[0]);
+  EXPECT_EQ(r.available, 0);
+  EXPECT_EQ(r.taken, 1);
+
+  // An available record below the last block is left alone.
+  pseudo_share_memory[before].available = 1;
+  char* b1 = QUOR_NAME(give_block_memory)();
+  EXPECT_GT(b1, all_garbages[0]);
+  EXPECT_EQ(pseudo_share_memory[before].address, all_garbages[0]);
+  // One above it is taken and leaves the pool.
+  char* high = zone_space_take(zone_memory_allocated + 8);
+  pseudo_share_memory[before + 1] = {zone_memory_allocated + 8, high, 1, 0};
+  pseudo_share_memory_cur = before + 2;
+  EXPECT_EQ(QUOR_NAME(give_block_memory)(), high);
+  EXPECT_EQ(pseudo_share_memory_cur, before + 1);  // removed, and no record added for it
+}
+
+QTEST_F(ZoneTest, TablesAreNeverWrittenBeyondTheirCapacity) {
+  zone_memory_allocated = 4096;
+  limit_garbages = 5;
+  QUOR_NAME(alloc64)(3000);
+  GC_state m;
+  QUOR_NAME(save_GC_state)(&m);
+  for (int i = 0; i < 3; ++i) QUOR_NAME(alloc64)(3000);
+  ASSERT_EQ(max_garbages, 4);
+  QUOR_NAME(restore_GC_state)(&m);
+  // One block in use, three spares: a new block would move a spare to slot 4.
+  EXPECT_ZONE_FATAL(QUOR_NAME(alloc64)(10000),
+                    "Limit for allocations \\(1-->5\\): in update_all_garbages \\[NEW_MSG\\] !");
+  // Without any spare the limit stops at slot limit - 2, as before.
+  QUOR_NAME(restore_GC_state)(&m);
+  EXPECT_ZONE_FATAL(for (int i = 0; i < 10; ++i) QUOR_NAME(alloc64)(3000), "Limit for allocations");
+}
+
+QTEST_F(ZoneTest, MissingTablesAndOversizedRequestsAreRefused) {
+  EXPECT_ZONE_FATAL(QUOR_NAME(alloc64)(u64(1) << 33), "Not enough memory in alloc");
+  EXPECT_ZONE_FATAL(QUOR_NAME(alloc_internal)(u64(0xFFFFFFFF) - 10), "Not enough memory in alloc");
+  EXPECT_ZONE_FATAL((zone_forget_state(), QUOR_NAME(alloc64)(10)), "var all_garbages not set !");
+}
+
+QTEST_F(ZoneTest, RechercherPointerNamesZoneAndSlot) {
+  QUOR_NAME(alloc64)(10);
+  QUOR_NAME(swap_zone)();
+  char* p = static_cast<char*>(QUOR_NAME(alloc64)(10));
+  QUOR_NAME(swap_zone)();
+  ::testing::internal::CaptureStderr();
+  QUOR_NAME(rechercher_pointer)(p);
+  QUOR_NAME(rechercher_pointer)(&p);  // not in any zone
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "find pointer in zone Z2 at slot 1  [Z1 Z2 Z3]\n");
+}
+
+QTEST_F(ZoneTest, GrownTablesKeepTheirBlocks) {
+  zone_memory_allocated = 4096;
+  for (int i = 0; i < 5; ++i) QUOR_NAME(alloc64)(3000);
+  std::vector<char*> blocks(all_garbages, all_garbages + max_garbages);
+  const u32 old = dynamic_max_garbages;
+  zone_grow_tables(old * 2);
+  EXPECT_EQ(limit_garbages, old * 2);
+  EXPECT_EQ(limit_garbages3, old * 2);
+  EXPECT_EQ(std::vector<char*>(all_garbages, all_garbages + max_garbages), blocks);
+  zone_grow_tables(old);  // never shrinks
+  EXPECT_EQ(dynamic_max_garbages, old * 2);
+  dynamic_max_garbages = old;
+}
+
+QTEST_F(ZoneTest, LargeAllocationStatistics) {
+  const u32 kb = total_allocated;
+  const u32 count = count_Quor_xmalloc;
+  const double demand = malloc_demand[5];
+  QUOR_NAME(xmalloc_spec)(10240, 5);
+  QUOR_NAME(xmalloc_spec)(2047, 42);  // kinds above 9 keep no statistic of their own
+  EXPECT_EQ(total_allocated - kb, 10u + 1u);
+  EXPECT_EQ(count_Quor_xmalloc - count, 2u);
+  EXPECT_DOUBLE_EQ(malloc_demand[5] - demand, 10.0);
+}
+
+QTEST_F(ZoneTest, BigReservationMode) {
+  const i32 saved_mode = use_big_memory;
+  use_big_memory = 1;
+  const u32 kb = total_allocated;
+  auto* a = static_cast<char*>(QUOR_NAME(xmalloc)(1000));
+  ASSERT_EQ(cur_big_memory, 1);
+  EXPECT_EQ(total_allocated - kb, kBigMemorySize >> 10);
+  auto* b = static_cast<char*>(QUOR_NAME(xmalloc)(24));
+  EXPECT_EQ(b, a + 1008);  // pieces stay 16-aligned
+  // A request equal to what is left opens a new reservation.
+  const u32 left = size_big_memory[0];
+  auto* c = static_cast<char*>(QUOR_NAME(xmalloc)(left));
+  EXPECT_EQ(cur_big_memory, 2);
+  EXPECT_EQ(c, ptr_big_memory[1] - ((left + 15) & ~15u));
+  EXPECT_ZONE_FATAL(QUOR_NAME(xmalloc)(kBigMemorySize + 1), "102100001 is too big \\(limit is 102100000\\)");
+  // The reservations go with the reset; the mode stays and starts afresh.
+  zone_reset_memory(0);
+  EXPECT_EQ(cur_big_memory, 0);
+  EXPECT_EQ(use_big_memory, 1);
+  auto* d = static_cast<char*>(QUOR_NAME(xmalloc)(64));
+  std::memset(d, 1, 64);
+  EXPECT_EQ(cur_big_memory, 1);
+  use_big_memory = saved_mode;
+}
+
+QTEST(ZoneEnv, TeskBigMemSwitchesTheModeAtTheFirstLargeAllocation) {
+  // A fresh process, so that the environment is read by this first call.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("TESKBIGMEM", "1", 1);
+        Quor_verb_info = 3;
+        zone_reset_memory(0);
+        QUOR_NAME(xmalloc)(16);
+        std::exit(use_big_memory == 1 && cur_big_memory == 1 ? 0 : 2);
+      },
+      ExitedWithCode(0), "Use Big Memory !");
+}
+
+QTEST_F(ZoneTest, BufMallocCarvingLimits) {
+  Quor_malloc_reset();
+  zone_init_tables();
+  u64 rec = 7;
+  char* a = static_cast<char*>(Quor_buf_malloc(999999, &rec));
+  EXPECT_EQ(rec, 1000000u);
+  EXPECT_EQ(buf_malloc_cur, a + 999999);
+  char* alone = static_cast<char*>(Quor_buf_malloc(1000000, &rec));
+  EXPECT_EQ(rec, 1000000u);
+  EXPECT_EQ(buf_malloc_cur, a + 999999);  // taken alone, the buffer is untouched
+  char* b = static_cast<char*>(Quor_buf_malloc(1, &rec));  // does not fit: new buffer
+  EXPECT_EQ(rec, 1000000u);
+  char* c = static_cast<char*>(Quor_buf_malloc(40, &rec));
+  EXPECT_EQ(rec, 0u);
+  EXPECT_EQ(c, b + 16);  // pieces start 16-aligned
+  // A piece ending exactly at the buffer end does not fit.
+  const u64 rest = u64(buf_malloc_lim - (c + 48));
+  char* d = static_cast<char*>(Quor_buf_malloc(rest, &rec));
+  EXPECT_EQ(rec, 1000000u);
+  jc_free(a, 999999);
+  jc_free(alone, 1000000);
+  jc_free(b, 1000000);
+  jc_free(d, rest);
+  buf_malloc_cur = buf_malloc_lim = nullptr;
+}
+
+QTEST_F(ZoneTest, QuorMallocRecordsEveryBlock) {
+  Quor_malloc_reset();
+  zone_init_tables();
+  const u32 base = Quor_malloc_cur;
+  for (int i = 0; i < 1010; ++i) ASSERT_NE(Quor_malloc(1000000), nullptr);
+  EXPECT_EQ(Quor_malloc_cur, base + 1010);
+  EXPECT_EQ(Quor_malloc_mem_sz[base + 1009], 1000000u);
+  Quor_malloc_reset();
+  EXPECT_EQ(Quor_malloc_cur, 0u);
+}
+
+QTEST_F(ZoneTest, ResetForgetsTheZonesAndReleasesTheBlocks) {
+  zone_memory_allocated = 4096;
+  for (int i = 0; i < 8; ++i) QUOR_NAME(alloc64)(3000);
+  QUOR_NAME(generate)(10, 16, "List_Expos");
+  EXPECT_GT(zone_space_used(), 0u);
+  zone_reset_memory(0);
+  EXPECT_EQ(zone_space_used(), 0u);
+  EXPECT_EQ(Quor_malloc_cur, 0u);
+  EXPECT_EQ(pseudo_share_memory_cur, 0u);
+  EXPECT_EQ(all_garbages, nullptr);
+  EXPECT_EQ(all_garbages3, nullptr);
+  EXPECT_EQ(bignum_tas, nullptr);
+  EXPECT_EQ(cur_garbages3, 0);
+  EXPECT_EQ(max_garbages, 0);
+  EXPECT_EQ(limit_garbages2, dynamic_max_garbages);
+  EXPECT_EQ(QUOR_NAME(previous_alloc), nullptr);
+  EXPECT_EQ(zone_memory_allocated, 4096u);  // survives
+  // The next request starts again.
+  zone_init_tables();
+  EXPECT_NE(QUOR_NAME(alloc64)(10), nullptr);
+}
+
+QUOR_TEST_END
