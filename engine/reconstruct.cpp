@@ -26,7 +26,7 @@ INT* chinese_cstes = nullptr;
 int QUOR_NAME(want_lift) = 1;
 int QUOR_NAME(want_chinese_only) = 0;
 int QUOR_NAME(want_small) = 0;
-int QUOR_NAME(want_quiet) = 0;
+// QUOR_NAME(want_quiet) is owned by the request set-up (api/request.cpp).
 char* info_lift_package = nullptr;
 
 namespace {

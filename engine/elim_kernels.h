@@ -1,0 +1,167 @@
+// Reduction kernels of the eliminations, written once for both residue
+// widths: the residue of an accumulator cell, the search of the next lead,
+// the compactions of an accumulator row into a coefficient array, and the
+// sort of the matrix rows.
+//
+// Accumulator cells are LzwCell<D>::type (engine/lzw_code.h): a u64 for
+// 16-bit residues, three u32 words for 32-bit residues.  The AXPY kernels add
+// products without reducing; a cell is reduced here only when it is
+// inspected.  A reduced cell holds its residue alone (upper words cleared).
+#ifndef QUOR_ENGINE_ELIM_KERNELS_H
+#define QUOR_ENGINE_ELIM_KERNELS_H
+#include <cstring>
+
+#include "core/quor_build.h"
+#include "engine/lzw_code.h"
+
+namespace quor {
+
+// Largest number of columns of a matrix.  Every AXPY into a row eliminates
+// one of its columns, so no cell takes more than kElimMaxColumns products
+// between two reductions: the delayed reduction below is safe for both widths.
+inline constexpr u64 kElimMaxColumns = (u64(1) << 31) - 2;
+static_assert(kElimMaxColumns + 1 <= LzwCell<u16>::kMaxAdds,
+              "a 64-bit cell must absorb one product of 16-bit residues per column");
+static_assert(kElimMaxColumns + 1 <= LzwCell<u32>::kMaxAdds,
+              "the high word of a 96-bit cell must stay below p > 2^31");
+
+// (hi*2^32 + lo) mod p for p > 2^31 and hi < p, with v = floor((2^64 - p*2^32)/p):
+// the estimated quotient is at most 3 below the true one.
+inline u32 normal2_step(u32 hi, u32 lo, u32 p, u32 v) {
+  const u32 q = u32(hi + ((u64(hi) * v) >> 32));
+  u64 r = ((u64(hi) << 32) | lo) - u64(q) * p;
+  if (r >> 32) r -= p;
+  if (r >> 32) r -= p;
+  if (r >= p) r -= p;
+  return u32(r);
+}
+
+// Modulus of one residue width: residues, products and cells modulo p.
+template <class D> struct CellMod;
+
+// 16-bit residues, 64-bit cells: x mod p by a multiply-high with
+// m = floor((2^64 - 1)/p); the quotient estimate is at most 1 below the true one.
+template <> struct CellMod<u16> {
+  using Cell = u64;
+  u32 p;
+  u64 m;
+  explicit CellMod(u32 prime) : p(prime), m(~u64(0) / prime) {}
+  u32 of(u64 x) const {
+    const u64 q = u64((unsigned __int128)x * m >> 64);
+    u64 r = x - q * p;
+    if (r >= p) r -= p;
+    return u32(r);
+  }
+  u32 residue(const Cell& c) const { return of(c); }
+  u32 mul(u32 a, u32 b) const { return of(u64(a) * b); }
+  static bool zero(const Cell& c) { return c == 0; }
+  static u32 low(const Cell& c) { return u32(c); }
+  static void set(Cell& c, u32 r) { c = r; }
+};
+
+// 32-bit residues (p > 2^31), 96-bit cells.  The cell's residue needs w2 < p.
+template <> struct CellMod<u32> {
+  using Cell = LzwCell96;
+  u32 p;
+  u32 v;
+  explicit CellMod(u32 prime) : p(prime), v(u32(((u64(0) - prime) << 32) / prime)) {}
+  CellMod(u32 prime, u32 inv) : p(prime), v(inv) {}
+  u32 of(u64 x) const { return normal2_step(u32(x >> 32), u32(x), p, v); }
+  u32 residue(const Cell& c) const {
+    u32 r1;
+    if (c.w[2]) r1 = normal2_step(c.w[2], c.w[1], p, v);
+    else r1 = c.w[1] >= p ? c.w[1] - p : c.w[1];
+    return normal2_step(r1, c.w[0], p, v);
+  }
+  u32 mul(u32 a, u32 b) const { return of(u64(a) * b); }
+  static bool zero(const Cell& c) { return (c.w[0] | c.w[1] | c.w[2]) == 0; }
+  static u32 low(const Cell& c) { return c.w[0]; }
+  static void set(Cell& c, u32 r) { c.w[0] = r, c.w[1] = 0, c.w[2] = 0; }
+};
+
+// Reduces cell in place and returns its residue.
+template <class D>
+inline u32 reduce_cell(typename CellMod<D>::Cell& c, const CellMod<D>& mod) {
+  // Accumulator rows are mostly empty: an empty cell costs one test.
+  if (CellMod<D>::zero(c)) return 0;
+  const u32 r = mod.residue(c);
+  CellMod<D>::set(c, r);
+  return r;
+}
+
+// Clears cell 0, then reduces cells 1, 2, ... until one has a non-zero
+// residue: returns its position (cell reduced), or 0 when all of the span vanish.
+template <class D>
+inline u64 next_lead(typename CellMod<D>::Cell* cells, u64 span, const CellMod<D>& mod) {
+  CellMod<D>::set(cells[0], 0);
+  for (u64 k = 1; k < span; ++k)
+    if (reduce_cell<D>(cells[k], mod)) return k;
+  return 0;
+}
+
+// Eliminates the lead cell with a pivot whose lead lies there (its lead
+// coefficient taken as 1), then moves to the next non-zero cell.  Returns
+// that position, or 0 when the row vanished; *products counts the products.
+template <class D>
+inline u64 eliminate_lead(typename CellMod<D>::Cell* cells, u64 span, const u8* code,
+                          const D* coef, u32 ncodes, const CellMod<D>& mod, u64* products) {
+  const u32 c = mod.residue(cells[0]);
+  if (c) *products += lzw_axpy<D>(cells, mod.p - c, code, coef, ncodes);
+  return next_lead<D>(cells, span, mod);
+}
+
+// Compaction of cells already reduced (residue in the low word): the non-zero
+// entries of positions 0 .. span-1 into coef / pos; returns their count.
+template <class D>
+inline u32 compact_reduced(const typename CellMod<D>::Cell* cells, u64 span, D* coef, u32* pos) {
+  u32 n = 0;
+  for (u64 k = 0; k < span; ++k) {
+    const u32 r = CellMod<D>::low(cells[k]);
+    if (r) coef[n] = D(r), pos[n++] = u32(k);
+  }
+  return n;
+}
+
+// Compaction that reduces every cell first; returns the count of non-zero entries.
+template <class D>
+inline u32 compact_long(typename CellMod<D>::Cell* cells, u64 span, D* coef, u32* pos,
+                        const CellMod<D>& mod) {
+  u32 n = 0;
+  for (u64 k = 0; k < span; ++k) {
+    const u32 r = reduce_cell<D>(cells[k], mod);
+    if (r) coef[n] = D(r), pos[n++] = u32(k);
+  }
+  return n;
+}
+
+// Compaction onto a given pattern of n positions: coef[j] = residue at
+// pat[j] (zero included).  reduce: cells are reduced first (else they already
+// are).  Returns the number of non-zero residues outside the pattern (the
+// row then disagrees with the pattern's prime); *zeros counts the pattern
+// positions whose residue is 0.
+template <class D>
+inline u32 compact_onto(typename CellMod<D>::Cell* cells, u64 span, const u32* pat, u32 n, D* coef,
+                        bool reduce, const CellMod<D>& mod, u32* zeros) {
+  u32 outside = 0, j = 0;
+  *zeros = 0;
+  for (u64 k = 0; k < span; ++k) {
+    const u32 r = reduce ? reduce_cell<D>(cells[k], mod) : CellMod<D>::low(cells[k]);
+    if (j < n && pat[j] == k) {
+      coef[j++] = D(r);
+      if (!r) ++*zeros;
+    } else if (r) {
+      ++outside;
+    }
+  }
+  return outside;
+}
+
+// Multiplies the n residues by the inverse inv of the first one.
+template <class D>
+inline void scale_residues(D* c, u32 n, u32 inv, const CellMod<D>& mod) {
+  c[0] = 1;
+  for (u32 j = 1; j < n; ++j) c[j] = D(mod.mul(c[j], inv));
+}
+
+}  // namespace quor
+#endif

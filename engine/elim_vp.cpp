@@ -1,0 +1,417 @@
+// Elimination over a block of primes (integer build), on the calling thread.
+//
+// The column pattern of a row is found with prime slot 0; every other slot
+// must find the same lead and the same pattern, or the block holds a bad
+// prime.  Such a disagreement, a trace that does not match the pass, or an
+// interrupt ends the elimination with 0 and a status for the caller
+// (elim_status): the pass is redone or abandoned by the driver, nothing here
+// ends the process.
+//
+// Trace: the writing pass records, for every matrix of the pass (keyed by its
+// rank in the pass, with its shape), the fate of each row to reduce in sorted
+// order: 0 when it vanished, else its span.  Later passes replay it and skip
+// the vanished rows without computing them.  Records grow with the matrices,
+// and a matrix whose rows are not compared (want_ignore_simulin) still takes
+// its rank, so replay stays in step over any number of bases per pass.
+#include "engine/elim.h"
+
+#if QUOR_INT
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "core/call_quor.h"
+#include "core/channels.h"
+#include "core/coeffs.h"
+#include "core/zone.h"
+#include "engine/elim_kernels.h"
+#include "host/C/host_services.h"
+
+namespace quor::QUOR_NS {
+
+std::FILE* QUOR_NAME(xwindow_bus) = nullptr;
+i32 simul_write = 1;
+i32 QUOR_NAME(want_ignore_simulin) = 0;
+u32 Prime_inv = 0;
+
+void make_slot_current(u32 s) {
+  const u32 p = QUOR_NAME(Primes)[s];
+  context_vectorize = s;
+  QUOR_NAME(Prime) = p;
+  Prime_inv = CellMod<u32>(p).v;
+}
+
+u32 gmp_normal2(u32 hi, u32 lo, u32 p, u32 v) { return normal2_step(hi, lo, p, v); }
+
+u32 cell_residue(const LzwCell96& c, u32 p, u32 v) { return CellMod<u32>(p, v).residue(c); }
+
+namespace {
+
+using Mod = CellMod<u32>;
+using Cell = LzwCell96;
+constexpr u32 kNone = ~u32(0);
+
+struct TraceMatrix {
+  u32 nrows = 0, ncols = 0, nreduce = 0;
+  std::vector<u32> items;  // per row to reduce: 0 vanished, else its span
+};
+std::vector<TraceMatrix> g_trace;
+u32 g_matrix = 0;  // rank of the next matrix in the pass
+
+bool g_banner = false;
+bool g_mesg2 = false;
+u32 g_bus_rows = 0, g_percent_rows = 0;
+
+bool stop_now() { return QUOR_NAME(stop_immediately)() != 0; }
+
+// The trace record of the current matrix, read or written.
+struct TraceCursor {
+  TraceMatrix* rec = nullptr;
+  bool writing = false, reading = false;
+  u64 pos = 0;
+};
+
+// Takes the matrix's rank; false when a replay finds no matching record.
+bool trace_open(TraceCursor& tc, u32 nrows, u32 ncols, u32 nreduce) {
+  const u32 k = g_matrix++;
+  try {
+    if (simul_write) {
+      if (g_trace.size() <= k) g_trace.resize(k + 1);
+      tc.rec = &g_trace[k];
+      tc.rec->nrows = nrows, tc.rec->ncols = ncols, tc.rec->nreduce = nreduce;
+      tc.rec->items.clear();
+      tc.writing = true;
+      return true;
+    }
+  } catch (const std::bad_alloc&) {
+    QUOR_NAME(Fatal)("Cannot allocate simul_string\n");
+  }
+  if (QUOR_NAME(want_ignore_simulin)) return true;
+  if (k >= g_trace.size() || g_trace[k].nrows != nrows || g_trace[k].ncols != ncols ||
+      g_trace[k].nreduce != nreduce)
+    return false;
+  tc.rec = &g_trace[k];
+  tc.reading = true;
+  return true;
+}
+
+void trace_put(TraceCursor& tc, u32 item) {
+  if (!tc.writing) return;
+  try {
+    tc.rec->items.push_back(item);
+  } catch (const std::bad_alloc&) {
+    QUOR_NAME(Fatal)("Cannot allocate simul_string\n");
+  }
+}
+
+void fail_text(ElimStatus st, bool print, const char* fmt, ...) QUOR_PRINTF(3, 4);
+void fail_text(ElimStatus st, bool print, const char* fmt, ...) {
+  char buf[256];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  elim_fail(st, buf, print);
+}
+
+struct Work {
+  ALGO_Dpol* rows;
+  u32 ncols;
+  u32* piv;  // ncols + 1 entries: row index of the pivot of a column, kNone for none
+  Cell* acc;
+};
+
+enum class Fate { kSurvived, kVanished, kStopped };
+
+// Reduces row i for slot s on the accumulator against the pivots of index
+// below i: cells from *cur on, lead and span of the result.
+Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* lead_out,
+                u64* span_out) {
+  const sALGO_Dpol* row = w.rows[i];
+  lzw_expand<u32>(w.acc, row->span, row->code, row->nb_codes, row->coeffs[s]);
+  u32 lead = row->lead;
+  u64 span = row->span;
+  Cell* cur = w.acc;
+  u64 products = 0;
+  for (;;) {
+    const u32 e = w.piv[lead];
+    if (e == kNone || e >= i) break;
+    if (stop_now()) return Fate::kStopped;
+    const sALGO_Dpol* pv = w.rows[e];
+    const u64 k =
+        eliminate_lead<u32>(cur, span, pv->code, pv->coeffs[s], pv->nb_codes, mod, &products);
+    if (!k) return Fate::kVanished;
+    cur += k, lead += u32(k), span -= k;
+  }
+  for (u64 k = 1; k < span; ++k) {
+    const u32 c = reduce_cell<u32>(cur[k], mod);
+    if (!c) continue;
+    const u32 e = w.piv[lead + k];
+    if (e == kNone || e >= i) continue;
+    if (stop_now()) return Fate::kStopped;
+    const sALGO_Dpol* pv = w.rows[e];
+    Mod::set(cur[k], 0);
+    lzw_axpy<u32>(cur + k, mod.p - c, pv->code, pv->coeffs[s], pv->nb_codes);
+  }
+  *out = cur, *lead_out = lead, *span_out = span;
+  return Fate::kSurvived;
+}
+
+// n residues into a fresh zone array, made monic unless a lone entry stays as it is.
+Dom* store_coefficients(const Dom* src, u32 n) {
+  Dom* c = static_cast<Dom*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Dom)));
+  std::memcpy(c, src, u64(n) * sizeof(Dom));
+  if (!(n == 1 && QUOR_NAME(want_no_renorm_cste))) QUOR_NAME(monic_d)(c, n);
+  return c;
+}
+
+void check_matrix(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce) {
+  if (u64(ncols) > kElimMaxColumns)
+    QUOR_NAME(Fatal)("Sorry max number of columns is set to %u in quor linear algebra package (5) !%s",
+                     u32(kElimMaxColumns), "\n");
+  u32 nred = 0;
+  for (u32 i = 0; i < nrows; ++i) {
+    const sALGO_Dpol* r = rows[i];
+    if (r->encoding != CODE_LZW || r->dense) QUOR_NAME(Fatal)("code <> CODE_LZW");
+    if (r->lead < 1 || r->lead > ncols || r->span != ncols - r->lead + 1)
+      QUOR_NAME(Fatal)("Bad matrix row %u\n", i);
+    if (r->flag) ++nred;
+  }
+  if (nred > nreduce) QUOR_NAME(Fatal)("Bad matrix row %u\n", nred);
+}
+
+// Progress of one reduced row on the progress stream and the error channel.
+void progress(u32 done, u32 nreduce) {
+  const double pc = nreduce ? 100.0 * done / nreduce : 100.0;
+  std::FILE* bus = QUOR_NAME(xwindow_bus);
+  if (bus && (++g_bus_rows % 10) == 0) {
+    std::fprintf(bus, "%.3f\n", pc);
+    std::fflush(bus);
+  }
+  if (QUOR_NAME(want_state_percent) && (++g_percent_rows % 64) == 0)
+    QUOR_NAME(Stderr)("%.1f%%/", pc);
+}
+
+// Back-reduction of the new rows (sorted by lead ascending), every slot;
+// false when it was interrupted or a slot disagreed.
+bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
+  if (n < 2) return true;
+  std::vector<u32> pos(ncols);
+  std::vector<Dom> coef(ncols);
+  std::vector<Mod> mods;
+  for (u32 s = 0; s < V; ++s) mods.emplace_back(QUOR_NAME(Primes)[s]);
+  for (i64 t = i64(n) - 2; t >= 0; --t) {
+    if (stop_now()) {
+      elim_fail(kElimInterrupted, "", false);
+      return false;
+    }
+    sALGO_Dpol* b = nr[t];
+    if (b->encoding != CODE_LZW) QUOR_NAME(Fatal)("code <> CODE_LZW");
+    u32 m = 0;
+    for (u32 s = V; s-- > 0;) {
+      make_slot_current(s);
+      const Mod& mod = mods[s];
+      lzw_expand<u32>(acc, b->span, b->code, b->nb_codes, b->coeffs[s]);
+      for (i64 q = i64(n) - 1; q > t; --q) {
+        const sALGO_Dpol* pq = nr[q];
+        Cell& cell = acc[pq->lead - b->lead];
+        const u32 c = mod.residue(cell);
+        if (c) lzw_axpy<u32>(&cell, mod.p - c, pq->code, pq->coeffs[s], pq->nb_codes);
+        Mod::set(cell, 0);
+      }
+      if (s == V - 1) {
+        m = compact_long<u32>(acc, b->span, coef.data(), pos.data(), mod);
+      } else {
+        u32 zeros = 0;
+        if (compact_onto<u32>(acc, b->span, pos.data(), m, coef.data(), true, mod, &zeros)) {
+          make_slot_current(0);
+          elim_fail(kElimBadPrime, "NOT DONE in size_compact_row2_long_Dom\n");
+          return false;
+        }
+      }
+      // The lead stays 1: every later row's lead lies right of it.
+      Dom* c = static_cast<Dom*>(QUOR_NAME(alloc64)(u64(m) * sizeof(Dom)));
+      std::memcpy(c, coef.data(), u64(m) * sizeof(Dom));
+      b->coeffs[s] = c;
+    }
+    u32 codes = 0;
+    u64 bytes = 0;
+    b->code = compress_lzw(pos.data(), m, &codes, &bytes);
+    b->nb_codes = codes;
+  }
+  make_slot_current(0);
+  return true;
+}
+
+}  // namespace
+
+void QUOR_NAME(reset_simulation)() {
+  g_matrix = 0;
+  if (simul_write) g_trace.clear();
+}
+
+u32 simulation_matrices() { return u32(g_trace.size()); }
+
+u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dpol* out) {
+  const u32 V = QUOR_NAME(vectorize);
+  make_slot_current(0);
+  TraceCursor tc;
+  if (!trace_open(tc, nrows, ncols, nreduce)) {
+    fail_text(kElimBadPrime, true, "Trace out of step (matrix %u)\n", g_matrix - 1);
+    return 0;
+  }
+  if (nrows == 0) return 0;
+  check_matrix(rows, nrows, ncols, nreduce);
+
+  u32* piv = static_cast<u32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(u32)));
+  std::fill(piv, piv + u64(ncols) + 1, kNone);
+  for (u32 i = nrows; i-- > 0;)
+    if (rows[i]->flag == 0) piv[rows[i]->lead] = i;
+  Cell* acc = static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(Cell)));
+  Work w{rows, ncols, piv, acc};
+  if (!g_banner) {
+    g_banner = true;
+    QUOR_NAME(Stderr)("COMPACT_NEW_LINES=%d BACKWARD=%d\n", 1, 1);
+  }
+  if (std::FILE* bus = QUOR_NAME(xwindow_bus)) {
+    if (std::feof(bus)) {
+      pclose(bus);
+      QUOR_NAME(xwindow_bus) = nullptr;
+    } else {
+      std::fprintf(bus, "Mat %ux%u\n", nrows, ncols);
+      std::fflush(bus);
+    }
+  }
+
+  std::vector<Mod> mods;
+  for (u32 s = 0; s < V; ++s) mods.emplace_back(QUOR_NAME(Primes)[s]);
+  std::vector<u32> pos0(ncols);
+  std::vector<Dom> coef(ncols);
+  std::vector<Dom*> arrays(V);
+  u32 nnew = 0, done = 0;
+  for (u32 i = 0; i < nrows; ++i) {
+    if (stop_now()) {
+      elim_fail(kElimInterrupted, "", false);
+      return 0;
+    }
+    sALGO_Dpol* row = rows[i];
+    if (row->flag == 0) continue;
+    progress(++done, nreduce);
+    u32 expected = 1;
+    if (tc.reading) {
+      if (tc.pos >= tc.rec->items.size()) {
+        fail_text(kElimBadPrime, true, "Trace out of step (matrix %u)\n", g_matrix - 1);
+        return 0;
+      }
+      expected = tc.rec->items[tc.pos++];
+      if (expected == 0) continue;  // known to vanish: not computed
+    }
+    Cell* cur = nullptr;
+    u32 lead = 0;
+    u64 span = 0;
+    const Fate f0 = reduce_row(w, i, 0, mods[0], &cur, &lead, &span);
+    if (f0 == Fate::kStopped) {
+      elim_fail(kElimInterrupted, "", false);
+      return 0;
+    }
+    if (f0 == Fate::kVanished) {
+      trace_put(tc, 0);
+      continue;
+    }
+    piv[lead] = i;
+    trace_put(tc, u32(span));
+    if (tc.reading && expected != span) {
+      fail_text(kElimBadPrime, !g_mesg2, "Bad prime p=%u (Mesg 2)\n", QUOR_NAME(Prime));
+      g_mesg2 = true;
+      return 0;
+    }
+    const u32 n0 = compact_reduced<u32>(cur, span, coef.data(), pos0.data());
+    arrays[0] = store_coefficients(coef.data(), n0);
+    for (u32 s = 1; s < V; ++s) {
+      make_slot_current(s);
+      Cell* cs = nullptr;
+      u32 ls = 0;
+      u64 ss = 0;
+      const Fate fs = reduce_row(w, i, s, mods[s], &cs, &ls, &ss);
+      const u32 p = QUOR_NAME(Prime);
+      make_slot_current(0);
+      if (fs == Fate::kStopped) {
+        elim_fail(kElimInterrupted, "", false);
+        return 0;
+      }
+      if (fs == Fate::kVanished) {
+        fail_text(kElimBadPrime, true, "Bad prime number bp=%u\n", p);
+        return 0;
+      }
+      if (ss != span) {
+        fail_text(kElimBadPrime, true, "Cas complique line %d for p[%d]=%u\n", int(i), int(s), p);
+        return 0;
+      }
+      u32 zeros = 0;
+      const u32 outside =
+          compact_onto<u32>(cs, ss, pos0.data(), n0, coef.data(), false, mods[s], &zeros);
+      if (outside) {
+        fail_text(kElimBadPrime, true, "Probably a bad prime ! (sz=%d sz0=%d)\n", int(n0),
+                  int(n0 + outside));
+        return 0;
+      }
+      for (u32 z = 0; z < zeros; ++z)
+        QUOR_NAME(Stderr)("%s\nWarning: new experimental implementation of size_compact_row_adaptative\n",
+                          "======================================================================");
+      make_slot_current(s);
+      arrays[s] = store_coefficients(coef.data(), n0);
+      make_slot_current(0);
+    }
+    u32 codes = 0;
+    u64 bytes = 0;
+    row->code = compress_lzw(pos0.data(), n0, &codes, &bytes);
+    row->nb_codes = codes;
+    for (u32 s = 0; s < V; ++s) row->coeffs[s] = arrays[s];
+    row->dense = 0;
+    row->encoding = CODE_LZW;
+    row->lead = lead;
+    row->span = ncols - lead + 1;
+    out[nnew++] = row;
+  }
+  if (std::FILE* bus = QUOR_NAME(xwindow_bus); bus && !std::feof(bus)) {
+    std::fprintf(bus, "ok\n");
+    std::fflush(bus);
+  }
+
+  shell_sort_indices(
+      nnew,
+      [out](u32 a, u32 b) {
+        return out[a]->lead > out[b]->lead ||
+               (out[a]->lead == out[b]->lead && out[a]->key < out[b]->key);
+      },
+      [out](u32 a, u32 b) { std::swap(out[a], out[b]); });
+  if (!backward(out, nnew, ncols, acc, V)) return 0;
+  return nnew;
+}
+
+u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, Dpol* result,
+                            Table_de_Recherche t) {
+  GC_state mark;
+  QUOR_NAME(save_GC_state)(&mark);
+  sort_matrix_rows(rows, nrows);
+  ALGO_Dpol* nr =
+      static_cast<ALGO_Dpol*>(QUOR_NAME(alloc64)((u64(nreduce) + 1) * sizeof(ALGO_Dpol)));
+  // On a failure nothing comes back (n = 0) and elim_status says why.
+  const u32 n = eliminate_sorted(rows, nrows, ncols, nreduce, nr);
+  u32 count = 0;
+  QUOR_NAME(swap_zone)();
+  for (u32 i = 0; i < n; ++i) {
+    Dpol d = QUOR_NAME(clone_lzw_ALGO_Dpol)(nr[i], t, ncols - nr[i]->lead);
+    if (d) result[count++] = d;
+  }
+  QUOR_NAME(swap_zone)();
+  if (QUOR_NAME(want_state_percent) && nrows) QUOR_NAME(Stderr)("100%%/");
+  QUOR_NAME(restore_GC_state)(&mark);
+  return count;
+}
+
+}  // namespace quor::QUOR_NS
+#endif

@@ -1,0 +1,22 @@
+// The Tesk engine is not linked into this version of the library: every
+// bridge call refuses with a fatal error that names the missing service, so
+// that no caller mistakes an empty result for an answer.
+#include "engine/tesk_bridge.h"
+
+#include "core/channels.h"
+
+namespace quor::QUOR_NS {
+
+namespace {
+[[noreturn]] void not_available(const char* what) {
+  QUOR_NAME(Fatal)("%s: not available in this version (the Tesk engine is not linked)\n", what);
+}
+}  // namespace
+
+u32 lib_hilbert_compute(HostDpol*, u32, HostDpol*) { not_available("Hilbert series"); }
+
+u32 lib_normalForm(Dpol*, u32, Dpol*, u32, Dpol*, u32, i32, Dpol*) { not_available("Normal form"); }
+
+u32 lib_fast_chg_order(Dpol*, u32, Dpol*, i32, i32, i32, i32) { not_available("Change of ordering"); }
+
+}  // namespace quor::QUOR_NS

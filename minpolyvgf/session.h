@@ -1,0 +1,72 @@
+// Prime, random start vectors, session files and displays of the sparse
+// linear-algebra library, one copy per build.
+//
+// Session file "<base>.<P>" of process P of a block computation, line by line:
+//   "["                       opening line
+//   "[v0,v1,...,v(b-1)]"      the start vector's first b coordinates
+//   ",[...]"                  each later Krylov vector, in order
+//   "]:"                      closing line
+// Values are decimal: 16-bit words read as signed integers in the
+// prime-field build, unsigned 32-bit residues in the integer build.
+#include "core/quor_build.h"
+#if QUOR_INT
+#ifndef QUOR_GUARD_MINPOLYVGF_SESSION_H_INT
+#define QUOR_GUARD_MINPOLYVGF_SESSION_H_INT
+#define QUOR_HDR_OPEN
+#endif
+#else
+#ifndef QUOR_GUARD_MINPOLYVGF_SESSION_H_GF
+#define QUOR_GUARD_MINPOLYVGF_SESSION_H_GF
+#define QUOR_HDR_OPEN
+#endif
+#endif
+#ifdef QUOR_HDR_OPEN
+#undef QUOR_HDR_OPEN
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace quor::QUOR_NS {
+
+// Prime given by the current entry, prime used by the arithmetic, and 1 once
+// the latter is set (an inverse of 0 clears it in the integer build).
+extern u32* QUOR_NAME(Table_Primes);
+extern u32* QUOR_NAME(modulo);
+extern i32 QUOR_NAME(modulo_ok);
+// Display name of the last variable (null: "x").
+extern const char* w_lvars;
+// Base name of the session files (default "/tmp/quor_session").
+extern const char* session_base;
+// Longest session file name, terminator included.
+inline constexpr std::size_t kSessionNameSize = 1000;
+
+// modulo := Table_Primes, modulo_ok := 1, random stream restarted from seed 1.
+void init_wiedemann();
+// x[i] := random() mod p for i < n, in index order; nothing for n <= 0.
+void choose_random(Dom* x, i32 n);
+// Writes "[v0,...,v(n-1)]\n" (an empty vector as "[]\n").
+void write_session(std::FILE* file, const Dom* v, i32 n);
+// "<base>.<P>" into out (kSessionNameSize bytes); false when it does not fit.
+bool session_file_name(char* out, const char* base, i32 P);
+// Opens "<session_base>.<P>" for writing and reports it; fatal when the name
+// is too long or the file cannot be opened.
+std::FILE* QUOR_NAME(ouvrir_paral)(i32 P);
+// Reads count values of a session file into out: 1 when they were all there
+// (a surplus is reported and ignored); 0 after a report when the text is
+// malformed or holds fewer values (unfilled positions are then 0).
+i32 read_session(std::FILE* file, const char* name, Dom* out, i32 count);
+// Opens "<base>.<P>" (fatal when it cannot be opened), read_session, closes.
+i32 read_session_file(const char* base, i32 P, Dom* out, i32 count);
+// Prints the polynomial c[0] + ... + c[count-1] X^(count-1) on standard output,
+// highest term first, each coefficient as its residue.
+void display_poly(const Dom* c, i32 count);
+#if !QUOR_INT
+// Prints an n x n row-major matrix of signed 16-bit entries as "[[..],[..]]:\n".
+void display_MatDom1(const std::int16_t* m, i32 n);
+#endif
+// CPU seconds (user + system) of the process.
+double delay();
+
+}  // namespace quor::QUOR_NS
+#endif

@@ -1,0 +1,363 @@
+// Text reader: lists parsed from strings and files are compared with the
+// polynomials they denote (residues computed here with GMP), checked for the
+// engine's invariants (homogeneous, strictly decreasing, no repeated
+// monomial, no zero term), and bad inputs are refused with their messages
+// and positions.
+#include <gmock/gmock.h>
+#include <gmp.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "api/reader.h"
+#include "api/request.h"
+#include "core/call_quor.h"
+#include "core/coeffs.h"
+#include "core/hashtable.h"
+#include "core/monomial.h"
+#include "core/poly.h"
+#include "host/C/host_services.h"
+#include "host/standin/standin.h"
+#include "tests/dual_test.h"
+
+QUOR_TEST_BEGIN
+
+namespace {
+using Exps = std::vector<u32>;                 // exponents of the declared variables
+using Terms = std::map<Exps, std::vector<u32>>;  // monomial -> residue per working prime
+
+// Residues of the rational num/den (decimal texts, num may be negative).
+std::vector<u32> residues(const std::string& num, const std::string& den = "1") {
+  std::vector<u32> r;
+  mpz_t a, b, p;
+  mpz_init_set_str(a, num.c_str(), 10);
+  mpz_init_set_str(b, den.c_str(), 10);
+  mpz_init(p);
+  for (u32 k = 0; k < QUOR_NAME(vectorize); ++k) {
+    mpz_set_ui(p, QUOR_NAME(Primes)[k]);
+    mpz_t x;
+    mpz_init(x);
+    mpz_invert(x, b, p);
+    mpz_mul(x, x, a);
+    mpz_fdiv_r(x, x, p);
+    r.push_back(u32(mpz_get_ui(x)));
+    mpz_clear(x);
+  }
+  mpz_clears(a, b, p, nullptr);
+  return r;
+}
+}  // namespace
+
+class QUOR_SUITE(Reader) : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Host_kernel = host_.kernel();
+    Quor_verb_info = 4;  // the output channel into the host's printed output
+    open(3, 2);
+  }
+  void TearDown() override {
+    QUOR_NAME(reset_memory)();
+    Quor_verb_info = 0;
+    Host_kernel = nullptr;
+  }
+  // A request over x1 .. xn, the first `first` in block 1.
+  void open(u32 n, u32 first) {
+    QUOR_NAME(reset_memory)();
+    QUOR_NAME(init_urgent)(sizeof(Dom), 2, "DRLDRL", 100000, 0);
+    QUOR_NAME(init)(1, 1, 0, nullptr);
+#if QUOR_INT
+    QUOR_NAME(reset_coeffs)(3);
+#else
+    const UI32 pr[] = {65521};
+    QUOR_NAME(reset_coeffs)(1, pr);
+#endif
+    names_.clear();
+    for (u32 i = 1; i <= n; ++i) names_.push_back("x" + std::to_string(i));
+    ptrs_.clear();
+    for (auto& s : names_) ptrs_.push_back(s.data());
+    QUOR_NAME(reset_expos)(first, n - first, ptrs_.data());
+  }
+  std::vector<Dpol> parse(const std::string& text) {
+    std::vector<Dpol> t(kReaderMaxPolys);
+    t.resize(parse_List_Dpol_text(text.c_str(), t.data()));
+    return t;
+  }
+  // The error text of a refused input ("" when accepted).
+  std::string refused(const std::string& text, u32 capacity = 16) {
+    std::vector<Dpol> t(capacity);
+    auto r = host_.run([&] {
+      parse_List_Dpol_text(text.c_str(), t.data(), capacity);
+      return host_.null();
+    });
+    return r.raised ? r.error : "";
+  }
+  // The terms of p, after checking the invariants the engine relies on.
+  Terms terms(Dpol p) {
+    Terms out;
+    const u32 n = current_id_vars;
+    u32 D = 0;
+    for (u32 j = 0; j < p->nb_terms; ++j) D = std::max(D, degree_Expos(p->monoms[j] + 1));
+    for (u32 j = 0; j < p->nb_terms; ++j) {
+      const u64* e = p->monoms[j] + 1;
+      EXPECT_EQ(degree_Expos(e), D) << "not homogeneous";
+      if (j + 1 < p->nb_terms) {
+        EXPECT_EQ(comp4_Expos(e, p->monoms[j + 1] + 1), 1) << "order at term " << j;
+      }
+      Exps x;
+      for (u32 i = 0; i < n; ++i) x.push_back(expos_slot(e, i));
+      std::vector<u32> c;
+      bool zero = true;
+      for (u32 k = 0; k < QUOR_NAME(vectorize); ++k) {
+        c.push_back(p->coeffs[k][j]);
+        EXPECT_LT(c.back(), QUOR_NAME(Primes)[k]);
+        zero &= c.back() == 0;
+      }
+      EXPECT_FALSE(zero) << "zero term kept";
+      EXPECT_TRUE(out.emplace(x, c).second) << "repeated monomial";
+    }
+    return out;
+  }
+  quor::standin::Host host_;
+  std::vector<std::string> names_;
+  std::vector<char*> ptrs_;
+};
+
+// ---------------------------------------------------------------- values
+
+QTEST_F(Reader, TermsCoefficientsAndExponentForms) {
+  auto l = parse("[3*x1^2*x2 - 2/3*x1, x1*x1 + x1^2 + x1**2, -x1, +-x1, 7, x3 ** 2 * 5 x2]");
+  ASSERT_EQ(l.size(), 6u);
+  EXPECT_EQ(terms(l[0]), (Terms{{{2, 1, 0}, residues("3")}, {{1, 0, 0}, residues("-2", "3")}}));
+  EXPECT_EQ(terms(l[1]), (Terms{{{2, 0, 0}, residues("3")}}));
+  EXPECT_EQ(terms(l[2]), (Terms{{{1, 0, 0}, residues("-1")}}));
+  EXPECT_EQ(terms(l[3]), terms(l[2]));
+  EXPECT_EQ(terms(l[4]), (Terms{{{0, 0, 0}, residues("7")}}));
+  EXPECT_EQ(terms(l[5]), (Terms{{{0, 1, 2}, residues("5")}}));
+  // Homogenised: x1 of 3*x1^2*x2 - 2/3*x1 gets h^2, the leading term comes first.
+  EXPECT_EQ(expos_slot(l[0]->monoms[1] + 1, nb_of_affine_variables), 2u);
+  EXPECT_EQ(expos_slot(l[0]->monoms[0] + 1, 0), 2u);
+  EXPECT_NE(l[0]->id, l[1]->id);
+}
+
+QTEST_F(Reader, SignsCombine) {
+  const Terms plus{{{1, 0, 0}, residues("1")}, {{0, 1, 0}, residues("1")}};
+  const Terms minus{{{1, 0, 0}, residues("1")}, {{0, 1, 0}, residues("-1")}};
+  auto l = parse("[x1 - -x2, x1 + + x2, x1 - - - x2, x1 -+ x2, x1 +- x2, x1 - (-x2), x1 + (-1)*x2, - -x1 + x2]");
+  ASSERT_EQ(l.size(), 8u);
+  EXPECT_EQ(terms(l[0]), plus);
+  EXPECT_EQ(terms(l[1]), plus);
+  EXPECT_EQ(terms(l[2]), minus);
+  EXPECT_EQ(terms(l[3]), minus);
+  EXPECT_EQ(terms(l[4]), minus);
+  EXPECT_EQ(terms(l[5]), plus);
+  EXPECT_EQ(terms(l[6]), minus);
+  EXPECT_EQ(terms(l[7]), plus);
+}
+
+QTEST_F(Reader, BlanksLineBreaksAndComments) {
+  auto a = parse("[x1^2*x2 + 4*x3 - 1]");
+  auto b = parse("#C a comment line\n  [ x1 ^ 2\t*\r\n x2   -- the rest is ignored\n + 4 x3\n\n -1 ]\n");
+  ASSERT_EQ(a.size(), 1u);
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_EQ(terms(a[0]), terms(b[0]));
+  EXPECT_NE(host_.output().find("#C a comment line\n"), std::string::npos);
+  EXPECT_EQ(terms(a[0]).size(), 3u);
+}
+
+QTEST_F(Reader, IntegersOfAnySize) {
+  const std::string big = "123456789012345678901234567890123456789012345678901234567890";
+  const std::string den = "98765432109876543210987654321";
+  auto l = parse("[" + big + "*x1 - " + big + "/" + den + "*x2]");
+  ASSERT_EQ(l.size(), 1u);
+  EXPECT_EQ(terms(l[0]), (Terms{{{1, 0, 0}, residues(big)}, {{0, 1, 0}, residues("-" + big, den)}}));
+  // Far beyond any fixed digit buffer.
+  std::string huge(150000, '7');
+  huge[0] = '3';
+  auto h = parse("[" + huge + "*x3 + 1]");
+  ASSERT_EQ(h.size(), 1u);
+  EXPECT_EQ(terms(h[0]), (Terms{{{0, 0, 1}, residues(huge)}, {{0, 0, 0}, residues("1")}}));
+}
+
+QTEST_F(Reader, RepeatedMonomialsMergeAndZeroTermsVanish) {
+  auto l = parse("[x1 + x2 - x1, 0*x3 + x2, x2 + 2*x2 - 3*x2, 2*x1*x2 + x2*x1 + 0]");
+  ASSERT_EQ(l.size(), 4u);
+  EXPECT_EQ(terms(l[0]), (Terms{{{0, 1, 0}, residues("1")}}));
+  EXPECT_EQ(terms(l[1]), (Terms{{{0, 1, 0}, residues("1")}}));
+  EXPECT_EQ(l[2]->nb_terms, 0u);  // cancels out: stored as the zero polynomial
+  EXPECT_EQ(terms(l[3]), (Terms{{{1, 1, 0}, residues("3")}}));
+  // A multiple of a working prime is zero there.
+  const std::string p = std::to_string(QUOR_NAME(Primes)[0]);
+  auto m = parse("[" + p + "*x1 + x2]");
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(terms(m[0]).count(Exps{0, 1, 0}), 1u);
+  EXPECT_EQ(m[0]->nb_terms, QUOR_NAME(vectorize) == 1 ? 1u : 2u);
+}
+
+QTEST_F(Reader, ResidueFormsAndProperty) {
+  std::string angle = "<", binary = "{";
+  std::vector<u32> want;
+  for (u32 k = 0; k < QUOR_NAME(vectorize); ++k) {
+    const u32 r = 0x01010105u + k;  // no zero byte: the text is a C string
+    angle += std::to_string(r) + " ";
+    binary.append(reinterpret_cast<const char*>(&r), 4);
+    want.push_back(r % QUOR_NAME(Primes)[k]);
+  }
+  angle += ">";
+  auto l = parse("[" + angle + "*x1 + " + binary + "*x2, x1 + x2 - 1, x1 + 2*x2]");
+  ASSERT_EQ(l.size(), 3u);
+  EXPECT_EQ(terms(l[0]), (Terms{{{1, 0, 0}, want}, {{0, 1, 0}, want}}));
+  EXPECT_EQ(l[0]->property, 0u);
+  EXPECT_EQ(l[1]->property, 0u);  // -1 is not one
+  EXPECT_EQ(parse("[x1 + x2*x3 + 1]")[0]->property, 1u);
+  EXPECT_EQ(l[2]->property, 0u);
+}
+
+QTEST_F(Reader, ListBoundariesAndDirectives) {
+  EXPECT_EQ(parse("x1 + x2").size(), 0u);
+  EXPECT_EQ(parse("").size(), 0u);
+  EXPECT_EQ(parse("[]").size(), 0u);
+  EXPECT_EQ(parse("[x1 + 1, x2]").size(), 2u);
+  EXPECT_EQ(parse("[x1, x2,]").size(), 2u);
+  auto l = parse("#coeffring rational\n#modulo 65521\n#vars x1 x2\n#foo\n#F4 [x1]");
+  ASSERT_EQ(l.size(), 1u);
+  EXPECT_NE(host_.output().find("Unknown fn #foo (ignored)\n"), std::string::npos);
+  EXPECT_EQ(parse("#coeffring integer [x2, x3]").size(), 2u);
+  EXPECT_EQ(parse("#properties y z\n#error y z\n[x1]").size(), 1u);  // skipped lines name no variable
+}
+
+QTEST_F(Reader, ExponentBounds) {
+  auto l = parse("[x1^32767 + x2]");
+  ASSERT_EQ(l.size(), 1u);
+  EXPECT_EQ(expos_slot(l[0]->monoms[1] + 1, nb_of_affine_variables), 32766u);
+  EXPECT_THAT(refused("[x1^32768]"), ::testing::HasSubstr("Exponent larger than 32767\nat line 1, column 5"));
+  EXPECT_THAT(refused("[x1^123456789012345678901234567890]"), ::testing::HasSubstr("Exponent larger than 32767"));
+  EXPECT_THAT(refused("[x1^20000*x1^20000]"), ::testing::HasSubstr("Exponent 40000 larger than 32767"));
+  EXPECT_THAT(refused("[x1^20000*x2^20000 + 1]"),
+              ::testing::HasSubstr("Polynomial 1 has a monomial of total degree 40000, larger than 32767"));
+  EXPECT_THAT(refused("[x1^]"), ::testing::HasSubstr("Exponent expected, found ']'"));
+}
+
+// ---------------------------------------------------------------- refusals
+
+QTEST_F(Reader, MalformedInputIsRefusedWithItsPosition) {
+  using ::testing::HasSubstr;
+  EXPECT_THAT(refused("[x1,\n  x2 + y]"), HasSubstr("y is not a variable !\nContext: ]\nat line 2, column 8\n"));
+  EXPECT_THAT(refused("[3.5*x1]"), HasSubstr("Unknown char .\nat line 1, column 3\n"));
+  EXPECT_THAT(refused("[x1 = 0]"), HasSubstr("Unknown char ="));
+  EXPECT_THAT(refused("[x1, x2"), HasSubstr("not closed by ']'\nat line 1, column 8\n"));
+  EXPECT_THAT(refused("[x1,\n"), HasSubstr("not closed by ']'\nat line 2"));
+  EXPECT_THAT(refused("[x1, (x2]"), HasSubstr("Unbalanced brackets: '(' not closed"));
+  EXPECT_THAT(refused("[x1, x2)]"), HasSubstr("Unbalanced brackets: ')' without '('\nat line 1, column 8"));
+  EXPECT_THAT(refused("[x1, [x2]]"), HasSubstr("Unbalanced brackets: '[' inside a list"));
+  EXPECT_THAT(refused("] [x1]"), HasSubstr("Unbalanced brackets: ']' before '['"));
+  EXPECT_THAT(refused("[x1*(x2 + 1)]"), HasSubstr("Parenthesised sums are not supported"));
+  EXPECT_THAT(refused("[x1 +]"), HasSubstr("Sign without a term"));
+  EXPECT_THAT(refused("[x1, , x2]"), HasSubstr("Empty polynomial in the list"));
+  EXPECT_THAT(refused("[2^3*x1]"), HasSubstr("Erreur de syntaxe: <var>^<nombre>\n"));
+  EXPECT_THAT(refused("[x1/x2]"), HasSubstr("Division by x2 not implemented\n"));
+  EXPECT_THAT(refused("[x1/ 2]"), HasSubstr("Cannot divide by:  \n"));
+  EXPECT_THAT(refused("[x1/(2)]"), HasSubstr("Cannot divide by: (\n"));
+  EXPECT_THAT(refused("[x1/0]"), HasSubstr("Division by zero modulo"));
+  EXPECT_THAT(refused("[&1.5e-3;10& * x1]"), HasSubstr("Floating-point coefficient &1.5e-3;10& not supported"));
+  EXPECT_THAT(refused("[&1.5"), HasSubstr("EOF during parsing & (2)\n"));
+  EXPECT_THAT(refused("#coeffring real [x1]"), HasSubstr("Bad syntax: #coeffring real\n"));
+  EXPECT_THAT(refused("#modulos 0 [x1]"), HasSubstr("#modulos needs a count of at least 1"));
+  EXPECT_THAT(refused("[<1 2 3 4 5 6 7"), HasSubstr("at line 1"));
+  EXPECT_THAT(refused("[x1, x2, x3]", 2), HasSubstr("List of input polynomials too long to be parsed (max=2)!"));
+  EXPECT_THAT(refused("[" + std::string(100000, 'x') + "]"), HasSubstr("Limit for ASCII size of names is 100000"));
+  // Context of an undeclared name: at most 200 characters.
+  const std::string ctx = refused("[z " + std::string(300, '+') + "]");
+  EXPECT_THAT(ctx, HasSubstr("Context:  " + std::string(199, '+') + "\n"));
+  EXPECT_EQ(ctx.find(std::string(200, '+')), std::string::npos);
+  // The reader is usable again after a refusal, positions start afresh.
+  EXPECT_EQ(parse("[x1]").size(), 1u);
+  EXPECT_THAT(refused("\n\n[q]"), HasSubstr("at line 3, column 2"));
+  EXPECT_TRUE(host_.violations().empty());
+}
+
+// Random texts over the format's alphabet: each is either read into valid
+// polynomials or refused, never a crash or a read past the text.
+QTEST_F(Reader, RandomTextsAreReadOrRefused) {
+  const std::string alphabet = "[[],,,x1x2x3 y 0 1 7 99999 +-*^/()<>{}#&;.eC\n\t";
+  std::mt19937 g(12345);
+  u32 accepted = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text = "[";
+    const int len = int(g() % 30);
+    for (int k = 0; k < len; ++k) text += alphabet[g() % alphabet.size()];
+    if (g() % 2) text += "]";
+    std::vector<Dpol> t(16);
+    u32 n = 0;
+    auto r = host_.run([&] {
+      n = parse_List_Dpol_text(text.c_str(), t.data(), 16);
+      return host_.null();
+    });
+    if (r.raised) {
+      EXPECT_THAT(r.error, ::testing::HasSubstr("at line ")) << text;
+      continue;
+    }
+    ++accepted;
+    for (u32 j = 0; j < n; ++j) terms(t[j]);
+  }
+  EXPECT_GT(accepted, 100u);
+  EXPECT_TRUE(host_.violations().empty());
+}
+
+QTEST_F(Reader, TermLimit) {
+  std::string text = "[x1";
+  for (u32 i = 0; i + 1 < quor_max_index; ++i) text += "+x1";
+  EXPECT_THAT(refused(text + "]"), ::testing::HasSubstr("The limit for the number of monomials in a polynom is set to"));
+}
+
+// ---------------------------------------------------------------- tokens, files
+
+QTEST_F(Reader, Tokens) {
+  std::string text = "x2^3 + 12 , /4 - <";
+  for (u32 k = 0; k < QUOR_NAME(vectorize); ++k) text += "3 ";
+  text += "> ** 2 #gdeg 7 #list #F4";
+  std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  std::vector<u32> buf(reader_coefficient_cells());
+  u32 index = 0, exponent = 0;
+  std::vector<i32> codes;
+  for (i32 t; (t = get_token(f, &index, &exponent, buf.data())) != kTokEnd;) {
+    codes.push_back(t);
+    if (t == kTokVariable) {
+      EXPECT_EQ(std::make_pair(index, exponent), std::make_pair(1u, 3u));
+    }
+    if (t == kTokGdeg) {
+      EXPECT_EQ(buf[0], 7u);
+    }
+  }
+  std::fclose(f);
+  EXPECT_EQ(codes, (std::vector<i32>{kTokVariable, kTokPlus, kTokNumber, kTokComma, kTokDivisor, kTokMinus,
+                                     kTokNumber, kTokExponent, kTokGdeg, kTokList, kTokF4}));
+}
+
+QTEST_F(Reader, SystemFiles) {
+  open(5, 5);
+  std::vector<Dpol> t(kReaderMaxPolys);
+  const std::string dir = QUOR_TEST_DATA_DIR;
+  ASSERT_EQ(parse_List_Dpol_file((dir + "/cyclic-5.txt").c_str(), t.data()), 5u);
+  EXPECT_EQ(terms(t[4]), (Terms{{{1, 1, 1, 1, 1}, residues("1")}, {{0, 0, 0, 0, 0}, residues("-1")}}));
+  EXPECT_EQ(terms(t[1]).size(), 5u);
+  open(7, 7);
+  ASSERT_EQ(parse_List_Dpol_file((dir + "/katsura-6.txt").c_str(), t.data()), 7u);
+  Terms first = terms(t[0]);
+  EXPECT_EQ(first.size(), 8u);
+  EXPECT_EQ(first[(Exps{0, 1, 0, 0, 0, 0, 0})], residues("2"));
+  EXPECT_EQ(first[(Exps{0, 0, 0, 0, 0, 0, 0})], residues("-1"));
+  // The host program's files start with "# name:" lines, which are not directives here.
+  const std::string shared = std::string(QUOR_SHARED_DIR) + "/systems/cyclic-5.txt";
+  if (std::FILE* f = std::fopen(shared.c_str(), "r")) {
+    std::fclose(f);
+    auto r = host_.run([&] {
+      parse_List_Dpol_file(shared.c_str(), t.data());
+      return host_.null();
+    });
+    EXPECT_THAT(r.error, ::testing::HasSubstr("name is not a variable !"));
+  }
+}
+
+QUOR_TEST_END
