@@ -35,9 +35,12 @@ inline u64 limbs(const INT& a) { return u64(a._mp_size < 0 ? -i64(a._mp_size) : 
 // message, which must not happen in GMP's frames either; a kept message
 // surfaces at the next safe point instead.
 namespace {
+// GMP runs on the request's thread only (the integer build has no threads),
+// and every allocation passes here: a plain load and store keep the counter
+// without the cost of a locked read-modify-write.
 struct InsideGmp {
-  InsideGmp() { no_raise_depth.fetch_add(1, std::memory_order_relaxed); }
-  ~InsideGmp() { no_raise_depth.fetch_sub(1, std::memory_order_relaxed); }
+  InsideGmp() { no_raise_depth.store(no_raise_depth.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+  ~InsideGmp() { no_raise_depth.store(no_raise_depth.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed); }
 };
 }  // namespace
 

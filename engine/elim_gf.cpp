@@ -24,11 +24,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "core/channels.h"
 #include "core/coeffs.h"
 #include "api/request.h"
+#include "core/call_quor.h"
 #include "core/zone.h"
 #include "engine/elim_kernels.h"
 #include "host/C/host_services.h"
@@ -49,120 +52,297 @@ namespace {
 using Mod = CellMod<u16>;
 using Cell = u64;
 
-// Cells reduced by one thread before region 2 is worth its fork.
-constexpr u64 kParallelReduceCells = 1u << 14;
-
 // Percentage counter of the batches, kept for the process.
 u32 g_batches = 0;
 
-// Accumulator rows, one per batch slot, from the system allocator.
-struct Accumulators {
-  std::vector<Cell*> rows;
-  u64 ncols = 0;
-  ~Accumulators() {
-    for (Cell* r : rows) std::free(r);
-  }
-  // Slot s exists after this (master only: fatal on failure).
-  Cell* get(u32 s) {
-    while (rows.size() <= s) {
-      void* p = std::aligned_alloc(64, ((ncols * sizeof(Cell)) + 63) & ~u64(63));
-      if (!p) QUOR_NAME(Fatal)("Cannot allocate memory !");
-      rows.push_back(static_cast<Cell*>(p));
+// Dense cells a worker should have to scan before another thread is worth
+// waking: small matrices run on the caller alone (the result is the same).
+constexpr u64 kCellsPerThread = u64(1) << 20;
+
+// Team size for a matrix: nb_threads at most, fewer for small matrices.
+u32 team_for(u32 nreduce, u32 ncols) {
+  const u64 asked = nb_threads > 1 ? u64(std::min(nb_threads, 1024)) : 1u;
+  const u64 work = u64(nreduce) * ncols / kCellsPerThread;
+  return u32(std::max<u64>(1, std::min(asked, work)));
+}
+
+// Busy wait of a worker for a condition another worker makes true soon; false
+// when the call is being abandoned (a fatal condition was kept).
+template <class Cond>
+bool wait_for(Cond cond, const std::atomic<bool>& abort) {
+  for (u32 spins = 0; !cond(); ++spins) {
+    if (abort.load(std::memory_order_relaxed)) return false;
+    if (spins < 64) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    } else {
+      std::this_thread::yield();
     }
-    return rows[s];
+  }
+  return true;
+}
+
+// Storage of the rows a worker rewrites while a region runs: chunks from the
+// system allocator that never move (other workers read the rows), copied into
+// the zone by the master afterwards.
+class Arena {
+ public:
+  ~Arena() {
+    for (void* c : chunks_) std::free(c);
+  }
+  // n bytes (8-byte aligned), null when the system allocator fails.
+  u8* take(u64 n) {
+    n = (n + 7) & ~u64(7);
+    if (n > left_) {
+      const u64 size = std::max<u64>(n, u64(1) << 20);
+      void* c = std::malloc(size);
+      if (!c) return nullptr;
+      chunks_.push_back(c);
+      cur_ = static_cast<u8*>(c), left_ = size;
+    }
+    u8* p = cur_;
+    cur_ += n, left_ -= n;
+    return p;
+  }
+  // Gives back the unused end of the last take of n bytes, of which used are kept.
+  void shrink_last(u64 n, u64 used) {
+    n = (n + 7) & ~u64(7), used = (used + 7) & ~u64(7);
+    cur_ -= n - used, left_ += n - used;
+  }
+
+ private:
+  std::vector<void*> chunks_;
+  u8* cur_ = nullptr;
+  u64 left_ = 0;
+};
+
+// What one worker owns: its accumulator row (ncols cells), compaction buffers
+// and its arena.  Buffers are taken by the worker itself on first use.
+struct Worker {
+  Cell* acc = nullptr;
+  u32* pos = nullptr;
+  Dom* coef = nullptr;
+  Arena arena;
+  u64 products = 0;
+  ~Worker() {
+    std::free(acc);
+    std::free(pos);
+    std::free(coef);
+  }
+  bool ready(u64 ncols) {
+    if (acc) return true;
+    acc = static_cast<Cell*>(std::aligned_alloc(64, ((ncols * sizeof(Cell)) + 63) & ~u64(63)));
+    pos = static_cast<u32*>(std::malloc(ncols * sizeof(u32) + 4));
+    coef = static_cast<Dom*>(std::malloc(ncols * sizeof(Dom) + 2));
+    return acc && pos && coef;
   }
 };
 
-struct Forward {
+// State shared by the workers of a call.
+struct Shared {
   ALGO_Dpol* rows;
   u32 ncols;
-  i32* piv;  // ncols + 1 entries: row index of the pivot of a column, -1 none
   Mod mod;
+  i32* piv;              // ncols + 1 entries: row index of a column's pivot, -1 none
+  const u8* contested;   // 1: a row to reduce precedes the known pivot of that lead
+  std::atomic<u8>* ready;  // per row: its coefficients and positions may be read
+  // Per row that serves as a pivot: positions of the entries after its lead
+  // (relative to it) and their count; its coefficients are coeffs[0] + 1.
+  const u32** offs;
+  u32* nents;
+  std::atomic<bool> abort{false};
+  std::atomic<u32> stored{0};  // new rows stored so far
+
+  Shared(ALGO_Dpol* r, u32 n, const Mod& m) : rows(r), ncols(n), mod(m) {}
+
+  i32 entry(u64 c) const { return std::atomic_ref<i32>(piv[c]).load(std::memory_order_acquire); }
+  bool is_ready(i32 e) const { return ready[e].load(std::memory_order_acquire) != 0; }
+  bool known(i32 e) const { return rows[e]->flag == 0; }
+  // cells (from pivot e's lead) += m * the entries of e after its lead.
+  u64 axpy(Cell* cells, u64 m, i32 e) const {
+    axpy_positions<u16>(cells, m, offs[e], rows[e]->coeffs[0] + 1, nents[e]);
+    return nents[e];
+  }
+  // Eliminates cells[0] with pivot e, then moves to the next non-zero cell:
+  // its position, or 0 when none is left.
+  u64 eliminate(Cell* cells, u64 span, i32 e) const {
+    const u32 c = mod.residue(cells[0]);
+    if (c) axpy(cells, mod.p - c, e);
+    return next_lead<u16>(cells, span, mod);
+  }
+  // Keeps text for the host and makes every worker leave.
+  void fail(const char* text) {
+#pragma omp critical(quor_gf_elim_fail)
+    defer_fatal(text);
+    abort.store(true, std::memory_order_relaxed);
+  }
 };
 
-// One row of a batch after region 1.
-struct SlotResult {
+// Row being reduced on a worker's accumulator.
+struct Live {
   u32 row;
-  Cell* cur;  // accumulator at the row's lead, null when the row vanished
+  Cell* cur;  // cell of the lead, null when the row vanished
   u32 lead;
   u64 span;
+  bool full;  // a cell was left for the ordered step: redo the tail there
 };
 
-// Team size asked for: the batch and wave width.
-u32 team_width() { return nb_threads > 1 ? u32(std::min(nb_threads, 1024)) : 1u; }
+// Every AXPY of one reduction step eliminates a column to the right of the
+// previous one's, and a cell is reduced when the step passes it: a cell takes
+// at most one product per column between two reductions.
+static_assert(kElimMaxColumns + 1 <= LzwCell<u16>::kMaxAdds,
+              "64-bit cells absorb one 16x16-bit product per column of the matrix");
 
-// Region 1 body: reduces row r on acc against every pivot of index below r
-// that the table knows (read-only).
-void forward_row(const Forward& f, u32 r, Cell* acc, SlotResult& res) {
-  const sALGO_Dpol* row = f.rows[r];
-  lzw_expand<u16>(acc, row->span, row->code, row->nb_codes, row->coeffs[0]);
-  u32 lead = row->lead;
-  u64 span = row->span;
-  Cell* cur = acc;
-  u64 products = 0;
-  res.row = r;
-  res.cur = nullptr;
+// One reduction pass of the row on lv without waiting: against every pivot
+// already usable (index below the row's; known pivots unless their column may
+// still be taken by a row to reduce, new rows once stored).  Cells left over
+// are either new-pivot columns (a later pass, the ordered step or the
+// back-reduction clears them) or marked for the ordered step.
+void reduce_pass(Shared& sh, Live& lv) {
+  const u32 r = lv.row;
+  Cell* cur = lv.cur;
+  u32 lead = lv.lead;
+  u64 span = lv.span;
+  // Usable pivot of column c, or -1.
+  auto usable = [&](u64 c, bool* passed) -> i32 {
+    const i32 e = sh.entry(c);
+    if (e < 0 || u32(e) >= r) return -1;
+    if (sh.known(e)) {
+      if (sh.contested[c]) {
+        *passed = true;
+        return -1;
+      }
+      return e;
+    }
+    return sh.is_ready(e) ? e : -1;
+  };
   for (;;) {
-    const i32 e = f.piv[lead];
-    if (e < 0 || u32(e) >= r) break;
-    const sALGO_Dpol* pv = f.rows[e];
-    const u64 k = eliminate_lead<u16>(cur, span, pv->code, pv->coeffs[0], pv->nb_codes, f.mod,
-                                      &products);
-    if (!k) return;
+    bool passed = false;
+    const i32 e = usable(lead, &passed);
+    if (e < 0) break;
+    const u64 k = sh.eliminate(cur, span, e);
+    if (!k) {
+      lv.cur = nullptr;
+      return;
+    }
     cur += k, lead += u32(k), span -= k;
   }
+  const u32 p = sh.mod.p;
   for (u64 k = 1; k < span; ++k) {
-    const u32 c = reduce_cell<u16>(cur[k], f.mod);
+    const u32 c = reduce_cell<u16>(cur[k], sh.mod);
     if (!c) continue;
-    const i32 e = f.piv[lead + k];
-    if (e < 0 || u32(e) >= r) continue;
-    const sALGO_Dpol* pv = f.rows[e];
+    const i32 e = usable(lead + k, &lv.full);
+    if (e < 0) continue;
     cur[k] = 0;
-    lzw_axpy<u16>(cur + k, f.mod.p - c, pv->code, pv->coeffs[0], pv->nb_codes);
+    sh.axpy(cur + k, p - c, e);
   }
-  res.cur = cur, res.lead = lead, res.span = span;
+  lv.cur = cur, lv.lead = lead, lv.span = span;
 }
 
-// Region 2: cells 1 .. span-1 reduced modulo p in one contiguous block per thread.
-void reduce_tail(Cell* cur, u64 span, const Mod& mod, u32 width) {
-  if (span < 2) return;
-  if (width == 1 || span - 1 < kParallelReduceCells) {
-    for (u64 k = 1; k < span; ++k) reduce_cell<u16>(cur[k], mod);
-    return;
-  }
-  NoRaiseRegion guard;
-#pragma omp parallel num_threads(width)
-  {
-    const u64 T = u64(omp_get_num_threads()), t = u64(omp_get_thread_num());
-    const u64 B = (span - 1 + T - 1) / T;
-    const u64 lo = 1 + t * B, hi = std::min(span - 1, (t + 1) * B);
-    for (u64 k = lo; k <= hi; ++k) reduce_cell<u16>(cur[k], mod);
-  }
+// Expands row r on the worker's accumulator and makes a first pass.
+void reduce_eager(Shared& sh, u32 r, Worker& w, Live& lv) {
+  const sALGO_Dpol* row = sh.rows[r];
+  lzw_expand<u16>(w.acc, row->span, row->code, row->nb_codes, row->coeffs[0]);
+  lv.row = r, lv.cur = w.acc, lv.lead = row->lead, lv.span = row->span, lv.full = false;
+  reduce_pass(sh, lv);
 }
 
-// Compaction buffers of the master (ncols entries each).
-struct Scratch {
-  std::vector<u32> pos;
-  std::vector<Dom> coef;
-};
+// The ordered part of row r (every row before it is settled): eliminates its
+// lead with the pivots that appeared since, and redoes the tail when a known
+// pivot was passed over or used here.  Returns false on an abort.
+bool settle(Shared& sh, Live& lv) {
+  const u32 r = lv.row;
+  auto pivot = [&](u64 c) -> i32 {
+    const i32 e = sh.entry(c);
+    return e < 0 || u32(e) >= r ? -1 : e;
+  };
+  auto stored = [&](i32 e) { return wait_for([&] { return sh.is_ready(e); }, sh.abort); };
+  for (;;) {
+    const i32 e = pivot(lv.lead);
+    if (e < 0) break;
+    if (!stored(e)) return false;
+    if (sh.known(e)) lv.full = true;
+    const u64 k = sh.eliminate(lv.cur, lv.span, e);
+    if (!k) {
+      lv.cur = nullptr;
+      return true;
+    }
+    lv.cur += k, lv.lead += u32(k), lv.span -= k;
+  }
+  if (!lv.full) return true;
+  for (u64 k = 1; k < lv.span; ++k) {
+    const u32 c = reduce_cell<u16>(lv.cur[k], sh.mod);
+    if (!c) continue;
+    const i32 e = pivot(lv.lead + k);
+    if (e < 0) continue;
+    if (!stored(e)) return false;
+    lv.cur[k] = 0;
+    sh.axpy(lv.cur + k, sh.mod.p - c, e);
+  }
+  return true;
+}
 
-// Makes row a new pivot row from its reduced cells: coefficients (zone),
-// monic unless a lone entry is to stay as it is, code, lead and span.
-void store_row(sALGO_Dpol* row, const Cell* cur, u32 lead, u64 span, u32 ncols, Scratch& sc) {
-  const u32 n = compact_reduced<u16>(cur, span, sc.coef.data(), sc.pos.data());
-  Dom* coef = static_cast<Dom*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Dom)));
-  std::memcpy(coef, sc.coef.data(), u64(n) * sizeof(Dom));
-  if (!(n == 1 && QUOR_NAME(want_no_renorm_cste))) QUOR_NAME(monic_d)(coef, n);
+// Compacts the cells (reducing them) into the worker's arena and makes them
+// row r's coefficients, code and positions; monic when asked, except a lone
+// entry when want_no_renorm_cste is set.  False on an allocation failure.
+bool store_cells(Shared& sh, Worker& w, u32 r, Cell* cells, u64 span, bool monic) {
+  sALGO_Dpol* row = sh.rows[r];
+  const u32 n = compact_long<u16>(cells, span, w.coef, w.pos, sh.mod);
+  const u64 worst = lzw_worst_bytes(n);
+  Dom* coef = reinterpret_cast<Dom*>(w.arena.take(u64(n) * sizeof(Dom)));
+  u32* offs = coef ? reinterpret_cast<u32*>(w.arena.take(u64(n) * sizeof(u32))) : nullptr;
+  u8* code = offs ? w.arena.take(worst) : nullptr;
+  if (!code) {
+    sh.fail("Cannot allocate memory !");
+    return false;
+  }
+  std::memcpy(coef, w.coef, u64(n) * sizeof(Dom));
+  if (n > 1) std::memcpy(offs, w.pos + 1, u64(n - 1) * sizeof(u32));
+  if (monic && n && coef[0] != 1 && !(n == 1 && QUOR_NAME(want_no_renorm_cste))) {
+    if (coef[0] == 0) {
+      sh.fail("non inversible !\n");
+      return false;
+    }
+    scale_residues<u16>(coef, n, inv_Dom(coef[0], sh.mod.p), sh.mod);
+  }
   u32 codes = 0;
-  u64 bytes = 0;
-  row->code = compress_lzw(sc.pos.data(), n, &codes, &bytes);
+  const u64 bytes = n < 2 ? 0 : lzw_encode(w.pos, n, code, worst, &codes);
+  w.arena.shrink_last(worst, bytes);
+  row->code = code;
   row->nb_codes = codes;
   row->coeffs[0] = coef;
-  row->dense = 0;
-  row->encoding = CODE_LZW;
-  row->lead = lead;
-  row->span = ncols - lead + 1;
+  sh.offs[r] = offs;
+  sh.nents[r] = n ? n - 1 : 0;
+  return true;
 }
+
+// Positions of the known pivots, decoded once for all their AXPYs; a worker
+// takes rows in chunks.
+struct DecodePass {
+  Shared& sh;
+  const std::vector<u32>& pivots;
+  std::atomic<u32> next{0};
+  void run(Worker& w) {
+    constexpr u32 kChunk = 64;
+    for (;;) {
+      const u32 a = next.fetch_add(kChunk, std::memory_order_relaxed);
+      if (a >= pivots.size()) return;
+      const u32 b = std::min<u32>(u32(pivots.size()), a + kChunk);
+      for (u32 i = a; i < b; ++i) {
+        const sALGO_Dpol* row = sh.rows[pivots[i]];
+        const u64 n = lzw_count_entries(row->code, row->nb_codes) - 1;
+        u32* offs = reinterpret_cast<u32*>(w.arena.take(n * sizeof(u32) + 1));
+        if (!offs) {
+          sh.fail("Cannot allocate memory !");
+          return;
+        }
+        sh.nents[pivots[i]] = lzw_tail_positions(row->code, row->nb_codes, offs);
+        sh.offs[pivots[i]] = offs;
+      }
+    }
+  }
+};
 
 // Row of a zero-row heuristic: who joins the next batch.
 struct Collector {
@@ -202,57 +382,158 @@ struct Collector {
   }
 };
 
-// Back-reduction of the new rows (sorted by lead ascending) in waves.
-void backward(ALGO_Dpol* nr, u32 n, u32 ncols, const Mod& mod, Accumulators& acc, Scratch& sc,
-              u32 width) {
-  if (n < 2) return;
-  std::vector<u64> products(width, 0);
-  u64 master_products = 0;
-  // Reduces the expanded row b (cells from its lead) by the final row q.
-  auto by = [&](Cell* cells, const sALGO_Dpol* b, const sALGO_Dpol* q, u64* prod) {
-    Cell& cell = cells[q->lead - b->lead];
-    const u32 c = mod.residue(cell);
-    if (c) *prod += lzw_axpy<u16>(&cell, mod.p - c, q->code, q->coeffs[0], q->nb_codes);
-    cell = 0;
-  };
-  for (i64 top = i64(n) - 2; top >= 0; top -= width) {
-    const i64 bottom = std::max<i64>(0, top - i64(width) + 1);
-    const u32 cnt = u32(top - bottom + 1);
-    for (u32 t = 0; t < cnt; ++t) acc.get(t);
-    // Rows above the block are final: read-only in the region.
-    auto body = [&](u32 t, u64* prod) {
-      const sALGO_Dpol* b = nr[top - t];
-      Cell* cells = acc.rows[t];
-      lzw_expand<u16>(cells, b->span, b->code, b->nb_codes, b->coeffs[0]);
-      for (i64 q = i64(n) - 1; q > top; --q) by(cells, b, nr[q], prod);
-    };
-    if (width == 1 || cnt == 1) {
-      for (u32 t = 0; t < cnt; ++t) body(t, &master_products);
-    } else {
-      NoRaiseRegion guard;
-#pragma omp parallel num_threads(width)
-      {
-        const u32 T = u32(omp_get_num_threads()), id = u32(omp_get_thread_num());
-        for (u32 t = id; t < cnt; t += T) body(t, &products[id]);
-      }
+// Forward pass: state of the rows to reduce, taken in sorted order.
+struct ForwardPass {
+  Shared& sh;
+  const std::vector<u32>& todo;  // rows to reduce, sorted order
+  u32 width;
+  std::atomic<u32> next{0};    // next position of todo to take
+  std::atomic<u32> turn{0};    // position whose ordered step may run
+  std::atomic<bool> closed{false};  // the zero-row heuristic admits no more rows
+  // Written only in the ordered step:
+  Collector col;
+  ALGO_Dpol* out;
+  u32* out_idx;  // row index of each new row
+  u32 nnew = 0;
+  u32 in_batch = 0;
+  std::vector<u8> fates;          // per admitted row: 1 survived, 0 vanished
+  std::vector<double> percents;   // progress messages, written after the pass
+  u32 nreduce;
+
+  ForwardPass(Shared& s, const std::vector<u32>& t, u32 wd, ALGO_Dpol* o, u32* oi, u32 nred)
+      : sh(s), todo(t), width(wd), out(o), out_idx(oi), nreduce(nred) {}
+
+  void end_batch(u32 seen) {
+    in_batch = 0;
+    if (QUOR_NAME(want_state_percent) && (++g_batches % 64) == 0 && nreduce)
+      percents.push_back(100.0 * seen / nreduce);
+  }
+
+  void run(Worker& w) {
+    if (!w.ready(sh.ncols)) {
+      sh.fail("Cannot allocate memory !");
+      return;
     }
-    // The block itself, from its top row down, on the master.
-    for (u32 t = 0; t < cnt; ++t) {
-      sALGO_Dpol* b = nr[top - t];
-      Cell* cells = acc.rows[t];
-      for (i64 q = top; q > top - i64(t); --q) by(cells, b, nr[q], &master_products);
-      const u32 m = compact_long<u16>(cells, b->span, sc.coef.data(), sc.pos.data(), mod);
-      Dom* coef = static_cast<Dom*>(QUOR_NAME(alloc64)(u64(m) * sizeof(Dom)));
-      std::memcpy(coef, sc.coef.data(), u64(m) * sizeof(Dom));
-      u32 codes = 0;
-      u64 bytes = 0;
-      b->code = compress_lzw(sc.pos.data(), m, &codes, &bytes);
-      b->nb_codes = codes;
-      b->coeffs[0] = coef;
+    const u32 ncols = sh.ncols;
+    for (;;) {
+      const u32 j = next.fetch_add(1, std::memory_order_relaxed);
+      if (j >= todo.size() || closed.load(std::memory_order_relaxed)) return;
+      const u32 r = todo[j];
+      Live lv;
+      u32 stored = sh.stored.load(std::memory_order_acquire);
+      reduce_eager(sh, r, w, lv);
+      // While the rows before it settle, the row meets the pivots they store.
+      // Once the heuristic admits no more rows, nobody waits for the later ones.
+      for (u32 spins = 0; turn.load(std::memory_order_acquire) != j;) {
+        if (closed.load(std::memory_order_relaxed)) return;
+        if (sh.abort.load(std::memory_order_relaxed)) return;
+        const u32 now = sh.stored.load(std::memory_order_acquire);
+        if (now != stored && lv.cur) {
+          stored = now;
+          reduce_pass(sh, lv);
+          spins = 0;
+        } else if (++spins < 64) {
+#if defined(__x86_64__) || defined(__i386__)
+          __builtin_ia32_pause();
+#endif
+        } else {
+          std::this_thread::yield();
+        }
+      }
+      // ---- ordered step ----
+      bool admitted = col.admit();
+      bool survived = false;
+      if (admitted) {
+        if (lv.cur && !settle(sh, lv)) return;
+        survived = lv.cur != nullptr;
+        fates.push_back(survived ? 1 : 0);
+        if (survived) {
+          std::atomic_ref<i32>(sh.piv[lv.lead]).store(i32(r), std::memory_order_release);
+          out_idx[nnew] = r;
+          out[nnew++] = sh.rows[r];
+          col.survived();
+        } else {
+          col.vanished();
+        }
+        if (++in_batch == width) end_batch(j + 1);
+      }
+      if ((j + 1 == todo.size() || !col.collecting) && in_batch) end_batch(j + 1);
+      if (!col.collecting) closed.store(true, std::memory_order_relaxed);
+      turn.store(j + 1, std::memory_order_release);
+      // ---- the new row, stored while the next rows settle ----
+      if (!survived) continue;
+      sALGO_Dpol* row = sh.rows[r];
+      if (!store_cells(sh, w, r, lv.cur, lv.span, true)) return;
+      row->dense = 0;
+      row->encoding = CODE_LZW;
+      row->lead = lv.lead;
+      row->span = ncols - lv.lead + 1;
+      sh.ready[r].store(1, std::memory_order_release);
+      sh.stored.fetch_add(1, std::memory_order_release);
     }
   }
-  for (u64 x : products) master_products += x;
-  std::atomic_ref<u64>(complexite).fetch_add(master_products, std::memory_order_relaxed);
+};
+
+// Back-reduction of the new rows (sorted by lead ascending) from the right:
+// row i is reduced by every row above it, each already final, so one pass
+// suffices; a worker takes the next row down and waits only for the few
+// rows above it still in progress.  One product per cell and pivot row, at
+// most one pivot row per column.
+static_assert(kElimMaxColumns + 1 <= LzwCell<u16>::kMaxAdds,
+              "64-bit cells absorb one product per new row between two reductions");
+struct BackwardPass {
+  Shared& sh;
+  ALGO_Dpol* nr;
+  const u32* idx;  // row index of each new row
+  u32 n;
+  std::atomic<u32> next{0};
+  std::unique_ptr<std::atomic<u8>[]> done;
+
+  BackwardPass(Shared& s, ALGO_Dpol* rows, const u32* index, u32 count)
+      : sh(s), nr(rows), idx(index), n(count), done(new std::atomic<u8>[count]) {
+    for (u32 i = 0; i < n; ++i) done[i].store(0, std::memory_order_relaxed);
+    if (n) done[n - 1].store(1, std::memory_order_relaxed);
+  }
+
+  void run(Worker& w) {
+    if (n < 2) return;
+    if (!w.ready(sh.ncols)) {
+      sh.fail("Cannot allocate memory !");
+      return;
+    }
+    const Mod& mod = sh.mod;
+    for (;;) {
+      const u32 k = next.fetch_add(1, std::memory_order_relaxed);
+      if (k > n - 2) return;
+      const u32 i = n - 2 - k;
+      sALGO_Dpol* b = nr[i];
+      Cell* cells = w.acc;
+      lzw_expand<u16>(cells, b->span, b->code, b->nb_codes, b->coeffs[0]);
+      for (u32 q = n - 1; q > i; --q) {
+        if (!wait_for([&] { return done[q].load(std::memory_order_acquire) != 0; }, sh.abort))
+          return;
+        Cell& cell = cells[nr[q]->lead - b->lead];
+        const u32 c = mod.residue(cell);
+        if (c) w.products += sh.axpy(&cell, mod.p - c, i32(idx[q]));
+        cell = 0;
+      }
+      if (!store_cells(sh, w, idx[i], cells, b->span, false)) return;
+      done[i].store(1, std::memory_order_release);
+    }
+  }
+};
+
+// Runs body(worker) on every thread of a team of width (on the caller alone
+// for one), inside a no-raise region.
+template <class Body>
+void on_team(u32 width, std::vector<Worker>& workers, Body body) {
+  if (width == 1) {
+    body(workers[0]);
+    return;
+  }
+  NoRaiseRegion guard;
+#pragma omp parallel num_threads(width)
+  body(workers[u32(omp_get_thread_num())]);
 }
 
 // Checks done on the master before any region, so that no region meets a
@@ -273,6 +554,24 @@ void check_matrix(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, u32 p) {
   if (nred > nreduce) QUOR_NAME(Fatal)("Bad matrix row %u\n", nred);
 }
 
+// Moves a row's code and coefficients from an arena into the current zone.
+void to_zone(sALGO_Dpol* row) {
+  const u64 n = lzw_count_entries(row->code, row->nb_codes);
+  // The code length: the bytes of its codes.
+  const u8* s = row->code;
+  for (u32 i = 0; i < row->nb_codes; ++i) {
+    const u32 b = *s++;
+    if (b == 0xFF) s += *s == 0xFF ? 5 : 2;
+  }
+  const u64 bytes = u64(s - row->code);
+  Dom* coef = static_cast<Dom*>(QUOR_NAME(alloc64)(n * sizeof(Dom)));
+  std::memcpy(coef, row->coeffs[0], n * sizeof(Dom));
+  u8* code = static_cast<u8*>(QUOR_NAME(alloc64)(bytes));
+  if (bytes) std::memcpy(code, row->code, bytes);
+  row->code = code;
+  row->coeffs[0] = coef;
+}
+
 }  // namespace
 
 u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dpol* out) {
@@ -282,86 +581,52 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   if (nrows == 0) return 0;
   check_matrix(rows, nrows, ncols, nreduce, p);
 
-  const u32 width = team_width();
-  const Mod mod(p);
+  const u32 width = team_for(nreduce, ncols);
+  Shared sh(rows, ncols, Mod(p));
   i32* piv = static_cast<i32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(i32)));
   std::fill(piv, piv + u64(ncols) + 1, -1);
   for (u32 i = nrows; i-- > 0;)
     if (rows[i]->flag == 0) piv[rows[i]->lead] = i32(i);
-  Forward f{rows, ncols, piv, mod};
-  Accumulators acc;
-  acc.ncols = ncols;
-  Scratch sc;
-  sc.pos.resize(ncols);
-  sc.coef.resize(ncols);
-
-  Collector col;
-  std::vector<u32> batch;
-  batch.reserve(width);
-  std::vector<SlotResult> res(width);
-  u32 nnew = 0, seen = 0;
+  // A known pivot's column is contested when a row to reduce with the same
+  // lead comes first: that row may take the column (then the known pivot is
+  // passed over), so only the ordered step may use it.
+  std::vector<u8> contested(u64(ncols) + 1, 0), reduce_first(u64(ncols) + 1, 0);
+  std::vector<u32> todo;
+  todo.reserve(nreduce);
+  std::unique_ptr<std::atomic<u8>[]> ready(new std::atomic<u8>[nrows]);
   for (u32 i = 0; i < nrows; ++i) {
-    if (rows[i]->flag != 0) {
-      ++seen;
-      if (col.admit()) batch.push_back(i);
+    const u32 l = rows[i]->lead;
+    if (rows[i]->flag) {
+      todo.push_back(i);
+      reduce_first[l] = 1;
+    } else if (piv[l] == i32(i) && reduce_first[l]) {
+      contested[l] = 1;
     }
-    if (batch.size() < width && i + 1 < nrows) continue;
-    if (batch.empty()) continue;
-    const u32 cnt = u32(batch.size());
-    for (u32 s = 0; s < cnt; ++s) acc.get(s);
-    if (width == 1 || cnt == 1) {
-      for (u32 s = 0; s < cnt; ++s) forward_row(f, batch[s], acc.rows[s], res[s]);
-    } else {
-      NoRaiseRegion guard;
-#pragma omp parallel num_threads(width)
-      {
-        const u32 T = u32(omp_get_num_threads()), id = u32(omp_get_thread_num());
-        for (u32 s = id; s < cnt; s += T) forward_row(f, batch[s], acc.rows[s], res[s]);
-      }
-    }
-    // Master: batch order is row order.
-    bool changed = false;
-    for (u32 s = 0; s < cnt; ++s) {
-      // After a heuristic change in this batch, the later rows face the
-      // collection rule a single thread would have applied to them.
-      if (changed && !col.admit()) continue;
-      SlotResult& r = res[s];
-      Cell* cur = r.cur;
-      u32 lead = r.lead;
-      u64 span = r.span;
-      if (cur) {
-        bool conflict = false;
-        u64 products = 0;
-        for (;;) {
-          const i32 e = piv[lead];
-          if (e < 0 || u32(e) >= r.row) break;
-          conflict = true;
-          const sALGO_Dpol* pv = rows[e];
-          const u64 k =
-              eliminate_lead<u16>(cur, span, pv->code, pv->coeffs[0], pv->nb_codes, mod, &products);
-          if (!k) {
-            cur = nullptr;
-            break;
-          }
-          cur += k, lead += u32(k), span -= k;
-        }
-        if (cur) {
-          piv[lead] = i32(r.row);
-          if (conflict) reduce_tail(cur, span, mod, width);
-        }
-      }
-      if (!cur) {
-        if (col.vanished()) changed = true;
-        continue;
-      }
-      store_row(rows[r.row], cur, lead, span, ncols, sc);
-      out[nnew++] = rows[r.row];
-      col.survived();
-    }
-    batch.clear();
-    if (QUOR_NAME(want_state_percent) && (++g_batches % 64) == 0 && nreduce)
-      QUOR_NAME(Stderr)("%.1f%%/", 100.0 * seen / nreduce);
+    ready[i].store(rows[i]->flag == 0 ? 1 : 0, std::memory_order_relaxed);
   }
+  sh.piv = piv;
+  sh.contested = contested.data();
+  sh.ready = ready.get();
+  std::vector<const u32*> offs(nrows, nullptr);
+  std::vector<u32> nents(nrows, 0);
+  sh.offs = offs.data();
+  sh.nents = nents.data();
+  std::vector<u32> pivots;
+  for (u32 i = 0; i < nrows; ++i)
+    if (rows[i]->flag == 0 && piv[rows[i]->lead] == i32(i)) pivots.push_back(i);
+  std::vector<u32> out_idx(u64(nreduce) + 1);
+
+  std::vector<Worker> workers(width);
+  DecodePass dec{sh, pivots};
+  on_team(width, workers, [&](Worker& w) { dec.run(w); });
+  if (sh.abort.load()) raise_kept_fatal();
+  ForwardPass fw(sh, todo, width, out, out_idx.data(), nreduce);
+  on_team(width, workers, [&](Worker& w) { fw.run(w); });
+  // The hooks and messages of the pass, in row order.
+  for (u8 f : fw.fates) QUOR_NAME(mark_useless)(f);
+  for (double x : fw.percents) QUOR_NAME(Stderr)("%.1f%%/", x);
+  if (sh.abort.load()) raise_kept_fatal();
+  const u32 nnew = fw.nnew;
 
   // New rows by lead ascending, equal leads by key descending.
   shell_sort_indices(
@@ -370,8 +635,17 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         return out[a]->lead > out[b]->lead ||
                (out[a]->lead == out[b]->lead && out[a]->key < out[b]->key);
       },
-      [out](u32 a, u32 b) { std::swap(out[a], out[b]); });
-  backward(out, nnew, ncols, mod, acc, sc, width);
+      [&](u32 a, u32 b) {
+        std::swap(out[a], out[b]);
+        std::swap(out_idx[a], out_idx[b]);
+      });
+  BackwardPass bw(sh, out, out_idx.data(), nnew);
+  on_team(width, workers, [&](Worker& w) { bw.run(w); });
+  if (sh.abort.load()) raise_kept_fatal();
+  u64 products = 0;
+  for (const Worker& w : workers) products += w.products;
+  std::atomic_ref<u64>(complexite).fetch_add(products, std::memory_order_relaxed);
+  for (u32 i = 0; i < nnew; ++i) to_zone(out[i]);
   return nnew;
 }
 
@@ -380,10 +654,11 @@ u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, 
   GC_state mark;
   QUOR_NAME(save_GC_state)(&mark);
   sort_matrix_rows(rows, nrows);
-  const double t0 = omp_get_wtime();
   ALGO_Dpol* nr =
       static_cast<ALGO_Dpol*>(QUOR_NAME(alloc64)((u64(nreduce) + 1) * sizeof(ALGO_Dpol)));
+  const double t0 = omp_get_wtime();
   const u32 n = eliminate_sorted(rows, nrows, ncols, nreduce, nr);
+  const double dt = omp_get_wtime() - t0;
   u32 count = 0;
   if (nrows) {
     QUOR_NAME(swap_zone)();
@@ -394,7 +669,6 @@ u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, 
     QUOR_NAME(swap_zone)();
     if (QUOR_NAME(want_state_percent)) QUOR_NAME(Stderr)("100%%/");
   }
-  const double dt = omp_get_wtime() - t0;
   if (dt > 1.0) QUOR_NAME(Stderr)("{L=%.2f sec}", dt);
   QUOR_NAME(restore_GC_state)(&mark);
   return count;

@@ -79,23 +79,91 @@ template <> struct CellMod<u32> {
   static void set(Cell& c, u32 r) { c.w[0] = r, c.w[1] = 0, c.w[2] = 0; }
 };
 
+// 32-bit residues (2^31 < p < 2^32) in 64-bit cells kept modulo 2^64 - p^2
+// (the integer elimination's accumulator): a cell holds some value
+// congruent to its entry.  Adding a product m*c (m, c < p, so below p^2)
+// that carries out of 64 bits subtracts p^2 from the true sum, which then
+// lies in [2^64 - p^2, 2^64): a cell absorbs any number of products with one
+// compare, and a 64-bit cell's residue takes one reduction step.
+struct WrapMod {
+  using Cell = u64;
+  u32 p;
+  u32 v;   // floor((2^64 - p*2^32) / p)
+  u64 c2;  // 2^64 - p^2
+  explicit WrapMod(u32 prime)
+      : p(prime), v(u32(((u64(0) - prime) << 32) / prime)), c2(u64(0) - u64(prime) * prime) {}
+  u64 add(u64 c, u64 prod) const {
+    const u64 s = c + prod;
+    return s + (s < prod ? c2 : 0);
+  }
+  u32 of(u64 x) const {
+    u32 hi = u32(x >> 32);
+    if (hi >= p) hi -= p;
+    return normal2_step(hi, u32(x), p, v);
+  }
+  u32 residue(const Cell& c) const { return of(c); }
+  u32 mul(u32 a, u32 b) const { return of(u64(a) * b); }
+  static bool zero(const Cell& c) { return c == 0; }
+  static u32 low(const Cell& c) { return u32(c); }
+  static void set(Cell& c, u32 r) { c = r; }
+};
+// The bound behind add(): p < 2^32, so a product of residues (< p^2) and
+// p^2 itself fit 64 bits, and c + prod - p^2 < 2^64 for every cell c.
+static_assert((unsigned __int128)0xFFFFFFFFu * 0xFFFFFFFFu < ((unsigned __int128)1 << 64),
+              "p^2 and every product of two residues fit a 64-bit cell");
+
+// Clears span cells and writes coef (column order, lead first) at the
+// row's positions.
+inline void wrap_expand(u64* cells, u64 span, const u8* code, u32 ncodes, const u32* coef) {
+  std::memset(static_cast<void*>(cells), 0, span * sizeof(u64));
+  cells[0] = coef[0];
+  const u32* cf = coef + 1;
+  lzw_walk(
+      code, ncodes, [&](u64 p) { cells[p] = *cf++; },
+      [&](u64 p, u32 r) {
+        for (u32 j = 0; j < r; ++j) cells[p + j] = cf[j];
+        cf += r;
+      });
+}
+
+// cells[pos] += m * coef[entry] for every entry after the pivot's lead, in
+// the wrapping cells of mod (m < p); returns the products made.
+inline u64 wrap_axpy(u64* cells, u64 m, const u8* s, const u32* coef, u32 ncodes, const WrapMod& mod) {
+  u64* pos = cells;
+  const u32* cf = coef + 1;
+  for (u32 i = 0; i < ncodes; ++i) {
+    const u32 b = *s++;
+    if (b >= 0x80 && b != 0xFF) {
+      const u32 r = b & 0x7F;
+      u64* q = pos + 1;
+      for (u32 j = 0; j < r; ++j) q[j] = mod.add(q[j], m * cf[j]);
+      pos += r;
+      cf += r;
+    } else {
+      pos += lzw_read_gap(b, s);
+      *pos = mod.add(*pos, m * *cf++);
+    }
+  }
+  return u64(cf - (coef + 1));
+}
+
 // Reduces cell in place and returns its residue.
-template <class D>
-inline u32 reduce_cell(typename CellMod<D>::Cell& c, const CellMod<D>& mod) {
+template <class D, class Mod = CellMod<D>>
+inline u32 reduce_cell(typename Mod::Cell& c, const Mod& mod) {
   // Accumulator rows are mostly empty: an empty cell costs one test.
-  if (CellMod<D>::zero(c)) return 0;
+  if (Mod::zero(c)) return 0;
   const u32 r = mod.residue(c);
-  CellMod<D>::set(c, r);
+  Mod::set(c, r);
   return r;
 }
 
 // Clears cell 0, then reduces cells 1, 2, ... until one has a non-zero
 // residue: returns its position (cell reduced), or 0 when all of the span vanish.
-template <class D>
-inline u64 next_lead(typename CellMod<D>::Cell* cells, u64 span, const CellMod<D>& mod) {
-  CellMod<D>::set(cells[0], 0);
+template <class D, class Mod = CellMod<D>>
+inline u64 next_lead(typename Mod::Cell* cells, u64 span, const Mod& mod) {
+  Mod::set(cells[0], 0);
   for (u64 k = 1; k < span; ++k)
-    if (reduce_cell<D>(cells[k], mod)) return k;
+    if (reduce_cell<D, Mod>(cells[k], mod)) return k;
   return 0;
 }
 
@@ -112,23 +180,22 @@ inline u64 eliminate_lead(typename CellMod<D>::Cell* cells, u64 span, const u8* 
 
 // Compaction of cells already reduced (residue in the low word): the non-zero
 // entries of positions 0 .. span-1 into coef / pos; returns their count.
-template <class D>
-inline u32 compact_reduced(const typename CellMod<D>::Cell* cells, u64 span, D* coef, u32* pos) {
+template <class D, class Mod = CellMod<D>>
+inline u32 compact_reduced(const typename Mod::Cell* cells, u64 span, D* coef, u32* pos) {
   u32 n = 0;
   for (u64 k = 0; k < span; ++k) {
-    const u32 r = CellMod<D>::low(cells[k]);
+    const u32 r = Mod::low(cells[k]);
     if (r) coef[n] = D(r), pos[n++] = u32(k);
   }
   return n;
 }
 
 // Compaction that reduces every cell first; returns the count of non-zero entries.
-template <class D>
-inline u32 compact_long(typename CellMod<D>::Cell* cells, u64 span, D* coef, u32* pos,
-                        const CellMod<D>& mod) {
+template <class D, class Mod = CellMod<D>>
+inline u32 compact_long(typename Mod::Cell* cells, u64 span, D* coef, u32* pos, const Mod& mod) {
   u32 n = 0;
   for (u64 k = 0; k < span; ++k) {
-    const u32 r = reduce_cell<D>(cells[k], mod);
+    const u32 r = reduce_cell<D, Mod>(cells[k], mod);
     if (r) coef[n] = D(r), pos[n++] = u32(k);
   }
   return n;
@@ -139,13 +206,13 @@ inline u32 compact_long(typename CellMod<D>::Cell* cells, u64 span, D* coef, u32
 // are).  Returns the number of non-zero residues outside the pattern (the
 // row then disagrees with the pattern's prime); *zeros counts the pattern
 // positions whose residue is 0.
-template <class D>
-inline u32 compact_onto(typename CellMod<D>::Cell* cells, u64 span, const u32* pat, u32 n, D* coef,
-                        bool reduce, const CellMod<D>& mod, u32* zeros) {
+template <class D, class Mod = CellMod<D>>
+inline u32 compact_onto(typename Mod::Cell* cells, u64 span, const u32* pat, u32 n, D* coef,
+                        bool reduce, const Mod& mod, u32* zeros) {
   u32 outside = 0, j = 0;
   *zeros = 0;
   for (u64 k = 0; k < span; ++k) {
-    const u32 r = reduce ? reduce_cell<D>(cells[k], mod) : CellMod<D>::low(cells[k]);
+    const u32 r = reduce ? reduce_cell<D, Mod>(cells[k], mod) : Mod::low(cells[k]);
     if (j < n && pat[j] == k) {
       coef[j++] = D(r);
       if (!r) ++*zeros;
@@ -154,6 +221,38 @@ inline u32 compact_onto(typename CellMod<D>::Cell* cells, u64 span, const u32* p
     }
   }
   return outside;
+}
+
+// Positions (relative to the lead) of the entries after the lead of a coded
+// row, written to out; returns their count.  Decoded once per pivot row, they
+// spare the AXPY below the byte-code branches.
+inline u32 lzw_tail_positions(const u8* code, u32 ncodes, u32* out) {
+  u32 n = 0;
+  lzw_walk(
+      code, ncodes, [&](u64 p) { out[n++] = u32(p); },
+      [&](u64 p, u32 r) {
+        for (u32 j = 0; j < r; ++j) out[n++] = u32(p + j);
+      });
+  return n;
+}
+
+// AXPY from a decoded row: cells[pos[j]] += m * coef[j] for j < n, without
+// reduction.  Positions are distinct, so each call adds at most one product
+// to a cell (the bound of lzw_axpy applies).
+template <class D, class P>
+inline void axpy_positions(typename LzwCell<D>::type* cells, u64 m, const P* pos, const D* coef,
+                           u64 n) {
+  using C = LzwCell<D>;
+  u64 j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const P p0 = pos[j], p1 = pos[j + 1], p2 = pos[j + 2], p3 = pos[j + 3];
+    const u64 a0 = m * coef[j], a1 = m * coef[j + 1], a2 = m * coef[j + 2], a3 = m * coef[j + 3];
+    C::add(cells[p0], a0);
+    C::add(cells[p1], a1);
+    C::add(cells[p2], a2);
+    C::add(cells[p3], a3);
+  }
+  for (; j < n; ++j) C::add(cells[pos[j]], m * coef[j]);
 }
 
 // Multiplies the n residues by the inverse inv of the first one.

@@ -50,8 +50,10 @@ u32 cell_residue(const LzwCell96& c, u32 p, u32 v) { return CellMod<u32>(p, v).r
 
 namespace {
 
-using Mod = CellMod<u32>;
-using Cell = LzwCell96;
+// Accumulator cells wrap modulo 2^64 - p^2 (WrapMod): no count of products
+// limits a cell between two reductions.
+using Mod = WrapMod;
+using Cell = u64;
 constexpr u32 kNone = ~u32(0);
 
 struct TraceMatrix {
@@ -127,11 +129,12 @@ struct Work {
 enum class Fate { kSurvived, kVanished, kStopped };
 
 // Reduces row i for slot s on the accumulator against the pivots of index
-// below i: cells from *cur on, lead and span of the result.
+// below i: cells from *cur on, lead and span of the result.  Reduction is
+// delayed to inspection (WrapMod cells take any number of products).
 Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* lead_out,
                 u64* span_out) {
   const sALGO_Dpol* row = w.rows[i];
-  lzw_expand<u32>(w.acc, row->span, row->code, row->nb_codes, row->coeffs[s]);
+  wrap_expand(w.acc, row->span, row->code, row->nb_codes, row->coeffs[s]);
   u32 lead = row->lead;
   u64 span = row->span;
   Cell* cur = w.acc;
@@ -141,20 +144,21 @@ Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* le
     if (e == kNone || e >= i) break;
     if (stop_now()) return Fate::kStopped;
     const sALGO_Dpol* pv = w.rows[e];
-    const u64 k =
-        eliminate_lead<u32>(cur, span, pv->code, pv->coeffs[s], pv->nb_codes, mod, &products);
+    const u32 c = mod.residue(cur[0]);
+    if (c) products += wrap_axpy(cur, mod.p - c, pv->code, pv->coeffs[s], pv->nb_codes, mod);
+    const u64 k = next_lead<u32, Mod>(cur, span, mod);
     if (!k) return Fate::kVanished;
     cur += k, lead += u32(k), span -= k;
   }
   for (u64 k = 1; k < span; ++k) {
-    const u32 c = reduce_cell<u32>(cur[k], mod);
+    const u32 c = reduce_cell<u32, Mod>(cur[k], mod);
     if (!c) continue;
     const u32 e = w.piv[lead + k];
     if (e == kNone || e >= i) continue;
     if (stop_now()) return Fate::kStopped;
     const sALGO_Dpol* pv = w.rows[e];
     Mod::set(cur[k], 0);
-    lzw_axpy<u32>(cur + k, mod.p - c, pv->code, pv->coeffs[s], pv->nb_codes);
+    wrap_axpy(cur + k, mod.p - c, pv->code, pv->coeffs[s], pv->nb_codes, mod);
   }
   *out = cur, *lead_out = lead, *span_out = span;
   return Fate::kSurvived;
@@ -214,19 +218,19 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
     for (u32 s = V; s-- > 0;) {
       make_slot_current(s);
       const Mod& mod = mods[s];
-      lzw_expand<u32>(acc, b->span, b->code, b->nb_codes, b->coeffs[s]);
+      wrap_expand(acc, b->span, b->code, b->nb_codes, b->coeffs[s]);
       for (i64 q = i64(n) - 1; q > t; --q) {
         const sALGO_Dpol* pq = nr[q];
         Cell& cell = acc[pq->lead - b->lead];
         const u32 c = mod.residue(cell);
-        if (c) lzw_axpy<u32>(&cell, mod.p - c, pq->code, pq->coeffs[s], pq->nb_codes);
+        if (c) wrap_axpy(&cell, mod.p - c, pq->code, pq->coeffs[s], pq->nb_codes, mod);
         Mod::set(cell, 0);
       }
       if (s == V - 1) {
-        m = compact_long<u32>(acc, b->span, coef.data(), pos.data(), mod);
+        m = compact_long<u32, Mod>(acc, b->span, coef.data(), pos.data(), mod);
       } else {
         u32 zeros = 0;
-        if (compact_onto<u32>(acc, b->span, pos.data(), m, coef.data(), true, mod, &zeros)) {
+        if (compact_onto<u32, Mod>(acc, b->span, pos.data(), m, coef.data(), true, mod, &zeros)) {
           make_slot_current(0);
           elim_fail(kElimBadPrime, "NOT DONE in size_compact_row2_long_Dom\n");
           return false;
@@ -317,18 +321,21 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       elim_fail(kElimInterrupted, "", false);
       return 0;
     }
-    if (f0 == Fate::kVanished) {
+    if (f0 == Fate::kVanished && !tc.reading) {
+      QUOR_NAME(mark_useless)(0);
       trace_put(tc, 0);
       continue;
     }
-    piv[lead] = i;
-    trace_put(tc, u32(span));
-    if (tc.reading && expected != span) {
+    // A replayed row must survive with the recorded span.
+    if (tc.reading && (f0 == Fate::kVanished || expected != span)) {
       fail_text(kElimBadPrime, !g_mesg2, "Bad prime p=%u (Mesg 2)\n", QUOR_NAME(Prime));
       g_mesg2 = true;
       return 0;
     }
-    const u32 n0 = compact_reduced<u32>(cur, span, coef.data(), pos0.data());
+    QUOR_NAME(mark_useless)(1);
+    piv[lead] = i;
+    trace_put(tc, u32(span));
+    const u32 n0 = compact_reduced<u32, Mod>(cur, span, coef.data(), pos0.data());
     arrays[0] = store_coefficients(coef.data(), n0);
     for (u32 s = 1; s < V; ++s) {
       make_slot_current(s);
@@ -352,7 +359,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       }
       u32 zeros = 0;
       const u32 outside =
-          compact_onto<u32>(cs, ss, pos0.data(), n0, coef.data(), false, mods[s], &zeros);
+          compact_onto<u32, Mod>(cs, ss, pos0.data(), n0, coef.data(), false, mods[s], &zeros);
       if (outside) {
         fail_text(kElimBadPrime, true, "Probably a bad prime ! (sz=%d sz0=%d)\n", int(n0),
                   int(n0 + outside));

@@ -54,7 +54,7 @@ extern i32 want_rr;                // rational form of the triangular basis at t
 #endif
 // A constant in the ideal ends the loop with the basis so far plus the constant.
 extern i32 QUOR_NAME(want_ignore_cste);
-// Progress "[d]" only when want_pipe2 is set; no closing newline.
+// Quieter progress: "[d]" only when want_pipe2 is set, no closing newline.
 extern i32 QUOR_NAME(want_very_quiet);
 #if !QUOR_INT
 // Zero-row threshold of the elimination per degree 0 .. 999 (filled by the strategy driver).
@@ -63,9 +63,11 @@ extern u32 aggressive_tab[kAggressiveDegrees];
 extern double global_time_symbolic;
 #endif
 
-// Reduced Groebner basis of inputs[0..n-1] (reordered in place) into
-// result[0..count-1] (room for quor_max_index); returns count, 0 when n = 0 or
-// when the computation was stopped; *t = CPU seconds of the call (untouched when n = 0).
+// Reduced Groebner basis of inputs[0..n-1] (reordered in place; zero
+// polynomials left out) into result[0..count-1] (room for quor_max_index);
+// returns count, or 0 when n = 0, when every input is zero, or when the
+// computation was stopped or the elimination gave up (elim_status() then
+// says which); *t = CPU seconds of the call (untouched when n = 0).
 u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t);
 
 // The degree-d selection of one step, exposed for the tests: takes every pair

@@ -159,6 +159,131 @@ void drop_zone2_table(const GC_state* m2) {
   QUOR_NAME(swap_zone)();
 }
 
+// A fresh integer holding v in exactly its limbs (one allocation).
+INT exact_copy(const INT& v) {
+  INT r;
+  mpz_init2(&r, mp_bitcnt_t(limbs(v) ? limbs(v) : 1) * GMP_NUMB_BITS);
+  mpz_set(&r, &v);
+  return r;
+}
+
+// Scratch slots of PolyLift.
+enum { kA, kR0, kR1, kT0, kT1, kQ, kW, kL, kSlots };
+
+// Rational reconstruction of the terms of one polynomial modulo Mod.
+//
+// The scratch integers live in zone 2 (taken after the caller's zone-2
+// mark, dropped with it) with room for every intermediate value, so that
+// the Euclidean steps allocate nothing; keep() re-homes any of them that
+// GMP had to move (its new limbs would sit in zone 1 above a mark).
+//
+// Terms share the lcm L of the denominators found so far: a value a whose
+// multiple a*L mod Mod (symmetric) and L are both small is the fraction
+// (a*L mod Mod)/L, which by uniqueness of the small representative is the
+// reconstruction the Euclidean algorithm would give; the algorithm runs only
+// for the other terms.  A fraction is stored unreduced as (a*L mod Mod)/L:
+// the lcm of the stored denominators, and the primitive part built from
+// them, are those of the reduced fractions.
+struct PolyLift {
+  INT s[kSlots];
+  mp_limb_t* home[kSlots];
+  u64 room;
+
+  explicit PolyLift(const INT& mod) : room(2 * limbs(mod) + 8) {
+    QUOR_NAME(swap_zone)();
+    for (int i = 0; i < kSlots; ++i) {
+      mpz_init2(&s[i], mp_bitcnt_t(room) * GMP_NUMB_BITS);
+      home[i] = s[i]._mp_d;
+    }
+    mpz_set_ui(&s[kL], 1);
+    QUOR_NAME(swap_zone)();
+  }
+
+  // Call right after restoring a zone-1 mark, before anything allocates.
+  void keep() {
+    for (int i = 0; i < kSlots; ++i) {
+      if (s[i]._mp_d == home[i]) continue;
+      const u64 n = limbs(s[i]);
+      if (n > room) room = n + 8;
+      QUOR_NAME(swap_zone)();
+      mp_limb_t* d = static_cast<mp_limb_t*>(QUOR_NAME(alloc64)(room * sizeof(mp_limb_t)));
+      QUOR_NAME(swap_zone)();
+      if (n) std::memmove(d, s[i]._mp_d, n * sizeof(mp_limb_t));
+      s[i]._mp_d = d;
+      s[i]._mp_alloc = int(room);
+      home[i] = d;
+    }
+  }
+
+  // Half-extended Euclid on (Mod, a), a not small: (r0, r1) = (Mod, a),
+  // (t0, t1) = (0, 1); steps until r1 is small.  false when a remainder
+  // reaches 0 first (the value needs more primes).
+  template <class Small>
+  bool euclid(const INT& a, const INT& mod, Small small) {
+    INT &r0 = s[kR0], &r1 = s[kR1], &t0 = s[kT0], &t1 = s[kT1], &q = s[kQ], &w = s[kW];
+    mpz_set(&r0, &mod);
+    mpz_set(&r1, &a);
+    mpz_set_ui(&t0, 0);
+    mpz_set_ui(&t1, 1);
+    for (;;) {
+      if (mpz_sgn(&r1) == 0) return false;
+      mpz_tdiv_qr(&q, &w, &r0, &r1);
+      mpz_swap(&r0, &r1);
+      mpz_swap(&r1, &w);
+      mpz_mul(&w, &q, &t1);
+      mpz_sub(&w, &t0, &w);
+      mpz_swap(&t0, &t1);
+      mpz_swap(&t1, &w);
+      if (mpz_sgn(&r1) == 0) return false;
+      if (small(r1)) return true;
+    }
+  }
+
+  // Reconstructs a in [0, Mod): 1 and num/den (fresh) on success, 0 and
+  // nothing written on failure.  small(v): |v| lies under the bound.
+  template <class Small>
+  int term(const INT& a, const INT& mod, Small small, INT* num, INT* den) {
+    if (mpz_sgn(&a) == 0) {
+      *num = fresh();
+      *den = QUOR_NAME(cINT_I32)(1);
+      return 1;
+    }
+    if (small(a)) {
+      *num = exact_copy(a);
+      *den = QUOR_NAME(cINT_I32)(1);
+      return 1;
+    }
+    INT& L = s[kL];
+    if (mpz_cmp_ui(&L, 1) != 0 && small(L)) {
+      INT &y = s[kW], &h = s[kQ];
+      mpz_mul(&y, &a, &L);
+      mpz_mod(&y, &y, &mod);
+      mpz_mul_2exp(&h, &y, 1);
+      if (mpz_cmp(&h, &mod) > 0) mpz_sub(&y, &y, &mod);
+      if (small(y)) {
+        *num = exact_copy(y);
+        *den = exact_copy(L);
+        return 1;
+      }
+    }
+    if (!euclid(a, mod, small) || !small(s[kT1])) return 0;
+    INT &r1 = s[kR1], &t1 = s[kT1], &g = s[kQ];
+    if (mpz_sgn(&t1) < 0) {
+      mpz_neg(&r1, &r1);
+      mpz_neg(&t1, &t1);
+    }
+    mpz_gcd(&g, &r1, &t1);
+    if (mpz_cmp_ui(&g, 1) != 0) {
+      mpz_divexact(&r1, &r1, &g);
+      mpz_divexact(&t1, &t1, &g);
+    }
+    *num = exact_copy(r1);
+    *den = exact_copy(t1);
+    mpz_lcm(&L, &L, &t1);
+    return 1;
+  }
+};
+
 }  // namespace
 
 // ---- constants of the block ----
@@ -318,9 +443,26 @@ int QUOR_NAME(recursive_lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 f
 int QUOR_NAME(primpart)(INT* extra, INT* coefs, u32* const* rows, u32 nterms) {
   GC_state m2;
   INT* table = zone2_table(&m2, 3 * u64(nterms));
+  PolyLift lift(QUOR_NAME(product_of_primes));
+  const INT& P = QUOR_NAME(product_of_primes);
+  const INT& B = QUOR_NAME(maxi_INT);
+  const auto small = [&B](const INT& v) { return mpz_cmpabs(&v, &B) < 0; };
+  // Last term first (the largest values sit in the tail); after a failure
+  // the remaining terms only get their Chinese-remainder value.
   bool all = true;
-  for (u32 j = 0; j < nterms; ++j)
-    if (!QUOR_NAME(try_lift_row_INT)(rows, j, &table[3 * j])) all = false;
+  for (u32 j = nterms; j-- > 0;) {
+    INT* rec = &table[3 * j];
+    rec[0] = Chinese_INT(gather(rows, j).data(), chinese_cstes, valid_number_of_primes);
+    if (!all) continue;
+    mpz_mod(&lift.s[kA], &rec[0], &P);
+    const int ok = lift.term(lift.s[kA], P, small, &rec[1], &rec[2]);
+    if (!ok) {
+      all = false;
+      if (!QUOR_NAME(want_small) && !QUOR_NAME(want_quiet))
+        QUOR_NAME(Stderr)("Bad convergence v2= %f v3=%f b=%f\n", QUOR_NAME(estime_log_INT)(lift.s[kT1]),
+                          QUOR_NAME(estime_log_INT)(lift.s[kR1]), QUOR_NAME(estime_log_INT)(B));
+    }
+  }
   if (!all) {
     for (u32 j = 0; j < nterms; ++j) coefs[j] = table[3 * j];
     drop_zone2_table(&m2);
@@ -425,11 +567,26 @@ int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nt
                                 INT E_old, INT E_new) {
   GC_state m2;
   INT* table = zone2_table(&m2, 3 * u64(nterms));
+  PolyLift lift(M);
+  const u64 b = bound;
+  const auto small = [b](const INT& v) { return b > 2 * limbs(v); };
   bool failed = false;
   for (u32 j = nterms; j-- > 0;) {
-    if (!QUOR_NAME(try_upgrade_lift_row_INT)(rows, j, &table[3 * j], coefs[j], bound, M, E_old, E_new,
-                                             failed ? 1 : 0))
-      failed = true;
+    INT* rec = &table[3 * j];
+    {
+      // The new Chinese value; c is scratch above the mark, x survives.
+      Mark mk;
+      INT c = Chinese_INT(gather(rows, j).data(), chinese_cstes, valid_number_of_primes);
+      INT& x = lift.s[kA];
+      mpz_mul(&x, &c, &E_new);
+      mpz_addmul(&x, &coefs[j], &E_old);
+      mpz_mod(&x, &x, &M);
+      mk.restore();
+      lift.keep();
+      rec[0] = exact_copy(x);
+    }
+    if (failed) continue;
+    if (!lift.term(rec[0], M, small, &rec[1], &rec[2])) failed = true;
   }
   if (failed) {
     for (u32 j = 0; j < nterms; ++j) coefs[j] = table[3 * j];

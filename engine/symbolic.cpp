@@ -86,7 +86,7 @@ void code_row(sALGO_Dpol* row, u64 h, const u64* m, u64* const* monoms, u32 n, u
 }  // namespace
 
 SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32 room) {
-  SymbolicMatrix M{nullptr, 0, 0, 0, 0};
+  SymbolicMatrix M{nullptr, 0, 0, 0, 0, 0, 0};
   Table_de_Recherche t = QUOR_NAME(ptr_Base_Exposants);
   const u32 V = QUOR_NAME(vectorize);
   // One mark per code: a code can never reach the table's prime.
@@ -108,6 +108,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     QUOR_NAME(checkInterrupt)();
     if (stop_requested()) {
       M.stopped = 1;
+      M.nhalves = M.nentries = nrows;
       return M;
     }
 #endif
@@ -125,6 +126,8 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     check_row_limits(nrows, room, 5);
     ++nrows;
   }
+
+  M.nhalves = nrows;
 
   // 2. Symbolic preprocessing: one pass over the codes in insertion order,
   // picking up the monomials that the reductor rows insert on the way.
@@ -150,6 +153,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     if (stop_requested()) {
       QUOR_NAME(kill_Expos)(q);
       M.stopped = 1;
+      M.nentries = nrows;
       return M;
     }
     const u64 su = support_mask(u);
@@ -182,6 +186,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     check_row_limits(nrows, room, 8);
     ++nrows;
   }
+  M.nentries = nrows;
 
   // 3. Column order.  No two columns are equal, so any correct sort gives
   // the one ascending order; positions then go into the entries' values.
@@ -241,6 +246,10 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   return M;
 }
 
+void release_reductor_multipliers(const SymbolicMatrix& M) {
+  for (u32 i = M.nhalves; i < M.nentries; ++i) QUOR_NAME(kill_Expos)(rel_MatrixRow.at(i)->multiplier);
+}
+
 void code_unexpanded_rows(SymbolicMatrix& M) {
   Table_de_Recherche t = QUOR_NAME(ptr_Base_Exposants);
   u32 most = 1;
@@ -258,12 +267,9 @@ void code_unexpanded_rows(SymbolicMatrix& M) {
 
 void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32* room) {
   SymbolicMatrix M = symbolic_build_matrix(nsel, table, nred, out, *room);
-  if (M.stopped) {
-    *room = 0;
-    return;
-  }
   QUOR_NAME(checkInterrupt)();
-  if (stop_requested()) {
+  if (M.stopped || stop_requested()) {
+    release_reductor_multipliers(M);
     *room = 0;
     return;
   }
@@ -275,6 +281,8 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
   Dpol* result = static_cast<Dpol*>(QUOR_NAME(alloc64)(even_up(M.nreduce) * sizeof(Dpol)));
   const u32 k = QUOR_NAME(LINEAR_solve)(M.rows, M.nrows, M.ncols, M.nreduce, result,
                                         QUOR_NAME(ptr_Base_Exposants));
+  // The rows are coded and done with: their multipliers are not kept anywhere.
+  release_reductor_multipliers(M);
   nb_of_renormed = 0;
   *room = k;
   if (k == 0) return;

@@ -86,6 +86,8 @@ struct SymbolicMatrix {
   u32 ncols;
   u32 nreduce;      // rows of halves with flag 1
   i32 stopped;      // 1: interrupted, the matrix is incomplete
+  u32 nhalves;      // row entries of halves (the first ones)
+  u32 nentries;     // row entries stored (nrows unless interrupted)
 };
 
 // Steps up to the elimination: rows of the nsel halves out[0..nsel-1]
@@ -93,6 +95,9 @@ struct SymbolicMatrix {
 // reductors from table[0..nred-1], columns ordered, rows coded; room is the
 // limit of rows.  Fatal past quor_max_index or room rows.
 SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32 room);
+
+// Gives the multipliers of the reductor rows back to the monomial free list.
+void release_reductor_multipliers(const SymbolicMatrix& M);
 
 // Codes the rows left in the unexpanded form (the eliminations read coded rows only).
 void code_unexpanded_rows(SymbolicMatrix& M);

@@ -298,6 +298,10 @@ QTEST_F(MainLoop, MinimalBasisKeepsTheLastOfEqualLeadsAndDropsMultiples) {
   ASSERT_EQ(minimal_basis(G, 4), 2u);
   EXPECT_EQ(G[0], c);
   EXPECT_EQ(G[1], d);
+  // A multiple standing after its divisor goes too.
+  Dpol H[3] = {c, d, make_poly({{{3, 0}, 1}})};
+  ASSERT_EQ(minimal_basis(H, 3), 2u);
+  EXPECT_EQ(H[1], d);
 }
 
 // ---------------------------------------------------------------- whole bases

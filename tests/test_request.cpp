@@ -215,6 +215,20 @@ QTEST_F(Request, OpensWithTablesPrimesAndVariables) {
   QUOR_NAME(internal_threads)(1);
 #endif
   EXPECT_EQ(QUOR_NAME(internal_version)(), QUOR_INT ? 12625 : 12624);
+  Quor_verb_info = 4;
+  host_.clear_output();
+  EXPECT_EQ(QUOR_NAME(internal_report)(), QUOR_NAME(internal_version)());
+  const std::string report = host_.output();
+  Quor_verb_info = 0;
+  EXPECT_EQ(report.rfind(std::string("Quor version:") + (QUOR_INT ? "12625 svn: 398M  (LIBMODE=2)\n"
+                                                                  : "12624 svn: 398M  (LIBMODE=1)\n"), 0), 0u);
+  EXPECT_NE(report.find(std::string("\tUSE_TESK = 1\n      Endian\n\tQUOR_EXPERIMENTAL\n") +
+                        (QUOR_INT ? "\tMODP_BCLASSIC\n\tSIMUL_OUT = 1\n" : "\tMODP_CLASSIC\n\tSIMUL_OUT = 0\n")),
+            std::string::npos);
+  EXPECT_EQ(report.substr(report.size() - 20), "\tMAX_GARBAGES=" + std::to_string(dynamic_max_garbages) + "\n");
+  const double t = QUOR_NAME(cpu)();
+  EXPECT_GT(t, 0.0);
+  EXPECT_LE(t, QUOR_NAME(cpu)());
   EXPECT_EQ(QUOR_NAME(size_memory_coeff)(), 8u);
   EXPECT_EQ(strategy_code("QUOR_COMPUTE_MATRIXN"), 12);
   EXPECT_EQ(strategy_code("QUOR_COMPUTE_RRFORM"), 2);

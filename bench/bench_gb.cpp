@@ -1,0 +1,767 @@
+// Reduced Groebner bases of the standard systems, ours against the peers in
+// one run.
+//
+// Ours: a whole host request (init, send, compute, receive) through the host
+// entry points and the stand-in host, modulo 65521 on 1 and 8 threads and
+// over the integers.  Peers: mathicgb's `mgb` (F4 reducer, 1 and 8 threads)
+// and Singular (std modulo 65521, modStd over the rationals), run as
+// external programs.  Peers that are not installed are not registered.
+//
+// Every measurement runs in a child process with a time limit (environment
+// QUOR_BENCH_TIMEOUT, seconds, default 60): a run that takes longer is
+// killed and reported as an error, and a library failure cannot take the
+// benchmark process down.  The parent never calls the library, so each child
+// starts with a fresh library and OpenMP runtime.
+//
+// Counters: wall_s (wall seconds of the run; also the benchmark's manual
+// time), cpu_s (CPU seconds of every thread / process of the run; the CPU
+// column of the report is the benchmark process's own, which only waits),
+// compute_s (the computation alone: our compute call, the peers' own timers),
+// polys (size of the basis), ref_lm / ref_exact (1: the basis has the
+// reference's size and leading monomials / the same text, 0: it has not, -1:
+// no reference), and the ratios: x_gf1 / x_gf8 / x_int = this run's wall time
+// over ours of the same system (> 1: we are faster), speedup = gf 1 thread
+// over gf 8 threads.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/C/entry_points.h"
+#include "host/standin/standin.h"
+#include "host/standin/system_file.h"
+
+namespace {
+
+using quor::standin::Big;
+using quor::standin::CallResult;
+using quor::standin::Host;
+using quor::standin::Poly;
+using quor::standin::System;
+using quor::standin::Term;
+namespace fs = std::filesystem;
+
+constexpr long kPrime = 65521;
+constexpr int kManyThreads = 8;
+
+double time_limit() {
+  const char* v = std::getenv("QUOR_BENCH_TIMEOUT");
+  const double t = v != nullptr ? std::atof(v) : 0.0;
+  return t > 0 ? t : 60.0;
+}
+
+double seconds(const struct timeval& tv) { return double(tv.tv_sec) + double(tv.tv_usec) * 1e-6; }
+
+double cpu_of(const struct rusage& r) { return seconds(r.ru_utime) + seconds(r.ru_stime); }
+
+double self_cpu() {
+  struct rusage r {};
+  getrusage(RUSAGE_SELF, &r);
+  return cpu_of(r);
+}
+
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+// ---------------------------------------------------------------------------
+// Systems and their reference bases (loaded once, before any child is forked)
+// ---------------------------------------------------------------------------
+
+struct Reference {
+  bool present = false;
+  // Leading monomial of each polynomial, and its canonical text.
+  std::vector<std::pair<std::vector<std::int32_t>, std::string>> entries;
+};
+
+struct Loaded {
+  std::string error;  // non-empty: the system cannot be used
+  System sys;
+  Reference gf, qq;
+};
+
+std::string shared_dir() { return QUOR_SHARED_DIR; }
+
+Reference load_reference(const System& sys, const std::string& path) {
+  Reference ref;
+  std::ifstream in(path);
+  if (!in) return ref;
+  std::string line, list = "[";
+  std::vector<std::string> lines;
+  while (std::getline(in, line)) {
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+    if (line.empty()) continue;
+    if (!lines.empty()) list += ",\n";
+    list += line;
+    lines.push_back(line);
+  }
+  list += "]";
+  if (lines.empty()) return ref;
+  const std::vector<Poly> polys = quor::standin::parse_poly_list(list, sys, path);
+  for (std::size_t i = 0; i < polys.size(); ++i) ref.entries.emplace_back(polys[i].front().e, lines[i]);
+  std::sort(ref.entries.begin(), ref.entries.end());
+  ref.present = true;
+  return ref;
+}
+
+const Loaded& system_named(const std::string& name) {
+  static std::map<std::string, std::unique_ptr<Loaded>> cache;
+  auto& slot = cache[name];
+  if (!slot) {
+    slot = std::make_unique<Loaded>();
+    try {
+      slot->sys = quor::standin::read_system(shared_dir() + "/systems/" + name + ".txt");
+      slot->gf = load_reference(slot->sys, shared_dir() + "/reference/" + name + ".gf65521.gb.txt");
+      slot->qq = load_reference(slot->sys, shared_dir() + "/reference/" + name + ".qq.gb.txt");
+    } catch (const std::exception& e) {
+      slot->error = e.what();
+    }
+  }
+  return *slot;
+}
+
+// 1: the basis has the reference's size and leading monomials; 0: it has
+// not; -1: no reference.  exact likewise for the whole canonical text.
+void compare(const std::vector<Poly>& basis, const System& sys, const Reference& ref, int& lm, int& exact) {
+  lm = exact = -1;
+  if (!ref.present) return;
+  std::vector<std::pair<std::vector<std::int32_t>, std::string>> ours;
+  for (const Poly& p : basis) {
+    if (p.empty()) {
+      ours.emplace_back(std::vector<std::int32_t>(), "0");
+      continue;
+    }
+    ours.emplace_back(p.front().e, quor::standin::poly_text(p, sys.vars));
+  }
+  std::sort(ours.begin(), ours.end());
+  lm = exact = 0;
+  if (ours.size() != ref.entries.size()) return;
+  for (std::size_t i = 0; i < ours.size(); ++i)
+    if (ours[i].first != ref.entries[i].first) return;
+  lm = 1;
+  for (std::size_t i = 0; i < ours.size(); ++i)
+    if (ours[i].second != ref.entries[i].second) return;
+  exact = 1;
+}
+
+// ---------------------------------------------------------------------------
+// Child processes with a time limit
+// ---------------------------------------------------------------------------
+
+struct ChildRun {
+  bool timed_out = false;
+  bool exited = false;  // normal exit (see status)
+  int status = 0;       // exit status, or the signal
+  double wall = 0.0;    // fork to exit
+  double cpu = 0.0;     // the child and the descendants it waited for
+  std::string output;   // what the child wrote on its report pipe
+};
+
+// Runs body in a child process (its own process group) whose report pipe is
+// fd; its standard output and error go to the pipe too.
+ChildRun run_child(const std::function<int(int fd)>& body, double limit) {
+  ChildRun r;
+  int fds[2];
+  if (pipe(fds) != 0) {
+    r.status = -1;
+    r.output = std::string("pipe: ") + std::strerror(errno);
+    return r;
+  }
+  std::fflush(nullptr);
+  const double t0 = now();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    r.status = -1;
+    r.output = std::string("fork: ") + std::strerror(errno);
+    return r;
+  }
+  if (pid == 0) {
+    setpgid(0, 0);
+    close(fds[0]);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(fds[1], 1);
+    dup2(fds[1], 2);
+    _exit(body(fds[1]));
+  }
+  setpgid(pid, pid);
+  close(fds[1]);
+  char buf[65536];
+  bool open_pipe = true;
+  for (;;) {
+    const double left = limit - (now() - t0);
+    if (left <= 0) {
+      r.timed_out = true;
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (!open_pipe) {
+      // The pipe is closed; wait for the exit itself.
+      int st = 0;
+      struct rusage ru {};
+      const pid_t w = wait4(pid, &st, WNOHANG, &ru);
+      if (w == pid) {
+        r.wall = now() - t0;
+        r.cpu = cpu_of(ru);
+        r.exited = WIFEXITED(st);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : WTERMSIG(st);
+        close(fds[0]);
+        return r;
+      }
+      usleep(1000);
+      continue;
+    }
+    struct pollfd p {fds[0], POLLIN, 0};
+    const int ms = int(std::min(left, 1.0) * 1000.0) + 1;
+    const int n = poll(&p, 1, ms);
+    if (n < 0 && errno == EINTR) continue;
+    if (n > 0) {
+      const ssize_t got = read(fds[0], buf, sizeof buf);
+      if (got > 0)
+        r.output.append(buf, std::size_t(got));
+      else if (got == 0 || errno != EINTR)
+        open_pipe = false;
+    }
+  }
+  int st = 0;
+  struct rusage ru {};
+  wait4(pid, &st, 0, &ru);
+  r.wall = now() - t0;
+  r.cpu = cpu_of(ru);
+  r.status = WIFSIGNALED(st) ? WTERMSIG(st) : WEXITSTATUS(st);
+  close(fds[0]);
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// Ours: one host request through the entry points
+// ---------------------------------------------------------------------------
+
+struct OursResult {
+  double wall = 0, compute = 0, cpu = 0;
+  std::vector<Poly> basis;
+};
+
+class Request {
+ public:
+  Request(const System& s, bool gf, int threads) : s_(s), gf_(gf), threads_(threads) {}
+
+  OursResult run() {
+    OursResult out;
+    const double t0 = now(), c0 = self_cpu();
+    const std::int32_t n = std::int32_t(s_.vars.size());
+    const std::int32_t first = s_.blocks > 0 ? s_.blocks : n;
+    if (gf_)
+      check(h_.call(quor_gbasis_init, {I(first), I(n - first), I(0), I(kPrime), I(0)}), "init");
+    else
+      check(h_.call(quor_int_gbasis_init, {I(first), I(n - first), I(0), I(0)}), "init");
+    if (gf_) check(h_.call(quor_internal_threads, {I(threads_)}), "threads");
+    for (std::size_t k = 0; k < s_.polys.size(); ++k) send(s_.polys[k], k);
+    const std::vector<std::int32_t> opts = {4, 0, 0, 0};
+    const double tc = now();
+    const CallResult r = h_.call(gf_ ? quor_gbasis_compute : quor_int_gbasis_compute,
+                                 {h_.name("t"), h_.name("first"), h_.name("count"), I(0), I(0), I(8), I(0), I(0),
+                                  h_.string("QUOR_COMPUTE_GBASIS"), I(0), I(0),
+                                  h_.rtable_int32(opts, std::int32_t(opts.size()))});
+    check(r, "compute");
+    out.compute = now() - tc;
+    if (h_.to_int(r.value) == -2) throw std::runtime_error("the computation was interrupted");
+    const long count = long(h_.to_int(h_.assigned("count")));
+    long terms = long(h_.to_int(h_.assigned("first")));
+    for (long i = 0; i < count; ++i) {
+      const std::string next = "next" + std::to_string(i);
+      out.basis.push_back(receive(std::int32_t(i), std::int32_t(terms), next));
+      if (i + 1 < count) terms = long(h_.to_int(h_.assigned(next)));
+    }
+    out.wall = now() - t0;
+    out.cpu = self_cpu() - c0;
+    if (!h_.violations().empty()) throw std::runtime_error("host check: " + h_.violations().front());
+    return out;
+  }
+
+ private:
+  HostValue I(long v) { return h_.integer(v); }
+
+  static void check(const CallResult& r, const char* what) {
+    if (r.interrupted) throw std::runtime_error(std::string(what) + ": interrupted");
+    if (r.raised) throw std::runtime_error(std::string(what) + ": " + r.error);
+  }
+
+  void send(const Poly& p, std::size_t k) {
+    const std::size_t n = s_.vars.size();
+    std::vector<std::int32_t> e;
+    for (const Term& t : p) e.insert(e.end(), t.e.begin(), t.e.end());
+    if (gf_) {
+      std::vector<std::int32_t> c;
+      for (const Term& t : p) c.push_back(std::int32_t(mpz_fdiv_ui(t.c.get(), (unsigned long)kPrime)));
+      e.push_back(0);
+      c.push_back(0);
+      std::int32_t code = 0;
+      check(h_.run([&] {
+        code = quor_send_poly(std::uint32_t(n), std::uint32_t(p.size()), e.data(), c.data());
+        return h_.null();
+      }),
+            "send");
+      if (code != 1) throw std::runtime_error("send: polynomial " + std::to_string(k + 1) + " refused");
+    } else {
+      std::vector<HostValue> c;
+      for (const Term& t : p) c.push_back(h_.gmp_integer(t.c.get()));
+      check(h_.call(quor_int_send_poly_gmp,
+                    {I(long(n)), I(long(p.size())), h_.rtable_int32(e, std::int32_t(e.size())), h_.list(c)}),
+            "send");
+    }
+  }
+
+  Poly receive(std::int32_t index, std::int32_t nterms, const std::string& next) {
+    const std::size_t n = s_.vars.size();
+    Poly p(static_cast<std::size_t>(nterms));
+    if (gf_) {
+      std::vector<std::uint32_t> e(std::size_t(nterms) * n + 1), c(std::size_t(nterms) + 1);
+      std::uint32_t nx = 0;
+      std::int32_t code = 0;
+      check(h_.run([&] {
+        code = quor_receive_poly(index, std::uint32_t(n), std::uint32_t(nterms), e.data(), c.data(), &nx);
+        return h_.null();
+      }),
+            "receive");
+      if (code != 1) throw std::runtime_error("receive: result " + std::to_string(index) + " cannot be read");
+      HostAssign(h_.kernel(), h_.name(next), I(nx));
+      for (std::int32_t i = 0; i < nterms; ++i) {
+        mpz_set_ui(p[std::size_t(i)].c.get(), c[std::size_t(i)]);
+        p[std::size_t(i)].e.assign(e.begin() + long(i) * long(n), e.begin() + long(i + 1) * long(n));
+      }
+    } else {
+      std::vector<std::int32_t> zeros(std::size_t(nterms) * n + 1, 0);
+      HostValue ev = h_.rtable_int32(zeros, std::int32_t(zeros.size()));
+      const CallResult r = h_.call(quor_int_receive_poly_gmp, {I(index), I(long(n)), I(nterms), ev, h_.name(next)});
+      check(r, "receive");
+      const std::vector<HostValue> c = h_.list_items(r.value);
+      if (c.size() != std::size_t(nterms)) throw std::runtime_error("receive: wrong number of coefficients");
+      for (std::int32_t i = 0; i < nterms; ++i) {
+        Term& t = p[std::size_t(i)];
+        mpz_set(t.c.get(), HostToGMPInteger(h_.kernel(), c[std::size_t(i)]));
+        for (std::size_t j = 0; j < n; ++j) t.e.push_back(h_.rtable_at(ev, std::int32_t(i * long(n) + long(j) + 1)));
+      }
+    }
+    return p;
+  }
+
+  const System& s_;
+  bool gf_;
+  int threads_;
+  Host h_;
+};
+
+// ---------------------------------------------------------------------------
+// Peers
+// ---------------------------------------------------------------------------
+
+bool installed(const char* program) {
+  const char* path = std::getenv("PATH");
+  std::stringstream ss(path != nullptr ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(ss, dir, ':'))
+    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+  return false;
+}
+
+// Scratch directory of the peers' files, removed at exit.
+const fs::path& scratch() {
+  struct Dir {
+    fs::path path;
+    Dir() {
+      std::string t = (fs::temp_directory_path() / "quor-bench-XXXXXX").string();
+      if (mkdtemp(t.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+      path = t;
+    }
+    ~Dir() {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+  };
+  static Dir dir;
+  return dir.path;
+}
+
+void write_file(const fs::path& p, const std::string& text) {
+  std::ofstream out(p);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+// mathicgb's ideal format: "p n r", r weight rows, the count, one polynomial a line over a, b, c, ...
+// The two-block order is given by weights: the first block's degree, then
+// the degrees of x1..x(k-1), x1..x(k-2), ..., x1 (which with the first block's
+// degree fixed order it by reverse lexicographic comparison), then the second
+// block's degree; the remaining ties are broken reverse-lexicographically.
+std::string mgb_ideal(const System& s) {
+  const std::size_t n = s.vars.size();
+  if (n > 26) throw std::runtime_error("more than 26 variables");
+  std::vector<std::vector<int>> rows;
+  if (s.blocks == 0) {
+    rows.emplace_back(n, 1);
+  } else {
+    for (int j = s.blocks; j >= 1; --j) {
+      std::vector<int> w(n, 0);
+      std::fill(w.begin(), w.begin() + j, 1);
+      rows.push_back(w);
+    }
+    std::vector<int> w(n, 0);
+    std::fill(w.begin() + s.blocks, w.end(), 1);
+    rows.push_back(w);
+  }
+  std::string out = std::to_string(kPrime) + " " + std::to_string(n) + " " + std::to_string(rows.size()) + "\n";
+  for (const auto& w : rows) {
+    for (int x : w) {
+      out += ' ';
+      out += std::to_string(x);
+    }
+    out += "\n";
+  }
+  out += std::to_string(s.polys.size()) + "\n";
+  for (const Poly& p : s.polys) {
+    std::string line;
+    for (const Term& t : p) {
+      const unsigned long c = mpz_fdiv_ui(t.c.get(), (unsigned long)kPrime);
+      if (c == 0) continue;
+      std::string mono;
+      for (std::size_t j = 0; j < n; ++j) {
+        if (t.e[j] == 0) continue;
+        mono += char('a' + j);
+        if (t.e[j] > 1) mono += std::to_string(t.e[j]);
+      }
+      if (!line.empty()) line += "+";
+      if (mono.empty() || c != 1) line += std::to_string(c);
+      line += mono;
+    }
+    out += (line.empty() ? "0" : line) + "\n";
+  }
+  return out;
+}
+
+// Singular's script: the ring, the ideal, the reduced basis timed by Singular itself.
+std::string singular_script(const System& s, bool rationals) {
+  const std::size_t n = s.vars.size();
+  std::string vars;
+  for (std::size_t j = 0; j < n; ++j) vars += (j ? "," : "") + s.vars[j];
+  const std::string order = s.blocks == 0 ? "dp"
+                                          : "(dp(" + std::to_string(s.blocks) + "),dp(" +
+                                                std::to_string(int(n) - s.blocks) + "))";
+  std::string out = "system(\"--ticks-per-sec\",1000);\n";
+  if (rationals) out += "LIB \"modstd.lib\";\n";
+  out += "ring r = " + std::string(rationals ? "0" : std::to_string(kPrime)) + ", (" + vars + "), " + order + ";\n";
+  out += "option(redSB); option(redTail);\n";
+  out += "ideal i =\n";
+  for (std::size_t k = 0; k < s.polys.size(); ++k)
+    out += quor::standin::poly_text(s.polys[k], s.vars) + (k + 1 < s.polys.size() ? ",\n" : ";\n");
+  out += "int t0 = rtimer;\n";
+  out += std::string("ideal g = ") + (rationals ? "modStd(i)" : "std(i)") + ";\n";
+  out += "int t1 = rtimer;\n";
+  out += "print(\"QUOR_BENCH \" + string(size(g)) + \" \" + string(t1 - t0));\nquit;\n";
+  return out;
+}
+
+int exec_in(const fs::path& dir, std::vector<std::string> argv) {
+  if (chdir(dir.c_str()) != 0) return 126;
+  std::vector<char*> a;
+  for (std::string& s : argv) a.push_back(s.data());
+  a.push_back(nullptr);
+  execvp(a[0], a.data());
+  return 127;
+}
+
+// ---------------------------------------------------------------------------
+// The benchmarks
+// ---------------------------------------------------------------------------
+
+enum class Variant { gf1, gf8, integer, mgb1, mgb8, sing_std, sing_modstd };
+
+const char* variant_name(Variant v) {
+  switch (v) {
+    case Variant::gf1: return "quor_gf_1t";
+    case Variant::gf8: return "quor_gf_8t";
+    case Variant::integer: return "quor_int";
+    case Variant::mgb1: return "mgb_1t";
+    case Variant::mgb8: return "mgb_8t";
+    case Variant::sing_std: return "singular_std";
+    case Variant::sing_modstd: return "singular_modstd";
+  }
+  return "?";
+}
+
+// Wall times of ours in this run, by system and variant.
+std::map<std::pair<std::string, Variant>, double>& ours_wall() {
+  static std::map<std::pair<std::string, Variant>, double> m;
+  return m;
+}
+
+struct Sample {
+  double wall = 0, cpu = 0, compute = -1;
+  long polys = -1;
+  int lm = -1, exact = -1;
+};
+
+// Outcome of one run: the sample, or the reason it has none.
+struct Outcome {
+  std::optional<Sample> sample;
+  std::string error;
+};
+
+std::string describe_failure(const ChildRun& c, double limit) {
+  if (c.timed_out) {
+    char b[64];
+    std::snprintf(b, sizeof b, "timeout after %.0f s", limit);
+    return b;
+  }
+  std::string tail = c.output;
+  if (tail.size() > 300) tail = "..." + tail.substr(tail.size() - 300);
+  while (!tail.empty() && (tail.back() == '\n' || tail.back() == ' ')) tail.pop_back();
+  return (c.exited ? "exit status " : "killed by signal ") + std::to_string(c.status) +
+         (tail.empty() ? "" : ": " + tail);
+}
+
+Outcome run_ours(const Loaded& l, Variant v, double limit) {
+  const bool gf = v != Variant::integer;
+  const int threads = v == Variant::gf8 ? kManyThreads : 1;
+  const Reference& ref = gf ? l.gf : l.qq;
+  const ChildRun c = run_child(
+      [&](int fd) {
+        std::string report;
+        try {
+          Request req(l.sys, gf, threads);
+          const OursResult r = req.run();
+          int lm = -1, exact = -1;
+          compare(r.basis, l.sys, ref, lm, exact);
+          char b[256];
+          std::snprintf(b, sizeof b, "QUOR_BENCH %.9f %.9f %.9f %zu %d %d\n", r.wall, r.compute, r.cpu,
+                        r.basis.size(), lm, exact);
+          report = b;
+        } catch (const std::exception& e) {
+          report = std::string("QUOR_ERROR ") + e.what() + "\n";
+        }
+        std::fflush(nullptr);
+        const ssize_t w = write(fd, report.data(), report.size());
+        return w == ssize_t(report.size()) ? 0 : 1;
+      },
+      limit);
+  Outcome o;
+  const std::size_t at = c.output.find("QUOR_BENCH ");
+  Sample s;
+  std::size_t polys = 0;
+  if (!c.timed_out && at != std::string::npos &&
+      std::sscanf(c.output.c_str() + at, "QUOR_BENCH %lf %lf %lf %zu %d %d", &s.wall, &s.compute, &s.cpu, &polys,
+                  &s.lm, &s.exact) == 6) {
+    s.polys = long(polys);
+    o.sample = s;
+    return o;
+  }
+  const std::size_t e = c.output.find("QUOR_ERROR ");
+  o.error = e != std::string::npos ? c.output.substr(e + 11) : describe_failure(c, limit);
+  while (!o.error.empty() && o.error.back() == '\n') o.error.pop_back();
+  return o;
+}
+
+long reference_size(const Loaded& l, bool rationals) {
+  const Reference& r = rationals ? l.qq : l.gf;
+  return r.present ? long(r.entries.size()) : -1;
+}
+
+Outcome run_mgb(const Loaded& l, const std::string& name, int threads, double limit) {
+  Outcome o;
+  const fs::path dir = scratch() / ("mgb-" + name + "-" + std::to_string(threads));
+  fs::create_directories(dir);
+  const std::string project = "sys";
+  std::error_code ec;
+  fs::remove(dir / (project + ".gb"), ec);
+  try {
+    write_file(dir / (project + ".ideal"), mgb_ideal(l.sys));
+  } catch (const std::exception& e) {
+    o.error = e.what();
+    return o;
+  }
+  const ChildRun c = run_child(
+      [&](int) {
+        return exec_in(dir, {"mgb", "gb", project, "-reducer", "26", "-threadCount", std::to_string(threads),
+                             "-outputResult", "on"});
+      },
+      limit);
+  if (c.timed_out || !c.exited || c.status != 0) {
+    o.error = describe_failure(c, limit);
+    return o;
+  }
+  Sample s;
+  s.wall = c.wall;
+  s.cpu = c.cpu;
+  std::ifstream gb(dir / (project + ".gb"));
+  long count = -1;
+  if (!(gb >> count)) {
+    o.error = "no basis written";
+    return o;
+  }
+  s.polys = count;
+  const std::size_t at = c.output.find("total compute time:");
+  if (at != std::string::npos) s.compute = std::atof(c.output.c_str() + at + 19);
+  const long want = reference_size(l, false);
+  s.lm = want < 0 ? -1 : int(want == count);
+  o.sample = s;
+  return o;
+}
+
+Outcome run_singular(const Loaded& l, const std::string& name, bool rationals, double limit) {
+  Outcome o;
+  const fs::path dir = scratch() / ("singular-" + name + (rationals ? "-qq" : "-gf"));
+  fs::create_directories(dir);
+  write_file(dir / "sys.sing", singular_script(l.sys, rationals));
+  const ChildRun c = run_child([&](int) { return exec_in(dir, {"Singular", "-q", "--no-rc", "sys.sing"}); }, limit);
+  const std::size_t at = c.output.find("QUOR_BENCH ");
+  long count = -1, ms = -1;
+  if (c.timed_out || at == std::string::npos ||
+      std::sscanf(c.output.c_str() + at, "QUOR_BENCH %ld %ld", &count, &ms) != 2) {
+    o.error = describe_failure(c, limit);
+    return o;
+  }
+  Sample s;
+  s.wall = c.wall;
+  s.cpu = c.cpu;
+  s.compute = double(ms) / 1000.0;
+  s.polys = count;
+  const long want = reference_size(l, rationals);
+  s.lm = want < 0 ? -1 : int(want == count);
+  o.sample = s;
+  return o;
+}
+
+void run_benchmark(benchmark::State& state, const std::string& name, Variant v) {
+  const Loaded& l = system_named(name);
+  if (!l.error.empty()) {
+    state.SkipWithError(l.error.c_str());
+    return;
+  }
+  const double limit = time_limit();
+  Sample sum;
+  sum.wall = sum.cpu = 0;
+  double compute_sum = 0;
+  bool have_compute = true;
+  long iters = 0;
+  for (auto _ : state) {
+    Outcome o;
+    switch (v) {
+      case Variant::gf1:
+      case Variant::gf8:
+      case Variant::integer: o = run_ours(l, v, limit); break;
+      case Variant::mgb1: o = run_mgb(l, name, 1, limit); break;
+      case Variant::mgb8: o = run_mgb(l, name, kManyThreads, limit); break;
+      case Variant::sing_std: o = run_singular(l, name, false, limit); break;
+      case Variant::sing_modstd: o = run_singular(l, name, true, limit); break;
+    }
+    if (!o.sample) {
+      state.SkipWithError(o.error.c_str());
+      return;
+    }
+    const Sample& s = *o.sample;
+    state.SetIterationTime(s.wall);
+    sum.wall += s.wall;
+    sum.cpu += s.cpu;
+    if (s.compute < 0) have_compute = false;
+    compute_sum += s.compute;
+    sum.polys = s.polys;
+    // A check that fails once fails the benchmark's record.
+    sum.lm = iters == 0 ? s.lm : std::min(sum.lm, s.lm);
+    sum.exact = iters == 0 ? s.exact : std::min(sum.exact, s.exact);
+    ++iters;
+  }
+  if (iters == 0) return;
+  const double wall = sum.wall / double(iters);
+  state.counters["wall_s"] = wall;
+  state.counters["cpu_s"] = sum.cpu / double(iters);
+  if (have_compute) state.counters["compute_s"] = compute_sum / double(iters);
+  state.counters["polys"] = double(sum.polys);
+  state.counters["ref_lm"] = sum.lm;
+  if (v == Variant::gf1 || v == Variant::gf8 || v == Variant::integer) {
+    state.counters["ref_exact"] = sum.exact;
+    ours_wall()[{name, v}] = wall;
+  }
+  auto ratio = [&](const char* counter, Variant base) {
+    const auto it = ours_wall().find({name, base});
+    if (it != ours_wall().end() && it->second > 0) state.counters[counter] = wall / it->second;
+  };
+  switch (v) {
+    case Variant::gf8: {
+      const auto it = ours_wall().find({name, Variant::gf1});
+      if (it != ours_wall().end() && wall > 0) state.counters["speedup"] = it->second / wall;
+      break;
+    }
+    case Variant::mgb1:
+    case Variant::sing_std: ratio("x_gf1", Variant::gf1); break;
+    case Variant::mgb8: ratio("x_gf8", Variant::gf8); break;
+    case Variant::sing_modstd: ratio("x_int", Variant::integer); break;
+    default: break;
+  }
+  if (sum.lm == 0) state.SetLabel("basis differs from the reference");
+}
+
+struct Entry {
+  const char* system;
+  bool rationals;  // also over the integers / rationals
+};
+
+// Registered in this order; each system's ours come before its peers, so the ratios can be taken.
+constexpr Entry kSystems[] = {
+    {"katsura-8", true},  {"katsura-9", true}, {"katsura-10", true},        {"katsura-11", true},
+    {"katsura-12", true}, {"cyclic-6", true},  {"cyclic-7", true},          {"cyclic-8", false},
+    {"elim-katsura-8-b2", true},               {"elim-ratcurve-b2", true},
+};
+
+int register_all() {
+  const bool have_mgb = installed("mgb");
+  const bool have_singular = installed("Singular");
+  for (const Entry& e : kSystems) {
+    std::vector<Variant> vs = {Variant::gf1, Variant::gf8};
+    if (e.rationals) vs.push_back(Variant::integer);
+    if (have_mgb) {
+      vs.push_back(Variant::mgb1);
+      vs.push_back(Variant::mgb8);
+    }
+    if (have_singular) {
+      vs.push_back(Variant::sing_std);
+      if (e.rationals) vs.push_back(Variant::sing_modstd);
+    }
+    for (Variant v : vs) {
+      const std::string name = e.system;
+      benchmark::RegisterBenchmark(("gb/" + name + "/" + variant_name(v)).c_str(),
+                                   [name, v](benchmark::State& st) { run_benchmark(st, name, v); })
+          ->Iterations(1)
+          ->UseManualTime()
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  return 0;
+}
+
+[[maybe_unused]] const int registered = register_all();
+
+}  // namespace

@@ -1,0 +1,94 @@
+// The computation request: Quor_int_groebner / Quor_groebner (declared in
+// core/call_quor.h) apply the options of the descriptor, run the engine entry
+// the strategy code asks for and hand back the result polynomials.
+//
+// Integer build: the engine runs modulo a block of primes per pass; the
+// first pass writes the elimination trace and fixes the result shape, later
+// passes replay it on fresh, growing blocks, and the coefficients are rebuilt
+// by Chinese remaindering and rational reconstruction until every result
+// reconstructs.  A pass whose primes misbehave (the elimination reports a bad
+// prime, a leading coefficient vanishes, the shape differs from the first
+// pass) is computed again with other primes; repeated disagreement of later
+// passes restarts from a new first pass.  Results are primitive with a
+// positive leading coefficient (the no-op strategy returns its inputs).
+//
+// Memory: the results live in zone 3, which only the next memory reset
+// releases; zones 1 and 2 are back at their marks of entry when a call
+// returns.  An interrupt returns 0 polynomials.
+//
+// This version computes QUOR_COMPUTE_GBASIS, QUOR_COMPUTE_NOP (integer build)
+// and, with the two-stage driver linked, QUOR_COMPUTE_MATRIXN.  Every other
+// code needs what the library lacks (the Tesk bridge's normal forms and
+// change of ordering, the rational form) and ends, before any work, in the
+// fatal channel with "Strategy %s is not available in this version\n"
+// naming the request's code; unknown codes end with "Unknown strategy code
+// %d\n".  No strategy answers with an empty or a wrong result.
+#include "core/quor_build.h"
+#if QUOR_INT
+#ifndef QUOR_GUARD_ENGINE_DISPATCH_H_INT
+#define QUOR_GUARD_ENGINE_DISPATCH_H_INT
+#define QUOR_HDR_OPEN
+#endif
+#else
+#ifndef QUOR_GUARD_ENGINE_DISPATCH_H_GF
+#define QUOR_GUARD_ENGINE_DISPATCH_H_GF
+#define QUOR_HDR_OPEN
+#endif
+#endif
+#ifdef QUOR_HDR_OPEN
+#undef QUOR_HDR_OPEN
+
+#include <cstddef>
+
+#include "core/call_quor.h"
+#include "core/poly.h"
+
+#ifndef QUOR_ENGINE_DISPATCH_COMMON_H
+#define QUOR_ENGINE_DISPATCH_COMMON_H
+namespace quor {
+// Largest block of primes of one pass.
+inline constexpr u32 kMaxPrimeBlock = 256;
+// Smallest automatic first block.
+inline constexpr u32 kMinAutoBlock = 8;
+// A request ends fatally when it reaches this many passes.
+inline constexpr i32 kMaxPasses = 10000;
+// Above this memory counter (kilobytes) the block stops doubling.
+inline constexpr u32 kBlockFreezeKb = 512000;
+// Consecutive rejected later passes after which the first pass is distrusted.
+inline constexpr u32 kRejectsBeforeRestart = 3;
+// Zone-table capacity unit of the _memory option.
+inline constexpr u32 kZoneTableUnit = 30000;
+}  // namespace quor
+#endif
+
+namespace quor::QUOR_NS {
+
+// Switches a strategy sets for its own request (cleared when the request
+// returns, also on a fatal error); read by the two-stage driver.
+extern i32 want_buildmatrix;
+extern i32 want_radical_strateg1;
+extern i32 want_add_equations;
+
+#if QUOR_INT
+// Debugging hold: when set, the request waits in Quor_int_attendre for a debugger.
+extern i32 QUOR_NAME(debug_quor);
+
+// First block of primes: pas0 (at least 1) when pas0 >= 0, else 2w+1 (at
+// least 8) for the largest input coefficient of w 32-bit words; at most 256.
+u32 first_prime_block(i32 pas0, Dpol_INT* base, u32 n);
+// Offset of the first block in the prime table from the _off option:
+// negative -> (random() + 1) mod 1250, else (8 _off) mod 20000.
+u32 prime_offset(i32 off);
+#endif
+
+}  // namespace quor::QUOR_NS
+
+// Two-stage driver called directly (rational form or, with the build-matrix
+// switch, the multiplication matrix); fatal while that unit is missing.
+QUOR_EXPORT quor::u32 QUOR_NAME(gbasis_rr_form)(quor::QUOR_NS::Dpol* base, quor::u32 n,
+                                                quor::QUOR_NS::Dpol* resultat, double* t);
+// Local date and time "%a %b %e %H:%M:%S" into s (at most size bytes); the characters written.
+QUOR_EXPORT int QUOR_NAME(recompute)(char* s, std::size_t size);
+// Nothing.
+QUOR_EXPORT void QUOR_NAME(memory_state)();
+#endif

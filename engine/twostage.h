@@ -1,0 +1,60 @@
+// Two-stage computations: a first Groebner basis, then what the request asks
+// of it.  This version carries the matrix path only: with want_buildmatrix
+// set (QUOR_COMPUTE_MATRIXN), the basis of a zero-dimensional system gives
+// the minimal polynomial of the last variable and the parametrisation of the
+// others by it (engine/multmatrix.h), written to the caller's table as
+//   result[j], j < n-1:  x_j + g_j(x_last)        (lexicographic shape basis)
+//   result[n-1]:         the monic minimal polynomial of x_last
+// (with MINPOLY in the environment: result[0] = the minimal polynomial only).
+// These are the final results: the rational form, which only the change of
+// ordering through the Tesk engine produces, is not applied to them.
+//
+// Refused with a fatal error, before any work: normal forms of extra
+// polynomials, the radical strategies, a second basis and the change of
+// ordering ("Strategy %s is not available in this version\n").  Refused after
+// the first basis: a positive-dimensional system ("Not a zero-dimensional
+// system\n"), one without solution, and, for a parametrisation, a system not
+// in shape position (minimal polynomial of lower degree than the quotient).
+// In the integer build a block whose primes disagree on that degree is
+// reported as a bad prime (elim_status), so the pass is done again.
+//
+// Memory: the first basis and all scratch of the working zone are given back
+// on return; the results live in zone 2 (identity), which the caller releases
+// after copying them.
+#include "core/quor_build.h"
+#if QUOR_INT
+#ifndef QUOR_GUARD_ENGINE_TWOSTAGE_H_INT
+#define QUOR_GUARD_ENGINE_TWOSTAGE_H_INT
+#define QUOR_HDR_OPEN
+#endif
+#else
+#ifndef QUOR_GUARD_ENGINE_TWOSTAGE_H_GF
+#define QUOR_GUARD_ENGINE_TWOSTAGE_H_GF
+#define QUOR_HDR_OPEN
+#endif
+#endif
+#ifdef QUOR_HDR_OPEN
+#undef QUOR_HDR_OPEN
+
+#include "core/poly.h"
+
+namespace quor::QUOR_NS {
+
+#if QUOR_INT
+// Basis of polys[0..n-1] (first_gbasis = 0: they already are one), then the
+// stage the switches ask for, into result; returns the count written (0 after
+// an interrupt or a bad prime); the first basis's CPU time is added to *t.
+u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_extra, double* t, u32 sqfr,
+                         i32 no_rr, i32 first_gbasis, u32 bk1, u32 elim1, u32 m2, u32 bk2, u32 elim2);
+#else
+// The same, always computing the first basis of all n inputs.
+u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_extra, double* t, u32 sqfr,
+                         i32 no_rr);
+#endif
+
+// Degree in x_last of the monic univariate polynomial mu in prime slot k
+// (its first term with a non-zero slot-k coefficient); -1 when none.
+i32 slot_degree(const sDpol* mu, u32 k);
+
+}  // namespace quor::QUOR_NS
+#endif

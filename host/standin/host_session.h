@@ -1,0 +1,189 @@
+// One host request, made through the stand-in host exactly as a host makes
+// it: init, internal_threads, one send per polynomial, compute, then one
+// receive per result following the term counts handed back.  The integer
+// build is used over the integers, the prime-field build modulo a prime.
+//
+// Header-only, like system_file.h: the command-line host, the benchmarks and
+// the tests include it without a library of their own (the entry points are
+// libquor's, which links the stand-in host).
+#ifndef QUOR_HOST_STANDIN_HOST_SESSION_H
+#define QUOR_HOST_STANDIN_HOST_SESSION_H
+
+#include <gmp.h>
+
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/C/entry_points.h"
+#include "host/standin/standin.h"
+#include "host/standin/system_file.h"
+
+namespace quor::standin {
+
+// How a request is made.
+struct RequestOptions {
+  long prime = 0;    // 0: over the integers (integer build); else modulo this prime (prime-field build)
+  long threads = 0;  // > 0: internal_threads(threads) after the init
+  bool record = false;  // the init's record flag
+  int verbosity = 0;    // the compute entry's verbosity (the message sink's mode)
+  std::string strategy = "QUOR_COMPUTE_GBASIS";
+  std::vector<std::int32_t> extra;  // options o[1], o[2], ... (o[0] is their count + 1, at least 4)
+};
+
+enum class RequestEnd {
+  done,         // the results were received
+  stopped,      // the compute entry returned -2 (the stop flag)
+  interrupted,  // a host interrupt unwound the compute entry
+};
+
+struct RequestResult {
+  RequestEnd end = RequestEnd::done;
+  std::vector<Poly> basis;    // the results in the library's order (empty unless done)
+  double cpu_seconds = 0;     // the time the compute entry assigned (done only)
+  double compute_wall = 0;    // wall seconds of the compute call
+};
+
+// A call the library refused (host error), a refused transfer, or an
+// interrupt outside the compute call; the text names the step.
+class RequestError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+namespace host_session_detail {
+
+inline void check(const CallResult& r, const char* what) {
+  if (r.interrupted) throw RequestError(std::string(what) + ": interrupted");
+  if (r.raised) throw RequestError(std::string(what) + ": " + r.error);
+}
+
+inline void send(Host& h, const Poly& p, std::size_t nvars, long prime, std::size_t k) {
+  std::vector<std::int32_t> e;
+  for (const Term& t : p) e.insert(e.end(), t.e.begin(), t.e.end());
+  if (prime != 0) {
+    std::vector<std::int32_t> c;
+    for (const Term& t : p) c.push_back(std::int32_t(mpz_fdiv_ui(t.c.get(), (unsigned long)prime)));
+    e.push_back(0);  // never empty arrays
+    c.push_back(0);
+    std::int32_t code = 0;
+    check(h.run([&] {
+      code = quor_send_poly(std::uint32_t(nvars), std::uint32_t(p.size()), e.data(), c.data());
+      return h.null();
+    }),
+          "send");
+    if (code != 1) throw RequestError("send: polynomial " + std::to_string(k + 1) + " refused");
+  } else {
+    std::vector<HostValue> c;
+    for (const Term& t : p) c.push_back(h.gmp_integer(t.c.get()));
+    check(h.call(quor_int_send_poly_gmp, {h.integer(long(nvars)), h.integer(long(p.size())),
+                                          h.rtable_int32(e, std::int32_t(e.size())), h.list(c)}),
+          "send");
+  }
+}
+
+// Result index of nterms terms; next = the following result's term count (when there is one).
+inline Poly receive(Host& h, std::int32_t index, std::int32_t nterms, std::size_t n, long prime,
+                    const std::string& next_name, long& next) {
+  Poly p(static_cast<std::size_t>(nterms));
+  if (prime != 0) {
+    std::vector<std::uint32_t> e(std::size_t(nterms) * n + 1), c(std::size_t(nterms) + 1);
+    std::uint32_t nx = 0;
+    std::int32_t code = 0;
+    check(h.run([&] {
+      code = quor_receive_poly(index, std::uint32_t(n), std::uint32_t(nterms), e.data(), c.data(), &nx);
+      return h.null();
+    }),
+          "receive");
+    if (code != 1) throw RequestError("receive: result " + std::to_string(index) + " cannot be read");
+    next = long(nx);
+    for (std::int32_t i = 0; i < nterms; ++i) {
+      mpz_set_ui(p[std::size_t(i)].c.get(), c[std::size_t(i)]);
+      p[std::size_t(i)].e.assign(e.begin() + long(i) * long(n), e.begin() + long(i + 1) * long(n));
+    }
+  } else {
+    HostValue ev = h.rtable_int32(std::vector<std::int32_t>(std::size_t(nterms) * n + 1, 0),
+                                  std::int32_t(std::size_t(nterms) * n + 1));
+    const CallResult r = h.call(quor_int_receive_poly_gmp,
+                                {h.integer(index), h.integer(long(n)), h.integer(nterms), ev, h.name(next_name)});
+    check(r, "receive");
+    const std::vector<HostValue> c = h.list_items(r.value);
+    if (c.size() != std::size_t(nterms)) throw RequestError("receive: wrong number of coefficients");
+    for (std::int32_t i = 0; i < nterms; ++i) {
+      Term& t = p[std::size_t(i)];
+      mpz_set(t.c.get(), HostToGMPInteger(h.kernel(), c[std::size_t(i)]));
+      for (std::size_t j = 0; j < n; ++j) t.e.push_back(h.rtable_at(ev, std::int32_t(long(i) * long(n) + long(j) + 1)));
+    }
+    if (HostValue v = h.assigned(next_name)) next = long(h.to_int(v));
+  }
+  return p;
+}
+
+}  // namespace host_session_detail
+
+// Opens a request of s through h: init, internal_threads, one send per polynomial.
+// Throws RequestError when a step is refused.
+inline void open_request(Host& h, const System& s, const RequestOptions& o) {
+  using namespace host_session_detail;
+  const bool gf = o.prime != 0;
+  const std::size_t n = s.vars.size();
+  const std::int32_t first = s.blocks > 0 ? s.blocks : std::int32_t(n);
+  const std::int32_t second = std::int32_t(n) - first;
+  auto I = [&](long v) { return h.integer(v); };
+  if (gf)
+    check(h.call(quor_gbasis_init, {I(first), I(second), I(0), I(o.prime), I(o.record ? 1 : 0)}), "init");
+  else
+    check(h.call(quor_int_gbasis_init, {I(first), I(second), I(0), I(o.record ? 1 : 0)}), "init");
+  if (o.threads > 0) check(h.call(gf ? quor_internal_threads : quor_int_internal_threads, {I(o.threads)}), "threads");
+  for (std::size_t k = 0; k < s.polys.size(); ++k) send(h, s.polys[k], n, o.prime, k);
+}
+
+// Computes on the polynomials the open request holds and receives the results
+// (over the variables of s); throws RequestError when a step is refused.
+inline RequestResult compute_request(Host& h, const System& s, const RequestOptions& o) {
+  using namespace host_session_detail;
+  const bool gf = o.prime != 0;
+  auto I = [&](long v) { return h.integer(v); };
+  std::vector<std::int32_t> opts = {std::int32_t(o.extra.size() + 1)};
+  opts.insert(opts.end(), o.extra.begin(), o.extra.end());
+  while (opts.size() < 4) opts.push_back(0);
+  if (opts[0] < 4) opts[0] = 4;
+  RequestResult out;
+  const auto t0 = std::chrono::steady_clock::now();
+  const CallResult r = h.call(gf ? quor_gbasis_compute : quor_int_gbasis_compute,
+                              {h.name("t"), h.name("first"), h.name("count"), I(0), I(o.verbosity), I(8), I(0), I(0),
+                               h.string(o.strategy), I(0), I(0), h.rtable_int32(opts, std::int32_t(opts.size()))});
+  out.compute_wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  if (r.interrupted) {
+    out.end = RequestEnd::interrupted;
+    return out;
+  }
+  check(r, "compute");
+  if (h.to_int(r.value) == -2) {
+    out.end = RequestEnd::stopped;
+    return out;
+  }
+  out.cpu_seconds = h.to_double(h.assigned("t"));
+  const long count = long(h.to_int(h.assigned("count")));
+  long terms = long(h.to_int(h.assigned("first")));
+  for (long i = 0; i < count; ++i) {
+    long next = 0;
+    out.basis.push_back(
+        receive(h, std::int32_t(i), std::int32_t(terms), s.vars.size(), o.prime, "next" + std::to_string(i), next));
+    terms = next;
+  }
+  return out;
+}
+
+// One whole request (open_request, then compute_request). The host's checks
+// (h.violations()) are left to the caller.
+inline RequestResult run_request(Host& h, const System& s, const RequestOptions& o) {
+  open_request(h, s, o);
+  return compute_request(h, s, o);
+}
+
+}  // namespace quor::standin
+
+#endif  // QUOR_HOST_STANDIN_HOST_SESSION_H
