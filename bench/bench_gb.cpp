@@ -23,41 +23,36 @@
 // over ours of the same system (> 1: we are faster), speedup = gf 1 thread
 // over gf 8 threads.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "host/C/entry_points.h"
+#include "bench/child_process.h"
+#include "host/standin/host_session.h"
 #include "host/standin/standin.h"
 #include "host/standin/system_file.h"
 
 namespace {
 
-using quor::standin::Big;
-using quor::standin::CallResult;
+using quor::bench::ChildRun;
+using quor::bench::describe_failure;
+using quor::bench::now;
+using quor::bench::run_child;
+using quor::bench::self_cpu;
 using quor::standin::Host;
 using quor::standin::Poly;
 using quor::standin::System;
@@ -67,23 +62,7 @@ namespace fs = std::filesystem;
 constexpr long kPrime = 65521;
 constexpr int kManyThreads = 8;
 
-double time_limit() {
-  const char* v = std::getenv("QUOR_BENCH_TIMEOUT");
-  const double t = v != nullptr ? std::atof(v) : 0.0;
-  return t > 0 ? t : 60.0;
-}
-
-double seconds(const struct timeval& tv) { return double(tv.tv_sec) + double(tv.tv_usec) * 1e-6; }
-
-double cpu_of(const struct rusage& r) { return seconds(r.ru_utime) + seconds(r.ru_stime); }
-
-double self_cpu() {
-  struct rusage r {};
-  getrusage(RUSAGE_SELF, &r);
-  return cpu_of(r);
-}
-
-double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+double time_limit() { return quor::bench::time_limit(60.0); }
 
 // ---------------------------------------------------------------------------
 // Systems and their reference bases (loaded once, before any child is forked)
@@ -166,98 +145,6 @@ void compare(const std::vector<Poly>& basis, const System& sys, const Reference&
 }
 
 // ---------------------------------------------------------------------------
-// Child processes with a time limit
-// ---------------------------------------------------------------------------
-
-struct ChildRun {
-  bool timed_out = false;
-  bool exited = false;  // normal exit (see status)
-  int status = 0;       // exit status, or the signal
-  double wall = 0.0;    // fork to exit
-  double cpu = 0.0;     // the child and the descendants it waited for
-  std::string output;   // what the child wrote on its report pipe
-};
-
-// Runs body in a child process (its own process group) whose report pipe is
-// fd; its standard output and error go to the pipe too.
-ChildRun run_child(const std::function<int(int fd)>& body, double limit) {
-  ChildRun r;
-  int fds[2];
-  if (pipe(fds) != 0) {
-    r.status = -1;
-    r.output = std::string("pipe: ") + std::strerror(errno);
-    return r;
-  }
-  std::fflush(nullptr);
-  const double t0 = now();
-  const pid_t pid = fork();
-  if (pid < 0) {
-    close(fds[0]);
-    close(fds[1]);
-    r.status = -1;
-    r.output = std::string("fork: ") + std::strerror(errno);
-    return r;
-  }
-  if (pid == 0) {
-    setpgid(0, 0);
-    close(fds[0]);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(fds[1], 1);
-    dup2(fds[1], 2);
-    _exit(body(fds[1]));
-  }
-  setpgid(pid, pid);
-  close(fds[1]);
-  char buf[65536];
-  bool open_pipe = true;
-  for (;;) {
-    const double left = limit - (now() - t0);
-    if (left <= 0) {
-      r.timed_out = true;
-      kill(-pid, SIGKILL);
-      kill(pid, SIGKILL);
-      break;
-    }
-    if (!open_pipe) {
-      // The pipe is closed; wait for the exit itself.
-      int st = 0;
-      struct rusage ru {};
-      const pid_t w = wait4(pid, &st, WNOHANG, &ru);
-      if (w == pid) {
-        r.wall = now() - t0;
-        r.cpu = cpu_of(ru);
-        r.exited = WIFEXITED(st);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : WTERMSIG(st);
-        close(fds[0]);
-        return r;
-      }
-      usleep(1000);
-      continue;
-    }
-    struct pollfd p {fds[0], POLLIN, 0};
-    const int ms = int(std::min(left, 1.0) * 1000.0) + 1;
-    const int n = poll(&p, 1, ms);
-    if (n < 0 && errno == EINTR) continue;
-    if (n > 0) {
-      const ssize_t got = read(fds[0], buf, sizeof buf);
-      if (got > 0)
-        r.output.append(buf, std::size_t(got));
-      else if (got == 0 || errno != EINTR)
-        open_pipe = false;
-    }
-  }
-  int st = 0;
-  struct rusage ru {};
-  wait4(pid, &st, 0, &ru);
-  r.wall = now() - t0;
-  r.cpu = cpu_of(ru);
-  r.status = WIFSIGNALED(st) ? WTERMSIG(st) : WEXITSTATUS(st);
-  close(fds[0]);
-  return r;
-}
-
-// ---------------------------------------------------------------------------
 // Ours: one host request through the entry points
 // ---------------------------------------------------------------------------
 
@@ -266,115 +153,24 @@ struct OursResult {
   std::vector<Poly> basis;
 };
 
-class Request {
- public:
-  Request(const System& s, bool gf, int threads) : s_(s), gf_(gf), threads_(threads) {}
-
-  OursResult run() {
-    OursResult out;
-    const double t0 = now(), c0 = self_cpu();
-    const std::int32_t n = std::int32_t(s_.vars.size());
-    const std::int32_t first = s_.blocks > 0 ? s_.blocks : n;
-    if (gf_)
-      check(h_.call(quor_gbasis_init, {I(first), I(n - first), I(0), I(kPrime), I(0)}), "init");
-    else
-      check(h_.call(quor_int_gbasis_init, {I(first), I(n - first), I(0), I(0)}), "init");
-    if (gf_) check(h_.call(quor_internal_threads, {I(threads_)}), "threads");
-    for (std::size_t k = 0; k < s_.polys.size(); ++k) send(s_.polys[k], k);
-    const std::vector<std::int32_t> opts = {4, 0, 0, 0};
-    const double tc = now();
-    const CallResult r = h_.call(gf_ ? quor_gbasis_compute : quor_int_gbasis_compute,
-                                 {h_.name("t"), h_.name("first"), h_.name("count"), I(0), I(0), I(8), I(0), I(0),
-                                  h_.string("QUOR_COMPUTE_GBASIS"), I(0), I(0),
-                                  h_.rtable_int32(opts, std::int32_t(opts.size()))});
-    check(r, "compute");
-    out.compute = now() - tc;
-    if (h_.to_int(r.value) == -2) throw std::runtime_error("the computation was interrupted");
-    const long count = long(h_.to_int(h_.assigned("count")));
-    long terms = long(h_.to_int(h_.assigned("first")));
-    for (long i = 0; i < count; ++i) {
-      const std::string next = "next" + std::to_string(i);
-      out.basis.push_back(receive(std::int32_t(i), std::int32_t(terms), next));
-      if (i + 1 < count) terms = long(h_.to_int(h_.assigned(next)));
-    }
-    out.wall = now() - t0;
-    out.cpu = self_cpu() - c0;
-    if (!h_.violations().empty()) throw std::runtime_error("host check: " + h_.violations().front());
-    return out;
-  }
-
- private:
-  HostValue I(long v) { return h_.integer(v); }
-
-  static void check(const CallResult& r, const char* what) {
-    if (r.interrupted) throw std::runtime_error(std::string(what) + ": interrupted");
-    if (r.raised) throw std::runtime_error(std::string(what) + ": " + r.error);
-  }
-
-  void send(const Poly& p, std::size_t k) {
-    const std::size_t n = s_.vars.size();
-    std::vector<std::int32_t> e;
-    for (const Term& t : p) e.insert(e.end(), t.e.begin(), t.e.end());
-    if (gf_) {
-      std::vector<std::int32_t> c;
-      for (const Term& t : p) c.push_back(std::int32_t(mpz_fdiv_ui(t.c.get(), (unsigned long)kPrime)));
-      e.push_back(0);
-      c.push_back(0);
-      std::int32_t code = 0;
-      check(h_.run([&] {
-        code = quor_send_poly(std::uint32_t(n), std::uint32_t(p.size()), e.data(), c.data());
-        return h_.null();
-      }),
-            "send");
-      if (code != 1) throw std::runtime_error("send: polynomial " + std::to_string(k + 1) + " refused");
-    } else {
-      std::vector<HostValue> c;
-      for (const Term& t : p) c.push_back(h_.gmp_integer(t.c.get()));
-      check(h_.call(quor_int_send_poly_gmp,
-                    {I(long(n)), I(long(p.size())), h_.rtable_int32(e, std::int32_t(e.size())), h_.list(c)}),
-            "send");
-    }
-  }
-
-  Poly receive(std::int32_t index, std::int32_t nterms, const std::string& next) {
-    const std::size_t n = s_.vars.size();
-    Poly p(static_cast<std::size_t>(nterms));
-    if (gf_) {
-      std::vector<std::uint32_t> e(std::size_t(nterms) * n + 1), c(std::size_t(nterms) + 1);
-      std::uint32_t nx = 0;
-      std::int32_t code = 0;
-      check(h_.run([&] {
-        code = quor_receive_poly(index, std::uint32_t(n), std::uint32_t(nterms), e.data(), c.data(), &nx);
-        return h_.null();
-      }),
-            "receive");
-      if (code != 1) throw std::runtime_error("receive: result " + std::to_string(index) + " cannot be read");
-      HostAssign(h_.kernel(), h_.name(next), I(nx));
-      for (std::int32_t i = 0; i < nterms; ++i) {
-        mpz_set_ui(p[std::size_t(i)].c.get(), c[std::size_t(i)]);
-        p[std::size_t(i)].e.assign(e.begin() + long(i) * long(n), e.begin() + long(i + 1) * long(n));
-      }
-    } else {
-      std::vector<std::int32_t> zeros(std::size_t(nterms) * n + 1, 0);
-      HostValue ev = h_.rtable_int32(zeros, std::int32_t(zeros.size()));
-      const CallResult r = h_.call(quor_int_receive_poly_gmp, {I(index), I(long(n)), I(nterms), ev, h_.name(next)});
-      check(r, "receive");
-      const std::vector<HostValue> c = h_.list_items(r.value);
-      if (c.size() != std::size_t(nterms)) throw std::runtime_error("receive: wrong number of coefficients");
-      for (std::int32_t i = 0; i < nterms; ++i) {
-        Term& t = p[std::size_t(i)];
-        mpz_set(t.c.get(), HostToGMPInteger(h_.kernel(), c[std::size_t(i)]));
-        for (std::size_t j = 0; j < n; ++j) t.e.push_back(h_.rtable_at(ev, std::int32_t(i * long(n) + long(j) + 1)));
-      }
-    }
-    return p;
-  }
-
-  const System& s_;
-  bool gf_;
-  int threads_;
-  Host h_;
-};
+// The whole request (init, threads, send, compute, receive) of s, modulo
+// kPrime on `threads` threads, or over the integers.
+OursResult run_request(const System& s, bool gf, int threads) {
+  Host h;
+  quor::standin::RequestOptions o;
+  o.prime = gf ? kPrime : 0;
+  o.threads = gf ? threads : 0;
+  const double t0 = now(), c0 = self_cpu();
+  quor::standin::RequestResult r = quor::standin::run_request(h, s, o);
+  if (r.end != quor::standin::RequestEnd::done) throw std::runtime_error("the computation was interrupted");
+  OursResult out;
+  out.wall = now() - t0;
+  out.cpu = self_cpu() - c0;
+  out.compute = r.compute_wall;
+  out.basis = std::move(r.basis);
+  if (!h.violations().empty()) throw std::runtime_error("host check: " + h.violations().front());
+  return out;
+}
 
 // ---------------------------------------------------------------------------
 // Peers
@@ -531,19 +327,6 @@ struct Outcome {
   std::string error;
 };
 
-std::string describe_failure(const ChildRun& c, double limit) {
-  if (c.timed_out) {
-    char b[64];
-    std::snprintf(b, sizeof b, "timeout after %.0f s", limit);
-    return b;
-  }
-  std::string tail = c.output;
-  if (tail.size() > 300) tail = "..." + tail.substr(tail.size() - 300);
-  while (!tail.empty() && (tail.back() == '\n' || tail.back() == ' ')) tail.pop_back();
-  return (c.exited ? "exit status " : "killed by signal ") + std::to_string(c.status) +
-         (tail.empty() ? "" : ": " + tail);
-}
-
 Outcome run_ours(const Loaded& l, Variant v, double limit) {
   const bool gf = v != Variant::integer;
   const int threads = v == Variant::gf8 ? kManyThreads : 1;
@@ -552,8 +335,7 @@ Outcome run_ours(const Loaded& l, Variant v, double limit) {
       [&](int fd) {
         std::string report;
         try {
-          Request req(l.sys, gf, threads);
-          const OursResult r = req.run();
+          const OursResult r = run_request(l.sys, gf, threads);
           int lm = -1, exact = -1;
           compare(r.basis, l.sys, ref, lm, exact);
           char b[256];
@@ -563,9 +345,7 @@ Outcome run_ours(const Loaded& l, Variant v, double limit) {
         } catch (const std::exception& e) {
           report = std::string("QUOR_ERROR ") + e.what() + "\n";
         }
-        std::fflush(nullptr);
-        const ssize_t w = write(fd, report.data(), report.size());
-        return w == ssize_t(report.size()) ? 0 : 1;
+        return quor::bench::write_report(fd, report);
       },
       limit);
   Outcome o;

@@ -380,7 +380,8 @@ u32 first_prime_block(i32 pas0, Dpol_INT* base, u32 n) {
   return block > kMaxPrimeBlock ? kMaxPrimeBlock : block;
 }
 
-// Block of the next pass.  The block doubles the modulus while most
+// Block of the next pass after the second.  The second pass repeats the
+// first block; from then on the block doubles the modulus while most
 // results are still open.  Once at least half reconstruct, the sizes of
 // their coefficients tell how many primes the others will want: in a
 // reduced basis the largest coefficients are about twice the median's size
@@ -520,7 +521,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
       simul_write = writes_trace ? 1 : 0;
       QUOR_NAME(reset_simulation)();
       elim_status_clear();
-      const double tw0 = cpu_now(); count = compute_pass(&desc, copies.data(), n, table.data(), &pass_time); std::fprintf(stderr, "\nTIMING pass block=%u %.3f\n", block, cpu_now() - tw0);
+      count = compute_pass(&desc, copies.data(), n, table.data(), &pass_time);
       Quor_want_raw_output = switches.raw;
       *t += pass_time;
       QUOR_NAME(checkInterrupt)();
@@ -623,7 +624,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
 
     // ---- the next block: fresh primes, doubling while memory allows ----
     offset_primes = pass_offset + block;
-    if (mem_after <= kBlockFreezeKb) block = next_block(state, completed, count);
+    if (mem_after <= kBlockFreezeKb) block = pass_index == 0 ? state.primes_in_M : next_block(state, completed, count);
     else QUOR_NAME(Stderr)("pas=%d\n", int(block));
     if (block > kMaxPrimeBlock) block = kMaxPrimeBlock;
     ++pass_index;

@@ -1,19 +1,28 @@
 // Threaded elimination modulo one prime below 2^16 (prime-field build).
 //
-// Forward pass: the rows to reduce are taken in sorted order in batches of
-// nb_threads rows.  Region 1 reduces every row of a batch, each on its own
-// accumulator, against the pivots known before the batch; the master then
-// resolves the leads that an earlier row of the same batch took, in batch
-// order, and turns each survivor into a new pivot row.  Backward pass: the new
-// rows are back-reduced in waves of nb_threads rows from the right.
+// One parallel region per pass, no fork/join per row.  Forward pass: workers
+// take the rows to reduce in sorted order, kBlock at a time, and reduce each
+// block against every pivot already usable (the known pivots and the new rows
+// already stored), column by column so that a pivot row serves the whole block
+// while it is in cache.  The rows then settle strictly in sorted order (the
+// ordered step, a turn counter): while waiting, a row meets the pivots stored
+// meanwhile; at its turn it eliminates its lead with the rows settled before
+// it, the zero-row heuristic decides, and a survivor takes its column.  Its
+// compaction, normalisation and coding follow outside the ordered step, and
+// it is usable by the others once stored.  Backward pass: workers take the
+// new rows from the right and reduce each by the final rows above it,
+// waiting only for the few still in progress.
 //
 // The result is the reduced echelon form of the rows to reduce against the
 // known pivots, so it does not depend on the number of threads: a row's fate
 // (vanish, or its final lead) depends only on the rows before it in sorted
-// order, and the zero-row heuristic is applied in the master in the row
-// order a single thread would see.  Regions work with the team the runtime
-// actually gives; nothing fatal is raised inside a region, and everything
-// that allocates or rewrites shared rows runs on the master between regions.
+// order, which the ordered step reproduces exactly, and the remaining
+// entries of a row are cleared whichever usable pivot removes them.  A known
+// pivot whose column a row to reduce may take first (same lead, sorted
+// before it) is used only in the ordered step.  Pivot rows are decoded once
+// into positions; rows rewritten inside a region live in the workers' arenas
+// and are copied into the zone by the master at the end.  Nothing fatal is
+// raised inside a region (defer_fatal, then every worker leaves).
 #include "engine/elim.h"
 
 #if !QUOR_INT
@@ -36,6 +45,12 @@
 #include "engine/elim_kernels.h"
 #include "host/C/host_services.h"
 
+namespace quor {
+// Dense cells a worker should have to scan before another thread is worth
+// waking: small matrices run on the caller alone.
+u64 elim_cells_per_thread = u64(1) << 20;
+}  // namespace quor
+
 namespace quor::QUOR_NS {
 
 void QUOR_NAME(reset_simulation)() {}
@@ -55,14 +70,10 @@ using Cell = u64;
 // Percentage counter of the batches, kept for the process.
 u32 g_batches = 0;
 
-// Dense cells a worker should have to scan before another thread is worth
-// waking: small matrices run on the caller alone (the result is the same).
-constexpr u64 kCellsPerThread = u64(1) << 20;
-
 // Team size for a matrix: nb_threads at most, fewer for small matrices.
 u32 team_for(u32 nreduce, u32 ncols) {
   const u64 asked = nb_threads > 1 ? u64(std::min(nb_threads, 1024)) : 1u;
-  const u64 work = u64(nreduce) * ncols / kCellsPerThread;
+  const u64 work = u64(nreduce) * ncols / std::max<u64>(1, elim_cells_per_thread);
   return u32(std::max<u64>(1, std::min(asked, work)));
 }
 
@@ -117,25 +128,31 @@ class Arena {
   u64 left_ = 0;
 };
 
-// What one worker owns: its accumulator row (ncols cells), compaction buffers
-// and its arena.  Buffers are taken by the worker itself on first use.
+// Rows a worker reduces together: each pivot row it reads then serves the
+// whole block while it is in cache.
+constexpr u32 kBlock = 4;
+
+// What one worker owns: kBlock accumulator rows (cell c of column c, 1 ..
+// ncols), compaction buffers and its arena.  Buffers are taken by the worker
+// itself on first use.
 struct Worker {
-  Cell* acc = nullptr;
+  Cell* acc[kBlock] = {};
   u32* pos = nullptr;
   Dom* coef = nullptr;
   Arena arena;
   u64 products = 0;
   ~Worker() {
-    std::free(acc);
+    for (Cell* a : acc) std::free(a);
     std::free(pos);
     std::free(coef);
   }
   bool ready(u64 ncols) {
-    if (acc) return true;
-    acc = static_cast<Cell*>(std::aligned_alloc(64, ((ncols * sizeof(Cell)) + 63) & ~u64(63)));
+    if (pos) return acc[kBlock - 1] && coef;
     pos = static_cast<u32*>(std::malloc(ncols * sizeof(u32) + 4));
     coef = static_cast<Dom*>(std::malloc(ncols * sizeof(Dom) + 2));
-    return acc && pos && coef;
+    for (Cell*& a : acc)
+      a = static_cast<Cell*>(std::aligned_alloc(64, (((ncols + 1) * sizeof(Cell)) + 63) & ~u64(63)));
+    return pos && coef && acc[kBlock - 1];
   }
 };
 
@@ -149,8 +166,11 @@ struct Shared {
   std::atomic<u8>* ready;  // per row: its coefficients and positions may be read
   // Per row that serves as a pivot: positions of the entries after its lead
   // (relative to it) and their count; its coefficients are coeffs[0] + 1.
-  const u32** offs;
+  // Positions are u16 when every one fits (narrow), else u32.
+  const void** offs;
   u32* nents;
+  bool narrow;
+  const u8* is_known;  // per row: 1 for a known pivot row (flag 0)
   std::atomic<bool> abort{false};
   std::atomic<u32> stored{0};  // new rows stored so far
 
@@ -158,11 +178,41 @@ struct Shared {
 
   i32 entry(u64 c) const { return std::atomic_ref<i32>(piv[c]).load(std::memory_order_acquire); }
   bool is_ready(i32 e) const { return ready[e].load(std::memory_order_acquire) != 0; }
-  bool known(i32 e) const { return rows[e]->flag == 0; }
+  bool known(i32 e) const { return is_known[e] != 0; }
   // cells (from pivot e's lead) += m * the entries of e after its lead.
   u64 axpy(Cell* cells, u64 m, i32 e) const {
-    axpy_positions<u16>(cells, m, offs[e], rows[e]->coeffs[0] + 1, nents[e]);
+    if (narrow)
+      axpy_positions<u16>(cells, m, static_cast<const u16*>(offs[e]), rows[e]->coeffs[0] + 1,
+                          nents[e]);
+    else
+      axpy_positions<u16>(cells, m, static_cast<const u32*>(offs[e]), rows[e]->coeffs[0] + 1,
+                          nents[e]);
     return nents[e];
+  }
+  // axpy into k <= kBlock rows at once.
+  void axpy_rows(Cell* const* into, const u64* m, u32 k, i32 e) const {
+    if (narrow) axpy_rows_as<u16>(into, m, k, e);
+    else axpy_rows_as<u32>(into, m, k, e);
+  }
+  template <class P>
+  void axpy_rows_as(Cell* const* into, const u64* m, u32 k, i32 e) const {
+    static_assert(kBlock == 4, "one case per block size");
+    const P* pos = static_cast<const P*>(offs[e]);
+    const Dom* coef = rows[e]->coeffs[0] + 1;
+    const u64 n = nents[e];
+    switch (k) {
+      case 1: axpy_positions<u16>(into[0], m[0], pos, coef, n); break;
+      case 2: axpy_positions_rows<u16, P, 2>(into, m, pos, coef, n); break;
+      case 3: axpy_positions_rows<u16, P, 3>(into, m, pos, coef, n); break;
+      default: axpy_positions_rows<u16, P, 4>(into, m, pos, coef, n); break;
+    }
+  }
+  // Room for n positions; from n positions of 32 bits, in place: their stored form.
+  u64 offs_bytes(u64 n) const { return n * (narrow ? sizeof(u16) : sizeof(u32)); }
+  void narrow_in_place(u32* pos, u64 n) const {
+    if (!narrow) return;
+    u16* to = reinterpret_cast<u16*>(pos);
+    for (u64 j = 0; j < n; ++j) to[j] = u16(pos[j]);
   }
   // Eliminates cells[0] with pivot e, then moves to the next non-zero cell:
   // its position, or 0 when none is left.
@@ -240,12 +290,58 @@ void reduce_pass(Shared& sh, Live& lv) {
   lv.cur = cur, lv.lead = lead, lv.span = span;
 }
 
-// Expands row r on the worker's accumulator and makes a first pass.
-void reduce_eager(Shared& sh, u32 r, Worker& w, Live& lv) {
-  const sALGO_Dpol* row = sh.rows[r];
-  lzw_expand<u16>(w.acc, row->span, row->code, row->nb_codes, row->coeffs[0]);
-  lv.row = r, lv.cur = w.acc, lv.lead = row->lead, lv.span = row->span, lv.full = false;
-  reduce_pass(sh, lv);
+// Expands the rows todo[j0 ..] of a block on the worker's accumulators and
+// makes a first pass on them together, column by column: the pivot of a
+// column is read once for the whole block.  Same operations per row as
+// reduce_pass.
+void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
+  u64 first = sh.ncols + 1;
+  for (u32 b = 0; b < nb; ++b) {
+    const sALGO_Dpol* row = sh.rows[rows[b]];
+    Cell* acc = w.acc[b];
+    lzw_expand<u16>(acc + row->lead, row->span, row->code, row->nb_codes, row->coeffs[0]);
+    lv[b] = Live{rows[b], acc, 0, row->lead, false};  // span: the column to start from
+    first = std::min<u64>(first, row->lead);
+  }
+  const u32 p = sh.mod.p;
+  const u64 ncols = sh.ncols;
+  for (u64 c = first; c <= ncols; ++c) {
+    i32 e = -2;     // the column's entry, read when a row needs it
+    bool use = false;  // usable by every row of the block whose index is above e
+    Cell* into[kBlock];  // rows that take the pivot of c, with their multipliers
+    u64 mult[kBlock];
+    u32 k = 0;
+    for (u32 b = 0; b < nb; ++b) {
+      Live& l = lv[b];
+      if (c < l.span) continue;
+      Cell* acc = l.cur;
+      const u32 v = reduce_cell<u16>(acc[c], sh.mod);
+      if (!v) continue;
+      if (e == -2) {
+        e = sh.entry(c);
+        if (e >= 0) use = sh.known(e) ? !sh.contested[c] : sh.is_ready(e);
+      }
+      if (e >= 0 && u32(e) < l.row) {
+        if (use) {
+          acc[c] = 0;
+          into[k] = acc + c, mult[k++] = p - v;
+          continue;
+        }
+        if (sh.known(e)) l.full = true;
+      }
+      if (!l.lead) l.lead = u32(c);
+    }
+    if (k) sh.axpy_rows(into, mult, k, e);
+  }
+  for (u32 b = 0; b < nb; ++b) {
+    Live& l = lv[b];
+    if (!l.lead) {
+      l.cur = nullptr;
+      continue;
+    }
+    l.cur += l.lead;
+    l.span = ncols - l.lead + 1;
+  }
 }
 
 // The ordered part of row r (every row before it is settled): eliminates its
@@ -291,14 +387,17 @@ bool store_cells(Shared& sh, Worker& w, u32 r, Cell* cells, u64 span, bool monic
   const u32 n = compact_long<u16>(cells, span, w.coef, w.pos, sh.mod);
   const u64 worst = lzw_worst_bytes(n);
   Dom* coef = reinterpret_cast<Dom*>(w.arena.take(u64(n) * sizeof(Dom)));
-  u32* offs = coef ? reinterpret_cast<u32*>(w.arena.take(u64(n) * sizeof(u32))) : nullptr;
+  u8* offs = coef ? w.arena.take(sh.offs_bytes(n) + 4) : nullptr;
   u8* code = offs ? w.arena.take(worst) : nullptr;
   if (!code) {
     sh.fail("Cannot allocate memory !");
     return false;
   }
   std::memcpy(coef, w.coef, u64(n) * sizeof(Dom));
-  if (n > 1) std::memcpy(offs, w.pos + 1, u64(n - 1) * sizeof(u32));
+  if (sh.narrow)
+    for (u32 j = 1; j < n; ++j) reinterpret_cast<u16*>(offs)[j - 1] = u16(w.pos[j]);
+  else if (n > 1)
+    std::memcpy(offs, w.pos + 1, u64(n - 1) * sizeof(u32));
   if (monic && n && coef[0] != 1 && !(n == 1 && QUOR_NAME(want_no_renorm_cste))) {
     if (coef[0] == 0) {
       sh.fail("non inversible !\n");
@@ -332,12 +431,15 @@ struct DecodePass {
       for (u32 i = a; i < b; ++i) {
         const sALGO_Dpol* row = sh.rows[pivots[i]];
         const u64 n = lzw_count_entries(row->code, row->nb_codes) - 1;
-        u32* offs = reinterpret_cast<u32*>(w.arena.take(n * sizeof(u32) + 1));
+        // Decoded as 32 bits, then narrowed in place.
+        u32* offs = reinterpret_cast<u32*>(w.arena.take(n * sizeof(u32) + 4));
         if (!offs) {
           sh.fail("Cannot allocate memory !");
           return;
         }
         sh.nents[pivots[i]] = lzw_tail_positions(row->code, row->nb_codes, offs);
+        sh.narrow_in_place(offs, n);
+        w.arena.shrink_last(n * sizeof(u32) + 4, sh.offs_bytes(n) + 4);
         sh.offs[pivots[i]] = offs;
       }
     }
@@ -414,19 +516,30 @@ struct ForwardPass {
       sh.fail("Cannot allocate memory !");
       return;
     }
-    const u32 ncols = sh.ncols;
+    const u32 ntodo = u32(todo.size());
+    Live block[kBlock];
     for (;;) {
-      const u32 j = next.fetch_add(1, std::memory_order_relaxed);
-      if (j >= todo.size() || closed.load(std::memory_order_relaxed)) return;
-      const u32 r = todo[j];
-      Live lv;
+      const u32 j0 = next.fetch_add(kBlock, std::memory_order_relaxed);
+      if (j0 >= ntodo || closed.load(std::memory_order_relaxed)) return;
+      const u32 nb = std::min(kBlock, ntodo - j0);
       u32 stored = sh.stored.load(std::memory_order_acquire);
-      reduce_eager(sh, r, w, lv);
+      reduce_block(sh, todo.data() + j0, nb, w, block);
+      for (u32 b = 0; b < nb; ++b)
+        if (!step(w, j0 + b, block[b], stored)) return;
+    }
+  }
+
+  // The ordered step of the row at position j of todo, then its storage;
+  // false when the worker must leave.
+  bool step(Worker& w, u32 j, Live& lv, u32& stored) {
+    const u32 ncols = sh.ncols;
+    const u32 r = todo[j];
+    {
       // While the rows before it settle, the row meets the pivots they store.
       // Once the heuristic admits no more rows, nobody waits for the later ones.
       for (u32 spins = 0; turn.load(std::memory_order_acquire) != j;) {
-        if (closed.load(std::memory_order_relaxed)) return;
-        if (sh.abort.load(std::memory_order_relaxed)) return;
+        if (closed.load(std::memory_order_relaxed)) return false;
+        if (sh.abort.load(std::memory_order_relaxed)) return false;
         const u32 now = sh.stored.load(std::memory_order_acquire);
         if (now != stored && lv.cur) {
           stored = now;
@@ -444,7 +557,7 @@ struct ForwardPass {
       bool admitted = col.admit();
       bool survived = false;
       if (admitted) {
-        if (lv.cur && !settle(sh, lv)) return;
+        if (lv.cur && !settle(sh, lv)) return false;
         survived = lv.cur != nullptr;
         fates.push_back(survived ? 1 : 0);
         if (survived) {
@@ -461,9 +574,9 @@ struct ForwardPass {
       if (!col.collecting) closed.store(true, std::memory_order_relaxed);
       turn.store(j + 1, std::memory_order_release);
       // ---- the new row, stored while the next rows settle ----
-      if (!survived) continue;
+      if (!survived) return true;
       sALGO_Dpol* row = sh.rows[r];
-      if (!store_cells(sh, w, r, lv.cur, lv.span, true)) return;
+      if (!store_cells(sh, w, r, lv.cur, lv.span, true)) return false;
       row->dense = 0;
       row->encoding = CODE_LZW;
       row->lead = lv.lead;
@@ -471,6 +584,7 @@ struct ForwardPass {
       sh.ready[r].store(1, std::memory_order_release);
       sh.stored.fetch_add(1, std::memory_order_release);
     }
+    return true;
   }
 };
 
@@ -507,7 +621,7 @@ struct BackwardPass {
       if (k > n - 2) return;
       const u32 i = n - 2 - k;
       sALGO_Dpol* b = nr[i];
-      Cell* cells = w.acc;
+      Cell* cells = w.acc[0];
       lzw_expand<u16>(cells, b->span, b->code, b->nb_codes, b->coeffs[0]);
       for (u32 q = n - 1; q > i; --q) {
         if (!wait_for([&] { return done[q].load(std::memory_order_acquire) != 0; }, sh.abort))
@@ -590,7 +704,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   // A known pivot's column is contested when a row to reduce with the same
   // lead comes first: that row may take the column (then the known pivot is
   // passed over), so only the ordered step may use it.
-  std::vector<u8> contested(u64(ncols) + 1, 0), reduce_first(u64(ncols) + 1, 0);
+  std::vector<u8> contested(u64(ncols) + 1, 0), reduce_first(u64(ncols) + 1, 0), known(nrows);
   std::vector<u32> todo;
   todo.reserve(nreduce);
   std::unique_ptr<std::atomic<u8>[]> ready(new std::atomic<u8>[nrows]);
@@ -602,15 +716,18 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     } else if (piv[l] == i32(i) && reduce_first[l]) {
       contested[l] = 1;
     }
-    ready[i].store(rows[i]->flag == 0 ? 1 : 0, std::memory_order_relaxed);
+    known[i] = rows[i]->flag == 0;
+    ready[i].store(known[i], std::memory_order_relaxed);
   }
   sh.piv = piv;
   sh.contested = contested.data();
   sh.ready = ready.get();
-  std::vector<const u32*> offs(nrows, nullptr);
+  sh.is_known = known.data();
+  std::vector<const void*> offs(nrows, nullptr);
   std::vector<u32> nents(nrows, 0);
   sh.offs = offs.data();
   sh.nents = nents.data();
+  sh.narrow = ncols < 0x10000;
   std::vector<u32> pivots;
   for (u32 i = 0; i < nrows; ++i)
     if (rows[i]->flag == 0 && piv[rows[i]->lead] == i32(i)) pivots.push_back(i);

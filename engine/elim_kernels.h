@@ -25,6 +25,10 @@ static_assert(kElimMaxColumns + 1 <= LzwCell<u16>::kMaxAdds,
 static_assert(kElimMaxColumns + 1 <= LzwCell<u32>::kMaxAdds,
               "the high word of a 96-bit cell must stay below p > 2^31");
 
+// Prime-field elimination: rows-to-reduce times columns per thread below
+// which a matrix runs on fewer threads (the result is the same; tests lower it).
+extern u64 elim_cells_per_thread;
+
 // (hi*2^32 + lo) mod p for p > 2^31 and hi < p, with v = floor((2^64 - p*2^32)/p):
 // the estimated quotient is at most 3 below the true one.
 inline u32 normal2_step(u32 hi, u32 lo, u32 p, u32 v) {
@@ -93,8 +97,9 @@ struct WrapMod {
   explicit WrapMod(u32 prime)
       : p(prime), v(u32(((u64(0) - prime) << 32) / prime)), c2(u64(0) - u64(prime) * prime) {}
   u64 add(u64 c, u64 prod) const {
+    // Carries are frequent and random: a mask, never a branch.
     const u64 s = c + prod;
-    return s + (s < prod ? c2 : 0);
+    return s + (c2 & (u64(0) - u64(s < prod)));
   }
   u32 of(u64 x) const {
     u32 hi = u32(x >> 32);
@@ -145,6 +150,34 @@ inline u64 wrap_axpy(u64* cells, u64 m, const u8* s, const u32* coef, u32 ncodes
     }
   }
   return u64(cf - (coef + 1));
+}
+
+// Interleaved accumulator of G prime slots sharing one column pattern:
+// cell (k, g) at cells[k*G + g].  cells[G*k + g] += m[g] * coef[g][entry]
+// for every entry after the pivot's lead (cells at the pivot's lead group),
+// each slot in the wrapping cells of mods[g]; the code is read once for
+// the G slots.
+template <u32 G>
+inline void wrap_axpy_group(u64* cells, const u64* m, const u8* s, u32 ncodes, const u32* const* coef,
+                            const WrapMod* mods) {
+  u64* pos = cells;
+  u32 j = 1;
+  for (u32 i = 0; i < ncodes; ++i) {
+    const u32 b = *s++;
+    if (b >= 0x80 && b != 0xFF) {
+      const u32 r = b & 0x7F;
+      for (u32 t = 0; t < r; ++t) {
+        u64* q = pos + u64(t + 1) * G;
+        for (u32 g = 0; g < G; ++g) q[g] = mods[g].add(q[g], m[g] * coef[g][j + t]);
+      }
+      pos += u64(r) * G;
+      j += r;
+    } else {
+      pos += lzw_read_gap(b, s) * G;
+      for (u32 g = 0; g < G; ++g) pos[g] = mods[g].add(pos[g], m[g] * coef[g][j]);
+      ++j;
+    }
+  }
 }
 
 // Reduces cell in place and returns its residue.
@@ -243,16 +276,24 @@ template <class D, class P>
 inline void axpy_positions(typename LzwCell<D>::type* cells, u64 m, const P* pos, const D* coef,
                            u64 n) {
   using C = LzwCell<D>;
-  u64 j = 0;
-  for (; j + 4 <= n; j += 4) {
-    const P p0 = pos[j], p1 = pos[j + 1], p2 = pos[j + 2], p3 = pos[j + 3];
-    const u64 a0 = m * coef[j], a1 = m * coef[j + 1], a2 = m * coef[j + 2], a3 = m * coef[j + 3];
-    C::add(cells[p0], a0);
-    C::add(cells[p1], a1);
-    C::add(cells[p2], a2);
-    C::add(cells[p3], a3);
+#pragma GCC unroll 4
+  for (u64 j = 0; j < n; ++j) C::add(cells[pos[j]], m * coef[j]);
+}
+
+// The same AXPY into K rows at once: rows[b][pos[j]] += m[b] * coef[j]; the
+// decoded row is read once for all of them.
+template <class D, class P, unsigned K>
+inline void axpy_positions_rows(typename LzwCell<D>::type* const* rows, const u64* m, const P* pos,
+                                const D* coef, u64 n) {
+  using C = LzwCell<D>;
+  typename C::type* r[K];
+  u64 f[K];
+  for (unsigned b = 0; b < K; ++b) r[b] = rows[b], f[b] = m[b];
+  for (u64 j = 0; j < n; ++j) {
+    const P q = pos[j];
+    const u64 c = coef[j];
+    for (unsigned b = 0; b < K; ++b) C::add(r[b][q], f[b] * c);
   }
-  for (; j < n; ++j) C::add(cells[pos[j]], m * coef[j]);
 }
 
 // Multiplies the n residues by the inverse inv of the first one.

@@ -164,6 +164,96 @@ Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* le
   return Fate::kSurvived;
 }
 
+// Slots reduced together on one walk of a row (interleaved accumulator):
+// the walk, the pivot lookups and the code are shared by the group.
+constexpr u32 kGroup = 8;
+
+// Reduces row i for the G slots s0 .. s0+G-1 at once on the interleaved
+// accumulator acc (row->span groups of G cells): every column of the row
+// whose pivot has an index below i is eliminated in every slot (a slot
+// whose entry there is 0 takes a zero multiplier).  The result of each slot
+// is the same fully reduced row as reduce_row's; the cells are not reduced.
+template <u32 G>
+Fate reduce_row_group(const Work& w, u32 i, u32 s0, const Mod* mods, Cell* acc) {
+  const sALGO_Dpol* row = w.rows[i];
+  const u64 span = row->span;
+  std::memset(static_cast<void*>(acc), 0, span * G * sizeof(Cell));
+  for (u32 g = 0; g < G; ++g) {
+    const Dom* cf = row->coeffs[s0 + g];
+    acc[g] = cf[0];
+    ++cf;
+    lzw_walk(
+        row->code, row->nb_codes, [&](u64 p) { acc[p * G + g] = *cf++; },
+        [&](u64 p, u32 r) {
+          for (u32 t = 0; t < r; ++t) acc[(p + t) * G + g] = cf[t];
+          cf += r;
+        });
+  }
+  const u32* piv = w.piv + row->lead;
+  for (u64 k = 0; k < span; ++k) {
+    const u32 e = piv[k];
+    if (e == kNone || e >= i) continue;
+    if (stop_now()) return Fate::kStopped;
+    Cell* cell = acc + k * G;
+    u64 m[G];
+    u32 any = 0;
+    for (u32 g = 0; g < G; ++g) {
+      const u32 c = Mod::zero(cell[g]) ? 0 : mods[g].residue(cell[g]);
+      m[g] = c ? mods[g].p - c : 0;
+      any |= c;
+      cell[g] = 0;
+    }
+    if (!any) continue;
+    const sALGO_Dpol* pv = w.rows[e];
+    wrap_axpy_group<G>(cell, m, pv->code, pv->nb_codes, pv->coeffs + s0, mods);
+  }
+  return Fate::kSurvived;
+}
+
+Fate reduce_group(u32 g, const Work& w, u32 i, u32 s0, const Mod* mods, Cell* acc) {
+  switch (g) {
+    case 1: return reduce_row_group<1>(w, i, s0, mods, acc);
+    case 2: return reduce_row_group<2>(w, i, s0, mods, acc);
+    case 3: return reduce_row_group<3>(w, i, s0, mods, acc);
+    case 4: return reduce_row_group<4>(w, i, s0, mods, acc);
+    case 5: return reduce_row_group<5>(w, i, s0, mods, acc);
+    case 6: return reduce_row_group<6>(w, i, s0, mods, acc);
+    case 7: return reduce_row_group<7>(w, i, s0, mods, acc);
+    default: return reduce_row_group<kGroup>(w, i, s0, mods, acc);
+  }
+}
+
+// Slot g of a group, reduced by reduce_row_group: its lead must lie at off
+// (slot 0's lead, relative to the row's), then its residues are compacted
+// onto slot 0's n positions pat (relative to the lead).  Returns 0 when the
+// slot agrees, 1 when it vanished, 2 when its lead differs, and 3 when it
+// has entries outside the pattern (*outside of them); *zeros counts the
+// pattern positions whose residue is 0.
+u32 compact_group_slot(Cell* acc, u32 G, u32 g, u64 span, u64 off, const u32* pat, u32 n, Dom* coef,
+                       const Mod& mod, u32* zeros, u32* outside) {
+  u64 k = 0;
+  for (; k < span; ++k) {
+    Cell& c = acc[k * G + g];
+    if (!Mod::zero(c) && mod.residue(c) != 0) break;
+  }
+  if (k == span) return 1;
+  if (k != off) return 2;
+  *zeros = 0;
+  *outside = 0;
+  u32 j = 0;
+  for (k = off; k < span; ++k) {
+    const Cell c = acc[k * G + g];
+    const u32 r = Mod::zero(c) ? 0 : mod.residue(c);
+    if (j < n && pat[j] == k - off) {
+      coef[j++] = Dom(r);
+      if (!r) ++*zeros;
+    } else if (r) {
+      ++*outside;
+    }
+  }
+  return *outside ? 3 : 0;
+}
+
 // n residues into a fresh zone array, made monic unless a lone entry stays as it is.
 Dom* store_coefficients(const Dom* src, u32 n) {
   Dom* c = static_cast<Dom*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Dom)));
@@ -275,6 +365,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   for (u32 i = nrows; i-- > 0;)
     if (rows[i]->flag == 0) piv[rows[i]->lead] = i;
   Cell* acc = static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(Cell)));
+  Cell* gacc = V > 1 ? static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * kGroup * sizeof(Cell))) : nullptr;
   Work w{rows, ncols, piv, acc};
   if (!g_banner) {
     g_banner = true;
@@ -337,40 +428,40 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     trace_put(tc, u32(span));
     const u32 n0 = compact_reduced<u32, Mod>(cur, span, coef.data(), pos0.data());
     arrays[0] = store_coefficients(coef.data(), n0);
-    for (u32 s = 1; s < V; ++s) {
-      make_slot_current(s);
-      Cell* cs = nullptr;
-      u32 ls = 0;
-      u64 ss = 0;
-      const Fate fs = reduce_row(w, i, s, mods[s], &cs, &ls, &ss);
-      const u32 p = QUOR_NAME(Prime);
-      make_slot_current(0);
-      if (fs == Fate::kStopped) {
+    // The other slots, kGroup at a time on one walk of the row.
+    const u64 off = lead - row->lead;
+    for (u32 s0 = 1; s0 < V; s0 += kGroup) {
+      const u32 G = std::min(kGroup, V - s0);
+      if (reduce_group(G, w, i, s0, mods.data() + s0, gacc) == Fate::kStopped) {
         elim_fail(kElimInterrupted, "", false);
         return 0;
       }
-      if (fs == Fate::kVanished) {
-        fail_text(kElimBadPrime, true, "Bad prime number bp=%u\n", p);
-        return 0;
+      for (u32 g = 0; g < G; ++g) {
+        const u32 s = s0 + g;
+        const u32 p = QUOR_NAME(Primes)[s];
+        u32 zeros = 0, outside = 0;
+        const u32 st = compact_group_slot(gacc, G, g, row->span, off, pos0.data(), n0, coef.data(), mods[s],
+                                          &zeros, &outside);
+        if (st == 1) {
+          fail_text(kElimBadPrime, true, "Bad prime number bp=%u\n", p);
+          return 0;
+        }
+        if (st == 2) {
+          fail_text(kElimBadPrime, true, "Cas complique line %d for p[%d]=%u\n", int(i), int(s), p);
+          return 0;
+        }
+        if (st == 3) {
+          fail_text(kElimBadPrime, true, "Probably a bad prime ! (sz=%d sz0=%d)\n", int(n0),
+                    int(n0 + outside));
+          return 0;
+        }
+        for (u32 z = 0; z < zeros; ++z)
+          QUOR_NAME(Stderr)("%s\nWarning: new experimental implementation of size_compact_row_adaptative\n",
+                            "======================================================================");
+        make_slot_current(s);
+        arrays[s] = store_coefficients(coef.data(), n0);
+        make_slot_current(0);
       }
-      if (ss != span) {
-        fail_text(kElimBadPrime, true, "Cas complique line %d for p[%d]=%u\n", int(i), int(s), p);
-        return 0;
-      }
-      u32 zeros = 0;
-      const u32 outside =
-          compact_onto<u32, Mod>(cs, ss, pos0.data(), n0, coef.data(), false, mods[s], &zeros);
-      if (outside) {
-        fail_text(kElimBadPrime, true, "Probably a bad prime ! (sz=%d sz0=%d)\n", int(n0),
-                  int(n0 + outside));
-        return 0;
-      }
-      for (u32 z = 0; z < zeros; ++z)
-        QUOR_NAME(Stderr)("%s\nWarning: new experimental implementation of size_compact_row_adaptative\n",
-                          "======================================================================");
-      make_slot_current(s);
-      arrays[s] = store_coefficients(coef.data(), n0);
-      make_slot_current(0);
     }
     u32 codes = 0;
     u64 bytes = 0;

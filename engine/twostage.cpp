@@ -174,8 +174,9 @@ bool minimal_polynomial_sound(Dpol* result, u32 k, u32 dim, bool minpoly_only) {
 // each slot, from the sparse FGLM's minimal-polynomial path, slot 0 first,
 // stopping at the first slot of degree dim; its scratch is released.  The
 // parametrisation path cannot say why it fails on a matrix that is not
-// cyclic, so a request for it asks this first.  The largest degree found.
-i32 minimal_polynomial_degree(Dpol* G, u32 count, u32 dim, u32 slots) {
+// cyclic, so a request for it asks this first.  The largest degree found;
+// *first = the degree at slot 0.
+i32 minimal_polynomial_degree(Dpol* G, u32 count, u32 dim, u32 slots, i32* first) {
   GC_state mark;
   QUOR_NAME(save_GC_state)(&mark);
   MultMatrix M;
@@ -194,6 +195,7 @@ i32 minimal_polynomial_degree(Dpol* G, u32 count, u32 dim, u32 slots) {
     QUOR_NAME(w_fglm)(dim, M.pairs, M.dense, M.n, M.idx, rows, 1, outdeg.data(), &p, 0, 0, Liste_variables, 0, 1,
                       -1, -1, -1);
     best = std::max(best, outdeg[M.n - 1]);
+    if (k == 0) *first = best;
   }
   QUOR_NAME(restore_GC_state)(&mark);
   return best;
@@ -216,12 +218,12 @@ u32 matrix_stage(Dpol* G, u32 count, Dpol* result) {
   const bool check = !minpoly_only;
 #endif
   if (check) {
-    const i32 d0 = minimal_polynomial_degree(G, count, dim, 1);
+    // Modulo one prime two solutions can share their last coordinate: the
+    // system is in shape position when another prime of the block says so.
+    i32 d0 = -1;
+    const i32 d = minimal_polynomial_degree(G, count, dim, QUOR_NAME(vectorize), &d0);
+    if (d < i32(dim)) not_in_shape_position(d, dim);
     if (d0 < i32(dim)) {
-      // Modulo one prime two solutions can share their last coordinate:
-      // the system is in shape position when another prime of the block says so.
-      const i32 d = QUOR_NAME(vectorize) > 1 ? minimal_polynomial_degree(G, count, dim, QUOR_NAME(vectorize)) : d0;
-      if (d < i32(dim)) not_in_shape_position(d, dim);
       elim_fail(kElimBadPrime, "Not in shape position modulo one prime of the block\n");
       return 0;
     }

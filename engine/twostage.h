@@ -15,8 +15,9 @@
 // the first basis: a positive-dimensional system ("Not a zero-dimensional
 // system\n"), one without solution, and, for a parametrisation, a system not
 // in shape position (minimal polynomial of lower degree than the quotient).
-// In the integer build a block whose primes disagree on that degree is
-// reported as a bad prime (elim_status), so the pass is done again.
+// In the integer build a block whose primes disagree on that degree (one of
+// them not in shape position while another is) is reported as a bad prime
+// (elim_status), so the pass is done again with other primes.
 //
 // Memory: the first basis and all scratch of the working zone are given back
 // on return; the results live in zone 2 (identity), which the caller releases

@@ -115,11 +115,9 @@ bool annihilates(const Dom* f, i32 deg, const Dom* v, i32 D, const i32* list, i3
   return true;
 }
 
-}  // namespace
-
-i32 QUOR_NAME(want_fglm_soft_failure) = 0;
-
-i32 lcm_into(Dom* A, i32 degA, const Dom* B, i32 degB, i32 D) {
+// A := lcm(A, B), monic; A, B monic of degrees degA, degB (-1 or 0: A := B)
+// dividing one polynomial of degree <= room, A with room + 2 entries; the new degree.
+i32 lcm_into(Dom* A, i32 degA, const Dom* B, i32 degB, i32 room) {
   if (degA <= 0) {
     std::copy(B, B + degB + 1, A);
     return degB;
@@ -135,12 +133,15 @@ i32 lcm_into(Dom* A, i32 degA, const Dom* B, i32 degB, i32 D) {
   std::vector<Dom> r(std::size_t(degA) + std::size_t(std::max(dg, 0)) + 2);
   i32 dr = -1;
   mul_tronquer(r.data(), &dr, A, degA, g.data(), dg, degA + dg + 1);
-  if (dr < 0 || dr > D) QUOR_NAME(Fatal)("Bug in the minimal polynomial: lcm of degree %d > %d\n", dr, D);
+  if (dr < 0 || dr > room) QUOR_NAME(Fatal)("Bug in the minimal polynomial: lcm of degree %d > %d\n", dr, room);
   const u32 il = INV_2args(r[dr], p);
   for (i32 i = 0; i <= dr; ++i) A[i] = Dom(u64(r[i]) * il % p);
   return dr;
 }
 
+}  // namespace
+
+i32 QUOR_NAME(want_fglm_soft_failure) = 0;
 
 void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* outdeg, char** names,
                  i32 sqfr, i32 minpoly_only, i32 N, i32 P, i32 b) {

@@ -87,10 +87,6 @@ inline constexpr i32 kFglmAttempts = 4;
 // caller that redoes the computation with another prime); initially 0.
 extern i32 QUOR_NAME(want_fglm_soft_failure);
 
-// A := lcm(A, B), monic; A, B monic of degrees degA, degB (-1 or 0: A := B)
-// dividing one polynomial of degree <= room, A with room + 2 entries; the new degree.
-i32 lcm_into(Dom* A, i32 degA, const Dom* B, i32 degB, i32 room);
-
 // The driver on the matrix globals (prime set by init_wiedemann): results
 // into out/outdeg when out is non-null, else printed with names.
 void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* outdeg, char** names,

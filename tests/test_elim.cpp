@@ -233,6 +233,8 @@ class QUOR_SUITE(Elim) : public ::testing::Test {
 #else
     set_field_prime(65521);
     nb_threads = 1;
+    // Every matrix is worth the threads asked for: the threaded path is the one tested.
+    elim_cells_per_thread = 1;
 #endif
   }
   void TearDown() override {
@@ -245,6 +247,7 @@ class QUOR_SUITE(Elim) : public ::testing::Test {
     QUOR_NAME(reset_simulation)();
 #else
     nb_threads = 1;
+    elim_cells_per_thread = u64(1) << 20;
 #endif
     zone_reset_memory(0);
   }
@@ -387,6 +390,93 @@ QTEST_F(Elim, ZeroRowHeuristicIsIndependentOfThreads) {
   for (int t : {2, 4, 8}) {
     nb_threads = t;
     EXPECT_EQ(run(r, 120), one) << t;
+  }
+}
+
+// The decoded AXPY kernels add what the byte-code kernel adds, one row or
+// several at once, with narrow and wide positions.
+QTEST(ElimKernels, DecodedAxpyMatchesTheCodedOne) {
+  std::mt19937 g(11);
+  for (int round = 0; round < 40; ++round) {
+    const u32 span = 50 + g() % 3000;
+    std::vector<u32> pos{0};
+    for (u32 c = 1; c < span; ++c)
+      if (g() % 4 == 0 || (round % 3 == 0 && g() % 2)) pos.push_back(c);
+    std::vector<u16> coef(pos.size());
+    for (u16& x : coef) x = u16(1 + g() % 65520);
+    std::vector<u8> code(lzw_worst_bytes(pos.size()));
+    u32 ncodes = 0;
+    lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes);
+    std::vector<u32> tail(pos.size());
+    ASSERT_EQ(lzw_tail_positions(code.data(), ncodes, tail.data()), pos.size() - 1);
+    ASSERT_TRUE(std::equal(pos.begin() + 1, pos.end(), tail.begin()));
+    std::vector<u16> narrow(tail.begin(), tail.end());
+    std::vector<std::vector<u64>> want(4, std::vector<u64>(span)), got = want, got16 = want;
+    u64 m[4];
+    u64* rows[4];
+    u64* rows16[4];
+    for (u32 b = 0; b < 4; ++b) {
+      m[b] = 1 + g() % 65520;
+      for (u64& x : want[b]) x = g();
+      got[b] = got16[b] = want[b];
+      rows[b] = got[b].data(), rows16[b] = got16[b].data();
+      lzw_axpy<u16>(want[b].data(), m[b], code.data(), coef.data(), ncodes);
+    }
+    const u32 k = 1 + round % 4;
+    const u64 n = pos.size() - 1;
+    switch (k) {
+      case 1: axpy_positions<u16>(rows[0], m[0], tail.data(), coef.data() + 1, n); break;
+      case 2: axpy_positions_rows<u16, u32, 2>(rows, m, tail.data(), coef.data() + 1, n); break;
+      case 3: axpy_positions_rows<u16, u32, 3>(rows, m, tail.data(), coef.data() + 1, n); break;
+      default: axpy_positions_rows<u16, u32, 4>(rows, m, tail.data(), coef.data() + 1, n); break;
+    }
+    axpy_positions_rows<u16, u16, 4>(rows16, m, narrow.data(), coef.data() + 1, n);
+    for (u32 b = 0; b < 4; ++b) {
+      if (b < k) {
+        EXPECT_EQ(got[b], want[b]) << round << " row " << b;
+      }
+      EXPECT_EQ(got16[b], want[b]) << round << " row " << b;
+    }
+  }
+}
+
+// Columns beyond 16-bit positions, on one thread and on several.
+QTEST_F(Elim, WideMatricesMatchDenseReference) {
+  const u32 ncols = 70000;
+  std::vector<IRow> m;
+  std::mt19937 g(5);
+  auto row = [&](u32 lead, u32 key, u32 flag) {
+    IRow r{{lead}, {flag ? 1 + i64(g() % 5) : 1}, key, flag};  // known pivots are monic
+    for (u32 c = lead + 1 + g() % 900; c <= ncols; c += 1 + g() % 6000)
+      r.cols.push_back(c), r.val.push_back(1 + i64(g() % 9));
+    r.cols.push_back(ncols), r.val.push_back(1);
+    if (r.cols[r.cols.size() - 2] == ncols) r.cols.pop_back(), r.val.pop_back();
+    return r;
+  };
+  for (u32 k = 0; k < 12; ++k) m.push_back(row(100 + k * 5000, k + 1, 0));
+  for (u32 k = 0; k < 14; ++k) m.push_back(row(100 + (k % 7) * 5000, 100 + k, 1));
+  const auto want = reference(m, ncols);
+  for (int t : {1, 4}) {
+    nb_threads = t;
+    EXPECT_EQ(run(m, ncols), want) << t;
+  }
+}
+
+// A row to reduce sorted before the known pivot of its lead takes the column;
+// rows after it are then reduced by it, whatever the thread count.
+QTEST_F(Elim, RowToReduceBeforeTheKnownPivotTakesTheColumn) {
+  std::vector<IRow> m{{{5, 8}, {1, 2}, 50, 0}, {{5, 9}, {2, 3}, 10, 1}, {{6, 7}, {1, 1}, 60, 0}};
+  for (u32 k = 0; k < 40; ++k)
+    m.push_back({{1 + k % 4, 5, 7, 8 + k % 3}, {1, i64(k % 5) + 1, 2, 3}, 200 + k, 1});
+  nb_threads = 1;
+  const auto one = run(m, 12);
+  ASSERT_FALSE(one.empty());
+  bool took = false;
+  for (const Out& o : one) took |= o.lead == 5 && o.key == 10;
+  EXPECT_TRUE(took);
+  for (int t : {2, 3, 4, 8}) {
+    nb_threads = t;
+    EXPECT_EQ(run(m, 12), one) << t;
   }
 }
 #endif

@@ -15,17 +15,9 @@
 #include "minpolyvgf/fglm.h"
 #include "minpolyvgf/prime_sign.h"
 #include "minpolyvgf/wiedemann_lowlevel.h"
+#include "tests/support/fatal_exit.h"
 #include "tests/support/naive_poly.h"
 
-#ifndef QUOR_TEST_FGLM_COMMON
-#define QUOR_TEST_FGLM_COMMON
-namespace quor_fglm_test {
-struct FatalExit {
-  int status;
-};
-[[noreturn]] inline void throw_on_exit(int status) { throw FatalExit{status}; }
-}  // namespace quor_fglm_test
-#endif
 
 QUOR_TEST_BEGIN
 
@@ -109,7 +101,7 @@ Mat shape(const Poly& f, const Poly& g, u32 p) {
 class QUOR_SUITE(Fglm) : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_hook_ = set_process_exit_hook(quor_fglm_test::throw_on_exit);
+    previous_hook_ = set_process_exit_hook(quor_test::throw_on_exit);
 #if !QUOR_INT
     PrimeSign = i32(prime_);
     PrimeHalf = i32((prime_ - 1) / 2);
@@ -299,7 +291,7 @@ QTEST_F(Fglm, FailuresAreFatal) {
   try {
     run(m, {0}, 0, 0, -1, 2);
     ADD_FAILURE() << "version 2 accepted";
-  } catch (const quor_fglm_test::FatalExit&) {
+  } catch (const quor_test::FatalExit&) {
   }
 
   // T diagonalisable with eigenvalues 1, 1, 2: minimal polynomial of degree 2 < D = 3
@@ -317,7 +309,7 @@ QTEST_F(Fglm, FailuresAreFatal) {
   try {
     run(d, {0}, 0, 0);
     ADD_FAILURE() << "a non-cyclic matrix gave a parametrisation";
-  } catch (const quor_fglm_test::FatalExit&) {
+  } catch (const quor_test::FatalExit&) {
   }
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("Cas pas encore fait ! [msg 2]"), std::string::npos) << err;
@@ -350,6 +342,66 @@ QTEST_F(Fglm, UnluckyStartVectorIsRetried) {
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(o.poly[0], f);
   EXPECT_NE(err.find("Cas pas encore fait"), std::string::npos) << "the first vector should have failed";
+}
+
+// The minimal polynomial alone: a generator that misses a factor (the same
+// unlucky first vector) does not annihilate T; the lcm with the next one does.
+QTEST_F(Fglm, MinimalPolynomialMissingAFactorIsCompleted) {
+  QUOR_NAME(Table_Primes) = &prime_;
+  init_wiedemann();
+  Dom w[8] = {};
+  choose_random(w, 3);
+  auto value = [&](Dom v) -> u64 {
+    const i64 s = kIntBuild ? i64(v) : i64(std::int16_t(v));
+    return u64(s < 0 ? s + prime_ : s);
+  };
+  ASSERT_NE(value(w[0]), 0u);
+  // Z/p[y]/(f) with f = g (y - 5), where the first vector's three terms
+  // (the sequence's first terms) already follow g = y^2 - y - c: its
+  // generator is g alone.
+  const u64 x0 = value(w[0]), x1 = value(w[1]), x2 = value(w[2]);
+  const u64 c = (x2 + prime_ - x1) % prime_ * naive::inv(x0, prime_) % prime_;
+  const Poly f = times({c ? prime_ - c : 0, prime_ - 1, 1}, linear(5));
+  Mat m = companion(f, prime_);
+  ::testing::internal::CaptureStderr();
+  const Out o = run(m, {0}, 0, 1);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(o.poly[0], f);
+  EXPECT_NE(err.find("does not annihilate the matrix"), std::string::npos) << err;
+
+  // T = diag(1, 2) with coordinate 0 as 1: no start vector shows the factor
+  // y - 2, so no answer rather than a wrong one.
+  Mat d(2, prime_);
+  d.dense(0, {1, 0});
+  d.dense(1, {0, 2});
+  ::testing::internal::CaptureStderr();
+  try {
+    run(d, {0}, 0, 1);
+    ADD_FAILURE() << "a proper divisor of the minimal polynomial was returned";
+  } catch (const quor_test::FatalExit&) {
+  }
+  ::testing::internal::GetCapturedStderr();
+
+}
+
+// With the soft-failure switch a matrix that is not cyclic leaves the
+// results as they were, for a caller that tries another prime.
+QTEST_F(Fglm, SoftFailureLeavesTheResultsUntouched) {
+  Mat d(3, prime_);
+  d.dense(0, {1, 0, 1});
+  d.dense(1, {0, 1, 0});
+  d.dense(2, {0, 0, 2});
+  QUOR_NAME(want_fglm_soft_failure) = 1;
+  ::testing::internal::CaptureStderr();
+  Out o;
+  try {
+    o = run(d, {0}, 0, 0);
+  } catch (const quor_test::FatalExit&) {
+    ADD_FAILURE() << "soft failure was fatal";
+  }
+  ::testing::internal::GetCapturedStderr();
+  QUOR_NAME(want_fglm_soft_failure) = 0;
+  EXPECT_EQ(o.deg, std::vector<i32>{-7});
 }
 
 // Print mode writes the parametrisation with the names and leaves the rows alone.

@@ -176,13 +176,16 @@ QTEST_F(MultMatrix, ProductsOverTheStaircaseGetTheirNormalForms) {
   build_mult_matrix(G.data(), 2, 4, &M);
   EXPECT_EQ(M.ndense, 2u);
   EXPECT_EQ(M.nnodes, 1u);
-  // Chains of reductions through basis elements free of x_last, and a tail
-  // with several terms: generic quadrics in three variables with x3 entering late.
+  // Chains: x1 x2 x3^3 -> x1^2 x2 + 2 x1 x2 -> x2^2 + x2 + 2 x1 x2 -> x3 + ...
+  // through basis elements free of x3 (coprime leads: a reduced basis).
   layout(3);
-  G = basis({{{{2, 0, 0}, 1}, {{1, 1, 0}, 3}, {{0, 0, 1}, -2}, {{0, 0, 0}, 5}},
-             {{{0, 2, 0}, 1}, {{1, 0, 0}, -7}, {{0, 0, 1}, 1}},
-             {{{0, 0, 2}, 1}, {{1, 1, 0}, 2}, {{1, 0, 1}, 1}, {{0, 0, 0}, -1}}});
+  G = hand({{{{2, 0, 0}, 1}, {{0, 1, 0}, -1}, {{0, 0, 0}, -1}},
+            {{{0, 2, 0}, 1}, {{0, 0, 1}, -1}},
+            {{{0, 0, 3}, 1}, {{1, 0, 0}, -1}, {{0, 0, 0}, -2}}});
   expect_rows_are_normal_forms(G);
+  build_mult_matrix(G.data(), 3, 12, &M);
+  EXPECT_EQ(M.ndense, 4u);  // x3^3 and three proper multiples of it
+  EXPECT_EQ(M.nnodes, 6u);  // with x1^2, x1^2 x2 and x2^2 on the way
   // Only the minimal polynomial: x2^2 - 1 is of lower degree than the quotient.
   layout(2);
   G = hand({{{{2, 0}, 1}, {{0, 0}, -1}}, {{{0, 2}, 1}, {{0, 0}, -1}}});

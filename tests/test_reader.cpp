@@ -12,15 +12,8 @@
 #include <vector>
 
 #include "api/reader.h"
-#include "api/request.h"
 #include "core/call_quor.h"
-#include "core/coeffs.h"
-#include "core/hashtable.h"
-#include "core/monomial.h"
-#include "core/poly.h"
-#include "host/C/host_services.h"
-#include "host/standin/standin.h"
-#include "tests/dual_test.h"
+#include "tests/support/request_fixture.h"
 
 QUOR_TEST_BEGIN
 
@@ -63,22 +56,7 @@ class QUOR_SUITE(Reader) : public ::testing::Test {
     Host_kernel = nullptr;
   }
   // A request over x1 .. xn, the first `first` in block 1.
-  void open(u32 n, u32 first) {
-    QUOR_NAME(reset_memory)();
-    QUOR_NAME(init_urgent)(sizeof(Dom), 2, "DRLDRL", 100000, 0);
-    QUOR_NAME(init)(1, 1, 0, nullptr);
-#if QUOR_INT
-    QUOR_NAME(reset_coeffs)(3);
-#else
-    const UI32 pr[] = {65521};
-    QUOR_NAME(reset_coeffs)(1, pr);
-#endif
-    names_.clear();
-    for (u32 i = 1; i <= n; ++i) names_.push_back("x" + std::to_string(i));
-    ptrs_.clear();
-    for (auto& s : names_) ptrs_.push_back(s.data());
-    QUOR_NAME(reset_expos)(first, n - first, ptrs_.data());
-  }
+  void open(u32 n, u32 first) { open_request(first, n - first, 0, 3); }
   std::vector<Dpol> parse(const std::string& text) {
     std::vector<Dpol> t(kReaderMaxPolys);
     t.resize(parse_List_Dpol_text(text.c_str(), t.data()));
@@ -120,8 +98,6 @@ class QUOR_SUITE(Reader) : public ::testing::Test {
     return out;
   }
   quor::standin::Host host_;
-  std::vector<std::string> names_;
-  std::vector<char*> ptrs_;
 };
 
 // ---------------------------------------------------------------- values
@@ -145,15 +121,9 @@ QTEST_F(Reader, SignsCombine) {
   const Terms plus{{{1, 0, 0}, residues("1")}, {{0, 1, 0}, residues("1")}};
   const Terms minus{{{1, 0, 0}, residues("1")}, {{0, 1, 0}, residues("-1")}};
   auto l = parse("[x1 - -x2, x1 + + x2, x1 - - - x2, x1 -+ x2, x1 +- x2, x1 - (-x2), x1 + (-1)*x2, - -x1 + x2]");
-  ASSERT_EQ(l.size(), 8u);
-  EXPECT_EQ(terms(l[0]), plus);
-  EXPECT_EQ(terms(l[1]), plus);
-  EXPECT_EQ(terms(l[2]), minus);
-  EXPECT_EQ(terms(l[3]), minus);
-  EXPECT_EQ(terms(l[4]), minus);
-  EXPECT_EQ(terms(l[5]), plus);
-  EXPECT_EQ(terms(l[6]), minus);
-  EXPECT_EQ(terms(l[7]), plus);
+  const bool want_plus[] = {true, true, false, false, false, true, false, true};
+  ASSERT_EQ(l.size(), std::size(want_plus));
+  for (u32 i = 0; i < l.size(); ++i) EXPECT_EQ(terms(l[i]), want_plus[i] ? plus : minus) << i;
 }
 
 QTEST_F(Reader, BlanksLineBreaksAndComments) {
@@ -243,28 +213,31 @@ QTEST_F(Reader, ExponentBounds) {
 
 QTEST_F(Reader, MalformedInputIsRefusedWithItsPosition) {
   using ::testing::HasSubstr;
-  EXPECT_THAT(refused("[x1,\n  x2 + y]"), HasSubstr("y is not a variable !\nContext: ]\nat line 2, column 8\n"));
-  EXPECT_THAT(refused("[3.5*x1]"), HasSubstr("Unknown char .\nat line 1, column 3\n"));
-  EXPECT_THAT(refused("[x1 = 0]"), HasSubstr("Unknown char ="));
-  EXPECT_THAT(refused("[x1, x2"), HasSubstr("not closed by ']'\nat line 1, column 8\n"));
-  EXPECT_THAT(refused("[x1,\n"), HasSubstr("not closed by ']'\nat line 2"));
-  EXPECT_THAT(refused("[x1, (x2]"), HasSubstr("Unbalanced brackets: '(' not closed"));
-  EXPECT_THAT(refused("[x1, x2)]"), HasSubstr("Unbalanced brackets: ')' without '('\nat line 1, column 8"));
-  EXPECT_THAT(refused("[x1, [x2]]"), HasSubstr("Unbalanced brackets: '[' inside a list"));
-  EXPECT_THAT(refused("] [x1]"), HasSubstr("Unbalanced brackets: ']' before '['"));
-  EXPECT_THAT(refused("[x1*(x2 + 1)]"), HasSubstr("Parenthesised sums are not supported"));
-  EXPECT_THAT(refused("[x1 +]"), HasSubstr("Sign without a term"));
-  EXPECT_THAT(refused("[x1, , x2]"), HasSubstr("Empty polynomial in the list"));
-  EXPECT_THAT(refused("[2^3*x1]"), HasSubstr("Erreur de syntaxe: <var>^<nombre>\n"));
-  EXPECT_THAT(refused("[x1/x2]"), HasSubstr("Division by x2 not implemented\n"));
-  EXPECT_THAT(refused("[x1/ 2]"), HasSubstr("Cannot divide by:  \n"));
-  EXPECT_THAT(refused("[x1/(2)]"), HasSubstr("Cannot divide by: (\n"));
-  EXPECT_THAT(refused("[x1/0]"), HasSubstr("Division by zero modulo"));
-  EXPECT_THAT(refused("[&1.5e-3;10& * x1]"), HasSubstr("Floating-point coefficient &1.5e-3;10& not supported"));
-  EXPECT_THAT(refused("[&1.5"), HasSubstr("EOF during parsing & (2)\n"));
-  EXPECT_THAT(refused("#coeffring real [x1]"), HasSubstr("Bad syntax: #coeffring real\n"));
-  EXPECT_THAT(refused("#modulos 0 [x1]"), HasSubstr("#modulos needs a count of at least 1"));
-  EXPECT_THAT(refused("[<1 2 3 4 5 6 7"), HasSubstr("at line 1"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"[x1,\n  x2 + y]", "y is not a variable !\nContext: ]\nat line 2, column 8\n"},
+      {"[3.5*x1]", "Unknown char .\nat line 1, column 3\n"},
+      {"[x1 = 0]", "Unknown char ="},
+      {"[x1, x2", "not closed by ']'\nat line 1, column 8\n"},
+      {"[x1,\n", "not closed by ']'\nat line 2"},
+      {"[x1, (x2]", "Unbalanced brackets: '(' not closed"},
+      {"[x1, x2)]", "Unbalanced brackets: ')' without '('\nat line 1, column 8"},
+      {"[x1, [x2]]", "Unbalanced brackets: '[' inside a list"},
+      {"] [x1]", "Unbalanced brackets: ']' before '['"},
+      {"[x1*(x2 + 1)]", "Parenthesised sums are not supported"},
+      {"[x1 +]", "Sign without a term"},
+      {"[x1, , x2]", "Empty polynomial in the list"},
+      {"[2^3*x1]", "Erreur de syntaxe: <var>^<nombre>\n"},
+      {"[x1/x2]", "Division by x2 not implemented\n"},
+      {"[x1/ 2]", "Cannot divide by:  \n"},
+      {"[x1/(2)]", "Cannot divide by: (\n"},
+      {"[x1/0]", "Division by zero modulo"},
+      {"[&1.5e-3;10& * x1]", "Floating-point coefficient &1.5e-3;10& not supported"},
+      {"[&1.5", "EOF during parsing & (2)\n"},
+      {"#coeffring real [x1]", "Bad syntax: #coeffring real\n"},
+      {"#modulos 0 [x1]", "#modulos needs a count of at least 1"},
+      {"[<1 2 3 4 5 6 7", "at line 1"},
+  };
+  for (auto [text, message] : cases) EXPECT_THAT(refused(text), HasSubstr(message)) << text;
   EXPECT_THAT(refused("[x1, x2, x3]", 2), HasSubstr("List of input polynomials too long to be parsed (max=2)!"));
   EXPECT_THAT(refused("[" + std::string(100000, 'x') + "]"), HasSubstr("Limit for ASCII size of names is 100000"));
   // Context of an undeclared name: at most 200 characters.
@@ -311,29 +284,7 @@ QTEST_F(Reader, TermLimit) {
   EXPECT_THAT(refused(text + "]"), ::testing::HasSubstr("The limit for the number of monomials in a polynom is set to"));
 }
 
-// ---------------------------------------------------------------- tokens, files
-
-QTEST_F(Reader, Tokens) {
-  std::string text = "x2^3 + 12 , /4 - <";
-  for (u32 k = 0; k < QUOR_NAME(vectorize); ++k) text += "3 ";
-  text += "> ** 2 #gdeg 7 #list #F4";
-  std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-  std::vector<u32> buf(reader_coefficient_cells());
-  u32 index = 0, exponent = 0;
-  std::vector<i32> codes;
-  for (i32 t; (t = get_token(f, &index, &exponent, buf.data())) != kTokEnd;) {
-    codes.push_back(t);
-    if (t == kTokVariable) {
-      EXPECT_EQ(std::make_pair(index, exponent), std::make_pair(1u, 3u));
-    }
-    if (t == kTokGdeg) {
-      EXPECT_EQ(buf[0], 7u);
-    }
-  }
-  std::fclose(f);
-  EXPECT_EQ(codes, (std::vector<i32>{kTokVariable, kTokPlus, kTokNumber, kTokComma, kTokDivisor, kTokMinus,
-                                     kTokNumber, kTokExponent, kTokGdeg, kTokList, kTokF4}));
-}
+// ---------------------------------------------------------------- files
 
 QTEST_F(Reader, SystemFiles) {
   open(5, 5);

@@ -133,7 +133,7 @@ std::vector<Poly> parse_dump(const std::string& text, std::size_t nvars) {
   return out;
 }
 
-TEST(Record, TheRecordedProgramReplaysTheRequest) {
+TEST(RecordReplay, TheRecordedProgramReplaysTheRequest) {
   if (std::system("cc --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no C compiler";
   const fs::path dir = fs::temp_directory_path() / ("quor-replay-" + std::to_string(::getpid()));
   fs::create_directories(dir);
@@ -146,13 +146,12 @@ TEST(Record, TheRecordedProgramReplaysTheRequest) {
     SCOPED_TRACE(std::string(c.system) + (c.gf ? " modulo p" : " over the integers"));
     const System s = system_named(c.system);
     const std::string& (*file_name)() = c.gf ? qg::record_file_name : qi::record_file_name;
-    const HostEntryPoint debug_level = c.gf ? quor_debug_level : quor_int_debug_level;
     Host h;
     RequestOptions o = c.gf ? modp() : RequestOptions{};
     o.record = true;
     const std::vector<Poly> basis = basis_of(h, s, o);
     ASSERT_FALSE(basis.empty());
-    ASSERT_TRUE(h.call(debug_level, {h.integer(0)}).ok());  // level 0 closes the program
+    quor::standin::close_record(h, c.gf);
     const std::string recorded = file_name();
     std::string text = slurp(recorded);
     fs::remove(recorded);
@@ -177,11 +176,11 @@ TEST(Record, TheRecordedProgramReplaysTheRequest) {
     ASSERT_EQ(std::system(run.c_str()), 0) << slurp(dir / "err.txt");
     EXPECT_TRUE(same_lines(lines(parse_dump(slurp(dir / "out.txt"), s.vars.size()), s), lines(basis, s)));
 
-    // The next request records nothing more: the reset that opens it may
-    // start a new program, which its own close ends.
+    // The next request records nothing more (the reset that opens it still
+    // starts a new program, which the next close ends).
     EXPECT_FALSE(basis_of(h, s, c.gf ? modp() : RequestOptions{}).empty());
     EXPECT_EQ(c.gf ? qg::libmode_record : qi::libmode_record, 0);
-    ASSERT_TRUE(h.call(debug_level, {h.integer(0)}).ok());
+    quor::standin::close_record(h, c.gf);
     std::error_code ec;
     if (file_name() != recorded) fs::remove(file_name(), ec);
     fs::remove(recorded, ec);
@@ -196,7 +195,7 @@ void forget_versions() {
   qg::HostVersion_forget();
 }
 
-TEST(Interrupt, EndsALongComputationAndTheNextRequestWorks) {
+TEST(RequestInterrupt, EndsALongComputationAndTheNextRequestWorks) {
   const System k8 = system_named("katsura-8"), k6 = system_named("katsura-6");
   const std::vector<std::string> ref6[2] = {reference_lines(kData + "/katsura-6.qq.gb.txt"),
                                             reference_lines(kData + "/katsura-6.gf65521.gb.txt")};

@@ -1,33 +1,11 @@
 // Relative index tables: growth in doubling chunks, the movable origin, the
 // refusals, and a random workload checked against a plain vector.
-#include <cstring>
 #include <random>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "core/reltable.h"
-#include "core/zone.h"
-#include "host/C/host_services.h"
-#include "host/standin/standin.h"
-#include "tests/dual_test.h"
+#include "tests/support/request_fixture.h"
 
 QUOR_TEST_BEGIN
-
-namespace {
-// Text of the fatal error f raised ("" when none).
-template <class F>
-std::string fatal_text(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "<fatal>";
-  }
-  return "";
-}
-}  // namespace
 
 class QUOR_SUITE(RelTable) : public ::testing::Test {
  protected:

@@ -164,10 +164,7 @@ TEST(StandinHost, SymbolicArithmeticPrintsLikeAHost) {
   EXPECT_EQ(h.print(HostNumericPower(k, HostNumericAdd(k, x1, x2), h.integer(-1))),
             "(x1+x2)^(-1)");
   EXPECT_EQ(h.print(HostNumericMultiply(k, HostNumericAdd(k, x1, x2), x3)), "(x1+x2)*x3");
-  EXPECT_EQ(h.print(HostNumericAdd(k, x1, h.integer(-3))), "x1-3");
   EXPECT_EQ(h.print(HostNumericPower(k, h.integer(2), h.integer(70))), "1180591620717411303424");
-  EXPECT_EQ(h.print(HostNumericMultiply(k, x1, h.integer(0))), "0");
-  EXPECT_EQ(h.print(HostNumericPower(k, x3, h.integer(0))), "1");
   // GMP integers travel both ways without loss.
   HostValue big = h.integer_text("-123456789012345678901234567890");
   mpz_t z;
@@ -221,12 +218,6 @@ TEST(StandinHost, VersionOptionAndCapturedOutput) {
   ASSERT_GT(std::strlen(text), 6u);
   EXPECT_EQ(std::atof(text + 6), 10.0);
   EXPECT_TRUE(IsHostNULL(h.kernel(), HostKernelOptions(h.kernel(), "other", nullptr)));
-  HostPrintf(h.kernel(), "%d%% of %s", 50, "it");
-  HostUserInfo(h.kernel(), 1, "quor", "step\n");
-  EXPECT_EQ(h.output(), "50% of it");
-  ASSERT_EQ(h.user_info().size(), 1u);
-  EXPECT_EQ(h.user_info()[0].name, "quor");
-  EXPECT_EQ(h.user_info()[0].text, "step\n");
   // Converting a non-string is a host error, not a crash.
   CallResult r = h.run([&]() -> HostValue {
     HostToString(h.kernel(), h.integer(1));

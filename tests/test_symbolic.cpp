@@ -2,44 +2,19 @@
 // reference closure (columns, their order, reductor rows, decoded rows), the
 // row limits, the unexpanded form, the interrupt and the row conversions.
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <random>
 #include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "core/channels.h"
-#include "core/coeffs.h"
-#include "core/crit.h"
-#include "core/hashtable.h"
-#include "core/monomial.h"
-#include "core/poly.h"
 #include "core/reltable.h"
-#include "core/zone.h"
 #include "engine/symbolic.h"
-#include "host/C/host_services.h"
-#include "host/standin/standin.h"
-#include "tests/dual_test.h"
+#include "tests/support/request_fixture.h"
 
 QUOR_TEST_BEGIN
 
 namespace {
-using Vec = std::vector<u32>;  // exponents of x, y, z, h
-
-u64* mono(const Vec& v) {
-  u64* r = QUOR_NAME(new_Expos)();
-  std::memset(r + 1, 0, 8 * size_t(nb_of_blocks_of_variables));
-  for (u32 i = 0; i < v.size(); ++i) expos_set_slot(r + 1, i, v[i]);
-  r[0] = hash_Expos(r + 1);
-  return r;
-}
-Vec slots(const u64* e) {
-  Vec v(nb_of_variables);
-  for (u32 i = 0; i < v.size(); ++i) v[i] = expos_slot(e, i);
-  return v;
-}
 Vec add(const Vec& a, const Vec& b) {
   Vec c(a.size());
   for (size_t i = 0; i < a.size(); ++i) c[i] = a[i] + b[i];
@@ -125,38 +100,17 @@ Dpol clone(const sALGO_Dpol* row, u32 ncols) {
 }
 }  // namespace
 
-class QUOR_SUITE(Symbolic) : public ::testing::Test {
+// Three working primes, a 4096-entry column table, relative tables forgotten.
+class QUOR_SUITE(Symbolic) : public CoreTest {
  protected:
   void SetUp() override {
-    Host_kernel = host_.kernel();
-    zone_reset_memory(0);
-    zone_init_tables();
+    slots_ = 3;
+    CoreTest::SetUp();
     zone_memory_allocated = std::max<u32>(zone_memory_allocated, 1 << 22);
-    gen_sym_Dpol = 0;
-    root_of_Crit = nullptr;
-#if QUOR_INT
-    QUOR_NAME(enter_INT)();
-    QUOR_NAME(vectorize) = QUOR_NAME(maxi_vectorize) = 3;
-    offset_primes = 0;
-    init_Dom();
-#else
-    set_field_prime(65521);
-#endif
-    saved_quiet_ = QUOR_NAME(want_quiet);
-    QUOR_NAME(want_quiet) = 1;
-    var_second_block = 0;
-    set_Expos(3);  // x, y, z and h in one word
     use_index(4096);
     forget_relative_tables();
   }
   void TearDown() override {
-#if QUOR_INT
-    QUOR_NAME(exit_INT)();
-#endif
-    QUOR_NAME(want_quiet) = saved_quiet_;
-    Quor_verb_info = 0;
-    want_automatique = 0;
-    nb_of_renormed = 0;
     QUOR_NAME(no_expand) = 0;
     QUOR_NAME(stop_immediately_semaphore) = 0;
     use_strong_order = 0;
@@ -164,8 +118,7 @@ class QUOR_SUITE(Symbolic) : public ::testing::Test {
     quor_max_index = 500000;
     set_hash_prime();
     QUOR_NAME(ptr_Base_Exposants) = nullptr;
-    zone_reset_memory(0);
-    Host_kernel = nullptr;
+    CoreTest::TearDown();
   }
   void use_index(u32 n) {
     quor_max_index = n;
@@ -185,9 +138,7 @@ class QUOR_SUITE(Symbolic) : public ::testing::Test {
     });
     return r.raised ? r.error : std::string();
   }
-  quor::standin::Host host_;
   std::vector<Dpol> out_;
-  int saved_quiet_ = 0;
 };
 
 QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {

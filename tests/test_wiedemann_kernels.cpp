@@ -102,11 +102,6 @@ QTEST_F(Kernels, PlainLoopsOnResidues) {
   Dom t = 5;
   QUOR_NAME(dense_trace_I32_align)(&t, 4, empty.data(), nullptr);
   EXPECT_EQ(t, Dom(0));
-  EXPECT_EQ(QUOR_NAME(NEG)(0, prime_), 0u);
-  EXPECT_EQ(QUOR_NAME(NEG)(3, prime_), prime_ - 3);
-  alignas(16) char buf[64];
-  EXPECT_EQ(QUOR_NAME(realign_ptr)(buf), buf + 16);
-  EXPECT_EQ(QUOR_NAME(realign_ptr)(buf + 1), buf + 16);
 }
 
 #if !QUOR_INT

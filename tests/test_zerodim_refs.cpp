@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -45,26 +46,20 @@ Coeffs reference_minpoly(const std::string& path, const sf::System& sys) {
   return c;
 }
 
-// x_last-coefficients of a univariate result, made monic modulo kP.
-Coeffs monic_univariate(const std::vector<std::pair<u32, u64>>& terms) {
+// The univariate polynomial sum c[t] x_last^d[t], made monic modulo kP.
+Coeffs monic_univariate(const UI32* exps, u32 nvars, u32 nt, const std::function<u64(u32)>& coef) {
   Coeffs c;
-  for (auto [d, v] : terms) {
+  for (u32 t = 0; t < nt; ++t) {
+    const u32 d = exps[t * nvars + nvars - 1];
     if (c.size() <= d) c.resize(d + 1, 0);
-    c[d] = v % kP;
+    c[d] = coef(t) % kP;
   }
   while (!c.empty() && c.back() == 0) c.pop_back();
-  if (c.empty()) return c;
   u64 inv = 1;
-  for (u64 a = c.back(), e = kP - 2; e; e >>= 1, a = a * a % kP)
+  for (u64 a = c.empty() ? 1 : c.back(), e = kP - 2; e; e >>= 1, a = a * a % kP)
     if (e & 1) inv = inv * a % kP;
   for (u64& x : c) x = x * inv % kP;
   return c;
-}
-
-std::vector<char*> names_of(const sf::System& sys) {
-  std::vector<char*> v;
-  for (const std::string& s : sys.vars) v.push_back(const_cast<char*>(s.c_str()));
-  return v;
 }
 
 struct IntApi {
@@ -95,9 +90,7 @@ struct IntApi {
     const u32 nt = Quor_int_nb_terms(p);
     std::vector<UI32> exps(size_t(nt) * nvars + 1);
     mpz_ptr* z = Quor_int_export_poly_INT_gmp(nvars, nt, exps.data(), p);
-    std::vector<std::pair<u32, u64>> terms;
-    for (u32 t = 0; t < nt; ++t) terms.push_back({exps[t * nvars + nvars - 1], mpz_fdiv_ui(z[t], kP)});
-    return monic_univariate(terms);
+    return monic_univariate(exps.data(), nvars, nt, [&](u32 t) { return mpz_fdiv_ui(z[t], kP); });
   }
 };
 
@@ -130,9 +123,7 @@ struct GfApi {
     const u32 nt = Quor_nb_terms(p);
     std::vector<UI32> exps(size_t(nt) * nvars + 1), c(nt + 1);
     Quor_export_poly(nvars, nt, exps.data(), c.data(), p);
-    std::vector<std::pair<u32, u64>> terms;
-    for (u32 t = 0; t < nt; ++t) terms.push_back({exps[t * nvars + nvars - 1], c[t]});
-    return monic_univariate(terms);
+    return monic_univariate(exps.data(), nvars, nt, [&](u32 t) { return u64(c[t]); });
   }
 };
 
@@ -161,7 +152,8 @@ class QUOR_SUITE(ZeroDimRefs) : public ::testing::Test {
   // The matrix request on the system; its results' count, and the last one
   // (the minimal polynomial) as coefficients.
   static u32 matrix_request(const sf::System& sys, Coeffs* minpoly) {
-    std::vector<char*> names = names_of(sys);
+    std::vector<char*> names;
+    for (const std::string& v : sys.vars) names.push_back(const_cast<char*>(v.c_str()));
     Api::open(names);
     std::vector<Api::Poly> in;
     for (const sf::Poly& f : sys.polys) in.push_back(Api::make(f));
@@ -210,12 +202,20 @@ QTEST_F(ZeroDimRefs, CyclicFiveMinimalPolynomialAndItsRefusedParametrisation) {
 
 QTEST_F(ZeroDimRefs, KatsuraMinimalPolynomials) {
   expect_reference(data_file("katsura-6.txt"), data_file("katsura-6.gf65521.minpoly.txt"), true);
-  for (const char* name : {"katsura-8"}) {
+}
+
+#if !QUOR_INT
+// Larger staircases (katsura: 256 and 512; cyclic: 156 and 924, with many
+// products over the staircase); the integer build's coefficients grow too
+// large for a quick test there.
+QTEST_F(ZeroDimRefs, LargerSystemsMinimalPolynomials) {
+  for (const char* name : {"katsura-8", "katsura-9", "cyclic-6", "cyclic-7"}) {
     const std::string sys = shared_file(std::string("systems/") + name + ".txt");
     const std::string ref = shared_file(std::string("reference/") + name + ".gf65521.minpoly.txt");
     if (!std::filesystem::exists(sys) || !std::filesystem::exists(ref)) GTEST_SKIP() << "no " << sys;
-    expect_reference(sys, ref, true);
+    expect_reference(sys, ref, name[0] == 'k');
   }
 }
+#endif
 
 QUOR_TEST_END

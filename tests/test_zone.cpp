@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/zone.h"
@@ -63,17 +64,12 @@ QTEST_F(ZoneTest, FirstAllocationGrowsTheBlock) {
   zone_memory_allocated = 0;
   ::testing::internal::CaptureStderr();
   char* p = static_cast<char*>(QUOR_NAME(alloc_internal)(100));
-  std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(zone_memory_allocated, 164u);
-  EXPECT_NE(err.find("INCREASE HEAP 164\n"), std::string::npos) << err;
   EXPECT_EQ(p, all_garbages[0]);
   EXPECT_EQ(zone_memory_size[0], 164u);
-  // A request of at least the block size grows it again.
-  ::testing::internal::CaptureStderr();
-  QUOR_NAME(alloc_internal)(164);
-  err = ::testing::internal::GetCapturedStderr();
+  QUOR_NAME(alloc_internal)(164);  // at least the block size: it grows again
+  ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(zone_memory_allocated, 228u);
-  EXPECT_NE(err.find("INCREASE HEAP 228\n"), std::string::npos) << err;
 }
 
 QTEST_F(ZoneTest, RequestMustStayStrictlyBelowTheBlockEnd) {
@@ -188,17 +184,11 @@ QTEST_F(ZoneTest, MarksOfZonesTwoAndThree) {
   QUOR_NAME(swap_zone3)();
   QUOR_NAME(alloc64)(8);
   QUOR_NAME(swap_zone3)();
-  EXPECT_NE(bignum_tas, m1.bignum_tas);
-  EXPECT_NE(bignum_tas2, m2.bignum_tas);
-  EXPECT_NE(bignum_tas3, m3.bignum_tas);
   QUOR_NAME(restore_tesk_state2)(&m1, &m2);
   QUOR_NAME(restore_tesk_state_z3)(&m3);
-  EXPECT_EQ(bignum_tas, m1.bignum_tas);
-  EXPECT_EQ(bignum_tas2, m2.bignum_tas);
-  EXPECT_EQ(bot_bignum_tas2, m2.bot_bignum_tas);
-  EXPECT_EQ(cur_garbages2, m2.cur_garbages);
-  EXPECT_EQ(bignum_tas3, m3.bignum_tas);
-  EXPECT_EQ(cur_garbages3, m3.cur_garbages);
+  EXPECT_EQ(std::make_tuple(bignum_tas, bignum_tas2, bot_bignum_tas2, cur_garbages2, bignum_tas3, cur_garbages3),
+            std::make_tuple(m1.bignum_tas, m2.bignum_tas, m2.bot_bignum_tas, m2.cur_garbages, m3.bignum_tas,
+                            m3.cur_garbages));
 }
 
 QTEST_F(ZoneTest, SlabsAreLinkedInZoneThree) {
@@ -219,35 +209,15 @@ QTEST_F(ZoneTest, SlabsAreLinkedInZoneThree) {
   char* end;
   std::memcpy(&end, rec, sizeof end);
   EXPECT_EQ(end, nullptr);
-  EXPECT_EQ(cur_id_garbage, 1u);
-  EXPECT_EQ(cur_id_garbage3, 3u);
 }
 
-QTEST(Zone, AlignVectorSize) {
-  if constexpr (kIntBuild) {
-    EXPECT_EQ(QUOR_NAME(align_vector_size)(5), 8u);
-    EXPECT_EQ(QUOR_NAME(align_vector_size)(12), 12u);
-  } else {
-    EXPECT_EQ(QUOR_NAME(align_vector_size)(5), 8u);
-    EXPECT_EQ(QUOR_NAME(align_vector_size)(12), 16u);
-  }
-  EXPECT_EQ(QUOR_NAME(align_vector_size)(0), 0u);
-  EXPECT_EQ(QUOR_NAME(align_vector_size)(16), 16u);
-}
-
-QTEST(Zone, StackRequestGuards) {
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(QUOR_NAME(chk_alloca_size)(1000000), 1);
-  EXPECT_EQ(QUOR_NAME(chk_alloca_size)(1000001), 1);
-  EXPECT_EQ(QUOR_NAME(chk_alloca_size_msg)(2000000, "row"), 1);
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "*** alloca 1000001\n*** alloca 2000000 in row\n");
-  // The refusing guard sends large and negative requests to the zone.
-  EXPECT_EQ(QUOR_NAME(stack_request_fits)(1000000), 1);
-  EXPECT_EQ(QUOR_NAME(stack_request_fits)(0), 1);
-  EXPECT_EQ(QUOR_NAME(stack_request_fits)(1000001), 0);
-  EXPECT_EQ(QUOR_NAME(stack_request_fits)(-1), 0);
-  EXPECT_EQ(QUOR_NAME(stack_request_fits)(i64(1) << 40), 0);
+QTEST(Zone, AlignVectorSizeAndStackRequests) {
+  // Whole SIMD words of Dom: 4 entries (integer build) or 8.
+  const u32 w = kIntBuild ? 4 : 8;
+  for (u32 n : {0u, 1u, 5u, 12u, 16u}) EXPECT_EQ(QUOR_NAME(align_vector_size)(n), (n + w - 1) / w * w) << n;
+  // Large and negative stack requests go to the zone.
+  for (i64 n : {i64(0), i64(1000000)}) EXPECT_EQ(QUOR_NAME(stack_request_fits)(n), 1) << n;
+  for (i64 n : {i64(1000001), i64(-1), i64(1) << 40}) EXPECT_EQ(QUOR_NAME(stack_request_fits)(n), 0) << n;
 }
 
 QTEST_F(ZoneTest, BlocksAlwaysIncreaseInAddress) {
@@ -339,10 +309,8 @@ QTEST_F(ZoneTest, PoolRecordsTheBlocksAndReusesOnlyHigherOnes) {
   QUOR_NAME(alloc64)(10);
   ASSERT_EQ(pseudo_share_memory_cur, before + 1);
   const pseudo_share_record r = pseudo_share_memory[before];
-  EXPECT_EQ(r.size, zone_memory_allocated + 8);
-  EXPECT_EQ(r.address, all_garbages[0]);
-  EXPECT_EQ(r.available, 0);
-  EXPECT_EQ(r.taken, 1);
+  EXPECT_EQ(std::make_tuple(r.size, r.address, r.available, r.taken),
+            std::make_tuple(u64(zone_memory_allocated) + 8, all_garbages[0], 0, 1));
 
   // An available record below the last block is left alone.
   pseudo_share_memory[before].available = 1;
@@ -380,17 +348,6 @@ QTEST_F(ZoneTest, MissingTablesAndOversizedRequestsAreRefused) {
   EXPECT_ZONE_FATAL((zone_forget_state(), QUOR_NAME(alloc64)(10)), "var all_garbages not set !");
 }
 
-QTEST_F(ZoneTest, RechercherPointerNamesZoneAndSlot) {
-  QUOR_NAME(alloc64)(10);
-  QUOR_NAME(swap_zone)();
-  char* p = static_cast<char*>(QUOR_NAME(alloc64)(10));
-  QUOR_NAME(swap_zone)();
-  ::testing::internal::CaptureStderr();
-  QUOR_NAME(rechercher_pointer)(p);
-  QUOR_NAME(rechercher_pointer)(&p);  // not in any zone
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "find pointer in zone Z2 at slot 1  [Z1 Z2 Z3]\n");
-}
-
 QTEST_F(ZoneTest, GrownTablesKeepTheirBlocks) {
   zone_memory_allocated = 4096;
   for (int i = 0; i < 5; ++i) QUOR_NAME(alloc64)(3000);
@@ -403,17 +360,6 @@ QTEST_F(ZoneTest, GrownTablesKeepTheirBlocks) {
   zone_grow_tables(old);  // never shrinks
   EXPECT_EQ(dynamic_max_garbages, old * 2);
   dynamic_max_garbages = old;
-}
-
-QTEST_F(ZoneTest, LargeAllocationStatistics) {
-  const u32 kb = total_allocated;
-  const u32 count = count_Quor_xmalloc;
-  const double demand = malloc_demand[5];
-  QUOR_NAME(xmalloc_spec)(10240, 5);
-  QUOR_NAME(xmalloc_spec)(2047, 42);  // kinds above 9 keep no statistic of their own
-  EXPECT_EQ(total_allocated - kb, 10u + 1u);
-  EXPECT_EQ(count_Quor_xmalloc - count, 2u);
-  EXPECT_DOUBLE_EQ(malloc_demand[5] - demand, 10.0);
 }
 
 QTEST_F(ZoneTest, BigReservationMode) {
@@ -501,12 +447,8 @@ QTEST_F(ZoneTest, ResetForgetsTheZonesAndReleasesTheBlocks) {
   EXPECT_EQ(zone_space_used(), 0u);
   EXPECT_EQ(Quor_malloc_cur, 0u);
   EXPECT_EQ(pseudo_share_memory_cur, 0u);
-  EXPECT_EQ(all_garbages, nullptr);
   EXPECT_EQ(all_garbages3, nullptr);
   EXPECT_EQ(bignum_tas, nullptr);
-  EXPECT_EQ(cur_garbages3, 0);
-  EXPECT_EQ(max_garbages, 0);
-  EXPECT_EQ(limit_garbages2, dynamic_max_garbages);
   EXPECT_EQ(QUOR_NAME(previous_alloc), nullptr);
   EXPECT_EQ(zone_memory_allocated, 4096u);  // survives
   // The next request starts again.

@@ -177,6 +177,12 @@ inline RequestResult compute_request(Host& h, const System& s, const RequestOpti
   return out;
 }
 
+// Closes the build's record program (the host's debug level 0: the program gets its tail).
+inline void close_record(Host& h, bool prime_field) {
+  host_session_detail::check(h.call(prime_field ? quor_debug_level : quor_int_debug_level, {h.integer(0)}),
+                             "debug_level");
+}
+
 // One whole request (open_request, then compute_request). The host's checks
 // (h.violations()) are left to the caller.
 inline RequestResult run_request(Host& h, const System& s, const RequestOptions& o) {

@@ -17,16 +17,15 @@
 #include <vector>
 
 #include "host/C/entry_points.h"
+#include "host/standin/host_session.h"
 #include "host/standin/standin.h"
 #include "host/standin/system_file.h"
 
 namespace {
 
-using quor::standin::CallResult;
 using quor::standin::Host;
 using quor::standin::Poly;
 using quor::standin::System;
-using quor::standin::Term;
 using quor::standin::system_file_detail::trim;
 
 // A failure to report: the message, and the exit status.
@@ -103,117 +102,30 @@ Options parse_args(int argc, char** argv) {
   return o;
 }
 
-// The host's side of one request.
-class Session {
- public:
-  Session(const Options& o, const System& s) : o_(o), s_(s), gf_(o.prime != 0) {}
-
-  std::vector<Poly> run() {
-    const std::int32_t n = std::int32_t(s_.vars.size());
-    const std::int32_t first = s_.blocks > 0 ? s_.blocks : n;
-    const std::int32_t record = o_.record ? 1 : 0;
-    if (gf_)
-      check(h_.call(quor_gbasis_init, {I(first), I(n - first), I(0), I(o_.prime), I(record)}), "init");
-    else
-      check(h_.call(quor_int_gbasis_init, {I(first), I(n - first), I(0), I(record)}), "init");
-    if (o_.threads > 0)
-      check(h_.call(gf_ ? quor_internal_threads : quor_int_internal_threads, {I(o_.threads)}), "threads");
-    for (std::size_t k = 0; k < s_.polys.size(); ++k) send(s_.polys[k], k);
-    std::vector<std::int32_t> opts = {std::int32_t(o_.extra.size() + 1)};
-    opts.insert(opts.end(), o_.extra.begin(), o_.extra.end());
-    while (opts.size() < 4) opts.push_back(0);
-    if (opts[0] < 4) opts[0] = 4;
-    const CallResult r =
-        h_.call(gf_ ? quor_gbasis_compute : quor_int_gbasis_compute,
-                {h_.name("t"), h_.name("first"), h_.name("count"), I(0), I(o_.verbose ? 3 : 0), I(8), I(0), I(0),
-                 h_.string(o_.strategy), I(0), I(0), h_.rtable_int32(opts, std::int32_t(opts.size()))});
-    check(r, "compute");
-    if (h_.to_int(r.value) == -2) fail("the computation was interrupted", 1);
-    const long count = long(h_.to_int(h_.assigned("count")));
-    long terms = long(h_.to_int(h_.assigned("first")));
-    std::vector<Poly> out;
-    for (long i = 0; i < count; ++i) {
-      const std::string next = "next" + std::to_string(i);
-      out.push_back(receive(std::int32_t(i), std::int32_t(terms), next));
-      if (i + 1 < count) terms = long(h_.to_int(h_.assigned(next)));
-    }
-    if (o_.verbose) std::fprintf(stderr, "%ld polynomials, %.2f s\n", count, h_.to_double(h_.assigned("t")));
-    for (const std::string& v : h_.violations()) std::fprintf(stderr, "quor: host check: %s\n", v.c_str());
-    if (!h_.violations().empty()) fail("the library broke the host's rules", 3);
-    return out;
+// One request through the stand-in host, checked as a host would check it.
+std::vector<Poly> run(const Options& o, const System& s) {
+  Host h;
+  quor::standin::RequestOptions ro;
+  ro.prime = o.prime;
+  ro.threads = o.threads;
+  ro.record = o.record;
+  ro.verbosity = o.verbose ? 3 : 0;
+  ro.strategy = o.strategy;
+  ro.extra = o.extra;
+  quor::standin::RequestResult r;
+  try {
+    r = quor::standin::run_request(h, s, ro);
+    // A record program gets its tail when the host sets the debug level back to 0.
+    if (o.record) quor::standin::close_record(h, o.prime != 0);
+  } catch (const quor::standin::RequestError& e) {
+    fail(e.what(), 1);
   }
-
- private:
-  HostValue I(long v) { return h_.integer(v); }
-
-  void check(const CallResult& r, const char* what) {
-    if (r.interrupted) fail(std::string(what) + ": interrupted", 1);
-    if (r.raised) fail(std::string(what) + ": " + r.error, 1);
-  }
-
-  void send(const Poly& p, std::size_t k) {
-    const std::size_t n = s_.vars.size();
-    std::vector<std::int32_t> e;
-    for (const Term& t : p) e.insert(e.end(), t.e.begin(), t.e.end());
-    if (gf_) {
-      std::vector<std::int32_t> c;
-      for (const Term& t : p) c.push_back(std::int32_t(mpz_fdiv_ui(t.c.get(), (unsigned long)o_.prime)));
-      e.push_back(0);
-      c.push_back(0);
-      std::int32_t code = 0;
-      check(h_.run([&] {
-        code = quor_send_poly(std::uint32_t(n), std::uint32_t(p.size()), e.data(), c.data());
-        return h_.null();
-      }),
-            "send");
-      if (code != 1) fail("send: polynomial " + std::to_string(k + 1) + " refused", 1);
-    } else {
-      std::vector<HostValue> c;
-      for (const Term& t : p) c.push_back(h_.gmp_integer(t.c.get()));
-      check(h_.call(quor_int_send_poly_gmp,
-                    {I(long(n)), I(long(p.size())), h_.rtable_int32(e, std::int32_t(e.size())), h_.list(c)}),
-            "send");
-    }
-  }
-
-  Poly receive(std::int32_t index, std::int32_t nterms, const std::string& next) {
-    const std::size_t n = s_.vars.size();
-    Poly p(static_cast<std::size_t>(nterms));
-    if (gf_) {
-      std::vector<std::uint32_t> e(std::size_t(nterms) * n + 1), c(std::size_t(nterms) + 1);
-      std::uint32_t nx = 0;
-      std::int32_t code = 0;
-      check(h_.run([&] {
-        code = quor_receive_poly(index, std::uint32_t(n), std::uint32_t(nterms), e.data(), c.data(), &nx);
-        return h_.null();
-      }),
-            "receive");
-      if (code != 1) fail("receive: result " + std::to_string(index) + " cannot be read", 1);
-      HostAssign(h_.kernel(), h_.name(next), I(nx));
-      for (std::int32_t i = 0; i < nterms; ++i) {
-        mpz_set_ui(p[std::size_t(i)].c.get(), c[std::size_t(i)]);
-        p[std::size_t(i)].e.assign(e.begin() + long(i) * long(n), e.begin() + long(i + 1) * long(n));
-      }
-    } else {
-      std::vector<std::int32_t> zeros(std::size_t(nterms) * n + 1, 0);
-      HostValue ev = h_.rtable_int32(zeros, std::int32_t(zeros.size()));
-      const CallResult r = h_.call(quor_int_receive_poly_gmp, {I(index), I(long(n)), I(nterms), ev, h_.name(next)});
-      check(r, "receive");
-      const std::vector<HostValue> c = h_.list_items(r.value);
-      for (std::int32_t i = 0; i < nterms; ++i) {
-        Term& t = p[std::size_t(i)];
-        mpz_set_str(t.c.get(), h_.print(c[std::size_t(i)]).c_str(), 10);
-        for (std::size_t j = 0; j < n; ++j) t.e.push_back(h_.rtable_at(ev, std::int32_t(i * long(n) + long(j) + 1)));
-      }
-    }
-    return p;
-  }
-
-  const Options& o_;
-  const System& s_;
-  bool gf_;
-  Host h_;
-};
+  if (r.end != quor::standin::RequestEnd::done) fail("the computation was interrupted", 1);
+  if (o.verbose) std::fprintf(stderr, "%zu polynomials, %.2f s\n", r.basis.size(), r.cpu_seconds);
+  for (const std::string& v : h.violations()) std::fprintf(stderr, "quor: host check: %s\n", v.c_str());
+  if (!h.violations().empty()) fail("the library broke the host's rules", 3);
+  return std::move(r.basis);
+}
 
 }  // namespace
 
@@ -221,8 +133,7 @@ int main(int argc, char** argv) {
   try {
     const Options o = parse_args(argc, argv);
     const System sys = quor::standin::read_system(o.file);
-    Session session(o, sys);
-    const std::vector<Poly> basis = session.run();
+    const std::vector<Poly> basis = run(o, sys);
     for (const Poly& p : basis) std::printf("%s\n", quor::standin::poly_text(p, sys.vars).c_str());
     return 0;
   } catch (const quor::standin::SystemFileError& e) {

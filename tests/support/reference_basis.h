@@ -112,7 +112,8 @@ inline void check_against_references(const std::string& dir, const std::string& 
   const std::vector<Poly> zz = basis_of(h, s, RequestOptions{});
   const std::vector<Poly> gf = basis_of(h, s, gf_opts);
   const std::string base = refs + "/" + name;
-  const std::vector<std::string> ref_qq = reference_lines(base + ".qq.gb.txt"), ref_gf = reference_lines(base + ".gf65521.gb.txt");
+  const std::vector<std::string> ref_qq = reference_lines(base + ".qq.gb.txt");
+  const std::vector<std::string> ref_gf = reference_lines(base + ".gf65521.gb.txt");
   ASSERT_FALSE(ref_qq.empty() || ref_gf.empty()) << "no reference for " << name;
   EXPECT_TRUE(same_lines(lines(zz, s), ref_qq)) << "integers";
   EXPECT_TRUE(same_lines(lines(gf, s), ref_gf)) << "modulo p";
