@@ -156,6 +156,16 @@ struct Worker {
   }
 };
 
+// A pivot row as its AXPYs read it: positions of the entries after its lead
+// (relative to it), their coefficients and their count.  Positions are u16
+// when the row's last one fits (most rows), else u32 (wide).
+struct Decoded {
+  const void* pos;
+  const Dom* coef;
+  u32 n;
+  u32 wide;
+};
+
 // State shared by the workers of a call.
 struct Shared {
   ALGO_Dpol* rows;
@@ -164,13 +174,10 @@ struct Shared {
   i32* piv;              // ncols + 1 entries: row index of a column's pivot, -1 none
   const u8* contested;   // 1: a row to reduce precedes the known pivot of that lead
   std::atomic<u8>* ready;  // per row: its coefficients and positions may be read
-  // Per row that serves as a pivot: positions of the entries after its lead
-  // (relative to it) and their count; its coefficients are coeffs[0] + 1.
-  // Positions are u16 when every one fits (narrow), else u32.
-  const void** offs;
-  u32* nents;
-  bool narrow;
+  // Per row that serves as a pivot, what an AXPY reads, in one record.
+  Decoded* dec;
   const u8* is_known;  // per row: 1 for a known pivot row (flag 0)
+  const u8* gone = nullptr;  // per row: 1 when the first pass made it vanish
   std::atomic<bool> abort{false};
   std::atomic<u32> stored{0};  // new rows stored so far
 
@@ -181,25 +188,23 @@ struct Shared {
   bool known(i32 e) const { return is_known[e] != 0; }
   // cells (from pivot e's lead) += m * the entries of e after its lead.
   u64 axpy(Cell* cells, u64 m, i32 e) const {
-    if (narrow)
-      axpy_positions<u16>(cells, m, static_cast<const u16*>(offs[e]), rows[e]->coeffs[0] + 1,
-                          nents[e]);
+    if (!dec[e].wide)
+      axpy_positions<u16>(cells, m, static_cast<const u16*>(dec[e].pos), dec[e].coef, dec[e].n);
     else
-      axpy_positions<u16>(cells, m, static_cast<const u32*>(offs[e]), rows[e]->coeffs[0] + 1,
-                          nents[e]);
-    return nents[e];
+      axpy_positions<u16>(cells, m, static_cast<const u32*>(dec[e].pos), dec[e].coef, dec[e].n);
+    return dec[e].n;
   }
   // axpy into k <= kBlock rows at once.
   void axpy_rows(Cell* const* into, const u64* m, u32 k, i32 e) const {
-    if (narrow) axpy_rows_as<u16>(into, m, k, e);
+    if (!dec[e].wide) axpy_rows_as<u16>(into, m, k, e);
     else axpy_rows_as<u32>(into, m, k, e);
   }
   template <class P>
   void axpy_rows_as(Cell* const* into, const u64* m, u32 k, i32 e) const {
     static_assert(kBlock == 4, "one case per block size");
-    const P* pos = static_cast<const P*>(offs[e]);
-    const Dom* coef = rows[e]->coeffs[0] + 1;
-    const u64 n = nents[e];
+    const P* pos = static_cast<const P*>(dec[e].pos);
+    const Dom* coef = dec[e].coef;
+    const u64 n = dec[e].n;
     switch (k) {
       case 1: axpy_positions<u16>(into[0], m[0], pos, coef, n); break;
       case 2: axpy_positions_rows<u16, P, 2>(into, m, pos, coef, n); break;
@@ -208,9 +213,11 @@ struct Shared {
     }
   }
   // Room for n positions; from n positions of 32 bits, in place: their stored form.
-  u64 offs_bytes(u64 n) const { return n * (narrow ? sizeof(u16) : sizeof(u32)); }
-  void narrow_in_place(u32* pos, u64 n) const {
-    if (!narrow) return;
+  // Whether the n ascending positions need u32; the bytes they take.
+  static bool wide_positions(const u32* pos, u64 n) { return n && pos[n - 1] > 0xFFFF; }
+  static u64 offs_bytes(u64 n, bool wide) { return n * (wide ? sizeof(u32) : sizeof(u16)); }
+  // n positions of 32 bits made u16 in place (each write lands on read words).
+  static void narrow_in_place(u32* pos, u64 n) {
     u16* to = reinterpret_cast<u16*>(pos);
     for (u64 j = 0; j < n; ++j) to[j] = u16(pos[j]);
   }
@@ -221,11 +228,10 @@ struct Shared {
     if (c) axpy(cells, mod.p - c, e);
     return next_lead<u16>(cells, span, mod);
   }
-  // Keeps text for the host and makes every worker leave.
+  // Makes every worker leave; the first failure's text goes to the host
+  // (kept until the region ends, raised at once on a lone caller).
   void fail(const char* text) {
-#pragma omp critical(quor_gf_elim_fail)
-    defer_fatal(text);
-    abort.store(true, std::memory_order_relaxed);
+    if (!abort.exchange(true)) defer_fatal(text);
   }
 };
 
@@ -297,6 +303,10 @@ void reduce_pass(Shared& sh, Live& lv) {
 void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   u64 first = sh.ncols + 1;
   for (u32 b = 0; b < nb; ++b) {
+    if (sh.gone && sh.gone[rows[b]]) {
+      lv[b] = Live{rows[b], w.acc[b], 0, sh.ncols + 1, false};  // never met below
+      continue;
+    }
     const sALGO_Dpol* row = sh.rows[rows[b]];
     Cell* acc = w.acc[b];
     lzw_expand<u16>(acc + row->lead, row->span, row->code, row->nb_codes, row->coeffs[0]);
@@ -306,6 +316,18 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   const u32 p = sh.mod.p;
   const u64 ncols = sh.ncols;
   for (u64 c = first; c <= ncols; ++c) {
+    // The start of the next known pivots' rows, while this column is worked on.
+    if (c + 2 <= ncols) {
+      const i32 a = std::atomic_ref<i32>(sh.piv[c + 2]).load(std::memory_order_relaxed);
+      if (a >= 0 && sh.known(a)) {
+        __builtin_prefetch(sh.dec[a].pos);
+        __builtin_prefetch(sh.dec[a].coef);
+      }
+      if (c + 6 <= ncols) {
+        const i32 f = std::atomic_ref<i32>(sh.piv[c + 6]).load(std::memory_order_relaxed);
+        if (f >= 0 && sh.known(f)) __builtin_prefetch(&sh.dec[f]);
+      }
+    }
     i32 e = -2;     // the column's entry, read when a row needs it
     bool use = false;  // usable by every row of the block whose index is above e
     Cell* into[kBlock];  // rows that take the pivot of c, with their multipliers
@@ -387,16 +409,17 @@ bool store_cells(Shared& sh, Worker& w, u32 r, Cell* cells, u64 span, bool monic
   const u32 n = compact_long<u16>(cells, span, w.coef, w.pos, sh.mod);
   const u64 worst = lzw_worst_bytes(n);
   Dom* coef = reinterpret_cast<Dom*>(w.arena.take(u64(n) * sizeof(Dom)));
-  u8* offs = coef ? w.arena.take(sh.offs_bytes(n) + 4) : nullptr;
+  const bool wide = n > 1 && Shared::wide_positions(w.pos + 1, n - 1);
+  u8* offs = coef ? w.arena.take(Shared::offs_bytes(n, wide) + 4) : nullptr;
   u8* code = offs ? w.arena.take(worst) : nullptr;
   if (!code) {
     sh.fail("Cannot allocate memory !");
     return false;
   }
   std::memcpy(coef, w.coef, u64(n) * sizeof(Dom));
-  if (sh.narrow)
+  if (!wide)
     for (u32 j = 1; j < n; ++j) reinterpret_cast<u16*>(offs)[j - 1] = u16(w.pos[j]);
-  else if (n > 1)
+  else
     std::memcpy(offs, w.pos + 1, u64(n - 1) * sizeof(u32));
   if (monic && n && coef[0] != 1 && !(n == 1 && QUOR_NAME(want_no_renorm_cste))) {
     if (coef[0] == 0) {
@@ -411,8 +434,7 @@ bool store_cells(Shared& sh, Worker& w, u32 r, Cell* cells, u64 span, bool monic
   row->code = code;
   row->nb_codes = codes;
   row->coeffs[0] = coef;
-  sh.offs[r] = offs;
-  sh.nents[r] = n ? n - 1 : 0;
+  sh.dec[r] = Decoded{offs, coef + 1, n ? n - 1 : 0, wide};
   return true;
 }
 
@@ -437,16 +459,17 @@ struct DecodePass {
           sh.fail("Cannot allocate memory !");
           return;
         }
-        sh.nents[pivots[i]] = lzw_tail_positions(row->code, row->nb_codes, offs);
-        sh.narrow_in_place(offs, n);
-        w.arena.shrink_last(n * sizeof(u32) + 4, sh.offs_bytes(n) + 4);
-        sh.offs[pivots[i]] = offs;
+        const u32 m = lzw_tail_positions(row->code, row->nb_codes, offs);
+        const bool wide = Shared::wide_positions(offs, m);
+        if (!wide) Shared::narrow_in_place(offs, m);
+        w.arena.shrink_last(n * sizeof(u32) + 4, Shared::offs_bytes(m, wide) + 4);
+        sh.dec[pivots[i]] = Decoded{offs, row->coeffs[0] + 1, m, wide};
       }
     }
   }
 };
 
-// Row of a zero-row heuristic: who joins the next batch.
+// The zero-row heuristic: which rows to reduce are admitted, in row order.
 struct Collector {
   bool collecting = true;
   bool skip_phase = false;
@@ -461,7 +484,7 @@ struct Collector {
     }
     return true;
   }
-  // Bookkeeping of a vanished row; true when it changed who joins.
+  // Bookkeeping of a vanished row; true when it changed who is admitted.
   bool vanished() {
     if (!QUOR_NAME(want_aggressive)) return false;
     if (skip_phase) {
@@ -481,6 +504,48 @@ struct Collector {
     consecutive = 0;
     skip_phase = false;
     skip = 0;
+  }
+};
+
+// First pass of a threaded forward pass: every row to reduce against the
+// known pivots alone, independently (no row waits for another), rewritten
+// with what is left, or marked gone when nothing is.  The ordered pass then
+// has only the new pivots to meet: it reduces what a sequential pass would,
+// from rows that differ from the originals by known pivots only.
+struct PrePass {
+  Shared& sh;
+  const std::vector<u32>& todo;
+  u8* gone;
+  std::atomic<u32> next{0};
+
+  void run(Worker& w) {
+    if (!w.ready(sh.ncols)) {
+      sh.fail("Cannot allocate memory !");
+      return;
+    }
+    const u32 ntodo = u32(todo.size());
+    const u32 nblocks = (ntodo + kBlock - 1) / kBlock;
+    Live block[kBlock];
+    for (;;) {
+      // Last blocks first: their leads lie furthest left, they cost the most,
+      // and the cheap ones then even out the workers' ends.
+      const u32 k = next.fetch_add(1, std::memory_order_relaxed);
+      if (k >= nblocks || sh.abort.load(std::memory_order_relaxed)) return;
+      const u32 j0 = (nblocks - 1 - k) * kBlock;
+      const u32 nb = std::min(kBlock, ntodo - j0);
+      reduce_block(sh, todo.data() + j0, nb, w, block);
+      for (u32 b = 0; b < nb; ++b) {
+        const Live& lv = block[b];
+        if (!lv.cur) {
+          gone[lv.row] = 1;
+          continue;
+        }
+        if (!store_cells(sh, w, lv.row, lv.cur, lv.span, false)) return;
+        sALGO_Dpol* row = sh.rows[lv.row];
+        row->lead = lv.lead;
+        row->span = sh.ncols - lv.lead + 1;
+      }
+    }
   }
 };
 
@@ -723,20 +788,49 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   sh.contested = contested.data();
   sh.ready = ready.get();
   sh.is_known = known.data();
-  std::vector<const void*> offs(nrows, nullptr);
-  std::vector<u32> nents(nrows, 0);
-  sh.offs = offs.data();
-  sh.nents = nents.data();
-  sh.narrow = ncols < 0x10000;
+  std::vector<Decoded> dec(nrows, Decoded{nullptr, nullptr, 0, 0});
+  sh.dec = dec.data();
   std::vector<u32> pivots;
   for (u32 i = 0; i < nrows; ++i)
     if (rows[i]->flag == 0 && piv[rows[i]->lead] == i32(i)) pivots.push_back(i);
   std::vector<u32> out_idx(u64(nreduce) + 1);
 
   std::vector<Worker> workers(width);
-  DecodePass dec{sh, pivots};
-  on_team(width, workers, [&](Worker& w) { dec.run(w); });
+  DecodePass decode{sh, pivots};
+  on_team(width, workers, [&](Worker& w) { decode.run(w); });
   if (sh.abort.load()) raise_kept_fatal();
+  // Rows to reduce as they came, put back unless they become new rows.
+  struct Original {
+    u8* code;
+    u32 nb_codes, lead, span;
+    Dom* coef;
+  };
+  std::vector<Original> orig(todo.size());
+  for (size_t j = 0; j < todo.size(); ++j) {
+    const sALGO_Dpol* r = rows[todo[j]];
+    orig[j] = Original{r->code, r->nb_codes, r->lead, r->span, r->coeffs[0]};
+  }
+  auto restore = [&](const std::vector<u8>& kept) {
+    for (size_t j = 0; j < todo.size(); ++j) {
+      if (kept[todo[j]]) continue;
+      sALGO_Dpol* r = rows[todo[j]];
+      r->code = orig[j].code, r->nb_codes = orig[j].nb_codes, r->coeffs[0] = orig[j].coef;
+      r->lead = orig[j].lead, r->span = orig[j].span;
+    }
+  };
+  // The first pass reduces every row to reduce; with the zero-row heuristic
+  // on, rows it would pass over are better never reduced.
+  std::vector<u8> gone;
+  if (width > 1 && !QUOR_NAME(want_aggressive)) {
+    gone.assign(nrows, 0);
+    PrePass pre{sh, todo, gone.data()};
+    on_team(width, workers, [&](Worker& w) { pre.run(w); });
+    if (sh.abort.load()) {
+      restore(std::vector<u8>(nrows, 0));
+      raise_kept_fatal();
+    }
+    sh.gone = gone.data();
+  }
   ForwardPass fw(sh, todo, width, out, out_idx.data(), nreduce);
   on_team(width, workers, [&](Worker& w) { fw.run(w); });
   // The hooks and messages of the pass, in row order.
@@ -763,6 +857,9 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   for (const Worker& w : workers) products += w.products;
   std::atomic_ref<u64>(complexite).fetch_add(products, std::memory_order_relaxed);
   for (u32 i = 0; i < nnew; ++i) to_zone(out[i]);
+  std::vector<u8> kept(nrows, 0);
+  for (u32 i = 0; i < nnew; ++i) kept[out_idx[i]] = 1;
+  restore(kept);
   return nnew;
 }
 

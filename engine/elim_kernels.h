@@ -3,12 +3,17 @@
 // the compactions of an accumulator row into a coefficient array, and the
 // sort of the matrix rows.
 //
-// Accumulator cells are LzwCell<D>::type (engine/lzw_code.h): a u64 for
-// 16-bit residues, three u32 words for 32-bit residues.  The AXPY kernels add
-// products without reducing; a cell is reduced here only when it is
-// inspected.  A reduced cell holds its residue alone (upper words cleared).
+// Accumulator cells are Mod::Cell, CellMod<D> by default: LzwCell<D>::type
+// (engine/lzw_code.h), a u64 for 16-bit residues and three u32 words for
+// 32-bit residues.  The integer elimination uses WrapMod instead: 32-bit
+// residues in u64 cells that wrap modulo 2^64 - p^2, optionally interleaved
+// over a group of primes.  The AXPY kernels add products without reducing;
+// a cell is reduced here only when it is inspected.  A reduced cell holds
+// its residue alone (upper words cleared).
 #ifndef QUOR_ENGINE_ELIM_KERNELS_H
 #define QUOR_ENGINE_ELIM_KERNELS_H
+#include <immintrin.h>
+
 #include <cstring>
 
 #include "core/quor_build.h"
@@ -131,27 +136,6 @@ inline void wrap_expand(u64* cells, u64 span, const u8* code, u32 ncodes, const 
       });
 }
 
-// cells[pos] += m * coef[entry] for every entry after the pivot's lead, in
-// the wrapping cells of mod (m < p); returns the products made.
-inline u64 wrap_axpy(u64* cells, u64 m, const u8* s, const u32* coef, u32 ncodes, const WrapMod& mod) {
-  u64* pos = cells;
-  const u32* cf = coef + 1;
-  for (u32 i = 0; i < ncodes; ++i) {
-    const u32 b = *s++;
-    if (b >= 0x80 && b != 0xFF) {
-      const u32 r = b & 0x7F;
-      u64* q = pos + 1;
-      for (u32 j = 0; j < r; ++j) q[j] = mod.add(q[j], m * cf[j]);
-      pos += r;
-      cf += r;
-    } else {
-      pos += lzw_read_gap(b, s);
-      *pos = mod.add(*pos, m * *cf++);
-    }
-  }
-  return u64(cf - (coef + 1));
-}
-
 // Interleaved accumulator of G prime slots sharing one column pattern:
 // cell (k, g) at cells[k*G + g].  cells[G*k + g] += m[g] * coef[g][entry]
 // for every entry after the pivot's lead (cells at the pivot's lead group),
@@ -178,6 +162,69 @@ inline void wrap_axpy_group(u64* cells, const u64* m, const u8* s, u32 ncodes, c
       ++j;
     }
   }
+}
+
+// Constants of one vector AXPY: multipliers, wrap constants (slots 0-3 and
+// 4-7) and the sign flip of the unsigned compare.
+struct Wrap8Consts {
+  __m256i m_lo, m_hi, c2_lo, c2_hi, sign;
+};
+
+// q[g] = add_g(q[g], m[g] * c[g]) for the 8 slots of one entry.
+__attribute__((target("avx2"))) inline void wrap8_update(u64* q, const u32* c, const Wrap8Consts& k) {
+  const __m256i cv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
+  const __m256i p_lo = _mm256_mul_epu32(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(cv)), k.m_lo);
+  const __m256i p_hi = _mm256_mul_epu32(_mm256_cvtepu32_epi64(_mm256_extracti128_si256(cv, 1)), k.m_hi);
+  __m256i s_lo = _mm256_add_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), p_lo);
+  __m256i s_hi = _mm256_add_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 4)), p_hi);
+  const __m256i k_lo = _mm256_cmpgt_epi64(_mm256_xor_si256(p_lo, k.sign), _mm256_xor_si256(s_lo, k.sign));
+  const __m256i k_hi = _mm256_cmpgt_epi64(_mm256_xor_si256(p_hi, k.sign), _mm256_xor_si256(s_hi, k.sign));
+  s_lo = _mm256_add_epi64(s_lo, _mm256_and_si256(k_lo, k.c2_lo));
+  s_hi = _mm256_add_epi64(s_hi, _mm256_and_si256(k_hi, k.c2_hi));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(q), s_lo);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 4), s_hi);
+}
+
+// wrap_axpy_group<8> with the pivot's coefficients transposed (tcoef[8*j + g]
+// = entry j of slot g), four slots per 256-bit vector: the product of two
+// 32-bit residues is vpmuludq's, and the carry test of add() is an unsigned
+// 64-bit compare made signed by flipping the top bits.  Needs AVX2 (see
+// wrap_simd_available).
+__attribute__((target("avx2"))) inline void wrap_axpy8_avx2(u64* cells, const u64* m, const u8* s, u32 ncodes,
+                                                           const u32* tcoef, const WrapMod* mods) {
+  Wrap8Consts k;
+  k.m_lo = _mm256_set_epi64x(i64(m[3]), i64(m[2]), i64(m[1]), i64(m[0]));
+  k.m_hi = _mm256_set_epi64x(i64(m[7]), i64(m[6]), i64(m[5]), i64(m[4]));
+  k.c2_lo = _mm256_set_epi64x(i64(mods[3].c2), i64(mods[2].c2), i64(mods[1].c2), i64(mods[0].c2));
+  k.c2_hi = _mm256_set_epi64x(i64(mods[7].c2), i64(mods[6].c2), i64(mods[5].c2), i64(mods[4].c2));
+  k.sign = _mm256_set1_epi64x(i64(u64(1) << 63));
+  u64* pos = cells;
+  const u32* cf = tcoef + 8;
+  for (u32 i = 0; i < ncodes; ++i) {
+    const u32 b = *s++;
+    if (b >= 0x80 && b != 0xFF) {
+      const u32 r = b & 0x7F;
+      for (u32 t = 0; t < r; ++t) wrap8_update(pos + u64(t + 1) * 8, cf + 8 * t, k);
+      pos += u64(r) * 8;
+      cf += 8 * r;
+    } else {
+      pos += lzw_read_gap(b, s) * 8;
+      wrap8_update(pos, cf, k);
+      cf += 8;
+    }
+  }
+}
+
+// 1 when this processor runs wrap_axpy8_avx2.
+inline bool wrap_simd_available() {
+  static const bool ok = __builtin_cpu_supports("avx2");
+  return ok;
+}
+
+// The one-slot case: cells[pos] += m * coef[entry] for every entry after
+// the pivot's lead (m < p).
+inline void wrap_axpy(u64* cells, u64 m, const u8* code, const u32* coef, u32 ncodes, const WrapMod& mod) {
+  wrap_axpy_group<1>(cells, &m, code, ncodes, &coef, &mod);
 }
 
 // Reduces cell in place and returns its residue.

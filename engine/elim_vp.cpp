@@ -7,6 +7,14 @@
 // (elim_status): the pass is redone or abandoned by the driver, nothing here
 // ends the process.
 //
+// Arithmetic: 32-bit residues accumulate in 64-bit cells that wrap modulo
+// 2^64 - p^2 (WrapMod, engine/elim_kernels.h).  Slot 0 decides alone, in a
+// writing pass, whether a row survives and where its entries lie; the slots
+// are then reduced kGroup at a time on one walk of the row over an
+// interleaved accumulator, full groups on the AVX2 kernel when the processor
+// has it.  A replay already knows the row survives and takes slot 0 with the
+// first group.
+//
 // Trace: the writing pass records, for every matrix of the pass (keyed by its
 // rank in the pass, with its shape), the fate of each row to reduce in sorted
 // order: 0 when it vanished, else its span.  Later passes replay it and skip
@@ -124,7 +132,27 @@ struct Work {
   u32 ncols;
   u32* piv;  // ncols + 1 entries: row index of the pivot of a column, kNone for none
   Cell* acc;
+  // Pivot coefficients transposed for the vector kernel, made on first use:
+  // entry (row e, group q) at tr[e * ngroups + q], null until then; each
+  // holds the row's entries times 8 slots, entry-major (zone 1).
+  const u32** tr = nullptr;
+  u32 ngroups = 0;
 };
+
+// Transposed coefficients of pivot row e for the 8 slots from s0 (a multiple of 8).
+const u32* transposed(const Work& w, u32 e, u32 s0) {
+  const u32** slot = &w.tr[u64(e) * w.ngroups + s0 / 8];
+  if (*slot) return *slot;
+  const sALGO_Dpol* r = w.rows[e];
+  const u64 n = lzw_count_entries(r->code, r->nb_codes);
+  u32* t = static_cast<u32*>(QUOR_NAME(alloc64)(n * 8 * sizeof(u32)));
+  for (u32 g = 0; g < 8; ++g) {
+    const Dom* c = r->coeffs[s0 + g];
+    for (u64 j = 0; j < n; ++j) t[8 * j + g] = c[j];
+  }
+  *slot = t;
+  return t;
+}
 
 enum class Fate { kSurvived, kVanished, kStopped };
 
@@ -138,14 +166,13 @@ Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* le
   u32 lead = row->lead;
   u64 span = row->span;
   Cell* cur = w.acc;
-  u64 products = 0;
   for (;;) {
     const u32 e = w.piv[lead];
     if (e == kNone || e >= i) break;
     if (stop_now()) return Fate::kStopped;
     const sALGO_Dpol* pv = w.rows[e];
     const u32 c = mod.residue(cur[0]);
-    if (c) products += wrap_axpy(cur, mod.p - c, pv->code, pv->coeffs[s], pv->nb_codes, mod);
+    if (c) wrap_axpy(cur, mod.p - c, pv->code, pv->coeffs[s], pv->nb_codes, mod);
     const u64 k = next_lead<u32, Mod>(cur, span, mod);
     if (!k) return Fate::kVanished;
     cur += k, lead += u32(k), span -= k;
@@ -205,7 +232,10 @@ Fate reduce_row_group(const Work& w, u32 i, u32 s0, const Mod* mods, Cell* acc) 
     }
     if (!any) continue;
     const sALGO_Dpol* pv = w.rows[e];
-    wrap_axpy_group<G>(cell, m, pv->code, pv->nb_codes, pv->coeffs + s0, mods);
+    if (G == 8 && w.tr)
+      wrap_axpy8_avx2(cell, m, pv->code, pv->nb_codes, transposed(w, e, s0), mods);
+    else
+      wrap_axpy_group<G>(cell, m, pv->code, pv->nb_codes, pv->coeffs + s0, mods);
   }
   return Fate::kSurvived;
 }
@@ -223,6 +253,28 @@ Fate reduce_group(u32 g, const Work& w, u32 i, u32 s0, const Mod* mods, Cell* ac
   }
 }
 
+// Position of the first cell of slot g (of a group reduced by
+// reduce_row_group) with a non-zero residue; span when there is none.
+u64 first_nonzero(const Cell* acc, u32 G, u32 g, u64 span, const Mod& mod) {
+  for (u64 k = 0; k < span; ++k) {
+    const Cell c = acc[k * G + g];
+    if (!Mod::zero(c) && mod.residue(c) != 0) return k;
+  }
+  return span;
+}
+
+// Compacts slot g of a group from its lead at off: the non-zero residues
+// into coef, their positions relative to the lead into pos; returns their count.
+u32 compact_group_lead(const Cell* acc, u32 G, u32 g, u64 span, u64 off, Dom* coef, u32* pos, const Mod& mod) {
+  u32 n = 0;
+  for (u64 k = off; k < span; ++k) {
+    const Cell c = acc[k * G + g];
+    const u32 r = Mod::zero(c) ? 0 : mod.residue(c);
+    if (r) coef[n] = Dom(r), pos[n++] = u32(k - off);
+  }
+  return n;
+}
+
 // Slot g of a group, reduced by reduce_row_group: its lead must lie at off
 // (slot 0's lead, relative to the row's), then its residues are compacted
 // onto slot 0's n positions pat (relative to the lead).  Returns 0 when the
@@ -231,11 +283,7 @@ Fate reduce_group(u32 g, const Work& w, u32 i, u32 s0, const Mod* mods, Cell* ac
 // pattern positions whose residue is 0.
 u32 compact_group_slot(Cell* acc, u32 G, u32 g, u64 span, u64 off, const u32* pat, u32 n, Dom* coef,
                        const Mod& mod, u32* zeros, u32* outside) {
-  u64 k = 0;
-  for (; k < span; ++k) {
-    Cell& c = acc[k * G + g];
-    if (!Mod::zero(c) && mod.residue(c) != 0) break;
-  }
+  u64 k = first_nonzero(acc, G, g, span, mod);
   if (k == span) return 1;
   if (k != off) return 2;
   *zeros = 0;
@@ -367,6 +415,11 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   Cell* acc = static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(Cell)));
   Cell* gacc = V > 1 ? static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * kGroup * sizeof(Cell))) : nullptr;
   Work w{rows, ncols, piv, acc};
+  if (V >= kGroup && kGroup == 8 && wrap_simd_available()) {
+    w.ngroups = V / 8 + 1;
+    w.tr = static_cast<const u32**>(QUOR_NAME(alloc64)(u64(nrows) * w.ngroups * sizeof(u32*)));
+    std::fill(w.tr, w.tr + u64(nrows) * w.ngroups, nullptr);
+  }
   if (!g_banner) {
     g_banner = true;
     QUOR_NAME(Stderr)("COMPACT_NEW_LINES=%d BACKWARD=%d\n", 1, 1);
@@ -404,10 +457,24 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       expected = tc.rec->items[tc.pos++];
       if (expected == 0) continue;  // known to vanish: not computed
     }
+    // A replay knows the row survives: slot 0 is computed with the first
+    // full group, on the vector kernel, and checked against the trace there.
+    const bool group0 = tc.reading && V >= kGroup;
     Cell* cur = nullptr;
     u32 lead = 0;
     u64 span = 0;
-    const Fate f0 = reduce_row(w, i, 0, mods[0], &cur, &lead, &span);
+    Fate f0 = Fate::kVanished;
+    if (group0) {
+      f0 = reduce_group(kGroup, w, i, 0, mods.data(), gacc);
+      if (f0 == Fate::kSurvived) {
+        const u64 k0 = first_nonzero(gacc, kGroup, 0, row->span, mods[0]);
+        if (k0 == row->span) f0 = Fate::kVanished;
+        lead = row->lead + u32(k0);
+        span = row->span - k0;
+      }
+    } else {
+      f0 = reduce_row(w, i, 0, mods[0], &cur, &lead, &span);
+    }
     if (f0 == Fate::kStopped) {
       elim_fail(kElimInterrupted, "", false);
       return 0;
@@ -426,17 +493,21 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     QUOR_NAME(mark_useless)(1);
     piv[lead] = i;
     trace_put(tc, u32(span));
-    const u32 n0 = compact_reduced<u32, Mod>(cur, span, coef.data(), pos0.data());
+    const u32 n0 = group0 ? compact_group_lead(gacc, kGroup, 0, row->span, lead - row->lead, coef.data(),
+                                               pos0.data(), mods[0])
+                          : compact_reduced<u32, Mod>(cur, span, coef.data(), pos0.data());
     arrays[0] = store_coefficients(coef.data(), n0);
-    // The other slots, kGroup at a time on one walk of the row.
+    // The other slots, kGroup at a time on one walk of the row.  With a
+    // full group or more the groups start at slot 0 (recomputed, not
+    // compacted again), so that whole groups use the vector kernel.
     const u64 off = lead - row->lead;
-    for (u32 s0 = 1; s0 < V; s0 += kGroup) {
+    for (u32 s0 = V >= kGroup ? 0 : 1; s0 < V; s0 += kGroup) {
       const u32 G = std::min(kGroup, V - s0);
-      if (reduce_group(G, w, i, s0, mods.data() + s0, gacc) == Fate::kStopped) {
+      if (!(group0 && s0 == 0) && reduce_group(G, w, i, s0, mods.data() + s0, gacc) == Fate::kStopped) {
         elim_fail(kElimInterrupted, "", false);
         return 0;
       }
-      for (u32 g = 0; g < G; ++g) {
+      for (u32 g = s0 == 0 ? 1 : 0; g < G; ++g) {
         const u32 s = s0 + g;
         const u32 p = QUOR_NAME(Primes)[s];
         u32 zeros = 0, outside = 0;

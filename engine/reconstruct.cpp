@@ -200,19 +200,23 @@ struct PolyLift {
   }
 
   // Call right after restoring a zone-1 mark, before anything allocates.
+  // The slots trade their limbs (mpz_swap): only limbs outside the set
+  // taken in zone 2 were moved by GMP.
   void keep() {
     for (int i = 0; i < kSlots; ++i) {
-      if (s[i]._mp_d == home[i]) continue;
+      bool home_limbs = false;
+      for (int k = 0; k < kSlots && !home_limbs; ++k) home_limbs = s[i]._mp_d == home[k];
+      if (home_limbs) continue;
       const u64 n = limbs(s[i]);
-      if (n > room) room = n + 8;
+      if (n + 8 > room) room = n + 8;
       QUOR_NAME(swap_zone)();
       mp_limb_t* d = static_cast<mp_limb_t*>(QUOR_NAME(alloc64)(room * sizeof(mp_limb_t)));
       QUOR_NAME(swap_zone)();
       if (n) std::memmove(d, s[i]._mp_d, n * sizeof(mp_limb_t));
       s[i]._mp_d = d;
       s[i]._mp_alloc = int(room);
-      home[i] = d;
     }
+    for (int i = 0; i < kSlots; ++i) home[i] = s[i]._mp_d;
   }
 
   // Half-extended Euclid on (Mod, a), a not small: (r0, r1) = (Mod, a),

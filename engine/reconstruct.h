@@ -70,7 +70,8 @@ int QUOR_NAME(lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag);
 int QUOR_NAME(recursive_lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag);
 // First pass: 1 when every coefficient reconstructs (coefs = primitive
 // integer coefficients, *extra = lcm of the denominators); else 0 with coefs
-// = the Chinese values.
+// = the Chinese values.  Terms are tried last first, and none after the
+// first failure.
 int QUOR_NAME(primpart)(INT* extra, INT* coefs, u32* const* rows, u32 nterms);
 // a^-1 mod m in [0, m) for coprime a, m.
 INT QUOR_NAME(inv_mod_INT)(INT a, INT m);

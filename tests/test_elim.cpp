@@ -355,6 +355,12 @@ QTEST_F(Elim, ThreadCountDoesNotChangeTheResult) {
     for (int t : {1, 2, 4, 8, 3}) {
       nb_threads = t;
       ASSERT_EQ(run(m, ncols), want) << "seed " << seed << " threads " << t;
+      // The heuristic on (never firing) takes the threaded path without the
+      // first pass against the known pivots.
+      QUOR_NAME(want_aggressive) = 1;
+      QUOR_NAME(want_aggressive2) = 1 << 30;
+      EXPECT_EQ(run(m, ncols), want) << "seed " << seed << " threads " << t;
+      QUOR_NAME(want_aggressive) = 0;
     }
   }
 }

@@ -63,7 +63,9 @@ QTEST_F(MultiModular, WrappingCellsKeepTheResidueOverManyProducts) {
       const u64 m = (k % 3) ? p - 1 - rng() % 5 : rng() % p, c = rng() % p;
       cell = mod.add(cell, m * c);
       exact = (exact + (unsigned __int128)(m * c)) % p;
-      if (k % 997 == 0) ASSERT_EQ(mod.residue(cell), u32(exact)) << p << " step " << k;
+      if (k % 997 == 0) {
+        ASSERT_EQ(mod.residue(cell), u32(exact)) << p << " step " << k;
+      }
     }
     EXPECT_EQ(mod.residue(cell), u32(exact));
     EXPECT_EQ(mod.residue(~u64(0)), u32(~u64(0) % p));
@@ -99,12 +101,45 @@ QTEST_F(MultiModular, GroupedAxpyMatchesOneSlotAtATime) {
   for (u32 g = 0; g < G; ++g) {
     std::vector<u64> single(span);
     for (u64 k = 0; k < span; ++k) single[k] = start[k * G + g];
-    EXPECT_EQ(wrap_axpy(single.data(), m[g], code.data(), cf[g], ncodes, mods[g]), pos.size() - 1);
+    wrap_axpy(single.data(), m[g], code.data(), cf[g], ncodes, mods[g]);
     for (u64 k = 0; k < span; ++k)
       ASSERT_EQ(mods[g].residue(grouped[k * G + g]), mods[g].residue(single[k])) << "slot " << g << " cell " << k;
     // The lead cell is not touched.
     EXPECT_EQ(grouped[g], start[g]);
   }
+}
+
+// The vector kernel over transposed coefficients gives what the scalar
+// grouped kernel gives.
+QTEST_F(MultiModular, VectorGroupMatchesScalarGroup) {
+  if (!wrap_simd_available()) GTEST_SKIP() << "no AVX2";
+  constexpr u32 G = 8;
+  std::mt19937_64 rng(13);
+  std::vector<u32> pos = {0};
+  for (u32 gap : {1u, 1u, 1u, 1u, 1u, 2u, 300u, 1u, 1u, 1u, 4u, 70000u, 1u, 9u})
+    pos.push_back(pos.back() + gap);
+  const u64 span = pos.back() + 1;
+  std::vector<u8> code(lzw_worst_bytes(pos.size()));
+  u32 ncodes = 0;
+  ASSERT_NE(lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes), ~u64(0));
+  block(G, 0);
+  std::vector<WrapMod> mods;
+  for (u32 g = 0; g < G; ++g) mods.emplace_back(QUOR_NAME(Primes)[g]);
+  std::vector<std::vector<u32>> coef(G, std::vector<u32>(pos.size()));
+  std::vector<u32> tcoef(pos.size() * G);
+  u64 m[G];
+  const u32* cf[G];
+  for (u32 g = 0; g < G; ++g) {
+    for (u32 j = 0; j < pos.size(); ++j) tcoef[G * j + g] = coef[g][j] = u32(rng() % mods[g].p);
+    m[g] = g == 3 ? 0 : mods[g].p - 1 - rng() % 3;  // one zero multiplier, the others large
+    cf[g] = coef[g].data();
+  }
+  std::vector<u64> scalar(span * G);
+  for (u64& c : scalar) c = rng() | (u64(1) << 63);  // near the top: carries everywhere
+  std::vector<u64> vec = scalar;
+  wrap_axpy_group<G>(scalar.data(), m, code.data(), ncodes, cf, mods.data());
+  wrap_axpy8_avx2(vec.data(), m, code.data(), ncodes, tcoef.data(), mods.data());
+  EXPECT_EQ(vec, scalar);
 }
 
 // Coefficients over one big common denominator, as in a monic basis

@@ -332,19 +332,8 @@ QTEST_F(Request, PolynomialsComeBackExactlyMergedAndHomogenised) {
 }
 
 #if QUOR_INT
-QTEST_F(Request, IntegerPrinterAndDigitVectors) {
-  open_request(2, 0);
-  Quor_verb_info = 4;
-  host_.clear_output();
-  InPoly p = make_poly({{{1, 0}, "-1"}, {{0, 1}, "3"}});
-  see_Dpol_INT(p);
-  EXPECT_EQ(host_.output(), " -x1+3*x2");
-  host_.clear_output();
-  see_Dpol_INT(make_poly({{{1, 0}, "0"}}));
-  EXPECT_EQ(host_.output(), "0");
-  Quor_verb_info = 0;
-
-  QUOR_NAME(reset_coeffs)(3);
+QTEST_F(Request, DigitVectorsToResidues) {
+  open_request(2, 0, 0, 3);
   const u32 five[] = {5, 0};
   u32 out[3];
   Quor_int_convert_from_ntl_int(five, -1, out, 1u << 30);
