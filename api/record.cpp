@@ -109,6 +109,18 @@ void QUOR_NAME(record)(const char* format, ...) {
   record1(record_buf);
 }
 
+void record_result_display() {
+  QUOR_NAME(record)("    if (want_display)\n      {\n\tint i;\n\tfprintf(stderr,\"[\\n\");\n\tfor(i=0;i<nb;i++)\n\t  {\n"
+#if QUOR_INT
+                    "\t    see_Dpol_INT(resultat[i]);\n"
+#else
+                    "\t    QUOR(see_Dpol)(resultat[i]);\n"
+#endif
+                    "\t    if (i<(nb-1))\n\t      fprintf(stderr,\",\");\n\t  }\n\tfprintf(stderr,\"]\\n\");\n      }\n");
+  QUOR_NAME(record)("  }\n  global_nb=0;\n");
+  QUOR_NAME(record)("flush");
+}
+
 void QUOR_NAME(debug)(i32 n) {
   if (n != 0)
     QUOR_NAME(record)("/* start debug */\n");

@@ -40,6 +40,8 @@ extern i32 init_record_file;
 // fatal "Size of buf for record too small!\n") and appends them, opening a
 // new program first when none is open.
 void QUOR_NAME(record)(const char* format, ...) QUOR_PRINTF(1, 2);
+// The statements ending a recorded computation: print the results when want_display, close its block, empty base; then flushes.
+void record_result_display();
 // Appends text unchanged to the open program (nothing when none is open).
 void record1(const char* text);
 // Path of the program open now, or of the last one opened ("" before any).

@@ -166,6 +166,18 @@ void need_primes() {
   if (QUOR_NAME(Primes) == nullptr) QUOR_NAME(Fatal)("Quor interface error: no prime set\n");
 }
 
+// The replay statements of a call fn(prev, i, a, n) that passes n words in
+// a local array named name (a one-word zero array when there are none).
+void record_array_call(const char* fn, char name, u32 i, const I32* a, u32 n) {
+  if (n == 0 || a == nullptr) {
+    QUOR_NAME(record)("  {\n    I32 %c[1]={0};\n    QUOR(%s)(prev,%u,%c,0);\n  }\n", name, fn, i, name);
+    return;
+  }
+  QUOR_NAME(record)("  {\n    I32 %c[%u]={%d", name, n, int(a[0]));
+  for (u32 j = 1; j < n; ++j) QUOR_NAME(record)(",%d", int(a[j]));
+  QUOR_NAME(record)("};\n    QUOR(%s)(prev,%u,%c,%u);\n  }\n", fn, i, name, n);
+}
+
 }  // namespace
 
 #if QUOR_INT
@@ -245,15 +257,7 @@ QUOR_INPOLY QUOR_NAME(creat_poly)(UI32 n) {
 }
 
 void QUOR_NAME(set_expos2)(QUOR_INPOLY p, UI32 i, const I32* e, UI32 nvars) {
-  if (libmode_record) {
-    if (nvars == 0 || e == nullptr) {
-      QUOR_NAME(record)("  {\n    I32 e[1]={0};\n    QUOR(set_expos2)(prev,%u,e,0);\n  }\n", i);
-    } else {
-      QUOR_NAME(record)("  {\n    I32 e[%u]={%d", nvars, int(e[0]));
-      for (u32 j = 1; j < nvars; ++j) QUOR_NAME(record)(",%d", int(e[j]));
-      QUOR_NAME(record)("};\n    QUOR(set_expos2)(prev,%u,e,%u);\n  }\n", i, nvars);
-    }
-  }
+  if (libmode_record) record_array_call("set_expos2", 'e', i, e, nvars);
   check_term(p, i);
   check_nvars(nvars);
   if (nvars > 0 && e == nullptr) QUOR_NAME(Fatal)("Quor interface error: no exponents\n");
@@ -296,15 +300,7 @@ void QUOR_NAME(get_expos)(QUOR_INPOLY p, I32 i, uint16_t* out) {
 
 #if QUOR_INT
 void Quor_int_set_coeff_raw(QUOR_INPOLY p, UI32 i, const I32* u, UI32 n) {
-  if (libmode_record) {
-    if (n == 0 || u == nullptr) {
-      QUOR_NAME(record)("  {\n    I32 u[1]={0};\n    QUOR(set_coeff_raw)(prev,%u,u,0);\n  }\n", i);
-    } else {
-      QUOR_NAME(record)("  {\n    I32 u[%u]={%d", n, int(u[0]));
-      for (u32 j = 1; j < n; ++j) QUOR_NAME(record)(",%d", int(u[j]));
-      QUOR_NAME(record)("};\n    QUOR(set_coeff_raw)(prev,%u,u,%u);\n  }\n", i, n);
-    }
-  }
+  if (libmode_record) record_array_call("set_coeff_raw", 'u', i, u, n);
   check_term(p, i);
   if (n > 0 && u == nullptr) QUOR_NAME(Fatal)("Quor interface error: no coefficient words\n");
   require_open_memory();

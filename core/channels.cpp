@@ -24,6 +24,13 @@ void format_into(char* buf, const char* format, std::va_list ap) {
   if (std::vsnprintf(buf, kChannelBufferSize, format, ap) < 0) buf[0] = '\0';
 }
 
+// Formats into a stack buffer and hands the text to sink.
+void send_formatted(void (*sink)(const char*), const char* format, std::va_list ap) {
+  char buf[kChannelBufferSize];
+  format_into(buf, format, ap);
+  sink(buf);
+}
+
 // Streams of ouvrir that are gzip pipes: they must be closed with pclose.
 std::vector<std::FILE*> open_pipes;
 
@@ -64,32 +71,26 @@ std::FILE* open_pipe(const char* name, const char* command_prefix, const char* p
 }  // namespace
 
 void QUOR_NAME(Output)(const char* format, ...) {
-  char buf[kChannelBufferSize];
   std::va_list ap;
   va_start(ap, format);
-  format_into(buf, format, ap);
+  send_formatted(info_Host, format, ap);
   va_end(ap);
-  info_Host(buf);
 }
 
 int QUOR_NAME(Stderr)(const char* format, ...) {
-  char buf[kChannelBufferSize];
   std::va_list ap;
   va_start(ap, format);
-  format_into(buf, format, ap);
+  send_formatted(info_Host, format, ap);
   va_end(ap);
-  info_Host(buf);
   return std::fflush(QUOR_NAME(stderr));
 }
 
 void QUOR_NAME(Infos)(const char* format, ...) {
   std::FILE* stream = want_pipe2 != 0 ? QUOR_NAME(stderr) : QUOR_NAME(output);
-  char buf[kChannelBufferSize];
   std::va_list ap;
   va_start(ap, format);
-  format_into(buf, format, ap);
+  send_formatted(info_Host, format, ap);
   va_end(ap);
-  info_Host(buf);
   std::fflush(stream);
 }
 
@@ -107,12 +108,10 @@ int QUOR_NAME(Flush)() { return std::fflush(QUOR_NAME(output)); }
 }
 
 void Fatal_deferred(const char* format, ...) {
-  char buf[kChannelBufferSize];
   std::va_list ap;
   va_start(ap, format);
-  format_into(buf, format, ap);
+  send_formatted(defer_fatal, format, ap);
   va_end(ap);
-  defer_fatal(buf);
 }
 
 std::FILE* ropen_gzip(const char* name) {

@@ -127,15 +127,7 @@ void record_call(u32 n, i32 mingbasis_strong, i32 restrict2, i32 final_restrict,
   QUOR_NAME(record)("    env->_skip=%d;\n", e->_skip);
   QUOR_NAME(record)("    nb=QUOR(groebner)(base,%u,resultat,%d,%d,&t0,bk0,pas0,%d,env);\n", n, mingbasis_strong,
                     restrict2, final_restrict);
-  QUOR_NAME(record)("    if (want_display)\n      {\n\tint i;\n\tfprintf(stderr,\"[\\n\");\n\tfor(i=0;i<nb;i++)\n\t  {\n"
-#if QUOR_INT
-                    "\t    see_Dpol_INT(resultat[i]);\n"
-#else
-                    "\t    QUOR(see_Dpol)(resultat[i]);\n"
-#endif
-                    "\t    if (i<(nb-1))\n\t      fprintf(stderr,\",\");\n\t  }\n\tfprintf(stderr,\"]\\n\");\n      }\n");
-  QUOR_NAME(record)("  }\n  global_nb=0;\n");
-  QUOR_NAME(record)("flush");
+  record_result_display();
 }
 
 // Options shared by both builds: zone tables, monomial table, degree limit.

@@ -68,6 +68,9 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
 // Sorts rows by lead column descending, equal leads by key ascending.
 void sort_matrix_rows(ALGO_Dpol* rows, u32 nrows);
 
+// Fatal unless every row is LZW-coded up to the last column, ncols fits and at most nreduce rows are flagged.
+void check_matrix_rows(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce);
+
 // Outcome of the last elimination; kept until elim_status_clear.
 ElimStatus elim_status();
 // Text of the last failure ("" when none).

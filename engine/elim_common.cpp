@@ -1,11 +1,17 @@
 // Parts of the elimination common to both builds: switches, the failure
-// record, the row sort and the monic normalisation.
+// record, the row sort and checks, the monic normalisation and the solve
+// around each build's elimination.
 #include <cstdio>
 #include <cstring>
+
+#if !QUOR_INT
+#include <omp.h>
+#endif
 
 #include "core/channels.h"
 #include "core/coeffs.h"
 #include "core/poly.h"
+#include "core/zone.h"
 #include "engine/elim.h"
 #include "engine/elim_kernels.h"
 
@@ -48,6 +54,21 @@ void sort_matrix_rows(ALGO_Dpol* rows, u32 nrows) {
       [rows](u32 a, u32 b) { std::swap(rows[a], rows[b]); });
 }
 
+void check_matrix_rows(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce) {
+  if (u64(ncols) > kElimMaxColumns)
+    QUOR_NAME(Fatal)("Sorry max number of columns is set to %u in quor linear algebra package (5) !%s",
+                     u32(kElimMaxColumns), "\n");
+  u32 nred = 0;
+  for (u32 i = 0; i < nrows; ++i) {
+    const sALGO_Dpol* r = rows[i];
+    if (r->encoding != CODE_LZW || r->dense) QUOR_NAME(Fatal)("code <> CODE_LZW");
+    if (r->lead < 1 || r->lead > ncols || r->span != ncols - r->lead + 1)
+      QUOR_NAME(Fatal)("Bad matrix row %u\n", i);
+    if (r->flag) ++nred;
+  }
+  if (nred > nreduce) QUOR_NAME(Fatal)("Bad matrix row %u\n", nred);
+}
+
 void QUOR_NAME(monic_d)(Dom* c, u32 n) {
   if (!c || n == 0 || c[0] == 1) return;
   const u32 p = QUOR_NAME(Prime);
@@ -56,6 +77,37 @@ void QUOR_NAME(monic_d)(Dom* c, u32 n) {
 #endif
   // inv_Dom is fatal with "non inversible !\n" on 0.
   scale_residues<Dom>(c, n, inv_Dom(c[0], p), CellMod<Dom>(p));
+}
+
+u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, Dpol* result,
+                            Table_de_Recherche t) {
+  GC_state mark;
+  QUOR_NAME(save_GC_state)(&mark);
+  sort_matrix_rows(rows, nrows);
+  ALGO_Dpol* nr =
+      static_cast<ALGO_Dpol*>(QUOR_NAME(alloc64)((u64(nreduce) + 1) * sizeof(ALGO_Dpol)));
+#if !QUOR_INT
+  const double t0 = omp_get_wtime();
+#endif
+  // On a failure nothing comes back (n = 0) and elim_status says why.
+  const u32 n = eliminate_sorted(rows, nrows, ncols, nreduce, nr);
+#if !QUOR_INT
+  const double dt = omp_get_wtime() - t0;
+#endif
+  u32 count = 0;
+  QUOR_NAME(swap_zone)();
+  for (u32 i = 0; i < n; ++i) {
+    Dpol d = QUOR_NAME(clone_lzw_ALGO_Dpol)(nr[i], t, ncols - nr[i]->lead);
+    if (d) result[count++] = d;
+  }
+  QUOR_NAME(swap_zone)();
+  if (QUOR_NAME(want_state_percent) && nrows) QUOR_NAME(Stderr)("100%%/");
+#if !QUOR_INT
+  // The threaded prime-field elimination reports a long run.
+  if (dt > 1.0) QUOR_NAME(Stderr)("{L=%.2f sec}", dt);
+#endif
+  QUOR_NAME(restore_GC_state)(&mark);
+  return count;
 }
 
 void QUOR_NAME(info_count_lzw)() {}

@@ -719,18 +719,7 @@ void on_team(u32 width, std::vector<Worker>& workers, Body body) {
 // row it cannot read.
 void check_matrix(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, u32 p) {
   if (p < 2 || p > 0xFFFF) QUOR_NAME(Fatal)("Prime %u out of range\n", p);
-  if (u64(ncols) > kElimMaxColumns)
-    QUOR_NAME(Fatal)("Sorry max number of columns is set to %u in quor linear algebra package (5) !%s",
-                     u32(kElimMaxColumns), "\n");
-  u32 nred = 0;
-  for (u32 i = 0; i < nrows; ++i) {
-    const sALGO_Dpol* r = rows[i];
-    if (r->encoding != CODE_LZW || r->dense) QUOR_NAME(Fatal)("code <> CODE_LZW");
-    if (r->lead < 1 || r->lead > ncols || r->span != ncols - r->lead + 1)
-      QUOR_NAME(Fatal)("Bad matrix row %u\n", i);
-    if (r->flag) ++nred;
-  }
-  if (nred > nreduce) QUOR_NAME(Fatal)("Bad matrix row %u\n", nred);
+  check_matrix_rows(rows, nrows, ncols, nreduce);
 }
 
 // Moves a row's code and coefficients from an arena into the current zone.
@@ -861,31 +850,6 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   for (u32 i = 0; i < nnew; ++i) kept[out_idx[i]] = 1;
   restore(kept);
   return nnew;
-}
-
-u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, Dpol* result,
-                            Table_de_Recherche t) {
-  GC_state mark;
-  QUOR_NAME(save_GC_state)(&mark);
-  sort_matrix_rows(rows, nrows);
-  ALGO_Dpol* nr =
-      static_cast<ALGO_Dpol*>(QUOR_NAME(alloc64)((u64(nreduce) + 1) * sizeof(ALGO_Dpol)));
-  const double t0 = omp_get_wtime();
-  const u32 n = eliminate_sorted(rows, nrows, ncols, nreduce, nr);
-  const double dt = omp_get_wtime() - t0;
-  u32 count = 0;
-  if (nrows) {
-    QUOR_NAME(swap_zone)();
-    for (u32 i = 0; i < n; ++i) {
-      Dpol d = QUOR_NAME(clone_lzw_ALGO_Dpol)(nr[i], t, ncols - nr[i]->lead);
-      if (d) result[count++] = d;
-    }
-    QUOR_NAME(swap_zone)();
-    if (QUOR_NAME(want_state_percent)) QUOR_NAME(Stderr)("100%%/");
-  }
-  if (dt > 1.0) QUOR_NAME(Stderr)("{L=%.2f sec}", dt);
-  QUOR_NAME(restore_GC_state)(&mark);
-  return count;
 }
 
 }  // namespace quor::QUOR_NS

@@ -310,21 +310,6 @@ Dom* store_coefficients(const Dom* src, u32 n) {
   return c;
 }
 
-void check_matrix(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce) {
-  if (u64(ncols) > kElimMaxColumns)
-    QUOR_NAME(Fatal)("Sorry max number of columns is set to %u in quor linear algebra package (5) !%s",
-                     u32(kElimMaxColumns), "\n");
-  u32 nred = 0;
-  for (u32 i = 0; i < nrows; ++i) {
-    const sALGO_Dpol* r = rows[i];
-    if (r->encoding != CODE_LZW || r->dense) QUOR_NAME(Fatal)("code <> CODE_LZW");
-    if (r->lead < 1 || r->lead > ncols || r->span != ncols - r->lead + 1)
-      QUOR_NAME(Fatal)("Bad matrix row %u\n", i);
-    if (r->flag) ++nred;
-  }
-  if (nred > nreduce) QUOR_NAME(Fatal)("Bad matrix row %u\n", nred);
-}
-
 // Progress of one reduced row on the progress stream and the error channel.
 void progress(u32 done, u32 nreduce) {
   const double pc = nreduce ? 100.0 * done / nreduce : 100.0;
@@ -406,7 +391,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     return 0;
   }
   if (nrows == 0) return 0;
-  check_matrix(rows, nrows, ncols, nreduce);
+  check_matrix_rows(rows, nrows, ncols, nreduce);
 
   u32* piv = static_cast<u32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(u32)));
   std::fill(piv, piv + u64(ncols) + 1, kNone);
@@ -559,27 +544,6 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       [out](u32 a, u32 b) { std::swap(out[a], out[b]); });
   if (!backward(out, nnew, ncols, acc, V)) return 0;
   return nnew;
-}
-
-u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, Dpol* result,
-                            Table_de_Recherche t) {
-  GC_state mark;
-  QUOR_NAME(save_GC_state)(&mark);
-  sort_matrix_rows(rows, nrows);
-  ALGO_Dpol* nr =
-      static_cast<ALGO_Dpol*>(QUOR_NAME(alloc64)((u64(nreduce) + 1) * sizeof(ALGO_Dpol)));
-  // On a failure nothing comes back (n = 0) and elim_status says why.
-  const u32 n = eliminate_sorted(rows, nrows, ncols, nreduce, nr);
-  u32 count = 0;
-  QUOR_NAME(swap_zone)();
-  for (u32 i = 0; i < n; ++i) {
-    Dpol d = QUOR_NAME(clone_lzw_ALGO_Dpol)(nr[i], t, ncols - nr[i]->lead);
-    if (d) result[count++] = d;
-  }
-  QUOR_NAME(swap_zone)();
-  if (QUOR_NAME(want_state_percent) && nrows) QUOR_NAME(Stderr)("100%%/");
-  QUOR_NAME(restore_GC_state)(&mark);
-  return count;
 }
 
 }  // namespace quor::QUOR_NS

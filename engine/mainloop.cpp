@@ -174,15 +174,7 @@ void basis_as_halves(Dpol* table, u32 nred, const Dpol* basis, u32 count) {
 void record_hilbert_call(u32 n, i32 a, i32 b, i32 c) {
   if (!libmode_record) return;
   QUOR_NAME(record)("  {\n    int nb;\n    nb=QUOR(hilbert)(base,%u,resultat,%d,%d,&t0,bk0,pas0,%d);\n", n, a, b, c);
-  QUOR_NAME(record)("    if (want_display)\n      {\n\tint i;\n\tfprintf(stderr,\"[\\n\");\n\tfor(i=0;i<nb;i++)\n\t  {\n"
-#if QUOR_INT
-                    "\t    see_Dpol_INT(resultat[i]);\n"
-#else
-                    "\t    QUOR(see_Dpol)(resultat[i]);\n"
-#endif
-                    "\t    if (i<(nb-1))\n\t      fprintf(stderr,\",\");\n\t  }\n\tfprintf(stderr,\"]\\n\");\n      }\n");
-  QUOR_NAME(record)("  }\n  global_nb=0;\n");
-  QUOR_NAME(record)("flush");
+  record_result_display();
 }
 
 // New polynomials of degree d printed when VERBOSE asks for that degree.

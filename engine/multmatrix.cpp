@@ -19,6 +19,7 @@
 #include "core/hashtable.h"
 #include "core/zone.h"
 #include "engine/staircase.h"
+#include "host/C/host_services.h"
 #include "minpolyvgf/fglm.h"
 #include "minpolyvgf/unipoly.h"
 #if !QUOR_INT
@@ -488,6 +489,9 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
   // memory is given back.
   const u32 V = QUOR_NAME(vectorize);
   const u32 j0 = minpoly_only ? last : 0;
+  // The sparse FGLM's progress lines, once per prime of every pass, only
+  // when the request's messages are shown at all.
+  const i32 verbose = Quor_verb_info >= 1 && Quor_verb_info <= 4 ? 1 : 0;
   Dom** res = zone_array<Dom*>(u64(V) * n);  // res[k * n + j]
   i32* deg = zone_array<i32>(u64(V) * n);
   for (u32 k = 0; k < V; ++k) {
@@ -496,7 +500,7 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
     std::fill(outdeg, outdeg + n, -1);
     GC_state mark;
     QUOR_NAME(save_GC_state)(&mark);
-    QUOR_NAME(w_fglm)(D, M.pairs, M.dense, n, M.idx, rows, 1, outdeg, &p, 1, 0, Liste_variables, 0,
+    QUOR_NAME(w_fglm)(D, M.pairs, M.dense, n, M.idx, rows, 1, outdeg, &p, verbose, 0, Liste_variables, 0,
                       minpoly_only ? 1 : 0, -1, -1, -1);
     QUOR_NAME(restore_GC_state)(&mark);
     for (u32 j = j0; j < n; ++j) {

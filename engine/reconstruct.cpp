@@ -118,12 +118,14 @@ void finish_fraction(const INT& r1, const INT& t1, INT* num, INT* den) {
 }
 
 // One step of the half-extended Euclid: (r0, r1) = (r1, r0 - q r1),
-// (t0, t1) = (t1, t0 - q t1); the four are then moved down to the mark.
-void euclid_step(Mark& mk, INT& r0, INT& r1, INT& t0, INT& t1) {
+// (t0, t1) = (t1, t0 - q t1), the new t reduced modulo *mod when given;
+// the four are then moved down to the mark.
+void euclid_step(Mark& mk, INT& r0, INT& r1, INT& t0, INT& t1, const INT* mod = nullptr) {
   INT q = fresh(), r2 = fresh(), t2 = fresh();
   mpz_tdiv_qr(&q, &r2, &r0, &r1);
   mpz_mul(&t2, &q, &t1);
   mpz_sub(&t2, &t0, &t2);
+  if (mod) mpz_mod(&t2, &t2, mod);
   r0 = r1;
   r1 = r2;
   t0 = t1;
@@ -157,6 +159,17 @@ void drop_zone2_table(const GC_state* m2) {
   QUOR_NAME(swap_zone)();
   QUOR_NAME(restore_GC_state)(m2);
   QUOR_NAME(swap_zone)();
+}
+
+// Ends a reconstruction on its scratch table: the primitive part when every
+// term was lifted (returns 1), else the Chinese-remainder values (returns 0).
+int primitive_or_chinese(bool lifted, INT* extra, INT* coefs, const INT* table, u32 nterms, const GC_state* m2) {
+  if (lifted)
+    primitive_from(extra, coefs, table, nterms);
+  else
+    for (u32 j = 0; j < nterms; ++j) coefs[j] = table[3 * j];
+  drop_zone2_table(m2);
+  return lifted ? 1 : 0;
 }
 
 // A fresh integer holding v in exactly its limbs (one allocation).
@@ -222,9 +235,14 @@ struct PolyLift {
   // Half-extended Euclid on (Mod, a), a not small: (r0, r1) = (Mod, a),
   // (t0, t1) = (0, 1); steps until r1 is small.  false when a remainder
   // reaches 0 first (the value needs more primes).
+  // GMP takes the scratch of an operation on large operands through the
+  // zone allocator, which frees nothing: every step gives it back (mark
+  // restored, slots kept), or the steps of one reconstruction would retain
+  // their scratch until the end of the pass.
   template <class Small>
   bool euclid(const INT& a, const INT& mod, Small small) {
     INT &r0 = s[kR0], &r1 = s[kR1], &t0 = s[kT0], &t1 = s[kT1], &q = s[kQ], &w = s[kW];
+    Mark mk;
     mpz_set(&r0, &mod);
     mpz_set(&r1, &a);
     mpz_set_ui(&t0, 0);
@@ -238,6 +256,8 @@ struct PolyLift {
       mpz_sub(&w, &t0, &w);
       mpz_swap(&t0, &t1);
       mpz_swap(&t1, &w);
+      mk.restore();
+      keep();
       if (mpz_sgn(&r1) == 0) return false;
       if (small(r1)) return true;
     }
@@ -257,6 +277,12 @@ struct PolyLift {
       *den = QUOR_NAME(cINT_I32)(1);
       return 1;
     }
+    // GMP's scratch of the steps below goes back before the results are made.
+    Mark mk;
+    const auto settle = [&] {
+      mk.restore();
+      keep();
+    };
     INT& L = s[kL];
     if (mpz_cmp_ui(&L, 1) != 0 && small(L)) {
       INT &y = s[kW], &h = s[kQ];
@@ -264,6 +290,7 @@ struct PolyLift {
       mpz_mod(&y, &y, &mod);
       mpz_mul_2exp(&h, &y, 1);
       if (mpz_cmp(&h, &mod) > 0) mpz_sub(&y, &y, &mod);
+      settle();
       if (small(y)) {
         *num = exact_copy(y);
         *den = exact_copy(L);
@@ -281,9 +308,10 @@ struct PolyLift {
       mpz_divexact(&r1, &r1, &g);
       mpz_divexact(&t1, &t1, &g);
     }
+    mpz_lcm(&L, &L, &t1);
+    settle();
     *num = exact_copy(r1);
     *den = exact_copy(t1);
-    mpz_lcm(&L, &L, &t1);
     return 1;
   }
 };
@@ -467,14 +495,7 @@ int QUOR_NAME(primpart)(INT* extra, INT* coefs, u32* const* rows, u32 nterms) {
                           QUOR_NAME(estime_log_INT)(lift.s[kR1]), QUOR_NAME(estime_log_INT)(B));
     }
   }
-  if (!all) {
-    for (u32 j = 0; j < nterms; ++j) coefs[j] = table[3 * j];
-    drop_zone2_table(&m2);
-    return 0;
-  }
-  primitive_from(extra, coefs, table, nterms);
-  drop_zone2_table(&m2);
-  return 1;
+  return primitive_or_chinese(all, extra, coefs, table, nterms, &m2);
 }
 
 INT QUOR_NAME(inv_mod_INT)(INT a, INT m) {
@@ -489,19 +510,7 @@ INT QUOR_NAME(inv_mod_INT)(INT a, INT m) {
     }
     QUOR_NAME(Fatal)("(G5) The primes are not coprime");
   }
-  while (!mpz_divisible_p(&r0, &r1)) {
-    INT q = fresh(), r2 = fresh(), t2 = fresh();
-    mpz_tdiv_qr(&q, &r2, &r0, &r1);
-    mpz_mul(&t2, &q, &t1);
-    mpz_sub(&t2, &t0, &t2);
-    mpz_mod(&t2, &t2, &m);
-    r0 = r1;
-    r1 = r2;
-    t0 = t1;
-    t1 = t2;
-    mk.restore();
-    QUOR_NAME(glisser_INT4)(&r0, &r1, &t0, &t1);
-  }
+  while (!mpz_divisible_p(&r0, &r1)) euclid_step(mk, r0, r1, t0, t1, &m);
   // The last remainder is the gcd: anything but 1 leaves no inverse.
   if (mpz_cmp_ui(&r1, 1) != 0) QUOR_NAME(Fatal)("(G5) The primes are not coprime");
   mk.restore();
@@ -592,14 +601,7 @@ int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nt
     if (failed) continue;
     if (!lift.term(rec[0], M, small, &rec[1], &rec[2])) failed = true;
   }
-  if (failed) {
-    for (u32 j = 0; j < nterms; ++j) coefs[j] = table[3 * j];
-    drop_zone2_table(&m2);
-    return 0;
-  }
-  primitive_from(extra, coefs, table, nterms);
-  drop_zone2_table(&m2);
-  return 1;
+  return primitive_or_chinese(!failed, extra, coefs, table, nterms, &m2);
 }
 
 // ---- relocation of rows ----

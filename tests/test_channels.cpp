@@ -8,14 +8,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "core/channels.h"
 #include "host/C/host_services.h"
 #include "host/standin/standin.h"
 #include "tests/dual_test.h"
+#include "tests/support/text_file.h"
 
 QUOR_TEST_BEGIN
 
@@ -32,12 +31,7 @@ void* lib_alloc(std::size_t n) {
 void* lib_realloc(void* p, std::size_t, std::size_t n) { return std::realloc(p, n); }
 void lib_free(void* p, std::size_t) { std::free(p); }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using quor_test::slurp;
 
 class QUOR_SUITE(Channels) : public ::testing::Test {
  protected:

@@ -1,4 +1,5 @@
-// Residue coefficients, multi-precision integers and reconstruction.
+// Residue coefficients, multi-precision integers, reconstruction and the
+// integer build's multi-modular kernels (wrapping cells, grouped AXPY).
 #include "tests/dual_test.h"
 
 #include <gmp.h>
@@ -12,6 +13,7 @@
 #include "core/bigint.h"
 #include "core/coeffs.h"
 #include "core/zone.h"
+#include "engine/elim_kernels.h"
 #include "engine/reconstruct.h"
 #include "host/C/host_services.h"
 #include "tests/support/fatal_exit.h"
@@ -430,6 +432,42 @@ std::vector<std::vector<u32>> residues_of(const std::vector<std::pair<std::strin
 }
 }  // namespace
 
+// Rebuilds the values over growing blocks of primes (block: the fixture's
+// block()) until complete; until then every coefficient holds its Chinese
+// value modulo the primes so far. The number of primes used (0: never complete).
+template <class Block>
+u32 rebuild_over_blocks(Block block, const std::vector<std::pair<std::string, std::string>>& vals,
+                        std::initializer_list<u32> blocks, std::vector<INT>& coefs, INT& extra) {
+  const u32 nt = u32(vals.size());
+  INT M;
+  u32 offset = 0;
+  for (u32 b : blocks) {
+    block(b, offset);
+    auto rows = residues_of(vals);
+    std::vector<u32*> rp(b);
+    for (u32 k = 0; k < b; ++k) rp[k] = rows[k].data();
+    bool complete;
+    if (offset == 0) {
+      complete = QUOR_NAME(primpart)(&extra, coefs.data(), rp.data(), nt);
+      M = QUOR_NAME(copy_INT)(QUOR_NAME(product_of_primes));
+    } else {
+      INT P = QUOR_NAME(product_of_primes);
+      INT E_old = QUOR_NAME(mult_INT)(P, QUOR_NAME(inv_mod_INT)(P, M));
+      INT E_new = QUOR_NAME(mult_INT)(M, QUOR_NAME(inv_mod_INT)(M, P));
+      M = QUOR_NAME(mult_INT)(M, P);
+      complete = QUOR_NAME(primpart_upgrade)(&extra, coefs.data(), rp.data(), nt, M,
+                                             QUOR_NAME(compute_bound_size)(M), E_old, E_new);
+    }
+    offset += b;
+    if (complete) return offset;
+    u32 wrong = 0;
+    for (u32 j = 0; j < nt; ++j)
+      for (u32 k = 0; k < b; ++k) wrong += QUOR_NAME(INT_to_Dom)(coefs[j], QUOR_NAME(Primes)[k]) != rows[k][j];
+    EXPECT_EQ(wrong, 0u) << "after " << offset << " primes";
+  }
+  return 0;
+}
+
 // Random rationals (big numerators and denominators, some numerators
 // divisible by primes of the first block) rebuilt pass after pass over
 // growing blocks of primes; the result is the primitive integer multiple.
@@ -462,38 +500,8 @@ QTEST_F(Coeffs, RationalsRebuiltOverGrowingBlocks) {
   const u32 nt = u32(vals.size());
   std::vector<INT> coefs(nt);
   INT extra;
-  const u32 blocks[] = {3, 8, 16, 32, 64};
-  u32 offset = 0;
-  bool complete = false;
-  INT M;
-  int passes = 0;
-  for (u32 b : blocks) {
-    block(b, offset);
-    auto rows = residues_of(vals);
-    std::vector<u32*> rp(b);
-    for (u32 k = 0; k < b; ++k) rp[k] = rows[k].data();
-    ++passes;
-    if (offset == 0) {
-      complete = QUOR_NAME(primpart)(&extra, coefs.data(), rp.data(), nt);
-      M = QUOR_NAME(copy_INT)(QUOR_NAME(product_of_primes));
-    } else {
-      INT P = QUOR_NAME(product_of_primes);
-      INT E_old = QUOR_NAME(mult_INT)(P, QUOR_NAME(inv_mod_INT)(P, M));
-      INT E_new = QUOR_NAME(mult_INT)(M, QUOR_NAME(inv_mod_INT)(M, P));
-      M = QUOR_NAME(mult_INT)(M, P);
-      const u32 bound = QUOR_NAME(compute_bound_size)(M);
-      complete = QUOR_NAME(primpart_upgrade)(&extra, coefs.data(), rp.data(), nt, M, bound, E_old, E_new);
-    }
-    // Not complete: the coefficients are the Chinese values modulo M.
-    if (!complete) {
-      for (u32 j = 0; j < nt; ++j)
-        for (u32 k = 0; k < b; ++k) EXPECT_EQ(QUOR_NAME(INT_to_Dom)(coefs[j], QUOR_NAME(Primes)[k]), rows[k][j]);
-    }
-    offset += b;
-    if (complete) break;
-  }
-  ASSERT_TRUE(complete);
-  EXPECT_GT(passes, 1);  // the big values cannot come from the first block
+  // The big values cannot come from the first block.
+  ASSERT_GT(rebuild_over_blocks([&](u32 b, u32 o) { block(b, o); }, vals, {3, 8, 16, 32, 64}, coefs, extra), 3u);
   // Expected: L * num/den with L the lcm of the denominators.
   mpz_t L, t;
   mpz_init_set_ui(L, 1);
@@ -511,6 +519,63 @@ QTEST_F(Coeffs, RationalsRebuiltOverGrowingBlocks) {
     EXPECT_EQ(mpz_cmp(&coefs[j], t), 0) << "term " << j;
   }
   gmp_randclear(st);
+  QUOR_NAME(want_quiet) = 0;
+}
+
+// Coefficients over one big common denominator, as in a monic basis
+// element: rebuilt pass after pass, and the primitive form comes back with
+// the denominator as its leading coefficient.
+QTEST_F(Coeffs, SharedDenominatorsRebuildToThePrimitiveForm) {
+  QUOR_NAME(want_quiet) = 1;
+  mpz_t D, n, t;
+  mpz_init(D);
+  mpz_init(n);
+  mpz_init(t);
+  gmp_randstate_t st;
+  gmp_randinit_default(st);
+  gmp_randseed_ui(st, 9);
+  mpz_urandomb(D, st, 700);
+  mpz_setbit(D, 700);
+  // num[0] = D (value 1), the others random, some negative, one zero.
+  std::vector<std::string> num;
+  num.push_back(mpz_get_str(nullptr, 10, D));
+  for (int j = 1; j < 12; ++j) {
+    if (j == 5) {
+      num.push_back("0");
+      continue;
+    }
+    mpz_urandomb(n, st, 600 + 10 * j);
+    if (j % 2) mpz_neg(n, n);
+    num.push_back(mpz_get_str(nullptr, 10, n));
+  }
+  const u32 nt = u32(num.size());
+  std::vector<std::pair<std::string, std::string>> vals;
+  for (const std::string& x : num) vals.push_back({x, num[0]});
+  std::vector<INT> coefs(nt);
+  INT extra;
+  // 700-bit numerators over a 700-bit denominator need about 1400 bits.
+  EXPECT_GE(rebuild_over_blocks([&](u32 b, u32 o) { block(b, o); }, vals, {8, 8, 16, 32, 64}, coefs, extra), 48u);
+  // The numerators share no common factor with D here only by chance:
+  // compare the primitive forms.
+  mpz_t g;
+  mpz_init_set_ui(g, 0);
+  for (const std::string& s : num) {
+    mpz_set_str(n, s.c_str(), 10);
+    mpz_gcd(g, g, n);
+  }
+  mpz_gcd(g, g, D);
+  for (u32 j = 0; j < nt; ++j) {
+    mpz_set_str(n, num[j].c_str(), 10);
+    mpz_divexact(t, n, g);
+    EXPECT_EQ(mpz_cmp(&coefs[j], t), 0) << "term " << j;
+  }
+  mpz_divexact(t, D, g);
+  EXPECT_EQ(mpz_cmp(&extra, t), 0);
+  gmp_randclear(st);
+  mpz_clear(D);
+  mpz_clear(n);
+  mpz_clear(t);
+  mpz_clear(g);
   QUOR_NAME(want_quiet) = 0;
 }
 
@@ -547,6 +612,100 @@ QTEST_F(Coeffs, PrimitivePartsSmallCases) {
   EXPECT_TRUE(QUOR_NAME(is_zero_INT)(out[0]));
   EXPECT_TRUE(QUOR_NAME(is_one_INT)(out[1]));
   QUOR_NAME(want_quiet) = 0;
+}
+
+// ---------------------------------------------------------------- multi-modular kernels
+
+// A cell is only ever congruent to its entry: after any number of products
+// (carries included) its residue is the exact sum's.
+QTEST_F(Coeffs, WrappingCellsKeepTheResidueOverManyProducts) {
+  std::mt19937_64 rng(7);
+  for (u32 p : {QUOR_NAME(Primes)[0], 2147483659u, 4294967291u}) {
+    const WrapMod mod(p);
+    u64 cell = rng() % p;
+    unsigned __int128 exact = cell;
+    for (int k = 0; k < 20000; ++k) {
+      // Large factors make carries frequent; small ones keep some steps carry-free.
+      const u64 m = (k % 3) ? p - 1 - rng() % 5 : rng() % p, c = rng() % p;
+      cell = mod.add(cell, m * c);
+      exact = (exact + (unsigned __int128)(m * c)) % p;
+      if (k % 997 == 0) {
+        ASSERT_EQ(mod.residue(cell), u32(exact)) << p << " step " << k;
+      }
+    }
+    EXPECT_EQ(mod.residue(cell), u32(exact));
+    EXPECT_EQ(mod.residue(~u64(0)), u32(~u64(0) % p));
+    EXPECT_EQ(mod.mul(p - 1, p - 1), 1u);
+  }
+}
+
+// The grouped AXPY gives every slot what the one-slot kernel gives it.
+QTEST_F(Coeffs, GroupedAxpyMatchesOneSlotAtATime) {
+  constexpr u32 G = 3;
+  std::mt19937_64 rng(11);
+  // Pivot positions with gaps of every code length and runs.
+  std::vector<u32> pos = {0};
+  for (u32 gap : {1u, 1u, 1u, 5u, 1u, 200u, 1u, 1u, 70000u, 3u, 1u})
+    pos.push_back(pos.back() + gap);
+  const u64 span = pos.back() + 1;
+  std::vector<u8> code(lzw_worst_bytes(pos.size()));
+  u32 ncodes = 0;
+  ASSERT_NE(lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes), ~u64(0));
+  const WrapMod mods[G] = {WrapMod(QUOR_NAME(Primes)[0]), WrapMod(QUOR_NAME(Primes)[1]),
+                           WrapMod(QUOR_NAME(Primes)[2])};
+  std::vector<std::vector<u32>> coef(G, std::vector<u32>(pos.size()));
+  u64 m[G];
+  for (u32 g = 0; g < G; ++g) {
+    for (u32& c : coef[g]) c = u32(rng() % mods[g].p);
+    m[g] = rng() % mods[g].p;
+  }
+  const u32* cf[G] = {coef[0].data(), coef[1].data(), coef[2].data()};
+  std::vector<u64> start(span * G);
+  for (u64& c : start) c = rng();
+  std::vector<u64> grouped = start;
+  wrap_axpy_group<G>(grouped.data(), m, code.data(), ncodes, cf, mods);
+  for (u32 g = 0; g < G; ++g) {
+    std::vector<u64> single(span);
+    for (u64 k = 0; k < span; ++k) single[k] = start[k * G + g];
+    wrap_axpy(single.data(), m[g], code.data(), cf[g], ncodes, mods[g]);
+    for (u64 k = 0; k < span; ++k)
+      ASSERT_EQ(mods[g].residue(grouped[k * G + g]), mods[g].residue(single[k])) << "slot " << g << " cell " << k;
+    // The lead cell is not touched.
+    EXPECT_EQ(grouped[g], start[g]);
+  }
+}
+
+// The vector kernel over transposed coefficients gives what the scalar
+// grouped kernel gives.
+QTEST_F(Coeffs, VectorGroupMatchesScalarGroup) {
+  if (!wrap_simd_available()) GTEST_SKIP() << "no AVX2";
+  constexpr u32 G = 8;
+  std::mt19937_64 rng(13);
+  std::vector<u32> pos = {0};
+  for (u32 gap : {1u, 1u, 1u, 1u, 1u, 2u, 300u, 1u, 1u, 1u, 4u, 70000u, 1u, 9u})
+    pos.push_back(pos.back() + gap);
+  const u64 span = pos.back() + 1;
+  std::vector<u8> code(lzw_worst_bytes(pos.size()));
+  u32 ncodes = 0;
+  ASSERT_NE(lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes), ~u64(0));
+  block(G, 0);
+  std::vector<WrapMod> mods;
+  for (u32 g = 0; g < G; ++g) mods.emplace_back(QUOR_NAME(Primes)[g]);
+  std::vector<std::vector<u32>> coef(G, std::vector<u32>(pos.size()));
+  std::vector<u32> tcoef(pos.size() * G);
+  u64 m[G];
+  const u32* cf[G];
+  for (u32 g = 0; g < G; ++g) {
+    for (u32 j = 0; j < pos.size(); ++j) tcoef[G * j + g] = coef[g][j] = u32(rng() % mods[g].p);
+    m[g] = g == 3 ? 0 : mods[g].p - 1 - rng() % 3;  // one zero multiplier, the others large
+    cf[g] = coef[g].data();
+  }
+  std::vector<u64> scalar(span * G);
+  for (u64& c : scalar) c = rng() | (u64(1) << 63);  // near the top: carries everywhere
+  std::vector<u64> vec = scalar;
+  wrap_axpy_group<G>(scalar.data(), m, code.data(), ncodes, cf, mods.data());
+  wrap_axpy8_avx2(vec.data(), m, code.data(), ncodes, tcoef.data(), mods.data());
+  EXPECT_EQ(vec, scalar);
 }
 
 #else  // prime-field build

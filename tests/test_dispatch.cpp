@@ -6,11 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <numeric>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,92 +23,43 @@
 #include "host/C/host_services.h"
 #include "host/standin/standin.h"
 #include "tests/dual_test.h"
+#include "tests/support/fatal_exit.h"
+#include "tests/support/text_file.h"
+#include "tests/support/reference_gb.h"
 
 QUOR_TEST_BEGIN
 
 namespace {
 constexpr u32 kPrime = 65521;
-using Mono = std::vector<u32>;
+using refgb::Mono;
 struct Term {
   Mono e;
-  const char* c;  // decimal integer
+  std::string c;  // decimal integer
 };
 using Sys = std::vector<std::vector<Term>>;
 using IntForm = std::map<Mono, std::string>;  // primitive integer polynomial
 using ModForm = std::map<Mono, u64>;          // monic polynomial modulo kPrime
 
-template <class F>
-std::string fatal_text(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<no fatal>";
-}
+using quor_test::fatal_text;
 
-// ---- reference: Buchberger over Q, grevlex x1 > x2 > ... ----
-u32 total(const Mono& m) { return std::accumulate(m.begin(), m.end(), 0u); }
-struct Grevlex {  // larger monomial first
-  bool operator()(const Mono& a, const Mono& b) const {
-    if (total(a) != total(b)) return total(a) > total(b);
-    for (size_t i = a.size(); i-- > 0;)
-      if (a[i] != b[i]) return a[i] < b[i];
-    return false;
-  }
+// ---- reference: Buchberger over Q, primitive integer forms ----
+struct Q {
+  using T = mpq_class;
+  T add(const T& a, const T& b) const { return a + b; }
+  T mul(const T& a, const T& b) const { return a * b; }
+  T neg(const T& a) const { return -a; }
+  T inv(const T& a) const { return 1 / a; }
+  bool zero(const T& a) const { return a == 0; }
 };
-using QPol = std::map<Mono, mpq_class, Grevlex>;
-bool divides(const Mono& d, const Mono& m) {
-  for (size_t i = 0; i < d.size(); ++i)
-    if (d[i] > m[i]) return false;
-  return true;
-}
-void axpy(QPol& f, const QPol& g, const mpq_class& c, const Mono& m) {  // f += c x^(m - lead g) g
-  for (auto& [e, v] : g) {
-    Mono s = e;
-    for (size_t i = 0; i < s.size(); ++i) s[i] += m[i] - g.begin()->first[i];
-    if ((f[s] += c * v) == 0) f.erase(s);
-  }
-}
-QPol reduce(QPol f, const std::vector<QPol>& G) {  // fully reduced by the monic G, made monic
-  QPol r;
-  while (!f.empty()) {
-    const auto [m, v] = *f.begin();
-    auto g = std::find_if(G.begin(), G.end(), [&](const QPol& g) { return divides(g.begin()->first, m); });
-    if (g != G.end()) axpy(f, *g, -v, m);
-    else r[m] = v, f.erase(f.begin());
-  }
-  for (mpq_class lc = r.empty() ? 1 : r.begin()->second; auto& [m, v] : r) v /= lc;
-  return r;
-}
 std::set<IntForm> primitive_reference(const Sys& sys) {
-  std::vector<QPol> G;
+  std::vector<refgb::Pol<mpq_class>> in;
   for (auto& f : sys) {
-    QPol q;
+    auto& q = in.emplace_back();
     for (auto& t : f) q[t.e] += mpq_class(mpz_class(t.c));
-    G.push_back(reduce(q, {}));
   }
-  for (size_t j = 1; j < G.size(); ++j)
-    for (size_t i = 0; i < j; ++i) {
-      Mono l = G[i].begin()->first;
-      for (size_t k = 0; k < l.size(); ++k) l[k] = std::max(l[k], G[j].begin()->first[k]);
-      QPol s;
-      axpy(s, G[i], 1, l);
-      axpy(s, G[j], -1, l);
-      if (QPol r = reduce(s, G); !r.empty()) G.push_back(r);
-    }
   std::set<IntForm> out;
-  for (size_t i = 0; i < G.size(); ++i) {
-    std::vector<QPol> others;
-    bool redundant = false;
-    for (size_t j = 0; j < G.size(); ++j) {
-      const bool same = j != i && G[j].begin()->first == G[i].begin()->first;
-      redundant |= j != i && divides(G[j].begin()->first, G[i].begin()->first) && (!same || j < i);
-      if (j != i && !same) others.push_back(G[j]);
-    }
-    if (redundant) continue;
+  for (const auto& g : refgb::reduced_gb(Q{}, in)) {
     mpz_class L = 1, c = 0;
-    const QPol g = reduce(G[i], others);
     for (auto& [m, v] : g) L = lcm(L, mpz_class(v.get_den()));
     for (auto& [m, v] : g) c = gcd(c, mpz_class(v.get_num() * (L / v.get_den())));
     IntForm f;
@@ -128,10 +76,8 @@ u64 residue(const mpz_class& z) {
 std::set<ModForm> modular_image(const std::set<IntForm>& forms) {
   std::set<ModForm> out;
   for (const IntForm& f : forms) {
-    const auto lead = std::min_element(f.begin(), f.end(), [](auto& a, auto& b) { return Grevlex()(a.first, b.first); });
-    u64 il = 1;  // inverse of the leading coefficient
-    for (u64 a = residue(mpz_class(lead->second)), e = kPrime - 2; e; e >>= 1, a = a * a % kPrime)
-      if (e & 1) il = il * a % kPrime;
+    const auto lead = std::min_element(f.begin(), f.end(), [](auto& a, auto& b) { return refgb::Grevlex()(a.first, b.first); });
+    const u64 il = refgb::Zp{kPrime}.inv(residue(mpz_class(lead->second)));
     ModForm m;
     for (auto& [e, c] : f) m[e] = residue(mpz_class(c)) * il % kPrime;
     out.insert(m);
@@ -140,23 +86,14 @@ std::set<ModForm> modular_image(const std::set<IntForm>& forms) {
 }
 
 // ---- systems ----
-Sys cyclic(u32 n) {
-  Sys sys(n);
-  for (u32 d = 1; d < n; ++d)
-    for (u32 i = 0; i < n; ++i) {
-      Mono m(n, 0);
-      for (u32 j = 0; j < d; ++j) m[(i + j) % n] = 1;
-      sys[d - 1].push_back({m, "1"});
-    }
-  sys[n - 1] = {{Mono(n, 1), "1"}, {Mono(n, 0), "-1"}};
-  return sys;
+Sys decimal(const refgb::IntSys& s) {
+  Sys r;
+  for (auto& f : s)
+    for (auto& g = r.emplace_back(); auto& [e, c] : f) g.push_back({e, std::to_string(c)});
+  return r;
 }
-Sys katsura3() {
-  return {{{{1, 0, 0, 0}, "1"}, {{0, 1, 0, 0}, "2"}, {{0, 0, 1, 0}, "2"}, {{0, 0, 0, 1}, "2"}, {{0, 0, 0, 0}, "-1"}},
-          {{{2, 0, 0, 0}, "1"}, {{0, 2, 0, 0}, "2"}, {{0, 0, 2, 0}, "2"}, {{0, 0, 0, 2}, "2"}, {{1, 0, 0, 0}, "-1"}},
-          {{{1, 1, 0, 0}, "2"}, {{0, 1, 1, 0}, "2"}, {{0, 0, 1, 1}, "2"}, {{0, 1, 0, 0}, "-1"}},
-          {{{0, 2, 0, 0}, "1"}, {{1, 0, 1, 0}, "2"}, {{0, 1, 0, 1}, "2"}, {{0, 0, 1, 0}, "-1"}}};
-}
+Sys cyclic(u32 n) { return decimal(refgb::cyclic(n)); }
+Sys katsura3() { return decimal(refgb::katsura3()); }
 // Two conics with ~90-bit coefficients: the basis holds rationals of ~100 digits.
 Sys big_conics() {
   return {{{{2, 0}, "123456789012345678901234567"}, {{0, 1}, "98765432109876543210"}, {{1, 1}, "-7"},
@@ -218,7 +155,7 @@ class QUOR_SUITE(Dispatch) : public ::testing::Test {
       std::vector<I32> e(terms[i].e.begin(), terms[i].e.end());
       QUOR_NAME(set_expos2)(p, i, e.data(), u32(e.size()));
 #if QUOR_INT
-      Quor_int_set_coeff_gmp_str(p, i, terms[i].c);
+      Quor_int_set_coeff_gmp_str(p, i, terms[i].c.c_str());
 #else
       QUOR_NAME(set_coeff_I32)(p, i, I32(residue(mpz_class(terms[i].c))));
 #endif
@@ -435,17 +372,16 @@ QTEST_F(Dispatch, RecordedCallNamesTheStrategyAndTheDescriptor) {
   d._force_elim2 = 7;
   EXPECT_EQ(compute_on(in, d, 2), 1u);
   QUOR_NAME(record)("close");
-  std::stringstream text;
-  text << std::ifstream(record_).rdbuf();
-  EXPECT_NE(text.str().find("  {\n    int nb;\n\tstruct sQUOR_Comp_Desc Env;\n    QUOR_Comp_Desc env=&Env;\n"
+  const std::string text = quor_test::slurp(record_);
+  EXPECT_NE(text.find("  {\n    int nb;\n\tstruct sQUOR_Comp_Desc Env;\n    QUOR_Comp_Desc env=&Env;\n"
                             "    env->_compute=QUOR_COMPUTE_GBASIS;\n    env->_nb=0;\n    env->_force_elim=0;\n"
                             "    env->_off=3;\n    env->_index=0;\n    env->_zone=0;\n    env->_memory=0;\n"
                             "    env->_nb2=5;\n    env->_bk2=6;\n    env->_force_elim2=7;\n    env->_aggressive2=-1;\n"
                             "    env->_dlim=-1;\n    env->_skip=-1;\n"
                             "    nb=QUOR(groebner)(base,1,resultat,1,0,&t0,bk0,pas0,0,env);\n"),
             std::string::npos)
-      << text.str();
-  EXPECT_NE(text.str().find("  }\n  global_nb=0;\n"), std::string::npos);
+      << text;
+  EXPECT_NE(text.find("  }\n  global_nb=0;\n"), std::string::npos);
 }
 
 #if QUOR_INT

@@ -4,16 +4,16 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "api/request.h"
 #include "host/C/entry_points.h"
 #include "host/C/host_services.h"
+#include "host/standin/host_session.h"
 #include "host/standin/standin.h"
 #include "tests/dual_test.h"
+#include "tests/support/text_file.h"
 
 QUOR_TEST_BEGIN
 
@@ -109,27 +109,12 @@ class QUOR_SUITE(Entry) : public ::testing::Test {
 
   // Polynomial index (nterms terms) read back as a host does; next receives the following count.
   Poly receive(i32 index, i32 nterms, i32 nvars, const std::string& next = "next") {
-    Poly p(static_cast<std::size_t>(nterms));
-#if QUOR_INT
-    HostValue ev = h.rtable_int32(std::vector<i32>(std::size_t(nterms * nvars) + 1), nterms * nvars + 1);
-    CallResult r = call(quor_int_receive_poly_gmp, {I(index), I(nvars), I(nterms), ev, h.name(next)});
-    EXPECT_TRUE(r.ok()) << r.error;
-    if (!r.ok()) return {};
-    const std::vector<HostValue> c = h.list_items(r.value);
-    for (i32 i = 0; i < nterms; ++i) {
-      p[i].c = long(h.to_int(c[std::size_t(i)]));
-      for (i32 j = 0; j < nvars; ++j) p[i].e.push_back(h.rtable_at(ev, i * nvars + j + 1));
-    }
-#else
-    std::vector<u32> e(std::size_t(nterms * nvars) + 1), c(std::size_t(nterms) + 1);
-    u32 nx = 0;
-    EXPECT_EQ(quor_receive_poly(index, u32(nvars), u32(nterms), e.data(), c.data(), &nx), 1);
-    if (index < global_nb - 1) HostAssign(h.kernel(), h.name(next), I(nx));
-    for (i32 i = 0; i < nterms; ++i) {
-      p[i].c = long(c[std::size_t(i)]);
-      for (i32 j = 0; j < nvars; ++j) p[i].e.push_back(i32(e[std::size_t(i * nvars + j)]));
-    }
-#endif
+    long nx = 0;
+    Poly p;
+    for (const auto& t : quor::standin::host_session_detail::receive(h, index, nterms, std::size_t(nvars),
+                                                                      QUOR_INT ? 0 : kPrime, next, nx))
+      p.push_back({t.e, mpz_get_si(t.c.get())});
+    if (!QUOR_INT && index < global_nb - 1) HostAssign(h.kernel(), h.name(next), I(nx));
     return p;
   }
 
@@ -340,12 +325,10 @@ QTEST_F(Entry, SmallEntriesAndTheDebugLevel) {
   ASSERT_TRUE(init(2, 0).ok());
   const std::string file = record_file_name();
   EXPECT_EQ(h.to_int(call(QUOR_LNAME(debug_level), {I(0)}).value), 3);
-  std::stringstream text;
-  text << std::ifstream(file).rdbuf();
-  std::remove(file.c_str());
-  EXPECT_THAT(text.str(), HasSubstr("/* start debug */"));
-  EXPECT_THAT(text.str(), HasSubstr("QUOR(reset_expos)(2,0,vars)"));
-  EXPECT_THAT(text.str(), HasSubstr("  exit(0);\n}\n"));
+  const std::string text = quor_test::take_file(file);
+  EXPECT_THAT(text, HasSubstr("/* start debug */"));
+  EXPECT_THAT(text, HasSubstr("QUOR(reset_expos)(2,0,vars)"));
+  EXPECT_THAT(text, HasSubstr("  exit(0);\n}\n"));
   libmode_record = 0;
 }
 

@@ -2,236 +2,34 @@
 // whole reduced bases of small systems against a naive Buchberger run here
 // modulo each working prime, the end cases, and the Hilbert entry that must
 // refuse while the Tesk engine is missing.
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <map>
-#include <numeric>
 #include <set>
-#include <sstream>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "api/record.h"
-#include "api/request.h"
 #include "core/call_quor.h"
-#include "core/channels.h"
-#include "core/coeffs.h"
-#include "core/crit.h"
-#include "core/hashtable.h"
-#include "core/monomial.h"
-#include "core/poly.h"
-#include "core/reltable.h"
-#include "core/zone.h"
-#include "engine/elim.h"
-#include "engine/mainloop.h"
 #include "engine/symbolic.h"
 #include "engine/tesk_bridge.h"
-#include "host/C/host_services.h"
-#include "host/standin/standin.h"
-#include "tests/dual_test.h"
+#include "tests/support/text_file.h"
+#include "tests/support/zero_dim_fixture.h"
 #if !QUOR_INT
 #include <omp.h>
 #endif
 
 QUOR_TEST_BEGIN
 
-namespace {
-using Mono = std::vector<u32>;  // exponents of the affine variables
-using Sys = std::vector<std::vector<std::pair<Mono, i64>>>;
+using refgb::cyclic;
+using refgb::katsura3;
 
-template <class F>
-std::string fatal_text(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "<fatal>";
-  }
-  return "";
-}
-
-// ---- reference: naive Buchberger over Z/p, grevlex x1 > x2 > ... ----
-u32 total(const Mono& m) { return std::accumulate(m.begin(), m.end(), 0u); }
-struct Grevlex {  // larger monomial first
-  bool operator()(const Mono& a, const Mono& b) const {
-    if (total(a) != total(b)) return total(a) > total(b);
-    for (size_t i = a.size(); i-- > 0;)
-      if (a[i] != b[i]) return a[i] < b[i];
-    return false;
-  }
-};
-using RPol = std::map<Mono, u64, Grevlex>;
-
-u64 inv(u64 a, u64 p) {
-  u64 r = 1;
-  for (u64 e = p - 2; e; e >>= 1, a = a * a % p)
-    if (e & 1) r = r * a % p;
-  return r;
-}
-bool divides(const Mono& d, const Mono& m) {
-  for (size_t i = 0; i < d.size(); ++i)
-    if (d[i] > m[i]) return false;
-  return true;
-}
-// f += c * x^(m - lead(g)) * g
-void axpy(RPol& f, const RPol& g, u64 c, const Mono& m, u64 p) {
-  const Mono& l = g.begin()->first;
-  for (auto& [e, v] : g) {
-    Mono s = e;
-    for (size_t i = 0; i < s.size(); ++i) s[i] += m[i] - l[i];
-    if (const u64 x = (f[s] + c * v) % p) f[s] = x;
-    else f.erase(s);
-  }
-}
-// f fully reduced by G (monic elements), made monic.
-RPol reduce(RPol f, const std::vector<RPol>& G, u64 p) {
-  RPol r;
-  while (!f.empty()) {
-    auto [m, v] = *f.begin();
-    auto g = std::find_if(G.begin(), G.end(), [&](const RPol& g) { return divides(g.begin()->first, m); });
-    if (g != G.end()) axpy(f, *g, p - v, m, p);
-    else r[m] = v, f.erase(f.begin());
-  }
-  if (!r.empty())
-    for (u64 c = inv(r.begin()->second, p); auto& [m, v] : r) v = v * c % p;
-  return r;
-}
-std::set<RPol> reduced_gb(std::vector<RPol> G, u64 p) {
-  for (auto& g : G) g = reduce(g, {}, p);
-  for (size_t j = 1; j < G.size(); ++j)
-    for (size_t i = 0; i < j; ++i) {
-      Mono l = G[i].begin()->first;
-      for (size_t k = 0; k < l.size(); ++k) l[k] = std::max(l[k], G[j].begin()->first[k]);
-      RPol s;
-      axpy(s, G[i], 1, l, p);
-      axpy(s, G[j], p - 1, l, p);
-      if (RPol r = reduce(s, G, p); !r.empty()) G.push_back(r);
-    }
-  std::set<RPol> out;
-  for (size_t i = 0; i < G.size(); ++i) {
-    std::vector<RPol> others;
-    bool redundant = false;
-    for (size_t j = 0; j < G.size(); ++j) {
-      if (j == i) continue;
-      const bool same = G[j].begin()->first == G[i].begin()->first;
-      redundant |= divides(G[j].begin()->first, G[i].begin()->first) && (!same || j < i);
-      if (!same) others.push_back(G[j]);
-    }
-    if (!redundant) out.insert(reduce(G[i], others, p));
-  }
-  return out;
-}
-
-// ---- engine side ----
-u64 residue(i64 c, u32 p) { return u64(((c % i64(p)) + i64(p)) % i64(p)); }
-
-// The homogenised polynomial of these terms, coefficients reduced mod each prime.
-Dpol make_poly(const std::vector<std::pair<Mono, i64>>& terms) {
-  u32 D = 0;
-  for (auto& t : terms) D = std::max(D, total(t.first));
-  std::vector<std::pair<u64*, i64>> s;
-  for (auto& [m, c] : terms) {
-    u64* r = QUOR_NAME(new_Expos)();
-    std::fill(r + 1, r + 1 + nb_of_blocks_of_variables, 0);
-    for (u32 i = 0; i < m.size(); ++i) expos_set_slot(r + 1, i, m[i]);
-    expos_set_slot(r + 1, nb_of_affine_variables, D - total(m));
-    r[0] = hash_Expos(r + 1);
-    s.push_back({r, c});
-  }
-  std::sort(s.begin(), s.end(), [](auto& a, auto& b) { return comp_Expos(a.first + 1, b.first + 1) > 0; });
-  Dpol p = new_Dpol(u32(s.size()));
-  for (u32 t = 0; t < s.size(); ++t) {
-    p->monoms[t] = s[t].first;
-    for (u32 k = 0; k < QUOR_NAME(vectorize); ++k) p->coeffs[k][t] = Dom(residue(s[t].second, QUOR_NAME(Primes)[k]));
-  }
-  return p;
-}
-
-// Slot k of a result polynomial (h must be 0) as a reference polynomial.
-RPol as_rpol(const sDpol* p, u32 k) {
-  RPol r;
-  for (u32 t = 0; t < p->nb_terms; ++t) {
-    Mono m(nb_of_affine_variables);
-    for (u32 i = 0; i < m.size(); ++i) m[i] = expos_slot(p->monoms[t] + 1, i);
-    EXPECT_EQ(expos_slot(p->monoms[t] + 1, nb_of_affine_variables), 0u);
-    r[m] = p->coeffs[k][t];
-  }
-  return r;
-}
-
-Sys cyclic(u32 n) {
-  Sys sys(n);
-  for (u32 d = 1; d < n; ++d)
-    for (u32 i = 0; i < n; ++i) {
-      Mono m(n, 0);
-      for (u32 j = 0; j < d; ++j) m[(i + j) % n] = 1;
-      sys[d - 1].push_back({m, 1});
-    }
-  sys[n - 1] = {{Mono(n, 1), 1}, {Mono(n, 0), -1}};
-  return sys;
-}
-Sys katsura3() {
-  return {{{{1, 0, 0, 0}, 1}, {{0, 1, 0, 0}, 2}, {{0, 0, 1, 0}, 2}, {{0, 0, 0, 1}, 2}, {{0, 0, 0, 0}, -1}},
-          {{{2, 0, 0, 0}, 1}, {{0, 2, 0, 0}, 2}, {{0, 0, 2, 0}, 2}, {{0, 0, 0, 2}, 2}, {{1, 0, 0, 0}, -1}},
-          {{{1, 1, 0, 0}, 2}, {{0, 1, 1, 0}, 2}, {{0, 0, 1, 1}, 2}, {{0, 1, 0, 0}, -1}},
-          {{{0, 2, 0, 0}, 1}, {{1, 0, 1, 0}, 2}, {{0, 1, 0, 1}, 2}, {{0, 0, 1, 0}, -1}}};
-}
-}  // namespace
-
-class QUOR_SUITE(MainLoop) : public ::testing::Test {
+class QUOR_SUITE(MainLoop) : public QUOR_SUITE(ZeroDim) {
  protected:
-  void SetUp() override {
-    Host_kernel = host_.kernel();
-    zone_reset_memory(0);
-    zone_init_tables();
-    root_of_Crit = nullptr;
-    gen_sym_Dpol = 0;
-    Quor_verb_info = 0;
-    saved_index_ = quor_max_index;
-    quor_max_index = 20000;
-    set_hash_prime();
-#if QUOR_INT
-    QUOR_NAME(enter_INT)();
-    QUOR_NAME(vectorize) = QUOR_NAME(maxi_vectorize) = 2;
-    offset_primes = 0;
-    init_Dom();
-    simul_write = 1;
-    QUOR_NAME(reset_simulation)();
-#else
-    set_field_prime(65521);
-#endif
-    QUOR_NAME(ptr_Base_Exposants) = dynamic_Table_de_Recherche();
-    clear_Table_de_Recherche(QUOR_NAME(ptr_Base_Exposants));
-    saved_quiet_ = QUOR_NAME(want_quiet);
-    QUOR_NAME(want_quiet) = QUOR_NAME(want_very_quiet) = 1;
-    want_pipe2 = 0;
-    layout(3);
-  }
   void TearDown() override {
-#if QUOR_INT
-    QUOR_NAME(exit_INT)();
-#endif
-    QUOR_NAME(want_quiet) = saved_quiet_;
     QUOR_NAME(stop_immediately_semaphore) = 0;
-    QUOR_NAME(want_very_quiet) = QUOR_NAME(want_ignore_cste) = 0;
-    want_Lexico = want_eliminated = want_mingbasis = want_automatique = 0;
-    want_pipe2 = want_mingbasis_strong = 1;
+    QUOR_NAME(want_ignore_cste) = 0;
+    want_Lexico = want_eliminated = want_mingbasis = 0;
+    want_mingbasis_strong = 1;
     Dlim = 1000000000;
-    quor_max_index = saved_index_;
-    set_hash_prime();
-    root_of_Crit = nullptr;
-    forget_relative_tables();
-    zone_reset_memory(0);
-    Host_kernel = nullptr;
+    QUOR_SUITE(ZeroDim)::TearDown();
   }
-  void layout(u32 n, u32 first_block = 0) {
-    var_second_block = first_block;
-    set_Expos(n);
-  }
+  Dpol make_poly(const Terms& f) { return poly(f, true); }
   u32 run(const Sys& sys) {
     inputs_.clear();
     for (auto& f : sys) inputs_.push_back(make_poly(f));
@@ -240,23 +38,13 @@ class QUOR_SUITE(MainLoop) : public ::testing::Test {
   }
   // The result is the reduced basis of sys, modulo every working prime.
   void expect_reduced_basis(const Sys& sys, u32 count) {
-    for (u32 k = 0; k < QUOR_NAME(vectorize); ++k) {
-      const u32 p = QUOR_NAME(Primes)[k];
-      std::vector<RPol> in;
-      for (auto& f : sys) {
-        RPol r;
-        for (auto& [m, c] : f) r[m] = residue(c, p);
-        in.push_back(r);
-      }
+    for (u32 k = 0; k < V(); ++k) {
       std::set<RPol> got;
       for (u32 i = 0; i < count; ++i) got.insert(as_rpol(result_[i], k));
-      EXPECT_EQ(got, reduced_gb(in, p)) << "prime slot " << k;
+      EXPECT_EQ(got, refgb::reduced_gb(refgb::Zp{prime(k)}, as_rpols(sys, k))) << "prime slot " << k;
       EXPECT_EQ(got.size(), count);
     }
   }
-  quor::standin::Host host_;
-  int saved_quiet_ = 0;
-  u32 saved_index_ = 0;
   double t_ = -1;
   std::vector<Dpol> inputs_, result_;
 };
@@ -430,13 +218,10 @@ QTEST_F(MainLoop, HilbertCallIsRecordedAndThenRefused) {
   EXPECT_NE(err.find("not available in this version"), std::string::npos);
   const std::string path = record_file_name();
   QUOR_NAME(record)("close");
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::remove(path.c_str());
-  EXPECT_NE(text.str().find("nb=QUOR(hilbert)(base,3,resultat,1,0,&t0,bk0,pas0,7);\n    if (want_display)"),
+  const std::string text = quor_test::take_file(path);
+  EXPECT_NE(text.find("nb=QUOR(hilbert)(base,3,resultat,1,0,&t0,bk0,pas0,7);\n    if (want_display)"),
             std::string::npos);
-  EXPECT_NE(text.str().find("  }\n  global_nb=0;\n"), std::string::npos);
+  EXPECT_NE(text.find("  }\n  global_nb=0;\n"), std::string::npos);
 }
 
 QUOR_TEST_END

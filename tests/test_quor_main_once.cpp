@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/text_file.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -42,21 +44,14 @@ class QuorMain : public ::testing::Test {
     return p.string();
   }
 
-  static std::string slurp(const fs::path& p) {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
   Outcome run(const std::string& args) {
     const fs::path out = dir_ / "out", err = dir_ / "err";
     const std::string cmd = kProgram.string() + " " + args + " >" + out.string() + " 2>" + err.string();
     const int w = std::system(cmd.c_str());
     Outcome r;
     r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-    r.out = slurp(out);
-    r.err = slurp(err);
+    r.out = quor_test::slurp(out);
+    r.err = quor_test::slurp(err);
     return r;
   }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/reference_basis.h"
+#include "tests/support/text_file.h"
 
 #define QUOR_INT 1
 #include "api/record.h"
@@ -108,12 +109,7 @@ static void quor_replay_dump(UI32 nvars) {
 
 )";
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using quor_test::slurp;
 
 // Results printed by quor_replay_dump.
 std::vector<Poly> parse_dump(const std::string& text, std::size_t nvars) {

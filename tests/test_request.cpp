@@ -6,12 +6,11 @@
 
 #include <omp.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "api/record.h"
 #include "api/transfer.h"
 #include "tests/support/request_fixture.h"
+#include "tests/support/text_file.h"
 
 QUOR_TEST_BEGIN
 
@@ -27,12 +26,7 @@ constexpr u32 kPrime = 65521;
 char n1[] = "x1", n2[] = "x2", n3[] = "x3";
 char* names3[] = {n1, n2, n3};
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using quor_test::slurp;
 
 // The other build opens a request of two variables of its own.
 void open_other_request() {

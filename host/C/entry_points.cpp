@@ -310,6 +310,23 @@ HostValue finish_compute(HostKernel kernel, HostArgs args, u32 nb, double t, boo
   return ToHostInteger(kernel, largest);
 }
 
+// Runs compute(inputs, n, &seconds) in integer mode on the inputs taken from
+// base (given back if it unwinds), then hands its results back.
+template <class Compute>
+HostValue compute_on_inputs(HostKernel kernel, HostArgs args, bool look_at_stop, Compute compute) {
+  require_request();
+  u32 n = 0;
+  InPoly* inputs = take_inputs(n);
+  double t = 0.0;
+  u32 nb;
+  {
+    InputsBack on_failure(inputs, n);
+    IntModeScope int_mode;
+    nb = compute(inputs, n, &t);
+  }
+  return finish_compute(kernel, args, nb, t, look_at_stop);
+}
+
 HostValue gbasis_compute(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   const i32 argc = HostNumArgs(args);
@@ -345,18 +362,10 @@ HostValue gbasis_compute(HostKernel kernel, HostArgs args) {
                  "interface !\n",
                  int(o[0]));
   std::fflush(stderr);
-  require_request();
-  u32 n = 0;
-  InPoly* inputs = take_inputs(n);
-  double t = 0.0;
-  u32 nb;
-  {
-    // The computation writes at most kMaxiBase results, straight into base.
-    InputsBack on_failure(inputs, n);
-    IntModeScope int_mode;
-    nb = QUOR_NAME(groebner)(inputs, n, base, 1, 0, &t, c.bk0, c.pas0, c.final_restrict, &desc);
-  }
-  return finish_compute(kernel, args, nb, t, true);
+  // The computation writes at most kMaxiBase results, straight into base.
+  return compute_on_inputs(kernel, args, true, [&](InPoly* inputs, u32 n, double* t) {
+    return QUOR_NAME(groebner)(inputs, n, base, 1, 0, t, c.bk0, c.pas0, c.final_restrict, &desc);
+  });
 }
 
 HostValue hilbert_compute(HostKernel kernel, HostArgs args) {
@@ -364,17 +373,9 @@ HostValue hilbert_compute(HostKernel kernel, HostArgs args) {
   if (HostNumArgs(args) != 12) raise_text("Incorrect number of arguments ! (C code - Hilbert)");
   const ComputeArgs c = read_compute_args(args);
   (void)HostToString(kernel, HostArg(args, 9));
-  require_request();
-  u32 n = 0;
-  InPoly* inputs = take_inputs(n);
-  double t = 0.0;
-  u32 nb;
-  {
-    InputsBack on_failure(inputs, n);
-    IntModeScope int_mode;
-    nb = QUOR_NAME(hilbert)(inputs, n, base, 1, 0, &t, c.bk0, c.pas0, c.final_restrict);
-  }
-  return finish_compute(kernel, args, nb, t, false);
+  return compute_on_inputs(kernel, args, false, [&](InPoly* inputs, u32 n, double* t) {
+    return QUOR_NAME(hilbert)(inputs, n, base, 1, 0, t, c.bk0, c.pas0, c.final_restrict);
+  });
 }
 
 HostValue debug_level(HostKernel kernel, HostArgs args) {

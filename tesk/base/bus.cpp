@@ -61,29 +61,35 @@ void C__initProtocol() {
 namespace {
 Init_Protocol dummy_Init_Protocol;
 
-inline void to_wire32(unsigned char* dst, std::uint32_t w) {
-    unsigned char m[4];
-    memcpy(m, &w, 4);
-    for (int i = 0; i < 4; ++i) dst[pos32[i]] = m[i];
+// Wire order: byte i of a word in memory goes to place pos[i] on the wire.
+template <class W>
+inline void to_wire(unsigned char* dst, W w, const unsigned char (&pos)[sizeof(W)]) {
+    unsigned char m[sizeof(W)];
+    memcpy(m, &w, sizeof(W));
+    for (std::size_t i = 0; i < sizeof(W); ++i) dst[pos[i]] = m[i];
 }
-inline std::uint32_t from_wire32(const unsigned char* src) {
-    unsigned char m[4];
-    for (int i = 0; i < 4; ++i) m[i] = src[pos32[i]];
-    std::uint32_t w;
-    memcpy(&w, m, 4);
+template <class W>
+inline W from_wire(const unsigned char* src, const unsigned char (&pos)[sizeof(W)]) {
+    unsigned char m[sizeof(W)];
+    for (std::size_t i = 0; i < sizeof(W); ++i) m[i] = src[pos[i]];
+    W w;
+    memcpy(&w, m, sizeof(W));
     return w;
 }
-inline void to_wire16(unsigned char* dst, std::uint16_t h) {
-    unsigned char m[2];
-    memcpy(m, &h, 2);
-    for (int i = 0; i < 2; ++i) dst[pos16[i]] = m[i];
-}
-inline std::uint16_t from_wire16(const unsigned char* src) {
-    unsigned char m[2];
-    for (int i = 0; i < 2; ++i) m[i] = src[pos16[i]];
-    std::uint16_t h;
-    memcpy(&h, m, 2);
-    return h;
+inline void to_wire32(unsigned char* dst, std::uint32_t w) { to_wire(dst, w, pos32); }
+inline std::uint32_t from_wire32(const unsigned char* src) { return from_wire<std::uint32_t>(src, pos32); }
+inline void to_wire16(unsigned char* dst, std::uint16_t h) { to_wire(dst, h, pos16); }
+inline std::uint16_t from_wire16(const unsigned char* src) { return from_wire<std::uint16_t>(src, pos16); }
+
+// The whole words of nbytes bytes at p, each read from memory and sent by put.
+template <class W, class Put>
+void put_words(const void* p, int nbytes, Put put) {
+    const unsigned char* q = (const unsigned char*)p;
+    for (int i = 0; i < nbytes / (int)sizeof(W); ++i) {
+        W w;
+        memcpy(&w, q + sizeof(W) * i, sizeof(W));
+        put(w);
+    }
 }
 
 const char* or_empty(const char* s) { return s ? s : ""; }
@@ -172,6 +178,15 @@ ssize_t write_no_sigpipe(int fd, const void* p, std::size_t n) {
 
 void sys_perror(const char* what) {
     if (!want_Host_syntax) perror(what);
+}
+
+// fd := a new TCP socket (closed on exec); failure is fatal.
+void open_stream_socket(int& fd) {
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        sys_perror("opening stream socket");
+        socket_error();
+    }
 }
 
 }  // namespace
@@ -280,11 +295,7 @@ void BUS::connect_client(int port_, const char* host_, int form) {
     describe = 0;
     can_write_ = 1;
 
-    fd0 = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd0 < 0) {
-        sys_perror("opening stream socket");
-        socket_error();
-    }
+    open_stream_socket(fd0);
     struct addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;
@@ -347,11 +358,7 @@ BUS::BUS(const char* name_, const char* /*ignored*/, const char* remote_host, Se
     // hand from the shown command) needs every address.
     const bool local_only = !on_remote && !shown_only;
 
-    fd0 = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd0 < 0) {
-        sys_perror("opening stream socket");
-        socket_error();
-    }
+    open_stream_socket(fd0);
     struct sockaddr_in addr;
     memset(&addr, 0, sizeof addr);
     addr.sin_family = AF_INET;
@@ -569,21 +576,11 @@ void BUS::sendIndice(unsigned n, const unsigned short* v) {
 }
 
 void BUS::ecrirei(const void* p, int nbytes) {
-    const unsigned char* q = (const unsigned char*)p;
-    for (int i = 0; i < nbytes / 4; ++i) {
-        std::uint32_t w;
-        memcpy(&w, q + 4 * i, 4);
-        put32(w);
-    }
+    put_words<std::uint32_t>(p, nbytes, [this](std::uint32_t w) { put32(w); });
 }
 
 void BUS::ecrires(const void* p, int nbytes) {
-    const unsigned char* q = (const unsigned char*)p;
-    for (int i = 0; i < nbytes / 2; ++i) {
-        std::uint16_t h;
-        memcpy(&h, q + 2 * i, 2);
-        put16(h);
-    }
+    put_words<std::uint16_t>(p, nbytes, [this](std::uint16_t h) { put16(h); });
 }
 
 void BUS::ecrirec(const void* p, int n) {

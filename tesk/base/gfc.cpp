@@ -123,27 +123,12 @@ unsigned rdm_GFC(unsigned) { return cGFC(random()); }
 
 unsigned String_to_GFC(const char* s) {
     if (std::strlen(s) < 6) return cGFC(atol(s));
-    bool neg = false;
-    while (*s == ' ' || *s == '\t' || *s == '-') {
-        if (*s == '-') neg = true;
-        ++s;
-    }
-    std::size_t len = 0;
-    while (s[len] >= '0' && s[len] <= '9') ++len;
     // Groups of six digits from the right, weighted by powers of 10^6 mod p.
     unsigned acc = 0, weight = 1;
-    char group[8];
-    std::size_t end = len;
-    while (end > 6) {
-        std::memcpy(group, s + end - 6, 6);
-        group[6] = 0;
-        lin_d(acc, cGFC(atol(group)), weight);
+    const bool neg = six_digit_groups(s, [&](long g) {
+        lin_d(acc, cGFC(g), weight);
         mult_d(weight, Modulo6);
-        end -= 6;
-    }
-    std::memcpy(group, s, end);
-    group[end] = 0;
-    lin_d(acc, cGFC(atol(group)), weight);
+    });
     if (neg) neg_d(acc);
     return acc;
 }

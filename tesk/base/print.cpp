@@ -1,5 +1,6 @@
 #include "tesk/base/print.h"
 
+#include <cstdarg>
 #include <cstring>
 
 #include "tesk/base/switches.h"
@@ -53,6 +54,31 @@ void place(Line l, const char* s) {
     for (; *s; ++s) place(l, *s);
 }
 
+// One item on a printer's stream; a printer without a stream prints nothing.
+[[gnu::format(printf, 2, 3)]] void emit(FILE* f, const char* fmt, ...) {
+    if (!f) return;
+    va_list ap;
+    va_start(ap, fmt);
+    vfprintf(f, fmt, ap);
+    va_end(ap);
+}
+void emit(FILE* f, char c) {
+    if (f) fputc(c, f);
+}
+void emit_string(FILE* f, const char* s) {
+    if (f && s) fputs(s, f);
+}
+
+// One formatted item on line l of the pretty printer.
+[[gnu::format(printf, 2, 3)]] void place_format(Line l, const char* fmt, ...) {
+    char b[64];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(b, sizeof b, fmt, ap);
+    va_end(ap);
+    place(l, b);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -75,38 +101,14 @@ void Fortran_Print::flush() {
     if (f) fflush(f);
 }
 
-Fortran_Print operator<<(Fortran_Print p, int x) {
-    if (p.f) fprintf(p.f, "%d", x);
-    return p;
-}
-Fortran_Print operator<<(Fortran_Print p, unsigned int x) {
-    if (p.f) fprintf(p.f, "%u", x);
-    return p;
-}
-Fortran_Print operator<<(Fortran_Print p, long x) {
-    if (p.f) fprintf(p.f, "%ld", x);
-    return p;
-}
-Fortran_Print operator<<(Fortran_Print p, unsigned long x) {
-    if (p.f) fprintf(p.f, "%lu", x);
-    return p;
-}
-Fortran_Print operator<<(Fortran_Print p, double x) {
-    if (p.f) fprintf(p.f, "%.16lf", x);
-    return p;
-}
-Fortran_Print operator<<(Fortran_Print p, long double x) {
-    if (p.f) fprintf(p.f, "%.10Lf", x);
-    return p;
-}
-Fortran_Print operator<<(Fortran_Print p, char c) {
-    if (p.f) fputc(c, p.f);
-    return p;
-}
-Fortran_Print operator<<(Fortran_Print p, const char* s) {
-    if (p.f && s) fputs(s, p.f);
-    return p;
-}
+Fortran_Print operator<<(Fortran_Print p, int x) { return emit(p.f, "%d", x), p; }
+Fortran_Print operator<<(Fortran_Print p, unsigned int x) { return emit(p.f, "%u", x), p; }
+Fortran_Print operator<<(Fortran_Print p, long x) { return emit(p.f, "%ld", x), p; }
+Fortran_Print operator<<(Fortran_Print p, unsigned long x) { return emit(p.f, "%lu", x), p; }
+Fortran_Print operator<<(Fortran_Print p, double x) { return emit(p.f, "%.16lf", x), p; }
+Fortran_Print operator<<(Fortran_Print p, long double x) { return emit(p.f, "%.10Lf", x), p; }
+Fortran_Print operator<<(Fortran_Print p, char c) { return emit(p.f, c), p; }
+Fortran_Print operator<<(Fortran_Print p, const char* s) { return emit_string(p.f, s), p; }
 Fortran_Print operator<<(Fortran_Print p, Special_Char c) {
     if (!p.f) return p;
     switch (c) {
@@ -118,14 +120,8 @@ Fortran_Print operator<<(Fortran_Print p, Special_Char c) {
     }
     return p;
 }
-Fortran_Print var_index(Fortran_Print p, const char* name, int i) {
-    if (p.f) fprintf(p.f, "%s%d", name ? name : "", i);
-    return p;
-}
-Fortran_Print hexa(Fortran_Print p, const void* x) {
-    if (p.f) fprintf(p.f, "%lx", (unsigned long)x);
-    return p;
-}
+Fortran_Print var_index(Fortran_Print p, const char* name, int i) { return emit(p.f, "%s%d", name ? name : "", i), p; }
+Fortran_Print hexa(Fortran_Print p, const void* x) { return emit(p.f, "%lx", (unsigned long)x), p; }
 Fortran_Print raw(Fortran_Print p, unsigned int x) {
     if (p.f) fwrite(&x, sizeof x, 1, p.f);
     return p;
@@ -145,22 +141,10 @@ Posso_Print operator<<(Posso_Print p, Special_Char c) { return (Fortran_Print)p 
 void Lib_Print::flush() {
     if (f) fflush(f);
 }
-Lib_Print operator<<(Lib_Print p, int x) {
-    if (p.f) fprintf(p.f, "%d", x);
-    return p;
-}
-Lib_Print operator<<(Lib_Print p, unsigned int x) {
-    if (p.f) fprintf(p.f, "%u", x);
-    return p;
-}
-Lib_Print operator<<(Lib_Print p, char c) {
-    if (p.f) fputc(c, p.f);
-    return p;
-}
-Lib_Print operator<<(Lib_Print p, const char* s) {
-    if (p.f && s) fputs(s, p.f);
-    return p;
-}
+Lib_Print operator<<(Lib_Print p, int x) { return emit(p.f, "%d", x), p; }
+Lib_Print operator<<(Lib_Print p, unsigned int x) { return emit(p.f, "%u", x), p; }
+Lib_Print operator<<(Lib_Print p, char c) { return emit(p.f, c), p; }
+Lib_Print operator<<(Lib_Print p, const char* s) { return emit_string(p.f, s), p; }
 
 // ---------------------------------------------------------------------------
 // TeX
@@ -170,26 +154,11 @@ void Tex_Print::flush() {
     if (f) fflush(f);
 }
 
-Tex_Print operator<<(Tex_Print p, int x) {
-    if (p.f) fprintf(p.f, "%d", x);
-    return p;
-}
-Tex_Print operator<<(Tex_Print p, unsigned int x) {
-    if (p.f) fprintf(p.f, "%u", x);
-    return p;
-}
-Tex_Print operator<<(Tex_Print p, long x) {
-    if (p.f) fprintf(p.f, "%ld", x);
-    return p;
-}
-Tex_Print operator<<(Tex_Print p, double x) {
-    if (p.f) fprintf(p.f, "%f", (double)(float)x);
-    return p;
-}
-Tex_Print operator<<(Tex_Print p, long double x) {
-    if (p.f) fprintf(p.f, "%f", (double)(float)x);
-    return p;
-}
+Tex_Print operator<<(Tex_Print p, int x) { return emit(p.f, "%d", x), p; }
+Tex_Print operator<<(Tex_Print p, unsigned int x) { return emit(p.f, "%u", x), p; }
+Tex_Print operator<<(Tex_Print p, long x) { return emit(p.f, "%ld", x), p; }
+Tex_Print operator<<(Tex_Print p, double x) { return emit(p.f, "%f", (double)(float)x), p; }
+Tex_Print operator<<(Tex_Print p, long double x) { return emit(p.f, "%f", (double)(float)x), p; }
 Tex_Print operator<<(Tex_Print p, char c) {
     if (!p.f) return p;
     if (c == '\n')
@@ -198,10 +167,7 @@ Tex_Print operator<<(Tex_Print p, char c) {
         fputc(c, p.f);
     return p;
 }
-Tex_Print operator<<(Tex_Print p, const char* s) {
-    if (p.f && s) fputs(s, p.f);
-    return p;
-}
+Tex_Print operator<<(Tex_Print p, const char* s) { return emit_string(p.f, s), p; }
 Tex_Print operator<<(Tex_Print p, Special_Char c) {
     if (!p.f) return p;
     switch (c) {
@@ -214,10 +180,7 @@ Tex_Print operator<<(Tex_Print p, Special_Char c) {
     }
     return p;
 }
-Tex_Print var_index(Tex_Print p, const char* name, int i) {
-    if (p.f) fprintf(p.f, " $%s_{%d}$ ", name ? name : "", i);
-    return p;
-}
+Tex_Print var_index(Tex_Print p, const char* name, int i) { return emit(p.f, " $%s_{%d}$ ", name ? name : "", i), p; }
 
 // ---------------------------------------------------------------------------
 // Lisp
@@ -225,38 +188,14 @@ Tex_Print var_index(Tex_Print p, const char* name, int i) {
 void Lisp_Print::flush() {
     if (lisp_file) fflush(lisp_file);
 }
-Lisp_Print operator<<(Lisp_Print p, int x) {
-    if (lisp_file) fprintf(lisp_file, "%d", x);
-    return p;
-}
-Lisp_Print operator<<(Lisp_Print p, unsigned int x) {
-    if (lisp_file) fprintf(lisp_file, "%u", x);
-    return p;
-}
-Lisp_Print operator<<(Lisp_Print p, long x) {
-    if (lisp_file) fprintf(lisp_file, "%ld", x);
-    return p;
-}
-Lisp_Print operator<<(Lisp_Print p, float x) {
-    if (lisp_file) fprintf(lisp_file, "%f", (double)x);
-    return p;
-}
-Lisp_Print operator<<(Lisp_Print p, double x) {
-    if (lisp_file) fprintf(lisp_file, "%f", (double)(float)x);
-    return p;
-}
-Lisp_Print operator<<(Lisp_Print p, long double x) {
-    if (lisp_file) fprintf(lisp_file, "%f", (double)(float)x);
-    return p;
-}
-Lisp_Print operator<<(Lisp_Print p, char c) {
-    if (lisp_file) fputc(c, lisp_file);
-    return p;
-}
-Lisp_Print operator<<(Lisp_Print p, const char* s) {
-    if (lisp_file && s) fputs(s, lisp_file);
-    return p;
-}
+Lisp_Print operator<<(Lisp_Print p, int x) { return emit(lisp_file, "%d", x), p; }
+Lisp_Print operator<<(Lisp_Print p, unsigned int x) { return emit(lisp_file, "%u", x), p; }
+Lisp_Print operator<<(Lisp_Print p, long x) { return emit(lisp_file, "%ld", x), p; }
+Lisp_Print operator<<(Lisp_Print p, float x) { return emit(lisp_file, "%f", (double)x), p; }
+Lisp_Print operator<<(Lisp_Print p, double x) { return emit(lisp_file, "%f", (double)(float)x), p; }
+Lisp_Print operator<<(Lisp_Print p, long double x) { return emit(lisp_file, "%f", (double)(float)x), p; }
+Lisp_Print operator<<(Lisp_Print p, char c) { return emit(lisp_file, c), p; }
+Lisp_Print operator<<(Lisp_Print p, const char* s) { return emit_string(lisp_file, s), p; }
 void lisp_long(long x) { Lisp_Print() << x; }
 void lisp_print(const char* s) { Lisp_Print() << s; }
 void lisp_Boolean(Boolean b) { Lisp_Print() << (b == 1 ? "true" : "false"); }
@@ -274,36 +213,11 @@ Basic_Print operator<<(Basic_Print p, const char* s) {
     place(MAIN, s);
     return p;
 }
-Basic_Print operator<<(Basic_Print p, int x) {
-    char b[32];
-    snprintf(b, sizeof b, "%d", x);
-    place(MAIN, b);
-    return p;
-}
-Basic_Print operator<<(Basic_Print p, unsigned int x) {
-    char b[32];
-    snprintf(b, sizeof b, "%u", x);
-    place(MAIN, b);
-    return p;
-}
-Basic_Print operator<<(Basic_Print p, long x) {
-    char b[32];
-    snprintf(b, sizeof b, "%ld", x);
-    place(MAIN, b);
-    return p;
-}
-Basic_Print operator<<(Basic_Print p, unsigned long x) {
-    char b[32];
-    snprintf(b, sizeof b, "%lu", x);
-    place(MAIN, b);
-    return p;
-}
-Basic_Print operator<<(Basic_Print p, long double x) {
-    char b[64];
-    snprintf(b, sizeof b, "%f", (double)(float)x);
-    place(MAIN, b);
-    return p;
-}
+Basic_Print operator<<(Basic_Print p, int x) { return place_format(MAIN, "%d", x), p; }
+Basic_Print operator<<(Basic_Print p, unsigned int x) { return place_format(MAIN, "%u", x), p; }
+Basic_Print operator<<(Basic_Print p, long x) { return place_format(MAIN, "%ld", x), p; }
+Basic_Print operator<<(Basic_Print p, unsigned long x) { return place_format(MAIN, "%lu", x), p; }
+Basic_Print operator<<(Basic_Print p, long double x) { return place_format(MAIN, "%f", (double)(float)x), p; }
 Basic_Print operator<<(Basic_Print p, Boolean b) {
     place(MAIN, b ? "true" : "false");
     return p;
@@ -320,22 +234,12 @@ Basic_Print operator+(Basic_Print p, const char* s) {
     place(UPPER, s);
     return p;
 }
-Basic_Print operator+(Basic_Print p, int x) {
-    char b[32];
-    snprintf(b, sizeof b, "%d", x);
-    place(UPPER, b);
-    return p;
-}
+Basic_Print operator+(Basic_Print p, int x) { return place_format(UPPER, "%d", x), p; }
 Basic_Print operator-(Basic_Print p, const char* s) {
     place(LOWER, s);
     return p;
 }
-Basic_Print operator-(Basic_Print p, int x) {
-    char b[32];
-    snprintf(b, sizeof b, "%d", x);
-    place(LOWER, b);
-    return p;
-}
+Basic_Print operator-(Basic_Print p, int x) { return place_format(LOWER, "%d", x), p; }
 
 void pretty_print(const char* s) { Pretty << s; }
 void pretty_long(long x) { Pretty << x; }
@@ -357,25 +261,26 @@ void init_pretty() {
 // ---------------------------------------------------------------------------
 // Dispatcher
 
-AFFICHE AFFICHE::operator<<(const char* s) {
-    if (!want_output) return *this;
+namespace {
+// The item goes to the printer the switches choose.
+template <class T>
+void to_chosen_printer(T x) {
     if (want_fortran)
-        Fortran << s;
+        Fortran << x;
     else if (want_posso_output)
-        Posso << s;
+        Posso << x;
     else
-        Pretty << s;
+        Pretty << x;
+}
+}  // namespace
+
+AFFICHE AFFICHE::operator<<(const char* s) {
+    if (want_output) to_chosen_printer(s);
     return *this;
 }
 AFFICHE AFFICHE::operator<<(char* s) { return *this << (const char*)s; }
 AFFICHE AFFICHE::operator<<(char c) {
-    if (!want_output) return *this;
-    if (want_fortran)
-        Fortran << c;
-    else if (want_posso_output)
-        Posso << c;
-    else
-        Pretty << c;
+    if (want_output) to_chosen_printer(c);
     return *this;
 }
 

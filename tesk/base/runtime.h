@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace tesk {
 
@@ -107,6 +109,29 @@ void set_path_TESKHOME(const char* dir);  // home directory := copy of dir
 const char* which_command(const char* name);
 // Shell-quotes `s` into dst (at most `cap` bytes, NUL included); returns false when it does not fit.
 bool shell_quote(char* dst, std::size_t cap, const char* s);
+
+// Reads a decimal text: blanks and '-' signs first (any '-' makes it
+// negative), then digits, handed to group(long) in groups of six from the
+// right, rightmost first (an empty run gives one group 0); returns negative.
+template <class Group>
+bool six_digit_groups(const char* s, Group group) {
+    bool neg = false;
+    while (*s == ' ' || *s == '\t' || *s == '-') {
+        if (*s == '-') neg = true;
+        ++s;
+    }
+    std::size_t end = 0;
+    while (s[end] >= '0' && s[end] <= '9') ++end;
+    char digits[8];
+    for (;;) {
+        const std::size_t start = end > 6 ? end - 6 : 0;
+        std::memcpy(digits, s + start, end - start);
+        digits[end - start] = 0;
+        group(atol(digits));
+        if (start == 0) return neg;
+        end = start;
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Sorting, in place, ascending.

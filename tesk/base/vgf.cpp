@@ -273,34 +273,20 @@ VGF rdm_VGF(unsigned) { return cVGF((std::int64_t)random()); }
 
 VGF String_to_VGF(const char* s) {
     if (std::strlen(s) <= 5) return cVGF((std::int64_t)atol(s));
-    bool neg = false;
-    while (*s == ' ' || *s == '\t' || *s == '-') {
-        if (*s == '-') neg = true;
-        ++s;
-    }
-    std::size_t len = 0;
-    while (s[len] >= '0' && s[len] <= '9') ++len;
     const unsigned k = size_of_vectors;
     const std::uint32_t* p = VGF::_prime._v;
     const std::uint64_t* m = VGF::_recip;
     VGF acc = cVGF(0);
     std::vector<std::uint32_t> weight(k, 1);
     // Groups of six digits from the right, weighted by powers of 10^6 mod p_i.
-    char group[8];
-    std::size_t end = len;
-    for (;;) {
-        std::size_t start = end > 6 ? end - 6 : 0;
-        std::memcpy(group, s + start, end - start);
-        group[end - start] = 0;
-        std::uint64_t g = (std::uint64_t)atol(group);
+    const bool neg = six_digit_groups(s, [&](long digits) {
+        const std::uint64_t g = (std::uint64_t)digits;
         for (unsigned i = 0; i < k; ++i)
             acc._v[i] = reduce_VGF(acc._v[i] + (std::uint64_t)c_residue((std::int64_t)g, p[i]) * weight[i],
                                    p[i], m[i]);
-        if (start == 0) break;
         for (unsigned i = 0; i < k; ++i)
             weight[i] = reduce_VGF((std::uint64_t)weight[i] * Modulo6._v[i], p[i], m[i]);
-        end = start;
-    }
+    });
     if (neg) neg_d(acc);
     return acc;
 }

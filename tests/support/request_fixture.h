@@ -17,7 +17,6 @@
 #undef QUOR_HDR_OPEN
 
 #include <cstring>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -31,24 +30,13 @@
 #include "host/C/host_services.h"
 #include "host/standin/standin.h"
 #include "tests/dual_test.h"
+#include "tests/support/fatal_exit.h"
 
 QUOR_TEST_BEGIN
 
 using Vec = std::vector<u32>;  // exponents of slots 0 .. n (h last)
 
-// Text of the fatal error f raised ("" when none); the stand-in host turns a
-// fatal error into an exception.
-template <class F>
-std::string fatal_text(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "<fatal>";
-  }
-  return "";
-}
+using quor_test::fatal_text;
 
 // A new monomial record (hash word first) with these slot exponents.
 inline u64* mono(const Vec& v) {
@@ -65,7 +53,7 @@ inline Vec slots(const u64* e) {
   return v;
 }
 // n affine variables, the first k in block 1 (0: one block).
-inline void layout(u32 n, u32 k) {
+inline void layout(u32 n, u32 k = 0) {
   var_second_block = k;
   set_Expos(n);
 }
