@@ -614,6 +614,28 @@ QTEST_F(Coeffs, PrimitivePartsSmallCases) {
   QUOR_NAME(want_quiet) = 0;
 }
 
+// A value modulo thousands of primes (a modulus beyond what GMP keeps on the
+// stack, so its scratch comes from the zones) and no small fraction: the
+// Euclidean reconstruction runs tens of thousands of steps, and the zone
+// holds a few copies of the modulus, not a scratch per step.
+QTEST_F(Coeffs, LongReconstructionKeepsZoneMemoryBounded) {
+  const u32 V = 8400;
+  block(V, 0);
+  std::mt19937_64 rng(11);
+  std::vector<u32> res(V);
+  for (u32 k = 0; k < V; ++k) res[k] = u32(rng() % QUOR_NAME(Primes)[k]);
+  std::vector<u32*> rows(V);
+  for (u32 k = 0; k < V; ++k) rows[k] = &res[k];
+  const i32 blocks_before = cur_garbages;
+  INT c[1], extra;
+  QUOR_NAME(want_quiet) = 1;
+  EXPECT_EQ(QUOR_NAME(primpart)(&extra, c, rows.data(), 1), 0);
+  QUOR_NAME(want_quiet) = 0;
+  // Blocks of 64 KB; the modulus is about 33 KB.
+  EXPECT_LT(cur_garbages - blocks_before, 32);
+  EXPECT_EQ(QUOR_NAME(INT_to_Dom)(c[0], QUOR_NAME(Primes)[V - 1]), res[V - 1]);
+}
+
 // ---------------------------------------------------------------- multi-modular kernels
 
 // A cell is only ever congruent to its entry: after any number of products
