@@ -234,13 +234,22 @@ struct PolyLift {
 
   // Half-extended Euclid on (Mod, a), a not small: (r0, r1) = (Mod, a),
   // (t0, t1) = (0, 1); steps until r1 is small.  false when a remainder
-  // reaches 0 first (the value needs more primes).
+  // reaches 0 first (the value needs more primes).  small_bits bounds the
+  // bit length of every small value.
+  //
+  // While r1 is far above the bound, Lehmer steps replace runs of about 30
+  // quotient steps by one 2x2 matrix of single words, found on the leading
+  // bits alone (Knuth's two trial quotients, algorithm L of TAOCP 4.5.2).
+  // A matrix with entries of at most 2^61 leaves r0 at least 2^-62 of the
+  // r1 before it, so with r1 128 bits above the bound no remainder before
+  // the new r1 is small: the first small remainder is still found exactly.
+  //
   // GMP takes the scratch of an operation on large operands through the
   // zone allocator, which frees nothing: every step gives it back (mark
   // restored, slots kept), or the steps of one reconstruction would retain
   // their scratch until the end of the pass.
   template <class Small>
-  bool euclid(const INT& a, const INT& mod, Small small) {
+  bool euclid(const INT& a, const INT& mod, Small small, u64 small_bits) {
     INT &r0 = s[kR0], &r1 = s[kR1], &t0 = s[kT0], &t1 = s[kT1], &q = s[kQ], &w = s[kW];
     Mark mk;
     mpz_set(&r0, &mod);
@@ -249,13 +258,21 @@ struct PolyLift {
     mpz_set_ui(&t1, 1);
     for (;;) {
       if (mpz_sgn(&r1) == 0) return false;
-      mpz_tdiv_qr(&q, &w, &r0, &r1);
-      mpz_swap(&r0, &r1);
-      mpz_swap(&r1, &w);
-      mpz_mul(&w, &q, &t1);
-      mpz_sub(&w, &t0, &w);
-      mpz_swap(&t0, &t1);
-      mpz_swap(&t1, &w);
+      const u64 nb = mpz_sizeinbase(&r1, 2);
+      i64 A = 1, B = 0, C = 0, D = 1;
+      if (nb > small_bits + 128) lehmer_matrix(r0, r1, A, B, C, D);
+      if (B == 0) {
+        mpz_tdiv_qr(&q, &w, &r0, &r1);
+        mpz_swap(&r0, &r1);
+        mpz_swap(&r1, &w);
+        mpz_mul(&w, &q, &t1);
+        mpz_sub(&w, &t0, &w);
+        mpz_swap(&t0, &t1);
+        mpz_swap(&t1, &w);
+      } else {
+        apply(r0, r1, A, B, C, D);
+        apply(t0, t1, A, B, C, D);
+      }
       mk.restore();
       keep();
       if (mpz_sgn(&r1) == 0) return false;
@@ -263,10 +280,62 @@ struct PolyLift {
     }
   }
 
+  // (x, y) = (A x + B y, C x + D y), through the scratch slots.
+  void apply(INT& x, INT& y, i64 A, i64 B, i64 C, i64 D) {
+    INT &u = s[kQ], &v = s[kW];
+    const auto addmul = [](INT& to, const INT& f, i64 m) {
+      if (m >= 0) mpz_addmul_ui(&to, &f, u64(m));
+      else mpz_submul_ui(&to, &f, u64(-m));
+    };
+    mpz_mul_si(&u, &x, A);
+    addmul(u, y, B);
+    mpz_mul_si(&v, &x, C);
+    addmul(v, y, D);
+    mpz_swap(&x, &u);
+    mpz_swap(&y, &v);
+  }
+
+  // x >> shift for a shift leaving at most 61 bits.
+  static i64 leading(const INT& x, u64 shift) {
+    const u64 n = limbs(x), i = shift / 64, o = shift % 64;
+    if (i >= n) return 0;
+    u64 v = x._mp_d[i] >> o;
+    if (o != 0 && i + 1 < n) v |= u64(x._mp_d[i + 1]) << (64 - o);
+    return i64(v);
+  }
+
+  // The matrix of the quotient steps that the leading 61 bits of r0 and r1
+  // determine (B = 0: none; the caller takes one full division).  Knuth's
+  // invariants keep uh + A, uh + B, vh + C, vh + D in [0, 2^61], so no
+  // product below overflows.
+  static void lehmer_matrix(const INT& r0, const INT& r1, i64& A, i64& B, i64& C, i64& D) {
+    const u64 shift = mpz_sizeinbase(&r0, 2) - 61;
+    i64 uh = leading(r0, shift), vh = leading(r1, shift);
+    for (;;) {
+      if (vh + C <= 0 || vh + D <= 0) return;
+      const i64 q = (uh + A) / (vh + C);
+      if (q != (uh + B) / (vh + D)) return;
+      i64 qc, qd, qv;
+      // Never taken while the invariants hold; a guard, not a path.
+      if (__builtin_mul_overflow(q, C, &qc) || __builtin_mul_overflow(q, D, &qd) ||
+          __builtin_mul_overflow(q, vh, &qv))
+        return;
+      i64 t = A - qc;
+      A = C;
+      C = t;
+      t = B - qd;
+      B = D;
+      D = t;
+      t = uh - qv;
+      uh = vh;
+      vh = t;
+    }
+  }
+
   // Reconstructs a in [0, Mod): 1 and num/den (fresh) on success, 0 and
   // nothing written on failure.  small(v): |v| lies under the bound.
   template <class Small>
-  int term(const INT& a, const INT& mod, Small small, INT* num, INT* den) {
+  int term(const INT& a, const INT& mod, Small small, u64 small_bits, INT* num, INT* den) {
     if (mpz_sgn(&a) == 0) {
       *num = fresh();
       *den = QUOR_NAME(cINT_I32)(1);
@@ -297,7 +366,7 @@ struct PolyLift {
         return 1;
       }
     }
-    if (!euclid(a, mod, small) || !small(s[kT1])) return 0;
+    if (!euclid(a, mod, small, small_bits) || !small(s[kT1])) return 0;
     INT &r1 = s[kR1], &t1 = s[kT1], &g = s[kQ];
     if (mpz_sgn(&t1) < 0) {
       mpz_neg(&r1, &r1);
@@ -316,7 +385,39 @@ struct PolyLift {
   }
 };
 
+// One Chinese-remainder step from a modulus M_old to M = M_old * P (P the
+// product of the block): x = x_old + M_old * ((c - x_old) * M_old^-1 mod P),
+// x_old in [0, M_old), c the block's value.  Only products of a full-size
+// integer by a block-size one: the E_old/E_new form (c * E_new + x_old *
+// E_old mod M) multiplies two full-size integers and divides by M, which
+// dominates long reconstructions.  The constants come from M and E_new =
+// M_old * (M_old^-1 mod P); they live above the caller's zone-1 mark.
+struct CrtStep {
+  INT P, Mold, inv;
+  CrtStep(const INT& M, const INT& E_new) : P(QUOR_NAME(product_of_primes)), Mold(fresh()), inv(fresh()) {
+    mpz_divexact(&Mold, &M, &P);
+    mpz_divexact(&inv, &E_new, &Mold);
+  }
+  // out = the combined value (out may not alias c or x_old).
+  void combine(INT& out, const INT& c, const INT& x_old) const {
+    const INT* x = &x_old;
+    INT reduced;
+    if (mpz_sgn(&x_old) < 0 || mpz_cmp(&x_old, &Mold) >= 0) {
+      reduced = fresh();
+      mpz_fdiv_r(&reduced, &x_old, &Mold);
+      x = &reduced;
+    }
+    mpz_fdiv_r(&out, x, &P);
+    mpz_sub(&out, &c, &out);
+    mpz_mul(&out, &out, &inv);
+    mpz_fdiv_r(&out, &out, &P);
+    mpz_mul(&out, &out, &Mold);
+    mpz_add(&out, &out, x);
+  }
+};
+
 }  // namespace
+
 
 // ---- constants of the block ----
 INT prime_product(u32 a, u32 b) { return product_of(valid_Primes, a, b); }
@@ -487,7 +588,7 @@ int QUOR_NAME(primpart)(INT* extra, INT* coefs, u32* const* rows, u32 nterms) {
     rec[0] = Chinese_INT(gather(rows, j).data(), chinese_cstes, valid_number_of_primes);
     if (!all) continue;
     mpz_mod(&lift.s[kA], &rec[0], &P);
-    const int ok = lift.term(lift.s[kA], P, small, &rec[1], &rec[2]);
+    const int ok = lift.term(lift.s[kA], P, small, mpz_sizeinbase(&B, 2), &rec[1], &rec[2]);
     if (!ok) {
       all = false;
       if (!QUOR_NAME(want_small) && !QUOR_NAME(want_quiet))
@@ -528,14 +629,13 @@ u32 QUOR_NAME(compute_bound_size)(INT M) {
 
 int QUOR_NAME(try_upgrade_lift_one_INT)(const u32* residues, INT* rec, INT x_old, INT M, u32 bound,
                                         INT E_old, INT E_new, i32 update_only) {
+  (void)E_old;  // implied by M and E_new
   {
     Mark mk;
+    const CrtStep step(M, E_new);
     INT c = Chinese_INT(residues, chinese_cstes, valid_number_of_primes);
-    INT x = fresh(), t = fresh();
-    mpz_mul(&x, &c, &E_new);
-    mpz_mul(&t, &x_old, &E_old);
-    mpz_add(&x, &x, &t);
-    mpz_mod(&x, &x, &M);
+    INT x = fresh();
+    step.combine(x, c, x_old);
     mk.restore();
     in_place_copy_INT(&x);
     rec[0] = x;
@@ -578,6 +678,8 @@ int QUOR_NAME(try_upgrade_lift_row_INT)(u32* const* rows, u32 j, INT* rec, INT x
 
 int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nterms, INT M, u32 bound,
                                 INT E_old, INT E_new) {
+  (void)E_old;  // implied by M and E_new
+  const CrtStep step(M, E_new);
   GC_state m2;
   INT* table = zone2_table(&m2, 3 * u64(nterms));
   PolyLift lift(M);
@@ -591,15 +693,14 @@ int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nt
       Mark mk;
       INT c = Chinese_INT(gather(rows, j).data(), chinese_cstes, valid_number_of_primes);
       INT& x = lift.s[kA];
-      mpz_mul(&x, &c, &E_new);
-      mpz_addmul(&x, &coefs[j], &E_old);
-      mpz_mod(&x, &x, &M);
+      step.combine(x, c, coefs[j]);
       mk.restore();
       lift.keep();
       rec[0] = exact_copy(x);
     }
     if (failed) continue;
-    if (!lift.term(rec[0], M, small, &rec[1], &rec[2])) failed = true;
+    // A small value has at most (b - 1) / 2 limbs.
+    if (!lift.term(rec[0], M, small, 32 * b, &rec[1], &rec[2])) failed = true;
   }
   return primitive_or_chinese(!failed, extra, coefs, table, nterms, &m2);
 }

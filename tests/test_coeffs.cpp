@@ -579,6 +579,59 @@ QTEST_F(Coeffs, SharedDenominatorsRebuildToThePrimitiveForm) {
   QUOR_NAME(want_quiet) = 0;
 }
 
+// Fractions far larger than one Euclidean step and lopsided ones (a huge
+// numerator over a tiny denominator and the reverse), whose first small
+// remainder comes right after a long run of steps or a huge quotient: every
+// value comes back exactly, and never early as a wrong fraction.
+QTEST_F(Coeffs, LargeAndLopsidedFractionsRebuildExactly) {
+  QUOR_NAME(want_quiet) = 1;
+  gmp_randstate_t st;
+  gmp_randinit_default(st);
+  gmp_randseed_ui(st, 17);
+  mpz_t n, d, g;
+  mpz_init(n);
+  mpz_init(d);
+  mpz_init(g);
+  const std::pair<int, int> shapes[] = {{3000, 2900}, {5000, 3}, {2, 5000}, {4000, 4000}, {1, 1}, {4100, 700}};
+  std::vector<std::pair<std::string, std::string>> vals;
+  for (auto [nb, db] : shapes) {
+    mpz_urandomb(n, st, nb);
+    mpz_setbit(n, nb - 1);
+    mpz_urandomb(d, st, db);
+    mpz_setbit(d, db - 1);
+    if (vals.size() % 2) mpz_neg(n, n);
+    mpz_gcd(g, n, d);
+    mpz_divexact(n, n, g);
+    mpz_divexact(d, d, g);
+    vals.push_back({mpz_get_str(nullptr, 10, n), mpz_get_str(nullptr, 10, d)});
+  }
+  const u32 nt = u32(vals.size());
+  std::vector<INT> coefs(nt);
+  INT extra;
+  // About 8,000 bits of the largest fraction need some 260 primes of 31 bits.
+  const u32 used = rebuild_over_blocks([&](u32 b, u32 o) { block(b, o); }, vals, {64, 64, 64, 64, 64, 64}, coefs,
+                                       extra);
+  ASSERT_GT(used, 192u);
+  mpz_t L, t;
+  mpz_init_set_ui(L, 1);
+  mpz_init(t);
+  for (auto& v : vals) {
+    mpz_set_str(d, v.second.c_str(), 10);
+    mpz_lcm(L, L, d);
+  }
+  EXPECT_EQ(mpz_cmp(&extra, L), 0);
+  for (u32 j = 0; j < nt; ++j) {
+    mpz_set_str(n, vals[j].first.c_str(), 10);
+    mpz_set_str(d, vals[j].second.c_str(), 10);
+    mpz_divexact(t, L, d);
+    mpz_mul(t, t, n);
+    EXPECT_EQ(mpz_cmp(&coefs[j], t), 0) << "term " << j;
+  }
+  gmp_randclear(st);
+  for (mpz_ptr x : {n, d, g, L, t}) mpz_clear(x);
+  QUOR_NAME(want_quiet) = 0;
+}
+
 // A numerator divisible by the block primes is "not yet reconstructed"
 // (never a fatal error, never a wrong 0), and a unit polynomial is complete.
 QTEST_F(Coeffs, PrimitivePartsSmallCases) {
