@@ -93,4 +93,23 @@ void BM_plain_int_rows(benchmark::State& state) {
       benchmark::Counter(double(count) * D * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_plain_int_rows)->Arg(4096);
+
+// The integer build's matrix application: one dot product per row of a table.
+void BM_int_dot_rows(benchmark::State& state) {
+  const i32 D = i32(state.range(0)), count = 64;
+  quor_int::Quor_int_Table_Primes = &int_prime;
+  quor_int::init_wiedemann();
+  const std::size_t n = quor_int::Quor_int_align_vector_size(u32(D));
+  std::vector<u32> rows(n * count), x(n), y(count);
+  std::mt19937 rng(2);
+  for (auto& v : rows) v = rng() % int_prime;
+  for (auto& v : x) v = rng() % int_prime;
+  for (auto _ : state) {
+    for (i32 r = 0; r < count; ++r) quor_int::Quor_int_dot_product_dense(&y[r], rows.data() + r * n, x.data(), D);
+    benchmark::ClobberMemory();
+  }
+  state.counters["madd/s"] =
+      benchmark::Counter(double(count) * D * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_int_dot_rows)->Arg(256)->Arg(4096);
 }  // namespace

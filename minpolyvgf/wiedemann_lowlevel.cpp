@@ -20,11 +20,16 @@ namespace quor::QUOR_NS {
 namespace {
 inline u32 prime() { return *QUOR_NAME(modulo); }
 
-// Plain dot product of unsigned residues, reduced once.
+// Plain dot product of unsigned residues, reduced once (integer build: the
+// vector kernel of scratch.h where the processor has it).
 inline Dom plain_dot(const Dom* a, const Dom* b, i32 n, u32 p) {
+#if QUOR_INT
+  return dot_u32(a, b, n, p);
+#else
   DotAcc<Dom> acc;
   for (i32 i = 0; i < n; ++i) acc.add(a[i], b[i]);
   return Dom(acc.reduce(p));
+#endif
 }
 }  // namespace
 
@@ -58,24 +63,8 @@ void QUOR_NAME(dense_matrix_I32_align_vect)(Dom* y, const Dom* x, i32 D, const i
   const std::size_t n = QUOR_NAME(align_vector_size)(u32(std::max(D, 0)));
   if (count <= 0) return;
 #if QUOR_INT
-  // Four rows per step share the loads of x.
-  i32 r = 0;
-  for (; r + 4 <= count; r += 4) {
-    DotAcc<Dom> a0, a1, a2, a3;
-    const Dom* r0 = rows + std::size_t(r) * n;
-    const Dom *r1 = r0 + n, *r2 = r1 + n, *r3 = r2 + n;
-    for (i32 i = 0; i < D; ++i) {
-      a0.add(r0[i], x[i]);
-      a1.add(r1[i], x[i]);
-      a2.add(r2[i], x[i]);
-      a3.add(r3[i], x[i]);
-    }
-    y[list[r]] = Dom(a0.reduce(p));
-    y[list[r + 1]] = Dom(a1.reduce(p));
-    y[list[r + 2]] = Dom(a2.reduce(p));
-    y[list[r + 3]] = Dom(a3.reduce(p));
-  }
-  for (; r < count; ++r) y[list[r]] = plain_dot(rows + std::size_t(r) * n, x, D, p);
+  // One vector dot product per row: x stays in the first-level cache.
+  for (i32 r = 0; r < count; ++r) y[list[r]] = plain_dot(rows + std::size_t(r) * n, x, D, p);
 #else
 #pragma omp parallel
   {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/zone.h"
+#include "minpolyvgf/scratch.h"
 #include "minpolyvgf/wiedemann_lowlevel.h"
 
 QUOR_TEST_BEGIN
@@ -103,6 +104,24 @@ QTEST_F(Kernels, PlainLoopsOnResidues) {
   QUOR_NAME(dense_trace_I32_align)(&t, 4, empty.data(), nullptr);
   EXPECT_EQ(t, Dom(0));
 }
+
+#if QUOR_INT
+// The vector and plain forms of the 32-bit dot product against a step-by-step
+// reduction, at the largest residues (every product fills both words of its
+// lane) and at every tail length of the vector loop.
+QTEST_F(Kernels, WideDotProductsAtTheLargestResidues) {
+  const std::size_t big = (std::size_t(1) << 20) + 5;
+  std::vector<u32> a(big, prime_ - 1), b(big, prime_ - 1);
+  for (std::size_t i = 0; i < big; i += 7) b[i] = u32(rng_() % prime_);
+  const bool avx2 = __builtin_cpu_supports("avx2");
+  for (std::size_t n : {std::size_t(0), std::size_t(1), std::size_t(7), std::size_t(8), std::size_t(9),
+                        std::size_t(15), std::size_t(16), std::size_t(17), big}) {
+    const u32 want = plain_ref(a.data(), b.data(), i32(n));
+    EXPECT_EQ(quor::dot_u32_plain(a.data(), b.data(), std::ptrdiff_t(n), prime_), want) << n;
+    if (avx2) EXPECT_EQ(quor::dot_u32_avx2(a.data(), b.data(), std::ptrdiff_t(n), prime_), want) << n;
+  }
+}
+#endif
 
 #if !QUOR_INT
 QTEST_F(Kernels, SseFamilyMatchesSignedReference) {
