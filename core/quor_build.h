@@ -26,6 +26,7 @@
 #undef QUOR_BRIDGE
 #undef QUOR_BUILD_TAG
 #undef QUOR_BUILD_STR
+#undef QUOR_FGLM_LOCAL
 
 #define QUOR_CAT_(a, b) a##b
 #define QUOR_CAT(a, b) QUOR_CAT_(a, b)
@@ -38,6 +39,9 @@
 #define QUOR_BRIDGE(x) x##_VGF
 #define QUOR_BUILD_TAG Int
 #define QUOR_BUILD_STR "int"
+// The integer build runs the sparse FGLMs of a block's primes side by side:
+// the state of one run (prime, matrix, random stream) is per thread there.
+#define QUOR_FGLM_LOCAL thread_local
 #else
 #define QUOR_NS quor_gf
 #define QUOR_NAME(x) Quor_##x
@@ -46,6 +50,7 @@
 #define QUOR_BRIDGE(x) x##_GFC
 #define QUOR_BUILD_TAG Gf
 #define QUOR_BUILD_STR "gf"
+#define QUOR_FGLM_LOCAL
 #endif
 
 #ifndef QUOR_BUILD_COMMON_H

@@ -408,6 +408,16 @@ static u32 next_block(const LiftState& s, u32 completed, u32 count) {
   return b > kMaxPrimeBlock ? kMaxPrimeBlock : u32(b);
 }
 
+// Results that need more than the table's primes end clearly (instead of
+// the block choice refusing the offset): the last pass takes the primes that
+// are left, then none is left.
+u32 block_in_table(u32 offset, u32 block) {
+  if (offset >= kDefaultPrimesCount)
+    QUOR_NAME(Fatal)("No primes left: the results need more than the %u primes of the table\n",
+                     kDefaultPrimesCount);
+  return u64(offset) + block > kDefaultPrimesCount ? kDefaultPrimesCount - offset : block;
+}
+
 u32 prime_offset(i32 off) {
   if (off < 0) return u32((i64(random()) + 1) % 1250);
   return u32((8 * i64(off)) % 20000);
@@ -477,6 +487,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
   for (;; ++pass) {
     if (pass > kMaxPasses) QUOR_NAME(Fatal)("Pas fait max_step !\n");
     // ---- the block of this pass ----
+    block = block_in_table(offset_primes, block);
     QUOR_NAME(maxi_vectorize) = QUOR_NAME(vectorize) = block;
     gen_sym_Dpol = gen_sym0;
     {
@@ -592,11 +603,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
         if (bounded) {
           ok = QUOR_NAME(primpart_upgrade)(nullptr, values[i].data(), table[i]->coeffs, nt, newM, bound, E_old, E_new);
         } else {
-          for (u32 j = 0; j < nt; ++j) {
-            INT rec[3];
-            QUOR_NAME(try_upgrade_lift_row_INT)(table[i]->coeffs, j, rec, values[i][j], 0, newM, E_old, E_new, 1);
-            values[i][j] = rec[0];
-          }
+          QUOR_NAME(combine_upgrade)(values[i].data(), table[i]->coeffs, nt, newM, E_new);
         }
         views[i].coefs = values[i].data();
         views[i].complete = u32(ok);

@@ -79,6 +79,9 @@ u32 first_prime_block(i32 pas0, Dpol_INT* base, u32 n);
 // Offset of the first block in the prime table from the _off option:
 // negative -> (random() + 1) mod 1250, else (8 _off) mod 20000.
 u32 prime_offset(i32 off);
+// The block of a pass from the table offset on: block, or the primes left
+// when fewer; fatal when none is left.
+u32 block_in_table(u32 offset, u32 block);
 #endif
 
 }  // namespace quor::QUOR_NS

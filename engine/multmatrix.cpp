@@ -5,7 +5,10 @@
 // request's table and the stored hashes of G stay valid for later passes.
 #include "engine/multmatrix.h"
 
+#include <omp.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
@@ -477,7 +480,6 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
   const u32 n = M.n, last = n - 1;
 
   Dom** rows = new_row_table(M.nrows, M.stride);
-  i32* outdeg = zone_array<i32>(n);
   const bool minpoly_only = std::getenv("MINPOLY") != nullptr;
   const double t1 = QUOR_NAME(cpu)();
   if (minpoly_only) QUOR_NAME(Stderr)("**** WARNING MinPoly Only !");
@@ -485,8 +487,8 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
   QUOR_NAME(Stderr)("Before QUOR(w_fglm) deg_minpol_estimate=%d\n", -1);
 
   // One sparse FGLM per prime of the block: every prime slot of the results
-  // gets its own residues.  Its results are copied out before its scratch
-  // memory is given back.
+  // gets its own residues.  Its results are copied out of its rows (where
+  // the FGLM leaves them) into arrays of room D + 1 taken beforehand.
   const u32 V = QUOR_NAME(vectorize);
   const u32 j0 = minpoly_only ? last : 0;
   // The sparse FGLM's progress lines, once per prime of every pass, only
@@ -494,24 +496,55 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
   const i32 verbose = Quor_verb_info >= 1 && Quor_verb_info <= 4 ? 1 : 0;
   Dom** res = zone_array<Dom*>(u64(V) * n);  // res[k * n + j]
   i32* deg = zone_array<i32>(u64(V) * n);
-  for (u32 k = 0; k < V; ++k) {
+  for (u64 i = 0; i < u64(V) * n; ++i) {
+    const u32 j = u32(i % n);
+    const bool computed = j >= j0 && (j == last || M.idx[j] >= 0);
+    res[i] = computed ? zone_array<Dom>(u64(D) + 1) : nullptr;
+    deg[i] = -1;
+  }
+#if QUOR_INT
+  // The integer build runs the primes side by side (the FGLM's state is per
+  // thread there, see minpolyvgf/session.h), each thread on rows of its own.
+  // Only where a failing prime returns softly: a fatal condition of the
+  // FGLM could not be raised from the team.
+  const u32 team = QUOR_NAME(want_fglm_soft_failure) && !minpoly_only
+                       ? std::max(1u, std::min(V, u32(omp_get_max_threads())))
+                       : 1;
+#else
+  const u32 team = 1;
+#endif
+  std::vector<Dom**> rows_of(team, rows);
+  for (u32 t = 1; t < team; ++t) rows_of[t] = new_row_table(M.nrows, M.stride);
+  std::vector<std::vector<i32>> outdeg_of(team, std::vector<i32>(n));
+  // Degrees above D (a fault of the FGLM) are kept, not copied, and refused below.
+  const auto run_prime = [&](u32 k, u32 t) {
     u32 p = QUOR_NAME(Primes)[k];
-    fill_dense_rows(&M, k, p, rows);
-    std::fill(outdeg, outdeg + n, -1);
-    GC_state mark;
-    QUOR_NAME(save_GC_state)(&mark);
-    QUOR_NAME(w_fglm)(D, M.pairs, M.dense, n, M.idx, rows, 1, outdeg, &p, verbose, 0, Liste_variables, 0,
+    Dom** r = rows_of[t];
+    i32* od = outdeg_of[t].data();
+    fill_dense_rows(&M, k, p, r);
+    std::fill(od, od + n, -1);
+    QUOR_NAME(w_fglm)(D, M.pairs, M.dense, n, M.idx, r, 1, od, &p, verbose, 0, Liste_variables, 0,
                       minpoly_only ? 1 : 0, -1, -1, -1);
-    QUOR_NAME(restore_GC_state)(&mark);
     for (u32 j = j0; j < n; ++j) {
-      const bool computed = j == last || M.idx[j] >= 0;
-      const i32 d = computed ? std::max(outdeg[j], -1) : -1;
-      if (computed && d > i32(D)) QUOR_NAME(Fatal)("Bug in build_last_matrix: degree %d > %u\n", d, D);
+      if (!res[k * n + j]) continue;
+      const i32 d = std::max(od[j], -1);
       deg[k * n + j] = d;
-      res[k * n + j] = zone_array<Dom>(u64(d + 1));
-      if (d >= 0) std::memcpy(res[k * n + j], rows[j], (u64(d) + 1) * sizeof(Dom));
+      if (d >= 0 && d <= i32(D)) std::memcpy(res[k * n + j], r[j], (u64(d) + 1) * sizeof(Dom));
+    }
+  };
+  if (team == 1) {
+    for (u32 k = 0; k < V; ++k) run_prime(k, 0);
+  } else {
+    NoRaiseRegion guard;
+    std::atomic<u32> next{0};
+#pragma omp parallel num_threads(team)
+    {
+      const u32 t = u32(omp_get_thread_num());
+      for (u32 k; (k = next.fetch_add(1)) < V;) run_prime(k, t);
     }
   }
+  for (u64 i = 0; i < u64(V) * n; ++i)
+    if (deg[i] > i32(D)) QUOR_NAME(Fatal)("Bug in build_last_matrix: degree %d > %u\n", deg[i], D);
 
   if (!minpoly_only)
     for (u32 j = 0; j < last; ++j) {

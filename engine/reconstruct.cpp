@@ -705,6 +705,19 @@ int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nt
   return primitive_or_chinese(!failed, extra, coefs, table, nterms, &m2);
 }
 
+void QUOR_NAME(combine_upgrade)(INT* coefs, u32* const* rows, u32 nterms, INT M, INT E_new) {
+  const CrtStep step(M, E_new);
+  for (u32 j = 0; j < nterms; ++j) {
+    Mark mk;
+    INT c = Chinese_INT(gather(rows, j).data(), chinese_cstes, valid_number_of_primes);
+    INT x = fresh();
+    step.combine(x, c, coefs[j]);
+    mk.restore();
+    in_place_copy_INT(&x);
+    coefs[j] = x;
+  }
+}
+
 // ---- relocation of rows ----
 void glisser_INTs(INT* row, u32 n) { glisser_INTs_add1(nullptr, row, n); }
 

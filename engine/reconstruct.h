@@ -87,6 +87,9 @@ int QUOR_NAME(try_upgrade_lift_row_INT)(u32* const* rows, u32 j, INT* rec, INT x
 // Later pass over one polynomial, last term first; as primpart.
 int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nterms, INT M,
                                 u32 bound, INT E_old, INT E_new);
+// Later pass over one polynomial without reconstruction: coefs[j] := the value modulo M of
+// its old value (modulo M / product_of_primes) and the block's residues rows[k][j].
+void QUOR_NAME(combine_upgrade)(INT* coefs, u32* const* rows, u32 nterms, INT M, INT E_new);
 // Relocate a row of INTs (and one extra) below the current mark, ascending
 // by limb address.
 void glisser_INTs(INT* row, u32 n);

@@ -10,11 +10,11 @@
 
 namespace quor::QUOR_NS {
 
-i32* QUOR_NAME(w_sparse) = nullptr;
-i32* QUOR_NAME(w_nosp) = nullptr;
-Dom* QUOR_NAME(w_cfs) = nullptr;
-Dom** w_cfs_tab = nullptr;
-i32 QUOR_NAME(wid_size_matrix) = 0;
+QUOR_FGLM_LOCAL i32* QUOR_NAME(w_sparse) = nullptr;
+QUOR_FGLM_LOCAL i32* QUOR_NAME(w_nosp) = nullptr;
+QUOR_FGLM_LOCAL Dom* QUOR_NAME(w_cfs) = nullptr;
+QUOR_FGLM_LOCAL Dom** w_cfs_tab = nullptr;
+QUOR_FGLM_LOCAL i32 QUOR_NAME(wid_size_matrix) = 0;
 
 namespace {
 

@@ -36,11 +36,11 @@
 namespace quor::QUOR_NS {
 
 // The matrix of the current entry (caller-owned; see the layout above).
-extern i32* QUOR_NAME(w_sparse);
-extern i32* QUOR_NAME(w_nosp);
-extern Dom* QUOR_NAME(w_cfs);
-extern Dom** w_cfs_tab;
-extern i32 QUOR_NAME(wid_size_matrix);
+extern QUOR_FGLM_LOCAL i32* QUOR_NAME(w_sparse);
+extern QUOR_FGLM_LOCAL i32* QUOR_NAME(w_nosp);
+extern QUOR_FGLM_LOCAL Dom* QUOR_NAME(w_cfs);
+extern QUOR_FGLM_LOCAL Dom** w_cfs_tab;
+extern QUOR_FGLM_LOCAL i32 QUOR_NAME(wid_size_matrix);
 
 // Copy pass (pair form), then y[list[r]] := w_cfs_tab[r] . x for r < count
 // (prime-field build: threaded, symmetric results; integer build: serial).

@@ -241,7 +241,7 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
     bool found;
     if (minpoly_only) {
       found = algo_AD_part1(G.data(), N, Y.data(), &deg) >= 0;
-      std::fprintf(stderr, "Find Polynomial of degree %d", deg);
+      if (verbose) std::fprintf(diag(), "Find Polynomial of degree %d", deg);
       if (found) {
         // One projection misses a factor with probability about deg/p: take
         // the lcm over start vectors until it annihilates T.  Degree D is

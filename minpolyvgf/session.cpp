@@ -13,10 +13,10 @@
 
 namespace quor::QUOR_NS {
 
-u32* QUOR_NAME(Table_Primes) = nullptr;
-u32* QUOR_NAME(modulo) = nullptr;
-i32 QUOR_NAME(modulo_ok) = 0;
-const char* w_lvars = nullptr;
+QUOR_FGLM_LOCAL u32* QUOR_NAME(Table_Primes) = nullptr;
+QUOR_FGLM_LOCAL u32* QUOR_NAME(modulo) = nullptr;
+QUOR_FGLM_LOCAL i32 QUOR_NAME(modulo_ok) = 0;
+QUOR_FGLM_LOCAL const char* w_lvars = nullptr;
 const char* session_base = "/tmp/quor_session";
 
 #if !QUOR_INT
@@ -25,9 +25,15 @@ i32 PrimeHalf = -1;
 #endif
 
 namespace {
-// Private state of the start vectors' stream, apart from any other stream of
-// the library, so that every computation draws the same vectors.
-char state1[128];
+// Private stream of the start vectors, apart from the process's random()
+// (which it leaves alone), so that every computation draws the same vectors.
+QUOR_FGLM_LOCAL char state1[128];
+QUOR_FGLM_LOCAL random_data stream;
+
+void restart_stream() {
+  stream = random_data{};
+  initstate_r(1, state1, sizeof state1, &stream);
+}
 
 // Values as the session files and the displays write them.
 #if QUOR_INT
@@ -40,13 +46,17 @@ void put_value(std::FILE* f, Dom v) { std::fprintf(f, "%d", int(std::int16_t(v))
 void init_wiedemann() {
   QUOR_NAME(modulo) = QUOR_NAME(Table_Primes);
   QUOR_NAME(modulo_ok) = 1;
-  initstate(1, state1, sizeof state1);
-  setstate(state1);
+  restart_stream();
 }
 
 void choose_random(Dom* x, i32 n) {
   const u32 p = *QUOR_NAME(modulo);
-  for (i32 i = 0; i < n; ++i) x[i] = Dom(u32(random()) % p);
+  if (stream.state == nullptr) restart_stream();
+  for (i32 i = 0; i < n; ++i) {
+    std::int32_t v = 0;
+    random_r(&stream, &v);
+    x[i] = Dom(u32(v) % p);
+  }
 }
 
 void write_session(std::FILE* file, const Dom* v, i32 n) {

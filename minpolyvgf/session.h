@@ -31,11 +31,11 @@ namespace quor::QUOR_NS {
 
 // Prime given by the current entry, prime used by the arithmetic, and 1 once
 // the latter is set (an inverse of 0 clears it in the integer build).
-extern u32* QUOR_NAME(Table_Primes);
-extern u32* QUOR_NAME(modulo);
-extern i32 QUOR_NAME(modulo_ok);
+extern QUOR_FGLM_LOCAL u32* QUOR_NAME(Table_Primes);
+extern QUOR_FGLM_LOCAL u32* QUOR_NAME(modulo);
+extern QUOR_FGLM_LOCAL i32 QUOR_NAME(modulo_ok);
 // Display name of the last variable (null: "x").
-extern const char* w_lvars;
+extern QUOR_FGLM_LOCAL const char* w_lvars;
 // Base name of the session files (default "/tmp/quor_session").
 extern const char* session_base;
 // Longest session file name, terminator included.

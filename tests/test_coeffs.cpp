@@ -632,6 +632,65 @@ QTEST_F(Coeffs, LargeAndLopsidedFractionsRebuildExactly) {
   QUOR_NAME(want_quiet) = 0;
 }
 
+// Passes that only combine the residues (no reconstruction attempted) and a
+// last pass that reconstructs: the same values as reconstructing every pass.
+QTEST_F(Coeffs, CombinedPassesThenOneReconstruction) {
+  QUOR_NAME(want_quiet) = 1;
+  const std::vector<std::pair<std::string, std::string>> vals = {
+      {"123456789012345678901234567890123456789", "98765432109876543210987654321"},
+      {"-5", "98765432109876543210987654321"},
+      {"0", "1"},
+      {"340282366920938463463374607431768211457", "7"}};
+  const u32 nt = u32(vals.size());
+  std::vector<INT> coefs(nt);
+  INT M;
+  u32 offset = 0;
+  for (u32 b : {2u, 4u, 8u, 16u}) {
+    block(b, offset);
+    auto rows = residues_of(vals);
+    std::vector<u32*> rp(b);
+    for (u32 k = 0; k < b; ++k) rp[k] = rows[k].data();
+    if (offset == 0) {
+      EXPECT_EQ(QUOR_NAME(primpart)(nullptr, coefs.data(), rp.data(), nt), 0);
+      M = QUOR_NAME(copy_INT)(QUOR_NAME(product_of_primes));
+    } else {
+      INT P = QUOR_NAME(product_of_primes);
+      INT E_old = QUOR_NAME(mult_INT)(P, QUOR_NAME(inv_mod_INT)(P, M));
+      INT E_new = QUOR_NAME(mult_INT)(M, QUOR_NAME(inv_mod_INT)(M, P));
+      M = QUOR_NAME(mult_INT)(M, P);
+      if (b != 16) {
+        QUOR_NAME(combine_upgrade)(coefs.data(), rp.data(), nt, M, E_new);
+      } else {
+        EXPECT_EQ(QUOR_NAME(primpart_upgrade)(nullptr, coefs.data(), rp.data(), nt, M,
+                                              QUOR_NAME(compute_bound_size)(M), E_old, E_new), 1);
+      }
+    }
+    offset += b;
+    if (b == 16 || offset == b) continue;  // the first pass keeps unreduced Chinese values
+    for (u32 j = 0; j < nt; ++j) {
+      EXPECT_LT(mpz_cmp(&coefs[j], &M), 0);
+      for (u32 k = 0; k < b; ++k) EXPECT_EQ(QUOR_NAME(INT_to_Dom)(coefs[j], QUOR_NAME(Primes)[k]), rows[k][j]);
+    }
+  }
+  // L = 7 * 98765432109876543210987654321; coefs[j] = num_j * L / den_j.
+  mpz_t L, t, n, d;
+  mpz_init_set_ui(L, 1);
+  mpz_inits(t, n, d, nullptr);
+  for (auto& v : vals) {
+    mpz_set_str(d, v.second.c_str(), 10);
+    mpz_lcm(L, L, d);
+  }
+  for (u32 j = 0; j < nt; ++j) {
+    mpz_set_str(n, vals[j].first.c_str(), 10);
+    mpz_set_str(d, vals[j].second.c_str(), 10);
+    mpz_divexact(t, L, d);
+    mpz_mul(t, t, n);
+    EXPECT_EQ(mpz_cmp(&coefs[j], t), 0) << "term " << j;
+  }
+  mpz_clears(L, t, n, d, nullptr);
+  QUOR_NAME(want_quiet) = 0;
+}
+
 // A numerator divisible by the block primes is "not yet reconstructed"
 // (never a fatal error, never a wrong 0), and a unit polynomial is complete.
 QTEST_F(Coeffs, PrimitivePartsSmallCases) {

@@ -395,6 +395,14 @@ QTEST_F(Dispatch, LargeRationalsNeedSeveralPassesWhateverTheFirstBlock) {
   }
 }
 
+// The last blocks of the table: the primes that are left, then a clear end.
+QTEST_F(Dispatch, RunningOutOfPrimesEndsClearly) {
+  EXPECT_EQ(block_in_table(39000, 256), 256u);
+  EXPECT_EQ(block_in_table(39900, 256), 100u);
+  const std::string text = fatal_text([] { block_in_table(40000, 256); });
+  EXPECT_EQ(text, "No primes left: the results need more than the 40000 primes of the table\n");
+}
+
 QTEST_F(Dispatch, IntegerResultModuloThePrimeIsThePrimeFieldResult) {
   for (const Sys& sys : {katsura3(), big_conics()}) {
     const std::set<ModForm> reduced = modular_image(forms(compute(sys)));

@@ -118,7 +118,9 @@ QTEST_F(Kernels, WideDotProductsAtTheLargestResidues) {
                         std::size_t(15), std::size_t(16), std::size_t(17), big}) {
     const u32 want = plain_ref(a.data(), b.data(), i32(n));
     EXPECT_EQ(quor::dot_u32_plain(a.data(), b.data(), std::ptrdiff_t(n), prime_), want) << n;
-    if (avx2) EXPECT_EQ(quor::dot_u32_avx2(a.data(), b.data(), std::ptrdiff_t(n), prime_), want) << n;
+    if (avx2) {
+      EXPECT_EQ(quor::dot_u32_avx2(a.data(), b.data(), std::ptrdiff_t(n), prime_), want) << n;
+    }
   }
 }
 #endif
