@@ -138,7 +138,9 @@ QTEST_F(Coeffs, ResidueArithmeticAndInverses) {
       EXPECT_EQ(u64(sub_mod<Dom>(a, b, p)), u64((W(a) + p - b) % p));
       EXPECT_EQ(u64(mul_mod<Dom>(a, b, p)), u64((W(a) * b) % p));
       EXPECT_EQ(u64(neg_mod<Dom>(a, p)), u64((W(p) - a) % p));
-      if (a != 0) ASSERT_EQ(u64((W(inv_Dom(a, p)) * a) % p), 1u) << a << " mod " << p;
+      if (a != 0) {
+        ASSERT_EQ(u64((W(inv_Dom(a, p)) * a) % p), 1u) << a << " mod " << p;
+      }
     }
   }
   EXPECT_FATAL(inv_Dom(0, QUOR_NAME(Primes)[0]));

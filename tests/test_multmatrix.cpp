@@ -163,7 +163,9 @@ QTEST_F(MultMatrix, RowsAreNormalFormsAndEveryResultLiesInTheIdeal) {
           for (auto& [m, v] : r) EXPECT_TRUE(m == lead || (deg(m) == m[n - 1] && m[n - 1] < D));
           EXPECT_TRUE(normal_form(r, G, k).empty()) << "n=" << n << " trial " << trial << " result " << j;
         }
-      if (trial == 2) EXPECT_GT(result[0]->nb_terms, 1u);
+      if (trial == 2) {
+        EXPECT_GT(result[0]->nb_terms, 1u);
+      }
     }
 }
 
