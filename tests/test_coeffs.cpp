@@ -3,6 +3,7 @@
 #include "tests/dual_test.h"
 
 #include <gmp.h>
+#include <gmpxx.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -470,6 +471,20 @@ u32 rebuild_over_blocks(Block block, const std::vector<std::pair<std::string, st
   return 0;
 }
 
+// The primitive form of the fractions num/den: coefs[j] = num_j * L / den_j
+// with L the lcm of the denominators (extra, when given).
+::testing::AssertionResult is_primitive_form(const std::vector<std::pair<std::string, std::string>>& vals,
+                                             const std::vector<INT>& coefs, const INT* extra) {
+  mpz_class L = 1;
+  for (auto& v : vals) L = lcm(L, mpz_class(v.second));
+  if (extra && mpz_cmp(extra, L.get_mpz_t()) != 0) return ::testing::AssertionFailure() << "lcm " << L.get_str();
+  for (std::size_t j = 0; j < vals.size(); ++j) {
+    const mpz_class want = L / mpz_class(vals[j].second) * mpz_class(vals[j].first);
+    if (mpz_cmp(&coefs[j], want.get_mpz_t()) != 0) return ::testing::AssertionFailure() << "term " << j;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 // Random rationals (big numerators and denominators, some numerators
 // divisible by primes of the first block) rebuilt pass after pass over
 // growing blocks of primes; the result is the primitive integer multiple.
@@ -504,22 +519,7 @@ QTEST_F(Coeffs, RationalsRebuiltOverGrowingBlocks) {
   INT extra;
   // The big values cannot come from the first block.
   ASSERT_GT(rebuild_over_blocks([&](u32 b, u32 o) { block(b, o); }, vals, {3, 8, 16, 32, 64}, coefs, extra), 3u);
-  // Expected: L * num/den with L the lcm of the denominators.
-  mpz_t L, t;
-  mpz_init_set_ui(L, 1);
-  mpz_init(t);
-  for (auto& v : vals) {
-    mpz_set_str(d, v.second.c_str(), 10);
-    mpz_lcm(L, L, d);
-  }
-  EXPECT_EQ(mpz_cmp(&extra, L), 0);
-  for (u32 j = 0; j < nt; ++j) {
-    mpz_set_str(n, vals[j].first.c_str(), 10);
-    mpz_set_str(d, vals[j].second.c_str(), 10);
-    mpz_divexact(t, L, d);
-    mpz_mul(t, t, n);
-    EXPECT_EQ(mpz_cmp(&coefs[j], t), 0) << "term " << j;
-  }
+  EXPECT_TRUE(is_primitive_form(vals, coefs, &extra));
   gmp_randclear(st);
   QUOR_NAME(want_quiet) = 0;
 }
@@ -614,23 +614,9 @@ QTEST_F(Coeffs, LargeAndLopsidedFractionsRebuildExactly) {
   const u32 used = rebuild_over_blocks([&](u32 b, u32 o) { block(b, o); }, vals, {64, 64, 64, 64, 64, 64}, coefs,
                                        extra);
   ASSERT_GT(used, 192u);
-  mpz_t L, t;
-  mpz_init_set_ui(L, 1);
-  mpz_init(t);
-  for (auto& v : vals) {
-    mpz_set_str(d, v.second.c_str(), 10);
-    mpz_lcm(L, L, d);
-  }
-  EXPECT_EQ(mpz_cmp(&extra, L), 0);
-  for (u32 j = 0; j < nt; ++j) {
-    mpz_set_str(n, vals[j].first.c_str(), 10);
-    mpz_set_str(d, vals[j].second.c_str(), 10);
-    mpz_divexact(t, L, d);
-    mpz_mul(t, t, n);
-    EXPECT_EQ(mpz_cmp(&coefs[j], t), 0) << "term " << j;
-  }
+  EXPECT_TRUE(is_primitive_form(vals, coefs, &extra));
   gmp_randclear(st);
-  for (mpz_ptr x : {n, d, g, L, t}) mpz_clear(x);
+  for (mpz_ptr x : {n, d, g}) mpz_clear(x);
   QUOR_NAME(want_quiet) = 0;
 }
 
@@ -674,22 +660,7 @@ QTEST_F(Coeffs, CombinedPassesThenOneReconstruction) {
       for (u32 k = 0; k < b; ++k) EXPECT_EQ(QUOR_NAME(INT_to_Dom)(coefs[j], QUOR_NAME(Primes)[k]), rows[k][j]);
     }
   }
-  // L = 7 * 98765432109876543210987654321; coefs[j] = num_j * L / den_j.
-  mpz_t L, t, n, d;
-  mpz_init_set_ui(L, 1);
-  mpz_inits(t, n, d, nullptr);
-  for (auto& v : vals) {
-    mpz_set_str(d, v.second.c_str(), 10);
-    mpz_lcm(L, L, d);
-  }
-  for (u32 j = 0; j < nt; ++j) {
-    mpz_set_str(n, vals[j].first.c_str(), 10);
-    mpz_set_str(d, vals[j].second.c_str(), 10);
-    mpz_divexact(t, L, d);
-    mpz_mul(t, t, n);
-    EXPECT_EQ(mpz_cmp(&coefs[j], t), 0) << "term " << j;
-  }
-  mpz_clears(L, t, n, d, nullptr);
+  EXPECT_TRUE(is_primitive_form(vals, coefs, nullptr));
   QUOR_NAME(want_quiet) = 0;
 }
 
