@@ -320,6 +320,9 @@ bool same_shape(const std::vector<Dpol_INT>& stored, const Dpol* got, u32 count)
 
 // The state that survives a pass: integer results and the modulus of the
 // passes that entered them.
+// Up to this many primes every pass attempts every open result.
+constexpr u32 kQuickAttemptsUpTo = 1024;
+
 struct LiftState {
   std::vector<Dpol_INT> results;  // zone 3
   bool shaped = false;            // a first pass fixed the results
@@ -590,7 +593,16 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
       const bool bounded = limbs(newM) >= 5;
       const u32 bound = bounded ? QUOR_NAME(compute_bound_size)(newM) : 0;
       if (bounded) QUOR_NAME(Stderr)("Compute_upper bound %u\n", bound);
-      for (u32 i = 0; i < count; ++i) {
+      // Past kQuickAttemptsUpTo primes, a pass stops attempting after its
+      // first failure: the others are only combined.  The request cannot
+      // complete in that pass anyway, and in the pass where it can, no
+      // attempt fails; long runs (parametrisations of thousands of primes)
+      // otherwise spend much of their time in failing Euclidean runs on
+      // huge moduli.  Last results first: a minimal polynomial comes last
+      // and completes long before its parametrisations.
+      const bool quick = state.primes_in_M + block <= kQuickAttemptsUpTo;
+      bool failed = false;
+      for (u32 i = count; i-- > 0;) {
         const sDpol_INT* old = state.results[i];
         views[i] = view_of(old);
         if (old->complete_flag) {
@@ -600,8 +612,9 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
         const u32 nt = old->nb_terms;
         values[i].assign(old->coeffs, old->coeffs + nt);
         int ok = 0;
-        if (bounded) {
+        if (bounded && (quick || !failed)) {
           ok = QUOR_NAME(primpart_upgrade)(nullptr, values[i].data(), table[i]->coeffs, nt, newM, bound, E_old, E_new);
+          failed |= !ok;
         } else {
           QUOR_NAME(combine_upgrade)(values[i].data(), table[i]->coeffs, nt, newM, E_new);
         }
