@@ -585,7 +585,6 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
       newM = QUOR_NAME(copy_INT)(QUOR_NAME(product_of_primes));
     } else {
       const INT P = QUOR_NAME(product_of_primes);
-      const INT E_old = QUOR_NAME(mult_INT)(P, QUOR_NAME(inv_mod_INT)(P, state.M));
       const INT E_new = QUOR_NAME(mult_INT)(state.M, QUOR_NAME(inv_mod_INT)(state.M, P));
       newM = QUOR_NAME(mult_INT)(state.M, P);
       // A modulus below five limbs has no word bound yet: only the
@@ -602,6 +601,16 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
       // and completes long before its parametrisations.
       const bool quick = state.primes_in_M + block <= kQuickAttemptsUpTo;
       bool failed = false;
+      // Every open result's values combined with the block's first (the
+      // terms of all of them shared out over a team), then the attempts.
+      std::vector<UpgradeJob> jobs;
+      for (u32 i = 0; i < count; ++i) {
+        const sDpol_INT* old = state.results[i];
+        if (old->complete_flag) continue;
+        values[i].assign(old->coeffs, old->coeffs + old->nb_terms);
+        jobs.push_back({values[i].data(), table[i]->coeffs, old->nb_terms});
+      }
+      combine_upgrade_many(jobs, newM, E_new);
       for (u32 i = count; i-- > 0;) {
         const sDpol_INT* old = state.results[i];
         views[i] = view_of(old);
@@ -609,14 +618,10 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
           ++completed;
           continue;
         }
-        const u32 nt = old->nb_terms;
-        values[i].assign(old->coeffs, old->coeffs + nt);
         int ok = 0;
         if (bounded && (quick || !failed)) {
-          ok = QUOR_NAME(primpart_upgrade)(nullptr, values[i].data(), table[i]->coeffs, nt, newM, bound, E_old, E_new);
+          ok = primpart_lift(nullptr, values[i].data(), old->nb_terms, newM, bound);
           failed |= !ok;
-        } else {
-          QUOR_NAME(combine_upgrade)(values[i].data(), table[i]->coeffs, nt, newM, E_new);
         }
         views[i].coefs = values[i].data();
         views[i].complete = u32(ok);

@@ -7,12 +7,15 @@
 // caller's operand) is first copied above the mark.
 #include "engine/reconstruct.h"
 
+#include <omp.h>
+
 #include <cstring>
 #include <vector>
 
 #include "core/channels.h"
 #include "core/coeffs.h"
 #include "core/zone.h"
+#include "host/C/host_services.h"
 
 namespace quor::QUOR_NS {
 
@@ -87,19 +90,38 @@ void fill_tree(const u32* primes, const std::vector<u32>& c, u32 lo, u32 hi, u32
   fill_tree(primes, c, mid, hi, lo, mid, tree, idx);
 }
 
-INT chinese_rec(const u32* r, const INT* tree, u32 lo, u32 hi, u32& idx) {
+// v := the value of the node for [lo, hi).  Every temporary is cleared, so
+// that the routine also runs on integers of GMP's own allocator (threads).
+void chinese_rec(mpz_ptr v, const u32* r, const INT* tree, u32 lo, u32 hi, u32& idx) {
   const INT& K = tree[idx++];
-  INT v = fresh();
   if (hi - lo == 1) {
-    mpz_mul_ui(&v, &K, r[lo]);
-    return v;
+    mpz_mul_ui(v, &K, r[lo]);
+    return;
   }
   const u32 mid = lo + (hi - lo) / 2;
-  INT a = chinese_rec(r, tree, lo, mid, idx);
-  INT b = chinese_rec(r, tree, mid, hi, idx);
-  mpz_add(&a, &a, &b);
-  mpz_mul(&v, &K, &a);
-  return v;
+  mpz_t b;
+  mpz_init(b);
+  chinese_rec(v, r, tree, lo, mid, idx);
+  chinese_rec(b, r, tree, mid, hi, idx);
+  mpz_add(b, v, b);
+  mpz_mul(v, &K, b);
+  mpz_clear(b);
+}
+
+// x := the Chinese-remainder value of the residues over the n primes of the
+// block (not reduced modulo their product); temporaries cleared as above.
+void chinese_into(mpz_ptr x, const u32* r, const INT* tree, u32 n) {
+  if (n <= 1) {
+    mpz_set_ui(x, n ? r[0] : 0);
+    return;
+  }
+  u32 idx = 0;
+  mpz_t b;
+  mpz_init(b);
+  chinese_rec(x, r, tree, 0, n / 2, idx);
+  chinese_rec(b, r, tree, n / 2, n, idx);
+  mpz_add(x, x, b);
+  mpz_clear(b);
 }
 
 // num = r1 with the sign of t1, den = |t1|, both divided by their gcd.
@@ -398,14 +420,15 @@ struct CrtStep {
     mpz_divexact(&Mold, &M, &P);
     mpz_divexact(&inv, &E_new, &Mold);
   }
-  // out = the combined value (out may not alias c or x_old).
+  // out = the combined value (out may not alias c or x_old).  Temporaries
+  // are cleared: it also runs on integers of GMP's own allocator (threads).
   void combine(INT& out, const INT& c, const INT& x_old) const {
+    mpz_t reduced;
+    mpz_init(reduced);
     const INT* x = &x_old;
-    INT reduced;
     if (mpz_sgn(&x_old) < 0 || mpz_cmp(&x_old, &Mold) >= 0) {
-      reduced = fresh();
-      mpz_fdiv_r(&reduced, &x_old, &Mold);
-      x = &reduced;
+      mpz_fdiv_r(reduced, &x_old, &Mold);
+      x = reduced;
     }
     mpz_fdiv_r(&out, x, &P);
     mpz_sub(&out, &c, &out);
@@ -413,6 +436,7 @@ struct CrtStep {
     mpz_fdiv_r(&out, &out, &P);
     mpz_mul(&out, &out, &Mold);
     mpz_add(&out, &out, x);
+    mpz_clear(reduced);
   }
 };
 
@@ -478,15 +502,9 @@ void QUOR_NAME(recursive_init_Chinese)() { init_Lift_INT(); }
 
 // ---- Chinese remaindering ----
 INT Chinese_INT(const u32* residues, const INT* tree, u32 n) {
-  if (n == 0) return fresh();
-  if (n == 1) return QUOR_NAME(cINT_Dom)(residues[0]);
   Mark mk;
-  u32 idx = 0;
-  const u32 mid = n / 2;
-  INT a = chinese_rec(residues, tree, 0, mid, idx);
-  INT b = chinese_rec(residues, tree, mid, n, idx);
   INT x = fresh();
-  mpz_add(&x, &a, &b);
+  chinese_into(&x, residues, tree, n);
   mk.restore();
   in_place_copy_INT(&x);
   return x;
@@ -679,7 +697,11 @@ int QUOR_NAME(try_upgrade_lift_row_INT)(u32* const* rows, u32 j, INT* rec, INT x
 int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nterms, INT M, u32 bound,
                                 INT E_old, INT E_new) {
   (void)E_old;  // implied by M and E_new
-  const CrtStep step(M, E_new);
+  QUOR_NAME(combine_upgrade)(coefs, rows, nterms, M, E_new);
+  return primpart_lift(extra, coefs, nterms, M, bound);
+}
+
+int primpart_lift(INT* extra, INT* coefs, u32 nterms, const INT& M, u32 bound) {
   GC_state m2;
   INT* table = zone2_table(&m2, 3 * u64(nterms));
   PolyLift lift(M);
@@ -688,16 +710,7 @@ int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nt
   bool failed = false;
   for (u32 j = nterms; j-- > 0;) {
     INT* rec = &table[3 * j];
-    {
-      // The new Chinese value; c is scratch above the mark, x survives.
-      Mark mk;
-      INT c = Chinese_INT(gather(rows, j).data(), chinese_cstes, valid_number_of_primes);
-      INT& x = lift.s[kA];
-      step.combine(x, c, coefs[j]);
-      mk.restore();
-      lift.keep();
-      rec[0] = exact_copy(x);
-    }
+    rec[0] = coefs[j];
     if (failed) continue;
     // A small value has at most (b - 1) / 2 limbs.
     if (!lift.term(rec[0], M, small, 32 * b, &rec[1], &rec[2])) failed = true;
@@ -706,15 +719,64 @@ int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nt
 }
 
 void QUOR_NAME(combine_upgrade)(INT* coefs, u32* const* rows, u32 nterms, INT M, INT E_new) {
+  combine_upgrade_many({{coefs, rows, nterms}}, M, E_new);
+}
+
+void combine_upgrade_many(const std::vector<UpgradeJob>& jobs, const INT& M, const INT& E_new) {
   const CrtStep step(M, E_new);
-  for (u32 j = 0; j < nterms; ++j) {
-    Mark mk;
-    INT c = Chinese_INT(gather(rows, j).data(), chinese_cstes, valid_number_of_primes);
-    INT x = fresh();
-    step.combine(x, c, coefs[j]);
-    mk.restore();
-    in_place_copy_INT(&x);
-    coefs[j] = x;
+  std::vector<std::pair<u32, u32>> work;
+  for (u32 i = 0; i < jobs.size(); ++i)
+    for (u32 j = 0; j < jobs[i].nterms; ++j) work.emplace_back(i, j);
+  const u32 V = valid_number_of_primes;
+  // Small work stays on the caller, in the zones.
+  if (limbs(M) < kTeamCombineLimbs || work.size() < 2 || omp_get_max_threads() < 2) {
+    std::vector<u32> res(V);
+    for (auto [i, j] : work) {
+      for (u32 k = 0; k < V; ++k) res[k] = jobs[i].rows[k][j];
+      Mark mk;
+      INT c = fresh(), x = fresh();
+      chinese_into(&c, res.data(), chinese_cstes, V);
+      step.combine(x, c, jobs[i].coefs[j]);
+      mk.restore();
+      in_place_copy_INT(&x);
+      jobs[i].coefs[j] = x;
+    }
+    return;
+  }
+  // A team: the zones are not shared between threads, so GMP takes its own
+  // allocator for the team's integers; the results are copied into the
+  // zone afterwards and given back.
+  std::vector<__mpz_struct> out(work.size());
+  void* (*zone_alloc)(std::size_t);
+  void* (*zone_realloc)(void*, std::size_t, std::size_t);
+  void (*zone_free)(void*, std::size_t);
+  mp_get_memory_functions(&zone_alloc, &zone_realloc, &zone_free);
+  mp_set_memory_functions(nullptr, nullptr, nullptr);
+  void (*own_free)(void*, std::size_t);
+  mp_get_memory_functions(nullptr, nullptr, &own_free);
+  {
+    NoRaiseRegion guard;
+#pragma omp parallel
+    {
+      std::vector<u32> res(V);
+      mpz_t c;
+      mpz_init(c);
+#pragma omp for schedule(dynamic, 4)
+      for (std::size_t k = 0; k < work.size(); ++k) {
+        const auto [i, j] = work[k];
+        for (u32 r = 0; r < V; ++r) res[r] = jobs[i].rows[r][j];
+        chinese_into(c, res.data(), chinese_cstes, V);
+        mpz_init(&out[k]);
+        step.combine(out[k], *c, jobs[i].coefs[j]);
+      }
+      mpz_clear(c);
+    }
+  }
+  mp_set_memory_functions(zone_alloc, zone_realloc, zone_free);
+  for (std::size_t k = 0; k < work.size(); ++k) {
+    const auto [i, j] = work[k];
+    jobs[i].coefs[j] = exact_copy(out[k]);
+    own_free(out[k]._mp_d, std::size_t(out[k]._mp_alloc) * sizeof(mp_limb_t));
   }
 }
 

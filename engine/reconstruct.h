@@ -23,6 +23,7 @@
 #undef QUOR_HDR_OPEN
 
 #include <cstdio>
+#include <vector>
 #include "core/bigint.h"
 
 namespace quor::QUOR_NS {
@@ -90,6 +91,17 @@ int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nt
 // Later pass over one polynomial without reconstruction: coefs[j] := the value modulo M of
 // its old value (modulo M / product_of_primes) and the block's residues rows[k][j].
 void QUOR_NAME(combine_upgrade)(INT* coefs, u32* const* rows, u32 nterms, INT M, INT E_new);
+// The lift half of primpart_upgrade, on values already combined modulo M.
+int primpart_lift(INT* extra, INT* coefs, u32 nterms, const INT& M, u32 bound);
+// combine_upgrade over several polynomials at once, the terms shared out
+// over an OpenMP team when the modulus has at least kTeamCombineLimbs limbs.
+struct UpgradeJob {
+  INT* coefs;
+  u32* const* rows;
+  u32 nterms;
+};
+inline constexpr u64 kTeamCombineLimbs = 256;
+void combine_upgrade_many(const std::vector<UpgradeJob>& jobs, const INT& M, const INT& E_new);
 // Relocate a row of INTs (and one extra) below the current mark, ascending
 // by limb address.
 void glisser_INTs(INT* row, u32 n);

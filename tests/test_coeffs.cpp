@@ -664,6 +664,61 @@ QTEST_F(Coeffs, CombinedPassesThenOneReconstruction) {
   QUOR_NAME(want_quiet) = 0;
 }
 
+// Several polynomials combined at once over a modulus large enough for the
+// team: each value keeps its old residue modulo the old modulus, takes the
+// new block's residues, and lies in [0, M).
+QTEST_F(Coeffs, CombiningManyPolynomialsOnATeam) {
+  QUOR_NAME(want_quiet) = 1;
+  std::mt19937_64 rng(11);
+  const auto random_value = [&](u32 bits) {
+    std::string v = "1";
+    while (v.size() * 3 < bits) v += char('0' + rng() % 10);
+    return v;
+  };
+  std::vector<std::vector<std::pair<std::string, std::string>>> polys(3);
+  for (u32 i = 0; i < 3; ++i)
+    for (u32 j = 0; j < 5 + i; ++j) polys[i].push_back({random_value(9000), random_value(9000)});
+  // First block: the Chinese values alone (the values need more primes).
+  block(300, 0);
+  INT M = QUOR_NAME(copy_INT)(QUOR_NAME(product_of_primes));
+  std::vector<std::vector<INT>> coefs(3);
+  for (u32 i = 0; i < 3; ++i) {
+    auto rows = residues_of(polys[i]);
+    std::vector<u32*> rp;
+    for (auto& r : rows) rp.push_back(r.data());
+    coefs[i].resize(polys[i].size());
+    ASSERT_EQ(QUOR_NAME(primpart)(nullptr, coefs[i].data(), rp.data(), u32(polys[i].size())), 0);
+  }
+  std::vector<std::vector<INT>> old = coefs;
+  const INT Mold = M;
+  block(300, 300);
+  INT P = QUOR_NAME(product_of_primes);
+  INT E_new = QUOR_NAME(mult_INT)(M, QUOR_NAME(inv_mod_INT)(M, P));
+  M = QUOR_NAME(mult_INT)(M, P);
+  ASSERT_GE(u64(std::abs(M._mp_size)), kTeamCombineLimbs);
+  std::vector<std::vector<std::vector<u32>>> rows(3);
+  std::vector<std::vector<u32*>> rp(3);
+  std::vector<UpgradeJob> jobs;
+  for (u32 i = 0; i < 3; ++i) {
+    rows[i] = residues_of(polys[i]);
+    for (auto& r : rows[i]) rp[i].push_back(r.data());
+    jobs.push_back({coefs[i].data(), rp[i].data(), u32(polys[i].size())});
+  }
+  combine_upgrade_many(jobs, M, E_new);
+  mpz_class a, b;
+  for (u32 i = 0; i < 3; ++i)
+    for (u32 j = 0; j < polys[i].size(); ++j) {
+      EXPECT_GE(mpz_sgn(&coefs[i][j]), 0);
+      EXPECT_LT(mpz_cmp(&coefs[i][j], &M), 0);
+      mpz_fdiv_r(a.get_mpz_t(), &coefs[i][j], &Mold);
+      mpz_fdiv_r(b.get_mpz_t(), &old[i][j], &Mold);
+      EXPECT_TRUE(a == b) << i << " " << j;
+      for (u32 k = 0; k < 300; ++k)
+        ASSERT_EQ(QUOR_NAME(INT_to_Dom)(coefs[i][j], QUOR_NAME(Primes)[k]), rows[i][k][j]) << i << " " << j;
+    }
+  QUOR_NAME(want_quiet) = 0;
+}
+
 // A numerator divisible by the block primes is "not yet reconstructed"
 // (never a fatal error, never a wrong 0), and a unit polynomial is complete.
 QTEST_F(Coeffs, PrimitivePartsSmallCases) {
