@@ -504,7 +504,7 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
   }
 #if QUOR_INT
   // The integer build runs the primes side by side (the FGLM's state is per
-  // thread there, see minpolyvgf/session.h), each thread on rows of its own.
+  // thread there, see QUOR_FGLM_LOCAL), each thread on rows of its own.
   // Only where a failing prime returns softly: a fatal condition of the
   // FGLM could not be raised from the team.
   const u32 team = QUOR_NAME(want_fglm_soft_failure) && !minpoly_only
