@@ -39,7 +39,7 @@ extern i32 init_record_file;
 // it; otherwise formats the statements (at most 65,525 characters, else
 // fatal "Size of buf for record too small!\n") and appends them, opening a
 // new program first when none is open.
-void QUOR_NAME(record)(const char* format, ...) QUOR_PRINTF(1, 2);
+QUOR_EXPORT void QUOR_NAME(record)(const char* format, ...) QUOR_PRINTF(1, 2);
 // The statements ending a recorded computation: print the results when want_display, close its block, empty base; then flushes.
 void record_result_display();
 // Appends text unchanged to the open program (nothing when none is open).

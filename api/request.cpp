@@ -196,7 +196,7 @@ QUOR_NAME(init)(UI32 a, UI32 b, UI32 chinese_only, FILE* log) {
   }
   require_open_memory();
   deja_vu_init_Crit = 1;
-  Crit sentinel = QUOR_NAME(init_Objet_Crit)();
+  Crit sentinel = init_Objet_Crit();
   QUOR_NAME(output) = log;
   return sentinel;
 }

@@ -48,13 +48,12 @@ void memory_generation_advance();
 namespace quor::QUOR_NS {
 
 // ---- switches set by init_urgent / init (read by the Parts that use them) ----
-extern int QUOR_NAME(want_quiet);
 extern i32 want_pipe;
 extern i32 want_secure;
 #if !QUOR_INT
-extern int QUOR_NAME(want_chinese_only);
-extern int QUOR_NAME(want_small);
-extern int QUOR_NAME(want_lift);
+QUOR_EXPORT int QUOR_NAME(want_chinese_only);
+QUOR_EXPORT int QUOR_NAME(want_small);
+QUOR_EXPORT int QUOR_NAME(want_lift);
 // Threads of the elimination (data default 1).
 extern i32 nb_threads;
 #endif
@@ -69,14 +68,14 @@ extern char* internal_id_vars[QUOR_MAX_VARIABLE_NAMES];
 extern u32 current_id_vars;
 
 // ---- fixed data ----
-extern const i32 QUOR_NAME(version);          // 12625 integer, 12624 prime field
-extern const char* const QUOR_NAME(version_svn);  // " 398M "
+QUOR_EXPORT const i32 QUOR_NAME(version);          // 12625 integer, 12624 prime field
+QUOR_EXPORT const char* const QUOR_NAME(version_svn);  // " 398M "
 
 // ---- request state of the host entry layer (cleared by every memory reset of either build) ----
 // Polynomials of the request the host may read back (-1 before the first init).
 extern i32 global_nb;
 // Export buffer of the integer receive entry (null: not taken since the last reset).
-extern u32* QUOR_NAME(zone);
+QUOR_EXPORT u32* QUOR_NAME(zone);
 // Forgets the results of this build: global_nb = 0, export buffer null.
 void forget_request_results();
 // Forgets everything of this build that pointed into released blocks (zone

@@ -69,64 +69,64 @@ using INT = __mpz_struct;
 static_assert(sizeof(INT) == 16, "INT is two 64-bit words");
 
 // construction
-INT QUOR_NAME(cINT_I32)(i32 v);                 // new INT of v
-INT QUOR_NAME(cINT_Dom)(u32 v);                 // new INT of an unsigned word
-INT QUOR_NAME(copy_INT)(INT a);                 // new copy of a
+QUOR_EXPORT INT QUOR_NAME(cINT_I32)(i32 v);                 // new INT of v
+QUOR_EXPORT INT QUOR_NAME(cINT_Dom)(u32 v);                 // new INT of an unsigned word
+QUOR_EXPORT INT QUOR_NAME(copy_INT)(INT a);                 // new copy of a
 // predicates, sign and size
-int QUOR_NAME(is_zero_INT)(INT a);              // 1 when a = 0
-int QUOR_NAME(is_one_INT)(INT a);               // 1 when a = 1
-int QUOR_NAME(is_neg_one_INT)(INT a);           // 1 when a = -1
-int QUOR_NAME(GetSign_Int)(INT a);              // -1, 0 or 1
-void QUOR_NAME(SetSign_Int)(INT* a, i32 s);     // s=0: zero; s>0: |a|; s<0: -|a|
-u32 QUOR_NAME(GetLSize_Int)(INT a);             // limbs in use
-u32 QUOR_NAME(Relative_GetLSize_Int)(INT a);    // 32-bit magnitude words (2 x limbs)
-double QUOR_NAME(estime_log_INT)(INT a);        // size in 32-bit words, as a double
+QUOR_EXPORT int QUOR_NAME(is_zero_INT)(INT a);              // 1 when a = 0
+QUOR_EXPORT int QUOR_NAME(is_one_INT)(INT a);               // 1 when a = 1
+QUOR_EXPORT int QUOR_NAME(is_neg_one_INT)(INT a);           // 1 when a = -1
+QUOR_EXPORT int QUOR_NAME(GetSign_Int)(INT a);              // -1, 0 or 1
+QUOR_EXPORT void QUOR_NAME(SetSign_Int)(INT* a, i32 s);     // s=0: zero; s>0: |a|; s<0: -|a|
+QUOR_EXPORT u32 QUOR_NAME(GetLSize_Int)(INT a);             // limbs in use
+QUOR_EXPORT u32 QUOR_NAME(Relative_GetLSize_Int)(INT a);    // 32-bit magnitude words (2 x limbs)
+QUOR_EXPORT double QUOR_NAME(estime_log_INT)(INT a);        // size in 32-bit words, as a double
 // arithmetic, new result
-INT QUOR_NAME(add_INT)(INT a, INT b);           // a + b
-INT QUOR_NAME(sub_INT)(INT a, INT b);           // a - b
-INT QUOR_NAME(mult_INT)(INT a, INT b);          // a * b
-INT QUOR_NAME(quot_INT)(INT a, INT b);          // a / b truncated (b != 0)
-INT QUOR_NAME(exquo_INT)(INT a, INT b);         // a / b, b divides a
-INT QUOR_NAME(divide_INT)(INT a, INT b, INT* r);  // truncated quotient, *r = remainder
-INT QUOR_NAME(mod_INT)(INT a, INT b);           // a mod b in [0, |b|)
-INT QUOR_NAME(gcd_INT)(INT a, INT b);           // gcd >= 0
-INT QUOR_NAME(sqrt_INT)(INT a);                 // floor(sqrt(a)), a >= 0
+QUOR_EXPORT INT QUOR_NAME(add_INT)(INT a, INT b);           // a + b
+QUOR_EXPORT INT QUOR_NAME(sub_INT)(INT a, INT b);           // a - b
+QUOR_EXPORT INT QUOR_NAME(mult_INT)(INT a, INT b);          // a * b
+QUOR_EXPORT INT QUOR_NAME(quot_INT)(INT a, INT b);          // a / b truncated (b != 0)
+QUOR_EXPORT INT QUOR_NAME(exquo_INT)(INT a, INT b);         // a / b, b divides a
+QUOR_EXPORT INT QUOR_NAME(divide_INT)(INT a, INT b, INT* r);  // truncated quotient, *r = remainder
+QUOR_EXPORT INT QUOR_NAME(mod_INT)(INT a, INT b);           // a mod b in [0, |b|)
+QUOR_EXPORT INT QUOR_NAME(gcd_INT)(INT a, INT b);           // gcd >= 0
+QUOR_EXPORT INT QUOR_NAME(sqrt_INT)(INT a);                 // floor(sqrt(a)), a >= 0
 // arithmetic, in place (store the result back)
-INT QUOR_NAME(add_INT_d)(INT a, INT b);         // a := a + b
-INT QUOR_NAME(add_INT_dd)(INT a, INT b);        // a := a + b
-INT QUOR_NAME(mult_INT_d)(INT a, INT b);        // a := a * b
-INT QUOR_NAME(mod_INT_d)(INT a, INT b);         // a := a mod b, non-negative
+QUOR_EXPORT INT QUOR_NAME(add_INT_d)(INT a, INT b);         // a := a + b
+QUOR_EXPORT INT QUOR_NAME(add_INT_dd)(INT a, INT b);        // a := a + b
+QUOR_EXPORT INT QUOR_NAME(mult_INT_d)(INT a, INT b);        // a := a * b
+QUOR_EXPORT INT QUOR_NAME(mod_INT_d)(INT a, INT b);         // a := a mod b, non-negative
 // comparison
-int QUOR_NAME(compare_INT)(INT a, INT b);       // sign of a - b
-int QUOR_NAME(ucompare_INT)(INT a, INT b);      // sign of |a| - |b|
+QUOR_EXPORT int QUOR_NAME(compare_INT)(INT a, INT b);       // sign of a - b
+QUOR_EXPORT int QUOR_NAME(ucompare_INT)(INT a, INT b);      // sign of |a| - |b|
 // residues
-u32 QUOR_NAME(INT_to_Dom)(INT a, u32 p);        // a mod p in [0, p), floor division
+QUOR_EXPORT u32 QUOR_NAME(INT_to_Dom)(INT a, u32 p);        // a mod p in [0, p), floor division
 // Unsigned decimal digits to their residues modulo primes[0..n-1] (scratch in one mark).
-void QUOR_NAME(convert_modulos)(const char* text, u32* res, const u32* primes, u32 n);
+QUOR_EXPORT void QUOR_NAME(convert_modulos)(const char* text, u32* res, const u32* primes, u32 n);
 // printing
-void QUOR_NAME(see_INT)(INT a);                 // decimal on the output channel
-void QUOR_NAME(see_INT_mod)(INT a, u32 p);      // a mod p as "%u"
-void QUOR_NAME(see_FRAC_INT_float)(INT a, INT b, u32 prec);  // a/b as a float of prec bits
+QUOR_EXPORT void QUOR_NAME(see_INT)(INT a);                 // decimal on the output channel
+QUOR_EXPORT void QUOR_NAME(see_INT_mod)(INT a, u32 p);      // a mod p as "%u"
+QUOR_EXPORT void QUOR_NAME(see_FRAC_INT_float)(INT a, INT b, u32 prec);  // a/b as a float of prec bits
 // transfer format: word 0 sign (0xFFFFFFFF negative, 1 otherwise), then the
 // magnitude in 32-bit words, least significant first (2 x limbs words), then
 // zero padding up to len words.  Fatal when len < 2 x limbs + 1.
-void QUOR_NAME(export_INT)(u32* out, INT a, u32 len);
+QUOR_EXPORT void QUOR_NAME(export_INT)(u32* out, INT a, u32 len);
 // New INT from len transfer words (negative when word 0 is negative as i32).
-INT QUOR_NAME(import_INT)(const u32* in, u32 len);
+QUOR_EXPORT INT QUOR_NAME(import_INT)(const u32* in, u32 len);
 // New copy (current allocator) of a host GMP integer; digits also to f when given.
-INT QUOR_NAME(import_gmp_INT)(const __mpz_struct* a, FILE* f);
+QUOR_EXPORT INT QUOR_NAME(import_gmp_INT)(const __mpz_struct* a, FILE* f);
 // relocation: *a replaced by a copy of itself at the bump pointer, taking
 // exactly the room of its limbs in use (a zero takes none)
 void in_place_copy_INT(INT* a);
-void QUOR_NAME(glisser_INT1)(INT* a);
-void QUOR_NAME(glisser_INT2)(INT* a, INT* b);   // lower limbs first
-void QUOR_NAME(glisser_INT4)(INT* a, INT* b, INT* c, INT* d);  // ascending limb address
+QUOR_EXPORT void QUOR_NAME(glisser_INT1)(INT* a);
+QUOR_EXPORT void QUOR_NAME(glisser_INT2)(INT* a, INT* b);   // lower limbs first
+QUOR_EXPORT void QUOR_NAME(glisser_INT4)(INT* a, INT* b, INT* c, INT* d);  // ascending limb address
 void sort_Adresses(INT** v, u32 n);             // sort by ascending limb address
 // integer mode
-void QUOR_NAME(enter_INT)();      // GMP allocates from the zone
-void QUOR_NAME(exit_INT)();       // the host's GMP functions back
-u32 QUOR_NAME(init_INT)();        // enter once; build lifting constants; returns #primes
-void QUOR_NAME(safe_exit_INT)();  // not provided: fatal
+QUOR_EXPORT void QUOR_NAME(enter_INT)();      // GMP allocates from the zone
+QUOR_EXPORT void QUOR_NAME(exit_INT)();       // the host's GMP functions back
+QUOR_EXPORT u32 QUOR_NAME(init_INT)();        // enter once; build lifting constants; returns #primes
+QUOR_EXPORT void QUOR_NAME(safe_exit_INT)();  // not provided: fatal
 // The zone's GMP functions.
 void* bignum_alloc(std::size_t size);
 void* bignum_realloc(void* old, std::size_t old_size, std::size_t new_size);
@@ -135,19 +135,19 @@ void bignum_free(void* p, std::size_t size);
 void enregistre(INT coefficient);
 #else
 // Prime-field build: the integer layer's names as do-nothing functions.
-void QUOR_NAME(init_INT)(...);
-void QUOR_NAME(estime_log_INT)(...);
-void QUOR_NAME(is_one_INT)(...);
-void QUOR_NAME(is_neg_one_INT)(...);
-void QUOR_NAME(see_INT)(...);
-void QUOR_NAME(GetSign_Int)(...);
-void QUOR_NAME(maxi_INT)(...);
-void QUOR_NAME(ucompare_INT)(...);
-void QUOR_NAME(compare_INT)(...);
-void QUOR_NAME(gcd_INT)(...);
-void QUOR_NAME(SetSign_Int)(...);
-void QUOR_NAME(exquo_INT)(...);
-void QUOR_NAME(internal_sendINT)(...);
+QUOR_EXPORT void QUOR_NAME(init_INT)(...);
+QUOR_EXPORT void QUOR_NAME(estime_log_INT)(...);
+QUOR_EXPORT void QUOR_NAME(is_one_INT)(...);
+QUOR_EXPORT void QUOR_NAME(is_neg_one_INT)(...);
+QUOR_EXPORT void QUOR_NAME(see_INT)(...);
+QUOR_EXPORT void QUOR_NAME(GetSign_Int)(...);
+QUOR_EXPORT void QUOR_NAME(maxi_INT)(...);
+QUOR_EXPORT void QUOR_NAME(ucompare_INT)(...);
+QUOR_EXPORT void QUOR_NAME(compare_INT)(...);
+QUOR_EXPORT void QUOR_NAME(gcd_INT)(...);
+QUOR_EXPORT void QUOR_NAME(SetSign_Int)(...);
+QUOR_EXPORT void QUOR_NAME(exquo_INT)(...);
+QUOR_EXPORT void QUOR_NAME(internal_sendINT)(...);
 #endif
 
 }  // namespace quor::QUOR_NS

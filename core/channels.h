@@ -38,30 +38,32 @@ inline constexpr std::size_t kGzipCommandSize = 1000;
 namespace quor::QUOR_NS {
 
 // Output and diagnostic streams (standard output and standard error until the set-up changes them).
-extern std::FILE* QUOR_NAME(output);
-extern std::FILE* QUOR_NAME(stderr);
+QUOR_EXPORT std::FILE* QUOR_NAME(output);
+QUOR_EXPORT std::FILE* QUOR_NAME(stderr);
+// Non-zero: the progress lines of the core and the engine are not written (set by the request set-up).
+QUOR_EXPORT int QUOR_NAME(want_quiet);
 // Non-zero: Infos flushes the diagnostic stream, else the output stream.
 extern i32 want_pipe2;
 
 // Formats and hands the text to info_Host.
-void QUOR_NAME(Output)(const char* format, ...) QUOR_PRINTF(1, 2);
+QUOR_EXPORT void QUOR_NAME(Output)(const char* format, ...) QUOR_PRINTF(1, 2);
 // Formats, hands the text to info_Host, flushes the diagnostic stream; returns the flush result.
-int QUOR_NAME(Stderr)(const char* format, ...) QUOR_PRINTF(1, 2);
+QUOR_EXPORT int QUOR_NAME(Stderr)(const char* format, ...) QUOR_PRINTF(1, 2);
 // Formats, hands the text to info_Host, flushes the stream want_pipe2 selects.
-void QUOR_NAME(Infos)(const char* format, ...) QUOR_PRINTF(1, 2);
+QUOR_EXPORT void QUOR_NAME(Infos)(const char* format, ...) QUOR_PRINTF(1, 2);
 // Hands text to info_Host unformatted.
-void QUOR_NAME(Output_string)(const char* text);
+QUOR_EXPORT void QUOR_NAME(Output_string)(const char* text);
 // Flushes the output stream (a null stream: every open output stream); returns the flush result.
-int QUOR_NAME(Flush)();
+QUOR_EXPORT int QUOR_NAME(Flush)();
 // Formats and calls the build's fatal sink; never returns.
-[[noreturn]] void QUOR_NAME(Fatal)(const char* format, ...) QUOR_PRINTF(1, 2);
+QUOR_EXPORT [[noreturn]] void QUOR_NAME(Fatal)(const char* format, ...) QUOR_PRINTF(1, 2);
 // For no-raise regions: formats, then raises now when safe, else keeps the message and returns.
 void Fatal_deferred(const char* format, ...) QUOR_PRINTF(1, 2);
 
 // Opens name: "-" with "r" is standard input; names ending in .gz / .Z go
 // through gzip (reading for modes beginning with 'r', appending for 'a',
 // writing otherwise); any other name by fopen.  Failure is fatal.
-std::FILE* QUOR_NAME(ouvrir)(const char* name, const char* mode);
+QUOR_EXPORT std::FILE* QUOR_NAME(ouvrir)(const char* name, const char* mode);
 // Reads name through "gzip -cd"; fatal when it cannot be read or the pipe fails.
 std::FILE* ropen_gzip(const char* name);
 // Writes name through "gzip -c >" (truncates name); fatal when the pipe fails.
@@ -71,15 +73,15 @@ int close_ouvrir(std::FILE* stream);
 
 // out = prefix + "quor_record_" (prime field: "quor_record_modp_") + local time "%a_%e_%b_%Hh_%Mm_%Ss";
 // returns the characters the time formatting wrote (0 when it did not fit).
-std::size_t QUOR_NAME(file_name_stamp)(const char* prefix, char* out, std::size_t size);
+QUOR_EXPORT std::size_t QUOR_NAME(file_name_stamp)(const char* prefix, char* out, std::size_t size);
 // The same at a given broken-down time.
 std::size_t file_name_stamp_at(const char* prefix, char* out, std::size_t size, const std::tm& when);
 
 // The record facility's debug line: n != 0 starts a debug block, 0 closes the record program.
 // Defined by the record facility.
-void QUOR_NAME(debug)(i32 n);
+QUOR_EXPORT void QUOR_NAME(debug)(i32 n);
 // Always 0.
-i32 QUOR_NAME(GetTick)();
+QUOR_EXPORT i32 QUOR_NAME(GetTick)();
 
 }  // namespace quor::QUOR_NS
 #endif

@@ -12,7 +12,7 @@
 
 namespace quor::QUOR_NS {
 
-int Quor_want_raw_output = 0;
+int QUOR_NAME(want_raw_output) = 0;
 
 #if QUOR_INT
 u32 QUOR_NAME(vectorize) = 5;
@@ -116,7 +116,7 @@ void String_Float_to_Dom_length(const char*, u32*, u32) {
 }
 
 int see_Dom(Dom a) {
-  if (!Quor_want_raw_output && a == 1) return 0;
+  if (!QUOR_NAME(want_raw_output) && a == 1) return 0;
   QUOR_NAME(Output)("%u", a);
   return 1;
 }
@@ -215,7 +215,7 @@ int QUOR_NAME(find_property)(u32* const* vectors, u32 n) {
 }
 
 void QUOR_NAME(display_tab_Dom)(const u32* v, u32 n) {
-  if (Quor_want_raw_output) {
+  if (QUOR_NAME(want_raw_output)) {
     QUOR_NAME(Output)("<");
     for (u32 k = 0; k < n; ++k) QUOR_NAME(Output)("%lu ", (unsigned long)v[k]);
     QUOR_NAME(Output)(">");

@@ -62,15 +62,15 @@ namespace quor::QUOR_NS {
 
 // Number of working primes of the current block (always 1 in the
 // prime-field build).
-extern u32 QUOR_NAME(vectorize);
+QUOR_EXPORT u32 QUOR_NAME(vectorize);
 // The working primes, QUOR_NAME(vectorize) cells.
-extern u32* QUOR_NAME(Primes);
+QUOR_EXPORT u32* QUOR_NAME(Primes);
 // Print residues raw instead of lifted rationals.
-extern int Quor_want_raw_output;
+QUOR_EXPORT int QUOR_NAME(want_raw_output);
 
 #if QUOR_INT
 // Capacity of the per-prime arrays (initially 5).
-extern u32 QUOR_NAME(maxi_vectorize);
+QUOR_EXPORT u32 QUOR_NAME(maxi_vectorize);
 // Table entries already used from the top of the default table.
 extern u32 offset_primes;
 // Copy of the working primes (read by the parametrisation lift).
@@ -79,7 +79,7 @@ extern u32* Primes_ori;
 extern u32* modulo6;
 extern u32* modulo32;
 // Largest size estimate (32-bit words) of a coefficient printed so far.
-extern double QUOR_NAME(taille_maxi);
+QUOR_EXPORT double QUOR_NAME(taille_maxi);
 
 // The 40,000 largest primes below 2^32, ascending (built once, then constant).
 const u32* default_primes32();
@@ -102,26 +102,26 @@ void set_field_prime(u32 p);
 // (leading blanks and minus signs skipped, any minus makes it negative).
 Dom complex_String_to_Dom(const char* text, u32 length, u32 i);
 // Residue layer's hook in the first initialisation (nothing to do here).
-void QUOR_NAME(init_urgent_implement_Dom)();
+QUOR_EXPORT void QUOR_NAME(init_urgent_implement_Dom)();
 #endif
 
 // Inverse of a modulo the prime p; fatal when a = 0 mod p.
 u32 inv_Dom(u32 a, u32 p);
 
 // Every cell of a per-prime vector set to 1.
-void QUOR_NAME(vect_set_one)(u32* v);
+QUOR_EXPORT void QUOR_NAME(vect_set_one)(u32* v);
 // Copy a per-prime vector.
-void QUOR_NAME(vect_set)(u32* dst, const u32* src);
+QUOR_EXPORT void QUOR_NAME(vect_set)(u32* dst, const u32* src);
 // Every cell replaced by its inverse modulo the prime of its slot (fatal on 0).
-void QUOR_NAME(vect_inv)(u32* v);
+QUOR_EXPORT void QUOR_NAME(vect_inv)(u32* v);
 // 1 when n < 1, or every cell of the n vectors is 1 and no working prime is 2.
-int QUOR_NAME(find_property)(u32* const* vectors, u32 n);
+QUOR_EXPORT int QUOR_NAME(find_property)(u32* const* vectors, u32 n);
 // Print n residues ("<a b >" raw; else the rebuilt rational, or "NYA").
-void QUOR_NAME(display_tab_Dom)(const u32* v, u32 n);
+QUOR_EXPORT void QUOR_NAME(display_tab_Dom)(const u32* v, u32 n);
 // Capacity of the per-prime arrays (1 in the prime-field build).
-u32 QUOR_NAME(numberOfPrimes)();
+QUOR_EXPORT u32 QUOR_NAME(numberOfPrimes)();
 // The working primes.
-u32* QUOR_NAME(listOfPrimes)();
+QUOR_EXPORT u32* QUOR_NAME(listOfPrimes)();
 
 // Normalise one coefficient array so that its first residue is 1 (nothing
 // when n = 0 or it already is 1; a leading -1 negates exactly); fatal on 0.

@@ -13,8 +13,7 @@ namespace quor::QUOR_NS {
 
 Crit root_of_Crit = nullptr;
 Crit z_Crit = nullptr;
-// The strategy driver sets the degree limit; this weak default lets the core link on its own.
-__attribute__((weak)) u32 Dlim = 1000000000;
+u32 Dlim = 1000000000;
 u32 Dlim_min = 0;
 
 namespace {
@@ -52,7 +51,7 @@ Crit QUOR_NAME(new_Crit)() {
   return r;
 }
 
-Crit QUOR_NAME(init_Objet_Crit)() {
+Crit init_Objet_Crit() {
   z_Crit = QUOR_NAME(new_Crit)();
   z_Crit->next = z_Crit;
   return z_Crit;

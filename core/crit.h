@@ -56,8 +56,6 @@ static_assert(sizeof(sCrit) == 56, "pair records are 56 bytes");
 inline constexpr u32 kCritSlab = 10000;          // records per slab
 inline constexpr u32 kBasisCapacity = 100000;    // entries of a basis table G
 
-// Quiet switch of the request set-up (read here for "#" and the restriction line).
-extern int QUOR_NAME(want_quiet);
 
 extern Crit root_of_Crit;  // free pairs (forgotten by the memory reset)
 extern Crit z_Crit;        // sentinel pair, next pointing to itself
@@ -66,15 +64,15 @@ extern u32 Dlim_min;       // pairs of lcm degree at most it are not made (0)
 
 // ---- records and lists ----
 // A pair record from the free list (refilled by a slab); fields undefined.
-Crit QUOR_NAME(new_Crit)();
+QUOR_EXPORT Crit QUOR_NAME(new_Crit)();
 // Takes a pair as the sentinel z_Crit (next pointing to itself) and returns it.
-Crit QUOR_NAME(init_Objet_Crit)();
+Crit init_Objet_Crit();
 // Returns x's lcm, cofactor1, cofactor2 and x to their free lists; gives x's next.
 Crit kill_deep_Crit(Crit x);
 // The pair of a and b (a as older) when its lcm degree d has Dlim_min < d <= Dlim, else null.
-Crit QUOR_NAME(make_Crit1)(Dpol a, Dpol b);
+QUOR_EXPORT Crit QUOR_NAME(make_Crit1)(Dpol a, Dpol b);
 // Pairs of p with G[0..n-1] (smaller id older), in the reverse order of G.
-Crit QUOR_NAME(generate_Crit)(Dpol p, Dpol* G, u32 n);
+QUOR_EXPORT Crit QUOR_NAME(generate_Crit)(Dpol p, Dpol* G, u32 n);
 // -1, 0, 1: degree ascending, lcm descending, cofactor1 descending ("#" when only b's is present).
 i32 comp_Crit(const sCrit* a, const sCrit* b);
 // Bottom-up merge sort by comp_Crit (on ties the later run's pair leads).

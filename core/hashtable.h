@@ -57,7 +57,7 @@ namespace quor::QUOR_NS {
 
 extern u32 quor_max_index;   // capacity of a step (default 500000)
 extern u32 quor_hash_prime;  // p (default 600011)
-extern Table_de_Recherche QUOR_NAME(ptr_Base_Exposants);  // the request's table
+QUOR_EXPORT Table_de_Recherche QUOR_NAME(ptr_Base_Exposants);  // the request's table
 
 // Hash of the exponent words e with the current p.
 u64 hash_Expos(const u64* e);
@@ -74,20 +74,20 @@ void clear_Table_de_Recherche(Table_de_Recherche t);
 // Empties only the slots of the entries (cost proportional to count); count = 0.
 void empty_Table_de_Recherche(Table_de_Recherche t);
 // quor_max_index.
-u32 QUOR_NAME(max_index)();
+QUOR_EXPORT u32 QUOR_NAME(max_index)();
 
 // Numbers m2 (m1 null) or m1*m2 (m1 exponent words, h1 its hash; m2 a record):
 // 1 when inserted, 0 when present; out the code and the stored record.
-i32 QUOR_NAME(get_code)(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code,
+QUOR_EXPORT i32 QUOR_NAME(get_code)(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code,
                         u64** record);
 // Numbers record and sets its value: 1 when inserted, 0 when present.
-i32 QUOR_NAME(insert_code)(u64* record, Table_de_Recherche t, u32 value);
+QUOR_EXPORT i32 QUOR_NAME(insert_code)(u64* record, Table_de_Recherche t, u32 value);
 // Value of a record known to be in the table (slots of the table).
 u32 find_code1(const u64* record, Table_slot* slots);
 // Value of m1*m2 (m2 when m1 is null) known to be in the table.
 u32 find_code(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t);
 // find_code under its exported name.
-u32 QUOR_NAME(find_code)(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t);
+QUOR_EXPORT u32 QUOR_NAME(find_code)(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t);
 // Value of m1*m2 as i32, or -1 when absent (a stored 0xFFFFFFFF also reads -1:
 // use find_code_exact where values may be negative).
 i32 find_code_or_fail(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t);
@@ -98,12 +98,12 @@ inline u64* monom_of_code(Table_de_Recherche t, u32 code) {
   return t->slots[t->slots[code].code_slot].monom;
 }
 // Prints the monomial with that code.
-void QUOR_NAME(see_Expos_Table)(u32 code, Table_de_Recherche t);
+QUOR_EXPORT void QUOR_NAME(see_Expos_Table)(u32 code, Table_de_Recherche t);
 // Prints the monomial with code k - base.
-void QUOR_NAME(see_local_Expos)(u32 base, Table_de_Recherche t, u32 k);
+QUOR_EXPORT void QUOR_NAME(see_local_Expos)(u32 base, Table_de_Recherche t, u32 k);
 #if !QUOR_INT
 // Kept for the host's debugging hook; does nothing.
-void see_local_code();
+QUOR_EXPORT void see_local_code();
 #endif
 
 }  // namespace quor::QUOR_NS

@@ -21,8 +21,6 @@ u32 sz_Expos = 8;
 u32 var_second_block = 0;
 char* Liste_variables[QUOR_MAX_VARIABLE_NAMES] = {};
 
-// Owned by the request set-up (api/request.cpp).
-extern int QUOR_NAME(want_quiet);
 
 u64* root_of_Expos = nullptr;
 List_Expos QUOR_NAME(root_of_List_Expos) = nullptr;

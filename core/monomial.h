@@ -99,7 +99,7 @@ extern char* Liste_variables[QUOR_MAX_VARIABLE_NAMES];
 
 // Free lists (forgotten, not walked, by the memory reset).
 extern u64* root_of_Expos;
-extern List_Expos QUOR_NAME(root_of_List_Expos);
+QUOR_EXPORT List_Expos QUOR_NAME(root_of_List_Expos);
 extern List_Expos z_List_Expos;  // sort sentinel (next points to itself)
 
 // Lays out monomials for n variables with var_second_block already set;
@@ -108,11 +108,11 @@ void set_Expos(u32 n);
 
 // ---- records ----
 // A record from the free list (header undefined).
-u64* QUOR_NAME(new_Expos)();
+QUOR_EXPORT u64* QUOR_NAME(new_Expos)();
 // Pushes a record (either form) back on the free list; null ignored; returns 0.
-i32 QUOR_NAME(kill_Expos)(u64* record);
+QUOR_EXPORT i32 QUOR_NAME(kill_Expos)(u64* record);
 // A record of sz_Expos bytes from the current zone (not the free list).
-u64* QUOR_NAME(new_heap_Expos)();
+QUOR_EXPORT u64* QUOR_NAME(new_heap_Expos)();
 // Exponent words of a new record, all zero (the unit monomial); header unset.
 u64* zero_Expos();
 // Exponent words of a new record holding a copy of the B words at e; header unset.
@@ -134,11 +134,11 @@ u64* sub_Expos(const u64* a, const u64* b);
 // As sub_Expos, but a unit quotient is recycled and null returned.
 u64* nil_or_sub_Expos(const u64* a, const u64* b);
 // Header-less record of the slot-wise maxima of a and b.
-u64* QUOR_NAME(lcm_Expos)(const u64* a, const u64* b);
+QUOR_EXPORT u64* QUOR_NAME(lcm_Expos)(const u64* a, const u64* b);
 // 1 when d divides m, else 0.
 inline i32 is_sub_Expos1(const u64* m, const u64* d);
 // 1 with q = m - d when d divides m; else 0 (q may be partly written).
-i32 QUOR_NAME(is_sub_in_place_Expos)(const u64* m, const u64* d, u64* q);
+QUOR_EXPORT i32 QUOR_NAME(is_sub_in_place_Expos)(const u64* m, const u64* d, u64* q);
 // 1 when the B words at a and b are equal.
 inline i32 equal_Expos(const u64* a, const u64* b);
 // Total degree: sum of all slots (homogenising slot included).
@@ -160,17 +160,17 @@ i32 comp5_Expos(const u64* a, const u64* b);
 
 // ---- lists ----
 // A cell from the free list (fields undefined).
-List_Expos QUOR_NAME(new_List_Expos)();
+QUOR_EXPORT List_Expos QUOR_NAME(new_List_Expos)();
 // Recycles the cell, returns its next field; null gives null.
-List_Expos QUOR_NAME(kill_List_Expos)(List_Expos cell);
+QUOR_EXPORT List_Expos QUOR_NAME(kill_List_Expos)(List_Expos cell);
 // (Re)links the sort sentinel z_List_Expos, a cell outside zone memory, and returns it.
-List_Expos QUOR_NAME(init_Objet_List_Expos)();
+QUOR_EXPORT List_Expos QUOR_NAME(init_Objet_List_Expos)();
 // a followed by b.
-List_Expos QUOR_NAME(append_List_Expos)(List_Expos a, List_Expos b);
+QUOR_EXPORT List_Expos QUOR_NAME(append_List_Expos)(List_Expos a, List_Expos b);
 // list with x inserted before the first cell c with before(x, c) != 0, else at the end.
-List_Expos QUOR_NAME(merge_boolean_List_Expos)(List_Expos x, List_Expos list, List_Expos_before before);
+QUOR_EXPORT List_Expos QUOR_NAME(merge_boolean_List_Expos)(List_Expos x, List_Expos list, List_Expos_before before);
 // Stable bottom-up merge sort of list by before (needs the sentinel).
-List_Expos QUOR_NAME(trier_boolean_List_Expos)(List_Expos list, List_Expos_before before);
+QUOR_EXPORT List_Expos QUOR_NAME(trier_boolean_List_Expos)(List_Expos list, List_Expos_before before);
 
 // ---- printing ----
 // The text of a monomial ("1", "x1^2*x3", "?" for an unnamed variable).

@@ -18,12 +18,11 @@
 namespace quor::QUOR_NS {
 
 u32 gen_sym_Dpol = 0;
-// The drivers own these switches; weak defaults let the core link on its own.
-__attribute__((weak)) i32 want_automatique = 0;
-__attribute__((weak)) u32 nb_of_renormed = 0;
-__attribute__((weak)) i32 want_output_is_bad = 0;
+i32 want_automatique = 0;
+u32 nb_of_renormed = 0;
+i32 want_output_is_bad = 0;
 #if !QUOR_INT
-__attribute__((weak)) i32 Quor_want_mods = 0;
+i32 Quor_want_mods = 0;
 #endif
 
 namespace {
@@ -277,7 +276,7 @@ std::string Dpol_to_string(const sDpol* p) {
   GC_state term_mark;
   QUOR_NAME(save_GC_state)(&term_mark);
   for (u32 i = 0; i < n; ++i) {
-    if (Quor_want_raw_output) {
+    if (QUOR_NAME(want_raw_output)) {
       if (i > 0) s += "+";
       if (V > 1) s += "<";
       for (u32 k = 0; k < V; ++k) {

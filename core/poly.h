@@ -108,7 +108,7 @@ extern u32 nb_of_renormed;
 extern i32 want_output_is_bad;
 #if !QUOR_INT
 // Printer switch: residues above p/2 printed as negative numbers.
-extern i32 Quor_want_mods;
+QUOR_EXPORT i32 Quor_want_mods;
 #endif
 
 // Bytes of the zone block of a Dpol of n terms with V prime slots (64-bit).

@@ -409,7 +409,7 @@ i32 QUOR_NAME(chk_alloca_size_msg)(i32 n, const char* name) {
   return 1;
 }
 
-i32 QUOR_NAME(stack_request_fits)(i64 n) { return (n >= 0 && n <= kAllocaLimit) ? 1 : 0; }
+i32 stack_request_fits(i64 n) { return (n >= 0 && n <= kAllocaLimit) ? 1 : 0; }
 
 u32 QUOR_NAME(align_vector_size)(u32 n) {
 #if QUOR_INT

@@ -65,17 +65,17 @@ inline constexpr i64 kAllocaLimit = 1000000;
 // ---- recorded system blocks (both builds) ----
 // Every fresh system block Quor_malloc takes (growable table, no limit); the
 // memory reset frees them all, last first.
-extern void** Quor_malloc_mem;
-extern u64* Quor_malloc_mem_sz;
-extern u32 Quor_malloc_cur;
+QUOR_EXPORT void** Quor_malloc_mem;
+QUOR_EXPORT u64* Quor_malloc_mem_sz;
+QUOR_EXPORT u32 Quor_malloc_cur;
 extern char* buf_malloc_cur;  // next free byte of the carving buffer (null: none)
 extern char* buf_malloc_lim;  // end of the carving buffer
 
 // size bytes, 16-aligned, recorded for the reset; null on failure.
-void* Quor_malloc(u64 size);
+QUOR_EXPORT void* Quor_malloc(u64 size);
 // size bytes, 16-aligned; *recorded = bytes of a fresh system block to record
 // (0 when carved from the current buffer).  Null (and *recorded 0) on failure.
-void* Quor_buf_malloc(u64 size, u64* recorded);
+QUOR_EXPORT void* Quor_buf_malloc(u64 size, u64* recorded);
 
 // ---- reserved range of zone blocks (both builds) ----
 // bytes (rounded up to a page) of committed memory at an address above every
@@ -168,7 +168,7 @@ extern u32 zone_memory_allocated;
 // Capacity given to each zone's tables (default 30000).
 extern u32 dynamic_max_garbages;
 // Start of the last zone block handed out (0 after a reset).
-extern char* QUOR_NAME(previous_alloc);
+QUOR_EXPORT char* QUOR_NAME(previous_alloc);
 // Bytes of all slabs made by generate.
 extern u64 ct_obj_alloc;
 
@@ -186,65 +186,65 @@ extern char* ptr_big_memory[kBigMemoryMax];  // next free byte of each
 
 // ---- zone memory ----
 // size bytes of zone 1, 16-aligned (asks alloc_internal for size+16, +4 when size%8).
-void* QUOR_NAME(alloc64)(u64 size);
+QUOR_EXPORT void* QUOR_NAME(alloc64)(u64 size);
 // Same as alloc64.
-void* QUOR_NAME(alloc)(u64 size);
+QUOR_EXPORT void* QUOR_NAME(alloc)(u64 size);
 // Raw bump allocation of size bytes in zone 1, no alignment.
-void* QUOR_NAME(alloc_internal)(u64 size);
+QUOR_EXPORT void* QUOR_NAME(alloc_internal)(u64 size);
 // Exactly size bytes at the first multiple of align (a power of 2, <= 4096;
 // anything else is fatal) at or above the bump pointer: the relocation
 // primitive (see the contract above).
 void* zone_alloc_exact(u64 size, u32 align);
 // Gives back the tail of the last allocation (asked m bytes, needs n <= m): the
 // bump pointer moves back by m - round8(n).  p is not used.
-void QUOR_NAME(realloca)(void* p, u64 n, u64 m);
+QUOR_EXPORT void QUOR_NAME(realloca)(void* p, u64 n, u64 m);
 // Exchange every field of zone 1 with zone 2 / zone 3 (twice is the identity).
-void QUOR_NAME(swap_zone)();
-void QUOR_NAME(swap_zone3)();
+QUOR_EXPORT void QUOR_NAME(swap_zone)();
+QUOR_EXPORT void QUOR_NAME(swap_zone3)();
 
 // ---- marks ----
-void QUOR_NAME(save_GC_state)(GC_state* m);              // zone 1 -> m
-void QUOR_NAME(restore_GC_state)(const GC_state* m);     // m -> zone 1
-void QUOR_NAME(save_tesk_state_z3)(GC_state* m);         // zone 3 -> m
-void QUOR_NAME(restore_tesk_state_z3)(const GC_state* m);// m -> zone 3
-void QUOR_NAME(restore_tesk_state_z2)(const GC_state* m);// m -> zone 2
-void QUOR_NAME(save_tesk_state2)(GC_state* m1, GC_state* m2);  // zone 1 -> m1, zone 2 -> m2
-void QUOR_NAME(restore_tesk_state2)(const GC_state* m1, const GC_state* m2);
+QUOR_EXPORT void QUOR_NAME(save_GC_state)(GC_state* m);              // zone 1 -> m
+QUOR_EXPORT void QUOR_NAME(restore_GC_state)(const GC_state* m);     // m -> zone 1
+QUOR_EXPORT void QUOR_NAME(save_tesk_state_z3)(GC_state* m);         // zone 3 -> m
+QUOR_EXPORT void QUOR_NAME(restore_tesk_state_z3)(const GC_state* m);// m -> zone 3
+QUOR_EXPORT void QUOR_NAME(restore_tesk_state_z2)(const GC_state* m);// m -> zone 2
+QUOR_EXPORT void QUOR_NAME(save_tesk_state2)(GC_state* m1, GC_state* m2);  // zone 1 -> m1, zone 2 -> m2
+QUOR_EXPORT void QUOR_NAME(restore_tesk_state2)(const GC_state* m1, const GC_state* m2);
 // Restores zone 1 from m and zeroes [restored bump pointer, restored block end).
-void QUOR_NAME(restore_destroy_tesk_state)(const GC_state* m);
+QUOR_EXPORT void QUOR_NAME(restore_destroy_tesk_state)(const GC_state* m);
 
 // Forget the free list of monomial records / of monomial list cells.
-void QUOR_NAME(restore_memory_obj_0)();
-void QUOR_NAME(restore_memory_obj_1)();
+QUOR_EXPORT void QUOR_NAME(restore_memory_obj_0)();
+QUOR_EXPORT void QUOR_NAME(restore_memory_obj_1)();
 
 // A slab of count records of size bytes in zone 3, linked through their first
 // word (the last holds null); returns the first record.
-void* QUOR_NAME(generate)(u32 count, u32 size, const char* name);
+QUOR_EXPORT void* QUOR_NAME(generate)(u32 count, u32 size, const char* name);
 // Diagnostic: names the zone and slot of every block in use that holds p.
-void QUOR_NAME(rechercher_pointer)(const void* p);
+QUOR_EXPORT void QUOR_NAME(rechercher_pointer)(const void* p);
 // A new zone block of zone_memory_allocated + 8 bytes, 8-aligned, above every
 // block handed out before; null when none can be had.
-char* QUOR_NAME(give_block_memory)();
+QUOR_EXPORT char* QUOR_NAME(give_block_memory)();
 // Makes (p, size) the current block of zone 1 (fatal when the tables are full).
 void update_all_garbages(char* p, u32 size);
 
 // ---- large and system allocations ----
 // size bytes outside the zones, kept until the memory reset; kind 0..9
 // selects the statistic (0 default, 3 zone tables, 5 reconstruction).
-void* QUOR_NAME(xmalloc_spec)(u64 size, i32 kind);
+QUOR_EXPORT void* QUOR_NAME(xmalloc_spec)(u64 size, i32 kind);
 // xmalloc_spec(size, 0).
-void* QUOR_NAME(xmalloc)(u64 size);
+QUOR_EXPORT void* QUOR_NAME(xmalloc)(u64 size);
 // Quor_malloc(size); fatal "Cannot allocate memory !" when it fails.
 void* CALL_MALLOC_check(u64 size);
 // Stack-request guard: always 1; above 1,000,000 bytes first writes
 // "*** alloca %d\n" (resp. "*** alloca %d in %s\n") on standard error.
-i32 QUOR_NAME(chk_alloca_size)(i32 n);
-i32 QUOR_NAME(chk_alloca_size_msg)(i32 n, const char* name);
+QUOR_EXPORT i32 QUOR_NAME(chk_alloca_size)(i32 n);
+QUOR_EXPORT i32 QUOR_NAME(chk_alloca_size_msg)(i32 n, const char* name);
 // Refusing guard for requests sized by the input: 1 when 0 <= n <= 1,000,000
 // (take the stack), 0 otherwise (take zone memory instead).  Silent.
-i32 QUOR_NAME(stack_request_fits)(i64 n);
+i32 stack_request_fits(i64 n);
 // Vector length of the dense kernels: n rounded up to 4 (integer build) / 8.
-u32 QUOR_NAME(align_vector_size)(u32 n);
+QUOR_EXPORT u32 QUOR_NAME(align_vector_size)(u32 n);
 
 // ---- memory reset and tables (called by the request set-up) ----
 // Allocates the six zone tables (dynamic_max_garbages entries each, kind 3)

@@ -44,25 +44,12 @@ i32 want_add_equations = 0;
 i32 QUOR_NAME(debug_quor) = 0;
 #endif
 
-// The two-stage driver is referenced weakly: a library built without its
-// unit refuses the strategies that need it instead of failing to load.
-#if QUOR_INT
-u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_extra, double* t, u32 sqfr,
-                         i32 no_rr, i32 first_gbasis, u32 bk1, u32 elim1, u32 m2, u32 bk2, u32 elim2)
-    __attribute__((weak));
-#else
-u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_extra, double* t, u32 sqfr,
-                         i32 no_rr) __attribute__((weak));
-#endif
-
 namespace {
 
 [[noreturn]] void refuse_strategy(i32 code) {
   if (code < 1 || code > 12) QUOR_NAME(Fatal)("Unknown strategy code %d\n", int(code));
   QUOR_NAME(Fatal)("Strategy %s is not available in this version\n", strategy_name(code));
 }
-
-bool universal_available() { return &gbasis_universal_cmd != nullptr; }
 
 inline double cpu_now() { return QUOR_NAME(cpu)(); }
 inline bool stopped() { return QUOR_NAME(stop_immediately_semaphore) != 0; }
@@ -82,7 +69,7 @@ void working_zone_home() {
 // What a request changes only for itself; restored on every way out,
 // including a host error unwinding through the call.
 struct RequestSwitches {
-  int raw = Quor_want_raw_output;
+  int raw = QUOR_NAME(want_raw_output);
   i32 pipe2 = want_pipe2;
   i32 percent = QUOR_NAME(want_state_percent);
   i32 very_quiet = QUOR_NAME(want_very_quiet);
@@ -97,7 +84,7 @@ struct RequestSwitches {
     working_zone_home();
     want_buildmatrix = want_radical_strateg1 = want_add_equations = 0;
     want_eliminated = 0;
-    Quor_want_raw_output = raw;
+    QUOR_NAME(want_raw_output) = raw;
     want_pipe2 = pipe2;
     QUOR_NAME(want_state_percent) = percent;
     QUOR_NAME(want_very_quiet) = very_quiet;
@@ -206,14 +193,14 @@ namespace {
 
 inline u64 limbs(const INT& a) { return u64(a._mp_size < 0 ? -i64(a._mp_size) : i64(a._mp_size)); }
 
-// Codes this version computes: the basis, the no-op and, with the two-stage
-// driver linked, the multiplication matrix.  The others need the Tesk bridge
+// Codes this version computes: the basis, the no-op and the multiplication
+// matrix.  The others need the Tesk bridge
 // (normal forms, change of ordering) or the rational form, which this
 // library lacks; they are refused with the request's own code before any
 // work.
 bool strategy_runs(i32 code) {
   if (code == QUOR_COMPUTE_GBASIS || code == QUOR_COMPUTE_NOP) return true;
-  return code == QUOR_COMPUTE_MATRIXN && universal_available();
+  return code == QUOR_COMPUTE_MATRIXN;
 }
 
 // Engine entry for one pass on the modular copies; the count of results.
@@ -518,7 +505,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
       double pass_time = 0;
       nb_of_renormed = 0;
       want_automatique = 0;
-      Quor_want_raw_output = 1;
+      QUOR_NAME(want_raw_output) = 1;
       want_mingbasis_strong = mingbasis_strong;
       const bool writes_trace = !state.shaped;
       want_pipe2 = writes_trace ? 1 : 0;
@@ -528,7 +515,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
       QUOR_NAME(reset_simulation)();
       elim_status_clear();
       count = compute_pass(&desc, copies.data(), n, table.data(), &pass_time);
-      Quor_want_raw_output = switches.raw;
+      QUOR_NAME(want_raw_output) = switches.raw;
       *t += pass_time;
       QUOR_NAME(checkInterrupt)();
       if (stopped() || elim_status() == kElimInterrupted) {
@@ -675,7 +662,6 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
 }
 
 QUOR_EXPORT u32 Quor_int_gbasis_rr_form(Dpol* base, u32 n, Dpol* resultat, double* t) {
-  if (!universal_available()) refuse_strategy(QUOR_COMPUTE_RRFORM);
   return gbasis_universal_cmd(base, n, resultat, nullptr, 0, t, 0, want_buildmatrix != 0 ? 1 : 0, 1, 0, 0, 0, 0, 0);
 }
 
@@ -702,7 +688,7 @@ QUOR_EXPORT UI32 Quor_groebner(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis
   want_automatique = 0;
   record_call(n, mingbasis_strong, restrict2, final_restrict, &desc);
   // This build computes bases and the multiplication matrix only.
-  if (code != QUOR_COMPUTE_GBASIS && (code != QUOR_COMPUTE_MATRIXN || !universal_available()))
+  if (code != QUOR_COMPUTE_GBASIS && code != QUOR_COMPUTE_MATRIXN)
     refuse_strategy(code);
   common_setup(&desc);
   if (desc._aggressive2 < 1) {
@@ -751,7 +737,6 @@ QUOR_EXPORT UI32 Quor_groebner(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis
 }
 
 QUOR_EXPORT u32 Quor_gbasis_rr_form(Dpol* base, u32 n, Dpol* resultat, double* t) {
-  if (!universal_available()) refuse_strategy(QUOR_COMPUTE_RRFORM);
   return gbasis_universal_cmd(base, n, resultat, nullptr, 0, t, 0, want_buildmatrix != 0 ? 1 : 0);
 }
 

@@ -17,7 +17,7 @@
 // returns.  An interrupt returns 0 polynomials.
 //
 // This version computes QUOR_COMPUTE_GBASIS, QUOR_COMPUTE_NOP (integer build)
-// and, with the two-stage driver linked, QUOR_COMPUTE_MATRIXN.  Every other
+// and QUOR_COMPUTE_MATRIXN.  Every other
 // code needs what the library lacks (the Tesk bridge's normal forms and
 // change of ordering, the rational form) and ends, before any work, in the
 // fatal channel with "Strategy %s is not available in this version\n"
@@ -71,7 +71,7 @@ extern i32 want_add_equations;
 
 #if QUOR_INT
 // Debugging hold: when set, the request waits in Quor_int_attendre for a debugger.
-extern i32 QUOR_NAME(debug_quor);
+QUOR_EXPORT i32 QUOR_NAME(debug_quor);
 
 // First block of primes: pas0 (at least 1) when pas0 >= 0, else 2w+1 (at
 // least 8) for the largest input coefficient of w 32-bit words; at most 256.

@@ -56,7 +56,7 @@ namespace quor::QUOR_NS {
 // New pivot rows of a matrix as polynomials made in zone 2, written to
 // result (room for nreduce); returns their count, 0 also on a failure
 // (see elim_status).  rows are sorted in place.
-u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, Dpol* result,
+QUOR_EXPORT u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, Dpol* result,
                             Table_de_Recherche t);
 
 // The elimination proper, without the zone mark and the conversion: rows must
@@ -82,25 +82,25 @@ void elim_fail(ElimStatus status, const char* text, bool print = true);
 
 // Normalises n residues so that the first is 1 (modulo the current prime);
 // nothing for none or a leading 1; fatal on a leading 0.
-void QUOR_NAME(monic_d)(Dom* coefficients, u32 n);
+QUOR_EXPORT void QUOR_NAME(monic_d)(Dom* coefficients, u32 n);
 
 // Empty statistics hooks of the main loop.
-void QUOR_NAME(info_count_lzw)();
+QUOR_EXPORT void QUOR_NAME(info_count_lzw)();
 
 // Keep one-entry rows unnormalised when set (initially 0).
-extern i32 QUOR_NAME(want_no_renorm_cste);
+QUOR_EXPORT i32 QUOR_NAME(want_no_renorm_cste);
 // Percentage progress on the error channel (initially 1).
-extern i32 QUOR_NAME(want_state_percent);
+QUOR_EXPORT i32 QUOR_NAME(want_state_percent);
 // Zero-row heuristic of the prime-field elimination (the integer driver keeps
 // it off): want_aggressive on, stop collecting after want_aggressive2
 // consecutive vanished rows, or skip want_skip_comput rows when that is not 0.
-extern i32 QUOR_NAME(want_aggressive);
-extern i32 QUOR_NAME(want_aggressive2);
-extern i32 QUOR_NAME(want_skip_comput);
+QUOR_EXPORT i32 QUOR_NAME(want_aggressive);
+QUOR_EXPORT i32 QUOR_NAME(want_aggressive2);
+QUOR_EXPORT i32 QUOR_NAME(want_skip_comput);
 
 #if QUOR_INT
 // Progress stream set by a host program (null: none); never opened here.
-extern std::FILE* QUOR_NAME(xwindow_bus);
+QUOR_EXPORT std::FILE* QUOR_NAME(xwindow_bus);
 
 // ---- the elimination trace ----
 // One record per matrix of a pass, keyed by the matrix's rank in the pass and
@@ -109,10 +109,10 @@ extern std::FILE* QUOR_NAME(xwindow_bus);
 // 1: this pass writes the trace; 0: it replays the trace (initially 1).
 extern i32 simul_write;
 // Rows neither read nor compare with the trace (a writing pass still records).
-extern i32 QUOR_NAME(want_ignore_simulin);
+QUOR_EXPORT i32 QUOR_NAME(want_ignore_simulin);
 // Start of a pass: the next matrix is the pass's first; a writing pass
 // forgets the recorded trace.
-void QUOR_NAME(reset_simulation)();
+QUOR_EXPORT void QUOR_NAME(reset_simulation)();
 // Matrices recorded by the writing pass.
 u32 simulation_matrices();
 
@@ -131,7 +131,7 @@ u32 cell_residue(const LzwCell96& c, u32 p, u32 v);
 // Writes the multiplication count of the back-reductions on the error channel.
 void info_complexite();
 // Empty: this build keeps no trace.
-void QUOR_NAME(reset_simulation)();
+QUOR_EXPORT void QUOR_NAME(reset_simulation)();
 #endif
 
 }  // namespace quor::QUOR_NS

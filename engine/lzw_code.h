@@ -260,7 +260,7 @@ using LzwAcc = LzwCell<Dom>::type;
 // Prime slot whose coefficient arrays the expander reads (the elimination sets it).
 extern u32 context_vectorize;
 // Prime of the current slot (the elimination sets it; the prime-field kernels read it).
-extern u32 QUOR_NAME(Prime);
+QUOR_EXPORT u32 QUOR_NAME(Prime);
 
 // Code of n strictly ascending positions (first = 0) in zone 1, shrunk to
 // size; *codes and *bytes receive its counts (n < 2: empty, 0 and 0).
@@ -270,16 +270,16 @@ void decompress_lzw(LzwAcc* acc, const sALGO_Dpol* row);
 
 #if QUOR_INT
 // acc[pos] += m * coef[entry] for every entry after the pivot's lead (no reduction).
-void QUOR_NAME(lzw_basic_step_lin_d_2)(LzwCell96* acc, u32 m, const u8* code, const u32* coef,
+QUOR_EXPORT void QUOR_NAME(lzw_basic_step_lin_d_2)(LzwCell96* acc, u32 m, const u8* code, const u32* coef,
                                       u32 ncodes);
 #else
 // Multiplications made by the counting kernel (updated atomically).
 extern u64 complexite;
 // As the integer kernel on 64-bit cells; adds its products to complexite.
-void QUOR_NAME(lzw_basic_step_lin_d_2)(u64* acc, u32 m, const u8* code, const u16* coef,
+QUOR_EXPORT void QUOR_NAME(lzw_basic_step_lin_d_2)(u64* acc, u32 m, const u8* code, const u16* coef,
                                       u32 ncodes);
 // The same without counting (for the worker threads).
-void QUOR_NAME(lzw_basic_step_lin_d_multi)(u64* acc, u32 m, const u8* code, const u16* coef,
+QUOR_EXPORT void QUOR_NAME(lzw_basic_step_lin_d_multi)(u64* acc, u32 m, const u8* code, const u16* coef,
                                           u32 ncodes);
 // Eliminates cell's column with the monic pivot (counting kernel), then clears the cell.
 void comb_linear_step1_lzw(u64* cell, const sALGO_Dpol* pivot);

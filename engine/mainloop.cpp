@@ -47,9 +47,8 @@ double global_time_symbolic = 0.0;
 #endif
 
 #if QUOR_INT
-// Rational form of a triangular basis; the strong definition comes with the
-// rational-form unit.  Until it is linked, asking for it is refused.
-__attribute__((weak)) void apply_rr(Dpol*, u32) {
+// Rational form of a triangular basis: not built yet, so asking for it is refused.
+void apply_rr(Dpol*, u32) {
   QUOR_NAME(Fatal)("Rational form: not available in this version\n");
 }
 #endif

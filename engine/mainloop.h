@@ -53,9 +53,9 @@ extern i32 want_Lexico;            // the basis must be triangular (one polynomi
 extern i32 want_rr;                // rational form of the triangular basis at the end
 #endif
 // A constant in the ideal ends the loop with the basis so far plus the constant.
-extern i32 QUOR_NAME(want_ignore_cste);
+QUOR_EXPORT i32 QUOR_NAME(want_ignore_cste);
 // Quieter progress: "[d]" only when want_pipe2 is set, no closing newline.
-extern i32 QUOR_NAME(want_very_quiet);
+QUOR_EXPORT i32 QUOR_NAME(want_very_quiet);
 #if !QUOR_INT
 // Zero-row threshold of the elimination per degree 0 .. 999 (filled by the strategy driver).
 extern u32 aggressive_tab[kAggressiveDegrees];

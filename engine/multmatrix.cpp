@@ -507,7 +507,7 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
   // thread there, see QUOR_FGLM_LOCAL), each thread on rows of its own.
   // Only where a failing prime returns softly: a fatal condition of the
   // FGLM could not be raised from the team.
-  const u32 team = QUOR_NAME(want_fglm_soft_failure) && !minpoly_only
+  const u32 team = want_fglm_soft_failure && !minpoly_only
                        ? std::max(1u, std::min(V, u32(omp_get_max_threads())))
                        : 1;
 #else
@@ -558,7 +558,7 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
         const i32 dm = deg[k * n + last];
         if (dm < 0) {
           // The sparse FGLM failed softly at this prime: nothing to substitute.
-          if (!QUOR_NAME(want_fglm_soft_failure))
+          if (!want_fglm_soft_failure)
             QUOR_NAME(Fatal)("Bug in build_last_matrix: no minimal polynomial modulo %u\n", p);
           deg[k * n + j] = -1;
           res[k * n + j] = nullptr;

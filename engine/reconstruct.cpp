@@ -697,7 +697,7 @@ int QUOR_NAME(try_upgrade_lift_row_INT)(u32* const* rows, u32 j, INT* rec, INT x
 int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nterms, INT M, u32 bound,
                                 INT E_old, INT E_new) {
   (void)E_old;  // implied by M and E_new
-  QUOR_NAME(combine_upgrade)(coefs, rows, nterms, M, E_new);
+  combine_upgrade(coefs, rows, nterms, M, E_new);
   return primpart_lift(extra, coefs, nterms, M, bound);
 }
 
@@ -718,7 +718,7 @@ int primpart_lift(INT* extra, INT* coefs, u32 nterms, const INT& M, u32 bound) {
   return primitive_or_chinese(!failed, extra, coefs, table, nterms, &m2);
 }
 
-void QUOR_NAME(combine_upgrade)(INT* coefs, u32* const* rows, u32 nterms, INT M, INT E_new) {
+void combine_upgrade(INT* coefs, u32* const* rows, u32 nterms, INT M, INT E_new) {
   combine_upgrade_many({{coefs, rows, nterms}}, M, E_new);
 }
 

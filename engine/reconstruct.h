@@ -32,25 +32,24 @@ namespace quor::QUOR_NS {
 // Constants of the current block (rebuilt by init_Lift_INT).
 extern u32 valid_number_of_primes;
 extern u32* valid_Primes;
-extern INT QUOR_NAME(product_of_primes);  // P, product of the block
-extern INT QUOR_NAME(maxi_INT);           // reconstruction bound B
+QUOR_EXPORT INT QUOR_NAME(product_of_primes);  // P, product of the block
+QUOR_EXPORT INT QUOR_NAME(maxi_INT);           // reconstruction bound B
 extern INT* chinese_cstes;                // constant tree, preorder
 // Switches.
-extern int QUOR_NAME(want_lift);          // constants built only while 1 (initially 1)
-extern int QUOR_NAME(want_chinese_only);  // lift_one_INT returns x/1
-extern int QUOR_NAME(want_small);         // both silence "Bad convergence"
-extern int QUOR_NAME(want_quiet);
+QUOR_EXPORT int QUOR_NAME(want_lift);          // constants built only while 1 (initially 1)
+QUOR_EXPORT int QUOR_NAME(want_chinese_only);  // lift_one_INT returns x/1
+QUOR_EXPORT int QUOR_NAME(want_small);         // both silence "Bad convergence"
 extern char* info_lift_package;
 
 // Rebuild every constant of the current block (when want_lift is 1).
 void init_Lift_INT();
-void QUOR_NAME(re_init_Chineese_INT)();
-void QUOR_NAME(init_Chineese_INT)();
-void QUOR_NAME(recursive_init_Chinese)();
+QUOR_EXPORT void QUOR_NAME(re_init_Chineese_INT)();
+QUOR_EXPORT void QUOR_NAME(init_Chineese_INT)();
+QUOR_EXPORT void QUOR_NAME(recursive_init_Chinese)();
 // Product of valid_Primes[a..b), a < b.
 INT prime_product(u32 a, u32 b);
 // B = isqrt(P/2) for one prime, else isqrt((P/2)/p0).
-INT QUOR_NAME(compute_bound)(INT P);
+QUOR_EXPORT INT QUOR_NAME(compute_bound)(INT P);
 // The constant tree of n primes (2n slots, preorder).
 INT* init_Chinese_cstes(const u32* primes, u32 n);
 // x = sum r_i c_i P/p_i, congruent to r_i mod p_i, below (sum p_i) * P.
@@ -59,38 +58,38 @@ INT Chinese_INT(const u32* residues, const INT* tree, u32 n);
 // reduced), or 0 and 0/1 when more primes are needed.
 int internal_lift_INT(INT x, INT P, INT B, INT* num, INT* den);
 // internal_lift_INT with the block's P and B.
-int QUOR_NAME(lift_INT)(INT x, INT* num, INT* den);
+QUOR_EXPORT int QUOR_NAME(lift_INT)(INT x, INT* num, INT* den);
 // Chinese value and reconstruction of one coefficient into rec[0..2]; 1 on success.
-int QUOR_NAME(try_lift_one_INT)(const u32* residues, INT* rec);
+QUOR_EXPORT int QUOR_NAME(try_lift_one_INT)(const u32* residues, INT* rec);
 // Same for entry j of every residue array.
-int QUOR_NAME(try_lift_row_INT)(u32* const* rows, u32 j, INT* rec);
+QUOR_EXPORT int QUOR_NAME(try_lift_row_INT)(u32* const* rows, u32 j, INT* rec);
 // out = num, den (x, 1 with want_chinese_only); 1 on success.
-int QUOR_NAME(lift_one_INT)(const u32* residues, INT out[2]);
+QUOR_EXPORT int QUOR_NAME(lift_one_INT)(const u32* residues, INT out[2]);
 // flag != 1: returns 1, does nothing; else lift entry j into out.
-int QUOR_NAME(lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag);
-int QUOR_NAME(recursive_lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag);
+QUOR_EXPORT int QUOR_NAME(lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag);
+QUOR_EXPORT int QUOR_NAME(recursive_lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag);
 // First pass: 1 when every coefficient reconstructs (coefs = primitive
 // integer coefficients, *extra = lcm of the denominators); else 0 with coefs
 // = the Chinese values.  Terms are tried last first, and none after the
 // first failure.
-int QUOR_NAME(primpart)(INT* extra, INT* coefs, u32* const* rows, u32 nterms);
+QUOR_EXPORT int QUOR_NAME(primpart)(INT* extra, INT* coefs, u32* const* rows, u32 nterms);
 // a^-1 mod m in [0, m) for coprime a, m.
-INT QUOR_NAME(inv_mod_INT)(INT a, INT m);
+QUOR_EXPORT INT QUOR_NAME(inv_mod_INT)(INT a, INT m);
 // Word bound for later passes: limbs(M) - 3 (fatal when M is too small).
-u32 QUOR_NAME(compute_bound_size)(INT M);
+QUOR_EXPORT u32 QUOR_NAME(compute_bound_size)(INT M);
 // Later pass: rec[0] = new Chinese value modulo M; unless update_only, try the
 // reconstruction under the word bound; 1 on success.
-int QUOR_NAME(try_upgrade_lift_one_INT)(const u32* residues, INT* rec, INT x_old, INT M,
+QUOR_EXPORT int QUOR_NAME(try_upgrade_lift_one_INT)(const u32* residues, INT* rec, INT x_old, INT M,
                                         u32 bound, INT E_old, INT E_new, i32 update_only);
-int QUOR_NAME(try_upgrade_lift_row_INT)(u32* const* rows, u32 j, INT* rec, INT x_old,
+QUOR_EXPORT int QUOR_NAME(try_upgrade_lift_row_INT)(u32* const* rows, u32 j, INT* rec, INT x_old,
                                         u32 bound, INT M, INT E_old, INT E_new,
                                         i32 update_only);
 // Later pass over one polynomial, last term first; as primpart.
-int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nterms, INT M,
+QUOR_EXPORT int QUOR_NAME(primpart_upgrade)(INT* extra, INT* coefs, u32* const* rows, u32 nterms, INT M,
                                 u32 bound, INT E_old, INT E_new);
 // Later pass over one polynomial without reconstruction: coefs[j] := the value modulo M of
 // its old value (modulo M / product_of_primes) and the block's residues rows[k][j].
-void QUOR_NAME(combine_upgrade)(INT* coefs, u32* const* rows, u32 nterms, INT M, INT E_new);
+void combine_upgrade(INT* coefs, u32* const* rows, u32 nterms, INT M, INT E_new);
 // The lift half of primpart_upgrade, on values already combined modulo M.
 int primpart_lift(INT* extra, INT* coefs, u32 nterms, const INT& M, u32 bound);
 // combine_upgrade over several polynomials at once, the terms shared out
@@ -107,19 +106,19 @@ void combine_upgrade_many(const std::vector<UpgradeJob>& jobs, const INT& M, con
 void glisser_INTs(INT* row, u32 n);
 void glisser_INTs_add1(INT* extra, INT* row, u32 n);
 // Printing services.
-void QUOR_NAME(output_INT)(FILE* stream, INT x);
-void QUOR_NAME(lift_output)(FILE* stream, const u32* residues);
-int QUOR_NAME(lift_output_sgn)(FILE* stream, const u32* residues, int first, int alone);
+QUOR_EXPORT void QUOR_NAME(output_INT)(FILE* stream, INT x);
+QUOR_EXPORT void QUOR_NAME(lift_output)(FILE* stream, const u32* residues);
+QUOR_EXPORT int QUOR_NAME(lift_output_sgn)(FILE* stream, const u32* residues, int first, int alone);
 // Lift entries 0..n-1 of the residue arrays to one common denominator (0 at the first failure).
-int QUOR_NAME(lift_array)(u32* const* rows, INT* out, u32 n);
-[[noreturn]] void QUOR_NAME(invalid)(u32 p);
-void QUOR_NAME(init_urgent_implement_Dom)();
+QUOR_EXPORT int QUOR_NAME(lift_array)(u32* const* rows, INT* out, u32 n);
+QUOR_EXPORT [[noreturn]] void QUOR_NAME(invalid)(u32 p);
+QUOR_EXPORT void QUOR_NAME(init_urgent_implement_Dom)();
 #else
-void QUOR_NAME(lift_row_INT)(...);
-void QUOR_NAME(invalid)(...);
-void QUOR_NAME(re_init_Chineese_INT)(...);
-void QUOR_NAME(recursive_init_Chinese)(...);
-void QUOR_NAME(recursive_lift_row_INT)(...);
+QUOR_EXPORT void QUOR_NAME(lift_row_INT)(...);
+QUOR_EXPORT void QUOR_NAME(invalid)(...);
+QUOR_EXPORT void QUOR_NAME(re_init_Chineese_INT)(...);
+QUOR_EXPORT void QUOR_NAME(recursive_init_Chinese)(...);
+QUOR_EXPORT void QUOR_NAME(recursive_lift_row_INT)(...);
 #endif
 
 }  // namespace quor::QUOR_NS

@@ -109,7 +109,7 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
 
 // Polynomial (current zone, not numbered) of the coded result row whose lead
 // lies at position lp = ncols - lead of the table's order.
-Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t, u32 lp);
+QUOR_EXPORT Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t, u32 lp);
 
 }  // namespace quor::QUOR_NS
 

@@ -1,4 +1,4 @@
-// The Tesk engine is not linked into this version of the library: every
+// The Tesk engine's algorithms behind these calls are not built yet: every
 // bridge call refuses with a fatal error that names the missing service, so
 // that no caller mistakes an empty result for an answer.
 #include "engine/tesk_bridge.h"
@@ -9,7 +9,7 @@ namespace quor::QUOR_NS {
 
 namespace {
 [[noreturn]] void not_available(const char* what) {
-  QUOR_NAME(Fatal)("%s: not available in this version (the Tesk engine is not linked)\n", what);
+  QUOR_NAME(Fatal)("%s: not available in this version\n", what);
 }
 }  // namespace
 

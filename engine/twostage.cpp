@@ -86,7 +86,7 @@ class StageScope {
   ~StageScope() {
     QUOR_NAME(swap_zone)();
     QUOR_NAME(restore_GC_state)(&entry_);
-    Quor_want_raw_output = 1;
+    QUOR_NAME(want_raw_output) = 1;
 #if QUOR_INT
     QUOR_NAME(want_lift) = 1;
     QUOR_NAME(maxi_vectorize) = QUOR_NAME(vectorize);
@@ -232,8 +232,8 @@ u32 matrix_stage(Dpol* G, u32 count, Dpol* result) {
   // A prime at which the system is not in shape position fails the
   // parametrisation: reported as a bad prime below, not as the end of the request.
   struct SoftFailure {
-    SoftFailure() { QUOR_NAME(want_fglm_soft_failure) = 1; }
-    ~SoftFailure() { QUOR_NAME(want_fglm_soft_failure) = 0; }
+    SoftFailure() { want_fglm_soft_failure = 1; }
+    ~SoftFailure() { want_fglm_soft_failure = 0; }
   } soft;
 #endif
   const u32 k = build_last_matrix(G, count, result, dim);
@@ -290,7 +290,7 @@ u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_ex
   Dpol* G = static_cast<Dpol*>(QUOR_NAME(alloc64)(u64(room) * sizeof(Dpol)));
   StageScope scope;
   const u32 request_block = var_second_block;
-  Quor_want_raw_output = 1;
+  QUOR_NAME(want_raw_output) = 1;
   QUOR_NAME(want_lift) = 0;
   want_automatique = 0;
   nb_of_renormed = 0;
@@ -331,7 +331,7 @@ u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_ex
   Dpol* G = static_cast<Dpol*>(QUOR_NAME(alloc64)(u64(room) * sizeof(Dpol)));
   StageScope scope;
   const u32 request_block = var_second_block;
-  Quor_want_raw_output = 1;
+  QUOR_NAME(want_raw_output) = 1;
   want_automatique = 0;
   nb_of_renormed = 0;
   QUOR_NAME(want_state_percent) = 1;

@@ -36,23 +36,23 @@
 namespace quor::QUOR_NS {
 
 // The matrix of the current entry (caller-owned; see the layout above).
-extern QUOR_FGLM_LOCAL i32* QUOR_NAME(w_sparse);
-extern QUOR_FGLM_LOCAL i32* QUOR_NAME(w_nosp);
-extern QUOR_FGLM_LOCAL Dom* QUOR_NAME(w_cfs);
+QUOR_EXPORT QUOR_FGLM_LOCAL i32* QUOR_NAME(w_sparse);
+QUOR_EXPORT QUOR_FGLM_LOCAL i32* QUOR_NAME(w_nosp);
+QUOR_EXPORT QUOR_FGLM_LOCAL Dom* QUOR_NAME(w_cfs);
 extern QUOR_FGLM_LOCAL Dom** w_cfs_tab;
-extern QUOR_FGLM_LOCAL i32 QUOR_NAME(wid_size_matrix);
+QUOR_EXPORT QUOR_FGLM_LOCAL i32 QUOR_NAME(wid_size_matrix);
 
 // Copy pass (pair form), then y[list[r]] := w_cfs_tab[r] . x for r < count
 // (prime-field build: threaded, symmetric results; integer build: serial).
-void QUOR_NAME(apply2v)(Dom* y, const Dom* x, i32 D, const i32* list, i32 count);
+QUOR_EXPORT void QUOR_NAME(apply2v)(Dom* y, const Dom* x, i32 D, const i32* list, i32 count);
 // Copy pass (pair form), then the contiguous rows w_cfs along w_nosp (residues).
-void QUOR_NAME(apply2)(Dom* y, const Dom* x, i32 D);
+QUOR_EXPORT void QUOR_NAME(apply2)(Dom* y, const Dom* x, i32 D);
 // Copy pass (shift form), then as apply2.
-void QUOR_NAME(apply)(Dom* y, const Dom* x, i32 D);
+QUOR_EXPORT void QUOR_NAME(apply)(Dom* y, const Dom* x, i32 D);
 // Non-zero entries among the first D of the rows of w_cfs_tab listed in w_nosp.
-u32 QUOR_NAME(sparsity_align)(i32 D);
+QUOR_EXPORT u32 QUOR_NAME(sparsity_align)(i32 D);
 // *out := sum mod p of each w_cfs_tab row's entry at its own row index.
-void QUOR_NAME(compute_trace2)(Dom* out, i32 D);
+QUOR_EXPORT void QUOR_NAME(compute_trace2)(Dom* out, i32 D);
 
 }  // namespace quor::QUOR_NS
 #endif

@@ -141,7 +141,7 @@ i32 lcm_into(Dom* A, i32 degA, const Dom* B, i32 degB, i32 room) {
 
 }  // namespace
 
-i32 QUOR_NAME(want_fglm_soft_failure) = 0;
+i32 want_fglm_soft_failure = 0;
 
 void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* outdeg, char** names,
                  i32 sqfr, i32 minpoly_only, i32 N, i32 P, i32 b) {
@@ -272,7 +272,7 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
     // matrix that is not cyclic gives it for every vector.
     std::fprintf(diag(), "%s", kNoGenerator);
     if (attempt == kFglmAttempts) {
-      if (!minpoly_only && QUOR_NAME(want_fglm_soft_failure)) return;  // results untouched
+      if (!minpoly_only && want_fglm_soft_failure) return;  // results untouched
       QUOR_NAME(Fatal)("%s", kNoGenerator);
     }
   }

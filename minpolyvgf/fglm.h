@@ -85,7 +85,7 @@ inline constexpr i32 kFglmAttempts = 4;
 
 // 1: a parametrisation without generator returns instead of failing (for a
 // caller that redoes the computation with another prime); initially 0.
-extern i32 QUOR_NAME(want_fglm_soft_failure);
+extern i32 want_fglm_soft_failure;
 
 // The driver on the matrix globals (prime set by init_wiedemann): results
 // into out/outdeg when out is non-null, else printed with names.

@@ -31,9 +31,9 @@ namespace quor::QUOR_NS {
 
 // Prime given by the current entry, prime used by the arithmetic, and 1 once
 // the latter is set (an inverse of 0 clears it in the integer build).
-extern QUOR_FGLM_LOCAL u32* QUOR_NAME(Table_Primes);
-extern QUOR_FGLM_LOCAL u32* QUOR_NAME(modulo);
-extern QUOR_FGLM_LOCAL i32 QUOR_NAME(modulo_ok);
+QUOR_EXPORT QUOR_FGLM_LOCAL u32* QUOR_NAME(Table_Primes);
+QUOR_EXPORT QUOR_FGLM_LOCAL u32* QUOR_NAME(modulo);
+QUOR_EXPORT QUOR_FGLM_LOCAL i32 QUOR_NAME(modulo_ok);
 // Display name of the last variable (null: "x").
 extern QUOR_FGLM_LOCAL const char* w_lvars;
 // Base name of the session files (default "/tmp/quor_session").
@@ -51,7 +51,7 @@ void write_session(std::FILE* file, const Dom* v, i32 n);
 bool session_file_name(char* out, const char* base, i32 P);
 // Opens "<session_base>.<P>" for writing and reports it; fatal when the name
 // is too long or the file cannot be opened.
-std::FILE* QUOR_NAME(ouvrir_paral)(i32 P);
+QUOR_EXPORT std::FILE* QUOR_NAME(ouvrir_paral)(i32 P);
 // Reads count values of a session file into out: 1 when they were all there
 // (a surplus is reported and ignored); 0 after a report when the text is
 // malformed or holds fewer values (unfilled positions are then 0).

@@ -39,9 +39,9 @@ i32 rem_d(Dom* A, i32 degA, const Dom* B, i32 degB);
 // Inverse of a modulo p; 0 (after a message on standard error) when a = 0 mod p.
 u32 INV_2args(u32 a, u32 p);
 // A := X A in place (A needs d + 2 entries); returns d + 1.
-i32 QUOR_NAME(shift_X)(Dom* A, i32 d);
+QUOR_EXPORT i32 QUOR_NAME(shift_X)(Dom* A, i32 d);
 // A := A + c B; returns the new degree of A (as addmul_poly with k = 0).
-i32 QUOR_NAME(combi_lin)(Dom* A, i32 degA, Dom c, const Dom* B, i32 degB);
+QUOR_EXPORT i32 QUOR_NAME(combi_lin)(Dom* A, i32 degA, Dom c, const Dom* B, i32 degB);
 // Highest index i <= d with a[i] != 0, else -1.
 i32 exact_degree(const Dom* a, i32 d);
 

@@ -115,8 +115,6 @@ void QUOR_NAME(dot_product_dense_C)(Dom* out, const Dom* a, const Dom* b, i32 n)
 }
 #else
 
-i32 __attribute__((weak)) nb_threads = 1;
-
 namespace {
 // Signed sum of products into the symmetric representative of its residue.
 inline Dom symmetric(i64 sum, u32 p) {

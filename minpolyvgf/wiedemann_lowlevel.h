@@ -34,29 +34,29 @@
 namespace quor::QUOR_NS {
 
 // Plain dot product of unsigned residues over n entries; *out := the result in [0, p), also returned.
-Dom QUOR_NAME(dot_product_dense)(Dom* out, const Dom* a, const Dom* b, i32 n);
+QUOR_EXPORT Dom QUOR_NAME(dot_product_dense)(Dom* out, const Dom* a, const Dom* b, i32 n);
 // Serial: y[list[2r]] := row r (contiguous) . x, rows taken until a negative index.
-void QUOR_NAME(dense_matrix_I32_align)(Dom* y, const Dom* x, i32 D, const i32* list, const Dom* rows);
+QUOR_EXPORT void QUOR_NAME(dense_matrix_I32_align)(Dom* y, const Dom* x, i32 D, const i32* list, const Dom* rows);
 // Serial, packed rows: y[row] := sum rows_k[i] x[s + i], i < D - s (0 when s >= D).
-void QUOR_NAME(dense_matrix_I32)(Dom* y, const Dom* x, i32 D, const i32* list, const Dom* packed);
+QUOR_EXPORT void QUOR_NAME(dense_matrix_I32)(Dom* y, const Dom* x, i32 D, const i32* list, const Dom* packed);
 // y[list[r]] := row r (contiguous) . x for r < count, unsigned residues
 // (prime-field build: on an OpenMP team; integer build: serial).
-void QUOR_NAME(dense_matrix_I32_align_vect)(Dom* y, const Dom* x, i32 D, const i32* list, i32 count,
+QUOR_EXPORT void QUOR_NAME(dense_matrix_I32_align_vect)(Dom* y, const Dom* x, i32 D, const i32* list, i32 count,
                                             const Dom* rows);
 // Non-zero entries among the first D of each listed contiguous row.
-u32 QUOR_NAME(sparsity_align2)(i32 D, const i32* list, const Dom* rows);
+QUOR_EXPORT u32 QUOR_NAME(sparsity_align2)(i32 D, const i32* list, const Dom* rows);
 // *out := sum mod p of each listed contiguous row's entry at its own row index.
-void QUOR_NAME(dense_trace_I32_align)(Dom* out, i32 D, const i32* list, const Dom* rows);
+QUOR_EXPORT void QUOR_NAME(dense_trace_I32_align)(Dom* out, i32 D, const i32* list, const Dom* rows);
 // Not available: says "NYA" on standard error (prime-field build); nothing (integer build).
-void QUOR_NAME(dense_matrix)();
+QUOR_EXPORT void QUOR_NAME(dense_matrix)();
 // p - a, 0 for a = 0.
-u32 QUOR_NAME(NEG)(u32 a, u32 p);
+QUOR_EXPORT u32 QUOR_NAME(NEG)(u32 a, u32 p);
 // The next 16-byte boundary strictly above ptr.
-void* QUOR_NAME(realign_ptr)(void* ptr);
+QUOR_EXPORT void* QUOR_NAME(realign_ptr)(void* ptr);
 // Dot product over n entries, no alignment needed: the prime-field build reads
 // signed words and stores the symmetric representative (the value of the SSE
 // kernels); the integer build stores the residue.
-void QUOR_NAME(dot_product_dense_C)(Dom* out, const Dom* a, const Dom* b, i32 n);
+QUOR_EXPORT void QUOR_NAME(dot_product_dense_C)(Dom* out, const Dom* a, const Dom* b, i32 n);
 
 #if !QUOR_INT
 // Thread count of the threaded driver (set by the library interface, >= 1).
@@ -65,12 +65,12 @@ extern i32 nb_threads;
 // SSE dot products (n a multiple of 8, rows and x 16-byte aligned): *out :=
 // symmetric representative of sum row[i] x[i], i < n.
 void dot_product_dense_sse_prefetch(Dom* out, const Dom* row, const Dom* x, i32 n);
-void dot_product_dense_sse(Dom* out, const Dom* row, const Dom* x, i32 n);
+QUOR_EXPORT void dot_product_dense_sse(Dom* out, const Dom* row, const Dom* x, i32 n);
 // Two, four, eight rows against one x in one pass.
-void dot_product_dense_sse2(Dom* out1, Dom* out2, const Dom* row1, const Dom* row2, const Dom* x, i32 n);
-void dot_product_dense_sse4(Dom* out1, Dom* out2, Dom* out3, Dom* out4, const Dom* row1, const Dom* row2,
+QUOR_EXPORT void dot_product_dense_sse2(Dom* out1, Dom* out2, const Dom* row1, const Dom* row2, const Dom* x, i32 n);
+QUOR_EXPORT void dot_product_dense_sse4(Dom* out1, Dom* out2, Dom* out3, Dom* out4, const Dom* row1, const Dom* row2,
                             const Dom* row3, const Dom* row4, const Dom* x, i32 n);
-void dot_product_dense_sse8(Dom* out1, Dom* out2, Dom* out3, Dom* out4, Dom* out5, Dom* out6, Dom* out7,
+QUOR_EXPORT void dot_product_dense_sse8(Dom* out1, Dom* out2, Dom* out3, Dom* out4, Dom* out5, Dom* out6, Dom* out7,
                             Dom* out8, const Dom* row1, const Dom* row2, const Dom* row3, const Dom* row4,
                             const Dom* row5, const Dom* row6, const Dom* row7, const Dom* row8, const Dom* x,
                             i32 n);
@@ -83,9 +83,9 @@ u32 sparsity_align2_openmp(i32 D, const i32* list, const Dom* const* table);
 // *out := sum mod p of each listed row's (symmetric) entry at its own row index.
 void dense_trace_I32_align_openmp(Dom* out, i32 D, const i32* list, const Dom* const* table);
 // (a b mod 2^32) mod p.
-u32 MUL(u32 a, u32 b, u32 p);
+QUOR_EXPORT u32 MUL(u32 a, u32 b, u32 p);
 // (a b + c) mod p with a 64-bit product.
-u32 ADDMUL(u32 a, u32 b, u32 c, u32 p);
+QUOR_EXPORT u32 ADDMUL(u32 a, u32 b, u32 c, u32 p);
 #endif
 
 }  // namespace quor::QUOR_NS

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/bigint.h"
+#include "core/channels.h"
 #include "core/coeffs.h"
 #include "core/zone.h"
 #include "engine/elim_kernels.h"
@@ -64,7 +65,7 @@ class QUOR_SUITE(Coeffs) : public ::testing::Test {
     zone_init_tables();
     if (zone_memory_allocated < (1u << 16)) zone_memory_allocated = 1u << 16;
     Quor_verb_info = 0;
-    Quor_want_raw_output = 0;
+    QUOR_NAME(want_raw_output) = 0;
     previous_hook_ = set_process_exit_hook(quor_test::throw_on_exit);
 #if QUOR_INT
     mp_get_memory_functions(&host_alloc_, &host_realloc_, &host_free_);
@@ -647,7 +648,7 @@ QTEST_F(Coeffs, CombinedPassesThenOneReconstruction) {
       INT E_new = QUOR_NAME(mult_INT)(M, QUOR_NAME(inv_mod_INT)(M, P));
       M = QUOR_NAME(mult_INT)(M, P);
       if (b != 16) {
-        QUOR_NAME(combine_upgrade)(coefs.data(), rp.data(), nt, M, E_new);
+        combine_upgrade(coefs.data(), rp.data(), nt, M, E_new);
       } else {
         EXPECT_EQ(QUOR_NAME(primpart_upgrade)(nullptr, coefs.data(), rp.data(), nt, M,
                                               QUOR_NAME(compute_bound_size)(M), E_old, E_new), 1);

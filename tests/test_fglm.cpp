@@ -391,7 +391,7 @@ QTEST_F(Fglm, SoftFailureLeavesTheResultsUntouched) {
   d.dense(0, {1, 0, 1});
   d.dense(1, {0, 1, 0});
   d.dense(2, {0, 0, 2});
-  QUOR_NAME(want_fglm_soft_failure) = 1;
+  want_fglm_soft_failure = 1;
   ::testing::internal::CaptureStderr();
   Out o;
   try {
@@ -400,7 +400,7 @@ QTEST_F(Fglm, SoftFailureLeavesTheResultsUntouched) {
     ADD_FAILURE() << "soft failure was fatal";
   }
   ::testing::internal::GetCapturedStderr();
-  QUOR_NAME(want_fglm_soft_failure) = 0;
+  want_fglm_soft_failure = 0;
   EXPECT_EQ(o.deg, std::vector<i32>{-7});
 }
 

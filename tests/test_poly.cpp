@@ -60,7 +60,7 @@ class QUOR_SUITE(Poly) : public CoreTest {
   void SetUp() override {
     CoreTest::SetUp();
     Quor_verb_info = 4;
-    Quor_want_raw_output = 0;
+    QUOR_NAME(want_raw_output) = 0;
     static char x[] = "x", y[] = "y", z[] = "z", h[] = "h";
     Liste_variables[0] = x, Liste_variables[1] = y, Liste_variables[2] = z, Liste_variables[3] = h;
   }

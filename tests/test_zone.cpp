@@ -216,8 +216,8 @@ QTEST(Zone, AlignVectorSizeAndStackRequests) {
   const u32 w = kIntBuild ? 4 : 8;
   for (u32 n : {0u, 1u, 5u, 12u, 16u}) EXPECT_EQ(QUOR_NAME(align_vector_size)(n), (n + w - 1) / w * w) << n;
   // Large and negative stack requests go to the zone.
-  for (i64 n : {i64(0), i64(1000000)}) EXPECT_EQ(QUOR_NAME(stack_request_fits)(n), 1) << n;
-  for (i64 n : {i64(1000001), i64(-1), i64(1) << 40}) EXPECT_EQ(QUOR_NAME(stack_request_fits)(n), 0) << n;
+  for (i64 n : {i64(0), i64(1000000)}) EXPECT_EQ(stack_request_fits(n), 1) << n;
+  for (i64 n : {i64(1000001), i64(-1), i64(1) << 40}) EXPECT_EQ(stack_request_fits(n), 0) << n;
 }
 
 QTEST_F(ZoneTest, BlocksAlwaysIncreaseInAddress) {

@@ -13,7 +13,7 @@
 #define QUOR_HOST_C_ENTRY_POINTS_H
 
 #include "core/call_quor.h"
-#include "host/standin/host_api.h"
+#include "host/C/host_api.h"
 
 /* ---- integer build ---- */
 /* (first, second, ignored, record): opens a request of first + second variables x1 ..; returns 1. */
@@ -116,7 +116,7 @@ enum class OptionsCheck {
 OptionsCheck fill_comp_desc(sQUOR_Comp_Desc& d, I32 code, I32 nb, I32 force_elim, const I32* o, i64 count);
 
 // Forgets the export buffer of the receive entry.
-void QUOR_NAME(local_reset_memory)();
+QUOR_EXPORT void QUOR_NAME(local_reset_memory)();
 
 }  // namespace quor::QUOR_NS
 #endif

@@ -28,7 +28,7 @@
 #include <cstddef>
 #include <gmp.h>
 
-#include "host/standin/host_api.h"
+#include "host/C/host_api.h"
 
 namespace quor {
 
@@ -36,10 +36,10 @@ namespace quor {
 extern HostKernel Host_kernel;
 // Mode of the message sink: 0 silent, 1 host printf with line rule,
 // 2 host user info, 3 standard error, 4 host printf; other values silent.
-extern i32 Quor_verb_info;
+QUOR_EXPORT i32 Quor_verb_info;
 
 // Message sink of both builds: shows text as Quor_verb_info says (no kernel stored: standard error).
-void info_Host(const char* text);
+QUOR_EXPORT void info_Host(const char* text);
 // Line counter of mode 1 (texts since the last newline); tests reset it.
 extern int info_Host_line_count;
 
@@ -54,13 +54,13 @@ using GmpAlloc = void* (*)(std::size_t);
 using GmpRealloc = void* (*)(void*, std::size_t, std::size_t);
 using GmpFree = void (*)(void*, std::size_t);
 // Installs alloc/realloc/free; the first install after a restore remembers the functions in place (the host's).
-void Quor_push_gmp_alloc_fnct(GmpAlloc alloc, GmpRealloc realloc, GmpFree free);
+QUOR_EXPORT void Quor_push_gmp_alloc_fnct(GmpAlloc alloc, GmpRealloc realloc, GmpFree free);
 // Puts the remembered (host's) functions back; does nothing when none are remembered.
-void Quor_pop_gmp_alloc_fnct();
+QUOR_EXPORT void Quor_pop_gmp_alloc_fnct();
 // True while the library's functions are installed (a triple is remembered).
 bool gmp_alloc_switched();
 // Emergency stop: prints "Quor_pop_safe_gmp_alloc_fnct %f\n" (host version) on stderr, exits with status 4.
-[[noreturn]] void Quor_pop_safe_gmp_alloc_fnct();
+QUOR_EXPORT [[noreturn]] void Quor_pop_safe_gmp_alloc_fnct();
 
 // Asks the host for its "version" text (no cache); true when it is longer than 6 characters,
 // version = the number starting at its seventh character.
@@ -86,14 +86,14 @@ bool host_version_probe(double& version);
 namespace quor::QUOR_NS {
 
 // Stop flag: 1 once SIGINT was caught on an older host; cleared by the init and compute entries.
-extern volatile i32 QUOR_NAME(stop_immediately_semaphore);
+QUOR_EXPORT volatile i32 QUOR_NAME(stop_immediately_semaphore);
 
 // Fatal sink: leaves integer mode, raises the host error with text; never returns.
-[[noreturn]] void QUOR_NAME(error_Host)(const char* text);
+QUOR_EXPORT [[noreturn]] void QUOR_NAME(error_Host)(const char* text);
 
 // Interrupt poll of the engine's loops: raises a kept fatal message when safe; asks the host
 // on every 4096th call (hosts from version 11).
-void QUOR_NAME(checkInterrupt)();
+QUOR_EXPORT void QUOR_NAME(checkInterrupt)();
 // Calls of the poll so far (the host is asked when it reaches a multiple of 4096).
 extern u32 interrupt_counter;
 

@@ -4,8 +4,7 @@
 // build is used over the integers, the prime-field build modulo a prime.
 //
 // Header-only, like system_file.h: the command-line host, the benchmarks and
-// the tests include it without a library of their own (the entry points are
-// libquor's, which links the stand-in host).
+// the tests include it and link the library and the stand-in host themselves.
 #ifndef QUOR_HOST_STANDIN_HOST_SESSION_H
 #define QUOR_HOST_STANDIN_HOST_SESSION_H
 

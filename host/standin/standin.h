@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/standin/host_api.h"
+#include "host/C/host_api.h"
 #include "host/standin/host_error.h"
 
 namespace quor::standin {

@@ -1,6 +1,8 @@
 /* External-call interface between a host computer-algebra system and the
- * library.  Plain C so that any host can provide it; the stand-in host of
- * this directory is one implementation.
+ * library: the host calls the library is written against.  The library only
+ * declares them; the process that loads it provides them (the host itself,
+ * or the stand-in of host/standin/ for the tests and the command-line host).
+ * Plain C so that any host can provide it.
  *
  * Conventions
  * - An entry point has the signature  HostValue entry(HostKernel, HostArgs):
@@ -15,8 +17,8 @@
  *   replaces by the printed values of the extra arguments.
  * - GMP integers are exchanged by pointer; HostToGMPInteger never allocates,
  *   so it may be called while the library's GMP allocator is installed. */
-#ifndef QUOR_HOST_STANDIN_HOST_API_H
-#define QUOR_HOST_STANDIN_HOST_API_H
+#ifndef QUOR_HOST_C_HOST_API_H
+#define QUOR_HOST_C_HOST_API_H
 
 #include <gmp.h>
 #include <stddef.h>
