@@ -20,10 +20,9 @@
 // a monomial whose total degree exceeds 32767, signs without a term,
 // unbalanced brackets, an empty polynomial inside a list, a list not closed
 // by "]" before the end of the file, division by zero modulo a working prime.
+#pragma once
 #include "core/quor_build.h"
 
-#ifndef QUOR_API_READER_COMMON_H
-#define QUOR_API_READER_COMMON_H
 namespace quor {
 // Token codes of get_token (the value goes to the out-parameters).
 inline constexpr i32 kTokEnd = -1;        // end of file
@@ -49,21 +48,7 @@ inline constexpr u32 kReaderMaxPolys = 10000;
 // Buffer size of names, directive words and "&" items (longer ones are refused).
 inline constexpr u32 kReaderWordLimit = 100000;
 }  // namespace quor
-#endif
 
-#if QUOR_INT
-#ifndef QUOR_GUARD_API_READER_H_INT
-#define QUOR_GUARD_API_READER_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_API_READER_H_GF
-#define QUOR_GUARD_API_READER_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstdio>
 
@@ -91,4 +76,3 @@ u32 parse_List_Dpol_file(const char* path, Dpol* table, u32 capacity = kReaderMa
 u32 reader_coefficient_cells();
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -31,14 +31,7 @@ namespace quor::QUOR_NS {
 int QUOR_NAME(want_quiet) = 0;
 i32 want_pipe = 1;
 i32 want_secure = 0;
-#if !QUOR_INT
-int QUOR_NAME(want_chinese_only) = 0;
-int QUOR_NAME(want_small) = 0;
-int QUOR_NAME(want_lift) = 1;
-i32 nb_threads = 1;
-#endif
 
-i32 deja_vu_init_mem = 0;
 i32 deja_vu_Expos = 0;
 i32 deja_vu_init_Crit = 0;
 
@@ -93,37 +86,12 @@ void forget_build_memory() {
   forget_request_results();
 }
 
-IntModeScope::IntModeScope() {
-#if QUOR_INT
-  if (!gmp_alloc_switched()) {
-    QUOR_NAME(enter_INT)();
-    entered_ = true;
-  }
-#endif
-}
-
-IntModeScope::~IntModeScope() {
-#if QUOR_INT
-  if (entered_) QUOR_NAME(exit_INT)();
-#endif
-}
-
 namespace {
 // The interrupt poll of hosts from version 13 releases the memory through this.
 struct ResetHookInstaller {
   ResetHookInstaller() { reset_memory_hook = &QUOR_NAME(reset_memory); }
 } reset_hook_installer;
 }  // namespace
-
-Zone3Scope::Zone3Scope() { QUOR_NAME(swap_zone3)(); }
-Zone3Scope::~Zone3Scope() { QUOR_NAME(swap_zone3)(); }
-
-void require_open_memory() {
-  // Checked before anything allocates: a zone failure inside GMP's frames
-  // could only end the process.
-  if (!deja_vu_init_mem || all_garbages == nullptr || all_garbages3 == nullptr)
-    QUOR_NAME(Fatal)("Quor interface error: no request is open\n");
-}
 
 bool is_prime_u32(u32 p) {
   if (p < 2) return false;

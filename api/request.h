@@ -9,57 +9,29 @@
 // pointed into it: the result count global_nb, the export buffer, the
 // monomial table, the pair sentinel and the once-flags.  A receive that
 // checks its index against global_nb can never read released memory.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_API_REQUEST_H_INT
-#define QUOR_GUARD_API_REQUEST_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_API_REQUEST_H_GF
-#define QUOR_GUARD_API_REQUEST_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "api/record.h"
 #include "core/call_quor.h"
 #include "core/monomial.h"
 
-#ifndef QUOR_API_REQUEST_COMMON_H
-#define QUOR_API_REQUEST_COMMON_H
+#include "api/request_shared.h"
+
 namespace quor {
-// Size of the host-side polynomial table of a request (and of the record program's).
-inline constexpr u32 kMaxiBase = 100000;
 // Largest number of variables of a request (the name table keeps one slot for "?").
 inline constexpr u32 kMaxVariables = QUOR_MAX_VARIABLE_NAMES - 1;
 // Exponents a request accepts: 0 .. kMaxExponent, also for the total degree.
 inline constexpr i32 kMaxExponent = 32767;
-// Counts the releases of the library memory (either build); a handle taken
-// under one generation is dead under any other.
-u64 memory_generation();
-// Called by the memory reset after it released the blocks.
-void memory_generation_advance();
 }  // namespace quor
-#endif
 
 namespace quor::QUOR_NS {
 
 // ---- switches set by init_urgent / init (read by the Parts that use them) ----
 extern i32 want_pipe;
 extern i32 want_secure;
-#if !QUOR_INT
-QUOR_EXPORT int QUOR_NAME(want_chinese_only);
-QUOR_EXPORT int QUOR_NAME(want_small);
-QUOR_EXPORT int QUOR_NAME(want_lift);
-// Threads of the elimination (data default 1).
-extern i32 nb_threads;
-#endif
 
 // ---- once-flags, cleared by the memory reset ----
-extern i32 deja_vu_init_mem;   // zone tables allocated
 extern i32 deja_vu_Expos;      // variable-name table cleared
 extern i32 deja_vu_init_Crit;  // pair sentinel made
 
@@ -82,34 +54,7 @@ void forget_request_results();
 // state, free lists, tables, sentinel, once-flags, results).
 void forget_build_memory();
 
-// Keeps integer mode (GMP allocating from the zones) on for its lifetime,
-// entering it only when it is off; nothing in the prime-field build.
-class IntModeScope {
- public:
-  IntModeScope();
-  ~IntModeScope();
-  IntModeScope(const IntModeScope&) = delete;
-  IntModeScope& operator=(const IntModeScope&) = delete;
-
- private:
-  bool entered_ = false;
-};
-
-// Makes zone 3 the working zone for its lifetime (swaps back on every exit).
-class Zone3Scope {
- public:
-  Zone3Scope();
-  ~Zone3Scope();
-  Zone3Scope(const Zone3Scope&) = delete;
-  Zone3Scope& operator=(const Zone3Scope&) = delete;
-};
-
-// Fatal "Quor interface error: no request is open\n" unless the zone
-// tables of this build exist (init_urgent since the last memory reset).
-void require_open_memory();
-
 // 1 when p is a prime (p < 2^32).
 bool is_prime_u32(u32 p);
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -1,11 +1,9 @@
 // State one copy serves for both builds: the generation of the library
 // memory (both builds release one pool) and the strategy-name table.
-#ifndef QUOR_INT
-#define QUOR_INT 1  // compiled once: only the common part of the header is used
-#endif
 #include <cstring>
 
-#include "api/request.h"
+#include "api/request_shared.h"
+#include "core/call_quor.h"
 
 namespace quor {
 

@@ -14,20 +14,8 @@
 // added, a zero sum dropped), the rest homogenised to the largest total
 // degree and sorted decreasingly by comp5_Expos.  A term with a non-zero
 // coefficient but no monomial, or a total degree above 32767, is fatal.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_API_TRANSFER_H_INT
-#define QUOR_GUARD_API_TRANSFER_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_API_TRANSFER_H_GF
-#define QUOR_GUARD_API_TRANSFER_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "api/request.h"
 #include "core/poly.h"
@@ -48,4 +36,3 @@ void glisser_expos_Dpols(Dpol* polys, u32 n);
 #endif
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -1,25 +1,20 @@
 // Elimination of random sparse matrices shaped like F4 steps (known pivots
 // on part of the columns, rows to reduce on random leads): prime field on 1
-// and 8 threads, and a block of primes in the integer build.
+// and 8 threads, and a block of primes in the integer build.  Compiled once
+// per build.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <random>
 #include <vector>
 
-#define QUOR_INT 0
-#include "api/request.h"
-#include "core/coeffs.h"
-#include "core/zone.h"
-#include "engine/elim.h"
-#undef QUOR_INT
-#define QUOR_INT 1
 #include "core/coeffs.h"
 #include "core/zone.h"
 #include "engine/elim.h"
 
 namespace {
 using namespace quor;
+using namespace quor::QUOR_NS;
 
 struct Shape {
   u32 ncols, nknown, nreduce, density_permille;
@@ -73,26 +68,21 @@ struct Matrix {
   }
 };
 
-#define QUOR_BENCH_BUILD(NS, PFX)                                                        \
-  struct NS##_b {                                                                        \
-    using Row = quor::NS::ALGO_Dpol;                                                     \
-    static u32 vectorize() { return PFX##vectorize; }                                    \
-    static u32 prime(u32 v) { return PFX##Primes[v]; }                                   \
-    static Row row(u32 V) {                                                              \
-      auto* r = static_cast<Row>(PFX##alloc64(quor::NS::ALGO_Dpol_bytes(V)));            \
-      std::memset(static_cast<void*>(r), 0, quor::NS::ALGO_Dpol_bytes(V));               \
-      return r;                                                                          \
-    }                                                                                    \
-    static u64 bytes(u32 V) { return quor::NS::ALGO_Dpol_bytes(V); }                     \
-    static u8* code(const std::vector<u32>& p, u32* codes, u64* bytes) {                 \
-      return quor::NS::compress_lzw(p.data(), u32(p.size()), codes, bytes);              \
-    }                                                                                    \
-    static quor::NS::Dom* coefs(size_t n) {                                              \
-      return static_cast<quor::NS::Dom*>(PFX##alloc64(n * sizeof(quor::NS::Dom)));       \
-    }                                                                                    \
-  };
-QUOR_BENCH_BUILD(quor_gf, quor::quor_gf::Quor_)
-QUOR_BENCH_BUILD(quor_int, quor::quor_int::Quor_int_)
+struct Build {
+  using Row = ALGO_Dpol;
+  static u32 vectorize() { return QUOR_NAME(vectorize); }
+  static u32 prime(u32 v) { return QUOR_NAME(Primes)[v]; }
+  static Row row(u32 V) {
+    auto* r = static_cast<Row>(QUOR_NAME(alloc64)(ALGO_Dpol_bytes(V)));
+    std::memset(static_cast<void*>(r), 0, ALGO_Dpol_bytes(V));
+    return r;
+  }
+  static u64 bytes(u32 V) { return ALGO_Dpol_bytes(V); }
+  static u8* code(const std::vector<u32>& p, u32* codes, u64* bytes) {
+    return compress_lzw(p.data(), u32(p.size()), codes, bytes);
+  }
+  static Dom* coefs(size_t n) { return static_cast<Dom*>(QUOR_NAME(alloc64)(n * sizeof(Dom))); }
+};
 
 template <class B, class Solve>
 void run(benchmark::State& state, Matrix<B>& m, Solve solve) {
@@ -110,15 +100,15 @@ void run(benchmark::State& state, Matrix<B>& m, Solve solve) {
 // A small step and a larger one (more work per row, fewer syncs per flop).
 const Shape kShapes[] = {{6000, 3000, 1500, 4}, {30000, 18000, 3000, 2}};
 
+#if !QUOR_INT
 void BM_elim_gf(benchmark::State& state) {
-  using namespace quor::quor_gf;
   zone_reset_memory(0);
   zone_init_tables();
   if (zone_memory_allocated < (1u << 24)) zone_memory_allocated = 1u << 24;
   Quor_want_state_percent = 0;
   set_field_prime(65521);
   nb_threads = i32(state.range(0));
-  Matrix<quor_gf_b> m;
+  Matrix<Build> m;
   m.build(kShapes[state.range(1)], 5);
   GC_state mark;
   Quor_save_GC_state(&mark);
@@ -135,9 +125,8 @@ BENCHMARK(BM_elim_gf)
     ->ArgsProduct({{1, 8}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-
+#else
 void BM_elim_vp(benchmark::State& state) {
-  using namespace quor::quor_int;
   zone_reset_memory(0);
   zone_init_tables();
   if (zone_memory_allocated < (1u << 24)) zone_memory_allocated = 1u << 24;
@@ -147,7 +136,7 @@ void BM_elim_vp(benchmark::State& state) {
                           default_primes32() + kDefaultPrimesCount);
   Quor_int_Primes = primes.data();
   Quor_int_vectorize = V;
-  Matrix<quor_int_b> m;
+  Matrix<Build> m;
   m.build(kShapes[0], 5);
   GC_state mark;
   Quor_int_save_GC_state(&mark);
@@ -163,5 +152,6 @@ void BM_elim_vp(benchmark::State& state) {
   zone_reset_memory(0);
 }
 BENCHMARK(BM_elim_vp)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+#endif
 
 }  // namespace

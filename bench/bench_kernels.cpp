@@ -1,5 +1,6 @@
 // Dense matrix-vector kernels: multiply-adds per second of the threaded SSE
 // driver (1, 2, 4 threads), the single SSE row and the plain residue loops.
+// Compiled once per build.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
@@ -7,19 +8,15 @@
 #include <random>
 #include <vector>
 
-#define QUOR_INT 1
-#include "core/zone.h"
-#include "minpolyvgf/wiedemann_lowlevel.h"
-#undef QUOR_INT
-#define QUOR_INT 0
+#include "core/coeffs.h"
 #include "core/zone.h"
 #include "minpolyvgf/wiedemann_lowlevel.h"
 
 namespace {
 using namespace quor;
 
+#if !QUOR_INT
 u32 gf_prime = 65521;
-u32 int_prime = 4294967291u;
 
 // count dense rows of D symmetric 16-bit entries, 16-byte aligned, padded.
 struct GfMatrix {
@@ -73,6 +70,8 @@ void BM_sse_row(benchmark::State& state) {
   state.counters["madd/s"] = benchmark::Counter(double(m.n) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_sse_row)->Arg(4096)->Arg(65536);
+#else
+u32 int_prime = 4294967291u;
 
 void BM_plain_int_rows(benchmark::State& state) {
   const i32 D = i32(state.range(0)), count = 64;
@@ -112,4 +111,5 @@ void BM_int_dot_rows(benchmark::State& state) {
       benchmark::Counter(double(count) * D * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_int_dot_rows)->Arg(256)->Arg(4096);
+#endif
 }  // namespace

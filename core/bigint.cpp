@@ -1,4 +1,4 @@
-// Multi-precision integers over GMP with zone-resident limbs.
+// Multi-precision integers over GMP with zone-resident limbs (integer build).
 #include "core/bigint.h"
 
 #include <cmath>
@@ -8,12 +8,10 @@
 #include "core/channels.h"
 #include "core/coeffs.h"
 #include "core/zone.h"
-#include "engine/reconstruct.h"
 #include "host/C/host_services.h"
 
 namespace quor::QUOR_NS {
 
-#if QUOR_INT
 
 static_assert(__GNU_MP_RELEASE >= 60200,
               "a zero INT without limbs (alloc 0) needs GMP 6.2 or later");
@@ -254,22 +252,16 @@ u32 QUOR_NAME(init_INT)() {
 
 void QUOR_NAME(safe_exit_INT)() { QUOR_NAME(Fatal)("pas fait: safe_exit_INT\n"); }
 
-#else  // prime-field build: no multi-precision layer
 
-void QUOR_NAME(init_INT)(...) {}
-void QUOR_NAME(estime_log_INT)(...) {}
-void QUOR_NAME(is_one_INT)(...) {}
-void QUOR_NAME(is_neg_one_INT)(...) {}
-void QUOR_NAME(see_INT)(...) {}
-void QUOR_NAME(GetSign_Int)(...) {}
-void QUOR_NAME(maxi_INT)(...) {}
-void QUOR_NAME(ucompare_INT)(...) {}
-void QUOR_NAME(compare_INT)(...) {}
-void QUOR_NAME(gcd_INT)(...) {}
-void QUOR_NAME(SetSign_Int)(...) {}
-void QUOR_NAME(exquo_INT)(...) {}
-void QUOR_NAME(internal_sendINT)(...) {}
+IntModeScope::IntModeScope() {
+  if (!gmp_alloc_switched()) {
+    QUOR_NAME(enter_INT)();
+    entered_ = true;
+  }
+}
 
-#endif
+IntModeScope::~IntModeScope() {
+  if (entered_) QUOR_NAME(exit_INT)();
+}
 
 }  // namespace quor::QUOR_NS

@@ -20,42 +20,13 @@
 //
 // The prime-field build has no GMP: it keeps do-nothing functions under the
 // integer layer's names so the shared source links.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_BIGINT_H_INT
-#define QUOR_GUARD_CORE_BIGINT_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_BIGINT_H_GF
-#define QUOR_GUARD_CORE_BIGINT_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstddef>
 #include <cstdio>
 
-// GMP memory functions, process-wide (one copy serves both builds).
-#ifndef QUOR_CORE_BIGINT_COMMON_H
-#define QUOR_CORE_BIGINT_COMMON_H
-namespace quor {
-using gmp_alloc_fn = void* (*)(std::size_t);
-using gmp_realloc_fn = void* (*)(void*, std::size_t, std::size_t);
-using gmp_free_fn = void (*)(void*, std::size_t);
-// Install (a, r, f) as GMP's memory functions, remembering the current ones
-// first unless a triple is already remembered.
-void memo_mp_set_memory_functions(gmp_alloc_fn a, gmp_realloc_fn r, gmp_free_fn f);
-// Put the remembered triple back and forget it.
-void memo_reset_mp_set_memory_functions();
-// Same, only when a triple is remembered.
-void memo_reset_mp_set_memory_functions_safe();
-// 1 while a remembered triple is pending (the library's functions installed).
-int memo_mp_memory_functions_set();
-}  // namespace quor
-#endif
+#include "core/bigint_shared.h"
 
 #if QUOR_INT
 #include <gmp.h>
@@ -150,5 +121,17 @@ QUOR_EXPORT void QUOR_NAME(exquo_INT)(...);
 QUOR_EXPORT void QUOR_NAME(internal_sendINT)(...);
 #endif
 
+// Keeps integer mode (GMP allocating from the zones) on for its lifetime,
+// entering it only when it is off; nothing in the prime-field build.
+class IntModeScope {
+ public:
+  IntModeScope();
+  ~IntModeScope();
+  IntModeScope(const IntModeScope&) = delete;
+  IntModeScope& operator=(const IntModeScope&) = delete;
+
+ private:
+  bool entered_ = false;
+};
+
 }  // namespace quor::QUOR_NS
-#endif

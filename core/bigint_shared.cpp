@@ -1,11 +1,7 @@
 // GMP's memory functions are process-wide: the remembered triple is the one
 // the host services keep (one for both builds); these names reach it.
-#ifndef QUOR_INT
-#define QUOR_INT 1  // compiled once: only the common part of the headers is used
-#endif
-
-#include "core/bigint.h"
-#include "host/C/host_services.h"
+#include "core/bigint_shared.h"
+#include "host/C/host_sink_shared.h"
 
 namespace quor {
 

@@ -6,10 +6,9 @@
 // frame, so a message holds at most kChannelBufferSize - 1 characters; a
 // longer text is cut there.  Fatal ends in the build's host error call and
 // never returns (see host/C/host_services.h for no-raise regions).
+#pragma once
 #include "core/quor_build.h"
 
-#ifndef QUOR_CORE_CHANNELS_COMMON_H
-#define QUOR_CORE_CHANNELS_COMMON_H
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
@@ -19,21 +18,7 @@ inline constexpr std::size_t kChannelBufferSize = 65526;
 inline constexpr std::size_t kGzipCommandSize = 1000;
 }  // namespace quor
 #define QUOR_PRINTF(fmt, first) __attribute__((format(printf, fmt, first)))
-#endif
 
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_CHANNELS_H_INT
-#define QUOR_GUARD_CORE_CHANNELS_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_CHANNELS_H_GF
-#define QUOR_GUARD_CORE_CHANNELS_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 namespace quor::QUOR_NS {
 
@@ -77,11 +62,19 @@ QUOR_EXPORT std::size_t QUOR_NAME(file_name_stamp)(const char* prefix, char* out
 // The same at a given broken-down time.
 std::size_t file_name_stamp_at(const char* prefix, char* out, std::size_t size, const std::tm& when);
 
-// The record facility's debug line: n != 0 starts a debug block, 0 closes the record program.
-// Defined by the record facility.
+// ---- the record facility (defined in api/record.cpp), which every layer records its calls with ----
+// 1 while the recorder is on (set by init_urgent); callers record only then.
+extern i32 libmode_record;
+// format "close": writes the tail and closes the program; "flush": flushes
+// it; otherwise formats the statements (at most 65,525 characters, else
+// fatal "Size of buf for record too small!\n") and appends them, opening a
+// new program first when none is open.
+QUOR_EXPORT void QUOR_NAME(record)(const char* format, ...) QUOR_PRINTF(1, 2);
+// The statements ending a recorded computation: print the results when want_display, close its block, empty base; then flushes.
+void record_result_display();
+// The debug line: n != 0 starts a debug block, 0 closes the record program.
 QUOR_EXPORT void QUOR_NAME(debug)(i32 n);
 // Always 0.
 QUOR_EXPORT i32 QUOR_NAME(GetTick)();
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -8,11 +8,13 @@
 #include "core/bigint.h"
 #include "core/channels.h"
 #include "core/zone.h"
-#include "engine/reconstruct.h"
 
 namespace quor::QUOR_NS {
 
 int QUOR_NAME(want_raw_output) = 0;
+int QUOR_NAME(want_lift) = 1;
+int QUOR_NAME(want_chinese_only) = 0;
+int QUOR_NAME(want_small) = 0;
 
 #if QUOR_INT
 u32 QUOR_NAME(vectorize) = 5;
@@ -127,6 +129,8 @@ void enregistre(INT coefficient) {
 }
 
 #else  // prime-field build
+
+i32 nb_threads = 1;
 
 u32 QUOR_NAME(vectorize) = 1;
 u32* QUOR_NAME(Primes) = nullptr;

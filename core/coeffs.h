@@ -6,27 +6,15 @@
 // from the table of the 40,000 largest primes below 2^32; residues are u32.
 // Prime-field build: one prime below 2^16 given by the host; residues u16,
 // per-prime vectors still use u32 cells.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_COEFFS_H_INT
-#define QUOR_GUARD_CORE_COEFFS_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_COEFFS_H_GF
-#define QUOR_GUARD_CORE_COEFFS_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstddef>
 
+#include "core/bigint.h"
+
 // Modular helpers shared by both builds (templates over the residue width,
 // so no kernel is written twice).  Operands are residues in [0, p), p < 2^32.
-#ifndef QUOR_CORE_COEFFS_COMMON_H
-#define QUOR_CORE_COEFFS_COMMON_H
 namespace quor {
 // a + b mod p.
 template <class T> inline T add_mod(T a, T b, u32 p) {
@@ -56,7 +44,6 @@ template <class T> inline T pow_mod(T a, u64 e, u32 p) {
 }
 inline constexpr u32 kDefaultPrimesCount = 40000;
 }  // namespace quor
-#endif
 
 namespace quor::QUOR_NS {
 
@@ -67,6 +54,10 @@ QUOR_EXPORT u32 QUOR_NAME(vectorize);
 QUOR_EXPORT u32* QUOR_NAME(Primes);
 // Print residues raw instead of lifted rationals.
 QUOR_EXPORT int QUOR_NAME(want_raw_output);
+// Switches of the reconstruction (set by the request set-up and the drivers).
+QUOR_EXPORT int QUOR_NAME(want_lift);          // lifting constants built only while 1 (initially 1)
+QUOR_EXPORT int QUOR_NAME(want_chinese_only);  // lift_one_INT returns x/1
+QUOR_EXPORT int QUOR_NAME(want_small);         // both silence "Bad convergence"
 
 #if QUOR_INT
 // Capacity of the per-prime arrays (initially 5).
@@ -92,7 +83,23 @@ void String_to_Dom_length(const char* text, u32* out, u32 length);
 void String_Float_to_Dom_length(const char* text, u32* out, u32 length);
 // Print a as "%u" and return 1; outside raw mode a = 1 prints nothing, returns 0.
 int see_Dom(Dom a);
+
+// The block's lifting constants and the lift of one coefficient, which the
+// residue layer prints with (defined by the reconstruction, engine/reconstruct.cpp).
+// Primes of the block the constants were built for.
+extern u32 valid_number_of_primes;
+// Reconstruction bound B of the block.
+QUOR_EXPORT INT QUOR_NAME(maxi_INT);
+// Rebuild every constant of the current block (when want_lift is 1).
+void init_Lift_INT();
+// out = num, den of one coefficient's residues (x, 1 with want_chinese_only); 1 on success.
+QUOR_EXPORT int QUOR_NAME(lift_one_INT)(const u32* residues, INT out[2]);
+// "New Lift ..." into a new 200-byte info_lift_package.
+QUOR_EXPORT void QUOR_NAME(init_urgent_implement_Dom)();
 #else
+// Threads of the elimination and of the sparse linear algebra (set by
+// Quor_internal_threads; initially 1).
+extern i32 nb_threads;
 // Prime-field constants: 10^6 mod p and 2^32 mod p of the one prime.
 extern u32 modulo6;
 extern u32 modulo32;
@@ -132,4 +139,3 @@ void monic_residues(Dom* c, u32 n, u32 p);
 void monic_all_slots(Dom* const* coeffs, u32 nslots, u32 n, const u32* primes);
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -20,20 +20,8 @@
 // polynomial p with leading exponents m:
 //   N = trier_Crit(generate_Crit(p, G, n)); D = crit2onLPC(m, D);
 //   D = updatD(critBackEtrangeronLPC(N), D); n = updatF(m, p, G, n).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_CRIT_H_INT
-#define QUOR_GUARD_CORE_CRIT_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_CRIT_H_GF
-#define QUOR_GUARD_CORE_CRIT_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstddef>
 #include "core/poly.h"
@@ -109,4 +97,3 @@ i32 is_eliminated(u32 n, u64* const* monoms, u32 k);
 i32 is_pure_power_i(u64* const* monoms, u32 i);
 
 }  // namespace quor::QUOR_NS
-#endif

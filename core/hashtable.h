@@ -12,25 +12,11 @@
 //   slots 0 .. p (slot p is never probed), 24 bytes each, see Table_slot.
 // A probe starts at the hash, goes down, wraps once from 0 to p - 1; an empty
 // slot ends it; a second wrap means the table is full (fatal).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_HASHTABLE_H_INT
-#define QUOR_GUARD_CORE_HASHTABLE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_HASHTABLE_H_GF
-#define QUOR_GUARD_CORE_HASHTABLE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "core/monomial.h"
 
-#ifndef QUOR_HASHTABLE_COMMON_H
-#define QUOR_HASHTABLE_COMMON_H
 namespace quor {
 struct Table_slot {
   u64* monom;      // the entry's exponent words (record + 1 word); null = empty
@@ -51,7 +37,6 @@ using Table_de_Recherche = sTable_de_Recherche*;
 // Capacities below this have no hash prime.
 inline constexpr u32 QUOR_MIN_MAX_INDEX = 512;
 }  // namespace quor
-#endif  // QUOR_HASHTABLE_COMMON_H
 
 namespace quor::QUOR_NS {
 
@@ -107,4 +92,3 @@ QUOR_EXPORT void see_local_code();
 #endif
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -21,25 +21,11 @@
 // it: a carry would spill into the next slot and divisibility would lie.
 // Whoever brings exponents in (host transfer, text reader, homogenisation)
 // refuses larger ones with expos_in_range / expos_product_in_range.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_MONOMIAL_H_INT
-#define QUOR_GUARD_CORE_MONOMIAL_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_MONOMIAL_H_GF
-#define QUOR_GUARD_CORE_MONOMIAL_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <string>
 
-#ifndef QUOR_MONOMIAL_COMMON_H
-#define QUOR_MONOMIAL_COMMON_H
 namespace quor {
 using NNI = u16;              // one exponent slot
 using Expos = u64*;           // a monomial (record address or exponent words, see above)
@@ -81,7 +67,6 @@ inline u32 expos_word_degree(u64 w) {
   return u32(s) + u32(s >> 32);
 }
 }  // namespace quor
-#endif  // QUOR_MONOMIAL_COMMON_H
 
 namespace quor::QUOR_NS {
 
@@ -218,4 +203,3 @@ inline i32 expos_product_in_range(const u64* a, const u64* b) {
 }
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -11,9 +11,6 @@
 #include "core/coeffs.h"
 #include "core/hashtable.h"
 #include "core/zone.h"
-#if QUOR_INT
-#include "engine/reconstruct.h"
-#endif
 
 namespace quor::QUOR_NS {
 

@@ -28,29 +28,18 @@
 // Invariants: terms in strictly decreasing monomial order, no zero
 // coefficient (in the integer build one residue may be zero modulo some
 // primes); monomial records are shared freely and never freed one by one.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_POLY_H_INT
-#define QUOR_GUARD_CORE_POLY_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_POLY_H_GF
-#define QUOR_GUARD_CORE_POLY_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstddef>
 #include <string>
 #include "core/bigint.h"
 #include "core/monomial.h"
 
-#ifndef QUOR_CORE_POLY_COMMON_H
-#define QUOR_CORE_POLY_COMMON_H
 namespace quor {
+// Size of a request's polynomial table, on the host side and in the record program.
+inline constexpr u32 kMaxiBase = 100000;
+
 // Shell sort with the gaps n/2, n/4, ..., 1: at each gap an insertion pass
 // that exchanges elements j and j + gap while out_of_order(j, j + gap); equal
 // keys must answer false so they are never exchanged.  Index based, so the
@@ -66,7 +55,6 @@ inline void shell_sort_indices(u32 n, OutOfOrder out_of_order, Swap swap) {
       }
 }
 }  // namespace quor
-#endif
 
 namespace quor::QUOR_NS {
 
@@ -153,4 +141,3 @@ std::string Dpol_to_string(const sDpol* p);
 
 // Prints p on the output channel (C linkage: replayed record programs call it).
 QUOR_EXPORT void QUOR_NAME(see_Dpol)(const quor::QUOR_NS::sDpol* p);
-#endif

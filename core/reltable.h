@@ -21,25 +21,11 @@
 // Errors (fatal channel, nothing changed): "Illegal access get_relative_ %s\n",
 // "Illegal access in swap_relative_%s\n", "Illegal add_relative_ %s\n",
 // "Cannot extend %s data type cur=%d>=%d\n" (%s the table name).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_RELTABLE_H_INT
-#define QUOR_GUARD_CORE_RELTABLE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_RELTABLE_H_GF
-#define QUOR_GUARD_CORE_RELTABLE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <bit>
 
-#ifndef QUOR_CORE_RELTABLE_COMMON_H
-#define QUOR_CORE_RELTABLE_COMMON_H
 namespace quor {
 inline constexpr u32 kRelFirstChunk = 1024;  // elements of chunk 0
 inline constexpr u32 kRelMaxChunks = 31;     // chunks a table may use
@@ -51,7 +37,6 @@ inline u32 rel_chunk_of(u64 a) { return u32(std::bit_width((a >> 10) + 1u)) - 1u
 // First absolute index of chunk k (64-bit: the late chunks pass 2^32).
 inline u64 rel_chunk_start(u32 k) { return u64(kRelFirstChunk) * ((u64(1) << k) - 1); }
 }  // namespace quor
-#endif
 
 namespace quor::QUOR_NS {
 
@@ -201,4 +186,3 @@ void forget_relative_tables();
 inline void fresh_relative_MatrixRow() { rel_MatrixRow.fresh(); }
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -455,4 +455,16 @@ void zone_reset_memory(i32 keep_other) {
   zone_forget_state();
 }
 
+i32 deja_vu_init_mem = 0;
+
+Zone3Scope::Zone3Scope() { QUOR_NAME(swap_zone3)(); }
+Zone3Scope::~Zone3Scope() { QUOR_NAME(swap_zone3)(); }
+
+void require_open_memory() {
+  // Checked before anything allocates: a zone failure inside GMP's frames
+  // could only end the process.
+  if (!deja_vu_init_mem || all_garbages == nullptr || all_garbages3 == nullptr)
+    QUOR_NAME(Fatal)("Quor interface error: no request is open\n");
+}
+
 }  // namespace quor::QUOR_NS

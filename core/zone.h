@@ -24,112 +24,12 @@
 //
 // Every shortage is fatal through the build's fatal channel; nothing here
 // returns null except the refusing stack guard's 0 and the system wrappers.
+#pragma once
 #include "core/quor_build.h"
 
-// ---- build-independent part (one copy for both builds) ----
-#ifndef QUOR_CORE_ZONE_COMMON_H
-#define QUOR_CORE_ZONE_COMMON_H
-#include <cstddef>
-#include <cstdio>
-
-namespace quor {
-
-// Zone mark, kept on the caller's stack.  Layout, in this order:
-//   cur_garbages    i32    blocks in use (the current block is slot - 1)
-//   bignum_tas      char*  bump pointer
-//   bot_bignum_tas  char*  end of the current block
-// Save copies these three fields of a zone, restore copies them back; the
-// blocks taken after the mark stay recorded as spare blocks.
-struct GC_state {
-  i32 cur_garbages;
-  char* bignum_tas;
-  char* bot_bignum_tas;
-};
-
-// Record of the block pool (32 of them).  The library appends records only
-// as taken; give_block_memory reuses a record an outside party marked
-// available when its size is exactly the block size wanted.
-struct pseudo_share_record {
-  u32 size;        // bytes of the block
-  char* address;   // start of the block
-  u8 available;    // 1: may be handed out
-  u8 taken;        // 1: in use
-};
-inline constexpr u32 kPseudoShareRecords = 32;
-
-// Requests below this are carved from a shared 1,000,000-byte buffer.
-inline constexpr u64 kBufMallocSize = 1000000;
-// Stack requests above this are reported (and refused by the refusing guard).
-inline constexpr i64 kAllocaLimit = 1000000;
-
-// ---- recorded system blocks (both builds) ----
-// Every fresh system block Quor_malloc takes (growable table, no limit); the
-// memory reset frees them all, last first.
-QUOR_EXPORT void** Quor_malloc_mem;
-QUOR_EXPORT u64* Quor_malloc_mem_sz;
-QUOR_EXPORT u32 Quor_malloc_cur;
-extern char* buf_malloc_cur;  // next free byte of the carving buffer (null: none)
-extern char* buf_malloc_lim;  // end of the carving buffer
-
-// size bytes, 16-aligned, recorded for the reset; null on failure.
-QUOR_EXPORT void* Quor_malloc(u64 size);
-// size bytes, 16-aligned; *recorded = bytes of a fresh system block to record
-// (0 when carved from the current buffer).  Null (and *recorded 0) on failure.
-QUOR_EXPORT void* Quor_buf_malloc(u64 size, u64* recorded);
-
-// ---- reserved range of zone blocks (both builds) ----
-// bytes (rounded up to a page) of committed memory at an address above every
-// block taken since the last release; null when it cannot be had.
-char* zone_space_take(u64 bytes);
-// Gives every zone block back to the system; the next block starts low again.
-void zone_space_release();
-// Bytes of zone blocks handed out since the last release.
-u64 zone_space_used();
-
-// ---- system wrappers ----
-void* zmalloc(u64 n);               // malloc
-void zfree(void* p);                // free
-void* zrealloc(void* p, u64 n);     // realloc
-void* jc_malloc(u64 n);             // malloc
-void jc_free(void* p, u64 n);       // free (n ignored)
-void jc_reset_malloc();             // nothing
-const char* jc_malloc_report();     // "use malloc"
-void remap_vector();                // nothing
-}  // namespace quor
-
-// Block pool and its counters (exported): min = first record searched,
-// cur = records in use.  The memory reset sets both to 0.
-QUOR_EXPORT quor::pseudo_share_record pseudo_share_memory[quor::kPseudoShareRecords];
-QUOR_EXPORT quor::u32 pseudo_share_memory_min;
-QUOR_EXPORT quor::u32 pseudo_share_memory_cur;
-
-// Frees every recorded system block and every zone block of both builds,
-// empties the pool and the carving buffer, and makes both builds forget the
-// zone state that pointed into them (zone_forget_state of each build).
-QUOR_EXPORT void Quor_malloc_reset();
-
-// Tesk engine hooks: n bytes from Quor_malloc (null for n < 0).
-QUOR_EXPORT void* Tesk_new_operator(quor::i32 n);
-QUOR_EXPORT void* Tesk_new_tab_operator(quor::i32 n);
-// Releases nothing (the memory belongs to the recorded blocks); says
-// "NYA Tesk_delete_operator" on standard error the first time.
-QUOR_EXPORT void Tesk_delete_operator();
-#endif  // QUOR_CORE_ZONE_COMMON_H
+#include "core/zone_shared.h"
 
 // ---- per-build part ----
-#if QUOR_INT
-#ifndef QUOR_GUARD_CORE_ZONE_H_INT
-#define QUOR_GUARD_CORE_ZONE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_CORE_ZONE_H_GF
-#define QUOR_GUARD_CORE_ZONE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 namespace quor::QUOR_NS {
 
@@ -246,6 +146,21 @@ i32 stack_request_fits(i64 n);
 // Vector length of the dense kernels: n rounded up to 4 (integer build) / 8.
 QUOR_EXPORT u32 QUOR_NAME(align_vector_size)(u32 n);
 
+// Makes zone 3 the working zone for its lifetime (swaps back on every exit).
+class Zone3Scope {
+ public:
+  Zone3Scope();
+  ~Zone3Scope();
+  Zone3Scope(const Zone3Scope&) = delete;
+  Zone3Scope& operator=(const Zone3Scope&) = delete;
+};
+
+// Set once this build's zone tables are made (by the request set-up), cleared by the memory reset.
+extern i32 deja_vu_init_mem;
+// Fatal "Quor interface error: no request is open\n" unless the zone
+// tables of this build exist (init_urgent since the last memory reset).
+void require_open_memory();
+
 // ---- memory reset and tables (called by the request set-up) ----
 // Allocates the six zone tables (dynamic_max_garbages entries each, kind 3)
 // and sets the three limits.
@@ -266,4 +181,3 @@ void zone_forget_state();
 void zone_reset_memory(i32 keep_other);
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -9,12 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define QUOR_INT 1
-#include "core/zone.h"
-#undef QUOR_INT
-#define QUOR_INT 0
-#include "core/zone.h"
-#undef QUOR_INT
+#include "core/zone_shared.h"
 
 extern "C" {
 quor::pseudo_share_record pseudo_share_memory[quor::kPseudoShareRecords] = {};

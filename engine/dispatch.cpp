@@ -21,8 +21,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "api/record.h"
-#include "api/request.h"
 #include "core/channels.h"
 #include "core/coeffs.h"
 #include "core/crit.h"

@@ -23,28 +23,14 @@
 // fatal channel with "Strategy %s is not available in this version\n"
 // naming the request's code; unknown codes end with "Unknown strategy code
 // %d\n".  No strategy answers with an empty or a wrong result.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_DISPATCH_H_INT
-#define QUOR_GUARD_ENGINE_DISPATCH_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_DISPATCH_H_GF
-#define QUOR_GUARD_ENGINE_DISPATCH_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstddef>
 
 #include "core/call_quor.h"
 #include "core/poly.h"
 
-#ifndef QUOR_ENGINE_DISPATCH_COMMON_H
-#define QUOR_ENGINE_DISPATCH_COMMON_H
 namespace quor {
 // Largest block of primes of one pass.
 inline constexpr u32 kMaxPrimeBlock = 256;
@@ -59,7 +45,6 @@ inline constexpr u32 kRejectsBeforeRestart = 3;
 // Zone-table capacity unit of the _memory option.
 inline constexpr u32 kZoneTableUnit = 30000;
 }  // namespace quor
-#endif
 
 namespace quor::QUOR_NS {
 
@@ -94,4 +79,3 @@ QUOR_EXPORT quor::u32 QUOR_NAME(gbasis_rr_form)(quor::QUOR_NS::Dpol* base, quor:
 QUOR_EXPORT int QUOR_NAME(recompute)(char* s, std::size_t size);
 // Nothing.
 QUOR_EXPORT void QUOR_NAME(memory_state)();
-#endif

@@ -17,10 +17,9 @@
 // others / unlike the recorded trace: the pass must be redone with other
 // primes).  The main loop ends its computation when elim_status() is not
 // kElimOk, exactly as after an interrupt.
+#pragma once
 #include "core/quor_build.h"
 
-#ifndef QUOR_ENGINE_ELIM_COMMON_H
-#define QUOR_ENGINE_ELIM_COMMON_H
 namespace quor {
 // Outcome of the last elimination (and of the pass, until cleared).
 enum ElimStatus : i32 {
@@ -29,21 +28,7 @@ enum ElimStatus : i32 {
   kElimBadPrime = 2,     // a prime disagrees with prime 0 or with the trace
 };
 }  // namespace quor
-#endif
 
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_ELIM_H_INT
-#define QUOR_GUARD_ENGINE_ELIM_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_ELIM_H_GF
-#define QUOR_GUARD_ENGINE_ELIM_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstdio>
 #include "core/hashtable.h"
@@ -135,4 +120,3 @@ QUOR_EXPORT void QUOR_NAME(reset_simulation)();
 #endif
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -25,7 +25,6 @@
 // raised inside a region (defer_fatal, then every worker leaves).
 #include "engine/elim.h"
 
-#if !QUOR_INT
 #include <omp.h>
 
 #include <algorithm>
@@ -39,7 +38,6 @@
 
 #include "core/channels.h"
 #include "core/coeffs.h"
-#include "api/request.h"
 #include "core/call_quor.h"
 #include "core/zone.h"
 #include "engine/elim_kernels.h"
@@ -853,4 +851,3 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
 }
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -23,7 +23,6 @@
 // its rank, so replay stays in step over any number of bases per pass.
 #include "engine/elim.h"
 
-#if QUOR_INT
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -547,4 +546,3 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
 }
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -19,11 +19,10 @@
 //   prime-field build  u64
 // A reduced cell keeps its residue in its low word.  The AXPY kernels add
 // products without reducing; the bounds below say how many a cell may take.
+#pragma once
 #include "core/quor_build.h"
 
 // ---- build-independent part: format, encoder, decoder, kernels ----
-#ifndef QUOR_ENGINE_LZW_CODE_COMMON_H
-#define QUOR_ENGINE_LZW_CODE_COMMON_H
 #include <cstring>
 
 namespace quor {
@@ -232,22 +231,8 @@ inline u64 lzw_axpy(typename LzwCell<D>::type* cells, u64 m, const u8* s, const 
 }
 
 }  // namespace quor
-#endif  // QUOR_ENGINE_LZW_CODE_COMMON_H
 
 // ---- per-build part ----
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_LZW_CODE_H_INT
-#define QUOR_GUARD_ENGINE_LZW_CODE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_LZW_CODE_H_GF
-#define QUOR_GUARD_ENGINE_LZW_CODE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 namespace quor::QUOR_NS {
 
@@ -291,4 +276,3 @@ u64* lzw_lin_d_multi(u64* cells, u32* lead, u32* span, const u8* code, const u16
 #endif
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -16,7 +16,6 @@
 #include <omp.h>
 #endif
 
-#include "api/record.h"
 #include "core/call_quor.h"
 #include "core/channels.h"
 #include "core/coeffs.h"

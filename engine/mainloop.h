@@ -11,26 +11,12 @@
 // The Hilbert-series entries (Quor_int_hilbert / Quor_hilbert) are declared
 // in core/call_quor.h and defined with the loop; they hand the leading
 // monomials to the Tesk bridge (engine/tesk_bridge.h).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_MAINLOOP_H_INT
-#define QUOR_GUARD_ENGINE_MAINLOOP_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_MAINLOOP_H_GF
-#define QUOR_GUARD_ENGINE_MAINLOOP_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "core/crit.h"
 #include "core/poly.h"
 
-#ifndef QUOR_ENGINE_MAINLOOP_COMMON_H
-#define QUOR_ENGINE_MAINLOOP_COMMON_H
 namespace quor {
 // Degrees that have their own zero-row threshold in the prime-field build.
 inline constexpr u32 kAggressiveDegrees = 1000;
@@ -39,7 +25,6 @@ inline constexpr u32 kMaxPairDegree = 32767;
 // The loop gives up after this many steps.
 inline constexpr u64 kMaxSteps = 1000000000;
 }  // namespace quor
-#endif
 
 namespace quor::QUOR_NS {
 
@@ -83,4 +68,3 @@ u32 select_pairs_of_degree(Crit* pairs, u32 d, Dpol* halves, u32 capacity);
 u32 minimal_basis(Dpol* G, u32 n);
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "api/request.h"
 #include "core/call_quor.h"
 #include "core/channels.h"
 #include "core/coeffs.h"

@@ -10,20 +10,8 @@
 // A row of exactly one entry is a copy row (its value is not read); every
 // other row, also an empty one, is dense.  Values are taken modulo each
 // working prime.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_MATRIXFILE_H_INT
-#define QUOR_GUARD_ENGINE_MATRIXFILE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_MATRIXFILE_H_GF
-#define QUOR_GUARD_ENGINE_MATRIXFILE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "core/poly.h"
 
@@ -37,4 +25,3 @@ namespace quor::QUOR_NS {
 u32 rebuild_matrix(const char* name, Dpol* result);
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -14,7 +14,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "api/request.h"
 #include "core/call_quor.h"
 #include "core/channels.h"
 #include "core/coeffs.h"

@@ -34,20 +34,8 @@
 // product of the parametrisations of its variables, modulo the minimal
 // polynomial.  With MINPOLY set in the environment only the minimal
 // polynomial is computed and returned (in result[0]).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_MULTMATRIX_H_INT
-#define QUOR_GUARD_ENGINE_MULTMATRIX_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_MULTMATRIX_H_GF
-#define QUOR_GUARD_ENGINE_MULTMATRIX_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "core/poly.h"
 
@@ -101,4 +89,3 @@ Dom** new_row_table(u32 nrows, u32 stride);
 Dpol univariate_result(i32 lead_var, u32 slots, Dom* const* coeffs, const i32* deg);
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -1,4 +1,5 @@
-// Chinese remaindering, rational reconstruction and primitive parts.
+// Chinese remaindering, rational reconstruction and primitive parts (integer
+// build).
 //
 // Every multi-step computation here follows one idiom: save a zone mark,
 // compute with fresh INTs (all above the mark), restore the mark, relocate
@@ -19,16 +20,12 @@
 
 namespace quor::QUOR_NS {
 
-#if QUOR_INT
 
 u32 valid_number_of_primes = 0;
 u32* valid_Primes = nullptr;
 INT QUOR_NAME(product_of_primes) = {0, 0, nullptr};
 INT QUOR_NAME(maxi_INT) = {0, 0, nullptr};
 INT* chinese_cstes = nullptr;
-int QUOR_NAME(want_lift) = 1;
-int QUOR_NAME(want_chinese_only) = 0;
-int QUOR_NAME(want_small) = 0;
 // QUOR_NAME(want_quiet) is owned by the request set-up (api/request.cpp).
 char* info_lift_package = nullptr;
 
@@ -880,15 +877,5 @@ void QUOR_NAME(init_urgent_implement_Dom)() {
   std::snprintf(buffer, sizeof buffer, "New Lift 2.0 + GC + GMP %u.%u.%u", 5u, 1u, 4294967294u);
   info_lift_package = buffer;
 }
-
-#else  // prime-field build
-
-void QUOR_NAME(lift_row_INT)(...) {}
-void QUOR_NAME(invalid)(...) {}
-void QUOR_NAME(re_init_Chineese_INT)(...) {}
-void QUOR_NAME(recursive_init_Chinese)(...) {}
-void QUOR_NAME(recursive_lift_row_INT)(...) {}
-
-#endif
 
 }  // namespace quor::QUOR_NS

@@ -7,42 +7,24 @@
 // arrays are read.  A lift record is three INTs: {Chinese value, num, den}.
 // A reconstruction that fails is no error: the value needs more primes and
 // stays "not yet reconstructed" (result 0) for the next pass.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_RECONSTRUCT_H_INT
-#define QUOR_GUARD_ENGINE_RECONSTRUCT_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_RECONSTRUCT_H_GF
-#define QUOR_GUARD_ENGINE_RECONSTRUCT_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstdio>
 #include <vector>
 #include "core/bigint.h"
+#include "core/coeffs.h"
 
 namespace quor::QUOR_NS {
 
 #if QUOR_INT
-// Constants of the current block (rebuilt by init_Lift_INT).
-extern u32 valid_number_of_primes;
+// Constants of the current block, rebuilt by init_Lift_INT (the others are
+// declared in core/coeffs.h, for the residue layer).
 extern u32* valid_Primes;
 QUOR_EXPORT INT QUOR_NAME(product_of_primes);  // P, product of the block
-QUOR_EXPORT INT QUOR_NAME(maxi_INT);           // reconstruction bound B
 extern INT* chinese_cstes;                // constant tree, preorder
-// Switches.
-QUOR_EXPORT int QUOR_NAME(want_lift);          // constants built only while 1 (initially 1)
-QUOR_EXPORT int QUOR_NAME(want_chinese_only);  // lift_one_INT returns x/1
-QUOR_EXPORT int QUOR_NAME(want_small);         // both silence "Bad convergence"
 extern char* info_lift_package;
 
-// Rebuild every constant of the current block (when want_lift is 1).
-void init_Lift_INT();
 QUOR_EXPORT void QUOR_NAME(re_init_Chineese_INT)();
 QUOR_EXPORT void QUOR_NAME(init_Chineese_INT)();
 QUOR_EXPORT void QUOR_NAME(recursive_init_Chinese)();
@@ -63,8 +45,6 @@ QUOR_EXPORT int QUOR_NAME(lift_INT)(INT x, INT* num, INT* den);
 QUOR_EXPORT int QUOR_NAME(try_lift_one_INT)(const u32* residues, INT* rec);
 // Same for entry j of every residue array.
 QUOR_EXPORT int QUOR_NAME(try_lift_row_INT)(u32* const* rows, u32 j, INT* rec);
-// out = num, den (x, 1 with want_chinese_only); 1 on success.
-QUOR_EXPORT int QUOR_NAME(lift_one_INT)(const u32* residues, INT out[2]);
 // flag != 1: returns 1, does nothing; else lift entry j into out.
 QUOR_EXPORT int QUOR_NAME(lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag);
 QUOR_EXPORT int QUOR_NAME(recursive_lift_row_INT)(u32* const* rows, u32 j, INT out[2], i32 flag);
@@ -112,7 +92,6 @@ QUOR_EXPORT int QUOR_NAME(lift_output_sgn)(FILE* stream, const u32* residues, in
 // Lift entries 0..n-1 of the residue arrays to one common denominator (0 at the first failure).
 QUOR_EXPORT int QUOR_NAME(lift_array)(u32* const* rows, INT* out, u32 n);
 QUOR_EXPORT [[noreturn]] void QUOR_NAME(invalid)(u32 p);
-QUOR_EXPORT void QUOR_NAME(init_urgent_implement_Dom)();
 #else
 QUOR_EXPORT void QUOR_NAME(lift_row_INT)(...);
 QUOR_EXPORT void QUOR_NAME(invalid)(...);
@@ -122,4 +101,3 @@ QUOR_EXPORT void QUOR_NAME(recursive_lift_row_INT)(...);
 #endif
 
 }  // namespace quor::QUOR_NS
-#endif

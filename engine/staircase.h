@@ -1,20 +1,8 @@
 // Zero-dimensionality and the staircase of a Groebner basis: the monomials
 // that no leading monomial divides, i.e. the monomial basis of the quotient.
 // Only leading monomials are read, never coefficients.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_STAIRCASE_H_INT
-#define QUOR_GUARD_ENGINE_STAIRCASE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_STAIRCASE_H_GF
-#define QUOR_GUARD_ENGINE_STAIRCASE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "core/monomial.h"
 #include "core/poly.h"
@@ -38,4 +26,3 @@ List_Expos staircase(Dpol* G, u32 n, u32* count);
 u64** staircase_records(Dpol* G, u32 n, u32 cap, u32* count);
 
 }  // namespace quor::QUOR_NS
-#endif

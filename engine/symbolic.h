@@ -9,20 +9,8 @@
 // names the slot holding the monomial of that position, and every entry's
 // value is its position.  A row's entry j lies at column lead + o_j, o_j its
 // offset in the column code (o_0 = 0 for the lead).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_SYMBOLIC_H_INT
-#define QUOR_GUARD_ENGINE_SYMBOLIC_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_SYMBOLIC_H_GF
-#define QUOR_GUARD_ENGINE_SYMBOLIC_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstddef>
 #include "core/hashtable.h"
@@ -123,4 +111,3 @@ QUOR_EXPORT quor::QUOR_NS::sDpol* QUOR_NAME(clone_ALGO_Dpol)(const quor::QUOR_NS
 // code stays below capacity bytes; *codes / *bytes get the counts.
 QUOR_EXPORT void QUOR_NAME(compactify)(quor::u8* buffer, quor::u64 capacity, const quor::u32* positions,
                                       quor::u32 n, quor::u32* codes, quor::u64* bytes);
-#endif

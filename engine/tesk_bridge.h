@@ -3,20 +3,8 @@
 // version of the library: each call ends in the build's fatal channel with a
 // "not available" message, so that a request needing them fails clearly
 // instead of returning an empty or wrong answer.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_TESK_BRIDGE_H_INT
-#define QUOR_GUARD_ENGINE_TESK_BRIDGE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_TESK_BRIDGE_H_GF
-#define QUOR_GUARD_ENGINE_TESK_BRIDGE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "core/poly.h"
 
@@ -42,4 +30,3 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
 u32 lib_fast_chg_order(Dpol* G, u32 nG, Dpol* out, i32 sqfr, i32 flag, i32 estimate, i32 dump);
 
 }  // namespace quor::QUOR_NS
-#endif

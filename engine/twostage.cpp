@@ -15,7 +15,6 @@
 
 #include <unistd.h>
 
-#include "api/request.h"
 #include "core/call_quor.h"
 #include "core/channels.h"
 #include "core/coeffs.h"

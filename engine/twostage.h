@@ -22,20 +22,8 @@
 // Memory: the first basis and all scratch of the working zone are given back
 // on return; the results live in zone 2 (identity), which the caller releases
 // after copying them.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_ENGINE_TWOSTAGE_H_INT
-#define QUOR_GUARD_ENGINE_TWOSTAGE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_ENGINE_TWOSTAGE_H_GF
-#define QUOR_GUARD_ENGINE_TWOSTAGE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "core/poly.h"
 
@@ -58,4 +46,3 @@ u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_ex
 i32 slot_degree(const sDpol* mu, u32 k);
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -16,20 +16,8 @@
 // form, residues in [0, p) in the contiguous form; integer build: residues.
 // x and y are distinct arrays; x has room for n words.  Entries of y that are
 // neither a copy destination nor a dense row are not written.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_MINPOLYVGF_APPLY_H_INT
-#define QUOR_GUARD_MINPOLYVGF_APPLY_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_MINPOLYVGF_APPLY_H_GF
-#define QUOR_GUARD_MINPOLYVGF_APPLY_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "minpolyvgf/session.h"
 
@@ -55,4 +43,3 @@ QUOR_EXPORT u32 QUOR_NAME(sparsity_align)(i32 D);
 QUOR_EXPORT void QUOR_NAME(compute_trace2)(Dom* out, i32 D);
 
 }  // namespace quor::QUOR_NS
-#endif

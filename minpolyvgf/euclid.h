@@ -2,20 +2,8 @@
 // per build.  Polynomials as in minpolyvgf/unipoly.h; degrees by pointer.
 // Only the cofactors of the second input B are carried: every remainder R
 // satisfies R = V B mod A for its cofactor V.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_MINPOLYVGF_EUCLID_H_INT
-#define QUOR_GUARD_MINPOLYVGF_EUCLID_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_MINPOLYVGF_EUCLID_H_GF
-#define QUOR_GUARD_MINPOLYVGF_EUCLID_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "minpolyvgf/unipoly.h"
 
@@ -38,4 +26,3 @@ i32 new_sqr_free(Dom* f, i32 d);
 i32 sqr_free(Dom* f, i32 d, i32* flag);
 
 }  // namespace quor::QUOR_NS
-#endif

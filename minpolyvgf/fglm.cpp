@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/channels.h"
+#include "core/coeffs.h"
 #include "core/zone.h"
 #include "minpolyvgf/euclid.h"
 #include "minpolyvgf/minpoly.h"

@@ -52,20 +52,8 @@
 // failure leaves results that look valid.  With want_fglm_soft_failure set,
 // the parametrisation's "no generator" returns instead, results untouched
 // (outdeg[nvars-1] keeps what the caller put there).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_MINPOLYVGF_FGLM_H_INT
-#define QUOR_GUARD_MINPOLYVGF_FGLM_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_MINPOLYVGF_FGLM_H_GF
-#define QUOR_GUARD_MINPOLYVGF_FGLM_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "minpolyvgf/apply.h"
 
@@ -93,4 +81,3 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
                  i32 sqfr, i32 minpoly_only, i32 N, i32 P, i32 b);
 
 }  // namespace quor::QUOR_NS
-#endif

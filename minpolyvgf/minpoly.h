@@ -2,20 +2,8 @@
 // Berlekamp-Massey and by Pade approximation, one copy per build.
 // Polynomials as in minpolyvgf/unipoly.h; sequences are read, never written
 // (except SOLVE's M, returned reversed).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_MINPOLYVGF_MINPOLY_H_INT
-#define QUOR_GUARD_MINPOLYVGF_MINPOLY_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_MINPOLYVGF_MINPOLY_H_GF
-#define QUOR_GUARD_MINPOLYVGF_MINPOLY_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "minpolyvgf/euclid.h"
 
@@ -39,4 +27,3 @@ i32 algo_AD(const Dom* s, i32 N, Dom* out1, i32* deg1, Dom* out2, i32* deg2);
 void SOLVE(Dom* out, i32* degout, Dom* P, Dom* Q, i32 degQ, Dom* M, i32 degM);
 
 }  // namespace quor::QUOR_NS
-#endif

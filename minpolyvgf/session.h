@@ -8,20 +8,8 @@
 //   "]:"                      closing line
 // Values are decimal: 16-bit words read as signed integers in the
 // prime-field build, unsigned 32-bit residues in the integer build.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_MINPOLYVGF_SESSION_H_INT
-#define QUOR_GUARD_MINPOLYVGF_SESSION_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_MINPOLYVGF_SESSION_H_GF
-#define QUOR_GUARD_MINPOLYVGF_SESSION_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstddef>
 #include <cstdint>
@@ -69,4 +57,3 @@ void display_MatDom1(const std::int16_t* m, i32 n);
 double delay();
 
 }  // namespace quor::QUOR_NS
-#endif

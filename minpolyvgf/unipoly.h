@@ -6,20 +6,8 @@
 // value; an operation that writes up to degree n needs n + 1 entries.  The
 // prime is read at each use through QUOR_NAME(modulo) (set by init_wiedemann).
 // Inputs are residues in [0, p); every result coefficient is in [0, p).
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_MINPOLYVGF_UNIPOLY_H_INT
-#define QUOR_GUARD_MINPOLYVGF_UNIPOLY_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_MINPOLYVGF_UNIPOLY_H_GF
-#define QUOR_GUARD_MINPOLYVGF_UNIPOLY_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "minpolyvgf/session.h"
 
@@ -46,4 +34,3 @@ QUOR_EXPORT i32 QUOR_NAME(combi_lin)(Dom* A, i32 degA, Dom c, const Dom* B, i32 
 i32 exact_degree(const Dom* a, i32 d);
 
 }  // namespace quor::QUOR_NS
-#endif

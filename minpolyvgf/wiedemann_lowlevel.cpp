@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/coeffs.h"
 #include "core/zone.h"
 #include "minpolyvgf/scratch.h"
 

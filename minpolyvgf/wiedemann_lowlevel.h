@@ -14,20 +14,8 @@
 // symmetric range [-(p-1)/2, (p-1)/2]) and return the symmetric representative;
 // the plain loops read unsigned residues in [0, p) and return residues.
 // The SSE kernels read x over n entries: Krylov vectors have room for n words.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_MINPOLYVGF_WIEDEMANN_LOWLEVEL_H_INT
-#define QUOR_GUARD_MINPOLYVGF_WIEDEMANN_LOWLEVEL_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_MINPOLYVGF_WIEDEMANN_LOWLEVEL_H_GF
-#define QUOR_GUARD_MINPOLYVGF_WIEDEMANN_LOWLEVEL_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include "minpolyvgf/session.h"
 
@@ -59,9 +47,6 @@ QUOR_EXPORT void* QUOR_NAME(realign_ptr)(void* ptr);
 QUOR_EXPORT void QUOR_NAME(dot_product_dense_C)(Dom* out, const Dom* a, const Dom* b, i32 n);
 
 #if !QUOR_INT
-// Thread count of the threaded driver (set by the library interface, >= 1).
-extern i32 nb_threads;
-
 // SSE dot products (n a multiple of 8, rows and x 16-byte aligned): *out :=
 // symmetric representative of sum row[i] x[i], i < n.
 void dot_product_dense_sse_prefetch(Dom* out, const Dom* row, const Dom* x, i32 n);
@@ -89,4 +74,3 @@ QUOR_EXPORT u32 ADDMUL(u32 a, u32 b, u32 c, u32 p);
 #endif
 
 }  // namespace quor::QUOR_NS
-#endif

@@ -9,6 +9,7 @@
 
 #include "api/request.h"
 #include "host/C/entry_points.h"
+#include "host/C/entry_state.h"
 #include "host/C/host_services.h"
 #include "host/standin/host_session.h"
 #include "host/standin/standin.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/coeffs.h"
 #include "core/zone.h"
 #include "host/C/host_services.h"
 #include "minpolyvgf/fglm.h"

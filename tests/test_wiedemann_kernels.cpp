@@ -10,6 +10,7 @@
 
 #include "core/zone.h"
 #include "minpolyvgf/scratch.h"
+#include "core/coeffs.h"
 #include "minpolyvgf/wiedemann_lowlevel.h"
 
 QUOR_TEST_BEGIN

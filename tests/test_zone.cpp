@@ -457,3 +457,73 @@ QTEST_F(ZoneTest, ResetForgetsTheZonesAndReleasesTheBlocks) {
 }
 
 QUOR_TEST_END
+
+// The other build, reached by the few names this test needs (its headers
+// would redefine this build's).
+#if QUOR_INT
+namespace quor::quor_gf {
+#define OTHER(x) Quor_##x
+#else
+namespace quor::quor_int {
+#define OTHER(x) Quor_int_##x
+#endif
+void zone_reset_memory(i32 keep_other);
+void zone_init_tables();
+extern u32 zone_memory_allocated;
+extern char** all_garbages;
+extern char* bignum_tas;
+QUOR_EXPORT void* OTHER(alloc64)(u64 size);
+QUOR_EXPORT char* OTHER(previous_alloc);
+}  // namespace
+#if QUOR_INT
+namespace other = quor::quor_gf;
+#else
+namespace other = quor::quor_int;
+#endif
+
+QUOR_TEST_BEGIN
+
+// The two builds' zones share the recorded system blocks and the reserved
+// range: allocations of both interleave without disturbing each other, and a
+// reset of either ends both.
+QTEST(Zone, BothBuildsAlternateAndEitherResetEndsBoth) {
+  for (int round = 0; round < 4; ++round) {
+    zone_reset_memory(0);
+    zone_init_tables();
+    other::zone_init_tables();
+    zone_memory_allocated = std::max<u32>(zone_memory_allocated, 4096);
+    other::zone_memory_allocated = std::max<u32>(other::zone_memory_allocated, 4096);
+    std::vector<std::pair<unsigned char*, unsigned char>> mine;
+    for (int i = 0; i < 30; ++i) {
+      auto* a = static_cast<unsigned char*>(QUOR_NAME(alloc64)(700 + 13 * i));
+      std::memset(a, 0x10 + i, 700 + 13 * i);
+      mine.push_back({a, static_cast<unsigned char>(0x10 + i)});
+      auto* b = static_cast<unsigned char*>(other::OTHER(alloc64)(900 + 7 * i));
+      std::memset(b, 0x80 + i, 900 + 7 * i);
+      mine.push_back({b, static_cast<unsigned char>(0x80 + i)});
+    }
+    // Each build's blocks keep increasing although the two interleave.
+    for (char** t : {all_garbages, other::all_garbages})
+      for (int k = 1; k < 5; ++k) EXPECT_GT(t[k], t[k - 1]);
+    for (int i = 0; i < 30; ++i) {
+      const int sz[2] = {700 + 13 * i, 900 + 7 * i};
+      for (int w = 0; w < 2; ++w) {
+        const auto& [p, tag] = mine[2 * i + w];
+        for (int k = 0; k < sz[w]; ++k) ASSERT_EQ(p[k], tag) << round << " " << i;
+      }
+    }
+    if (round % 2 == 0)
+      zone_reset_memory(0);
+    else
+      other::zone_reset_memory(0);
+    EXPECT_EQ(zone_space_used(), 0u);
+    EXPECT_EQ(Quor_malloc_cur, 0u);
+    for (char** t : {all_garbages, other::all_garbages}) EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(bignum_tas, nullptr);
+    EXPECT_EQ(other::bignum_tas, nullptr);
+    EXPECT_EQ(QUOR_NAME(previous_alloc), nullptr);
+    EXPECT_EQ(other::OTHER(previous_alloc), nullptr);
+  }
+}
+
+QUOR_TEST_END

@@ -6,6 +6,7 @@
 // library work of an integer entry; every host call that makes a host value
 // or raises happens with the host's GMP functions in place.
 #include "host/C/entry_points.h"
+#include "host/C/entry_state.h"
 
 #include <csignal>
 #include <cstdarg>

@@ -1,10 +1,7 @@
 // Host services that one copy serves for both builds: the kernel handle, the
 // message sink, the end-of-process hook and the switch of GMP's memory
 // functions (process-wide state of GMP).
-#ifndef QUOR_INT
-#define QUOR_INT 1  // compiled once: only the common part of the header is used
-#endif
-#include "host/C/host_services.h"
+#include "host/C/host_sink_shared.h"
 
 #include <cstdio>
 #include <cstdlib>

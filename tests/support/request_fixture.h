@@ -1,20 +1,8 @@
 // Set-up shared by the core suites of both builds: an open request through
 // the public calls, or a bare core state (zone, working primes, monomial
 // layout) with helpers that build monomials and catch fatal texts.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_TESTS_REQUEST_FIXTURE_H_INT
-#define QUOR_GUARD_TESTS_REQUEST_FIXTURE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_TESTS_REQUEST_FIXTURE_H_GF
-#define QUOR_GUARD_TESTS_REQUEST_FIXTURE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <cstring>
 #include <string>
@@ -123,5 +111,3 @@ class CoreTest : public ::testing::Test {
 };
 
 QUOR_TEST_END
-
-#endif

@@ -3,20 +3,8 @@
 // (hand-made with h = 0, or reduced bases through the main loop) and their
 // reference images modulo one prime slot. Builds on request_fixture.h
 // (CoreTest, mono, layout, fatal_text) and reference_gb.h.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_TESTS_ZERO_DIM_FIXTURE_H_INT
-#define QUOR_GUARD_TESTS_ZERO_DIM_FIXTURE_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_TESTS_ZERO_DIM_FIXTURE_H_GF
-#define QUOR_GUARD_TESTS_ZERO_DIM_FIXTURE_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <algorithm>
 #include <vector>
@@ -131,4 +119,3 @@ class QUOR_SUITE(ZeroDim) : public CoreTest {
 };
 
 QUOR_TEST_END
-#endif

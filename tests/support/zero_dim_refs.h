@@ -3,20 +3,8 @@
 // request and, in shape position, the membership of every parametrisation in
 // the ideal (reduction by the reference basis).  The integer build's answers
 // are reduced modulo 65521.  Used by the quick and the slow reference tests.
+#pragma once
 #include "core/quor_build.h"
-#if QUOR_INT
-#ifndef QUOR_GUARD_TESTS_ZERO_DIM_REFS_H_INT
-#define QUOR_GUARD_TESTS_ZERO_DIM_REFS_H_INT
-#define QUOR_HDR_OPEN
-#endif
-#else
-#ifndef QUOR_GUARD_TESTS_ZERO_DIM_REFS_H_GF
-#define QUOR_GUARD_TESTS_ZERO_DIM_REFS_H_GF
-#define QUOR_HDR_OPEN
-#endif
-#endif
-#ifdef QUOR_HDR_OPEN
-#undef QUOR_HDR_OPEN
 
 #include <filesystem>
 #include <fstream>
@@ -146,4 +134,3 @@ class QUOR_SUITE(ZeroDimRefs) : public ::testing::Test {
 };
 
 QUOR_TEST_END
-#endif

@@ -1,1 +1,0 @@
-// Keeps the once-compiled object library non-empty.

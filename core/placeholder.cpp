@@ -1,2 +1,0 @@
-// Placeholder translation unit; removed once the core has sources.
-#include "core/quor_build.h"

@@ -1,0 +1,195 @@
+// Whole requests of this build through the stand-in host: the recorded
+// replay program, and interrupts that end a computation without harming the
+// next request.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/record.h"
+#include "host/C/host_services.h"
+#include "tests/dual_test.h"
+#include "tests/support/reference_basis.h"
+#include "tests/support/text_file.h"
+
+QUOR_TEST_BEGIN
+namespace {
+
+using namespace quor::reftest;
+namespace fs = std::filesystem;
+
+constexpr bool kGf = !kIntBuild;
+const std::string kData = QUOR_TEST_DATA_DIR;
+
+System system_named(const std::string& name) { return quor::standin::read_system(kData + "/" + name + ".txt"); }
+
+RequestOptions this_build() {
+  RequestOptions o;
+  if (kGf) o.prime = kPrime;
+  return o;
+}
+
+// ---------------------------------------------------------------- record
+
+// Appended to a recorded program: prints every result as its term count,
+// then one line per term (the exponents, then the coefficient).  The
+// program's own display goes through the message sink, silent outside a host.
+const char* kDump = R"(
+static void quor_replay_dump(UI32 nvars) {
+  int i;
+  UI32 k, j;
+  for (i = 0; i < Quor_MAXI_BASE && resultat[i] != 0; ++i) {
+    UI32 n = QUOR(nb_terms)(resultat[i]);
+    UI32* e = (UI32*)malloc(sizeof(UI32) * (n * nvars + 1));
+#if LIBMODE == 2
+    mpz_ptr* c = Quor_int_export_poly_INT_gmp(nvars, n, e, resultat[i]);
+#else
+    UI32* c = (UI32*)malloc(sizeof(UI32) * (n + 1));
+    Quor_export_poly(nvars, n, e, c, resultat[i]);
+#endif
+    printf("%u\n", n);
+    for (k = 0; k < n; ++k) {
+      for (j = 0; j < nvars; ++j) printf("%u ", e[k * nvars + j]);
+#if LIBMODE == 2
+      mpz_out_str(stdout, 10, c[k]);
+#else
+      printf("%u", c[k]);
+#endif
+      printf("\n");
+    }
+#if LIBMODE != 2
+    free(c);
+#endif
+    free(e);
+  }
+}
+
+)";
+
+using quor_test::slurp;
+
+// Results printed by quor_replay_dump.
+std::vector<Poly> parse_dump(const std::string& text, std::size_t nvars) {
+  std::vector<Poly> out;
+  std::istringstream in(text);
+  for (std::size_t n; in >> n;) {
+    Poly p(n);
+    for (quor::standin::Term& t : p) {
+      t.e.resize(nvars);
+      for (std::int32_t& e : t.e) in >> e;
+      std::string c;
+      in >> c;
+      if (mpz_set_str(t.c.get(), c.c_str(), 10) != 0) return {};
+    }
+    out.push_back(p);
+  }
+  return out;
+}
+
+QTEST(RecordReplay, TheRecordedProgramReplaysTheRequest) {
+  if (std::system("cc --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no C compiler";
+  const fs::path dir = fs::temp_directory_path() / ("quor-replay-" QUOR_BUILD_STR "-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  for (const char* name : {"katsura-6", "elim-ratcurve-b2"}) {
+    SCOPED_TRACE(name);
+    const System s = system_named(name);
+    const std::string& (*file_name)() = record_file_name;
+    Host h;
+    RequestOptions o = this_build();
+    o.record = true;
+    const std::vector<Poly> basis = basis_of(h, s, o);
+    ASSERT_FALSE(basis.empty());
+    quor::standin::close_record(h, kGf);
+    const std::string recorded = file_name();
+    std::string text = slurp(recorded);
+    fs::remove(recorded);
+    ASSERT_EQ(text.rfind(kGf ? "#define LIBMODE 1\n" : "#define LIBMODE 2\n", 0), 0u) << recorded;
+    const std::string tail = "  exit(0);\n}\n";
+    ASSERT_EQ(text.size() - text.rfind(tail), tail.size()) << "not closed";
+    text.insert(text.size() - tail.size(), "  quor_replay_dump(" + std::to_string(s.vars.size()) + ");\n");
+    text.insert(text.find("int main("), kDump);
+    std::ofstream(dir / "replay.c") << text;
+
+    const std::string src = fs::path(QUOR_TEST_DATA_DIR).parent_path().parent_path().string();
+    std::string cc = "cc -w -I" + src + "/core -I" + src;
+#if defined(__SANITIZE_ADDRESS__)
+    cc += " -fsanitize=address,undefined";
+#endif
+    const std::string bin = QUOR_BINARY_DIR;
+    cc += " -o " + (dir / "replay").string() + " " + (dir / "replay.c").string() + " -L" + bin +
+          " -lquor -lquor_standin_host -lgmp -Wl,-rpath," + bin + " 2>" + (dir / "cc.txt").string();
+    ASSERT_EQ(std::system(cc.c_str()), 0) << slurp(dir / "cc.txt");
+    const std::string run = "ASAN_OPTIONS=detect_leaks=0 " + (dir / "replay").string() + " >" +
+                            (dir / "out.txt").string() + " 2>" + (dir / "err.txt").string();
+    ASSERT_EQ(std::system(run.c_str()), 0) << slurp(dir / "err.txt");
+    EXPECT_TRUE(same_lines(lines(parse_dump(slurp(dir / "out.txt"), s.vars.size()), s), lines(basis, s)));
+
+    // The next request records nothing more (the reset that opens it still
+    // starts a new program, which the next close ends).
+    EXPECT_FALSE(basis_of(h, s, this_build()).empty());
+    EXPECT_EQ(libmode_record, 0);
+    quor::standin::close_record(h, kGf);
+    std::error_code ec;
+    if (file_name() != recorded) fs::remove(file_name(), ec);
+    fs::remove(recorded, ec);
+  }
+  fs::remove_all(dir);
+}
+
+// ---------------------------------------------------------------- interrupts
+
+QTEST(RequestInterrupt, EndsALongComputationAndTheNextRequestWorks) {
+  const System k8 = system_named("katsura-8"), k6 = system_named("katsura-6");
+  const std::vector<std::string> ref6 =
+      reference_lines(kData + (kGf ? "/katsura-6.gf65521.gb.txt" : "/katsura-6.qq.gb.txt"));
+  for (int version : {10, 12, 13}) {
+    SCOPED_TRACE("host version " + std::to_string(version));
+    const RequestOptions o = this_build();
+    Host h;
+    h.set_version(version);
+    HostVersion_forget();
+    quor::standin::RequestResult r;
+    if (version < 11) {
+      // The init installs the SIGINT handler; the user's ^C comes from elsewhere while the computation runs.
+      quor::standin::open_request(h, k8, o);
+      std::thread user([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        std::raise(SIGINT);
+      });
+      r = quor::standin::compute_request(h, k8, o);
+      user.join();
+      EXPECT_EQ(int(r.end), int(RequestEnd::stopped));
+      EXPECT_EQ(QUOR_NAME(stop_immediately_semaphore), 0)
+          << "the stopped compute clears the flag";
+    } else {
+      // A full run counts the polls; the interrupt then comes halfway.
+      h.interrupt_after_polls(0);
+      EXPECT_FALSE(basis_of(h, k8, o).empty());
+      const long polls = h.polls();
+      ASSERT_GE(polls, 2) << "too short to be interrupted";
+      h.interrupt_after_polls(polls / 2);
+      r = quor::standin::run_request(h, k8, o);
+      EXPECT_EQ(int(r.end), int(RequestEnd::interrupted));
+      EXPECT_EQ(h.interrupts_delivered(), 1);
+      h.interrupt_after_polls(0);
+    }
+    EXPECT_TRUE(h.violations().empty()) << h.violations().front();
+    EXPECT_TRUE(h.host_gmp_functions_in_place());
+    EXPECT_TRUE(same_lines(lines(basis_of(h, k6, o), k6), ref6));
+    std::signal(SIGINT, SIG_DFL);
+  }
+  HostVersion_forget();
+}
+
+}  // namespace
+QUOR_TEST_END
