@@ -97,36 +97,6 @@ QTEST_F(Channels, SinkModesRouteEveryChannel) {
   EXPECT_EQ(host.user_info().size(), 1u);
 }
 
-QTEST_F(Channels, ModeOneBreaksLongLinesAndBeforeBrackets) {
-  quor::Quor_verb_info = 1;
-  for (int i = 0; i < 10; ++i) QUOR_NAME(Output)("%d", i);
-  EXPECT_EQ(host.output(), "0123456789");
-  QUOR_NAME(Output)("a");  // eleventh piece without newline
-  EXPECT_EQ(host.output(), "0123456789\na");
-  host.clear_output();
-  QUOR_NAME(Output)("[");
-  QUOR_NAME(Output)("]");  // a bracket breaks even after one piece
-  EXPECT_EQ(host.output(), "[\n]");
-  host.clear_output();
-  QUOR_NAME(Output)("x]\n");  // a newline wins over the bracket and resets the count
-  for (int i = 0; i < 9; ++i) QUOR_NAME(Output_string)("");
-  QUOR_NAME(Output_string)("");  // the tenth empty piece: not yet
-  EXPECT_EQ(host.output(), "x]\n");
-  QUOR_NAME(Output_string)("");  // eleventh: only the due newline
-  EXPECT_EQ(host.output(), "x]\n\n");
-  host.clear_output();
-  QUOR_NAME(Output)("%s", "5%");
-  EXPECT_EQ(host.output(), "5%");
-}
-
-QTEST_F(Channels, LongTextsAreCutAtTheBufferSize) {
-  const std::string big(70000, 'z');
-  QUOR_NAME(Output)("%s", big.c_str());
-  EXPECT_EQ(host.output(), std::string(quor::kChannelBufferSize - 1, 'z'));
-  standin::CallResult r = as_entry([&] { QUOR_NAME(Fatal)("%s!", big.c_str()); });
-  EXPECT_EQ(r.error.size(), quor::kChannelBufferSize - 1);
-}
-
 QTEST_F(Channels, FatalReachesTheHostWithItsTextAndTheHostAllocator) {
   lib_allocs = 0;
   standin::CallResult r = as_entry([] {
@@ -218,37 +188,6 @@ QTEST_F(Channels, FatalInsideARegionEndsTheProcessInsteadOfUnwinding) {
   EXPECT_EQ(status, 1);
   EXPECT_TRUE(host.host_gmp_functions_in_place());
   EXPECT_FALSE(fatal_kept());  // dropped while the exit unwound the test's region
-}
-
-QTEST_F(Channels, InfosFlushesTheStreamChosenByWantPipe2) {
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  ASSERT_TRUE(out && err);
-  std::FILE* old_out = QUOR_NAME(output);
-  std::FILE* old_err = QUOR_NAME(stderr);
-  const i32 old_pipe2 = want_pipe2;
-  QUOR_NAME(output) = out;
-  QUOR_NAME(stderr) = err;
-  auto on_disk = [](std::FILE* f) {
-    struct stat st;
-    fstat(fileno(f), &st);
-    return st.st_size;
-  };
-  std::fputs("err", err);
-  std::fputs("out", out);
-  want_pipe2 = 1;
-  QUOR_NAME(Infos)("x");
-  EXPECT_EQ(on_disk(err), 3);
-  EXPECT_EQ(on_disk(out), 0);
-  want_pipe2 = 0;
-  QUOR_NAME(Infos)("y");
-  EXPECT_EQ(on_disk(out), 3);
-  EXPECT_EQ(host.output(), "xy");  // the streams never receive the text itself
-  QUOR_NAME(output) = old_out;
-  QUOR_NAME(stderr) = old_err;
-  want_pipe2 = old_pipe2;
-  std::fclose(out);
-  std::fclose(err);
 }
 
 class QUOR_SUITE(Ouvrir) : public QUOR_SUITE(Channels) {

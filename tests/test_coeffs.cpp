@@ -179,22 +179,6 @@ QTEST_F(Coeffs, MonicNormalisesEverySlot) {
   EXPECT_FATAL(monic_residues(zero, 2, primes[0]));
 }
 
-QTEST_F(Coeffs, VectorsProperty) {
-  const u32 V = QUOR_NAME(vectorize);
-  std::vector<u32> a(V), b(V);
-  QUOR_NAME(vect_set_one)(a.data());
-  QUOR_NAME(vect_set)(b.data(), a.data());
-  u32* terms[2] = {a.data(), b.data()};
-  EXPECT_EQ(QUOR_NAME(find_property)(terms, 0), 1);
-  EXPECT_EQ(QUOR_NAME(find_property)(terms, 2), 1);
-  b[V - 1] = 2;
-  EXPECT_EQ(QUOR_NAME(find_property)(terms, 2), 0);
-  const u32 saved = QUOR_NAME(Primes)[0];
-  QUOR_NAME(Primes)[0] = 2;
-  EXPECT_EQ(QUOR_NAME(find_property)(terms, 1), 0);
-  QUOR_NAME(Primes)[0] = saved;
-}
-
 #if QUOR_INT
 
 QTEST_F(Coeffs, DefaultPrimeTable) {
@@ -245,26 +229,6 @@ QTEST_F(Coeffs, DecimalTextToResidues) {
   INT m1 = QUOR_NAME(cINT_I32)(-1);
   EXPECT_EQ(QUOR_NAME(INT_to_Dom)(m1, 7), 6u);
   EXPECT_FATAL(String_Float_to_Dom_length("1.5", res.data(), 3));
-}
-
-QTEST_F(Coeffs, IntegerSignsAndSizes) {
-  INT a = QUOR_NAME(cINT_I32)(-3);
-  QUOR_NAME(SetSign_Int)(&a, 5);
-  EXPECT_EQ(QUOR_NAME(compare_INT)(a, QUOR_NAME(cINT_I32)(3)), 0);
-  INT z = QUOR_NAME(cINT_I32)(0);
-  QUOR_NAME(SetSign_Int)(&z, -1);
-  EXPECT_TRUE(QUOR_NAME(is_zero_INT)(z));
-  EXPECT_EQ(QUOR_NAME(estime_log_INT)(z), 0.0);
-  EXPECT_EQ(QUOR_NAME(estime_log_INT)(QUOR_NAME(cINT_I32)(1)), 0.0);
-  INT two64 = QUOR_NAME(cINT_I32)(1);
-  mpz_mul_2exp(&two64, &two64, 64);
-  EXPECT_DOUBLE_EQ(QUOR_NAME(estime_log_INT)(two64), 1.0);
-  EXPECT_EQ(QUOR_NAME(Relative_GetLSize_Int)(two64), 4u);
-  INT r;
-  INT q = QUOR_NAME(divide_INT)(QUOR_NAME(cINT_I32)(-7), QUOR_NAME(cINT_I32)(2), &r);
-  EXPECT_EQ(mpz_get_si(&q), -3);
-  EXPECT_EQ(mpz_get_si(&r), -1);
-  EXPECT_EQ(si(QUOR_NAME(mod_INT)(QUOR_NAME(cINT_I32)(-7), QUOR_NAME(cINT_I32)(2))), 1);
 }
 
 QTEST_F(Coeffs, TransferFormat) {
@@ -582,45 +546,6 @@ QTEST_F(Coeffs, SharedDenominatorsRebuildToThePrimitiveForm) {
   QUOR_NAME(want_quiet) = 0;
 }
 
-// Fractions far larger than one Euclidean step and lopsided ones (a huge
-// numerator over a tiny denominator and the reverse), whose first small
-// remainder comes right after a long run of steps or a huge quotient: every
-// value comes back exactly, and never early as a wrong fraction.
-QTEST_F(Coeffs, LargeAndLopsidedFractionsRebuildExactly) {
-  QUOR_NAME(want_quiet) = 1;
-  gmp_randstate_t st;
-  gmp_randinit_default(st);
-  gmp_randseed_ui(st, 17);
-  mpz_t n, d, g;
-  mpz_init(n);
-  mpz_init(d);
-  mpz_init(g);
-  const std::pair<int, int> shapes[] = {{3000, 2900}, {5000, 3}, {2, 5000}, {4000, 4000}, {1, 1}, {4100, 700}};
-  std::vector<std::pair<std::string, std::string>> vals;
-  for (auto [nb, db] : shapes) {
-    mpz_urandomb(n, st, nb);
-    mpz_setbit(n, nb - 1);
-    mpz_urandomb(d, st, db);
-    mpz_setbit(d, db - 1);
-    if (vals.size() % 2) mpz_neg(n, n);
-    mpz_gcd(g, n, d);
-    mpz_divexact(n, n, g);
-    mpz_divexact(d, d, g);
-    vals.push_back({mpz_get_str(nullptr, 10, n), mpz_get_str(nullptr, 10, d)});
-  }
-  const u32 nt = u32(vals.size());
-  std::vector<INT> coefs(nt);
-  INT extra;
-  // About 8,000 bits of the largest fraction need some 260 primes of 31 bits.
-  const u32 used = rebuild_over_blocks([&](u32 b, u32 o) { block(b, o); }, vals, {64, 64, 64, 64, 64, 64}, coefs,
-                                       extra);
-  ASSERT_GT(used, 192u);
-  EXPECT_TRUE(is_primitive_form(vals, coefs, &extra));
-  gmp_randclear(st);
-  for (mpz_ptr x : {n, d, g}) mpz_clear(x);
-  QUOR_NAME(want_quiet) = 0;
-}
-
 // Passes that only combine the residues (no reconstruction attempted) and a
 // last pass that reconstructs: the same values as reconstructing every pass.
 QTEST_F(Coeffs, CombinedPassesThenOneReconstruction) {
@@ -836,39 +761,6 @@ QTEST_F(Coeffs, GroupedAxpyMatchesOneSlotAtATime) {
     // The lead cell is not touched.
     EXPECT_EQ(grouped[g], start[g]);
   }
-}
-
-// The vector kernel over transposed coefficients gives what the scalar
-// grouped kernel gives.
-QTEST_F(Coeffs, VectorGroupMatchesScalarGroup) {
-  if (!wrap_simd_available()) GTEST_SKIP() << "no AVX2";
-  constexpr u32 G = 8;
-  std::mt19937_64 rng(13);
-  std::vector<u32> pos = {0};
-  for (u32 gap : {1u, 1u, 1u, 1u, 1u, 2u, 300u, 1u, 1u, 1u, 4u, 70000u, 1u, 9u})
-    pos.push_back(pos.back() + gap);
-  const u64 span = pos.back() + 1;
-  std::vector<u8> code(lzw_worst_bytes(pos.size()));
-  u32 ncodes = 0;
-  ASSERT_NE(lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes), ~u64(0));
-  block(G, 0);
-  std::vector<WrapMod> mods;
-  for (u32 g = 0; g < G; ++g) mods.emplace_back(QUOR_NAME(Primes)[g]);
-  std::vector<std::vector<u32>> coef(G, std::vector<u32>(pos.size()));
-  std::vector<u32> tcoef(pos.size() * G);
-  u64 m[G];
-  const u32* cf[G];
-  for (u32 g = 0; g < G; ++g) {
-    for (u32 j = 0; j < pos.size(); ++j) tcoef[G * j + g] = coef[g][j] = u32(rng() % mods[g].p);
-    m[g] = g == 3 ? 0 : mods[g].p - 1 - rng() % 3;  // one zero multiplier, the others large
-    cf[g] = coef[g].data();
-  }
-  std::vector<u64> scalar(span * G);
-  for (u64& c : scalar) c = rng() | (u64(1) << 63);  // near the top: carries everywhere
-  std::vector<u64> vec = scalar;
-  wrap_axpy_group<G>(scalar.data(), m, code.data(), ncodes, cf, mods.data());
-  wrap_axpy8_avx2(vec.data(), m, code.data(), ncodes, tcoef.data(), mods.data());
-  EXPECT_EQ(vec, scalar);
 }
 
 #else  // prime-field build

@@ -361,29 +361,6 @@ QTEST_F(Dispatch, InterruptsReturnNoPolynomialsOrUnwindCleanly) {
   EXPECT_EQ(forms(compute(cyclic(4))), expected(cyclic(4)));
 }
 
-QTEST_F(Dispatch, RecordedCallNamesTheStrategyAndTheDescriptor) {
-  open_request(2, 1);
-  record_ = record_file_name();
-  std::vector<Poly> in{make({{{1, 0}, "1"}, {{0, 1}, "-1"}})};
-  sQUOR_Comp_Desc d = descriptor(QUOR_COMPUTE_GBASIS);
-  d._off = 3;
-  d._nb2 = 5;
-  d._bk2 = 6;
-  d._force_elim2 = 7;
-  EXPECT_EQ(compute_on(in, d, 2), 1u);
-  QUOR_NAME(record)("close");
-  const std::string text = quor_test::slurp(record_);
-  EXPECT_NE(text.find("  {\n    int nb;\n\tstruct sQUOR_Comp_Desc Env;\n    QUOR_Comp_Desc env=&Env;\n"
-                            "    env->_compute=QUOR_COMPUTE_GBASIS;\n    env->_nb=0;\n    env->_force_elim=0;\n"
-                            "    env->_off=3;\n    env->_index=0;\n    env->_zone=0;\n    env->_memory=0;\n"
-                            "    env->_nb2=5;\n    env->_bk2=6;\n    env->_force_elim2=7;\n    env->_aggressive2=-1;\n"
-                            "    env->_dlim=-1;\n    env->_skip=-1;\n"
-                            "    nb=QUOR(groebner)(base,1,resultat,1,0,&t0,bk0,pas0,0,env);\n"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("  }\n  global_nb=0;\n"), std::string::npos);
-}
-
 #if QUOR_INT
 QTEST_F(Dispatch, LargeRationalsNeedSeveralPassesWhateverTheFirstBlock) {
   const auto want = expected(big_conics());

@@ -405,17 +405,4 @@ QTEST_F(Fglm, SoftFailureLeavesTheResultsUntouched) {
   EXPECT_EQ(o.deg, std::vector<i32>{-7});
 }
 
-// Print mode writes the parametrisation with the names and leaves the rows alone.
-QTEST_F(Fglm, PrintMode) {
-  Mat m = shape({6, 5, 1}, {7, 1}, prime_);  // f = (y+2)(y+3), x = y + 7
-  ::testing::internal::CaptureStdout();
-  const Out o = run(m, {1, 0}, 0, 0, -1, 1, 1);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("[v0+", 0), 0u) << out;
-  EXPECT_NE(out.find(std::to_string(prime_ - 1) + " *v1^1+ " + std::to_string(prime_ - 7)), std::string::npos)
-      << out;
-  EXPECT_NE(out.find(" 1 *v1^2+ 5 *v1^1+ 6 \n]"), std::string::npos) << out;
-  EXPECT_EQ(o.deg, (std::vector<i32>{-7, -7}));
-}
-
 QUOR_TEST_END

@@ -304,17 +304,4 @@ QTEST_F(Minpoly, SessionReaderRefusesBadInput) {
   EXPECT_EQ(v, (std::vector<Dom>{Dom(kIntBuild ? 4294967295u : 65535u), Dom(kIntBuild ? 0 : 65535)}));
 }
 
-QTEST_F(Minpoly, DisplayPolynomial) {
-  auto shown = [](const std::vector<Dom>& c) {
-    ::testing::internal::CaptureStdout();
-    display_poly(c.data(), i32(c.size()));
-    std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
-  };
-  w_lvars = "t";
-  EXPECT_EQ(shown({3, 0, 1}), " 1 *t^2+ 3 \n");
-  w_lvars = nullptr;
-  EXPECT_EQ(shown({40000}), " 40000 \n");  // a residue above 32767 stays itself
-}
-
 QUOR_TEST_END

@@ -73,22 +73,6 @@ class QUOR_SUITE(Poly) : public CoreTest {
 
 // ---------------------------------------------------------------- polynomials
 
-QTEST_F(Poly, CreationLayout) {
-  const u32 V = QUOR_NAME(vectorize);
-  EXPECT_EQ(new_Dpol(0)->monoms, nullptr);
-  Dpol p = new_Dpol(3);
-  for (u32 k = 0; k + 1 < V; ++k) EXPECT_EQ(p->coeffs[k + 1] - p->coeffs[k], 4);  // room for 4 terms
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p->monoms) % 8, 0u);
-  EXPECT_GE(reinterpret_cast<char*>(p->monoms), reinterpret_cast<char*>(p->coeffs[V - 1] + 4));
-  EXPECT_EQ(reinterpret_cast<char*>(p->monoms + 4) - reinterpret_cast<char*>(p), i64(Dpol_bytes(3, V)));
-  // Sizes of huge polynomials are not computed in 32 bits.
-  EXPECT_GT(Dpol_bytes(0xFFFFFFFFu, V), u64(0xFFFFFFFFu) * 8);
-#if QUOR_INT
-  Dpol_INT q = new_Dpol_INT(3);
-  EXPECT_EQ(reinterpret_cast<char*>(q->monoms), reinterpret_cast<char*>(&q->coeffs[4]));
-#endif
-}
-
 QTEST_F(Poly, SortsOfPolynomialTables) {
   std::mt19937 rng(7);
   for (int round = 0; round < 20; ++round) {
@@ -122,23 +106,6 @@ QTEST_F(Poly, SortsOfPolynomialTables) {
 }
 
 #if !QUOR_INT
-QTEST_F(Poly, TermSortMovesResidues) {
-  std::mt19937 rng(3);
-  std::set<Vec> seen;
-  std::vector<Vec> terms;
-  while (terms.size() < 30) {
-    Vec v = {rnd(rng, 4), rnd(rng, 4), rnd(rng, 4), rnd(rng, 4)};
-    if (seen.insert(v).second) terms.push_back(v);
-  }
-  Dpol p = poly(terms, [](u32 t, u32) { return t + 1; });
-  force_sort_Dpol(p);
-  for (u32 t = 0; t < p->nb_terms; ++t) {
-    EXPECT_EQ(slots(p->monoms[t] + 1), terms[p->coeffs[0][t] - 1]);  // residue followed its term
-    if (t) {
-      EXPECT_EQ(comp5_Expos(p->monoms[t - 1] + 1, p->monoms[t] + 1), 1);
-    }
-  }
-}
 #endif
 
 QTEST_F(Poly, Homogenisation) {
@@ -167,22 +134,6 @@ QTEST_F(Poly, MonicNormalisesEveryPrimeSlot) {
   for (u32 k = 0; k < QUOR_NAME(vectorize); ++k)
     EXPECT_EQ(std::make_pair(u32(p->coeffs[k][0]), u32(p->coeffs[k][1])),
               std::make_pair(1u, k == 0 ? 2u : frac(i64(7 * k + 1), i64(7 * k), k))) << "slot " << k;
-}
-
-QTEST_F(Poly, CoeffDpolKeepsTheLeadingBlockRun) {
-  layout(3, 1);  // block 1 = {x}
-  Dpol p = poly({{1, 1, 0, 0}, {1, 0, 1, 0}, {0, 2, 0, 0}});
-  EXPECT_EQ(coeff_Dpol(p), p);
-  EXPECT_EQ(p->nb_terms, 2u);
-  Dpol q = poly({{1, 1, 0, 0}, {0, 2, 0, 0}});
-  EXPECT_EQ(coeff_Dpol(q), nullptr);
-  EXPECT_EQ(q->nb_terms, 1u);
-  EXPECT_EQ(coeff_Dpol(poly({{0, 1, 1, 0}, {0, 0, 2, 0}})), nullptr);  // no block-1 variable
-  Dpol all = poly({{2, 0, 0, 0}, {2, 0, 0, 0}});
-  EXPECT_EQ(coeff_Dpol(all), all);
-  EXPECT_EQ(all->nb_terms, 2u);
-  layout(3, 0);
-  EXPECT_EQ(coeff_Dpol(poly({{1, 1, 0, 0}, {1, 0, 1, 0}})), nullptr);
 }
 
 QTEST_F(Poly, RenormDividesByTheCommonPowerOfH) {

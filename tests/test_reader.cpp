@@ -250,40 +250,6 @@ QTEST_F(Reader, MalformedInputIsRefusedWithItsPosition) {
   EXPECT_TRUE(host_.violations().empty());
 }
 
-// Random texts over the format's alphabet: each is either read into valid
-// polynomials or refused, never a crash or a read past the text.
-QTEST_F(Reader, RandomTextsAreReadOrRefused) {
-  const std::string alphabet = "[[],,,x1x2x3 y 0 1 7 99999 +-*^/()<>{}#&;.eC\n\t";
-  std::mt19937 g(12345);
-  u32 accepted = 0;
-  for (int i = 0; i < 3000; ++i) {
-    std::string text = "[";
-    const int len = int(g() % 30);
-    for (int k = 0; k < len; ++k) text += alphabet[g() % alphabet.size()];
-    if (g() % 2) text += "]";
-    std::vector<Dpol> t(16);
-    u32 n = 0;
-    auto r = host_.run([&] {
-      n = parse_List_Dpol_text(text.c_str(), t.data(), 16);
-      return host_.null();
-    });
-    if (r.raised) {
-      EXPECT_THAT(r.error, ::testing::HasSubstr("at line ")) << text;
-      continue;
-    }
-    ++accepted;
-    for (u32 j = 0; j < n; ++j) terms(t[j]);
-  }
-  EXPECT_GT(accepted, 100u);
-  EXPECT_TRUE(host_.violations().empty());
-}
-
-QTEST_F(Reader, TermLimit) {
-  std::string text = "[x1";
-  for (u32 i = 0; i + 1 < quor_max_index; ++i) text += "+x1";
-  EXPECT_THAT(refused(text + "]"), ::testing::HasSubstr("The limit for the number of monomials in a polynom is set to"));
-}
-
 // ---------------------------------------------------------------- files
 
 QTEST_F(Reader, SystemFiles) {

@@ -23,31 +23,6 @@ class QUOR_SUITE(RelTable) : public ::testing::Test {
   quor::standin::Host host_;
 };
 
-QTEST_F(RelTable, ChunksDoubleAndSetsAppendOneChunkAtATime) {
-  reset_relative_Indexes();
-  ASSERT_EQ(rel_Indexes.current, 1u);
-  EXPECT_EQ(rel_Indexes.size_relative[0], 1024u);
-  set_relative_Indexes(1023, 7);
-  EXPECT_EQ(rel_Indexes.current, 1u);
-  set_relative_Indexes(1024, 8);
-  ASSERT_EQ(rel_Indexes.current, 2u);
-  EXPECT_EQ(rel_Indexes.size_relative[1], 2048u);
-  EXPECT_EQ(rel_Indexes.abs_ptr[1][0], 8u);
-  EXPECT_EQ(rel_Indexes.abs_ptr[0][1023], 7u);
-
-  // Far beyond the end on a one-chunk table: chunks 1, 2, 3 appear.
-  reset_relative_Crit();
-  Crit marker = reinterpret_cast<Crit>(std::uintptr_t(0x1230));
-  set_relative_Crit(10000, marker);
-  ASSERT_EQ(rel_Crit.current, 4u);
-  EXPECT_EQ(rel_Crit.size_relative[1], 2048u);
-  EXPECT_EQ(rel_Crit.size_relative[2], 4096u);
-  EXPECT_EQ(rel_Crit.size_relative[3], 8192u);
-  EXPECT_EQ(rel_Crit.abs_ptr[3][2832], marker);
-  EXPECT_EQ(get_relative_Crit(10000), marker);
-  EXPECT_EQ(rel_Crit.capacity(), 1024u * 15);
-}
-
 QTEST_F(RelTable, ElementsNeverMoveAndResetKeepsChunks) {
   reset_relative_Expos();
   u64 words[3] = {1, 2, 3};

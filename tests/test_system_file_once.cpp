@@ -47,28 +47,6 @@ std::string error_of(const std::string& text) {
   return "no error";
 }
 
-TEST(SystemFile, StandardSystemsReadAsDescribed) {
-  if (!fs::exists(kShared / "systems")) GTEST_SKIP() << "no shared systems";
-  for (int n : {6, 8, 9, 10, 11, 12}) {
-    const std::string name = "katsura-" + std::to_string(n);
-    const System s = quor::standin::read_system((kShared / "systems" / (name + ".txt")).string());
-    EXPECT_EQ(s.name, name);
-    EXPECT_EQ(s.vars.size(), std::size_t(n + 1));
-    EXPECT_EQ(s.polys.size(), std::size_t(n + 1));
-    EXPECT_EQ(s.blocks, 0);
-  }
-  const System c = quor::standin::read_system((kShared / "systems/cyclic-6.txt").string());
-  ASSERT_EQ(c.polys.size(), 6u);
-  // x1*...*x6 - 1: two terms, the constant -1.
-  ASSERT_EQ(c.polys[5].size(), 2u);
-  EXPECT_EQ(mpz_get_si(c.polys[5][1].c.get()), -1);
-  EXPECT_EQ(c.polys[5][0].e, std::vector<std::int32_t>(6, 1));
-  for (const char* name : {"elim-katsura-8-b2", "elim-ratcurve-b2"}) {
-    const System e = quor::standin::read_system((kShared / "systems" / (std::string(name) + ".txt")).string());
-    EXPECT_EQ(e.blocks, 2) << name;
-  }
-}
-
 TEST(SystemFile, ReferenceLinesPrintBackUnchanged) {
   if (!fs::exists(kShared / "reference")) GTEST_SKIP() << "no shared references";
   for (const char* file : {"katsura-6.qq.gb.txt", "katsura-6.gf65521.gb.txt", "elim-ratcurve-b2.qq.gb.txt"}) {

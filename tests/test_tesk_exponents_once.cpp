@@ -353,39 +353,6 @@ TEST(ExpoTypes, OrdersMirrorAndFirstBlock) {
     EXPECT_EQ(nb_second_block_DRLDRL(), 1u);
 }
 
-// ---------------------------------------------------------------- printers
-TEST(ExpoPrinters, SyntaxesAndVariableNames) {
-    set_nb_var_BigDexp(3);
-    Vec<Dexp> v(Exps{2, 0, 1});
-    EXPECT_EQ(capture_log([&] { fortran_BigDexp(Fortran_Print(log_output), v.p()); }), "a^2*c");
-    EXPECT_EQ(capture_log([&] { posso_BigDexp(Posso_Print(log_output), v.p()); }), "a2c");
-    EXPECT_EQ(capture_log([&] { zpretty_BigDexp(Pretty, v.p()).flush(); }), " 2  \na c \n    \n");
-
-    // Names: the type's table, placeholders skipped by the lists, made-up names past 9 variables.
-    set_nb_var_DRLDRL(11, 2);
-    char x[] = "x", y[] = "y", q[] = "?";
-    Liste_variables_DRLDRL[0] = x;
-    Liste_variables_DRLDRL[1] = q;
-    Liste_variables_DRLDRL[2] = y;
-    Var_Name nb;
-    EXPECT_STREQ(affiche_variable_DRLDRL(10, nb), "x11");
-    EXPECT_EQ(capture_log([] { display_list_of_vars_DRLDRL(); }), "x,y,x4,x5,x6,x7,x8,x9,x10,x11");
-    // Elimination shows the second block only, unless the header asks for all.
-    want_elim = 1;
-    EXPECT_EQ(capture_log([] { display_list_of_vars_DRLDRL(); }), "y,x4,x5,x6,x7,x8,x9,x10,x11");
-    want_intersect = want_quotient_display = 1;
-    EXPECT_EQ(capture_log([] { afficherHeader_DRLDRL(0); }), "#vars [x,y,x4,x5,x6,x7,x8,x9,x10,x11]\n\n");
-    want_elim = want_intersect = want_quotient_display = 0;
-    char** saved = global_List_variables;
-    char* table[EXPO_NAME_TABLE] = {};
-    table[0] = y;
-    global_List_variables = table;  // the parser's table takes precedence
-    EXPECT_STREQ(affiche_variable_DRLDRL(0, nb), "y");
-    EXPECT_STREQ(affiche_variable_DRLDRL(1, nb), "?");
-    global_List_variables = saved;
-    Liste_variables_DRLDRL[0] = Liste_variables_DRLDRL[1] = Liste_variables_DRLDRL[2] = nullptr;
-}
-
 // ---------------------------------------------------------------- wire bytes
 struct ByteSink {
     std::vector<unsigned char> b;

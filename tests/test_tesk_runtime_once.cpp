@@ -114,29 +114,7 @@ void gzip_file(const char* name) {
 bool aligned16(const void* p) { return ((std::uintptr_t)p & 15u) == 0; }
 
 // ---------------------------------------------------------------------------
-// Messages and the end of the process
-
-TEST_F(TeskRuntime, MessagesAndNullStreams) {
-    Capture e;
-    tesk_stderr = e.f;
-    std::string t = logged([] {
-        Warning("w%s\n", "1");
-        Erreur("e%u\n", 2u);
-        errno = ENOENT;
-        Perror("fopen(%s)", "x");
-        EXPECT_EQ(errno, 0);
-        Stderr("diag %d\n", 7);
-    });
-    EXPECT_EQ(t, "#C Warning: w1\nError: e2\nfopen(x) : No such file or directory\n");
-    EXPECT_EQ(e.text(), "diag 7\n");
-    // No stream yet: nothing is written, nothing breaks.
-    tesk_stderr = log_output = nullptr;
-    Stderr("lost %d\n", 1);
-    Output("lost\n");
-    Warning("lost\n");
-    Perror("lost");
-    Date();
-}
+// The end of the process
 
 struct Hooked {
     int status;
@@ -267,45 +245,6 @@ TEST_F(TeskRuntime, OuvrirAsksAgainAndStopsAtEndOfInput) {
         ExitedWithCode(3), HasSubstr("Je ne peux pas ouvrir nodir/bad.txt !\nEntrer un nouveau nom: "));
 }
 
-TEST_F(TeskRuntime, HomeDirectoryAndCommandSearch) {
-    // Each case in a fresh process: only the first set_TESKHOME counts.
-    EXPECT_EXIT({ log_output = stderr; set_TESKHOME("~serveur"); }, ExitedWithCode(3),
-                HasSubstr("Fail to find path in ~serveur [2]"));
-    EXPECT_EXIT(
-        {
-            setenv("PATH", "/nonexistent:/bin:/usr/bin", 1);
-            set_TESKHOME("sh");
-            const char* h = get_TESKHOME();
-            _exit(strcmp(h, "/bin") == 0 || strcmp(h, "/usr/bin") == 0 ? 0 : 1);
-        },
-        ExitedWithCode(0), "");
-}
-
-int cmp_str(char* a, char* b) { return strcmp(a, b); }
-Boolean in_order(void* a, void* b) { return strcmp((char*)a, (char*)b) <= 0; }
-
-TEST(TeskHelpers, ShellSortsAndStringHash) {
-    // Folding the residue each step equals reducing the whole number once;
-    // bytes past 127 count as negative.
-    EXPECT_EQ(Hash_String("abcd"), (unsigned)(0x61626364ull % 16777213ull));
-    EXPECT_EQ(Hash_String("\x80"), (unsigned)(0xFFFFFF80ull % 16777213ull));
-    std::mt19937 g(5);
-    for (int n : {0, 1, 2, 9, 40}) {
-        std::vector<std::string> words;
-        for (int i = 0; i < n; ++i) words.push_back(std::to_string(g() % 50));
-        std::vector<std::string> want = words;
-        std::sort(want.begin(), want.end());
-        for (int variant = 0; variant < 3; ++variant) {
-            std::vector<char*> a;
-            for (auto& w : words) a.push_back(w.data());
-            if (variant == 0) shell_sort(a.data(), n, cmp_str);
-            if (variant == 1) improved_shell_sort(a.data(), n, cmp_str);
-            if (variant == 2) shell_boolean_sort((void**)a.data(), n, in_order);
-            for (int i = 0; i < n; ++i) ASSERT_EQ(a[i], want[i]) << variant << " n=" << n;
-        }
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Allocation hook
 
@@ -412,38 +351,6 @@ TEST(TeskStringOrFile, StringFileAndEmptySources) {
     EXPECT_EQ(e.get_char(), -1);
     EXPECT_EQ(e.read(r, 2), ~0u);
     EXPECT_EXIT({ String_or_File b(owned("<1 2>")); b.read(r, 1); }, ExitedWithCode(3), "");
-}
-
-// ---------------------------------------------------------------------------
-// Printers
-
-TEST_F(TeskRuntime, PrettyPrinterPlacesThreeLinesAndBreaksPastColumn59) {
-    EXPECT_EQ(logged([] {
-                  Pretty << 'x';
-                  pretty_exp(3);
-                  Pretty << 'y';
-                  pretty_exp(1);
-                  (void)(Pretty - "i");
-                  Pretty << Stack('^', '|', 'v') << Boolean(0) << (char*)nullptr << '\n';
-              }),
-              " 3   ^     \nx y  |false\n    iv     \n");
-    // A '+' in column 60 starts a new band; in column 59 it does not.
-    for (int n : {60, 59}) {
-        std::string t = logged([n] {
-            for (int i = 0; i < n; ++i) Pretty << 'a';
-            Pretty << '+';
-            flush_pretty();
-        });
-        std::string a(n, 'a');
-        EXPECT_EQ(t, n == 60 ? std::string(60, ' ') + "\n" + a + "\n" + std::string(60, ' ') + "\n \n+\n \n"
-                             : std::string(60, ' ') + "\n" + a + "+\n" + std::string(60, ' ') + "\n");
-    }
-    EXPECT_EQ(logged([] {
-                  Pretty << "dropped";
-                  init_pretty();
-                  flush_pretty();
-              }),
-              "");
 }
 
 // ---------------------------------------------------------------------------

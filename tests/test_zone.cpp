@@ -60,33 +60,6 @@ QTEST_F(ZoneTest, BumpAllocationAndAlignment) {
   EXPECT_EQ(cur_garbages, 1);
 }
 
-QTEST_F(ZoneTest, FirstAllocationGrowsTheBlock) {
-  zone_memory_allocated = 0;
-  ::testing::internal::CaptureStderr();
-  char* p = static_cast<char*>(QUOR_NAME(alloc_internal)(100));
-  EXPECT_EQ(zone_memory_allocated, 164u);
-  EXPECT_EQ(p, all_garbages[0]);
-  EXPECT_EQ(zone_memory_size[0], 164u);
-  QUOR_NAME(alloc_internal)(164);  // at least the block size: it grows again
-  ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(zone_memory_allocated, 228u);
-}
-
-QTEST_F(ZoneTest, RequestMustStayStrictlyBelowTheBlockEnd) {
-  char* first = static_cast<char*>(QUOR_NAME(alloc_internal)(1));
-  u64 rest = u64(bot_bignum_tas - bump());
-  char* p = static_cast<char*>(QUOR_NAME(alloc_internal)(rest - 1));
-  EXPECT_EQ(p, first + 1);
-  EXPECT_EQ(cur_garbages, 1);
-
-  QUOR_NAME(realloca)(p, 0, rest - 1);
-  EXPECT_EQ(bump(), first + 1);
-  char* q = static_cast<char*>(QUOR_NAME(alloc_internal)(rest));
-  EXPECT_EQ(cur_garbages, 2);
-  EXPECT_EQ(q, all_garbages[1]);
-  EXPECT_GT(q, first);
-}
-
 QTEST_F(ZoneTest, RestoredMarkGivesTheSameAddresses) {
   QUOR_NAME(alloc64)(100);
   GC_state m;
@@ -120,104 +93,6 @@ QTEST_F(ZoneTest, RestoreDestroyZeroesExactlyItsRange) {
   for (u64 i = 0; i < rest; ++i) ASSERT_EQ(tail[i], 0) << i;
   for (int i = 0; i < 64; ++i) ASSERT_EQ(static_cast<unsigned char>(keep[i]), 0xCD);
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(static_cast<unsigned char>(other[i]), 0xEE);
-}
-
-QTEST_F(ZoneTest, Realloca) {
-  char* p = static_cast<char*>(QUOR_NAME(alloc_internal)(40));
-  QUOR_NAME(realloca)(p, 10, 40);
-  EXPECT_EQ(bump(), p + 16);
-  // Rounding n up to 8 past m never moves the pointer forward.
-  char* q = static_cast<char*>(QUOR_NAME(alloc_internal)(10));
-  QUOR_NAME(realloca)(q, 10, 10);
-  EXPECT_EQ(bump(), q + 10);
-  EXPECT_ZONE_FATAL(QUOR_NAME(realloca)(q, 11, 10), "Aie dans realloc ou erreur impossible !\\[n=11,m=10\\]");
-}
-
-QTEST_F(ZoneTest, SwapsExchangeWholeZones) {
-  QUOR_NAME(alloc64)(10);
-  QUOR_NAME(swap_zone3)();
-  QUOR_NAME(alloc64)(10);
-  QUOR_NAME(swap_zone3)();
-  auto snapshot = [] {
-    return std::vector<std::uintptr_t>{
-        std::uintptr_t(bignum_tas),  std::uintptr_t(bot_bignum_tas),  std::uintptr_t(all_garbages),
-        std::uintptr_t(zone_memory_size), std::uintptr_t(cur_garbages), std::uintptr_t(max_garbages),
-        limit_garbages, cur_id_garbage,
-        std::uintptr_t(bignum_tas2), std::uintptr_t(bot_bignum_tas2), std::uintptr_t(all_garbages2),
-        std::uintptr_t(zone_memory2_size), std::uintptr_t(cur_garbages2), std::uintptr_t(max_garbages2),
-        limit_garbages2, cur_id_garbage2,
-        std::uintptr_t(bignum_tas3), std::uintptr_t(bot_bignum_tas3), std::uintptr_t(all_garbages3),
-        std::uintptr_t(zone_memory3_size), std::uintptr_t(cur_garbages3), std::uintptr_t(max_garbages3),
-        limit_garbages3, cur_id_garbage3};
-  };
-  const auto before = snapshot();
-  QUOR_NAME(swap_zone)();
-  EXPECT_EQ(cur_id_garbage, 2u);
-  EXPECT_EQ(cur_id_garbage2, 1u);
-  EXPECT_EQ(cur_garbages, 0);  // zone 2 has no block yet
-  char* in_zone2 = static_cast<char*>(QUOR_NAME(alloc64)(10));
-  QUOR_NAME(swap_zone)();
-  EXPECT_EQ(cur_garbages2, 1);
-  EXPECT_GE(in_zone2, all_garbages2[0]);
-  EXPECT_LT(in_zone2, all_garbages2[0] + zone_memory2_size[0]);
-  QUOR_NAME(swap_zone3)();
-  QUOR_NAME(swap_zone3)();
-  // Undo the zone-2 allocation and compare every field.
-  GC_state empty{0, nullptr, nullptr};
-  QUOR_NAME(restore_tesk_state_z2)(&empty);
-  auto after = snapshot();
-  after[13] = before[13];  // zone 2 recorded one block meanwhile
-  EXPECT_EQ(after, before);
-}
-
-QTEST_F(ZoneTest, MarksOfZonesTwoAndThree) {
-  GC_state m1, m2, m3;
-  QUOR_NAME(swap_zone)();
-  QUOR_NAME(alloc64)(8);
-  QUOR_NAME(swap_zone)();
-  QUOR_NAME(save_tesk_state2)(&m1, &m2);
-  QUOR_NAME(save_tesk_state_z3)(&m3);
-  QUOR_NAME(alloc64)(8);
-  QUOR_NAME(swap_zone)();
-  QUOR_NAME(alloc64)(8);
-  QUOR_NAME(swap_zone)();
-  QUOR_NAME(swap_zone3)();
-  QUOR_NAME(alloc64)(8);
-  QUOR_NAME(swap_zone3)();
-  QUOR_NAME(restore_tesk_state2)(&m1, &m2);
-  QUOR_NAME(restore_tesk_state_z3)(&m3);
-  EXPECT_EQ(std::make_tuple(bignum_tas, bignum_tas2, bot_bignum_tas2, cur_garbages2, bignum_tas3, cur_garbages3),
-            std::make_tuple(m1.bignum_tas, m2.bignum_tas, m2.bot_bignum_tas, m2.cur_garbages, m3.bignum_tas,
-                            m3.cur_garbages));
-}
-
-QTEST_F(ZoneTest, SlabsAreLinkedInZoneThree) {
-  const u64 before = ct_obj_alloc;
-  auto* first = static_cast<char*>(QUOR_NAME(generate)(5, 24, "Expos"));
-  EXPECT_EQ(ct_obj_alloc - before, 5u * 24 + 8);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % 8, 0u);
-  EXPECT_EQ(cur_garbages, 0);  // nothing taken in zone 1
-  ASSERT_EQ(cur_garbages3, 1);
-  EXPECT_GE(first, all_garbages3[0]);
-  char* rec = first;
-  for (int i = 0; i < 4; ++i) {
-    char* next;
-    std::memcpy(&next, rec, sizeof next);
-    EXPECT_EQ(next, rec + 24);
-    rec = next;
-  }
-  char* end;
-  std::memcpy(&end, rec, sizeof end);
-  EXPECT_EQ(end, nullptr);
-}
-
-QTEST(Zone, AlignVectorSizeAndStackRequests) {
-  // Whole SIMD words of Dom: 4 entries (integer build) or 8.
-  const u32 w = kIntBuild ? 4 : 8;
-  for (u32 n : {0u, 1u, 5u, 12u, 16u}) EXPECT_EQ(QUOR_NAME(align_vector_size)(n), (n + w - 1) / w * w) << n;
-  // Large and negative stack requests go to the zone.
-  for (i64 n : {i64(0), i64(1000000)}) EXPECT_EQ(stack_request_fits(n), 1) << n;
-  for (i64 n : {i64(1000001), i64(-1), i64(1) << 40}) EXPECT_EQ(stack_request_fits(n), 0) << n;
 }
 
 QTEST_F(ZoneTest, BlocksAlwaysIncreaseInAddress) {
@@ -325,43 +200,6 @@ QTEST_F(ZoneTest, PoolRecordsTheBlocksAndReusesOnlyHigherOnes) {
   EXPECT_EQ(pseudo_share_memory_cur, before + 1);  // removed, and no record added for it
 }
 
-QTEST_F(ZoneTest, TablesAreNeverWrittenBeyondTheirCapacity) {
-  zone_memory_allocated = 4096;
-  limit_garbages = 5;
-  QUOR_NAME(alloc64)(3000);
-  GC_state m;
-  QUOR_NAME(save_GC_state)(&m);
-  for (int i = 0; i < 3; ++i) QUOR_NAME(alloc64)(3000);
-  ASSERT_EQ(max_garbages, 4);
-  QUOR_NAME(restore_GC_state)(&m);
-  // One block in use, three spares: a new block would move a spare to slot 4.
-  EXPECT_ZONE_FATAL(QUOR_NAME(alloc64)(10000),
-                    "Limit for allocations \\(1-->5\\): in update_all_garbages \\[NEW_MSG\\] !");
-  // Without any spare the limit stops at slot limit - 2, as before.
-  QUOR_NAME(restore_GC_state)(&m);
-  EXPECT_ZONE_FATAL(for (int i = 0; i < 10; ++i) QUOR_NAME(alloc64)(3000), "Limit for allocations");
-}
-
-QTEST_F(ZoneTest, MissingTablesAndOversizedRequestsAreRefused) {
-  EXPECT_ZONE_FATAL(QUOR_NAME(alloc64)(u64(1) << 33), "Not enough memory in alloc");
-  EXPECT_ZONE_FATAL(QUOR_NAME(alloc_internal)(u64(0xFFFFFFFF) - 10), "Not enough memory in alloc");
-  EXPECT_ZONE_FATAL((zone_forget_state(), QUOR_NAME(alloc64)(10)), "var all_garbages not set !");
-}
-
-QTEST_F(ZoneTest, GrownTablesKeepTheirBlocks) {
-  zone_memory_allocated = 4096;
-  for (int i = 0; i < 5; ++i) QUOR_NAME(alloc64)(3000);
-  std::vector<char*> blocks(all_garbages, all_garbages + max_garbages);
-  const u32 old = dynamic_max_garbages;
-  zone_grow_tables(old * 2);
-  EXPECT_EQ(limit_garbages, old * 2);
-  EXPECT_EQ(limit_garbages3, old * 2);
-  EXPECT_EQ(std::vector<char*>(all_garbages, all_garbages + max_garbages), blocks);
-  zone_grow_tables(old);  // never shrinks
-  EXPECT_EQ(dynamic_max_garbages, old * 2);
-  dynamic_max_garbages = old;
-}
-
 QTEST_F(ZoneTest, BigReservationMode) {
   const i32 saved_mode = use_big_memory;
   use_big_memory = 1;
@@ -385,57 +223,6 @@ QTEST_F(ZoneTest, BigReservationMode) {
   std::memset(d, 1, 64);
   EXPECT_EQ(cur_big_memory, 1);
   use_big_memory = saved_mode;
-}
-
-QTEST(ZoneEnv, TeskBigMemSwitchesTheModeAtTheFirstLargeAllocation) {
-  // A fresh process, so that the environment is read by this first call.
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        setenv("TESKBIGMEM", "1", 1);
-        Quor_verb_info = 3;
-        zone_reset_memory(0);
-        QUOR_NAME(xmalloc)(16);
-        std::exit(use_big_memory == 1 && cur_big_memory == 1 ? 0 : 2);
-      },
-      ExitedWithCode(0), "Use Big Memory !");
-}
-
-QTEST_F(ZoneTest, BufMallocCarvingLimits) {
-  Quor_malloc_reset();
-  zone_init_tables();
-  u64 rec = 7;
-  char* a = static_cast<char*>(Quor_buf_malloc(999999, &rec));
-  EXPECT_EQ(rec, 1000000u);
-  EXPECT_EQ(buf_malloc_cur, a + 999999);
-  char* alone = static_cast<char*>(Quor_buf_malloc(1000000, &rec));
-  EXPECT_EQ(rec, 1000000u);
-  EXPECT_EQ(buf_malloc_cur, a + 999999);  // taken alone, the buffer is untouched
-  char* b = static_cast<char*>(Quor_buf_malloc(1, &rec));  // does not fit: new buffer
-  EXPECT_EQ(rec, 1000000u);
-  char* c = static_cast<char*>(Quor_buf_malloc(40, &rec));
-  EXPECT_EQ(rec, 0u);
-  EXPECT_EQ(c, b + 16);  // pieces start 16-aligned
-  // A piece ending exactly at the buffer end does not fit.
-  const u64 rest = u64(buf_malloc_lim - (c + 48));
-  char* d = static_cast<char*>(Quor_buf_malloc(rest, &rec));
-  EXPECT_EQ(rec, 1000000u);
-  jc_free(a, 999999);
-  jc_free(alone, 1000000);
-  jc_free(b, 1000000);
-  jc_free(d, rest);
-  buf_malloc_cur = buf_malloc_lim = nullptr;
-}
-
-QTEST_F(ZoneTest, QuorMallocRecordsEveryBlock) {
-  Quor_malloc_reset();
-  zone_init_tables();
-  const u32 base = Quor_malloc_cur;
-  for (int i = 0; i < 1010; ++i) ASSERT_NE(Quor_malloc(1000000), nullptr);
-  EXPECT_EQ(Quor_malloc_cur, base + 1010);
-  EXPECT_EQ(Quor_malloc_mem_sz[base + 1009], 1000000u);
-  Quor_malloc_reset();
-  EXPECT_EQ(Quor_malloc_cur, 0u);
 }
 
 QTEST_F(ZoneTest, ResetForgetsTheZonesAndReleasesTheBlocks) {

@@ -43,17 +43,4 @@ TEST(ZoneBothBuilds, TeskOperatorsNeverEndTheProcess) {
   Quor_malloc_reset();
 }
 
-TEST(ZoneBothBuilds, SystemWrappers) {
-  EXPECT_STREQ(jc_malloc_report(), "use malloc");
-  auto* p = static_cast<char*>(zmalloc(16));
-  std::memset(p, 3, 16);
-  p = static_cast<char*>(zrealloc(p, 4096));
-  EXPECT_EQ(p[15], 3);
-  zfree(p);
-  void* j = jc_malloc(32);
-  jc_free(j, 32);
-  jc_reset_malloc();
-  remap_vector();
-}
-
 }  // namespace
