@@ -19,7 +19,7 @@
 #include "engine/reconstruct.h"
 #include "host/C/host_services.h"
 
-// The other build's reset, reached without its headers (they would redefine this build's names).
+// The other build's reset, declared here: a translation unit sees one build's headers.
 #if QUOR_INT
 namespace quor::quor_gf { void forget_build_memory(); }
 #else

@@ -245,8 +245,8 @@ QTEST_F(ZoneTest, ResetForgetsTheZonesAndReleasesTheBlocks) {
 
 QUOR_TEST_END
 
-// The other build, reached by the few names this test needs (its headers
-// would redefine this build's).
+// The other build, reached by the few names this test needs (a translation
+// unit sees one build's headers).
 #if QUOR_INT
 namespace quor::quor_gf {
 #define OTHER(x) Quor_##x
