@@ -1,0 +1,57 @@
+// The block families of the change of ordering.
+#include "tesk/poly/bloc.h"
+
+#include "tesk/poly/family_impl.h"
+
+namespace tesk {
+
+namespace poly {
+template struct Family<Bloc_Spec>;
+template struct Family<List_Bloc_Spec>;
+template struct List_Family<List_Bloc_Spec>;
+
+namespace {
+using Terms = Family<Term_Spec<BigDexp__VGF>>;
+void zero_head(sBloc* b) {
+    if (b->head) b->head->coef = cVGF(0);
+}
+}  // namespace
+
+void Bloc_Spec::on_kill(sBloc* b) {
+    zero_head(b);
+    Terms::kill(b->head);
+    Terms::kill_all(b->nf);
+}
+
+void Bloc_Spec::copy_fields(sBloc* d, sBloc* s) {
+    zero_head(s);
+    d->head = Terms::copy(s->head);
+    d->nf = Terms::copy(s->nf);
+    d->len = s->len;
+    d->next = s->next;
+}
+}  // namespace poly
+
+unsigned Hash_Bloc(sBloc*, unsigned) { Fatal("Pas fait Hash_Bloc\n"); }
+
+namespace {
+template <class Pr>
+Pr print_blocks(Pr p, sList_Bloc* l, const char* open, const char* sep, const char* close) {
+    p = p << open;
+    for (; l; l = l->next) {
+        p = p << l->elt;
+        if (l->next) p = p << sep;
+    }
+    return p << close;
+}
+}  // namespace
+
+Fortran_Print operator<<(Fortran_Print p, sList_Bloc* l) { return print_blocks(p, l, "[", ",", "]"); }
+Basic_Print operator<<(Basic_Print p, sList_Bloc* l) { return print_blocks(p, l, "[", ",", "]"); }
+Posso_Print operator<<(Posso_Print p, sList_Bloc* l) { return print_blocks(p, l, "{", " , ", "}"); }
+Lisp_Print operator<<(Lisp_Print p, sList_Bloc* l) {
+    if (!l) return p << "NIL";
+    return print_blocks(p, l, "(", " ", ")");
+}
+
+}  // namespace tesk
