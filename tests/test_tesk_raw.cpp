@@ -1,0 +1,147 @@
+// The raw boundary between the core and the Tesk engine, in each build with
+// its instance (integer build: BigDexp__VGF over the working primes,
+// prime-field build: DRLDRL__GFC modulo 65521): the two orders agree on the
+// same monomials, a polynomial goes core -> engine -> core exactly, and
+// exponents the engine's type cannot hold are refused.
+#include <algorithm>
+#include <random>
+
+#include "tesk/poly/dmp.h"
+#include "tests/support/request_fixture.h"
+#include "tests/support/tesk_poly_model.h"
+
+QUOR_TEST_BEGIN
+
+namespace {
+#if QUOR_INT
+using TI = ::tesk::poly::BigDexp__VGF;
+#else
+using TI = ::tesk::poly::DRLDRL__GFC;
+#endif
+using TM = ::tesk::poly::Dmp<TI>;
+using TE = TI::E;
+using ::tesk_poly_model::fatal_of;
+
+Vec random_slots(std::mt19937_64& g, u32 n, u32 emax) {
+  Vec v(n + 1, 0);
+  for (u32 i = 0; i < n; ++i) v[i] = u32(g() % (emax + 1));
+  return v;
+}
+// The engine's exponent words for the first n slots of v.
+std::vector<TE> engine_exps(const Vec& v, u32 n) {
+  std::vector<TE> e(::tesk::poly::kMaxExpoWords);
+  TM::X::set_null(e.data());
+  for (u32 i = 0; i < n; ++i) TM::X::ranger(e.data(), v[i], i);
+  return e;
+}
+}  // namespace
+
+class QUOR_SUITE(TeskRaw) : public CoreTest {
+ protected:
+  // n variables, the first k in block 1 (0: one block), in the core and the engine.
+  void both(u32 n, u32 k) {
+    layout(n, k);
+    ::tesk::want_quiet = 1;
+    TM::init();
+#if QUOR_INT
+    ::tesk::set_VGF(QUOR_NAME(vectorize), QUOR_NAME(Primes));
+    TM::set(n, 0, 0);
+#else
+    ::tesk::gfc::set_module_GFC(65521);
+    TM::set(n, k ? k : n, 0);
+#endif
+  }
+  std::vector<std::pair<u32, u32>> shapes() const {
+#if QUOR_INT
+    return {{3, 0}, {7, 0}, {9, 0}};
+#else
+    return {{3, 0}, {6, 2}, {9, 4}};
+#endif
+  }
+  std::mt19937_64 g_{2024};
+};
+
+QTEST_F(TeskRaw, OrdersAgreeWithTheCore) {
+  for (auto [n, k] : shapes()) {
+    both(n, k);
+    for (int t = 0; t < 3000; ++t) {
+      const Vec a = random_slots(g_, n, 4), b = t % 3 ? random_slots(g_, n, 4) : a;
+      const i32 core = comp5_Expos(mono(a) + 1, mono(b) + 1);
+      const int engine = TM::X::greater(engine_exps(a, n).data(), engine_exps(b, n).data());
+      ASSERT_EQ(engine, core) << "n=" << n << " k=" << k << " t=" << t;
+    }
+  }
+}
+
+QTEST_F(TeskRaw, RoundTripIsExact) {
+  const u32 V = QUOR_INT ? QUOR_NAME(vectorize) : 1;
+  const u32 prime_gf = 65521;
+  for (auto [n, k] : shapes()) {
+    both(n, k);
+    // Distinct monomials in the core's order, random non-zero residues.
+    std::vector<u64*> mons;
+    for (int t = 0; t < 60; ++t) mons.push_back(mono(random_slots(g_, n, 6)));
+    std::sort(mons.begin(), mons.end(), [](u64* a, u64* b) { return comp5_Expos(a + 1, b + 1) > 0; });
+    mons.erase(std::unique(mons.begin(), mons.end(), [](u64* a, u64* b) { return equal_Expos(a + 1, b + 1); }),
+               mons.end());
+    const u32 nt = u32(mons.size());
+    Dpol src = new_Dpol(nt);
+    for (u32 t = 0; t < nt; ++t) {
+      src->monoms[t] = mons[t];
+      for (u32 s = 0; s < V; ++s) {
+        const u64 p = QUOR_INT ? QUOR_NAME(Primes)[s] : prime_gf;
+        src->coeffs[s][t] = Dom(1 + g_() % (p - 1));
+      }
+    }
+    // Core -> engine, terms in a shuffled order.
+    std::vector<u32> order(nt);
+    for (u32 t = 0; t < nt; ++t) order[t] = t;
+    std::shuffle(order.begin(), order.end(), g_);
+    TM::P* p = nullptr;
+    for (u32 t : order) {
+      std::vector<std::uint16_t> e(n);
+      for (u32 i = 0; i < n; ++i) e[i] = std::uint16_t(expos_slot(src->monoms[t] + 1, i));
+      std::vector<u32> r(V);
+      for (u32 s = 0; s < V; ++s) r[s] = src->coeffs[s][t];
+      p = TM::add_dd(p, TM::monom_raw(e.data(), r.data(), V));
+    }
+    // Engine -> core, term by term.
+    auto* cell = TM::Lists::cons(p, nullptr);
+    Dpol back = new_Dpol(nt);
+    for (u32 t = 0; t < nt; ++t) {
+      std::vector<std::uint16_t> e(n);
+      std::vector<u32> r(V);
+#if QUOR_INT
+      TM::extract_raw_first_multi(cell, e.data(), r.data());
+#else
+      TM::extract_raw_first(cell, e.data(), r.data());
+#endif
+      Vec v(n + 1, 0);
+      for (u32 i = 0; i < n; ++i) v[i] = e[i];
+      back->monoms[t] = mono(v);
+      for (u32 s = 0; s < V; ++s) back->coeffs[s][t] = Dom(r[s]);
+    }
+    EXPECT_EQ(cell->elt, nullptr);
+    TM::Lists::kill(cell);
+    for (u32 t = 0; t < nt; ++t) {
+      ASSERT_TRUE(equal_Expos(back->monoms[t] + 1, src->monoms[t] + 1)) << t;
+      for (u32 s = 0; s < V; ++s) ASSERT_EQ(back->coeffs[s][t], src->coeffs[s][t]) << t << " " << s;
+    }
+  }
+}
+
+QTEST_F(TeskRaw, ExponentsTheEngineCannotHoldAreRefused) {
+  both(3, 0);
+  const u32 top = TM::X::kMaxExp, deg = TM::X::kMaxDeg;
+  std::vector<std::uint16_t> e = {std::uint16_t(top), 0, 0};
+  TM::Terms::kill_all(TM::monom_raw(e.data(), 1u));  // the largest exponent fits
+  e[1] = std::uint16_t(top + 1);
+  const std::string said = fatal_of([&] { TM::monom_raw(e.data(), 1u); });
+  EXPECT_NE(said.find("Exponent " + std::to_string(top + 1) + " of variable 2"), std::string::npos) << said;
+  e = {std::uint16_t(top), std::uint16_t(top), std::uint16_t(top)};  // each fits, their degree does not
+  EXPECT_NE(fatal_of([&] { TM::monom_raw(e.data(), 1u); }).find("Degree " + std::to_string(3 * top)),
+            std::string::npos);
+  EXPECT_GT(3 * top, deg);
+}
+
+QUOR_TEST_END
