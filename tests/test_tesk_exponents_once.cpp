@@ -16,6 +16,7 @@
 #include "tesk/base/biglexp.h"
 #include "tesk/base/drldrl.h"
 #include "tesk/base/switches.h"
+#include "tests/support/tesk_orders.h"
 
 namespace {
 using namespace tesk;
@@ -66,25 +67,9 @@ std::vector<unsigned> ref_slots(const Exps& e, unsigned k) {
     return s;
 }
 
-// Reference order: blocks of variables, each by degree then reverse
-// lexicographic (kBlocks > 0), or lexicographic from variable 0.
 template <class M>
 int ref_cmp(const Exps& a, const Exps& b) {
-    const unsigned n = unsigned(a.size()), k = M::kBlocks == 2 ? M::k() : n;
-    if (M::kBlocks == 0) {
-        for (unsigned i = 0; i < n; ++i)
-            if (a[i] != b[i]) return a[i] > b[i] ? 1 : -1;
-        return 0;
-    }
-    const unsigned lo[2] = {0, k}, hi[2] = {k, n};
-    for (int blk = 0; blk < 2; ++blk) {
-        unsigned da = 0, db = 0;
-        for (unsigned i = lo[blk]; i < hi[blk]; ++i) da += a[i], db += b[i];
-        if (da != db) return da > db ? 1 : -1;
-        for (unsigned i = hi[blk]; i-- > lo[blk];)
-            if (a[i] != b[i]) return a[i] < b[i] ? 1 : -1;
-    }
-    return 0;
+    return tesk_orders::ref_order(a, b, M::kBlocks, M::kBlocks == 2 ? M::k() : unsigned(a.size()));
 }
 
 template <class M>

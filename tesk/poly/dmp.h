@@ -27,6 +27,7 @@
 #define TESK_POLY_DMP_H
 
 #include <cstdint>
+#include <type_traits>
 
 #include "tesk/poly/family.h"
 #include "tesk/poly/instance.h"
@@ -100,33 +101,23 @@ struct Term_Spec : Spec_Base {
     static void copy_fields(R* d, const R* s);  // a header with a copy of its statistics, else a term
 };
 
-template <class I>
-struct List_Spec : Spec_Base {
-    using R = List<I>;
-    using Elt = Term<I>*;
+// The two list families: cells of polynomials and cells of lists.
+template <class I, class Cell>
+struct Cell_Spec : Spec_Base {
+    using R = Cell;
+    using Elt = decltype(Cell::elt);
+    static constexpr bool kOfPolys = std::is_same_v<Elt, Term<I>*>;
     static constexpr unsigned K = 500;
-    static const char* name() { return I::kList; }
+    static const char* name() { return kOfPolys ? I::kList : I::kListList; }
     static unsigned stride() { return 16; }
     static unsigned shown_size() { return 16; }
     static Tesk_Malloc_Fn hook() { return I::hook(); }
-    static void on_kill_all(R* r);
-    static Elt copy_elt(Elt e);
-    static unsigned hash_elt(Elt e, unsigned seed);
+    static void on_kill_all(R* r);                   // kill_all of the element
+    static Elt copy_elt(Elt e);                      // deep copy of the element
+    static unsigned hash_elt(Elt e, unsigned seed);  // Hash of the element
 };
-
-template <class I>
-struct List_List_Spec : Spec_Base {
-    using R = List_List<I>;
-    using Elt = List<I>*;
-    static constexpr unsigned K = 500;
-    static const char* name() { return I::kListList; }
-    static unsigned stride() { return 16; }
-    static unsigned shown_size() { return 16; }
-    static Tesk_Malloc_Fn hook() { return I::hook(); }
-    static void on_kill_all(R* r);
-    static Elt copy_elt(Elt e);
-    static unsigned hash_elt(Elt e, unsigned seed);
-};
+template <class I> using List_Spec = Cell_Spec<I, List<I>>;
+template <class I> using List_List_Spec = Cell_Spec<I, List_List<I>>;
 
 template <class I>
 struct Stats_Spec : Spec_Base {
@@ -217,7 +208,9 @@ struct Dmp {
 
     // ------------------------------------------------- sums and products
     static P* add_dd(P* a, P* b);   // a + b; one merge, no allocation
-    static P* or_dd(P* a, P* b);    // union of the monomials; on a tie the walked chain's term stays
+    // The union of the monomials; on a tie the term of the chain that gave
+    // the previous result term stays (at the head, a's).
+    static P* or_dd(P* a, P* b);
     static P* mult_dd(P* a, P* b);  // a*b; consumes a (also when b is 0), b intact
     static P* mult(P* a, P* b);     // a*b; both intact
     static P* mul_dd(P* a, P* b);   // a*b; consumes both, walks the shorter
@@ -315,6 +308,15 @@ struct Dmp {
     static P* sort_and_merge(P* p);               // re-sorted, like terms added
 
 private:
+    template <bool Sum>
+    static P* merge(P* a, P* b);
+    static P* step(const char* phase, bool scale, C a, P* p, C b, const E* m, P* q);
+    static P* top_reduce(P* p, Lst* l, bool divide);
+    template <class F>
+    static Lst* each(Lst* l, F f) {  // every element := f(element)
+        for (Lst* c = l; c; c = c->next) c->elt = f(c->elt);
+        return l;
+    }
     static P* scan_keep(P* p, bool (*keep)(const E*));
     static P* one_orbit(P* t);
 };

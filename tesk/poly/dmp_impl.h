@@ -40,19 +40,27 @@ void Term_Spec<I>::copy_fields(R* d, const R* s) {
     d->next = s->next;
 }
 
-template <class I>
-void List_Spec<I>::on_kill_all(R* r) { Family<Term_Spec<I>>::kill_all(r->elt); }
-template <class I>
-Term<I>* List_Spec<I>::copy_elt(Elt e) { return Family<Term_Spec<I>>::copy(e); }
-template <class I>
-unsigned List_Spec<I>::hash_elt(Elt e, unsigned seed) { return Dmp<I>::Hash(e, seed); }
-
-template <class I>
-void List_List_Spec<I>::on_kill_all(R* r) { List_Family<List_Spec<I>>::kill_all(r->elt); }
-template <class I>
-List<I>* List_List_Spec<I>::copy_elt(Elt e) { return List_Family<List_Spec<I>>::copy_all(e); }
-template <class I>
-unsigned List_List_Spec<I>::hash_elt(Elt e, unsigned seed) { return List_Family<List_Spec<I>>::Hash(e, seed); }
+template <class I, class Cell>
+void Cell_Spec<I, Cell>::on_kill_all(R* r) {
+    if constexpr (kOfPolys)
+        Family<Term_Spec<I>>::kill_all(r->elt);
+    else
+        List_Family<List_Spec<I>>::kill_all(r->elt);
+}
+template <class I, class Cell>
+auto Cell_Spec<I, Cell>::copy_elt(Elt e) -> Elt {
+    if constexpr (kOfPolys)
+        return Family<Term_Spec<I>>::copy(e);
+    else
+        return List_Family<List_Spec<I>>::copy_all(e);
+}
+template <class I, class Cell>
+unsigned Cell_Spec<I, Cell>::hash_elt(Elt e, unsigned seed) {
+    if constexpr (kOfPolys)
+        return Dmp<I>::Hash(e, seed);
+    else
+        return List_Family<List_Spec<I>>::Hash(e, seed);
+}
 
 // ------------------------------------------------------------------ state
 template <class I> unsigned Dmp<I>::MAX_COEF = 20000;
@@ -229,19 +237,13 @@ Term<I>* Dmp<I>::monom_raw(const std::uint16_t* exps, const std::uint32_t* resid
 // A fresh chain: one new record per term of p, filled by fill(new, old).
 template <class I, class Fill>
 Term<I>* fresh_chain(Term<I>* p, Fill fill) {
-    Term<I>* head = nullptr;
-    Term<I>* tail = nullptr;
+    Chain<Term<I>> out;
     for (; p; p = p->next) {
         Term<I>* t = Family<Term_Spec<I>>::new_();
         fill(t, p);
-        if (tail)
-            tail->next = t;
-        else
-            head = t;
-        tail = t;
+        out.add(t);
     }
-    if (tail) tail->next = nullptr;
-    return head;
+    return out.finish();
 }
 
 template <class I>
@@ -293,8 +295,7 @@ Term<I>* Dmp<I>::hMonic(P* p) {
 
 template <class I>
 List<I>* Dmp<I>::hMonic_List(Lst* l) {
-    for (Lst* c = l; c; c = c->next) hMonic(c->elt);
-    return l;
+    return each(l, hMonic);
 }
 
 template <class I>
@@ -346,10 +347,14 @@ typename I::D::C Dmp<I>::content(P* p) {
 }
 
 // ------------------------------------------------------ sums and products
+// One pass over both chains, reusing their records.  Head: the greater
+// leading term; equal leads are added (Sum) and dropped, the search starting
+// again, when they cancel; without Sum b's term is dropped.  Then prev is the
+// last term placed, its successor the walked chain and b the other chain: a
+// greater term of b swaps the two roles.
 template <class I>
-Term<I>* Dmp<I>::add_dd(P* a, P* b) {
-    // Head: the greater leading term; equal leads are added, and dropped
-    // with the search started again when they cancel.
+template <bool Sum>
+Term<I>* Dmp<I>::merge(P* a, P* b) {
     for (;;) {
         if (!a) return b;
         if (!b) return a;
@@ -359,13 +364,11 @@ Term<I>* Dmp<I>::add_dd(P* a, P* b) {
             std::swap(a, b);
             break;
         }
-        D::add_d(a->coef, b->coef);
+        if constexpr (Sum) D::add_d(a->coef, b->coef);
         b = Terms::kill(b);
-        if (D::test(a->coef)) break;
+        if (!Sum || D::test(a->coef)) break;
         a = Terms::kill(a);
     }
-    // Merge: prev is the last term placed, its successor the walked chain;
-    // b the other chain.  A greater term of b swaps the two roles.
     P* prev = a;
     while (b) {
         P* cur = prev->next;
@@ -381,9 +384,9 @@ Term<I>* Dmp<I>::add_dd(P* a, P* b) {
             prev = b;
             b = cur;
         } else {
-            D::add_d(cur->coef, b->coef);
+            if constexpr (Sum) D::add_d(cur->coef, b->coef);
             b = Terms::kill(b);
-            if (D::test(cur->coef))
+            if (!Sum || D::test(cur->coef))
                 prev = cur;
             else
                 prev->next = Terms::kill(cur);
@@ -393,35 +396,13 @@ Term<I>* Dmp<I>::add_dd(P* a, P* b) {
 }
 
 template <class I>
+Term<I>* Dmp<I>::add_dd(P* a, P* b) {
+    return merge<true>(a, b);
+}
+
+template <class I>
 Term<I>* Dmp<I>::or_dd(P* a, P* b) {
-    for (;;) {
-        if (!a) return b;
-        if (!b) return a;
-        const int c = X::greater(a->exp, b->exp);
-        if (c < 0) std::swap(a, b);
-        if (c == 0) b = Terms::kill(b);
-        break;
-    }
-    P* prev = a;
-    while (b) {
-        P* cur = prev->next;
-        if (!cur) {
-            prev->next = b;
-            break;
-        }
-        const int c = X::greater(cur->exp, b->exp);
-        if (c > 0) {
-            prev = cur;
-        } else if (c < 0) {
-            prev->next = b;
-            prev = b;
-            b = cur;
-        } else {
-            b = Terms::kill(b);
-            prev = cur;
-        }
-    }
-    return a;
+    return merge<false>(a, b);
 }
 
 template <class I>

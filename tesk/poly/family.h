@@ -34,6 +34,22 @@
 
 namespace tesk::poly {
 
+// Builds a chain front to back: add() links records in order, finish()
+// ends the chain and returns its first record (null when none was added).
+template <class R>
+struct Chain {
+    R* head = nullptr;
+    R* tail = nullptr;
+    void add(R* r) {
+        (tail ? tail->next : head) = r;
+        tail = r;
+    }
+    R* finish() {
+        if (tail) tail->next = nullptr;
+        return head;
+    }
+};
+
 struct Spec_Base {
     static constexpr bool kTerm = false;
     static constexpr bool kKeyed = false;

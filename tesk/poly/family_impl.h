@@ -145,30 +145,20 @@ typename S::R* Family<S>::rest(R* c, unsigned n) {
 template <class S>
 template <class Take>
 typename S::R* Family<S>::merge(R* a, R* b, Take take_later) {
-    if (a == z) return b;
-    if (b == z) return a;
-    R* head;
-    if (take_later(a, b)) {
-        head = b;
-        b = b->next;
-    } else {
-        head = a;
-        a = a->next;
-    }
-    R* tail = head;
+    Chain<R> out;
     while (a != z && b != z) {
         if (take_later(a, b)) {
-            tail->next = b;
-            tail = b;
+            out.add(b);
             b = b->next;
         } else {
-            tail->next = a;
-            tail = a;
+            out.add(a);
             a = a->next;
         }
     }
-    tail->next = a == z ? b : a;
-    return head;
+    R* rest = a == z ? b : a;
+    if (!out.head) return rest;
+    out.tail->next = rest;
+    return out.head;
 }
 
 // Passes over runs of N records counted from the front, N doubling, until a
@@ -253,18 +243,9 @@ typename S::R* Family<S>::copy_one(R* r) {
 
 template <class S>
 typename S::R* Family<S>::copy(R* c) {
-    R* head = nullptr;
-    R* tail = nullptr;
-    for (; c; c = c->next) {
-        R* d = copy_one(c);
-        if (tail)
-            tail->next = d;
-        else
-            head = d;
-        tail = d;
-    }
-    if (tail) tail->next = nullptr;
-    return head;
+    Chain<R> out;
+    for (; c; c = c->next) out.add(copy_one(c));
+    return out.finish();
 }
 
 // ---------------------------------------------------------------------------
@@ -327,19 +308,13 @@ typename S::R* List_Family<S>::concat(R* a, R* b) {
 
 template <class S>
 typename S::R* List_Family<S>::copy_all(R* l) {
-    R* head = nullptr;
-    R* tail = nullptr;
+    Chain<R> out;
     for (; l; l = l->next) {
         R* c = F::new_();
         c->elt = S::copy_elt(l->elt);
-        if (tail)
-            tail->next = c;
-        else
-            head = c;
-        tail = c;
+        out.add(c);
     }
-    if (tail) tail->next = nullptr;
-    return head;
+    return out.finish();
 }
 
 template <class S>

@@ -8,132 +8,56 @@
 
 namespace tesk::poly {
 
-// a*rest(p) + b*x^m*rest(q).  A term of rest(q) stands for b*c*x^(m+e) and is
-// compared through the three-argument greater; p's records are reused, only
-// the terms coming from q are new.  Equal exponents: c_P := a*c_P + b*c_Q in
-// place (one reduction per product, see the domains' lin_d).
+// a*rest(p) + b*x^m*rest(q), or rest(p) + b*x^m*rest(q) without scale.  A
+// term of rest(q) stands for b*c*x^(m+e) and is compared through the
+// three-argument greater; p's records are reused, only the terms coming from
+// q are new.  Equal exponents: c_P := a*c_P + b*c_Q in place, one reduction
+// per product (see the domains' lin_d).
 template <class I>
-Term<I>* Dmp<I>::reduire(C a, P* p, C b, const E* m, P* q) {
-    Phase phase(info_string, "Reduction rapide");
-    const bool scale = !D::is_one(a);
+Term<I>* Dmp<I>::step(const char* phase, bool scale, C a, P* p, C b, const E* m, P* q) {
+    Phase in_phase(info_string, phase);
     P* P_ = Terms::kill(p);
     P* Q = q->next;
-    P* head;
-    for (;;) {
-        if (!P_) return copy_dec(b, m, Q);
-        if (!Q) return scal(a, P_);
-        const int c = X::greater(P_->exp, Q->exp, m);
-        if (c > 0) {
-            if (scale) D::mult_d(P_->coef, a);
-            head = P_;
-            P_ = P_->next;
-            break;
-        }
-        if (c < 0) {
-            head = term(D::mult(b, Q->coef), m, Q->exp);
-            Q = Q->next;
-            break;
-        }
-        if (scale) D::mult_d(P_->coef, a);
-        D::lin_d(P_->coef, b, Q->coef);
-        Q = Q->next;
-        if (D::test(P_->coef)) {
-            head = P_;
-            P_ = P_->next;
-            break;
-        }
-        P_ = Terms::kill(P_);
-    }
-    P* tail = head;
-    while (P_) {
-        if (!Q) {
-            tail->next = scal(a, P_);
-            return head;
-        }
-        const int c = X::greater(P_->exp, Q->exp, m);
-        if (c > 0) {
-            if (scale) D::mult_d(P_->coef, a);
-            tail->next = P_;
-            tail = P_;
-            P_ = P_->next;
-        } else if (c < 0) {
-            P* t = term(D::mult(b, Q->coef), m, Q->exp);
-            tail->next = t;
-            tail = t;
-            Q = Q->next;
-        } else {
-            if (scale) D::mult_d(P_->coef, a);
-            D::lin_d(P_->coef, b, Q->coef);
-            Q = Q->next;
-            if (D::test(P_->coef)) {
-                tail->next = P_;
-                tail = P_;
-                P_ = P_->next;
-            } else {
-                P_ = Terms::kill(P_);
-            }
-        }
-    }
-    tail->next = copy_dec(b, m, Q);
-    return head;
-}
-
-// rest(p) + b*x^m*rest(q): the same merge with P's terms left as they are.
-template <class I>
-Term<I>* Dmp<I>::reduire_monic(P* p, C b, const E* m, P* q) {
-    Phase phase(info_string, "Fast reduction monic case");
-    P* P_ = Terms::kill(p);
-    P* Q = q->next;
-    P* head;
-    for (;;) {
-        if (!P_) return copy_dec(b, m, Q);
-        if (!Q) return P_;
-        const int c = X::greater(P_->exp, Q->exp, m);
-        if (c > 0) {
-            head = P_;
-            P_ = P_->next;
-            break;
-        }
-        if (c < 0) {
-            head = term(D::mult(b, Q->coef), m, Q->exp);
-            Q = Q->next;
-            break;
-        }
-        D::lin_d(P_->coef, b, Q->coef);
-        Q = Q->next;
-        if (D::test(P_->coef)) {
-            head = P_;
-            P_ = P_->next;
-            break;
-        }
-        P_ = Terms::kill(P_);
-    }
-    P* tail = head;
+    Chain<P> out;
+    // Places P's term (scaled) or releases it when the combination cancelled.
+    auto keep_P = [&] {
+        P* t = P_;
+        P_ = P_->next;
+        out.add(t);
+    };
     while (P_ && Q) {
         const int c = X::greater(P_->exp, Q->exp, m);
-        if (c > 0) {
-            tail->next = P_;
-            tail = P_;
-            P_ = P_->next;
-        } else if (c < 0) {
-            P* t = term(D::mult(b, Q->coef), m, Q->exp);
-            tail->next = t;
-            tail = t;
+        if (c < 0) {
+            out.add(term(D::mult(b, Q->coef), m, Q->exp));
             Q = Q->next;
-        } else {
-            D::lin_d(P_->coef, b, Q->coef);
-            Q = Q->next;
-            if (D::test(P_->coef)) {
-                tail->next = P_;
-                tail = P_;
-                P_ = P_->next;
-            } else {
-                P_ = Terms::kill(P_);
-            }
+            continue;
         }
+        if (scale) D::mult_d(P_->coef, a);
+        if (c > 0) {
+            keep_P();
+            continue;
+        }
+        D::lin_d(P_->coef, b, Q->coef);
+        Q = Q->next;
+        if (D::test(P_->coef))
+            keep_P();
+        else
+            P_ = Terms::kill(P_);
     }
-    tail->next = P_ ? P_ : copy_dec(b, m, Q);
-    return head;
+    P* tail = P_ ? (scale ? scal(a, P_) : P_) : copy_dec(b, m, Q);
+    if (!out.head) return tail;
+    out.tail->next = tail;
+    return out.head;
+}
+
+template <class I>
+Term<I>* Dmp<I>::reduire(C a, P* p, C b, const E* m, P* q) {
+    return step("Reduction rapide", !D::is_one(a), a, p, b, m, q);
+}
+
+template <class I>
+Term<I>* Dmp<I>::reduire_monic(P* p, C b, const E* m, P* q) {
+    return step("Fast reduction monic case", false, b, p, b, m, q);
 }
 
 template <class I>
@@ -153,8 +77,10 @@ Term<I>* Dmp<I>::reduire_nonmonic(P* p, P* q) {
     return reduire_monic(p, b, m, q);
 }
 
+// Top reduction by the polynomials of l, zero ones skipped: with
+// cross-multiplication (a = lc(q)/g, b = -lc(p)/g) or, dividing, a = 1.
 template <class I>
-Term<I>* Dmp<I>::redPo(P* p, Lst* l) {
+Term<I>* Dmp<I>::top_reduce(P* p, Lst* l, bool divide) {
     E m[kMaxExpoWords];
     for (Lst* s = l; p && s;) {
         P* q = s->elt;
@@ -162,10 +88,13 @@ Term<I>* Dmp<I>::redPo(P* p, Lst* l) {
             s = l;
             X::sub(p->exp, q->exp, m);
             C b = D::minus(p->coef);
-            const C g = D::gcd(b, q->coef);
-            const C a = D::quot(q->coef, g);
-            b = D::quot(b, g);
-            p = reduire(a, p, b, m, q);
+            if (divide) {
+                D::mult_d(b, D::inv(q->coef));
+                p = reduire_monic(p, b, m, q);
+            } else {
+                const C g = D::gcd(b, q->coef);
+                p = reduire(D::quot(q->coef, g), p, D::quot(b, g), m, q);
+            }
         } else {
             s = s->next;
         }
@@ -174,20 +103,13 @@ Term<I>* Dmp<I>::redPo(P* p, Lst* l) {
 }
 
 template <class I>
+Term<I>* Dmp<I>::redPo(P* p, Lst* l) {
+    return top_reduce(p, l, false);
+}
+
+template <class I>
 Term<I>* Dmp<I>::pseudo_redPo(P* p, Lst* l, C& f) {
-    E m[kMaxExpoWords];
-    for (Lst* s = l; p && s;) {
-        P* q = s->elt;
-        if (q && X::is_sub(p->exp, q->exp)) {
-            s = l;
-            X::sub(p->exp, q->exp, m);
-            C b = D::minus(p->coef);
-            D::mult_d(b, D::inv(q->coef));
-            p = reduire_monic(p, b, m, q);
-        } else {
-            s = s->next;
-        }
-    }
+    p = top_reduce(p, l, true);
     f = D::one();
     return p;
 }
@@ -202,21 +124,14 @@ Term<I>* Dmp<I>::exquo(P* p, Lst* l) {
     if (!d) Fatal("Exact quotient by the zero polynomial !\n");
     const C k = D::inv(d->coef);
     E m[kMaxExpoWords];
-    P* quo = nullptr;
-    P* tail = nullptr;
+    Chain<P> quo;
     for (Lst* s = l; p && s;) {
         P* q = s->elt;
         if (q && X::is_sub(p->exp, q->exp)) {
             X::sub(p->exp, q->exp, m);
             C b = D::minus(p->coef);
             if (s == l) {
-                P* t = term(D::mult(p->coef, k), m);
-                t->next = nullptr;
-                if (tail)
-                    tail->next = t;
-                else
-                    quo = t;
-                tail = t;
+                quo.add(term(D::mult(p->coef, k), m));
                 D::mult_d(b, k);
             } else {
                 s = l;
@@ -228,7 +143,7 @@ Term<I>* Dmp<I>::exquo(P* p, Lst* l) {
         }
     }
     if (p) Fatal("Not an exact quotient !\n");
-    return quo;
+    return quo.finish();
 }
 
 template <class I>

@@ -59,8 +59,7 @@ Term<I>* Dmp<I>::homog_d(P* p, unsigned i) {
 
 template <class I>
 List<I>* Dmp<I>::homog_d(Lst* l, unsigned i) {
-    for (Lst* c = l; c; c = c->next) c->elt = homog_d(c->elt, i);
-    return l;
+    return each(l, [i](P* p) { return homog_d(p, i); });
 }
 
 // The exponents are changed in place and the chain re-sorted once, rather
@@ -74,14 +73,12 @@ Term<I>* Dmp<I>::de_homog_d(P* p, unsigned i) {
 template <class I>
 List<I>* Dmp<I>::de_homog_d(Lst* l, unsigned) {
     const unsigned last = L::n() ? L::n() - 1 : 0;
-    for (Lst* c = l; c; c = c->next) c->elt = de_homog_d(c->elt, last);
-    return l;
+    return each(l, [last](P* p) { return de_homog_d(p, last); });
 }
 
 template <class I>
 List<I>* Dmp<I>::eval_var_one_d(Lst* l, unsigned i) {
-    for (Lst* c = l; c; c = c->next) c->elt = de_homog_d(c->elt, i);
-    return l;
+    return each(l, [i](P* p) { return de_homog_d(p, i); });
 }
 
 template <class I>
@@ -102,19 +99,10 @@ Term<I>* Dmp<I>::tosym_d(P* p) {
 
 template <class I>
 Term<I>* Dmp<I>::tosym(P* p) {
-    P* head = nullptr;
-    P* tail = nullptr;
+    Chain<P> out;
     for (; p; p = p->next)
-        if (X::is_sym_orbit(p->exp)) {
-            P* t = term(D::copy(p->coef), p->exp);
-            if (tail)
-                tail->next = t;
-            else
-                head = t;
-            tail = t;
-        }
-    if (tail) tail->next = nullptr;
-    return head;
+        if (X::is_sym_orbit(p->exp)) out.add(term(D::copy(p->coef), p->exp));
+    return out.finish();
 }
 
 // The sum, coefficient 1 each, of x^e and its n - 1 cyclic shifts
@@ -184,17 +172,13 @@ Term<I>* Dmp<I>::coeff(P* p, int i) {
     if (i < 1 || unsigned(i) > L::n()) return one();
     if (!p) return nullptr;
     const unsigned j = unsigned(i) - 1, d = X::extraire(p->exp, j);
-    P* head = term(D::copy(p->coef), p->exp);
-    X::ranger(head->exp, 0, j);
-    P* tail = head;
-    for (P* t = p->next; t && X::extraire(t->exp, j) == d; t = t->next) {
+    Chain<P> out;
+    for (P* t = p; t && X::extraire(t->exp, j) == d; t = t->next) {
         P* c = term(D::copy(t->coef), t->exp);
         X::ranger(c->exp, 0, j);
-        tail->next = c;
-        tail = c;
+        out.add(c);
     }
-    tail->next = nullptr;
-    return hMonic(head);
+    return hMonic(out.finish());
 }
 
 template <class I>
@@ -207,21 +191,14 @@ Term<I>* Dmp<I>::coeff(P* p) {
         if (!p) return nullptr;
         E main[kMaxExpoWords], part[kMaxExpoWords];
         X::extract_block1(main, p->exp);
-        P* head = nullptr;
-        P* tail = nullptr;
+        Chain<P> out;
         for (P* t = p; t; t = t->next) {
             X::extract_block1(part, t->exp);
             if (!X::eq(part, main)) break;
             X::extract_block2(part, t->exp);
-            P* c = term(D::copy(t->coef), part);
-            if (tail)
-                tail->next = c;
-            else
-                head = c;
-            tail = c;
+            out.add(term(D::copy(t->coef), part));
         }
-        tail->next = nullptr;
-        return hMonic(head);
+        return hMonic(out.finish());
     }
 }
 
@@ -251,20 +228,14 @@ List<I>* Dmp<I>::log(P* p) {
             }
         return f;
     };
-    Lst* head = nullptr;
-    Lst* tail = nullptr;
     if (!p) return nullptr;
+    Chain<Lst> out;
     for (P* t = p->next; t; t = t->next) {
         Lst* c = Lists::new_();
         c->elt = add_dd(linear(p->exp, D::one()), linear(t->exp, D::minus(D::one())));
-        if (tail)
-            tail->next = c;
-        else
-            head = c;
-        tail = c;
+        out.add(c);
     }
-    if (tail) tail->next = nullptr;
-    return head;
+    return out.finish();
 }
 
 template <class I>

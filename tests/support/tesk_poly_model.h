@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tesk/poly/dmp.h"
+#include "tests/support/tesk_orders.h"
 
 namespace tesk_poly_model {
 
@@ -53,10 +54,6 @@ inline u64 pw(u64 a, u64 e, u64 p) {
     return r;
 }
 
-// Ord: the instance's order written variable by variable; k is the first-block
-// length (two-block order) or 0.
-enum class Ord { drl, lex, two_blocks };
-
 template <class I>
 struct Model {
     using M = tesk::poly::Dmp<I>;
@@ -64,11 +61,6 @@ struct Model {
     using X = typename M::X;
     using D = typename I::D;
 
-    static Ord ord() {
-        if constexpr (I::L::kDegBlocks == 0) return Ord::lex;
-        else if constexpr (I::L::kDegBlocks == 1) return Ord::drl;
-        else return Ord::two_blocks;
-    }
     static unsigned n() { return I::L::n(); }
     static std::vector<u64> primes() {
         std::vector<u64> p;
@@ -79,24 +71,9 @@ struct Model {
         return p;
     }
 
-    // 1 when a > b, -1 when a < b, 0 when equal.
+    // 1 when a > b, -1 when a < b, 0 when equal, in the instance's order.
     static int cmp(const Exps& a, const Exps& b) {
-        const unsigned N = unsigned(a.size());
-        if (ord() == Ord::lex) {
-            for (unsigned i = 0; i < N; ++i)
-                if (a[i] != b[i]) return a[i] > b[i] ? 1 : -1;
-            return 0;
-        }
-        const unsigned k = ord() == Ord::two_blocks ? I::L::k() : N;
-        const unsigned lo[2] = {0, k}, hi[2] = {k, N};
-        for (int blk = 0; blk < 2; ++blk) {
-            unsigned da = 0, db = 0;
-            for (unsigned i = lo[blk]; i < hi[blk]; ++i) da += a[i], db += b[i];
-            if (da != db) return da > db ? 1 : -1;
-            for (unsigned i = hi[blk]; i-- > lo[blk];)
-                if (a[i] != b[i]) return a[i] < b[i] ? 1 : -1;
-        }
-        return 0;
+        return tesk_orders::ref_order(a, b, I::L::kDegBlocks, I::L::k());
     }
     struct Greater {
         bool operator()(const Exps& a, const Exps& b) const { return cmp(a, b) > 0; }
