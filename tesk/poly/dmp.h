@@ -173,7 +173,7 @@ struct Dmp {
     // The exponent type's variable count n (a: first-block length), then the
     // term family (again when the word count changed, which also forgets the
     // pair records and the staircase memo); fatal beyond kMaxExpoWords words.
-    static void set(unsigned n, unsigned a, unsigned b);
+    static void set(unsigned n, unsigned a = 0, unsigned b = 0);
     static C lc(P* p) { return p->coef; }        // p not null
     static E* degree(P* p) { return p->exp; }    // p not null
     static P* parse_new();                       // a term record, link null, fields unset
