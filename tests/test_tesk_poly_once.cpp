@@ -7,19 +7,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <numeric>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "host/standin/system_file.h"
 #include "tesk/base/vgf_heap.h"
 #include "tesk/poly/bloc.h"
 #include "tesk/poly/compaction.h"
 #include "tesk/poly/scrit.h"
 #include "tesk/poly/state.h"
+#include "tests/support/tesk_bases.h"
 #include "tests/support/tesk_poly_model.h"
 
 namespace {
@@ -28,20 +27,6 @@ using namespace tesk;
 using namespace tesk::poly;
 using namespace tesk_poly_model;
 
-// An instance with n variables (the first k in block 1) and its primes.
-template <class Inst, unsigned N, unsigned K, unsigned Primes>
-struct Cfg {
-    using I = Inst;
-    static void set_up() {
-        want_quiet = 1;
-        Dmp<I>::init();
-        if constexpr (I::D::kOnHeap)
-            set_VGF(Primes);
-        else
-            gfc::set_module_GFC(65521);
-        Dmp<I>::set(N, K, 0);
-    }
-};
 using Configs = ::testing::Types<Cfg<BigDexp__VGF, 5, 0, 1>, Cfg<BigDexp__VGF, 7, 0, 3>, Cfg<BigLexp__VGF, 6, 0, 3>,
                                  Cfg<DRLDRL__GFC, 5, 5, 1>, Cfg<DRLDRL__GFC, 6, 2, 1>>;
 
@@ -471,27 +456,7 @@ template <class I>
 void reduce_multiples_to_zero(const std::string& name, const std::string& basis_file) {
     using Mo = Model<I>;
     using M = Dmp<I>;
-    const std::string dir = QUOR_TEST_DATA_DIR;
-    const auto sys = quor::standin::read_system(dir + "/" + name + ".txt");
-    std::string text = "[", line;
-    std::ifstream in(dir + "/" + basis_file);
-    while (std::getline(in, line))
-        if (!line.empty()) text += (text.size() > 1 ? "," : "") + line;
-    const auto basis = quor::standin::parse_poly_list(text + "]", sys, basis_file);
-    const unsigned n = unsigned(sys.vars.size());
-    ASSERT_EQ(Mo::n(), n);
-    const auto primes = Mo::primes();
-    List<I>* G = nullptr;
-    for (const auto& q : basis) {
-        Term<I>* p = nullptr;
-        for (const auto& t : q) {
-            std::vector<std::uint16_t> e(t.e.begin(), t.e.end());
-            std::vector<u32> r;
-            for (u64 pr : primes) r.push_back(u32(mpz_fdiv_ui(t.c.get(), pr)));
-            p = M::add_dd(p, M::monom_raw(e.data(), r.data(), unsigned(r.size())));
-        }
-        G = M::Lists::cons(p, G);
-    }
+    List<I>* G = load_basis<I>(name, basis_file);
     std::mt19937_64 g(99);
     for (int round = 0; round < 6; ++round) {
         Term<I>* h = Mo::build(Mo::random(g, 3, 1));

@@ -2,11 +2,17 @@
 // its instance (integer build: BigDexp__VGF over the working primes,
 // prime-field build: DRLDRL__GFC modulo 65521): the two orders agree on the
 // same monomials, a polynomial goes core -> engine -> core exactly, and
-// exponents the engine's type cannot hold are refused.
+// exponents the engine's type cannot hold are refused; the engine's
+// generators build the systems of the test data as the core's text reader
+// reads them (cyclic-5, katsura-6), up to the order of the polynomials.
 #include <algorithm>
+#include <map>
 #include <random>
+#include <string>
+#include <vector>
 
-#include "tesk/poly/dmp.h"
+#include "api/reader.h"
+#include "tesk/poly/examples.h"
 #include "tests/support/request_fixture.h"
 #include "tests/support/tesk_poly_model.h"
 
@@ -21,6 +27,7 @@ using TI = ::tesk::poly::DRLDRL__GFC;
 using TM = ::tesk::poly::Dmp<TI>;
 using TE = TI::E;
 using ::tesk_poly_model::fatal_of;
+using Poly = std::map<Vec, Vec>;  // exponents -> residue per prime
 
 Vec random_slots(std::mt19937_64& g, u32 n, u32 emax) {
   Vec v(n + 1, 0);
@@ -142,6 +149,66 @@ QTEST_F(TeskRaw, ExponentsTheEngineCannotHoldAreRefused) {
   EXPECT_NE(fatal_of([&] { TM::monom_raw(e.data(), 1u); }).find("Degree " + std::to_string(3 * top)),
             std::string::npos);
   EXPECT_GT(3 * top, deg);
+}
+
+// ---------------------------------------------------------------------------
+class QUOR_SUITE(TeskExamples) : public ::testing::Test {
+ protected:
+  void SetUp() override { Host_kernel = host_.kernel(); }
+  void TearDown() override {
+    QUOR_NAME(reset_memory)();
+    Host_kernel = nullptr;
+  }
+  // The file's list as the core reads it over n variables; the engine is
+  // then set to the same variables and primes.
+  std::vector<Poly> read(const std::string& file, u32 n) {
+    open_request(n, 0, 0, 2);
+    std::vector<Dpol> t(kReaderMaxPolys);
+    t.resize(parse_List_Dpol_file((std::string(QUOR_TEST_DATA_DIR) + "/" + file).c_str(), t.data()));
+    std::vector<Poly> out;
+    for (Dpol p : t) {
+      Poly& q = out.emplace_back();
+      for (u32 j = 0; j < p->nb_terms; ++j) {
+        Vec e(n), c;
+        for (u32 i = 0; i < n; ++i) e[i] = expos_slot(p->monoms[j] + 1, i);
+        for (u32 s = 0; s < QUOR_NAME(vectorize); ++s) c.push_back(u32(p->coeffs[s][j]));
+        q[e] = c;
+      }
+    }
+    ::tesk::want_quiet = 1;
+    TM::init();
+#if QUOR_INT
+    ::tesk::set_VGF(QUOR_NAME(vectorize), QUOR_NAME(Primes));
+#else
+    ::tesk::gfc::set_module_GFC(65521);
+#endif
+    TM::set(n, n, 0);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  static std::vector<Poly> engine(::tesk::poly::List<TI>* l) {
+    std::vector<Poly> out;
+    for (auto* c = l; c; c = c->next) {
+      Poly& q = out.emplace_back();
+      for (auto* t = c->elt; t; t = t->next) {
+        Vec e(TI::L::n()), r(TI::D::residues());
+        for (u32 i = 0; i < e.size(); ++i) e[i] = TM::X::extraire(t->exp, i);
+        TI::D::to_residues(t->coef, r.data());
+        q[e] = r;
+      }
+    }
+    TM::Lists::kill_all(l);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  quor::standin::Host host_;
+};
+
+QTEST_F(TeskExamples, GeneratorsMatchTheStoredSystems) {
+  auto want = read("cyclic-5.txt", 5);
+  EXPECT_EQ(engine(::tesk::poly::Examples<TI>::cyclic(5, 0)), want);
+  want = read("katsura-6.txt", 7);
+  EXPECT_EQ(engine(::tesk::poly::Examples<TI>::katsura(7, 0)), want);
 }
 
 QUOR_TEST_END

@@ -46,6 +46,8 @@ struct VGF_Domain {
     static unsigned hash(C a, unsigned seed) { return vgf::Hash_VGF(a, seed); }
     static int size(C a) { return vgf::size(a); }
     static double estime_log(C a) { return vgf::estime_log(a); }
+    static C random() { return vgf::rdm_VGF(1000); }
+    static std::uint32_t to_unsigned(C a) { return vgf::coerce_unsigned(a); }  // the first residue
     static unsigned residues() { return vgf::size_of_vectors; }
     // The first n words of w (the rest 0), each reduced modulo its prime.
     static C from_residues(const std::uint32_t* w, unsigned n) {
@@ -93,6 +95,8 @@ struct GFC_Domain {
     static unsigned hash(C a, unsigned seed) { return gfc::Hash_GFC(a, seed); }
     static int size(C a) { return gfc::size(a); }
     static double estime_log(C a) { return gfc::estime_log(a); }
+    static C random() { return gfc::rdm_GFC(1000); }
+    static std::uint32_t to_unsigned(C a) { return a; }
     static unsigned residues() { return 1; }
     static C from_residues(const std::uint32_t* w, unsigned n) { return n ? gfc::reduce_GFC(w[0]) : 0; }
     static C from_value(Value) { return 0; }

@@ -201,6 +201,22 @@ struct Model {
     }
 };
 
+// An instance with n variables (the first k in block 1) and its primes
+// (Primes default VGF primes, or p = 65521).
+template <class Inst, unsigned N, unsigned K, unsigned Primes>
+struct Cfg {
+    using I = Inst;
+    static void set_up() {
+        tesk::want_quiet = 1;
+        tesk::poly::Dmp<I>::init();
+        if constexpr (I::D::kOnHeap)
+            tesk::set_VGF(Primes);
+        else
+            tesk::gfc::set_module_GFC(65521);
+        tesk::poly::Dmp<I>::set(N, K, 0);
+    }
+};
+
 // Records of the family described by S in use: taken in blocks (16-byte
 // aligned ones), not on the free list.
 template <class S>

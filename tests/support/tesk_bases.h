@@ -1,0 +1,48 @@
+// Stored systems and bases of the test data as Tesk polynomial lists.
+#ifndef QUOR_TESTS_SUPPORT_TESK_BASES_H
+#define QUOR_TESTS_SUPPORT_TESK_BASES_H
+
+#include <gmp.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/standin/system_file.h"
+#include "tests/support/tesk_poly_model.h"
+
+namespace tesk_poly_model {
+
+// The polynomials of tests/data/<file> (one per line), over the variables of tests/data/<system>.txt, with their integer
+// coefficients reduced modulo the instance's primes, in the file's order.
+template <class I>
+tesk::poly::List<I>* load_basis(const std::string& system, const std::string& file) {
+    using M = tesk::poly::Dmp<I>;
+    const std::string dir = QUOR_TEST_DATA_DIR;
+    const auto sys = quor::standin::read_system(dir + "/" + system + ".txt");
+    std::string text = "[", line;
+    std::ifstream in(dir + "/" + file);
+    while (std::getline(in, line))
+        if (!line.empty()) text += (text.size() > 1 ? "," : "") + line;
+    const auto polys = quor::standin::parse_poly_list(text + "]", sys, file);
+    EXPECT_EQ(Model<I>::n(), sys.vars.size()) << file;
+    const auto primes = Model<I>::primes();
+    std::vector<tesk::poly::Term<I>*> ps;
+    for (const auto& q : polys) {
+        tesk::poly::Term<I>* p = nullptr;
+        for (const auto& t : q) {
+            std::vector<std::uint16_t> e(t.e.begin(), t.e.end());
+            std::vector<u32> r;
+            for (u64 pr : primes) r.push_back(u32(mpz_fdiv_ui(t.c.get(), pr)));
+            p = M::add_dd(p, M::monom_raw(e.data(), r.data(), unsigned(r.size())));
+        }
+        ps.push_back(p);
+    }
+    tesk::poly::List<I>* l = nullptr;
+    for (auto it = ps.rbegin(); it != ps.rend(); ++it) l = M::Lists::cons(*it, l);
+    return l;
+}
+
+}  // namespace tesk_poly_model
+
+#endif
