@@ -10,6 +10,7 @@
 #include <functional>
 #include <numeric>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,11 +52,7 @@ protected:
         for (auto& [e, c] : a) Mo::add_term(r, f(e), c);
         return r;
     }
-    static Lst* list(std::initializer_list<P*> ps) {
-        Lst* l = nullptr;
-        for (auto it = std::rbegin(ps); it != std::rend(ps); ++it) l = M::Lists::cons(*it, l);
-        return l;
-    }
+    static Lst* list(std::initializer_list<P*> ps) { return Mo::list(ps); }
     std::mt19937_64 g{12345};
 };
 TYPED_TEST_SUITE(TeskPoly, Configs);
@@ -229,11 +226,7 @@ protected:
     using P = Term<I>;
     using Poly = Mo::Poly;
     void SetUp() override { Cfg<I, 5, 0, 3>::set_up(); }
-    static P* x(std::initializer_list<std::pair<Exps, unsigned>> terms) {
-        Poly p;
-        for (auto& [e, c] : terms) Mo::add_term(p, e, Mo::scalar(c));
-        return Mo::build(p);
-    }
+    static P* x(std::initializer_list<std::pair<Exps, long>> terms) { return Mo::poly(terms); }
     std::mt19937_64 g{777};
 };
 
@@ -306,16 +299,9 @@ TEST_F(TeskDexp, KillAllGivesEveryRecordBack) {
     EXPECT_EQ(in_use<List_List_Spec<I>>(), lists2);
     EXPECT_EQ(in_use<Stats_Spec<I>>(), stats0);
     // how_much reports the free records.
-    FILE* out = std::tmpfile();
-    FILE* log = log_output;
-    log_output = out;
-    const unsigned f = M::Lists::how_much();
-    log_output = log;
-    std::rewind(out);
-    char line[200] = {};
-    ASSERT_TRUE(std::fgets(line, sizeof line, out));
-    std::fclose(out);
-    EXPECT_EQ(std::string(line), "Nb block List_DMP__BigDexp__VGF = " + std::to_string(M::Lists::stat_tesk) +
+    unsigned f = 0;
+    const std::string line = written(log_output, [&] { f = M::Lists::how_much(); });
+    EXPECT_EQ(line.substr(0, line.find('\n') + 1), "Nb block List_DMP__BigDexp__VGF = " + std::to_string(M::Lists::stat_tesk) +
                                      ", Nb elts par block= 500, taille elt= 16,\n");
     EXPECT_EQ(f, M::Lists::stat_tesk * 500 - in_use<List_Spec<I>>());
 }
@@ -368,20 +354,15 @@ TEST_F(TeskDexp, RawExportReleasesEachTerm) {
 }
 
 TEST_F(TeskDexp, TransformationsOnSmallExamples) {
-    FILE* out = std::tmpfile();
-    Fortran.attach(out);
     // simpl_factor divides out x0*x1 and says so.
     P* p = x({{{2, 1, 0, 0, 0}, 1}, {{1, 2, 0, 0, 0}, 1}});
-    EXPECT_EQ(simpl_factor(p), 2u);
-    EXPECT_TRUE(M::eq(p, x({{{1, 0, 0, 0, 0}, 1}, {{0, 1, 0, 0, 0}, 1}})));
     P* q = x({{{1, 0, 0, 0, 0}, 1}, {{0, 0, 0, 0, 0}, 1}});
-    EXPECT_EQ(simpl_factor(q), 0u);
-    Fortran.attach(nullptr);
-    std::rewind(out);
-    char text[64] = {};
-    EXPECT_TRUE(std::fgets(text, sizeof text, out));
-    std::fclose(out);
-    EXPECT_EQ(std::string(text).substr(0, 11), "Divise par ");
+    const std::string text = written(Fortran.f, [&] {
+        EXPECT_EQ(simpl_factor(p), 2u);
+        EXPECT_EQ(simpl_factor(q), 0u);
+    });
+    EXPECT_TRUE(M::eq(p, x({{{1, 0, 0, 0, 0}, 1}, {{0, 1, 0, 0, 0}, 1}})));
+    EXPECT_EQ(text.substr(0, 11), "Divise par ");
     // Leading coefficient in x0: x0^2*x1 + 2*x0^2 + x1 gives x1 + 2.
     P* r = x({{{2, 1, 0, 0, 0}, 1}, {{2, 0, 0, 0, 0}, 2}, {{0, 1, 0, 0, 0}, 1}});
     EXPECT_TRUE(M::eq(M::coeff(r, 1), x({{{0, 1, 0, 0, 0}, 1}, {{0, 0, 0, 0, 0}, 2}})));
@@ -512,16 +493,12 @@ TEST_F(TeskDexp, CompactionRetriesOnOverflowWithoutStack) {
     ASSERT_EQ(a.size(), 25u);
     P* p = Mo::build(a);
     MAX_COEF_DMP__BigDexp__VGF = 10;
-    FILE* out = std::tmpfile();
-    FILE* log = log_output;
-    log_output = out;
-    glisser_DMP__BigDexp__VGF(p, Boolean(1));
-    glisser_List_DMP__BigDexp__VGF(M::Lists::cons(p, nullptr), Boolean(1));  // retries too
-    log_output = log;
-    std::rewind(out);
+    std::istringstream out(written(log_output, [&] {
+        glisser_DMP__BigDexp__VGF(p, Boolean(1));
+        glisser_List_DMP__BigDexp__VGF(M::Lists::cons(p, nullptr), Boolean(1));  // retries too
+    }));
     std::vector<std::string> lines;
-    for (char l[300]; std::fgets(l, sizeof l, out);) lines.push_back(l);
-    std::fclose(out);
+    for (std::string l; std::getline(out, l);) lines.push_back(l + "\n");
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "Error: Trop d'entiers a glisser dans glisser_DMP__BigDexp__VGF(DMP__BigDexp__VGF p,Boolean verif) !\n");
     EXPECT_EQ(lines[1], lines[0]);
@@ -610,16 +587,7 @@ TEST(TeskFamilies, BlocksOwnTheirPolynomials) {
     EXPECT_TRUE(Dmp<I>::D::is_zero(l->elt->head->coef));
     EXPECT_TRUE(Dmp<I>::eq(dup->nf, l->elt->nf));
     EXPECT_NE(dup->nf, l->elt->nf);
-    FILE* out = std::tmpfile();
-    Fortran.attach(out);
-    Fortran << l;
-    Fortran << static_cast<sList_Bloc*>(nullptr);
-    Fortran.attach(nullptr);
-    std::rewind(out);
-    char text[16] = {};
-    EXPECT_TRUE(std::fgets(text, sizeof text, out));
-    std::fclose(out);
-    EXPECT_STREQ(text, "[,][]");
+    EXPECT_EQ(written(Fortran.f, [&] { Fortran << l << static_cast<sList_Bloc*>(nullptr); }), "[,][]");
     kill_all_Bloc(dup);
     kill_all_List_Bloc(l);
     EXPECT_EQ(in_use<Term_Spec<I>>(), terms0);

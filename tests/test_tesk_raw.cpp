@@ -6,7 +6,6 @@
 // generators build the systems of the test data as the core's text reader
 // reads them (cyclic-5, katsura-6), up to the order of the polynomials.
 #include <algorithm>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,7 +26,6 @@ using TI = ::tesk::poly::DRLDRL__GFC;
 using TM = ::tesk::poly::Dmp<TI>;
 using TE = TI::E;
 using ::tesk_poly_model::fatal_of;
-using Poly = std::map<Vec, Vec>;  // exponents -> residue per prime
 
 Vec random_slots(std::mt19937_64& g, u32 n, u32 emax) {
   Vec v(n + 1, 0);
@@ -154,27 +152,19 @@ QTEST_F(TeskRaw, ExponentsTheEngineCannotHoldAreRefused) {
 // ---------------------------------------------------------------------------
 class QUOR_SUITE(TeskExamples) : public ::testing::Test {
  protected:
+  using Mo = ::tesk_poly_model::Model<TI>;
   void SetUp() override { Host_kernel = host_.kernel(); }
   void TearDown() override {
     QUOR_NAME(reset_memory)();
     Host_kernel = nullptr;
   }
-  // The file's list as the core reads it over n variables; the engine is
-  // then set to the same variables and primes.
-  std::vector<Poly> read(const std::string& file, u32 n) {
+  // The file's list as the core reads it over n variables, in sorted order;
+  // the engine is set to the same variables and primes first (the model's
+  // order follows it).
+  std::vector<Mo::Poly> read(const std::string& file, u32 n) {
     open_request(n, 0, 0, 2);
     std::vector<Dpol> t(kReaderMaxPolys);
     t.resize(parse_List_Dpol_file((std::string(QUOR_TEST_DATA_DIR) + "/" + file).c_str(), t.data()));
-    std::vector<Poly> out;
-    for (Dpol p : t) {
-      Poly& q = out.emplace_back();
-      for (u32 j = 0; j < p->nb_terms; ++j) {
-        Vec e(n), c;
-        for (u32 i = 0; i < n; ++i) e[i] = expos_slot(p->monoms[j] + 1, i);
-        for (u32 s = 0; s < QUOR_NAME(vectorize); ++s) c.push_back(u32(p->coeffs[s][j]));
-        q[e] = c;
-      }
-    }
     ::tesk::want_quiet = 1;
     TM::init();
 #if QUOR_INT
@@ -183,21 +173,24 @@ class QUOR_SUITE(TeskExamples) : public ::testing::Test {
     ::tesk::gfc::set_module_GFC(65521);
 #endif
     TM::set(n, n, 0);
+    std::vector<Mo::Poly> out;
+    for (Dpol p : t) {
+      Mo::Poly& q = out.emplace_back();
+      for (u32 j = 0; j < p->nb_terms; ++j) {
+        ::tesk_poly_model::Exps e(n);
+        ::tesk_poly_model::Coef c;
+        for (u32 i = 0; i < n; ++i) e[i] = expos_slot(p->monoms[j] + 1, i);
+        for (u32 s = 0; s < QUOR_NAME(vectorize); ++s) c.push_back(u32(p->coeffs[s][j]));
+        q.emplace(e, c);
+      }
+    }
     std::sort(out.begin(), out.end());
     return out;
   }
-  static std::vector<Poly> engine(::tesk::poly::List<TI>* l) {
-    std::vector<Poly> out;
-    for (auto* c = l; c; c = c->next) {
-      Poly& q = out.emplace_back();
-      for (auto* t = c->elt; t; t = t->next) {
-        Vec e(TI::L::n()), r(TI::D::residues());
-        for (u32 i = 0; i < e.size(); ++i) e[i] = TM::X::extraire(t->exp, i);
-        TI::D::to_residues(t->coef, r.data());
-        q[e] = r;
-      }
-    }
-    TM::Lists::kill_all(l);
+  static std::vector<Mo::Poly> engine(::tesk::poly::List<TI>* l) {
+    std::vector<Mo::Poly> out;
+    for (auto* c = l; c; c = c->next) out.push_back(Mo::take(c->elt));
+    TM::Lists::free_all(l);
     std::sort(out.begin(), out.end());
     return out;
   }

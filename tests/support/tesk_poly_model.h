@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -45,6 +48,22 @@ std::string fatal_of(F f) {
     tesk::set_exit_hook(old);
     tesk::log_output = log;
     return text;
+}
+
+// What f writes on the stream held in `slot` (log_output, Fortran.f, ...),
+// a scratch file put there meanwhile.
+template <class F>
+std::string written(FILE*& slot, F f) {
+    FILE* out = std::tmpfile();
+    FILE* saved = slot;
+    slot = out;
+    f();
+    slot = saved;
+    std::rewind(out);
+    std::string s;
+    for (int c; (c = std::fgetc(out)) != EOF;) s += char(c);
+    std::fclose(out);
+    return s;
 }
 
 inline u64 pw(u64 a, u64 e, u64 p) {
@@ -171,6 +190,17 @@ struct Model {
         }
         if (tail) tail->next = nullptr;
         return head;
+    }
+    // A polynomial from (exponents, signed small coefficient) pairs.
+    static P* poly(std::initializer_list<std::pair<Exps, long>> terms) {
+        Poly p;
+        for (auto& [e, c] : terms) add_term(p, e, c < 0 ? neg(scalar(u64(-c))) : scalar(u64(c)));
+        return build(p);
+    }
+    static tesk::poly::List<I>* list(std::initializer_list<P*> ps) {
+        tesk::poly::List<I>* l = nullptr;
+        for (auto it = std::rbegin(ps); it != std::rend(ps); ++it) l = M::Lists::cons(*it, l);
+        return l;
     }
     static Exps exps(const P* t) {
         Exps e(n());
