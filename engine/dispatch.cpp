@@ -307,6 +307,9 @@ bool same_shape(const std::vector<Dpol_INT>& stored, const Dpol* got, u32 count)
 // passes that entered them.
 // Up to this many primes every pass attempts every open result.
 constexpr u32 kQuickAttemptsUpTo = 1024;
+// Block schedule of the open passes (see next_block).
+constexpr u32 kDoublingUpTo = 64;
+constexpr u32 kSteadyBlock = 16;
 
 struct LiftState {
   std::vector<Dpol_INT> results;  // zone 3
@@ -362,7 +365,12 @@ u32 first_prime_block(i32 pas0, Dpol_INT* base, u32 n) {
 
 // Block of the next pass after the second.  The second pass repeats the
 // first block; from then on the block doubles the modulus while most
-// results are still open.  Once at least half reconstruct, the sizes of
+// results are still open, up to kDoublingUpTo primes, and then adds a
+// sixteenth (at least kSteadyBlock primes): results whose coefficients share
+// one size (a parametrisation) all reconstruct in the same pass, and a
+// doubling would overshoot that pass by up to as many primes as it needs,
+// while a pass costs little more than its primes.
+// Once at least half reconstruct, the sizes of
 // their coefficients tell how many primes the others will want: in a
 // reduced basis the largest coefficients are about twice the median's size
 // (both counted as the 32-bit words of the largest coefficient plus those of
@@ -373,7 +381,7 @@ u32 first_prime_block(i32 pas0, Dpol_INT* base, u32 n) {
 // modulus by a whole doubling costs more than an extra small pass.
 static u32 next_block(const LiftState& s, u32 completed, u32 count) {
   const u32 total = s.primes_in_M;
-  if (u64(completed) * 2 < count) return total;
+  if (u64(completed) * 2 < count) return total < kDoublingUpTo ? total : std::max(kSteadyBlock, total / 16);
   std::vector<u64> need;
   need.reserve(completed);
   for (const sDpol_INT* p : s.results) {
@@ -461,6 +469,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
   std::vector<Dpol> table(result_room(n));
   bool interrupted = false, complete = false;
   u32 rejects = 0;
+  double lift_time = 0;
   i32 pass = 1;
   u32 pass_index = 0;
 
@@ -555,6 +564,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
 
     // ---- the lift, while the pass results are intact ----
     QUOR_NAME(Stderr)("restore Z1 ");
+    const double lift_start = cpu_now();
     std::vector<IntView> views(count);
     std::vector<std::vector<INT>> values(count);
     u32 completed = 0;
@@ -617,6 +627,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
     if (complete) QUOR_NAME(Stderr)(" {done}\n");
     else QUOR_NAME(Stderr)("{%.2f per completed}\n", 100.0 * completed / count);
     persist_state(state, views, newM, m3);
+    lift_time += cpu_now() - lift_start;
     state.shaped = true;
     state.primes_in_M += block;
     QUOR_NAME(restore_GC_state)(&m1);
@@ -655,6 +666,8 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
     }
     for (u32 i = 0; i < count; ++i) resultat[i] = state.results[i];
   }
+  // Where the time went: the passes' engine and the reconstruction.
+  QUOR_NAME(Stderr)("Lift: %.2f sec, %u primes in %d passes\n", lift_time, state.primes_in_M, pass);
   *t = cpu_now() - t0;
   return count;
 }

@@ -201,6 +201,9 @@ INT exact_copy(const INT& v) {
 
 // Scratch slots of PolyLift.
 enum { kA, kR0, kR1, kT0, kT1, kQ, kW, kL, kSlots };
+// Bits by which an accepted reconstruction stays below the modulus when
+// the balanced bound does not vouch for it (see PolyLift::term, euclid).
+constexpr u64 kLooseMarginBits = 64;
 
 // Rational reconstruction of the terms of one polynomial modulo Mod.
 //
@@ -210,10 +213,11 @@ enum { kA, kR0, kR1, kT0, kT1, kQ, kW, kL, kSlots };
 // GMP had to move (its new limbs would sit in zone 1 above a mark).
 //
 // Terms share the lcm L of the denominators found so far: a value a whose
-// multiple a*L mod Mod (symmetric) and L are both small is the fraction
-// (a*L mod Mod)/L, which by uniqueness of the small representative is the
-// reconstruction the Euclidean algorithm would give; the algorithm runs only
-// for the other terms.  A fraction is stored unreduced as (a*L mod Mod)/L:
+// multiple a*L mod Mod (symmetric) lies far enough below Mod is the fraction
+// (a*L mod Mod)/L (see term), so that once one term has given the common
+// denominator the others need a modulus of about their numerators' size
+// instead of the product of numerator and denominator; the algorithm runs
+// only for the other terms.  A fraction is stored unreduced as (a*L mod Mod)/L:
 // the lcm of the stored denominators, and the primitive part built from
 // them, are those of the reduced fractions.
 struct PolyLift {
@@ -252,16 +256,24 @@ struct PolyLift {
   }
 
   // Half-extended Euclid on (Mod, a), a not small: (r0, r1) = (Mod, a),
-  // (t0, t1) = (0, 1); steps until r1 is small.  false when a remainder
-  // reaches 0 first (the value needs more primes).  small_bits bounds the
-  // bit length of every small value.
+  // (t0, t1) = (0, 1).  true with the fraction r1/t1: at the first small
+  // remainder when its cofactor is small too (the balanced bound); failing
+  // that, before it or after it, at the first remainder that the next
+  // quotient exceeds by 2^kLooseMarginBits (then |r1 t1| is about Mod over
+  // that quotient: a fraction of unbalanced sizes, a small numerator over a
+  // large denominator or the reverse, reconstructs as soon as Mod exceeds
+  // their product by that margin, and a random value shows such a quotient
+  // once in 2^63).  false when a remainder reaches 0 first (the value needs
+  // more primes).  small_bits bounds the bit length of every small value.
   //
   // While r1 is far above the bound, Lehmer steps replace runs of about 30
   // quotient steps by one 2x2 matrix of single words, found on the leading
   // bits alone (Knuth's two trial quotients, algorithm L of TAOCP 4.5.2).
   // A matrix with entries of at most 2^61 leaves r0 at least 2^-62 of the
   // r1 before it, so with r1 128 bits above the bound no remainder before
-  // the new r1 is small: the first small remainder is still found exactly.
+  // the new r1 is small: the first small remainder is still found exactly;
+  // and it takes no quotient of 2^61 or more, so every large quotient is
+  // seen by a full division.
   //
   // GMP takes the scratch of an operation on large operands through the
   // zone allocator, which frees nothing: every step gives it back (mark
@@ -275,13 +287,19 @@ struct PolyLift {
     mpz_set(&r1, &a);
     mpz_set_ui(&t0, 0);
     mpz_set_ui(&t1, 1);
+    bool balanced = true;  // the balanced bound is still ahead
     for (;;) {
       if (mpz_sgn(&r1) == 0) return false;
       const u64 nb = mpz_sizeinbase(&r1, 2);
       i64 A = 1, B = 0, C = 0, D = 1;
-      if (nb > small_bits + 128) lehmer_matrix(r0, r1, A, B, C, D);
+      if (nb > (balanced ? small_bits : 0) + 128) lehmer_matrix(r0, r1, A, B, C, D);
       if (B == 0) {
         mpz_tdiv_qr(&q, &w, &r0, &r1);
+        if (mpz_sizeinbase(&q, 2) > kLooseMarginBits) {
+          mk.restore();
+          keep();
+          return true;
+        }
         mpz_swap(&r0, &r1);
         mpz_swap(&r1, &w);
         mpz_mul(&w, &q, &t1);
@@ -295,7 +313,10 @@ struct PolyLift {
       mk.restore();
       keep();
       if (mpz_sgn(&r1) == 0) return false;
-      if (small(r1)) return true;
+      if (balanced && small(r1)) {
+        if (small(t1)) return true;
+        balanced = false;
+      }
     }
   }
 
@@ -372,20 +393,33 @@ struct PolyLift {
       keep();
     };
     INT& L = s[kL];
-    if (mpz_cmp_ui(&L, 1) != 0 && small(L)) {
+    // Under a known denominator a value needs only its numerator's size:
+    // y = a L mod Mod (symmetric) is num L / den exactly when den | L and
+    // that is below Mod / 2; when den does not divide L, y is as good as
+    // random, below Mod / 2^kLooseMarginBits once in 2^63 tries.  Then y is
+    // the fraction (num L / g) / (den / g), g = gcd(den, L): its denominator
+    // is only what L lacks, so y reconstructs with a modulus of about the
+    // numerator's size too, and a = that fraction / L.
+    const u64 mod_bits = mpz_sizeinbase(&mod, 2);
+    const u64 loose_bits = mod_bits > kLooseMarginBits + 1 ? mod_bits - 1 - kLooseMarginBits : 0;
+    const auto loose = [&](const INT& v) { return mpz_sgn(&v) == 0 || mpz_sizeinbase(&v, 2) <= loose_bits; };
+    const bool known = mpz_cmp_ui(&L, 1) != 0 && loose(L);
+    if (known) {
       INT &y = s[kW], &h = s[kQ];
       mpz_mul(&y, &a, &L);
       mpz_mod(&y, &y, &mod);
       mpz_mul_2exp(&h, &y, 1);
       if (mpz_cmp(&h, &mod) > 0) mpz_sub(&y, &y, &mod);
       settle();
-      if (small(y)) {
+      if (loose(y)) {
         *num = exact_copy(y);
         *den = exact_copy(L);
         return 1;
       }
+      if (mpz_sgn(&y) < 0) mpz_add(&y, &y, &mod);
     }
-    if (!euclid(a, mod, small, small_bits) || !small(s[kT1])) return 0;
+    // euclid reads its argument before it uses the slot.
+    if (!euclid(known ? s[kW] : a, mod, small, small_bits)) return 0;
     INT &r1 = s[kR1], &t1 = s[kT1], &g = s[kQ];
     if (mpz_sgn(&t1) < 0) {
       mpz_neg(&r1, &r1);
@@ -396,10 +430,13 @@ struct PolyLift {
       mpz_divexact(&r1, &r1, &g);
       mpz_divexact(&t1, &t1, &g);
     }
-    mpz_lcm(&L, &L, &t1);
+    // With L known the denominator is t1 L = lcm(L, den): a stored
+    // denominator is always the lcm of reduced ones.
+    if (known) mpz_mul(&L, &L, &t1);
+    else mpz_lcm(&L, &L, &t1);
     settle();
     *num = exact_copy(r1);
-    *den = exact_copy(t1);
+    *den = exact_copy(known ? L : t1);
     return 1;
   }
 };

@@ -425,8 +425,10 @@ QTEST_F(Dispatch, BadPrimesAreReplacedAndValuesSharingThemWaitForMore) {
   Sys sys = {{{{1, 0}, p.c_str()}, {{0, 0}, "-1"}}, {{{0, 1}, "2"}, {{1, 0}, "-3"}}};
   EXPECT_EQ(forms(compute(sys, QUOR_COMPUTE_GBASIS, 8)), expected(sys));
   EXPECT_TRUE(said("Bad primes: pass 1"));
-  // The product of four primes of the first block shares a factor above the bound with it.
-  const std::string c = "-" + mpz_class(mpz_class(prime(1)) * prime(2) * prime(3) * prime(4)).get_str();
+  // The product of four primes of the first block shares a factor above the
+  // bound with it (times 2^100: too large to reconstruct from that block).
+  const std::string c =
+      "-" + mpz_class((mpz_class(prime(1)) * prime(2) * prime(3) * prime(4)) << 100).get_str();
   sys = {{{{1, 0}, "1"}, {{0, 0}, c.c_str()}}, {{{0, 1}, "1"}, {{0, 0}, "-1"}}};
   host_.clear_output();
   EXPECT_EQ(forms(compute(sys, QUOR_COMPUTE_GBASIS, 8)), expected(sys));
