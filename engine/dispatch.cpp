@@ -191,18 +191,19 @@ namespace {
 
 inline u64 limbs(const INT& a) { return u64(a._mp_size < 0 ? -i64(a._mp_size) : i64(a._mp_size)); }
 
-// Codes this version computes: the basis, the no-op and the multiplication
-// matrix.  The others need the Tesk bridge
-// (normal forms, change of ordering) or the rational form, which this
-// library lacks; they are refused with the request's own code before any
-// work.
-bool strategy_runs(i32 code) {
-  if (code == QUOR_COMPUTE_GBASIS || code == QUOR_COMPUTE_NOP) return true;
-  return code == QUOR_COMPUTE_MATRIXN;
+// Codes this version computes: the basis, the no-op, the multiplication
+// matrix and the two bases of QUOR_COMPUTE_GBASIS_MULTI (with a second
+// basis), both followed by the rational form.  The others need the Tesk
+// bridge (normal forms, change of ordering), which this library lacks; they
+// are refused with the request's own code before any work.
+bool strategy_runs(const sQUOR_Comp_Desc* e) {
+  const i32 code = e->_compute;
+  if (code == QUOR_COMPUTE_GBASIS || code == QUOR_COMPUTE_NOP || code == QUOR_COMPUTE_MATRIXN) return true;
+  return code == QUOR_COMPUTE_GBASIS_MULTI && e->_nb2 > 0;
 }
 
 // Engine entry for one pass on the modular copies; the count of results.
-u32 compute_pass(const sQUOR_Comp_Desc* e, Dpol* in, u32 n, Dpol* out, double* time) {
+u32 compute_pass(const sQUOR_Comp_Desc* e, Dpol* in, u32 n, Dpol* out, double* time, i32 bk0) {
   const i32 code = e->_compute;
   if (code == QUOR_COMPUTE_GBASIS) {
     EliminationSwitch elim(e->_force_elim != 0);
@@ -212,10 +213,16 @@ u32 compute_pass(const sQUOR_Comp_Desc* e, Dpol* in, u32 n, Dpol* out, double* t
     for (u32 i = 0; i < n; ++i) out[i] = in[i];
     return n;
   }
-  if (!strategy_runs(code)) refuse_strategy(code);
-  want_buildmatrix = 1;
-  want_mingbasis_strong = 1;
-  const u32 k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, 0, 0, 1, 0, 0, 0, 0, 0);
+  if (!strategy_runs(e)) refuse_strategy(code);
+  u32 k = 0;
+  if (code == QUOR_COMPUTE_MATRIXN) {
+    want_buildmatrix = 1;
+    want_mingbasis_strong = 1;
+    k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, 0, 0, 1, 0, 0, 0, 0, 0);
+  } else {
+    k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, 0, 0, 1, u32(bk0), u32(e->_force_elim), u32(e->_nb2),
+                             u32(e->_bk2), u32(e->_force_elim2));
+  }
   // The driver gave its memory back before returning: keep the results.
   secure_results(out, k);
   return k;
@@ -428,7 +435,6 @@ using namespace quor::QUOR_NS;
 #if QUOR_INT
 QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 mingbasis_strong, I32 restrict2,
                                    double* t, I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
-  (void)bk0;  // block of the two-stage strategies, which this version refuses
   check_arguments(base, n, resultat, env);
   double t_local = 0;
   if (t == nullptr) t = &t_local;
@@ -442,7 +448,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
   const double t0 = cpu_now();
   record_call(n, mingbasis_strong, restrict2, final_restrict, &desc);
   // Refused strategies are refused before any work.
-  if (!strategy_runs(code)) refuse_strategy(code);
+  if (!strategy_runs(&desc)) refuse_strategy(code);
 
   u32 block = first_prime_block(pas0, base, n);
   const u32 offset = prime_offset(desc._off);
@@ -521,7 +527,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
       simul_write = writes_trace ? 1 : 0;
       QUOR_NAME(reset_simulation)();
       elim_status_clear();
-      count = compute_pass(&desc, copies.data(), n, table.data(), &pass_time);
+      count = compute_pass(&desc, copies.data(), n, table.data(), &pass_time, bk0);
       QUOR_NAME(want_raw_output) = switches.raw;
       *t += pass_time;
       QUOR_NAME(checkInterrupt)();

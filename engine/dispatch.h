@@ -16,13 +16,16 @@
 // releases; zones 1 and 2 are back at their marks of entry when a call
 // returns.  An interrupt returns 0 polynomials.
 //
-// This version computes QUOR_COMPUTE_GBASIS, QUOR_COMPUTE_NOP (integer build)
-// and QUOR_COMPUTE_MATRIXN.  Every other
-// code needs what the library lacks (the Tesk bridge's normal forms and
-// change of ordering, the rational form) and ends, before any work, in the
-// fatal channel with "Strategy %s is not available in this version\n"
-// naming the request's code; unknown codes end with "Unknown strategy code
-// %d\n".  No strategy answers with an empty or a wrong result.
+// This version computes QUOR_COMPUTE_GBASIS, QUOR_COMPUTE_MATRIXN and, in
+// the integer build, QUOR_COMPUTE_NOP and QUOR_COMPUTE_GBASIS_MULTI with a
+// second basis (_nb2 > 0).  The integer build's QUOR_COMPUTE_MATRIXN and
+// QUOR_COMPUTE_GBASIS_MULTI return the rational form (engine/rrform.h),
+// primitive: lc(F) f, and c_j x_j + B_j(x_last) for (f'/d) x_j + R_j.  Every
+// other code needs what the library lacks (the Tesk bridge's normal forms
+// and change of ordering) and ends, before any work, in the fatal channel
+// with "Strategy %s is not available in this version\n" naming the
+// request's code; unknown codes end with "Unknown strategy code %d\n".  No
+// strategy answers with an empty or a wrong result.
 #pragma once
 #include "core/quor_build.h"
 

@@ -25,6 +25,7 @@
 #include "core/reltable.h"
 #include "core/zone.h"
 #include "engine/elim.h"
+#include "engine/rrform.h"
 #include "engine/symbolic.h"
 #include "engine/tesk_bridge.h"
 #include "host/C/host_services.h"
@@ -43,13 +44,6 @@ i32 QUOR_NAME(want_very_quiet) = 0;
 #if !QUOR_INT
 u32 aggressive_tab[kAggressiveDegrees] = {};
 double global_time_symbolic = 0.0;
-#endif
-
-#if QUOR_INT
-// Rational form of a triangular basis: not built yet, so asking for it is refused.
-void apply_rr(Dpol*, u32) {
-  QUOR_NAME(Fatal)("Rational form: not available in this version\n");
-}
 #endif
 
 namespace {

@@ -1,4 +1,5 @@
-// Two-stage driver: first basis, then the multiplication-matrix stage.
+// Two-stage driver: first basis, second basis, then the multiplication-matrix
+// stage or the copy, and the rational form.
 //
 // Zones: the first-basis table is taken in the working zone (identity 1),
 // whose mark is kept; then the zones are swapped, so the engine's new
@@ -23,6 +24,7 @@
 #include "engine/elim.h"
 #include "engine/mainloop.h"
 #include "engine/multmatrix.h"
+#include "engine/rrform.h"
 #include "engine/staircase.h"
 #include "host/C/host_services.h"
 #include "minpolyvgf/fglm.h"
@@ -56,15 +58,15 @@ i32 change_of_ordering_code(u32 sqfr, i32 no_rr) {
   return sqfr ? QUOR_COMPUTE_MINPOLY_SQFR : QUOR_COMPUTE_MINPOLY;
 }
 
-// Everything but the matrix stage needs the Tesk bridge or the rational form,
-// which this version lacks: refuse it before any basis is computed.
+// The normal forms, the radical strategies and the change of ordering need
+// the Tesk bridge, which this version lacks: refuse them before any basis is
+// computed.  The matrix stage and the copy of a second basis need no bridge.
 void refuse_other_stages(u32 n_extra, u32 sqfr, i32 no_rr, u32 m2) {
   if (n_extra > 0 && !want_radical_strateg1)
     not_available(want_add_equations ? QUOR_COMPUTE_GBASIS_NF_RECOMPUTE : QUOR_COMPUTE_GBASIS_NF);
   if (want_radical_strateg1)
     not_available(n_extra > 0 ? QUOR_COMPUTE_RADICAL_STRATEG2 : QUOR_COMPUTE_RADICAL_STRATEG1);
-  if (m2 > 0) not_available(QUOR_COMPUTE_GBASIS_MULTI);
-  if (!want_buildmatrix) not_available(change_of_ordering_code(sqfr, no_rr));
+  if (!want_buildmatrix && m2 == 0) not_available(change_of_ordering_code(sqfr, no_rr));
 }
 
 // Waits for a debugger to attach and clear the hold (QUORDEBUG).
@@ -250,15 +252,62 @@ std::vector<Dpol> first_inputs(Dpol* polys, u32 n, u32 request_block) {
   return inputs;
 }
 
-// Third stage after the first basis G (nothing after an interrupt or a bad
-// prime); timing lines when `timing`.  The count of results.
-u32 third_stage(Dpol* G, u32 count, Dpol* result, bool timing) {
+#if QUOR_INT
+// Second basis, for the block order bk2 (elimination elim2), of the first
+// basis G[0..count-1] and the m2 inputs kept back; written back to G (room
+// for the table's size).  Its count.
+u32 second_basis(Dpol* G, u32 count, Dpol* kept, u32 m2, u32 bk2, u32 elim2) {
+  if (u64(count) + m2 > kStageTable - 1) QUOR_NAME(Fatal)("Intermediate gbasis is too big !");
+  const u32 room = std::max<u32>(kStageTable, quor_max_index + 1);
+  Dpol* second = static_cast<Dpol*>(QUOR_NAME(alloc64)(u64(room) * sizeof(Dpol)));
+  want_Lexico = 0;
+  want_mingbasis_strong = 1;
+  var_second_block = bk2;
+  want_eliminated = i32(elim2);
+  set_Expos(nb_of_affine_variables);
+  want_rr = 0;
+  // The first basis is sorted for the first order: every polynomial takes
+  // the second order's term order before it enters.
+  std::vector<Dpol> in(G, G + count);
+  in.insert(in.end(), kept, kept + m2);
+  for (Dpol& p : in) p = resorted_copy(p);
+  resort_Dpol(in.data(), u32(in.size()));
+  QUOR_NAME(Stderr)("\nStart 2nd gbasis: bk2=%d for %d polys\n", int(bk2), int(in.size()));
+  double time = 0;
+  const u32 k = gbasis(in.data(), u32(in.size()), second, &time);
+  QUOR_NAME(Stderr)("\nDRL gbasis: %.2f sec\n", time);
+  std::copy(second, second + k, G);
+  want_automatique = 0;
+  nb_of_renormed = 0;
+  return k;
+}
+#endif
+
+// Third stage after the basis G (nothing after an interrupt or a bad prime):
+// the matrix stage, or the copy of G; then, with no_rr = 0, the rational
+// form (integer build).  Timing lines when `timing`.  The count of results.
+u32 third_stage(Dpol* G, u32 count, Dpol* result, i32 no_rr, bool timing) {
   if (stopped_or_failed()) return 0;
   const double t2 = QUOR_NAME(cpu)();
   QUOR_NAME(want_state_percent) = 0;
-  const u32 k = matrix_stage(G, count, result);
+  u32 k = 0;
+  if (want_buildmatrix) {
+    k = matrix_stage(G, count, result);
+  } else {
+    QUOR_NAME(Stderr)("Copy %d pols ...\n", int(count));
+    std::copy(G, G + count, result);
+    k = count;
+  }
   if (timing) QUOR_NAME(Stderr)("#C Second step time %.2f sec\n", QUOR_NAME(cpu)() - t2);
   QUOR_NAME(Stderr)("#C a faire: %d\n", int(k));
+  if (no_rr == 0) {
+    QUOR_NAME(Stderr)("#C avant rr\n");
+#if QUOR_INT
+    // Nothing to rewrite after a bad prime (k = 0).
+    if (k > 0) apply_rr(result, k);
+#endif
+    QUOR_NAME(Stderr)("#C apres rr\n");
+  }
   if (timing) QUOR_NAME(Stderr)("#C Third step time (total) %.2f sec\n", QUOR_NAME(cpu)());
   return k;
 }
@@ -276,12 +325,8 @@ i32 slot_degree(const sDpol* mu, u32 k) {
 u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_extra, double* t, u32 sqfr,
                          i32 no_rr, i32 first_gbasis, u32 bk1, u32 elim1, u32 m2, u32 bk2, u32 elim2) {
   (void)extra;
-  (void)bk2;
-  (void)elim2;
   if (n < m2) QUOR_NAME(Fatal)("Too many polynomials for 2nd computation (m=%d,m2=%d)\n", int(n), int(m2));
   refuse_other_stages(n_extra, sqfr, no_rr, m2);
-  // The rational form belongs to the change of ordering: the matrix stage's
-  // shape basis is final, so no_rr is not consulted on this path.
   if (std::getenv("QUORDEBUG")) wait_for_debugger();
 
   const u32 first_count = n - m2;
@@ -315,7 +360,8 @@ u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_ex
   want_automatique = 0;
   nb_of_renormed = 0;
   if (t) *t += first_time;
-  return third_stage(G, count, result, want_pipe2 != 0);
+  if (m2 > 0 && !stopped_or_failed()) count = second_basis(G, count, polys + first_count, m2, bk2, elim2);
+  return third_stage(G, count, result, no_rr, want_pipe2 != 0);
 }
 
 #else
@@ -350,7 +396,7 @@ u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_ex
   want_automatique = 0;
   nb_of_renormed = 0;
   if (t) *t += first_time;
-  return third_stage(G, count, result, want_pipe2 != 0 && nb_threads == 1);
+  return third_stage(G, count, result, no_rr, want_pipe2 != 0 && nb_threads == 1);
 }
 
 #endif

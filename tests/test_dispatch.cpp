@@ -304,12 +304,15 @@ QTEST_F(Dispatch, OptionsOfTheDescriptor) {
 }
 
 QTEST_F(Dispatch, MatrixStrategyGivesTheShapeBasisAndClearsItsSwitch) {
-  // x2 = (x1 + 7) / 5 with 2 x1^2 = 3: x1 - 5 x2 + 7 and 10 x2^2 - 28 x2 + 19.
+  // x2 = (x1 + 7) / 5 with 2 x1^2 = 3: x1 - 5 x2 + 7 and 10 x2^2 - 28 x2 + 19;
+  // over the integers the rational form: (-5 x2 + 7)(x2 - 7/5) = -3/10 mod f.
   const Sys sys = {{{{2, 0}, "2"}, {{0, 0}, "-3"}}, {{{0, 1}, "5"}, {{1, 0}, "-1"}, {{0, 0}, "-7"}}};
   const std::set<IntForm> shape = {IntForm{{{1, 0}, "1"}, {{0, 1}, "-5"}, {{0, 0}, "7"}},
                                    IntForm{{{0, 2}, "10"}, {{0, 1}, "-28"}, {{0, 0}, "19"}}};
 #if QUOR_INT
-  EXPECT_EQ(forms(compute(sys, QUOR_COMPUTE_MATRIXN)), shape);
+  EXPECT_EQ(forms(compute(sys, QUOR_COMPUTE_MATRIXN)),
+            (std::set<IntForm>{IntForm{{{1, 0}, "10"}, {{0, 0}, "-3"}},
+                               IntForm{{{0, 2}, "10"}, {{0, 1}, "-28"}, {{0, 0}, "19"}}}));
   // Large rationals: the same shape basis whatever the blocks of primes.
   host_.clear_output();
   const auto big = forms(compute(big_conics(), QUOR_COMPUTE_MATRIXN));

@@ -23,8 +23,8 @@ QTEST_F(ZeroDimRefs, KatsuraSixMinimalPolynomialAndParametrisation) {
 
 #if !QUOR_INT
 // Larger staircases (katsura: 256 and 512; cyclic: 156 and 924, with many
-// products over the staircase).  The integer build's parametrisations take
-// thousands of primes: the slow reference tests run them.
+// products over the staircase).  The integer build's rational forms take a
+// few hundred primes: the slow reference tests run them.
 QTEST_F(ZeroDimRefs, LargerSystemsMinimalPolynomialsAndParametrisations) {
   for (const char* name : {"katsura-8", "katsura-9", "cyclic-6", "cyclic-7"}) {
     const std::string sys = shared_file(std::string("systems/") + name + ".txt");

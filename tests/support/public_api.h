@@ -122,10 +122,10 @@ using Api = GfApi;
 #endif
 
 // One request of `code` on the polynomials sys (names: one per variable, the
-// first `first_block` in block 1); the results.
+// first `first_block` in block 1; nb: _nb and _nb2, bk2: _bk2); the results.
 template <class Api, class Sys>
 std::vector<typename Api::Poly> request(const Sys& sys, char** names, u32 nvars, i32 code, u32 first_block = 0,
-                                        i32 nb = 0) {
+                                        i32 nb = 0, i32 bk2 = 0) {
   Api::open(first_block, nvars - first_block, names);
   std::vector<typename Api::Poly> in;
   for (auto& f : sys) in.push_back(Api::make(f));
@@ -134,6 +134,7 @@ std::vector<typename Api::Poly> request(const Sys& sys, char** names, u32 nvars,
   d._compute = code;
   d._aggressive2 = d._dlim = d._skip = -1;
   d._nb = d._nb2 = nb;
+  d._bk2 = bk2;
   out.resize(Api::groebner(in.data(), u32(in.size()), out.data(), &d));
   return out;
 }

@@ -1,8 +1,9 @@
 // Zero-dimensional requests through the stand-in host against independent
 // reference answers modulo 65521: the minimal polynomial of the matrix
 // request and, in shape position, the membership of every parametrisation in
-// the ideal (reduction by the reference basis).  The integer build's answers
-// are reduced modulo 65521.  Used by the quick and the slow reference tests.
+// the ideal (reduction by the reference basis; for the integer build's
+// rational form, of the ideal element it stands for).  The integer build's
+// answers are reduced modulo 65521.  Used by the quick and the slow reference tests.
 #pragma once
 #include "core/quor_build.h"
 
@@ -16,6 +17,7 @@
 #include "tests/dual_test.h"
 #include "tests/support/fatal_exit.h"
 #include "tests/support/public_api.h"
+#include "tests/support/rational_form.h"
 #include "tests/support/staircase_nf.h"
 
 #ifndef QUOR_TESTS_ZERO_DIM_REFS_COMMON
@@ -24,7 +26,6 @@ namespace zero_dim_refs {
 using namespace quor_test;
 namespace sf = quor::standin;
 using Coeffs = std::vector<u64>;  // monic univariate polynomial, lowest degree first
-using ModPoly = refgb::Pol<u64>;
 
 inline std::string data_file(const std::string& name) { return std::string(QUOR_TEST_DATA_DIR) + "/" + name; }
 inline std::string shared_file(const std::string& name) { return std::string(QUOR_SHARED_DIR) + "/" + name; }
@@ -127,8 +128,12 @@ class QUOR_SUITE(ZeroDimRefs) : public ::testing::Test {
     const std::vector<ModPoly> G = reference_basis(basis_path, sys);
     ASSERT_FALSE(G.empty()) << basis_path;
     refgb::StaircaseNF nf(G, kP);
-    for (std::size_t j = 0; j < R.size(); ++j)
-      EXPECT_TRUE(refgb::StaircaseNF::zero(nf.of(R[j]))) << system_path << ": result " << j << " is not in the ideal";
+    const u32 n = u32(R.size());
+    for (u32 j = 0; j < n; ++j) {
+      // The integer build's c x_j + B stands for c F' x_j + d lc(F) B.
+      const ModPoly member = QUOR_INT && j + 1 < n ? ideal_element(R[j], R[n - 1], n) : R[j];
+      EXPECT_TRUE(refgb::StaircaseNF::zero(nf.of(member))) << system_path << ": result " << j << " is not in the ideal";
+    }
   }
   quor::standin::Host host_;
 };

@@ -1,0 +1,117 @@
+// The rational form of a triangular basis (integer build): the product by
+// f'/d modulo f against a naive one (both kernels), the rewriting of a
+// basis in every prime slot, what it refuses.
+#include <random>
+#include <string>
+
+#include "engine/rrform.h"
+#include "tests/support/zero_dim_fixture.h"
+
+QUOR_TEST_BEGIN
+
+#if QUOR_INT
+namespace {
+// (v dp) mod f over Z/p, f monic of degree d given by f[0..d-1].
+std::vector<u32> naive_mulmod(const std::vector<u32>& f, const std::vector<u32>& dp, const std::vector<u32>& v,
+                              u64 p) {
+  const u32 d = u32(f.size());
+  std::vector<u64> t(2 * d, 0);
+  for (u32 i = 0; i < d; ++i)
+    for (u32 j = 0; j < d; ++j) t[i + j] = (t[i + j] + u64(v[i]) * dp[j]) % p;
+  for (u32 top = 2 * d - 1; top-- > d;) {
+    const u64 c = t[top];
+    t[top] = 0;
+    for (u32 j = 0; j < d; ++j) t[top - d + j] = (t[top - d + j] + (p - c) * f[j]) % p;
+  }
+  return std::vector<u32>(t.begin(), t.begin() + d);
+}
+}  // namespace
+
+class QUOR_SUITE(RationalForm) : public QUOR_SUITE(ZeroDim) {
+ protected:
+  void TearDown() override {
+    elim_status_clear();
+    QUOR_SUITE(ZeroDim)::TearDown();
+  }
+};
+
+QTEST_F(RationalForm, TheProductModuloFMatchesTheNaiveOneInBothKernels) {
+  std::mt19937_64 rng(7);
+  const u32 p = prime(1);
+  for (u32 d : {1u, 5u, 64u, 130u}) {
+    std::vector<u32> f(d), dp(d), v(d);
+    for (u32 i = 0; i < d; ++i) f[i] = u32(rng() % p), dp[i] = u32(rng() % p), v[i] = u32(rng() % p);
+    v[0] = p - 1;  // the largest residue everywhere it can sit
+    const std::vector<u32> want = naive_mulmod(f, dp, v, p);
+    for (bool simd : {false, true}) {
+      if (simd && !rr_simd_available()) continue;
+      std::vector<u32> got(d);
+      const u32* in = v.data();
+      u32* out = got.data();
+      mul_mod_monic(p, f.data(), dp.data(), d, &in, &out, 1, simd);
+      EXPECT_EQ(got, want) << "d = " << d << (simd ? " (AVX2)" : "");
+    }
+    // The exported entry: same product, slot 1 current afterwards.
+    std::vector<u32> got(d);
+    QUOR_NAME(Pprime)(1, f.data(), dp.data(), v.data(), got.data(), d);
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(QUOR_NAME(Prime), p);
+  }
+}
+
+QTEST_F(RationalForm, TailsAreMultipliedByTheHalvedDerivativeInEverySlot) {
+  layout(2);
+  // x1 - x2 - 1 over f = x2^2 - 2: (-x2 - 1) x2 = -x2 - 2 mod f.
+  auto G = hand({{{{1, 0}, 1}, {{0, 1}, -1}, {{0, 0}, -1}}, {{{0, 2}, 1}, {{0, 0}, -2}}});
+  const Dpol f = G[1];
+  apply_rr(G.data(), 2);
+  EXPECT_EQ(G[1], f);
+  for (u32 k = 0; k < V(); ++k)
+    EXPECT_EQ(as_rpol(G[0], k), (RPol{{{1, 0}, 1}, {{0, 1}, prime(k) - 1}, {{0, 0}, prime(k) - 2}})) << k;
+
+  // A result term exists where any slot has it: (3 x2 + a) x2 = a x2 + 6
+  // with a = 0 in slot 0 only.
+  G = hand({{{{1, 0}, 1}, {{0, 1}, 3}, {{0, 0}, 1}}, {{{0, 2}, 1}, {{0, 0}, -2}}});
+  G[0]->coeffs[0][2] = 0;
+  apply_rr(G.data(), 2);
+  EXPECT_EQ(as_rpol(G[0], 0), (RPol{{{1, 0}, 1}, {{0, 0}, 6}}));
+  EXPECT_EQ(as_rpol(G[0], 1), (RPol{{{1, 0}, 1}, {{0, 1}, 1}, {{0, 0}, 6}}));
+  EXPECT_EQ(G[0]->nb_terms, 3u);
+
+  // f alone, and the constant 1 (d = 0), stay as they are.
+  G = hand({{{{0, 2}, 1}, {{0, 0}, -2}}});
+  const Dpol alone = G[0];
+  apply_rr(G.data(), 1);
+  EXPECT_EQ(G[0], alone);
+  G = hand({{{{0, 0}, 1}}});
+  apply_rr(G.data(), 1);
+  EXPECT_EQ(as_rpol(G[0], 0), (RPol{{{0, 0}, 1}}));
+}
+
+QTEST_F(RationalForm, BasesItCannotRewriteAreRefusedUntouched) {
+  layout(3);
+  const Terms f = {{{0, 0, 2}, 1}, {{0, 0, 0}, -2}};
+  // A tail with another variable, a tail of degree d: not a triangular basis.
+  for (const Terms& g : {Terms{{{1, 0, 0}, 1}, {{0, 1, 1}, 1}}, Terms{{{1, 0, 0}, 1}, {{0, 0, 2}, 1}}}) {
+    auto G = hand({g, f});
+    EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 2); }), "Pas une base reduite\n");
+  }
+  auto G = hand({{{{1, 0, 0}, 1}, {{0, 1, 0}, 1}}});
+  EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 1); }), "Cannot find the univariate polynomial !\n");
+  EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 0); }), "Cannot find the univariate polynomial !\n");
+
+  // f = x3^2: the form is 0/0 at the double root.
+  G = hand({{{{1, 0, 0}, 1}, {{0, 0, 1}, 1}}, {{{0, 0, 2}, 1}}});
+  EXPECT_NE(fatal_text([&] { apply_rr(G.data(), 2); }).find("not square-free"), std::string::npos);
+  // Square-free at one prime only: a bad prime, G unchanged.
+  G = hand({{{{1, 0, 0}, 1}, {{0, 0, 1}, 1}}, f});
+  G[1]->coeffs[0][1] = 0;
+  const std::vector<Dpol> before = G;
+  apply_rr(G.data(), 2);
+  EXPECT_EQ(elim_status(), kElimBadPrime);
+  EXPECT_EQ(G, before);
+}
+
+#endif
+
+QUOR_TEST_END
