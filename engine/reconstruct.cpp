@@ -522,12 +522,28 @@ void init_Lift_INT() {
   u32 n = QUOR_NAME(numberOfPrimes)();
   // Residue arrays and primes exist for the block only: never read past it.
   if (n > QUOR_NAME(vectorize)) n = QUOR_NAME(vectorize);
+  init_Lift_over(QUOR_NAME(listOfPrimes)(), n);
+}
+
+void init_Lift_over(u32* primes, u32 n) {
   valid_number_of_primes = n;
-  valid_Primes = QUOR_NAME(listOfPrimes)();
+  valid_Primes = primes;
   if (n == 0 || valid_Primes == nullptr) return;
   QUOR_NAME(product_of_primes) = prime_product(0, n);
   QUOR_NAME(maxi_INT) = QUOR_NAME(compute_bound)(QUOR_NAME(product_of_primes));
   chinese_cstes = init_Chinese_cstes(valid_Primes, n);
+}
+
+LiftContext lift_context() {
+  return {valid_number_of_primes, valid_Primes, QUOR_NAME(product_of_primes), QUOR_NAME(maxi_INT), chinese_cstes};
+}
+
+void set_lift_context(const LiftContext& c) {
+  valid_number_of_primes = c.n;
+  valid_Primes = c.primes;
+  QUOR_NAME(product_of_primes) = c.P;
+  QUOR_NAME(maxi_INT) = c.B;
+  chinese_cstes = c.tree;
 }
 
 void QUOR_NAME(re_init_Chineese_INT)() { init_Lift_INT(); }

@@ -25,6 +25,19 @@ QUOR_EXPORT INT QUOR_NAME(product_of_primes);  // P, product of the block
 extern INT* chinese_cstes;                // constant tree, preorder
 extern char* info_lift_package;
 
+// The constants over the n given primes (pairwise distinct), built in the
+// current zone, become the current ones.
+void init_Lift_over(u32* primes, u32 n);
+// The current constants, to be put back after a computation over other primes.
+struct LiftContext {
+  u32 n;
+  u32* primes;
+  INT P, B;
+  INT* tree;
+};
+LiftContext lift_context();
+void set_lift_context(const LiftContext& c);
+
 QUOR_EXPORT void QUOR_NAME(re_init_Chineese_INT)();
 QUOR_EXPORT void QUOR_NAME(init_Chineese_INT)();
 QUOR_EXPORT void QUOR_NAME(recursive_init_Chinese)();

@@ -1,9 +1,12 @@
 // The rational form of a triangular basis (integer build): the product by
 // f'/d modulo f against a naive one (both kernels), the rewriting of a
-// basis in every prime slot, what it refuses.
+// basis in every prime slot, what it refuses; and the lift of a rational
+// function from runs of evaluation points.
 #include <random>
 #include <string>
 
+#include "engine/paramlift.h"
+#include "engine/reconstruct.h"
 #include "engine/rrform.h"
 #include "tests/support/zero_dim_fixture.h"
 
@@ -112,6 +115,104 @@ QTEST_F(RationalForm, BasesItCannotRewriteAreRefusedUntouched) {
   EXPECT_EQ(G, before);
 }
 
+// ---- lift of a rational function ----
+
+class QUOR_SUITE(ParamLift) : public QUOR_SUITE(ZeroDim) {
+ protected:
+  void SetUp() override {
+    QUOR_SUITE(ZeroDim)::SetUp();
+    saved_primes_ = Primes_ori;
+    saved_slots_ = QUOR_NAME(maxi_vectorize);
+    Quor_verb_info = 4;
+  }
+  void TearDown() override {
+    Primes_ori = saved_primes_;
+    QUOR_NAME(maxi_vectorize) = saved_slots_;
+    QUOR_SUITE(ZeroDim)::TearDown();
+  }
+  using Coeffs = std::vector<i64>;  // lowest degree first
+  static u64 eval(const Coeffs& c, u64 x, u64 p) {
+    u64 r = 0;
+    for (auto it = c.rbegin(); it != c.rend(); ++it) r = (r * x + residue(*it, p)) % p;
+    return r;
+  }
+  // `runs` runs of `len` slots, each run its own prime and its own points;
+  // values of N/Q, or of N2/Q2 in the run `odd` (when >= 0).
+  void fill(u32 runs, u32 len, const Coeffs& N, const Coeffs& Q, i32 odd = -1, const Coeffs& N2 = {}) {
+    const u32* table = default_primes32();
+    primes_.clear(), x_.clear(), y_.clear();
+    std::mt19937_64 rng(11);
+    for (u32 r = 0; r < runs; ++r) {
+      const u64 p = table[100 + 7 * r];
+      for (u32 i = 0; i < len; ++i) {
+        u64 x, q;
+        do x = rng() % p, q = eval(Q, x, p);
+        while (q == 0 || std::find(x_.end() - i, x_.end(), x) != x_.end());
+        const u64 n = eval(i32(r) == odd ? N2 : N, x, p);
+        primes_.push_back(u32(p));
+        x_.push_back(u32(x));
+        y_.push_back(u32(n * inv_Dom(u32(q), u32(p)) % p));
+      }
+    }
+    Primes_ori = primes_.data();
+    QUOR_NAME(maxi_vectorize) = u32(primes_.size());
+  }
+  // The text printed by one call and its result.
+  std::pair<std::string, int> lift() {
+    host_.clear_output();
+    const int ok = QUOR_NAME(param_lift)(x_.data(), y_.data());
+    std::string out = host_.output();
+    // Progress marks "[0]" and the like come on the same channel.
+    for (std::size_t b; (b = out.find('[')) != std::string::npos;) out.erase(b, out.find(']', b) - b + 1);
+    return {out, ok};
+  }
+  std::vector<u32> primes_, x_, y_;
+  u32* saved_primes_ = nullptr;
+  u32 saved_slots_ = 0;
+};
+
+QTEST_F(ParamLift, RationalFunctionsComeBackFromFourRunsOfSixteenPoints) {
+  const INT block = QUOR_NAME(product_of_primes);
+  struct Case {
+    Coeffs N, Q;
+    std::string text;
+  };
+  for (const Case& c : {Case{{1, -1, 3}, {1}, "3*z^2-z+1"}, Case{{2, 1}, {-3, 1}, "(z+2)/(z-3)"},
+                        Case{{1}, {1, 0, 1}, "1/(z^2+1)"}, Case{{5}, {1}, "5"},
+                        Case{{1, 1}, {1, 2}, "((1/2)*z+(1/2))/(z+(1/2))"},
+                        Case{{-1, 0, 12345678901}, {7, -1}, "(-12345678901*z^2+1)/(z-7)"}}) {
+    fill(4, 16, c.N, c.Q);
+    EXPECT_EQ(lift(), std::make_pair(c.text, 1));
+  }
+  // The block's lifting constants are the block's again.
+  EXPECT_EQ(mpz_cmp(&QUOR_NAME(product_of_primes), &block), 0);
+  EXPECT_EQ(valid_Primes, QUOR_NAME(listOfPrimes)());
+  QUOR_NAME(want_denom_coeff_only) = 1;
+  fill(4, 16, {2, 1}, {-3, 1});
+  EXPECT_EQ(lift(), std::make_pair(std::string("z-3"), 1));
+  QUOR_NAME(want_denom_coeff_only) = 0;
+}
+
+QTEST_F(ParamLift, WhatDoesNotFitTheRunsIsNotPrinted) {
+  // Degree 20 needs more than 16 points; runs that disagree on the degrees.
+  Coeffs z20(21, 0);
+  z20[20] = 1;
+  fill(4, 16, z20, {1});
+  EXPECT_EQ(lift(), std::make_pair(std::string("NYA"), 0));
+  fill(4, 16, {0, 0, 1}, {1}, 2, {0, 1});
+  EXPECT_EQ(lift(), std::make_pair(std::string("NYA"), 0));
+
+  // Runs of 4 and 5 slots.
+  fill(2, 5, {5}, {1});
+  primes_[4] = primes_[5];
+  EXPECT_EQ(fatal_text([&] { lift(); }), "Cas pas fait dans param_lift\n");
+  // Two equal points in a run, refused at every call.
+  fill(4, 16, {1, 1}, {1});
+  x_[3] = x_[2];
+  for (int call = 0; call < 2; ++call)
+    EXPECT_EQ(fatal_text([&] { lift(); }), "incoherence dans data: " + std::to_string(x_[2]) + " = " +
+                                               std::to_string(x_[2]) + "\n");
+}
 #endif
 
 QUOR_TEST_END
