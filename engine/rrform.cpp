@@ -226,9 +226,11 @@ void apply_rr(Dpol* G, u32 nG) {
   const sDpol* f = G[fi];
   const u32 d = f->nb_terms ? degree_Expos(lead_Expos(f)) : 0;
   // Every tail must be a sum of powers of x_last below d, or the product
-  // modulo f would silently mix in other monomials.
+  // modulo f would silently mix in other monomials; a second polynomial led
+  // by a power of x_last cannot be in a reduced triangular basis either.
   for (u32 i = 0; i < nG; ++i) {
     if (i == fi) continue;
+    if (G[i]->nb_terms && power_of_last(lead_Expos(G[i]), n) >= 0) QUOR_NAME(Fatal)("Pas une base reduite\n");
     for (u32 t = 1; t < G[i]->nb_terms; ++t) {
       const i32 e = power_of_last(G[i]->monoms[t] + 1, n);
       if (e < 0 || u32(e) >= d) QUOR_NAME(Fatal)("Pas une base reduite\n");

@@ -94,8 +94,10 @@ QTEST_F(RationalForm, TailsAreMultipliedByTheHalvedDerivativeInEverySlot) {
 QTEST_F(RationalForm, BasesItCannotRewriteAreRefusedUntouched) {
   layout(3);
   const Terms f = {{{0, 0, 2}, 1}, {{0, 0, 0}, -2}};
-  // A tail with another variable, a tail of degree d: not a triangular basis.
-  for (const Terms& g : {Terms{{{1, 0, 0}, 1}, {{0, 1, 1}, 1}}, Terms{{{1, 0, 0}, 1}, {{0, 0, 2}, 1}}}) {
+  // A tail with another variable, a tail of degree d, a second polynomial in
+  // x3 alone: not a triangular basis.
+  for (const Terms& g : {Terms{{{1, 0, 0}, 1}, {{0, 1, 1}, 1}}, Terms{{{1, 0, 0}, 1}, {{0, 0, 2}, 1}},
+                         Terms{{{0, 0, 1}, 1}, {{0, 0, 0}, 1}}}) {
     auto G = hand({g, f});
     EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 2); }), "Pas une base reduite\n");
   }
