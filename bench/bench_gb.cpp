@@ -50,9 +50,13 @@ namespace {
 
 using quor::bench::ChildRun;
 using quor::bench::describe_failure;
+using quor::bench::exec_in;
+using quor::bench::installed;
 using quor::bench::now;
 using quor::bench::run_child;
+using quor::bench::scratch;
 using quor::bench::self_cpu;
+using quor::bench::write_file;
 using quor::standin::Host;
 using quor::standin::Poly;
 using quor::standin::System;
@@ -176,39 +180,6 @@ OursResult run_request(const System& s, bool gf, int threads) {
 // Peers
 // ---------------------------------------------------------------------------
 
-bool installed(const char* program) {
-  const char* path = std::getenv("PATH");
-  std::stringstream ss(path != nullptr ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(ss, dir, ':'))
-    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  return false;
-}
-
-// Scratch directory of the peers' files, removed at exit.
-const fs::path& scratch() {
-  struct Dir {
-    fs::path path;
-    Dir() {
-      std::string t = (fs::temp_directory_path() / "quor-bench-XXXXXX").string();
-      if (mkdtemp(t.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-      path = t;
-    }
-    ~Dir() {
-      std::error_code ec;
-      fs::remove_all(path, ec);
-    }
-  };
-  static Dir dir;
-  return dir.path;
-}
-
-void write_file(const fs::path& p, const std::string& text) {
-  std::ofstream out(p);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + p.string());
-}
-
 // mathicgb's ideal format: "p n r", r weight rows, the count, one polynomial a line over a, b, c, ...
 // The two-block order is given by weights: the first block's degree, then
 // the degrees of x1..x(k-1), x1..x(k-2), ..., x1 (which with the first block's
@@ -279,15 +250,6 @@ std::string singular_script(const System& s, bool rationals) {
   out += "int t1 = rtimer;\n";
   out += "print(\"QUOR_BENCH \" + string(size(g)) + \" \" + string(t1 - t0));\nquit;\n";
   return out;
-}
-
-int exec_in(const fs::path& dir, std::vector<std::string> argv) {
-  if (chdir(dir.c_str()) != 0) return 126;
-  std::vector<char*> a;
-  for (std::string& s : argv) a.push_back(s.data());
-  a.push_back(nullptr);
-  execvp(a[0], a.data());
-  return 127;
 }
 
 // ---------------------------------------------------------------------------

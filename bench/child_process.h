@@ -22,8 +22,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quor::bench {
 
@@ -167,6 +172,52 @@ inline std::string describe_failure(const ChildRun& c, double limit) {
   while (!tail.empty() && (tail.back() == '\n' || tail.back() == ' ')) tail.pop_back();
   return (c.exited ? "exit status " : "killed by signal ") + std::to_string(c.status) +
          (tail.empty() ? "" : ": " + tail);
+}
+
+// ---- peer programs ----
+
+// 1 when program is an executable file in a directory of PATH.
+inline bool installed(const char* program) {
+  const char* path = std::getenv("PATH");
+  std::stringstream ss(path != nullptr ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(ss, dir, ':'))
+    if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+  return false;
+}
+
+// Scratch directory of the peers' files, removed at exit.
+inline const std::filesystem::path& scratch() {
+  struct Dir {
+    std::filesystem::path path;
+    Dir() {
+      std::string t = (std::filesystem::temp_directory_path() / "quor-bench-XXXXXX").string();
+      if (mkdtemp(t.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+      path = t;
+    }
+    ~Dir() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  };
+  static Dir dir;
+  return dir.path;
+}
+
+inline void write_file(const std::filesystem::path& p, const std::string& text) {
+  std::ofstream out(p);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+// A child's body: runs argv in dir (127 when it cannot be run).
+inline int exec_in(const std::filesystem::path& dir, std::vector<std::string> argv) {
+  if (chdir(dir.c_str()) != 0) return 126;
+  std::vector<char*> a;
+  for (std::string& s : argv) a.push_back(s.data());
+  a.push_back(nullptr);
+  execvp(a[0], a.data());
+  return 127;
 }
 
 }  // namespace quor::bench
