@@ -208,6 +208,10 @@ QTEST_F(ParamLift, WhatDoesNotFitTheRunsIsNotPrinted) {
   fill(2, 5, {5}, {1});
   primes_[4] = primes_[5];
   EXPECT_EQ(fatal_text([&] { lift(); }), "Cas pas fait dans param_lift\n");
+  // One prime for two runs: its residues cannot be combined.
+  fill(3, 5, {5}, {1});
+  std::fill(primes_.begin() + 10, primes_.end(), primes_[0]);
+  EXPECT_NE(fatal_text([&] { lift(); }).find("makes two runs"), std::string::npos);
   // Two equal points in a run, refused at every call.
   fill(4, 16, {1, 1}, {1});
   x_[3] = x_[2];
