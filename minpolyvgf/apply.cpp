@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/channels.h"
 #include "core/zone.h"
 #include "minpolyvgf/wiedemann_lowlevel.h"
 
@@ -37,6 +38,21 @@ inline void copy_shift(Dom* y, const Dom* x, const i32* s, i32 D) {
 inline u32 prime() { return *QUOR_NAME(modulo); }
 
 }  // namespace
+
+i32 check_matrix_lists(i32 D, bool shift_form, const char* who) {
+  const i32* s = QUOR_NAME(w_sparse);
+  if (shift_form)
+    for (i32 i = 0; s && i < D && s[i] >= 0; ++i) {
+      if (s[i] + 1 >= D) QUOR_NAME(Fatal)("Bad copy row %d in %s (D=%d)\n", s[i], who, D);
+    }
+  else
+    for (; s && s[0] >= 0; s += 2)
+      if (s[0] >= D || s[1] < 0 || s[1] >= D) QUOR_NAME(Fatal)("Bad copy pair (%d,%d) in %s (D=%d)\n", s[0], s[1], who, D);
+  i32 count = 0;
+  for (const i32* r = QUOR_NAME(w_nosp); r && r[0] >= 0; r += 2, ++count)
+    if (r[0] >= D) QUOR_NAME(Fatal)("Bad dense row %d in %s (D=%d)\n", r[0], who, D);
+  return count;
+}
 
 void QUOR_NAME(apply2v)(Dom* y, const Dom* x, i32 D, const i32* list, i32 count) {
   if (QUOR_NAME(w_sparse)) copy_pairs(y, x, QUOR_NAME(w_sparse));

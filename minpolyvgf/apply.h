@@ -30,6 +30,10 @@ QUOR_EXPORT QUOR_FGLM_LOCAL Dom* QUOR_NAME(w_cfs);
 extern QUOR_FGLM_LOCAL Dom** w_cfs_tab;
 QUOR_EXPORT QUOR_FGLM_LOCAL i32 QUOR_NAME(wid_size_matrix);
 
+// Checks the copy list (pair form, or shift form: y[dst] := x[dst + 1]) and
+// the dense row list of the globals against D, fatal on an index outside the
+// matrix (who names the entry); returns the number of dense rows.
+i32 check_matrix_lists(i32 D, bool shift_form, const char* who);
 // Copy pass (pair form), then y[list[r]] := w_cfs_tab[r] . x for r < count
 // (prime-field build: threaded, symmetric results; integer build: serial).
 QUOR_EXPORT void QUOR_NAME(apply2v)(Dom* y, const Dom* x, i32 D, const i32* list, i32 count);

@@ -27,9 +27,6 @@ namespace {
 
 inline u32 prime() { return *QUOR_NAME(modulo); }
 
-// The build's diagnostic stream (standard error before any set-up).
-std::FILE* diag() { return QUOR_NAME(stderr) ? QUOR_NAME(stderr) : stderr; }
-
 // Krylov vector: 16-byte aligned (the SSE kernels load aligned blocks) and
 // zero over the padding up to the aligned length, which the kernels read.
 struct AlignedVec {
@@ -59,19 +56,12 @@ inline Dom residue(Dom w, u32 p) {
 // write outside the Krylov vectors, an unaligned row would fault in the SSE
 // loads.  Returns the number of dense rows.
 i32 check_matrix(i32 D, i32 nvars, const i32* idx) {
-  const i32* pairs = QUOR_NAME(w_sparse);
-  const i32* nosp = QUOR_NAME(w_nosp);
-  for (const i32* s = pairs; s && s[0] >= 0; s += 2)
-    if (s[0] >= D || s[1] < 0 || s[1] >= D)
-      QUOR_NAME(Fatal)("Bad copy pair (%d,%d) in w_fglm (D=%d)\n", s[0], s[1], D);
-  i32 count = 0;
-  for (const i32* s = nosp; s && s[0] >= 0; s += 2, ++count) {
-    if (s[0] >= D) QUOR_NAME(Fatal)("Bad dense row %d in w_fglm (D=%d)\n", s[0], D);
-    if (w_cfs_tab == nullptr || w_cfs_tab[count] == nullptr)
-      QUOR_NAME(Fatal)("Missing dense row %d in w_fglm\n", count);
+  const i32 count = check_matrix_lists(D, false, "w_fglm");
+  for (i32 r = 0; r < count; ++r) {
+    if (w_cfs_tab == nullptr || w_cfs_tab[r] == nullptr) QUOR_NAME(Fatal)("Missing dense row %d in w_fglm\n", r);
 #if !QUOR_INT
-    if (reinterpret_cast<std::uintptr_t>(w_cfs_tab[count]) % 16 != 0)
-      QUOR_NAME(Fatal)("Dense row %d not aligned in w_fglm\n", count);
+    if (reinterpret_cast<std::uintptr_t>(w_cfs_tab[r]) % 16 != 0)
+      QUOR_NAME(Fatal)("Dense row %d not aligned in w_fglm\n", r);
 #endif
   }
   for (i32 j = 0; j < nvars; ++j)

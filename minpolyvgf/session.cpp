@@ -184,19 +184,6 @@ void display_poly(const Dom* c, i32 count) {
   std::printf("\n");
 }
 
-#if !QUOR_INT
-void display_MatDom1(const std::int16_t* m, i32 n) {
-  std::printf("[");
-  for (i32 i = 0; i < n; ++i) {
-    if (i) std::printf(",");
-    std::printf("[");
-    for (i32 j = 0; j < n; ++j) std::printf(j ? ",%d" : "%d", int(m[i64(i) * n + j]));
-    std::printf("]");
-  }
-  std::printf("]:\n");
-}
-#endif
-
 double delay() {
   struct rusage ru;
   getrusage(RUSAGE_SELF, &ru);

@@ -3,17 +3,20 @@
 //
 // Session file "<base>.<P>" of process P of a block computation, line by line:
 //   "["                       opening line
-//   "[v0,v1,...,v(b-1)]"      the start vector's first b coordinates
-//   ",[...]"                  each later Krylov vector, in order
+//   "[v0,v1,...,v(b-1)]"      the b projections of the start vector
+//   ",[...]"                  those of each later Krylov vector, in order
 //   "]:"                      closing line
-// Values are decimal: 16-bit words read as signed integers in the
-// prime-field build, unsigned 32-bit residues in the integer build.
+// (the projections: minpolyvgf/fglm.cpp).  Values are decimal: 16-bit words
+// read as signed integers in the prime-field build (symmetric residues),
+// unsigned 32-bit residues in the integer build.
 #pragma once
 #include "core/quor_build.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "core/channels.h"
 
 namespace quor::QUOR_NS {
 
@@ -49,11 +52,9 @@ i32 read_session_file(const char* base, i32 P, Dom* out, i32 count);
 // Prints the polynomial c[0] + ... + c[count-1] X^(count-1) on standard output,
 // highest term first, each coefficient as its residue.
 void display_poly(const Dom* c, i32 count);
-#if !QUOR_INT
-// Prints an n x n row-major matrix of signed 16-bit entries as "[[..],[..]]:\n".
-void display_MatDom1(const std::int16_t* m, i32 n);
-#endif
 // CPU seconds (user + system) of the process.
 double delay();
+// The build's diagnostic stream (standard error before the request set-up sets it).
+inline std::FILE* diag() { return QUOR_NAME(stderr) ? QUOR_NAME(stderr) : stderr; }
 
 }  // namespace quor::QUOR_NS
