@@ -17,6 +17,7 @@
 #include "core/coeffs.h"
 #include "core/zone.h"
 #include "minpolyvgf/euclid.h"
+#include "minpolyvgf/matdom1.h"
 #include "minpolyvgf/minpoly.h"
 #include "minpolyvgf/unipoly.h"
 #include "minpolyvgf/wiedemann_lowlevel.h"
@@ -130,6 +131,30 @@ i32 lcm_into(Dom* A, i32 degA, const Dom* B, i32 degB, i32 room) {
   return dr;
 }
 
+// The values of a session line: bw random projections of a Krylov vector,
+// by the same vectors in every process (drawn first after the reseed).
+// Leading coordinates would not do: in a multiplication matrix a copy row
+// links two of them (e_c T = e_c', 1 and x_last for a start), so the
+// sequences lose a dimension at every step and the block Hankel matrix of
+// order D / b that combines them is singular.
+struct Projector {
+  Projector(i32 bw, i32 D) : bw(bw), D(D), U(heap_array<Dom>(std::size_t(std::max(bw, 0)) * D, "the session projections")),
+        r(heap_array<Dom>(std::size_t(D), "a session vector")), v(heap_array<Dom>(std::size_t(std::max(bw, 1)), "a session line")) {
+    for (i32 j = 0; j < bw; ++j) choose_random(U.data() + std::size_t(j) * D, D);
+  }
+  void write(std::FILE* file, const Dom* x) {
+    const u32 p = prime();
+    for (i32 c = 0; c < D; ++c) r[c] = residue(x[c], p);
+    for (i32 j = 0; j < bw; ++j) {
+      Dom t = 0;
+      v[j] = krylov_word(QUOR_NAME(dot_product_dense)(&t, U.data() + std::size_t(j) * D, r.data(), D), p);
+    }
+    write_session(file, v.data(), bw);
+  }
+  i32 bw, D;
+  std::vector<Dom> U, r, v;
+};
+
 }  // namespace
 
 i32 want_fglm_soft_failure = 0;
@@ -176,7 +201,8 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
     QUOR_NAME(Fatal)("Missing result row %d in w_fglm\n", nvars - 1);
 
   const i32 one = idx[nvars - 1];
-  const i32 bw = std::min(b, D);  // a session line holds at most the D coordinates
+  std::unique_ptr<Projector> projector;
+  if (session) projector = std::make_unique<Projector>(std::min(b, D), D);  // at most D independent values
   const i32 mark = QUOR_INT ? 256 : 1024;
 
   // Pade buffers: N + 2 entries for the minimal polynomial alone, D + 1 for
@@ -193,7 +219,7 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
     for (i32 k = 0; k < (session ? P : 1); ++k) choose_random(x, D);
     if (session) {
       std::fputs("[\n", file);
-      write_session(file, x, bw);
+      projector->write(file, x);
     } else {
       G[0] = x[one];
       for (std::size_t v = 0; v < vars.size(); ++v) H[v * hlen] = x[idx[vars[v]]];
@@ -207,7 +233,7 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
       std::swap(x, y);
       if (session) {
         std::fputs(",", file);
-        write_session(file, x, bw);
+        projector->write(file, x);
         continue;
       }
       G[k] = x[one];

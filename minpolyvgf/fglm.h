@@ -27,8 +27,11 @@
 //   minpoly_only  non-zero: only the minimal polynomial
 //   N          minimal-polynomial-only path: 2N sequence terms (<= 0 or >= D: D);
 //              the parametrisation path always uses 2D terms
-//   P          > 0: session mode (only the session file of process P)
-//   b          session block size (values per vector); ignored without P > 0
+//   P          > 0: session mode (only the session file of process P, whose
+//              start vector is the P-th one drawn after b projection vectors
+//              common to all processes)
+//   b          session block size (values per vector: the projections of the
+//              Krylov vector on those b vectors); ignored without P > 0
 //
 // Results with print == 0, residues in [0, p), lowest degree first:
 //   rows[nvars-1], outdeg[nvars-1]: the monic minimal polynomial of x_last;

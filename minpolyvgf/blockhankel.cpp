@@ -1,0 +1,210 @@
+// Block Hankel solver of the block method and the combination of session files.
+//
+// With P_0 = I, P_1, ... monic matrix polynomials (P_k of degree k) and the
+// moments Q[k][j] = sum_t P_k[t] S_{t+j}, the recurrence
+//   P_{l+1} = (x I + W2) P_l + W3 P_{l-1},
+//   W3 = -Q[l][l] Q[l-1][l-1]^-1,  W2 = -(W3 Q[l-1][l] + Q[l][l+1]) Q[l][l]^-1
+// makes Q[l+1][j] = W2 Q[l][j] + Q[l][j+1] + W3 Q[l-1][j] vanish for j <= l:
+// the block Hankel matrix becomes block upper triangular with the pivots
+// Q[k][k] on its diagonal, and MX solves sum_{i=k..d} Q[k][i] MX[i] = 0,
+// k = d-1 .. 0, by back substitution.  Row k of the moments is needed for
+// j in [k, 2d-1-k] (so that Q[k][d] is one of them), the polynomials
+// themselves never: only three full rows are kept, and of each row the part
+// j <= d that the back substitution reads.
+#include "minpolyvgf/blockhankel.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "core/coeffs.h"
+
+namespace quor::QUOR_NS {
+
+namespace {
+
+// Largest table the solver takes (bytes): beyond it the request is refused
+// rather than left to the allocator.
+constexpr unsigned __int128 kMaxTable = (unsigned __int128)1 << 40;
+
+// One full row of moments, Q[k][j] for j in [k, 2d-1-k].
+struct MomentRow {
+  std::vector<Dom1> store;
+  i64 m = 0;
+  i32 k = 0;
+  Dom1* at(i32 j) { return store.data() + i64(j - k) * m; }
+};
+
+}  // namespace
+
+void block_hankel1(const Dom1* const* S, Dom1* const* MX, i32 n, i32 d, i32 verbose) {
+  if (n < 1) QUOR_NAME(Fatal)("block_hankel1: block size %d (at least 1)\n", n);
+  if (d < 2) QUOR_NAME(Fatal)("block_hankel1: generator degree %d (at least 2)\n", d);
+  const double t0 = omp_get_wtime();
+  const i64 m = i64(n) * n;
+  // Kept part of row k: j in [k, d] (d - k + 1 matrices); three full rows;
+  // the d pivot inverses; five scratch matrices.
+  const unsigned __int128 matrices =
+      (unsigned __int128)d * (d + 3) / 2 + 3 * 2 * (unsigned __int128)d + d + 5;
+  const unsigned __int128 bytes = matrices * (unsigned __int128)m * sizeof(Dom1);
+  std::fprintf(stderr, "Need to alloc: %lu\n", (unsigned long)bytes);
+  if (bytes > kMaxTable) QUOR_NAME(Fatal)("block_hankel1: n=%d, d=%d need too much memory\n", n, d);
+
+  std::vector<i64> start = heap_array<i64>(std::size_t(d) + 1, "the moment table");
+  for (i32 k = 0; k < d; ++k) start[k + 1] = start[k] + i64(d - k + 1) * m;
+  std::vector<Dom1> kept = heap_array<Dom1>(std::size_t(start[d]), "the moment table");
+  auto Q = [&](i32 k, i32 j) { return kept.data() + start[k] + i64(j - k) * m; };
+  std::vector<Dom1> inv = heap_array<Dom1>(std::size_t(d * m), "the pivot inverses");
+  std::vector<Dom1> scratch = heap_array<Dom1>(std::size_t(5 * m), "the solver");
+  Dom1 *W1 = scratch.data(), *W2 = W1 + m, *W3 = W2 + m, *W4 = W3 + m, *W5 = W4 + m;
+  MomentRow rows[3];
+  for (MomentRow& r : rows) {
+    r.store = heap_array<Dom1>(std::size_t(2 * d * m), "the moment rows");
+    r.m = m;
+  }
+  MomentRow *prev = &rows[0], *cur = &rows[1], *next = &rows[2];
+  auto keep = [&](MomentRow* r) { std::memcpy(Q(r->k, r->k), r->at(r->k), sizeof(Dom1) * std::size_t((d - r->k + 1) * m)); };
+  MatSum sum(n);
+
+  // Row 0 is the sequence itself; P_1 = x I + W2 with W2 = -S_1 S_0^-1.
+  cur->k = 0;
+  for (i32 j = 0; j < 2 * d; ++j) std::memcpy(cur->at(j), S[j], sizeof(Dom1) * std::size_t(m));
+  keep(cur);
+  inv_MatDom1s(S[0], inv.data(), n);
+  sum.add_product(S[1], inv.data());
+  sum.store(W2, true);
+  next->k = 1;
+  for (i32 j = 1; j <= 2 * d - 2; ++j) {
+    sum.add_product(W2, S[j]);
+    sum.add(S[j + 1]);
+    sum.store(next->at(j));
+  }
+  std::swap(prev, cur);
+  std::swap(cur, next);
+  keep(cur);
+
+  for (i32 l = 1; l <= d - 2; ++l) {
+    if (verbose && l % 128 == 0) std::fprintf(stderr, "l=%d\n", l);
+    Dom1* Wl = inv.data() + i64(l) * m;
+    sum.add_product(cur->at(l), inv.data() + i64(l - 1) * m);
+    sum.store(W3, true);
+    inv_MatDom1s(cur->at(l), Wl, n);
+    sum.add_product(W3, prev->at(l));
+    sum.add(cur->at(l + 1));
+    sum.store(W4);
+    sum.add_product(W4, Wl);
+    sum.store(W2, true);
+    next->k = l + 1;
+    for (i32 j = l + 1; j <= 2 * d - 2 - l; ++j) {
+      sum.add_product(W2, cur->at(j));
+      sum.add(cur->at(j + 1));
+      sum.add_product(W3, prev->at(j));
+      sum.store(next->at(j));
+    }
+    std::swap(prev, cur);
+    std::swap(cur, next);
+    keep(cur);
+  }
+  inv_MatDom1s(Q(d - 1, d - 1), inv.data() + i64(d - 1) * m, n);
+  std::fprintf(diag(), "\n*** 1st Hankel bk=%d time: %.2f sec\n", n, omp_get_wtime() - t0);
+
+  const u32 p = *QUOR_NAME(modulo);
+  for (i64 e = 0; e < m; ++e) MX[d][e] = Dom1_of(e / n == e % n, p);
+  for (i32 k = d - 1; k >= 0; --k) {
+    sum.add(Q(k, d));
+    for (i32 i = k + 1; i < d; ++i) sum.add_product(Q(k, i), MX[i]);
+    sum.store(W5);
+    sum.add_product(inv.data() + i64(k) * m, W5);
+    sum.store(MX[k], true);
+  }
+}
+
+std::vector<Dom1> combine_results(const char* base, i32 n, i32 N) {
+  if (base == nullptr) QUOR_NAME(Fatal)("combine_results: no session name\n");
+  if (n < 1) QUOR_NAME(Fatal)("combine_results: %d processes (at least 1)\n", n);
+  const i32 d = N / n;
+  if (d < 2) QUOR_NAME(Fatal)("combine_results: generator degree %d = %d / %d (at least 2)\n", d, N, n);
+  const i64 count = 2 * i64(d) * n;
+  if (count > INT32_MAX) QUOR_NAME(Fatal)("combine_results: %lld values per session is too many\n", (long long)count);
+  if (QUOR_NAME(Primes) == nullptr) QUOR_NAME(Fatal)("combine_results: no working prime\n");
+  const u32 p = QUOR_NAME(Primes)[0];
+
+  std::vector<Dom> values = heap_array<Dom>(std::size_t(count) * std::size_t(n), "the sessions");
+  std::vector<Dom*> seqs(std::size_t(n), nullptr);
+  for (i32 i = 1; i <= n; ++i) {
+    seqs[i - 1] = values.data() + (i - 1) * count;
+    // The reader has said what is wrong; none of it may go to the solver.
+    if (!read_session_file(base, i, seqs[i - 1], i32(count)))
+      QUOR_NAME(Fatal)("combine_results: session file %s.%d does not hold %lld values\n", base, i,
+                       (long long)count);
+  }
+
+  QUOR_NAME(init_BlockHankel)(p);
+#if !QUOR_INT
+  PrimeSign = i32(p);
+  PrimeHalf = (PrimeSign - 1) / 2;
+#endif
+  QUOR_NAME(test_MatDom1)();
+  const i64 m = i64(n) * n;
+  std::vector<Dom1> generator = heap_array<Dom1>(std::size_t((d + 1) * m), "the generator");
+  std::vector<Dom1*> MX(std::size_t(d) + 1);
+  for (i32 k = 0; k <= d; ++k) MX[k] = generator.data() + k * m;
+  QUOR_NAME(fglm_polys)(MX.data(), seqs.data(), n, d, 1);
+  return generator;
+}
+
+}  // namespace quor::QUOR_NS
+
+namespace {
+QUOR_FGLM_LOCAL quor::u32 block_prime = 0;
+}  // namespace
+
+QUOR_EXPORT void QUOR_NAME(init_BlockHankel)(quor::u32 p) {
+  using namespace quor::QUOR_NS;
+  if (p < 2) QUOR_NAME(Fatal)("init_BlockHankel: %u is not a prime\n", p);
+#if !QUOR_INT
+  if (p > 65521) QUOR_NAME(Fatal)("init_BlockHankel: the prime %u is above 65521\n", p);
+#endif
+  block_prime = p;
+  QUOR_NAME(Table_Primes) = &block_prime;
+  init_wiedemann();
+}
+
+QUOR_EXPORT void QUOR_NAME(fglm_polys)(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** seqs, quor::i32 n,
+                                       quor::i32 d, quor::i32 verbose) {
+  using namespace quor;
+  using namespace quor::QUOR_NS;
+  const u32 p = check_block_prime("fglm_polys");
+  if (n < 1 || d < 2) QUOR_NAME(Fatal)("fglm_polys: n=%d, d=%d (n >= 1 and d >= 2 needed)\n", n, d);
+  if (MX == nullptr || seqs == nullptr) QUOR_NAME(Fatal)("fglm_polys: no generator or no sequences\n");
+  for (i32 k = 0; k <= d; ++k)
+    if (MX[k] == nullptr) QUOR_NAME(Fatal)("fglm_polys: no block for MX[%d]\n", k);
+  for (i32 i = 0; i < n; ++i)
+    if (seqs[i] == nullptr) QUOR_NAME(Fatal)("fglm_polys: no sequence %d\n", i);
+  if (verbose) std::fprintf(diag(), "\nfglm_polys uses %s implementation\n", "MatSum");
+  const i64 m = i64(n) * n;
+  if ((unsigned __int128)2 * d * m * sizeof(Dom1) > kMaxTable)
+    QUOR_NAME(Fatal)("fglm_polys: n=%d, d=%d need too much memory\n", n, d);
+  std::vector<Dom1> store = heap_array<Dom1>(std::size_t(2 * d * m), "the sequence matrices");
+  std::vector<const Dom1*> S(2 * std::size_t(d));
+  for (i32 k = 0; k < 2 * d; ++k) {
+    Dom1* s = store.data() + k * m;
+    for (i32 i = 0; i < n; ++i)
+      for (i32 j = 0; j < n; ++j) s[i * n + j] = Dom1_of_word(seqs[i][i64(k) * n + j], p);
+    S[k] = s;
+  }
+  const double w0 = omp_get_wtime();
+  block_hankel1(S.data(), MX, n, d, verbose);
+  std::fprintf(diag(), "\nEllapsed time: %.2f sec\n", omp_get_wtime() - w0);
+  if (verbose)
+    for (i32 k = 0; k <= d; ++k) {
+      std::printf("MX[%d]=", k);
+      display_MatDom1(MX[k], n);
+    }
+}
+
+QUOR_EXPORT void QUOR_NAME(combine_results)(const char* base, quor::i32 n, quor::i32 N) {
+  quor::QUOR_NS::combine_results(base, n, N);
+}
