@@ -38,6 +38,8 @@ class StaircaseNF {
   }
 
   std::size_t dim() const { return index_.size(); }
+  // The standard monomials and their coordinates (1 is coordinate 0).
+  const std::map<Mono, std::size_t>& staircase() const { return index_; }
 
   // The normal form of f.
   Vec of(const Pol<std::uint64_t>& f) {
