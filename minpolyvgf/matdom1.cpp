@@ -94,13 +94,15 @@ void mult_MatDom1s(const Dom1* A, const Dom1* B, Dom1* D, i32 n) {
 
 #if QUOR_INT
 // Each product of two residues splits into two words below 2^32, summed
-// apart (DotAcc<u32>); 2^31 of them stay below 2^63.
+// apart (as DotAcc<u32> does); 2^31 of them stay below 2^63.
 constexpr i64 kMaxTerms = i64(1) << 31;
+static_assert(u64(UINT32_MAX) * u64(kMaxTerms) < (u64(1) << 63), "delayed sums of 32-bit words fit 63 bits");
 #else
-// A product of two 16-bit entries is at most 2^30 in magnitude, and the
-// reduction below is exact for sums below 2^51.
-constexpr i64 kMaxTerms = i64(1) << 21;
-static_assert(kMaxTerms * (i64(1) << 30) <= (i64(1) << 51), "delayed sums of 16-bit products stay below 2^51");
+// Sums are kept in doubles, which hold integers below 2^53 exactly: a
+// product of two 16-bit entries is at most 2^30 in magnitude, so 2^22 of
+// them stay below 2^52 (and so does the quotient rounding below).
+constexpr i64 kMaxTerms = i64(1) << 22;
+static_assert(kMaxTerms * (i64(1) << 30) <= (i64(1) << 52), "delayed sums of 16-bit products stay exact in doubles");
 #endif
 
 MatSum::MatSum(i32 n)
@@ -112,7 +114,8 @@ MatSum::MatSum(i32 n)
       lo_(entries(n)),
       hi_(entries(n))
 #else
-      acc_(entries(n))
+      acc_(entries(n)),
+      b_(entries(n))
 #endif
 {
   clear();
@@ -123,36 +126,70 @@ void MatSum::clear() {
   std::fill(lo_.data(), lo_.data() + entries(n_), u64(0));
   std::fill(hi_.data(), hi_.data() + entries(n_), u64(0));
 #else
-  std::fill(acc_.data(), acc_.data() + entries(n_), i64(0));
+  std::fill(acc_.data(), acc_.data() + entries(n_), 0.0);
 #endif
   terms_ = 0;
 }
 
-// The hot kernel of the block method: row i of the sum gains a_ik times row
-// k of B, one vector pass per (i, k), no reduction.
+namespace {
+#if !QUOR_INT
+// acc += A B over exact doubles (bd: B as doubles), row i of acc gaining
+// a_ik times row k of B.  N > 0 fixes the order at compile time (the block
+// sizes in use), so that a row of acc stays in registers; N = 0: any order n.
+template <i32 N>
+inline __attribute__((always_inline)) void add_rows(double* __restrict acc, const Dom1* __restrict A,
+                                                    const double* __restrict bd, i32 n) {
+  const i32 m = N > 0 ? N : n;
+  for (i32 i = 0; i < m; ++i) {
+    double* s = acc + i64(i) * m;
+    for (i32 k = 0; k < m; ++k) {
+      const double a = A[i64(i) * m + k];
+      const double* b = bd + i64(k) * m;
+      for (i32 j = 0; j < m; ++j) s[j] += a * b[j];
+    }
+  }
+}
+
+// The common order 8 on four-lane vectors where the processor has them.
+__attribute__((target("avx2"))) void add_rows8_avx2(double* acc, const Dom1* A, const double* bd) {
+  add_rows<8>(acc, A, bd, 8);
+}
+void add_rows8(double* acc, const Dom1* A, const double* bd) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) add_rows8_avx2(acc, A, bd);
+  else add_rows<8>(acc, A, bd, 8);
+}
+#endif
+}  // namespace
+
+// The hot kernel of the block method: products summed without reduction.
 void MatSum::add_product(const Dom1* A, const Dom1* B) {
   const i32 n = n_;
   if (terms_ + n > kMaxTerms) fold();
   terms_ += n;
-  for (i32 i = 0; i < n; ++i) {
-    for (i32 k = 0; k < n; ++k) {
-      const Dom1 a = A[i64(i) * n + k];
-      if (a == 0) continue;
-      const Dom1* b = B + i64(k) * n;
 #if QUOR_INT
-      u64* lo = lo_.data() + i64(i) * n;
-      u64* hi = hi_.data() + i64(i) * n;
+  for (i32 i = 0; i < n; ++i) {
+    u64* lo = lo_.data() + i64(i) * n;
+    u64* hi = hi_.data() + i64(i) * n;
+    for (i32 k = 0; k < n; ++k) {
+      const u64 a = A[i64(i) * n + k];
+      const Dom1* b = B + i64(k) * n;
       for (i32 j = 0; j < n; ++j) {
-        const u64 t = u64(a) * b[j];
+        const u64 t = a * b[j];
         lo[j] += u32(t);
         hi[j] += t >> 32;
       }
-#else
-      i64* s = acc_.data() + i64(i) * n;
-      for (i32 j = 0; j < n; ++j) s[j] += i32(a) * i32(b[j]);
-#endif
     }
   }
+#else
+  for (i64 e = 0; e < entries(n); ++e) b_[e] = B[e];
+  switch (n) {
+    case 4: add_rows<4>(acc_.data(), A, b_.data(), n); break;
+    case 8: add_rows8(acc_.data(), A, b_.data()); break;
+    case 16: add_rows<16>(acc_.data(), A, b_.data(), n); break;
+    default: add_rows<0>(acc_.data(), A, b_.data(), n);
+  }
+#endif
 }
 
 void MatSum::add(const Dom1* C) {
@@ -171,13 +208,15 @@ namespace {
 #if QUOR_INT
 inline u32 reduce(u64 lo, u64 hi, u32 p) { return u32((((unsigned __int128)hi << 32) + lo) % p); }
 #else
-// Symmetric residue of s, |s| < 2^51: the quotient from the double reciprocal
-// is off by at most one, so two corrections at most on either side.
-inline i32 reduce(i64 s, u32 p, i32 h, double pinv) {
-  i64 r = s - i64(double(s) * pinv) * i64(p);
-  while (r > h) r -= p;
-  while (r < -h) r += p;
-  return i32(r);
+// Symmetric residue of the integer s, |s| < 2^52: s / p rounded to the
+// nearest (adding and removing 1.5 2^52 rounds a double of magnitude below
+// 2^51) is off by at most one, and s - q p is exact; one correction.
+inline double reduce(double s, double p, double h, double pinv) {
+  constexpr double kRound = 6755399441055744.0;  // 1.5 * 2^52
+  const double q = (s * pinv + kRound) - kRound;
+  double r = s - q * p;
+  r = r > h ? r - p : r;
+  return r < -h ? r + p : r;
 }
 #endif
 }  // namespace
@@ -200,8 +239,8 @@ void MatSum::store(Dom1* D, bool negate) {
     const u32 r = reduce(lo_[e], hi_[e], p_);
     D[e] = negate && r ? p_ - r : r;
 #else
-    const i32 r = reduce(acc_[e], p_, h_, pinv_);
-    D[e] = Dom1(negate ? -r : r);
+    const double r = reduce(acc_[e], p_, h_, pinv_);
+    D[e] = Dom1(i32(negate ? -r : r));
 #endif
   }
   clear();

@@ -104,7 +104,7 @@ class MatSum {
 #if QUOR_INT
   Scratch<u64> lo_, hi_;
 #else
-  Scratch<i64> acc_;
+  Scratch<double> acc_, b_;  // exact integer sums; the right factor as doubles
 #endif
 };
 
