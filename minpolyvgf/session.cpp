@@ -17,7 +17,7 @@ QUOR_FGLM_LOCAL u32* QUOR_NAME(Table_Primes) = nullptr;
 QUOR_FGLM_LOCAL u32* QUOR_NAME(modulo) = nullptr;
 QUOR_FGLM_LOCAL i32 QUOR_NAME(modulo_ok) = 0;
 QUOR_FGLM_LOCAL const char* w_lvars = nullptr;
-const char* session_base = "/tmp/quor_session";
+const char* session_base = nullptr;
 
 #if !QUOR_INT
 i32 PrimeSign = -1;
@@ -74,9 +74,10 @@ bool session_file_name(char* out, const char* base, i32 P) {
 }
 
 std::FILE* QUOR_NAME(ouvrir_paral)(i32 P) {
+  const char* env = std::getenv("QUOR_SESSION");
+  const char* base = session_base ? session_base : env && *env ? env : "/tmp/quor_session";
   char name[kSessionNameSize];
-  if (!session_file_name(name, session_base, P))
-    QUOR_NAME(Fatal)("Session name too long: %.64s... (%d)\n", session_base, P);
+  if (!session_file_name(name, base, P)) QUOR_NAME(Fatal)("Session name too long: %.64s... (%d)\n", base, P);
   QUOR_NAME(Stderr)("Save session in %s for proc %d\n", name, P);
   return QUOR_NAME(ouvrir)(name, "w");
 }

@@ -27,7 +27,8 @@ QUOR_EXPORT QUOR_FGLM_LOCAL u32* QUOR_NAME(modulo);
 QUOR_EXPORT QUOR_FGLM_LOCAL i32 QUOR_NAME(modulo_ok);
 // Display name of the last variable (null: "x").
 extern QUOR_FGLM_LOCAL const char* w_lvars;
-// Base name of the session files (default "/tmp/quor_session").
+// Base name of the session files; when null, the environment's QUOR_SESSION,
+// else "/tmp/quor_session".
 extern const char* session_base;
 // Longest session file name, terminator included.
 inline constexpr std::size_t kSessionNameSize = 1000;
@@ -40,7 +41,7 @@ void choose_random(Dom* x, i32 n);
 void write_session(std::FILE* file, const Dom* v, i32 n);
 // "<base>.<P>" into out (kSessionNameSize bytes); false when it does not fit.
 bool session_file_name(char* out, const char* base, i32 P);
-// Opens "<session_base>.<P>" for writing and reports it; fatal when the name
+// Opens "<base>.<P>" (base as session_base says) for writing and reports it; fatal when the name
 // is too long or the file cannot be opened.
 QUOR_EXPORT std::FILE* QUOR_NAME(ouvrir_paral)(i32 P);
 // Reads count values of a session file into out: 1 when they were all there

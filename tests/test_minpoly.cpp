@@ -33,7 +33,7 @@ class QUOR_SUITE(Minpoly) : public ::testing::Test {
   void TearDown() override {
     set_process_exit_hook(previous_hook_);
     Quor_verb_info = 0;
-    session_base = "/tmp/quor_session";
+    session_base = nullptr;
     w_lvars = nullptr;
   }
   void use_prime(u32 p) {
