@@ -172,6 +172,10 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
   i32 L = session && b > 0 ? N / b : N;
 
   const i32 ndense = check_matrix(D, nvars, idx);
+  // The projections are drawn before the start vectors (and before the file
+  // is opened, so that nothing fatal comes between the opening and the closing).
+  std::unique_ptr<Projector> projector;
+  if (session) projector = std::make_unique<Projector>(std::min(b, D), D);  // at most D independent values
   std::FILE* file = session ? QUOR_NAME(ouvrir_paral)(P) : nullptr;
   const u32 nonzero = QUOR_NAME(sparsity_align)(D);
   if (verbose) std::fprintf(diag(), "Sparsity: %.2f%%\n", double(nonzero) / D / D * 100);
@@ -201,8 +205,6 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
     QUOR_NAME(Fatal)("Missing result row %d in w_fglm\n", nvars - 1);
 
   const i32 one = idx[nvars - 1];
-  std::unique_ptr<Projector> projector;
-  if (session) projector = std::make_unique<Projector>(std::min(b, D), D);  // at most D independent values
   const i32 mark = QUOR_INT ? 256 : 1024;
 
   // Pade buffers: N + 2 entries for the minimal polynomial alone, D + 1 for
