@@ -45,9 +45,9 @@ void block_hankel1(const Dom1* const* S, Dom1* const* MX, i32 n, i32 d, i32 verb
   const double t0 = omp_get_wtime();
   const i64 m = i64(n) * n;
   // Kept part of row k: j in [k, d] (d - k + 1 matrices); three full rows;
-  // the d pivot inverses; five scratch matrices.
+  // the d pivot inverses; four scratch matrices.
   const unsigned __int128 matrices =
-      (unsigned __int128)d * (d + 3) / 2 + 3 * 2 * (unsigned __int128)d + d + 5;
+      (unsigned __int128)d * (d + 3) / 2 + 3 * 2 * (unsigned __int128)d + d + 4;
   const unsigned __int128 bytes = matrices * (unsigned __int128)m * sizeof(Dom1);
   std::fprintf(stderr, "Need to alloc: %lu\n", (unsigned long)bytes);
   if (bytes > kMaxTable) QUOR_NAME(Fatal)("block_hankel1: n=%d, d=%d need too much memory\n", n, d);
@@ -57,15 +57,17 @@ void block_hankel1(const Dom1* const* S, Dom1* const* MX, i32 n, i32 d, i32 verb
   std::vector<Dom1> kept = heap_array<Dom1>(std::size_t(start[d]), "the moment table");
   auto Q = [&](i32 k, i32 j) { return kept.data() + start[k] + i64(j - k) * m; };
   std::vector<Dom1> inv = heap_array<Dom1>(std::size_t(d * m), "the pivot inverses");
-  std::vector<Dom1> scratch = heap_array<Dom1>(std::size_t(5 * m), "the solver");
-  Dom1 *W1 = scratch.data(), *W2 = W1 + m, *W3 = W2 + m, *W4 = W3 + m, *W5 = W4 + m;
+  std::vector<Dom1> scratch = heap_array<Dom1>(std::size_t(4 * m), "the solver");
+  Dom1 *W2 = scratch.data(), *W3 = W2 + m, *W4 = W3 + m, *W5 = W4 + m;
   MomentRow rows[3];
   for (MomentRow& r : rows) {
     r.store = heap_array<Dom1>(std::size_t(2 * d * m), "the moment rows");
     r.m = m;
   }
   MomentRow *prev = &rows[0], *cur = &rows[1], *next = &rows[2];
-  auto keep = [&](MomentRow* r) { std::memcpy(Q(r->k, r->k), r->at(r->k), sizeof(Dom1) * std::size_t((d - r->k + 1) * m)); };
+  auto keep = [&](MomentRow* r) {
+    std::memcpy(Q(r->k, r->k), r->at(r->k), sizeof(Dom1) * std::size_t((d - r->k + 1) * m));
+  };
   MatSum sum(n);
 
   // Row 0 is the sequence itself; P_1 = x I + W2 with W2 = -S_1 S_0^-1.
@@ -85,6 +87,7 @@ void block_hankel1(const Dom1* const* S, Dom1* const* MX, i32 n, i32 d, i32 verb
   std::swap(cur, next);
   keep(cur);
 
+  // Step l makes P_{l+1}; inv holds Q[k][k]^-1 for k < l.
   for (i32 l = 1; l <= d - 2; ++l) {
     if (verbose && l % 128 == 0) std::fprintf(stderr, "l=%d\n", l);
     Dom1* Wl = inv.data() + i64(l) * m;
