@@ -145,10 +145,6 @@ std::vector<Dom1> combine_results(const char* base, i32 n, i32 N) {
   }
 
   QUOR_NAME(init_BlockHankel)(p);
-#if !QUOR_INT
-  PrimeSign = i32(p);
-  PrimeHalf = (PrimeSign - 1) / 2;
-#endif
   QUOR_NAME(test_MatDom1)();
   const i64 m = i64(n) * n;
   std::vector<Dom1> generator = heap_array<Dom1>(std::size_t((d + 1) * m), "the generator");
@@ -173,6 +169,11 @@ QUOR_EXPORT void QUOR_NAME(init_BlockHankel)(quor::u32 p) {
   block_prime = p;
   QUOR_NAME(Table_Primes) = &block_prime;
   init_wiedemann();
+#if !QUOR_INT
+  // The signed pair the additions read, kept equal to the prime by construction.
+  PrimeSign = quor::i32(p);
+  PrimeHalf = (PrimeSign - 1) / 2;
+#endif
 }
 
 QUOR_EXPORT void QUOR_NAME(fglm_polys)(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** seqs, quor::i32 n,

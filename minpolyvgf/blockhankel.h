@@ -21,7 +21,7 @@
 #include "minpolyvgf/matdom1.h"
 
 // Installs the prime p of the block computation (2 <= p; prime-field build:
-// p <= 65521; PrimeSign / PrimeHalf are the caller's to set to p, (p - 1) / 2).
+// p <= 65521, and PrimeSign / PrimeHalf := p, (p - 1) / 2).
 QUOR_EXPORT void QUOR_NAME(init_BlockHankel)(quor::u32 p);
 // The generator of degree d (d >= 2) of the sequences seqs[0 .. n-1] (n >= 1;
 // process i's vector k at seqs[i][k n .. k n + n - 1], 2 d n words each, as

@@ -47,10 +47,6 @@ class QUOR_SUITE(BlockMethod) : public ::testing::Test {
   void use(u32 p) {
     p_ = p;
     QUOR_NAME(init_BlockHankel)(p_);
-#if !QUOR_INT
-    PrimeSign = i32(p);
-    PrimeHalf = (PrimeSign - 1) / 2;
-#endif
     QUOR_NAME(Primes) = &p_;
   }
   Naive random(i32 n) {
