@@ -23,6 +23,7 @@
 #include "tesk/base/messages.h"
 #include "tesk/base/runtime.h"
 #include "tesk/base/switches.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
@@ -81,18 +82,7 @@ void report_hook(int status, const char* msg) {
 #define EXPECT_HOOK_EXIT(stmt, status, re) \
     EXPECT_EXIT({ set_exit_hook(report_hook); stmt; }, ExitedWithCode(status), "hook " #status ": " re)
 
-// A loopback listening socket on a port the system chooses.
-int listen_loopback(int& port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, (sockaddr*)&a, sizeof a) != 0 || listen(s, 1) != 0) return -1;
-    socklen_t len = sizeof a;
-    getsockname(s, (sockaddr*)&a, &len);
-    port = ntohs(a.sin_port);
-    return s;
-}
+using quor_test::listen_loopback;
 
 // Saves the switches and streams the channel reads.
 class TeskBus : public ::testing::Test {
