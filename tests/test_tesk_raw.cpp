@@ -4,14 +4,18 @@
 // same monomials, a polynomial goes core -> engine -> core exactly, and
 // exponents the engine's type cannot hold are refused; the engine's
 // generators build the systems of the test data as the core's text reader
-// reads them (cyclic-5, katsura-6), up to the order of the polynomials.
+// reads them (cyclic-5, katsura-6), up to the order of the polynomials, and
+// the engine's plain text read by the core's text reader gives the same
+// polynomials.
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "api/reader.h"
 #include "tesk/poly/examples.h"
+#include "tesk/poly/print.h"
 #include "tests/support/request_fixture.h"
 #include "tests/support/tesk_poly_model.h"
 
@@ -158,13 +162,10 @@ class QUOR_SUITE(TeskExamples) : public ::testing::Test {
     QUOR_NAME(reset_memory)();
     Host_kernel = nullptr;
   }
-  // The file's list as the core reads it over n variables, in sorted order;
-  // the engine is set to the same variables and primes first (the model's
-  // order follows it).
-  std::vector<Mo::Poly> read(const std::string& file, u32 n) {
-    open_request(n, 0, 0, 2);
-    std::vector<Dpol> t(kReaderMaxPolys);
-    t.resize(parse_List_Dpol_file((std::string(QUOR_TEST_DATA_DIR) + "/" + file).c_str(), t.data()));
+  // A request over n variables (the first `first` in block 1) and the engine
+  // set to the same variables and primes (the model's order follows it).
+  void open(u32 n, u32 first) {
+    open_request(first, n - first, 0, 2);
     ::tesk::want_quiet = 1;
     TM::init();
 #if QUOR_INT
@@ -172,7 +173,10 @@ class QUOR_SUITE(TeskExamples) : public ::testing::Test {
 #else
     ::tesk::gfc::set_module_GFC(65521);
 #endif
-    TM::set(n, n, 0);
+    TM::set(n, first, 0);
+  }
+  // The core's polynomials t over n variables, in sorted order.
+  static std::vector<Mo::Poly> model_of(const std::vector<Dpol>& t, u32 n) {
     std::vector<Mo::Poly> out;
     for (Dpol p : t) {
       Mo::Poly& q = out.emplace_back();
@@ -186,6 +190,13 @@ class QUOR_SUITE(TeskExamples) : public ::testing::Test {
     }
     std::sort(out.begin(), out.end());
     return out;
+  }
+  // The file's list as the core reads it over n variables, in sorted order.
+  std::vector<Mo::Poly> read(const std::string& file, u32 n) {
+    open(n, n);
+    std::vector<Dpol> t(kReaderMaxPolys);
+    t.resize(parse_List_Dpol_file((std::string(QUOR_TEST_DATA_DIR) + "/" + file).c_str(), t.data()));
+    return model_of(t, n);
   }
   static std::vector<Mo::Poly> engine(::tesk::poly::List<TI>* l) {
     std::vector<Mo::Poly> out;
@@ -202,6 +213,43 @@ QTEST_F(TeskExamples, GeneratorsMatchTheStoredSystems) {
   EXPECT_EQ(engine(::tesk::poly::Examples<TI>::cyclic(5, 0)), want);
   want = read("katsura-6.txt", 7);
   EXPECT_EQ(engine(::tesk::poly::Examples<TI>::katsura(7, 0)), want);
+}
+
+// Plain text (names x1 .. xn, coefficients 1 left out, "<r1 r2>" residues
+// in the integer build) read back by the core's text reader.
+QTEST_F(TeskExamples, PlainTextReadsBackThroughTheCoreReader) {
+  std::mt19937_64 g(7);
+  for (u32 n : {3u, 8u, 12u}) {
+    open(n, QUOR_INT ? n : n / 2);
+    std::vector<std::string> names;
+    for (u32 i = 1; i <= n; ++i) names.push_back("x" + std::to_string(i));
+    std::vector<char*> table;
+    for (auto& s : names) table.push_back(s.data());
+    // Random polynomials, a zero one, and x_n^2 + 1.
+    std::vector<Mo::Poly> want(12);
+    ::tesk_poly_model::Exps sq(n, 0);
+    sq[n - 1] = 2;
+    want[7] = {{sq, Mo::scalar(1)}, {::tesk_poly_model::Exps(n, 0), Mo::scalar(1)}};
+    TM::Lst* l = nullptr;
+    for (int i = 11; i >= 0; --i) {
+      if (i != 5 && i != 7) want[i] = Mo::random(g, 1 + u32(g() % 25), 5);
+      l = TM::Lists::cons(Mo::build(want[i]), l);
+    }
+    char* text = nullptr;
+    size_t len = 0;
+    ::tesk::global_List_variables = table.data();
+    ::tesk::Fortran.attach(open_memstream(&text, &len));
+    ::tesk::Fortran << l;
+    std::fclose(::tesk::Fortran.detach());
+    ::tesk::Fortran.attach(nullptr);
+    ::tesk::global_List_variables = nullptr;
+    std::vector<Dpol> back(64);
+    back.resize(parse_List_Dpol_text(text, back.data(), u32(back.size())));
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(model_of(back, n), want) << text;
+    std::free(text);
+    TM::Lists::kill_all(l);
+  }
 }
 
 QUOR_TEST_END

@@ -2,6 +2,7 @@
 #include "tesk/poly/bloc.h"
 
 #include "tesk/poly/family_impl.h"
+#include "tesk/poly/print.h"
 
 namespace tesk {
 
@@ -34,24 +35,12 @@ void Bloc_Spec::copy_fields(sBloc* d, sBloc* s) {
 
 unsigned Hash_Bloc(sBloc*, unsigned) { Fatal("Pas fait Hash_Bloc\n"); }
 
-namespace {
-template <class Pr>
-Pr print_blocks(Pr p, sList_Bloc* l, const char* open, const char* sep, const char* close) {
-    p = p << open;
-    for (; l; l = l->next) {
-        p = p << l->elt;
-        if (l->next) p = p << sep;
-    }
-    return p << close;
-}
-}  // namespace
-
-Fortran_Print operator<<(Fortran_Print p, sList_Bloc* l) { return print_blocks(p, l, "[", ",", "]"); }
-Basic_Print operator<<(Basic_Print p, sList_Bloc* l) { return print_blocks(p, l, "[", ",", "]"); }
-Posso_Print operator<<(Posso_Print p, sList_Bloc* l) { return print_blocks(p, l, "{", " , ", "}"); }
+Fortran_Print operator<<(Fortran_Print p, sList_Bloc* l) { return poly::print_elements(p, l, "[", ",", "]"); }
+Basic_Print operator<<(Basic_Print p, sList_Bloc* l) { return poly::print_elements(p, l, "[", ",", "]"); }
+Posso_Print operator<<(Posso_Print p, sList_Bloc* l) { return poly::print_elements(p, l, "{", " , ", "}"); }
 Lisp_Print operator<<(Lisp_Print p, sList_Bloc* l) {
     if (!l) return p << "NIL";
-    return print_blocks(p, l, "(", " ", ")");
+    return poly::print_elements(p, l, "(", " ", ")");
 }
 
 }  // namespace tesk
