@@ -1,16 +1,24 @@
 // Tesk polynomials: the cost of a sum (add_dd) and of one reduction step
 // (reduire_monic) against the number of terms, for BigDexp over VGF (one
 // and four primes) and DRLDRL over GFC.  The operands are copied with the
-// timer paused; a batch of operations is timed at once.
+// timer paused; a batch of operations is timed at once.  Then the wire:
+// writing a polynomial in protocol form and reading it back, its terms in
+// chain order or shuffled (code 123: the reader sums them), against the
+// reference that sums a shuffled polynomial term by term with add_dd.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <string>
 #include <random>
 #include <vector>
 
 #include "tesk/base/switches.h"
 #include "tesk/base/vgf_heap.h"
-#include "tesk/poly/dmp.h"
+#include "tesk/poly/protocol.h"
 
 namespace {
 
@@ -103,11 +111,87 @@ void BM_reduction_step(benchmark::State& state, I, unsigned primes) {
                    [&](Term<I>* x, Term<I>* y) { return M::reduire_monic(x, b, mono->exp, y); });
 }
 
+
+// Writes a polynomial of `terms` terms in protocol form to /dev/null.
+template <class I>
+void BM_write(benchmark::State& state, I, unsigned primes) {
+    set_up<I>(primes);
+    std::mt19937_64 g(3);
+    Term<I>* p = random_poly<I>(g, unsigned(state.range(0)));
+    WBUS w("/dev/null");
+    for (auto _ : state) {
+        Wire<I>::out_protocol(w, p, 0);
+        w.flush();
+    }
+    w.kill();
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    Dmp<I>::Terms::kill_all(p);
+}
+
+// Reads back a polynomial of range(0) terms from a file.  range(1): 0 its
+// terms in chain order, 1 shuffled (the reader sorts and sums), 2 shuffled
+// and summed term by term with add_dd (the reference).
+template <class I>
+void BM_read(benchmark::State& state, I, unsigned primes) {
+    using M = Dmp<I>;
+    set_up<I>(primes);
+    std::mt19937_64 g(4);
+    const unsigned n = unsigned(state.range(0));
+    const int mode = int(state.range(1));
+    Term<I>* p = random_poly<I>(g, n);
+    if (mode) {
+        std::vector<Term<I>*> t;
+        for (Term<I>* q = p; q; q = q->next) t.push_back(q);
+        std::shuffle(t.begin(), t.end(), g);
+        for (unsigned i = 0; i + 1 < n; ++i) t[i]->next = t[i + 1];
+        t.back()->next = nullptr;
+        p = t[0];
+    }
+    char path[] = "/tmp/tesk_bench_wire_XXXXXX";
+    close(mkstemp(path));
+    WBUS w(path);
+    Wire<I>::out_protocol(w, p, 0);
+    w.kill();
+    RBUS r(path);
+    vgf::Garbage_State mark;
+    for (auto _ : state) {
+        if constexpr (I::D::kOnHeap) vgf::save_tesk_state_VGF(&mark);
+        lseek(r.fd1, 0, SEEK_SET);
+        r.x_in = r.max_in = 0;
+        Term<I>* q = nullptr;
+        if (mode == 2) {
+            get_word(r);
+            for (std::uint32_t code = get_word(r);; code = get_word(r)) {
+                q = M::add_dd(Wire<I>::lire(r), q);
+                if (code == MSG_TESK_LAST_GDMP) break;
+            }
+        } else {
+            q = Wire<I>::read(r, Messages(get_word(r)));
+        }
+        state.PauseTiming();
+        M::Terms::kill_all(q);
+        if constexpr (I::D::kOnHeap) vgf::restore_tesk_state_VGF(&mark);
+        state.ResumeTiming();
+    }
+    r.kill();
+    std::remove(path);
+    state.SetItemsProcessed(state.iterations() * n);
+    M::Terms::kill_all(p);
+}
+void read_sizes(benchmark::internal::Benchmark* b) {
+    for (int n : {16, 1024, 8192}) b->Args({n, 0})->Args({n, 1})->Args({n, 2});
+}
+
 BENCHMARK_CAPTURE(BM_add_dd, BigDexp_VGF1, BigDexp__VGF{}, 1u)->RangeMultiplier(8)->Range(16, 8192);
 BENCHMARK_CAPTURE(BM_add_dd, BigDexp_VGF4, BigDexp__VGF{}, 4u)->RangeMultiplier(8)->Range(16, 8192);
 BENCHMARK_CAPTURE(BM_add_dd, DRLDRL_GFC, DRLDRL__GFC{}, 1u)->RangeMultiplier(8)->Range(16, 8192);
 BENCHMARK_CAPTURE(BM_reduction_step, BigDexp_VGF1, BigDexp__VGF{}, 1u)->RangeMultiplier(8)->Range(16, 8192);
 BENCHMARK_CAPTURE(BM_reduction_step, BigDexp_VGF4, BigDexp__VGF{}, 4u)->RangeMultiplier(8)->Range(16, 8192);
 BENCHMARK_CAPTURE(BM_reduction_step, DRLDRL_GFC, DRLDRL__GFC{}, 1u)->RangeMultiplier(8)->Range(16, 8192);
+
+BENCHMARK_CAPTURE(BM_write, BigDexp_VGF4, BigDexp__VGF{}, 4u)->RangeMultiplier(8)->Range(16, 8192);
+BENCHMARK_CAPTURE(BM_write, DRLDRL_GFC, DRLDRL__GFC{}, 1u)->RangeMultiplier(8)->Range(16, 8192);
+BENCHMARK_CAPTURE(BM_read, BigDexp_VGF4, BigDexp__VGF{}, 4u)->Apply(read_sizes);
+BENCHMARK_CAPTURE(BM_read, DRLDRL_GFC, DRLDRL__GFC{}, 1u)->Apply(read_sizes);
 
 }  // namespace
