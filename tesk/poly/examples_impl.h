@@ -8,21 +8,11 @@
 #include "tesk/base/print.h"
 #include "tesk/base/switches.h"
 #include "tesk/poly/examples.h"
+#include "tesk/poly/print.h"
 #include "tesk/poly/staircase.h"
 
 namespace tesk::poly {
 namespace detail {
-
-// The plain forms of polynomials and lists belong to the package's printing
-// layer: they are written when its operators are declared where this file is
-// instantiated, and left out of the output otherwise.
-template <class T>
-Fortran_Print plain(Fortran_Print p, T x) {
-    if constexpr (requires { p << x; })
-        return p << x;
-    else
-        return p;
-}
 
 // Exponents of the package's variables, one 16-bit value each.
 template <class I>
@@ -44,9 +34,9 @@ void need_vars(const char* what, unsigned n, unsigned least) {
 // "t (i) -> c*t\n": the scaling of variable i by c, traced on Fortran.
 template <class I>
 void trace_scaling(Term<I>* t, int i, typename I::D::C c) {
-    Fortran_Print p = plain(Fortran, t) << " (" << i << ") -> ";
+    Fortran_Print p = Fortran << t << " (" << i << ") -> ";
     p = I::D::print(p, c) << "*";
-    plain(p, t) << "\n";
+    p << t << "\n";
 }
 
 }  // namespace detail
@@ -149,7 +139,7 @@ List<I>* Examples<I>::random_List(unsigned d, unsigned k) {
     Lst* l = nullptr;
     for (unsigned j = 0; j < k; ++j) l = M::Lists::cons(random(d, support), l);
     M::Terms::kill_all(support);
-    detail::plain(Fortran, l) << "\n";
+    Fortran << l << "\n";
     M::Lists::kill_all(l);
     Erreur("random_List_%s: fin temporaire, the random system is written out, not kept\n", I::kDMP);
     return nullptr;
@@ -163,7 +153,7 @@ void Examples<I>::analyse_system(Lst* l) {
     const C minus_one = D::from_int(-1);
     const auto unit = [&](C c) { return D::is_one(c) || D::equal(c, minus_one); };
     for (;;) {
-        if (!want_quiet) detail::plain(Fortran << "Analyse\n", l) << "\n";
+        if (!want_quiet) Fortran << "Analyse\n" << l << "\n";
         bool short_poly = false;
         for (Lst* c = l; c; c = c->next) short_poly |= !c->elt || !c->elt->next;
         if (short_poly) break;
