@@ -13,19 +13,11 @@
 
 namespace tesk_poly_model {
 
-// The polynomials of tests/data/<file> (one per line), over the variables of tests/data/<system>.txt, with their integer
-// coefficients reduced modulo the instance's primes, in the file's order.
+// The polynomials of a system file as a Tesk list, their integer coefficients
+// reduced modulo the instance's primes, in order.
 template <class I>
-tesk::poly::List<I>* load_basis(const std::string& system, const std::string& file) {
+tesk::poly::List<I>* to_tesk(const std::vector<quor::standin::Poly>& polys) {
     using M = tesk::poly::Dmp<I>;
-    const std::string dir = QUOR_TEST_DATA_DIR;
-    const auto sys = quor::standin::read_system(dir + "/" + system + ".txt");
-    std::string text = "[", line;
-    std::ifstream in(dir + "/" + file);
-    while (std::getline(in, line))
-        if (!line.empty()) text += (text.size() > 1 ? "," : "") + line;
-    const auto polys = quor::standin::parse_poly_list(text + "]", sys, file);
-    EXPECT_EQ(Model<I>::n(), sys.vars.size()) << file;
     const auto primes = Model<I>::primes();
     std::vector<tesk::poly::Term<I>*> ps;
     for (const auto& q : polys) {
@@ -41,6 +33,29 @@ tesk::poly::List<I>* load_basis(const std::string& system, const std::string& fi
     tesk::poly::List<I>* l = nullptr;
     for (auto it = ps.rbegin(); it != ps.rend(); ++it) l = M::Lists::cons(*it, l);
     return l;
+}
+
+// The polynomials of tests/data/<file> (one per line), over the variables of tests/data/<system>.txt, with their integer
+// coefficients reduced modulo the instance's primes, in the file's order.
+template <class I>
+tesk::poly::List<I>* load_basis(const std::string& system, const std::string& file) {
+    const std::string dir = QUOR_TEST_DATA_DIR;
+    const auto sys = quor::standin::read_system(dir + "/" + system + ".txt");
+    std::string text = "[", line;
+    std::ifstream in(dir + "/" + file);
+    while (std::getline(in, line))
+        if (!line.empty()) text += (text.size() > 1 ? "," : "") + line;
+    const auto polys = quor::standin::parse_poly_list(text + "]", sys, file);
+    EXPECT_EQ(Model<I>::n(), sys.vars.size()) << file;
+    return to_tesk<I>(polys);
+}
+
+// The system tests/data/<system>.txt.
+template <class I>
+tesk::poly::List<I>* load_system(const std::string& system) {
+    const auto sys = quor::standin::read_system(std::string(QUOR_TEST_DATA_DIR) + "/" + system + ".txt");
+    EXPECT_EQ(Model<I>::n(), sys.vars.size()) << system;
+    return to_tesk<I>(sys.polys);
 }
 
 }  // namespace tesk_poly_model

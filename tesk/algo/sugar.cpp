@@ -1,0 +1,383 @@
+// The Buchberger loop with sugar (sugar.h) for the two builds.
+#include "tesk/algo/sugar.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "tesk/base/vgf_heap.h"
+#include "tesk/poly/compaction.h"
+#include "tesk/poly/protocol.h"
+#include "tesk/poly/staircase.h"
+
+namespace tesk {
+int want_sugar_strag = 1;
+}  // namespace tesk
+
+namespace tesk::algo {
+
+namespace {
+
+bool sugar_overflow_told = false;  // one warning per process, whatever the instance
+
+// The history channels of the running instance (one computation at a time).
+std::unique_ptr<BUS> history_out;
+std::unique_ptr<BUS> history_in;
+
+void close_channel(std::unique_ptr<BUS>& b) {
+    if (b) b->kill();
+    b.reset();
+}
+
+// Runs make() and keeps only its result: in the integer build inside a saved
+// heap state, which is then restored and the result's coefficients (with the
+// handle a of its leading one) slid down onto it.
+template <class I, class F>
+poly::Term<I>* keep_only_result(F make) {
+    if constexpr (I::D::kOnHeap) {
+        Garbage_State g;
+        vgf::save_tesk_state_VGF(&g);
+        poly::Term<I>* h = make();
+        vgf::restore_tesk_state_VGF(&g);
+        if (h) {
+            typename I::D::C a = h->coef;
+            poly::Compaction<I>::glisser(a, h, nullptr);
+        }
+        return h;
+    } else {
+        return make();
+    }
+}
+
+// Largest total degree of the terms of p (header cell skipped).
+template <class I>
+unsigned max_degree(poly::Term<I>* p) {
+    unsigned d = 0;
+    for (p = poly::Dmp<I>::strip(p); p; p = p->next)
+        d = std::max(d, expo::Packed<typename I::L>::totalDegree(p->exp));
+    return d;
+}
+
+}  // namespace
+
+template <class I>
+void Sugar<I>::init() {
+    M::init();
+}
+
+template <class I>
+void Sugar<I>::set(unsigned n, unsigned a, unsigned b) {
+    M::set(n, a, b);
+    Crits::init_Objet();
+}
+
+template <class I>
+poly::Term<I>* Sugar<I>::set_sugar(P* p, unsigned s) {
+    if (s > 65536 && !sugar_overflow_told) {
+        sugar_overflow_told = true;
+        Warning("Depassement du sucre %d !\n", int(s));
+    }
+    p->stats->sugar = s;
+    return p;
+}
+
+template <class I>
+poly::SCrit<I>* Sugar<I>::make_SCrit(P* f, P* g, unsigned sugar_g) {
+    Crit* c = Crits::new_();
+    c->poli = f;
+    c->polj = g;
+    const P* lf = M::strip(f);
+    const P* lg = M::strip(g);
+    X::zsup_verif(lf->exp, lg->exp, c->lcmfij);
+    const unsigned dl = X::totalDegree(c->lcmfij);
+    if (want_sugar_strag)
+        c->totdeg = std::max(sugar(f) + dl - X::totalDegree(lf->exp), sugar_g + dl - X::totalDegree(lg->exp));
+    else
+        c->totdeg = dl;
+    c->spare = 0;
+    c->next = nullptr;
+    return c;
+}
+
+// ---------------------------------------------------------------------------
+// One run: the basis (tagged, in order of arrival), the reducers (the active
+// polynomials, untagged) and the pair chain.
+template <class I>
+struct Sugar<I>::Run {
+    std::vector<P*> basis;
+    std::vector<char> active;
+    std::vector<P*> red;
+    Crit* pairs = nullptr;
+    Sugar_Stats st;
+    bool unit = false;
+    bool replay = false;
+
+    // The first reducer whose leading monomial divides e, else null.
+    static P* reducer(const std::vector<P*>& R, const E* e) {
+        for (P* q : R)
+            if (X::is_sub(e, q->exp)) return q;
+        return nullptr;
+    }
+    // Every term of p (consumed) reduced by R: one-merge steps by monic reducers.
+    static P* reduce_all(P* p, const std::vector<P*>& R) {
+        poly::Chain<P> out;
+        while (p) {
+            if (P* q = reducer(R, p->exp)) {
+                p = M::reduire(p, q);
+            } else {
+                P* t = p;
+                p = p->next;
+                out.add(t);
+            }
+        }
+        return out.finish();
+    }
+    P* normal_form(P* p) {
+        return keep_only_result<I>([&] { return M::hMonic(reduce_all(p, red)); });
+    }
+    // The S-polynomial of c reduced: lcm/lead(f) * f minus lcm/lead(g) * g, then every term.
+    P* reduce_pair(Crit* c) {
+        return keep_only_result<I>([&] {
+            P* f = M::strip(c->poli);
+            E m[poly::kMaxExpoWords];
+            X::sub(c->lcmfij, f->exp, m);
+            P* s = M::reduire(M::copy_dec(D::one(), m, f), M::strip(c->polj));
+            return M::hMonic(reduce_all(s, red));
+        });
+    }
+
+    // The next result: from the history while it lasts, else from compute().
+    template <class F>
+    P* result(F compute) {
+        P* h = nullptr;
+        if (replay) {
+            if (read_history(h) && (!h || !reducer(red, M::hMonic(h)->exp))) {
+                ++st.replayed;
+                write_history(h);
+                return h;
+            }
+            if (h) {
+                Warning("The history does not match this computation; the replay stops\n");
+                M::Terms::kill_all(h);
+            }
+            replay = false;
+        }
+        ++st.reductions;
+        h = compute();
+        write_history(h);
+        return h;
+    }
+
+    // Gebauer and Moeller's update by the new tagged t: the new pairs that
+    // no other one makes useless, then the old pairs that t makes useless.
+    void update(P* t) {
+        const P* lt = M::strip(t);
+        struct Cand {
+            P* f;
+            std::vector<E> lcm;
+            bool coprime;
+            bool kept = false;
+        };
+        std::vector<Cand> C;
+        std::vector<E> gcd(std::max(1u, I::L::words()));
+        for (size_t i = 0; i < basis.size(); ++i) {
+            if (!active[i]) continue;
+            Cand c{basis[i], std::vector<E>(gcd.size()), false};
+            const P* lf = M::strip(basis[i]);
+            X::zsup(lf->exp, lt->exp, c.lcm.data());
+            X::zinf(lf->exp, lt->exp, gcd.data());
+            c.coprime = X::null(gcd.data());
+            C.push_back(std::move(c));
+        }
+        for (size_t i = 0; i < C.size(); ++i) {
+            bool useless = false;
+            for (size_t j = 0; j < C.size() && !useless; ++j)
+                if (j != i && (j > i || C[j].kept) && X::is_sub(C[i].lcm.data(), C[j].lcm.data())) useless = true;
+            C[i].kept = C[i].coprime || !useless;
+        }
+        // Old pairs whose lcm lead(t) divides strictly away from both new lcms.
+        std::vector<E> l1(gcd.size()), l2(gcd.size());
+        poly::Chain<Crit> old;
+        for (Crit* c = pairs; c;) {
+            Crit* next = c->next;
+            bool drop = false;
+            if (X::is_sub(c->lcmfij, lt->exp)) {
+                X::zsup(M::strip(c->poli)->exp, lt->exp, l1.data());
+                X::zsup(M::strip(c->polj)->exp, lt->exp, l2.data());
+                drop = !X::eq(l1.data(), c->lcmfij) && !X::eq(l2.data(), c->lcmfij);
+            }
+            if (drop)
+                Crits::kill(c);
+            else
+                old.add(c);
+            c = next;
+        }
+        Crit* fresh = nullptr;
+        for (auto it = C.rbegin(); it != C.rend(); ++it) {
+            if (!it->kept || it->coprime) continue;
+            Crit* c = make_SCrit(it->f, t, sugar(t));
+            c->next = fresh;
+            fresh = c;
+            ++st.pairs;
+        }
+        pairs = Crits::trier(Crits::append(old.finish(), fresh), poly::comp_SCrit<I>);
+    }
+
+    // h (monic, not zero) joins the basis with sugar s.
+    void add(P* h, unsigned s) {
+        P* t = set_sugar(M::link_one(h), std::max(s, max_degree<I>(h)));
+        if (M::constante(h)) {
+            unit = true;
+            basis.push_back(t);
+            active.push_back(1);
+            return;
+        }
+        update(t);
+        for (size_t i = 0; i < basis.size(); ++i)
+            if (active[i] && X::is_sub(M::strip(basis[i])->exp, h->exp)) active[i] = 0;
+        basis.push_back(t);
+        active.push_back(1);
+        red.clear();
+        for (size_t i = 0; i < basis.size(); ++i)
+            if (active[i]) red.push_back(M::strip(basis[i]));
+    }
+};
+
+template <class I>
+poly::Term<I>* Sugar<I>::normal_form(P* p, Lst* G) {
+    Run r;
+    for (; G; G = G->next)
+        if (P* q = M::strip(G->elt)) r.red.push_back(q);
+    return r.normal_form(p);
+}
+
+template <class I>
+poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
+    Run r;
+    r.replay = history_in != nullptr;
+    Lst* result = nullptr;
+    if (M::size(F)) {
+        // The inputs, by increasing degree then leading monomial, each reduced by those before.
+        std::vector<P*> in;
+        for (Lst* c = F; c; c = c->next)
+            if (P* p = M::strip(c->elt)) in.push_back(p);
+        std::stable_sort(in.begin(), in.end(), [](P* a, P* b) {
+            const unsigned da = max_degree<I>(a), db = max_degree<I>(b);
+            return da != db ? da < db : X::greater(a->exp, b->exp) < 0;
+        });
+        for (P* f : in) {
+            P* h = r.result([&] { return r.normal_form(M::copy(f)); });
+            if (h) r.add(h, max_degree<I>(f));
+            else ++r.st.zeros;
+            if (r.unit) break;
+        }
+        while (r.pairs && !r.unit) {
+            Crit* c = r.pairs;
+            r.pairs = c->next;
+            P* h = r.result([&] { return r.reduce_pair(c); });
+            const unsigned s = c->totdeg;
+            Crits::kill(c);
+            if (h) r.add(h, s);
+            else ++r.st.zeros;
+        }
+        Crits::kill_all(r.pairs);
+        r.pairs = nullptr;
+
+        // The reduced basis: the active polynomials, tails reduced by the others.
+        std::vector<P*> G;
+        for (size_t i = 0; i < r.basis.size(); ++i) {
+            if (r.unit ? !M::constante(M::strip(r.basis[i])) : !r.active[i]) {
+                M::Terms::kill_all(r.basis[i]);
+                continue;
+            }
+            G.push_back(r.basis[i]);
+        }
+        for (P* t : G) {
+            P* lead = t->next;
+            P* tail = lead->next;
+            lead->next = nullptr;
+            lead->next = keep_only_result<I>([&] { return Run::reduce_all(tail, r.red); });
+        }
+        std::sort(G.begin(), G.end(), [](P* a, P* b) { return X::greater(a->next->exp, b->next->exp) > 0; });
+        Lst* tagged = nullptr;
+        for (auto it = G.rbegin(); it != G.rend(); ++it) tagged = M::Lists::cons(*it, tagged);
+        r.st.dim0 = poly::Staircase<I>::is_dim0(tagged);
+        if (r.st.dim0 > 0 && std::getenv("VERBOSE"))
+            Output("%d solutions\n", poly::Staircase<I>::nb_sol_dim0(tagged));
+        for (P* t : G) r.st.eliminated += M::is_eliminated(t->next) ? 1 : 0;
+        // Untagged copies of the cells' polynomials: the headers go back.
+        for (Lst* c = tagged; c; c = c->next) {
+            P* body = c->elt->next;
+            c->elt->next = nullptr;
+            M::Terms::kill(c->elt);
+            c->elt = body;
+        }
+        result = tagged;
+    }
+    close_history();
+    if (stats) *stats = r.st;
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// History.
+template <class I>
+void Sugar<I>::open_write_history(const char* name) {
+    close_channel(history_out);
+    if (name) history_out = std::make_unique<WCBUS>(name);
+}
+
+template <class I>
+void Sugar<I>::open_read_history(const char* name) {
+    close_channel(history_in);
+    if (name) history_in = std::make_unique<RCBUS>((std::string(name) + ".gz").c_str());
+}
+
+template <class I>
+void Sugar<I>::close_history() {
+    if (history_out) {
+        *history_out << MSG_TESK_QUIT;
+        history_out->flush();
+    }
+    close_channel(history_out);
+    close_channel(history_in);
+}
+
+template <class I>
+void Sugar<I>::write_history(P* h) {
+    if (!history_out) return;
+    if (h)
+        poly::Wire<I>::out_protocol(*history_out, h, 0);
+    else
+        *history_out << MSG_TESK_NIL;
+}
+
+template <class I>
+int Sugar<I>::read_history(P*& h) {
+    h = nullptr;
+    if (!history_in) return 0;
+    Messages m;
+    *history_in >> m;
+    switch (m) {
+    case MSG_TESK_GDMP:
+    case MSG_TESK_LAST_GDMP:
+    case MSG_TESK_NEED_SORT:
+        h = poly::Wire<I>::read(*history_in, m);
+        return 1;
+    case MSG_TESK_NIL:
+        return 1;
+    case MSG_TESK_QUIT:
+        break;
+    default:
+        Warning("Unknown message: %u\n", unsigned(m));
+        break;
+    }
+    close_channel(history_in);
+    return 0;
+}
+
+template struct Sugar<poly::BigDexp__VGF>;
+template struct Sugar<poly::DRLDRL__GFC>;
+
+}  // namespace tesk::algo

@@ -1,0 +1,127 @@
+// Buchberger's algorithm with the sugar strategy over the Tesk polynomial
+// package: SUGAR__DMP__BigDexp__VGF (integer build, a vector of primes at
+// once) and SUGAR__DMP__DRLDRL__GFC (prime-field build).  Written once
+// (Sugar<I>); TESK_SUGAR_NAMES gives the per-instance names.
+//
+// Basis polynomials are monic and tagged: a header cell leads each one and
+// its statistics record holds the sugar.  Pairs (SCrit) are kept in one chain
+// sorted by sugar, then lcm; the criteria are Gebauer and Moeller's.  Every
+// normal form of the integer build runs inside a saved coefficient-heap
+// state: the state is restored afterwards and the result slid down onto it,
+// so that the heap holds only what survives.
+//
+// The sugar of a reduced S-polynomial is the larger of the pair's sugar and
+// the result's own largest degree: it depends only on the pair and the
+// result, so a run replayed from its history orders its pairs as the run
+// that wrote it did.
+//
+// History: a run may write every reduced polynomial (the reductions of the
+// inputs, then of the pairs, in order) to a gzip-compressed channel and a
+// later run on the same input may take them back instead of reducing.
+//   non-zero  out_protocol(channel, p, 0): [123] then the terms
+//   zero      [8]
+//   end       [3], written when the history is closed
+// The replay takes [123], [11] or [14] as a polynomial, [8] as zero and [3]
+// as the end; any other code is warned about ("Unknown message: %u\n") and
+// ends the replay, as does a polynomial that the basis already reduces
+// (a history of another computation): the loop then reduces by itself.
+#ifndef TESK_ALGO_SUGAR_H
+#define TESK_ALGO_SUGAR_H
+
+#include <cstdint>
+#include <vector>
+
+#include "tesk/base/bus.h"
+#include "tesk/poly/dmp.h"
+#include "tesk/poly/scrit.h"
+
+namespace tesk {
+// 1 (at start): a pair's degree is its sugar; 0: the degree of its lcm.
+extern int want_sugar_strag;
+}  // namespace tesk
+
+namespace tesk::algo {
+
+// What one run of the loop did.
+struct Sugar_Stats {
+    unsigned pairs = 0;       // pairs kept by the criteria
+    unsigned reductions = 0;  // polynomials reduced by the loop itself
+    unsigned zeros = 0;       // results that were zero (reduced or replayed)
+    unsigned replayed = 0;    // results taken from the history
+    int dim0 = 0;             // is_dim0 of the basis: 0 for {1}, -1 not zero-dimensional, else the solutions
+    unsigned eliminated = 0;  // basis polynomials free of the first block of variables
+};
+
+template <class I>
+struct Sugar {
+    using M = poly::Dmp<I>;
+    using P = poly::Term<I>;
+    using Lst = poly::List<I>;
+    using E = typename I::E;
+    using X = typename M::X;
+    using D = typename I::D;
+    using C = typename D::C;
+    using Crit = poly::SCrit<I>;
+    using Crits = poly::Family<poly::SCrit_Spec<I>>;
+
+    // The polynomial package, once per process.
+    static void init();
+    // n variables (a: first-block length, b passed on) before any term
+    // record; then the pair family.
+    static void set(unsigned n, unsigned a, unsigned b);
+
+    // Sugar of a tagged polynomial (header cell first).
+    static unsigned sugar(P* p) { return p->stats->sugar; }
+    // Stores s; warns once per process when s exceeds 65,536.  Returns p.
+    static P* set_sugar(P* p, unsigned s);
+    // A new pair of the tagged f and g (older first), its degree by sugar or by lcm.
+    static Crit* make_SCrit(P* f, P* g, unsigned sugar_g);
+
+    // The monic normal form of p (consumed) by the monic polynomials of G
+    // (tagged or not), every term reduced; null for zero.
+    static P* normal_form(P* p, Lst* G);
+
+    // The history channel of the next runs: written to "<name>.gz" /
+    // replayed from "<name>.gz" (null: none).  Closed by the loop.
+    static void open_write_history(const char* name);
+    static void open_read_history(const char* name);
+    static void close_history();  // writes [3] on a written history, closes both
+    static void write_history(P* h);
+    // 1 with the next result in h (null for zero); 0 when the replay is over.
+    static int read_history(P*& h);
+
+    // The reduced Groebner basis of F (left intact): monic, untagged, by
+    // decreasing leading monomial; {1} when the ideal is the whole ring,
+    // null when every polynomial of F is zero.
+    static Lst* groebner(Lst* F, Sugar_Stats* stats = nullptr);
+
+private:
+    struct Run;
+};
+
+template <class I> unsigned sugar(poly::Term<I>* p) { return Sugar<I>::sugar(p); }
+template <class I> poly::Term<I>* set_sugar(poly::Term<I>* p, unsigned s) { return Sugar<I>::set_sugar(p, s); }
+
+extern template struct Sugar<poly::BigDexp__VGF>;
+extern template struct Sugar<poly::DRLDRL__GFC>;
+
+}  // namespace tesk::algo
+
+#define TESK_SUGAR_NAMES(I)                                                           \
+    TESK_FWD(init_SUGAR__DMP__##I, algo::Sugar<poly::I>::init)                        \
+    TESK_FWD(set_SUGAR__DMP__##I, algo::Sugar<poly::I>::set)                          \
+    TESK_FWD(make_SCrit__##I, algo::Sugar<poly::I>::make_SCrit)                       \
+    TESK_FWD(normal_form_SUGAR__DMP__##I, algo::Sugar<poly::I>::normal_form)          \
+    TESK_FWD(groebner_SUGAR__DMP__##I, algo::Sugar<poly::I>::groebner)                \
+    TESK_FWD(open_write_history_SUGAR__DMP__##I, algo::Sugar<poly::I>::open_write_history) \
+    TESK_FWD(open_read_history_SUGAR__DMP__##I, algo::Sugar<poly::I>::open_read_history)   \
+    TESK_FWD(close_history_SUGAR__DMP__##I, algo::Sugar<poly::I>::close_history)
+
+namespace tesk {
+TESK_SUGAR_NAMES(BigDexp__VGF)
+TESK_SUGAR_NAMES(DRLDRL__GFC)
+using algo::set_sugar;
+using algo::sugar;
+}  // namespace tesk
+
+#endif

@@ -1,0 +1,219 @@
+// The Buchberger loop with sugar of the Tesk engine: reduced bases of
+// stored systems against the F4 engine's, its history written and replayed,
+// the pair maker and the sugar field.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tesk/algo/sugar.h"
+#include "tesk/base/vgf_heap.h"
+#include "tesk/poly/protocol.h"
+#include "tests/support/tesk_bases.h"
+
+namespace {
+
+using namespace tesk;
+using namespace tesk::poly;
+using tesk_poly_model::Model;
+
+template <class I>
+void set_up(unsigned n) {
+    want_quiet = 1;
+    algo::Sugar<I>::init();
+    if constexpr (I::D::kOnHeap)
+        set_VGF(2);
+    else
+        gfc::set_module_GFC(65521);
+    algo::Sugar<I>::set(n, I::L::kDegBlocks == 2 ? n : 0, 0);
+}
+
+// The polynomials of l (released), monic, in a canonical order.
+template <class I>
+std::vector<typename Model<I>::Poly> canonical(List<I>* l, bool make_monic) {
+    using M = Dmp<I>;
+    std::vector<typename Model<I>::Poly> v;
+    for (List<I>* c = l; c; c = c->next) v.push_back(Model<I>::read(make_monic ? M::hMonic(c->elt) : c->elt));
+    M::Lists::kill_all(l);
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+struct TempName {
+    std::string base;
+    TempName() {
+        char t[] = "/tmp/tesk_history_XXXXXX";
+        int fd = mkstemp(t);
+        if (fd >= 0) close(fd);
+        base = t;
+    }
+    ~TempName() {
+        unlink(base.c_str());
+        unlink((base + ".gz").c_str());
+    }
+};
+
+// The basis of `system`, then written to a history, then replayed from it:
+// three times the reference basis; the replay reduces nothing.
+template <class I>
+void basis_and_history(const std::string& system, const std::string& reference, unsigned n, bool monic_ref) {
+    using S = algo::Sugar<I>;
+    set_up<I>(n);
+    const auto want = canonical<I>(tesk_poly_model::load_basis<I>(system, reference), monic_ref);
+    List<I>* F = tesk_poly_model::load_system<I>(system);
+
+    algo::Sugar_Stats plain;
+    EXPECT_EQ(canonical<I>(S::groebner(F, &plain), false), want) << system;
+    EXPECT_GT(plain.reductions, 0u);
+    EXPECT_EQ(plain.replayed, 0u);
+    EXPECT_GT(plain.dim0, 0) << "zero-dimensional";
+
+    TempName h;
+    S::open_write_history(h.base.c_str());
+    algo::Sugar_Stats wrote;
+    EXPECT_EQ(canonical<I>(S::groebner(F, &wrote), false), want);
+    EXPECT_EQ(wrote.reductions, plain.reductions);
+
+    S::open_read_history(h.base.c_str());
+    algo::Sugar_Stats replay;
+    EXPECT_EQ(canonical<I>(S::groebner(F, &replay), false), want) << "replayed";
+    EXPECT_EQ(replay.reductions, 0u);
+    EXPECT_EQ(replay.replayed, plain.reductions);
+    EXPECT_EQ(replay.zeros, plain.zeros);
+    EXPECT_EQ(replay.pairs, plain.pairs);
+    Dmp<I>::Lists::kill_all(F);
+}
+
+TEST(TeskSugar, Cyclic5ModuloAPrimeWithItsHistory) {
+    basis_and_history<DRLDRL__GFC>("cyclic-5", "cyclic-5.gf65521.gb.txt", 5, false);
+}
+
+TEST(TeskSugar, Katsura6ModuloAPrimeWithItsHistory) {
+    basis_and_history<DRLDRL__GFC>("katsura-6", "katsura-6.gf65521.gb.txt", 7, false);
+}
+
+// Modulo two large primes at once: the basis over the rationals reduced.
+TEST(TeskSugar, Cyclic5ModuloAVectorOfPrimes) {
+    basis_and_history<BigDexp__VGF>("cyclic-5", "cyclic-5.qq.gb.txt", 5, true);
+}
+
+// Each normal form gives back the heap it used.
+TEST(TeskSugar, TheHeapKeepsOnlyTheResults) {
+    using I = BigDexp__VGF;
+    set_up<I>(7);
+    List<I>* F = tesk_poly_model::load_system<I>("katsura-6");
+    // Bytes handed out so far, counting whole blocks.
+    auto used = [] { return double(vgf::cur_garbages) * vgf::TESK_BLOCK_SIZE - double(vgf::bot_bignum_tas - vgf::tesk_bignum_tas); };
+    const double before = used();
+    algo::Sugar_Stats st;
+    List<I>* G = algo::Sugar<I>::groebner(F, &st);
+    EXPECT_GT(st.reductions, 50u);
+    unsigned terms = 0;
+    for (List<I>* c = G; c; c = c->next) terms += Dmp<I>::Terms::size(c->elt);
+    // The basis's coefficients and those of the polynomials it dropped:
+    // about twice the result, where keeping every intermediate takes ten times more.
+    EXPECT_LT(used() - before, 3.0 * terms * vgf::internal_taille_bignum());
+    Dmp<I>::Lists::kill_all(G);
+    Dmp<I>::Lists::kill_all(F);
+}
+
+// Degenerate inputs: zero polynomials, a unit ideal.
+TEST(TeskSugar, ZeroInputsAndTheUnitIdeal) {
+    using I = DRLDRL__GFC;
+    using Mo = Model<I>;
+    using M = Dmp<I>;
+    set_up<I>(2);
+    List<I>* zeros = Mo::list({nullptr, nullptr});
+    EXPECT_EQ(algo::Sugar<I>::groebner(zeros), nullptr);
+    M::Lists::kill_all(zeros);
+
+    List<I>* F = Mo::list({Mo::poly({{{1, 0}, 1}, {{0, 0}, -1}}), Mo::poly({{{1, 0}, 1}, {{0, 1}, 2}}),
+                          Mo::poly({{{0, 1}, 1}, {{0, 0}, 1}})});
+    algo::Sugar_Stats st;
+    List<I>* G = algo::Sugar<I>::groebner(F, &st);
+    ASSERT_NE(G, nullptr);
+    EXPECT_EQ(G->next, nullptr);
+    EXPECT_EQ(Mo::read(G->elt), Mo::read(Mo::poly({{{0, 0}, 1}})));
+    EXPECT_EQ(st.dim0, 0);
+    M::Lists::kill_all(G);
+    M::Lists::kill_all(F);
+}
+
+// Pairs by sugar or by the degree of the lcm; the sugar field and its one warning.
+TEST(TeskSugar, PairsAndSugar) {
+    using I = DRLDRL__GFC;
+    using Mo = Model<I>;
+    using M = Dmp<I>;
+    set_up<I>(3);
+    // f = x0^3 + x2^2 (sugar 3, raised to 4), g = x0*x1 (sugar 2): lcm x0^3*x1.
+    Term<I>* f = M::link_one(Mo::poly({{{3, 0, 0}, 1}, {{0, 0, 2}, 1}}));
+    Term<I>* g = M::link_one(Mo::poly({{{1, 1, 0}, 1}}));
+    EXPECT_EQ(sugar(f), 3u);
+    EXPECT_EQ(sugar(set_sugar(f, 4)), 4u);
+    auto* c = make_SCrit__DRLDRL__GFC(f, g, sugar(g));
+    EXPECT_EQ(c->poli, f);
+    EXPECT_EQ(c->polj, g);
+    tesk_poly_model::Exps lcm;
+    for (unsigned i = 0; i < 3; ++i) lcm.push_back(M::X::extraire(c->lcmfij, i));
+    EXPECT_EQ(lcm, (tesk_poly_model::Exps{3, 1, 0}));
+    EXPECT_EQ(c->totdeg, 5u);  // max(4 + 1, 2 + 2)
+    want_sugar_strag = 0;
+    auto* d = make_SCrit__DRLDRL__GFC(f, g, sugar(g));
+    EXPECT_EQ(d->totdeg, 4u);
+    want_sugar_strag = 1;
+    kill_SCrit__DRLDRL__GFC(c);
+    kill_SCrit__DRLDRL__GFC(d);
+
+    const std::string told = tesk_poly_model::written(log_output, [&] {
+        set_sugar(f, 65536);
+        set_sugar(f, 70000);
+        set_sugar(f, 80000);
+    });
+    EXPECT_EQ(told, "#C Warning: Depassement du sucre 70000 !\n");
+    EXPECT_EQ(sugar(f), 80000u);
+    M::Terms::kill_all(f);
+    M::Terms::kill_all(g);
+}
+
+// A history that is not this computation's, or that holds an unknown code,
+// is warned about and the loop computes by itself.
+TEST(TeskSugar, ForeignHistories) {
+    using I = DRLDRL__GFC;
+    using S = algo::Sugar<I>;
+    set_up<I>(5);
+    const auto want = canonical<I>(tesk_poly_model::load_basis<I>("cyclic-5", "cyclic-5.gf65521.gb.txt"), false);
+    List<I>* F = tesk_poly_model::load_system<I>("cyclic-5");
+    TempName h;
+    {
+        WCBUS w(h.base.c_str());
+        w << Messages(99);
+        w.kill();
+    }
+    S::open_read_history(h.base.c_str());
+    List<I>* G = nullptr;
+    std::string told = tesk_poly_model::written(log_output, [&] { G = S::groebner(F); });
+    EXPECT_EQ(told, "#C Warning: Unknown message: 99\n");
+    EXPECT_EQ(canonical<I>(G, false), want);
+
+    // A history of the first input alone, replayed where the second one is reduced.
+    {
+        WCBUS w(h.base.c_str());
+        Wire<I>::out_protocol(w, F->elt, 0);
+        Wire<I>::out_protocol(w, F->elt, 0);
+        w << MSG_TESK_QUIT;
+        w.kill();
+    }
+    S::open_read_history(h.base.c_str());
+    algo::Sugar_Stats st;
+    told = tesk_poly_model::written(log_output, [&] { G = S::groebner(F, &st); });
+    EXPECT_NE(told.find("does not match"), std::string::npos) << told;
+    EXPECT_EQ(st.replayed, 1u);
+    EXPECT_EQ(canonical<I>(G, false), want);
+    Dmp<I>::Lists::kill_all(F);
+}
+
+}  // namespace
