@@ -44,8 +44,14 @@ i32 QUOR_NAME(debug_quor) = 0;
 
 namespace {
 
-[[noreturn]] void refuse_strategy(i32 code) {
+[[noreturn]] void refuse_strategy(i32 code, i32 nb2 = 0) {
   if (code < 1 || code > 12) QUOR_NAME(Fatal)("Unknown strategy code %d\n", int(code));
+  // Without a second basis the multi-basis request is a change of ordering:
+  // say which option makes it one that this version computes.
+  if (QUOR_INT && code == QUOR_COMPUTE_GBASIS_MULTI && nb2 <= 0)
+    QUOR_NAME(Fatal)("Strategy %s is not available in this version with option o[5] (_nb2) = %d: o[5] from 1 to the "
+                     "number of inputs keeps that many inputs for a second basis, which this version computes\n",
+                     strategy_name(code), int(nb2));
   QUOR_NAME(Fatal)("Strategy %s is not available in this version\n", strategy_name(code));
 }
 
@@ -134,12 +140,47 @@ void common_setup(const sQUOR_Comp_Desc* e) {
   Dlim = e->_dlim > 0 ? u32(e->_dlim) : 1000000000u;
 }
 
+[[noreturn]] void refuse_option(int k, const char* field, i32 value, const char* range) {
+  QUOR_NAME(Fatal)("Quor interface error: option o[%d] (%s) is %d, %s expected\n", k, field, int(value), range);
+}
+
+// The options whose values have a range, checked before any work: a value
+// outside it would otherwise surface deep in the computation (a crash, or a
+// memory or prime-table failure that names nothing the host gave).  _off,
+// _zone, the switches and the thresholds take every value.
+void check_options(const sQUOR_Comp_Desc* e, u32 n) {
+  if (e->_index != 0 && (e->_index < i32(kMinMaxIndex) || e->_index > i32(kMaxMaxIndex)))
+    QUOR_NAME(Fatal)("Quor interface error: option o[2] (_index, capacity of the monomial table) is %d, 0 (unchanged) "
+                     "or %u .. %u expected\n",
+                     int(e->_index), kMinMaxIndex, kMaxMaxIndex);
+  if (e->_memory < 0 || u32(e->_memory) > kMaxMemoryOption)
+    QUOR_NAME(Fatal)("Quor interface error: option o[4] (_memory, zone tables in units of %u entries) is %d, 0 .. %u "
+                     "expected\n",
+                     kZoneTableUnit, int(e->_memory), kMaxMemoryOption);
+  if (e->_nb2 < 0 || u32(e->_nb2) > n) {
+    if (e->_nb2 > 0 && e->_compute == QUOR_COMPUTE_GBASIS_MULTI)
+      QUOR_NAME(Fatal)("Too many polynomials for 2nd computation (m=%d,m2=%d): option o[5] (_nb2) counts the inputs "
+                       "kept for the second basis, 0 .. %u expected\n",
+                       int(n), int(e->_nb2), n);
+    char range[64];
+    std::snprintf(range, sizeof range, "0 .. %u (inputs kept for the second basis)", n);
+    refuse_option(5, "_nb2", e->_nb2, range);
+  }
+  const u32 vars = nb_of_affine_variables;
+  if (e->_bk2 < 0 || u32(e->_bk2) >= vars) {
+    char range[80];
+    std::snprintf(range, sizeof range, "0 .. %u (variables of the second basis's first block)", vars - 1);
+    refuse_option(6, "_bk2", e->_bk2, range);
+  }
+}
+
 void check_arguments(const void* base, u32 n, const void* resultat, const sQUOR_Comp_Desc* env) {
   require_open_memory();
   if (env == nullptr) QUOR_NAME(Fatal)("Quor interface error: no computation descriptor\n");
   if ((n > 0 && base == nullptr) || resultat == nullptr)
     QUOR_NAME(Fatal)("Quor interface error: no table of polynomials\n");
   if (n > kMaxiBase) QUOR_NAME(Fatal)("Quor interface error: %u polynomials (at most %u)\n", n, kMaxiBase);
+  check_options(env, n);
 }
 
 void check_result_count(u32 count) {
@@ -213,7 +254,7 @@ u32 compute_pass(const sQUOR_Comp_Desc* e, Dpol* in, u32 n, Dpol* out, double* t
     for (u32 i = 0; i < n; ++i) out[i] = in[i];
     return n;
   }
-  if (!strategy_runs(e)) refuse_strategy(code);
+  if (!strategy_runs(e)) refuse_strategy(code, e->_nb2);
   u32 k = 0;
   if (code == QUOR_COMPUTE_MATRIXN) {
     want_buildmatrix = 1;
@@ -448,7 +489,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
   const double t0 = cpu_now();
   record_call(n, mingbasis_strong, restrict2, final_restrict, &desc);
   // Refused strategies are refused before any work.
-  if (!strategy_runs(&desc)) refuse_strategy(code);
+  if (!strategy_runs(&desc)) refuse_strategy(code, desc._nb2);
 
   u32 block = first_prime_block(pas0, base, n);
   const u32 offset = prime_offset(desc._off);

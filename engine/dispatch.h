@@ -47,6 +47,11 @@ inline constexpr u32 kBlockFreezeKb = 512000;
 inline constexpr u32 kRejectsBeforeRestart = 3;
 // Zone-table capacity unit of the _memory option.
 inline constexpr u32 kZoneTableUnit = 30000;
+// Range of a non-zero _index option (below the smallest there is no table prime).
+inline constexpr u32 kMinMaxIndex = 512;
+inline constexpr u32 kMaxMaxIndex = u32(1) << 27;
+// Largest _memory option: zone tables of 30 million blocks.
+inline constexpr u32 kMaxMemoryOption = 1000;
 }  // namespace quor
 
 namespace quor::QUOR_NS {

@@ -269,6 +269,12 @@ u32 second_basis(Dpol* G, u32 count, Dpol* kept, u32 m2, u32 bk2, u32 elim2) {
   // The first basis is sorted for the first order: every polynomial takes
   // the second order's term order before it enters.
   std::vector<Dpol> in(G, G + count);
+  // The first basis comes out affine (its homogenising slot cleared in
+  // records it shares): it enters again on records of its own, homogenised.
+  for (Dpol& p : in) {
+    for (u32 t = 0; t < p->nb_terms; ++t) in_place_copy_Expos(&p->monoms[t]);
+    homogenous_Dpol(p);
+  }
   in.insert(in.end(), kept, kept + m2);
   for (Dpol& p : in) p = resorted_copy(p);
   resort_Dpol(in.data(), u32(in.size()));

@@ -2,7 +2,9 @@
 // whose checks (GMP functions, rtable guards, argument reads) must stay quiet.
 #include <gmock/gmock.h>
 
+#include <climits>
 #include <csignal>
+#include <random>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -252,6 +254,11 @@ QTEST_F(Entry, ReceiveChecksIndexCountsAndArrays) {
     EXPECT_EQ(error(f, {I(0), I(2), I(5), e10, n}), "cannot export poly: code=-1");  // wrong term count
   }
   ::testing::internal::GetCapturedStderr();
+  // Fewer variables than the request has would drop exponents.
+  EXPECT_THAT(error(quor_int_receive_poly, {I(0), I(1), I(2), ev, n}), HasSubstr("1 variables, the request has 2"));
+  EXPECT_THAT(error(quor_int_receive_poly_gmp, {I(0), I(1), I(2), ev, n}), HasSubstr("the request has 2"));
+  EXPECT_THAT(error(quor_int_receive_poly_new, {I(0), h.list({h.name("x")}), I(1)}), HasSubstr("the request has 2"));
+  EXPECT_EQ(receive_all(2), kSmallBasis);
 }
 #endif
 
@@ -361,6 +368,89 @@ QTEST_F(Entry, TwelveOptionsWarn) {
                         "interface !\n"));
 }
 
+QTEST_F(Entry, OptionsOutOfRangeAreRefusedByNameAndTheRequestGoesOn) {
+  send_small_system();
+  const std::vector<std::pair<std::vector<i32>, std::string>> bad = {
+      {{4, 0, 511, 0}, "o[2]"},         {{4, 0, -1, 0}, "o[2]"},
+      {{4, 0, 1 << 28, 0}, "o[2]"},     {{5, 0, 0, 0, -1}, "o[4]"},
+      {{5, 0, 0, 0, 1001}, "o[4]"},     {{6, 0, 0, 0, 0, -1}, "o[5]"},
+      {{6, 0, 0, 0, 0, 3}, "o[5]"},     {{7, 0, 0, 0, 0, 2, 2}, "o[6]"},
+      {{7, 0, 0, 0, 0, 2, -1}, "o[6]"},
+  };
+  for (const auto& [o, name] : bad) {
+    EXPECT_THAT(compute("QUOR_COMPUTE_GBASIS_MULTI", options(o)).error, HasSubstr(name)) << name;
+    EXPECT_EQ(global_nb, 2);
+  }
+#if QUOR_INT
+  EXPECT_THAT(compute("QUOR_COMPUTE_GBASIS", options({6, 0, 0, 0, 0, 3})).error,
+              HasSubstr("option o[5] (_nb2) is 3, 0 .. 2"));
+  EXPECT_THAT(compute("QUOR_COMPUTE_GBASIS_MULTI", options({6, 0, 0, 0, 0, 3})).error,
+              HasSubstr("Too many polynomials for 2nd computation (m=2,m2=3): option o[5]"));
+  EXPECT_THAT(compute("QUOR_COMPUTE_GBASIS_MULTI", options({6, 0, 0, 0, 0, 0})).error,
+              HasSubstr("Strategy QUOR_COMPUTE_GBASIS_MULTI is not available in this version with option o[5]"));
+  // One input for the first basis and one kept for the second used to crash:
+  // x1 | x2 gives the triangular {x1 - x2^2, x2^3 - 1}, in rational form x2^2*x1 - x2 (mod x2^3 - 1).
+  const CallResult r = compute("QUOR_COMPUTE_GBASIS_MULTI", options({7, 0, 0, 0, 0, 1, 1}));
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(receive_all(2), sorted({show({{{1, 0}, 1}, {{0, 1}, -1}}), show({{{0, 3}, 1}, {{0, 0}, -1}})}));
+  send_small_system();
+#endif
+  ASSERT_TRUE(compute("QUOR_COMPUTE_GBASIS", options({7, 0, 512, 0, 1, 2, 1})).ok());
+  EXPECT_EQ(receive_all(2), kSmallBasis);
+}
+
+// Random options arrays of every length: either the request runs, or it is
+// refused by a message that names the first option out of range.
+QTEST_F(Entry, RandomOptionsArrays) {
+  std::mt19937 rng(20);
+  const std::vector<i32> values = {0, 1, 2, 3, -1, 511, 512, 700, 1000, 1001, 1 << 28, INT32_MIN, INT32_MAX};
+  const char* strategies[] = {"QUOR_COMPUTE_GBASIS", "QUOR_COMPUTE_GBASIS_MULTI", "QUOR_COMPUTE_MATRIXN"};
+  auto in_range = [](i32 k, i32 v) {
+    switch (k) {
+      case 2: return v == 0 || (v >= 512 && v <= (1 << 27));
+      case 4: return v >= 0 && v <= 1000;
+      case 5: return v >= 0 && v <= 2;
+      case 6: return v >= 0 && v <= 1;
+      default: return true;
+    }
+  };
+  for (i32 round = 0; round < 60; ++round) {
+    send_small_system();
+    const std::size_t length = std::size_t(round % 14);
+    std::vector<i32> o(length);
+    for (i32& v : o) v = values[rng() % values.size()];
+    // A large _index in range costs a large table: keep the runs small.
+    if (length > 2 && o[2] > 1000 && o[2] <= (1 << 27)) o[2] = 700;
+    if (length > 4 && o[4] > 2 && o[4] <= 1000) o[4] = 2;
+    if (length > 0 && rng() % 4 != 0) o[0] = i32(length);
+    const std::string strategy = strategies[rng() % 3];
+    ::testing::internal::CaptureStderr();
+    const CallResult r = compute(strategy, options(o));
+    ::testing::internal::GetCapturedStderr();
+    const std::string shown = strategy + " o = " + ::testing::PrintToString(o);
+    if (length == 0 || o[0] < 4) {
+      EXPECT_EQ(r.error, "Incorrect number of options for this version of the interface !") << shown;
+      continue;
+    }
+    if (u64(o[0] < 11 ? o[0] : 11) > length) {
+      EXPECT_THAT(r.error, HasSubstr("options array holds")) << shown;
+      continue;
+    }
+    const i32 used = o[0] < 11 ? o[0] : 11;
+    std::string first_bad;
+    for (i32 k : {2, 4, 5, 6})
+      if (first_bad.empty() && k < used && !in_range(k, o[std::size_t(k)])) first_bad = "o[" + std::to_string(k) + "]";
+    if (!first_bad.empty()) {
+      EXPECT_THAT(r.error, HasSubstr(first_bad)) << shown;
+      EXPECT_EQ(global_nb, 2) << shown;
+    } else if (strategy == "QUOR_COMPUTE_GBASIS") {
+      EXPECT_TRUE(r.ok()) << shown << ": " << r.error;
+    } else if (QUOR_INT && strategy == "QUOR_COMPUTE_GBASIS_MULTI" && (used <= 5 || o[5] == 0)) {
+      EXPECT_THAT(r.error, HasSubstr("o[5]")) << shown;
+    }
+  }
+}
+
 // ---------------------------------------------------------------- stops and interrupts
 
 QTEST_F(Entry, AStoppedComputationReportsMinusTwo) {
@@ -434,6 +524,7 @@ QTEST_F(Entry, ZeroCoefficientsRepeatedMonomialsAndResidues) {
   EXPECT_EQ(quor_receive_poly(0, 2, 2, e.data(), c.data(), nullptr), -1);  // wrong term count
   EXPECT_EQ(quor_receive_poly(3, 2, 1, e.data(), c.data(), nullptr), -1);  // no such index
   EXPECT_EQ(quor_receive_poly(0, 3, 1, e.data(), c.data(), nullptr), -1);  // more variables than the request
+  EXPECT_EQ(quor_receive_poly(0, 1, 2, e.data(), c.data(), nullptr), -1);  // fewer: exponents would be lost
   ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(global_nb, 3);
 #endif

@@ -162,6 +162,14 @@ void check_shape(i32 nvars, i32 nterms) {
   if (nterms < 0) raise_format("Quor interface error: %d terms", int(nterms));
 }
 
+// A result is read with every variable of the request: fewer would drop exponents.
+void check_receive_shape(i32 nvars, i32 nterms) {
+  if (nvars >= 0 && u32(nvars) < current_id_vars)
+    raise_format("Quor interface error: %d variables, the request has %u (a result is read with all of them)",
+                 int(nvars), current_id_vars);
+  check_shape(nvars, nterms);
+}
+
 #endif
 
 // Index of a result the host may read.
@@ -518,7 +526,7 @@ HostValue quor_int_receive_poly(HostKernel kernel, HostArgs args) {
   HostValue ev = HostArg(args, 4);
   check_int32_rtable(ev);
   if (!readable(index)) export_failure(-1, 7, -1);
-  check_shape(nvars, nterms);
+  check_receive_shape(nvars, nterms);
   auto* exps = reinterpret_cast<u32*>(convert_Array_to_C(ev, i64(nterms) * nvars, "the exponent array"));
   if (QUOR_NAME(zone) == nullptr) {
     QUOR_NAME(zone) = static_cast<u32*>(Quor_malloc(u64(kExportWords) * sizeof(u32)));
@@ -553,7 +561,7 @@ HostValue quor_int_receive_poly_gmp(HostKernel kernel, HostArgs args) {
   const i32 nterms = int_arg(args, 3);
   HostValue ev = array_arg(args, 4, "args 4 is not array !\n");
   if (!readable(index)) export_failure(-1, 3, -1);
-  check_shape(nvars, nterms);
+  check_receive_shape(nvars, nterms);
   auto* exps = reinterpret_cast<u32*>(convert_Array_to_C(ev, i64(nterms) * nvars, "the exponent array"));
   mpz_ptr* coeffs;
   {
@@ -575,7 +583,7 @@ HostValue quor_int_receive_poly_new(HostKernel kernel, HostArgs args) {
   HostValue vars = HostArg(args, 2);
   const i32 nvars = int_arg(args, 3);
   if (!readable(index)) export_failure(-1, 6, 3);
-  check_shape(nvars, 0);
+  check_receive_shape(nvars, 0);
   if (!IsHostList(kernel, vars) || HostListLength(kernel, vars) < nvars)
     raise_format("Quor interface error: a list of %d variables expected", int(nvars));
   InPoly p = base[index];
@@ -671,8 +679,9 @@ I32 quor_send_poly(UI32 nvars, UI32 nterms, const I32* exps, const I32* coeffs) 
 
 I32 quor_receive_poly(I32 index, UI32 nvars, UI32 nterms, UI32* exps, UI32* coeffs, UI32* next) {
   if (!readable(index)) return -1;
-  if (nvars > current_id_vars)
-    return refuse("quor_receive_poly: %u variables, the request has %u\n", nvars, current_id_vars);
+  if (nvars != current_id_vars)
+    return refuse("quor_receive_poly: %u variables, the request has %u (a result is read with all of them)\n", nvars,
+                  current_id_vars);
   const I32 code = QUOR_NAME(export_poly)(nvars, nterms, exps, coeffs, base[index]);
   if (index < global_nb - 1 && next != nullptr) *next = base[index + 1]->nb_terms;
   return code;
