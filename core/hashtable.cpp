@@ -163,7 +163,10 @@ i32 QUOR_NAME(get_code)(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u3
     }
     sl.collision = 1;
   } while (step_down(i, wrapped, p));
-  QUOR_NAME(Fatal)(m1 ? "Sorry the size of the matrix is too big ![1]\n" : "Sorry the size of the matrix is too big ![3]\n");
+  // The way around is a larger table: say how large this one is and which option sets it.
+  QUOR_NAME(Fatal)("Sorry the size of the matrix is too big ![%d] (the monomial table is full: %u monomials in %u "
+                   "slots for a capacity of %u; option o[2] enlarges it)\n",
+                   m1 ? 1 : 3, t->count, p, quor_max_index);
   return 0;
 }
 

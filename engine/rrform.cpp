@@ -260,7 +260,9 @@ void apply_rr(Dpol* G, u32 nG) {
       bad += !coprime_to_derivative(QUOR_NAME(Primes)[k], F + u64(k) * d, Dp + u64(k) * d, d);
     if (bad == V)
       QUOR_NAME(Fatal)("The univariate polynomial is not square-free: the rational form is undefined at its "
-                       "multiple roots\n");
+                       "multiple roots (it is the minimal polynomial of the last variable, of degree %u; the radical "
+                       "strategies or a request modulo a prime give an answer)\n",
+                       d);
     elim_fail(kElimBadPrime, "The univariate polynomial is not square-free modulo a prime of the block\n");
     return;
   }

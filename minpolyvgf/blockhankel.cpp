@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "core/coeffs.h"
 
 namespace quor::QUOR_NS {
@@ -124,6 +126,22 @@ void block_hankel1(const Dom1* const* S, Dom1* const* MX, i32 n, i32 d, i32 verb
   }
 }
 
+i32 first_unannihilated(const Dom1* const* S, const Dom1* const* MX, i32 n, i32 d) {
+  const std::size_t m = std::size_t(n) * std::size_t(n);
+  std::vector<Dom1> sum(m), product(m);
+  const u32 p = *QUOR_NAME(modulo);
+  for (i32 j = 0; j < d; ++j) {
+    std::fill(sum.begin(), sum.end(), Dom1(0));
+    for (i32 i = 0; i <= d; ++i) {
+      mult_MatDom1s(S[i + j], MX[i], product.data(), n);
+      add_MatDom1_d(product.data(), sum.data(), n);
+    }
+    for (const Dom1 e : sum)
+      if (residue_of(e, p) != 0) return j;
+  }
+  return -1;
+}
+
 std::vector<Dom1> combine_results(const char* base, i32 n, i32 N) {
   if (base == nullptr) QUOR_NAME(Fatal)("combine_results: no session name\n");
   if (n < 1) QUOR_NAME(Fatal)("combine_results: %d processes (at least 1)\n", n);
@@ -133,6 +151,19 @@ std::vector<Dom1> combine_results(const char* base, i32 n, i32 N) {
   if (count > INT32_MAX) QUOR_NAME(Fatal)("combine_results: %lld values per session is too many\n", (long long)count);
   if (QUOR_NAME(Primes) == nullptr) QUOR_NAME(Fatal)("combine_results: no working prime\n");
   const u32 p = QUOR_NAME(Primes)[0];
+  // Every value takes a digit and a separator: a file too short for count
+  // values is refused before the sessions' memory is taken.
+  for (i32 i = 1; i <= n; ++i) {
+    char name[kSessionNameSize];
+    if (!session_file_name(name, base, i)) QUOR_NAME(Fatal)("Session name too long: %.64s... (%d)\n", base, i);
+    std::FILE* f = QUOR_NAME(ouvrir)(name, "r");
+    struct stat st {};
+    const bool regular = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+    close_ouvrir(f);
+    if (regular && i64(st.st_size) < 2 * count - 1)
+      QUOR_NAME(Fatal)("combine_results: session file %s holds %lld bytes, too few for %lld values\n", name,
+                       (long long)st.st_size, (long long)count);
+  }
 
   std::vector<Dom> values = heap_array<Dom>(std::size_t(count) * std::size_t(n), "the sessions");
   std::vector<Dom*> seqs(std::size_t(n), nullptr);
@@ -142,6 +173,16 @@ std::vector<Dom1> combine_results(const char* base, i32 n, i32 N) {
     if (!read_session_file(base, i, seqs[i - 1], i32(count)))
       QUOR_NAME(Fatal)("combine_results: session file %s.%d does not hold %lld values\n", base, i,
                        (long long)count);
+    // Sessions of another prime read as residues of this one would give a
+    // generator of nothing.  The prime-field build writes symmetric words.
+    const i64 low = QUOR_INT ? 0 : -i64((p - 1) / 2);
+    for (i64 k = 0; k < count; ++k) {
+      const i64 v = QUOR_INT ? i64(seqs[i - 1][k]) : i64(std::int16_t(seqs[i - 1][k]));
+      if (v < low || v >= i64(p))
+        QUOR_NAME(Fatal)("combine_results: session file %s.%d: value %lld at position %lld is not a residue modulo "
+                         "%u (%lld .. %u expected)\n",
+                         base, i, (long long)v, (long long)(k + 1), p, (long long)low, p - 1);
+    }
   }
 
   QUOR_NAME(init_BlockHankel)(p);
@@ -202,6 +243,10 @@ QUOR_EXPORT void QUOR_NAME(fglm_polys)(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::
   const double w0 = omp_get_wtime();
   block_hankel1(S.data(), MX, n, d, verbose);
   std::fprintf(diag(), "\nEllapsed time: %.2f sec\n", omp_get_wtime() - w0);
+  const i32 j = first_unannihilated(S.data(), MX, n, d);
+  if (j >= 0)
+    QUOR_NAME(Fatal)("fglm_polys: the generator found does not annihilate the sequences (block equation %d of %d)\n", j,
+                     d);
   if (verbose)
     for (i32 k = 0; k <= d; ++k) {
       std::printf("MX[%d]=", k);

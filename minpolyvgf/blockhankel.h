@@ -43,6 +43,9 @@ namespace quor::QUOR_NS {
 // The solver: MX[0 .. d-1] from S[0 .. 2d-1] (MX[d] := I).  Fatal for d < 2,
 // n < 1 or a singular block pivot.
 void block_hankel1(const Dom1* const* S, Dom1* const* MX, i32 n, i32 d, i32 verbose);
+// The first j in 0 .. d-1 with sum_{i=0..d} S[i+j] MX[i] != 0, or -1 when MX
+// annihilates S[0 .. 2d-1] (the installed prime's arithmetic).
+i32 first_unannihilated(const Dom1* const* S, const Dom1* const* MX, i32 n, i32 d);
 // The combination of the session files: the generator's (d + 1) n^2 entries,
 // MX[k] at k n^2.  A missing, short or malformed file is fatal (a surplus of
 // values is reported and ignored).

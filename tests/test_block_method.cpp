@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/coeffs.h"
@@ -287,6 +288,12 @@ QTEST_F(BlockMethod, SessionsCombineToAGenerator) {
     ASSERT_EQ(L, D);
     for (i32 i = 0; i <= D; ++i) EXPECT_EQ(residue_of(mx1[i], p), K[D - i]) << "p=" << p << " i=" << i;
   }
+  // The sessions written modulo 65521 are no sequences modulo 32003.
+  use(32003);
+  ::testing::internal::CaptureStderr();
+  const std::string refusal = quor_test::fatal_text([&] { combine_results((dir_ / "k7_65521").c_str(), 8, 128); });
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(refusal.find("is not a residue modulo 32003"), std::string::npos) << refusal;
 }
 
 // Files the combination cannot use are refused before any work, with the
@@ -319,6 +326,39 @@ QTEST_F(BlockMethod, CombinationRefusesWhatItCannotUse) {
   EXPECT_EQ(refused(2, 8) != "", !kIntBuild) << "a value beyond 16 bits";
   write(2, sequence(16));
   EXPECT_EQ(refused(2, 8), "");
+  // Sessions of a larger prime: a value that is no residue of this one is named with its place.
+  const u32 p = QUOR_NAME(Primes)[0];
+  const long low = kIntBuild ? 0 : -long((p - 1) / 2);  // the prime field's words are symmetric
+  const std::string word = std::to_string(kIntBuild ? long(p) : low - 1);
+  write(2, "[1,2,3," + word + "," + sequence(12).substr(2));
+  EXPECT_EQ(refused(2, 8), "combine_results: session file " + base + ".2: value " + word +
+                               " at position 4 is not a residue modulo " + std::to_string(p) + " (" +
+                               std::to_string(low) + " .. " + std::to_string(p - 1) + " expected)\n");
+  // A short file against a large degree is refused before 8 GB are taken.
+  write(1, "[1,2]\n");
+  EXPECT_EQ(refused(1, 1000000000),
+            "combine_results: session file " + base + ".1 holds 6 bytes, too few for 2000000000 values\n");
+  write(1, sequence(16));
+  write(2, sequence(16));
+  EXPECT_EQ(refused(2, 8), "");
+}
+
+// The check made before a generator is printed: the Fibonacci numbers are
+// annihilated by x^2 - x - 1 and by nothing of its degree else.
+QTEST_F(BlockMethod, AGeneratorIsCheckedOnTheSequences) {
+  const u32 p = QUOR_NAME(Primes)[0];
+  QUOR_NAME(init_BlockHankel)(p);
+  std::vector<Dom1> s;
+  for (u32 a = 1, b = 1, k = 0; k < 4; ++k, std::tie(a, b) = std::make_pair(b, a + b)) s.push_back(Dom1_of(a, p));
+  const Dom1* S[] = {&s[0], &s[1], &s[2], &s[3]};
+  std::vector<Dom1> mx = {Dom1_of(p - 1, p), Dom1_of(p - 1, p), Dom1_of(1, p)};
+  const Dom1* MX[] = {&mx[0], &mx[1], &mx[2]};
+  EXPECT_EQ(first_unannihilated(S, MX, 1, 2), -1);
+  mx[1] = Dom1_of(1, p);
+  EXPECT_EQ(first_unannihilated(S, MX, 1, 2), 0);
+  mx = {Dom1_of(p - 1, p), Dom1_of(p - 1, p), Dom1_of(1, p)};
+  s[3] = Dom1_of(4, p);
+  EXPECT_EQ(first_unannihilated(S, MX, 1, 2), 1);
 }
 
 // The self test's recorded values, derived here by naive arithmetic modulo

@@ -362,7 +362,9 @@ QTEST_F(Monomial, CollisionsFullTableAndGrowth) {
   EXPECT_TRUE(fatal_says([&] { QUOR_NAME(get_code)(0, nullptr, extra, t, &code, &rec); },
                          "Sorry the size of the matrix is too big ![3]"));
   EXPECT_TRUE(fatal_says([&] { QUOR_NAME(get_code)(extra[0], extra + 1, all[3], t, &code, &rec); },
-                         "Sorry the size of the matrix is too big ![1]"));
+                         "Sorry the size of the matrix is too big ![1] (the monomial table is full: " +
+                             std::to_string(p) + " monomials in " + std::to_string(p) + " slots for a capacity of " +
+                             std::to_string(quor_max_index) + "; option o[2] enlarges it)\n"));
   EXPECT_TRUE(fatal_says([&] { QUOR_NAME(insert_code)(extra, t, 0); }, "Sorry the size of the hash table is too small !"));
   EXPECT_EQ(QUOR_NAME(get_code)(0, nullptr, all[17], t, &code, &rec), 0);
   expect_probe_invariant(t);
