@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -187,16 +188,31 @@ char* QUOR_NAME(give_block_memory)() {
   return a;
 }
 
+namespace {
+// The zone's own texts, then what was asked and why it cannot be had.
+[[noreturn]] void refuse_zone_request(u64 n) {
+  QUOR_NAME(Fatal)("Not enough memory in alloc (%d,%d) NEW! (%llu bytes asked at once, at most %llu)\n",
+                   int(zone_memory_allocated), int(cur_garbages), (unsigned long long)n,
+                   (unsigned long long)kMaxZoneRequest);
+}
+[[noreturn]] void no_block_left(const char* text, int first, const char* block) {
+  char head[96];
+  std::snprintf(head, sizeof head, text, first, int(cur_garbages));
+  if (block == nullptr)
+    QUOR_NAME(Fatal)("%s (a block of %u bytes asked: the memory is exhausted)\n", head, zone_memory_allocated + 8);
+  QUOR_NAME(Fatal)("%s (the table of %u zone blocks is full; option o[4] enlarges it)\n", head, limit_garbages);
+}
+}  // namespace
+
 void* QUOR_NAME(alloc_internal)(u64 n) {
   if (n >= zone_memory_allocated) {
-    if (n > kMaxZoneRequest)
-      QUOR_NAME(Fatal)("Not enough memory in alloc (%d,%d) NEW!\n", int(zone_memory_allocated), int(cur_garbages));
+    if (n > kMaxZoneRequest) refuse_zone_request(n);
     zone_memory_allocated = u32(n + 64);
     QUOR_NAME(Stderr)("INCREASE HEAP %d\n", int(zone_memory_allocated));
     char* p = QUOR_NAME(give_block_memory)();
     if (p == nullptr || i64(cur_garbages) >= i64(limit_garbages)) {
       bot_bignum_tas = nullptr;
-      QUOR_NAME(Fatal)("Not enough memory in alloc (%d,%d) NEW!\n", int(zone_memory_allocated), int(cur_garbages));
+      no_block_left("Not enough memory in alloc (%d,%d) NEW!", int(zone_memory_allocated), p);
     }
     update_all_garbages(p, zone_memory_allocated);
   }
@@ -224,7 +240,7 @@ void* QUOR_NAME(alloc_internal)(u64 n) {
     if (p == nullptr || i64(cur_garbages) >= i64(limit_garbages)) {
       bot_bignum_tas = nullptr;
       QUOR_NAME(Stderr)(" Total number of malloc: %u\n", count_Quor_xmalloc);
-      QUOR_NAME(Fatal)("Not enough memory in alloc (%d,%d)!\n", int(n), int(cur_garbages));
+      no_block_left("Not enough memory in alloc (%d,%d)!", int(n), p);
     }
     update_all_garbages(p, zone_memory_allocated);
   }
@@ -240,8 +256,7 @@ void* QUOR_NAME(alloc64)(u64 size) {
       return ptr(round_up(b, 16));
     }
   }
-  if (size > kMaxZoneRequest)
-    QUOR_NAME(Fatal)("Not enough memory in alloc (%d,%d) NEW!\n", int(zone_memory_allocated), int(cur_garbages));
+  if (size > kMaxZoneRequest) refuse_zone_request(size);
   const u64 asked = size + 16 + ((size & 7) != 0 ? 4 : 0);
   char* p = static_cast<char*>(QUOR_NAME(alloc_internal)(asked));
   return ptr(round_up(addr(p), 16));
@@ -253,8 +268,7 @@ void* zone_alloc_exact(u64 size, u32 align) {
   if (align == 0) align = 1;
   if ((align & (align - 1)) != 0 || align > 4096)
     QUOR_NAME(Fatal)("Not enough memory in alloc (%d,%d) NEW!\n", int(zone_memory_allocated), int(cur_garbages));
-  if (size > kMaxZoneRequest - align)
-    QUOR_NAME(Fatal)("Not enough memory in alloc (%d,%d) NEW!\n", int(zone_memory_allocated), int(cur_garbages));
+  if (size > kMaxZoneRequest - align) refuse_zone_request(size);
   const std::uintptr_t b = addr(bignum_tas);
   if (b != 0) {
     const std::uintptr_t a = round_up(b, align);

@@ -51,7 +51,6 @@ bool record_room() {
 // malloc may return a later block below an earlier one, which would break
 // the moving of results down after a restore.
 constexpr u64 kSpaceReserve = u64(64) << 30;
-constexpr u64 kSpaceMinReserve = u64(256) << 20;
 char* space_base = nullptr;
 char* space_cur = nullptr;
 char* space_end = nullptr;
@@ -65,30 +64,39 @@ void* map_none(void* at, u64 bytes, int extra) {
   return mmap(at, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | extra, -1, 0);
 }
 
+// Sizes tried for a range of at least need bytes (page multiples): the wish,
+// halved while the address space is limited (ulimit -v), down to need itself,
+// so that a small request runs under a small limit.
+template <class Try>
+bool halving(u64 need, Try try_size) {
+  const u64 ps = page_size();
+  for (u64 sz = std::max(kSpaceReserve, need); sz > need; sz /= 2)
+    if (try_size((sz + ps - 1) & ~(ps - 1))) return true;
+  return try_size((need + ps - 1) & ~(ps - 1));
+}
+
 bool reserve_space(u64 need) {
-  // Halve the wish while the address space is limited (ulimit -v).
-  for (u64 sz = std::max(kSpaceReserve, need); sz >= std::max(kSpaceMinReserve, need); sz /= 2) {
+  return halving(need, [](u64 sz) {
     void* p = map_none(nullptr, sz, 0);
-    if (p != MAP_FAILED) {
-      space_base = space_cur = static_cast<char*>(p);
-      space_end = space_base + sz;
-      return true;
-    }
-  }
-  return false;
+    if (p == MAP_FAILED) return false;
+    space_base = space_cur = static_cast<char*>(p);
+    space_end = space_base + sz;
+    return true;
+  });
 }
 
 // The range grows only in place: a range elsewhere could lie lower.
 bool extend_space(u64 need) {
-  const u64 sz = std::max(kSpaceReserve, need);
-  void* p = map_none(space_end, sz, MAP_FIXED_NOREPLACE);
-  if (p == MAP_FAILED) return false;
-  if (p != space_end) {
-    munmap(p, sz);
-    return false;
-  }
-  space_end += sz;
-  return true;
+  return halving(need, [](u64 sz) {
+    void* p = map_none(space_end, sz, MAP_FIXED_NOREPLACE);
+    if (p == MAP_FAILED) return false;
+    if (p != space_end) {
+      munmap(p, sz);
+      return false;
+    }
+    space_end += sz;
+    return true;
+  });
 }
 }  // namespace
 
