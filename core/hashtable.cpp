@@ -28,14 +28,6 @@ constexpr PrimeRow kHashPrimes[] = {
     {8192u, 9431u},             {4096u, 4919u},             {2048u, 2459u},
     {1024u, 1231u},             {512u, 617u},               {0u, 0u}};
 
-// Start slot of a stored hash, or of the sum of two.  Hashes are below p
-// while the prime they were made with is in force; the second reduction only
-// keeps a stale hash inside the table.
-inline u32 start_slot(u64 h, u32 p) {
-  if (h >= p) h -= p;
-  if (h >= p) h %= p;
-  return u32(h);
-}
 
 inline bool same_words(const u64* stored, const u64* e, u32 nb) {
   for (u32 w = 0; w < nb; ++w)
@@ -133,11 +125,15 @@ void empty_Table_de_Recherche(Table_de_Recherche t) {
 u32 QUOR_NAME(max_index)() { return quor_max_index; }
 
 i32 QUOR_NAME(get_code)(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u64** record) {
+  return get_code(h1, m1, m2, t, code, record);
+}
+
+i32 get_code(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u64** record) {
   const u32 p = quor_hash_prime;
   const u32 nb = nb_of_blocks_of_variables;
   Table_slot* s = t->slots;
   const u64* e2 = m2 + 1;
-  const u32 start = m1 ? start_slot(h1 + m2[0], p) : start_slot(m2[0], p);
+  const u32 start = m1 ? hash_start_slot(h1 + m2[0]) : hash_start_slot(m2[0]);
   u32 i = start;
   bool wrapped = false;
   do {
@@ -175,7 +171,7 @@ i32 QUOR_NAME(insert_code)(u64* record, Table_de_Recherche t, u32 value) {
   const u32 nb = nb_of_blocks_of_variables;
   Table_slot* s = t->slots;
   const u64* e = record + 1;
-  u32 i = start_slot(record[0], p);
+  u32 i = hash_start_slot(record[0]);
   bool wrapped = false;
   do {
     Table_slot& sl = s[i];
@@ -197,7 +193,7 @@ i32 QUOR_NAME(insert_code)(u64* record, Table_de_Recherche t, u32 value) {
 u32 find_code1(const u64* record, Table_slot* s) {
   const u32 p = quor_hash_prime;
   const u32 nb = nb_of_blocks_of_variables;
-  u32 i = start_slot(record[0], p);
+  u32 i = hash_start_slot(record[0]);
   if (!s[i].collision) return s[i].value;
   const u64* e = record + 1;
   bool wrapped = false;
@@ -215,7 +211,7 @@ u32 find_code(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t) {
   if (!m1) return find_code1(m2, s);
   const u32 p = quor_hash_prime;
   const u32 nb = nb_of_blocks_of_variables;
-  u32 i = start_slot(h1 + m2[0], p);
+  u32 i = hash_start_slot(h1 + m2[0]);
   if (!s[i].collision) return s[i].value;
   const u64* e2 = m2 + 1;
   bool wrapped = false;
@@ -243,7 +239,7 @@ i32 find_code_or_fail(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t
   const u32 nb = nb_of_blocks_of_variables;
   Table_slot* s = t->slots;
   const u64* e2 = m2 + 1;
-  u32 i = start_slot(h1 + m2[0], p);
+  u32 i = hash_start_slot(h1 + m2[0]);
   if (!s[i].collision)
     return s[i].monom && same_product(s[i].monom, m1, e2, nb) ? i32(s[i].value) : -1;
   bool wrapped = false;
@@ -261,7 +257,7 @@ i32 find_code_exact(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t, 
   const u32 nb = nb_of_blocks_of_variables;
   Table_slot* s = t->slots;
   const u64* e2 = m2 + 1;
-  u32 i = m1 ? start_slot(h1 + m2[0], p) : start_slot(m2[0], p);
+  u32 i = m1 ? hash_start_slot(h1 + m2[0]) : hash_start_slot(m2[0]);
   const bool only_start = !s[i].collision;
   bool wrapped = false;
   do {

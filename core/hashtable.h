@@ -78,6 +78,23 @@ QUOR_EXPORT u32 QUOR_NAME(find_code)(u64 h1, const u64* m1, const u64* m2, Table
 i32 find_code_or_fail(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t);
 // 1 with *value when m1*m2 (m2 when m1 is null) is in the table, else 0.
 i32 find_code_exact(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t, u32* value);
+// Start slot of a stored hash or of the sum of two (below 2p while the
+// prime they were made with is in force; reduced in full otherwise).
+inline u32 hash_start_slot(u64 h) {
+  const u32 p = quor_hash_prime;
+  if (h >= p) h -= p;
+  if (h >= p) h %= p;
+  return u32(h);
+}
+// Hints the cache to fetch the slot a lookup of hash h starts at.
+inline void prefetch_slot(Table_de_Recherche t, u64 h) { __builtin_prefetch(t->slots + hash_start_slot(h)); }
+// Hints the cache to fetch the monomial stored at the start slot of hash h
+// (best issued a while after prefetch_slot of the same hash).
+inline void prefetch_entry(Table_de_Recherche t, u64 h) {
+  if (const u64* m = t->slots[hash_start_slot(h)].monom) __builtin_prefetch(m);
+}
+// QUOR_NAME(get_code) for callers inside the library (no call through the export table).
+i32 get_code(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u64** record);
 // Exponent words of the entry with that code (code < count).
 inline u64* monom_of_code(Table_de_Recherche t, u32 code) {
   return t->slots[t->slots[code].code_slot].monom;

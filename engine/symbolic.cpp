@@ -51,18 +51,90 @@ void check_row_limits(u32 nrows, u32 room, int where) {
   }
 }
 
-// Bit (i mod 64) set when some slot i of e is non-zero: a divisor's bits are
-// a subset of its multiple's, which rules most reductors out in one test.
-inline u64 support_mask(const u64* e) {
+// Divisibility filter: bit j*b + t - 1 set when slot j of e is at least t
+// (t = 1 .. b, b = 64 / slots in use, at least 1; slots past 64 share bits).
+// A divisor's bits are a subset of its multiple's, which rules most
+// reductors out in one test.
+inline u64 divisor_mask(const u64* e) {
+  const u32 slots = nb_of_variables;
+  const u32 b = slots < 64 ? 64 / slots : 1;
   u64 m = 0;
-  const u32 nb = nb_of_blocks_of_variables;
-  for (u32 w = 0; w < nb; ++w) {
-    const u64 x = e[w];
-    if (!x) continue;
-    for (u32 s = 0; s < 4; ++s)
-      if ((x >> (16 * s)) & 0xFFFFu) m |= u64(1) << ((4 * w + s) & 63);
+  for (u32 i = 0; i < slots; ++i) {
+    const u32 x = std::min(expos_slot(e, i), b);
+    if (x) m |= ((u64(1) << x) - 1) << ((i * b) & 63);
   }
   return m;
+}
+
+// Lookups of the products m * monoms[j] wait on three loads in turn: the
+// source's monomial record (its hash), the table slot, the monomial stored
+// there.  Each is hinted to the cache a few terms before it is needed.
+constexpr u32 kAhead = 24;
+
+// Hints for the lookup of term j + 2 * kAhead, j + kAhead and j + kAhead / 2
+// (those below n), with deep = also the stored monomial.
+template <bool deep>
+inline void prefetch_lookups(u64 h, u64* const* monoms, u32 j, u32 n, Table_de_Recherche t) {
+  if (j + 2 * kAhead < n) __builtin_prefetch(monoms[j + 2 * kAhead]);
+  if (j + kAhead < n) prefetch_slot(t, h + monoms[j + kAhead][0]);
+  if (deep && j + kAhead / 2 < n) prefetch_entry(t, h + monoms[j + kAhead / 2][0]);
+}
+
+// Starts the hints for a run of lookups from term from.
+inline void start_lookups(u64 h, u64* const* monoms, u32 from, u32 n, Table_de_Recherche t) {
+  for (u32 j = from; j < n && j < from + 2 * kAhead; ++j) __builtin_prefetch(monoms[j]);
+  for (u32 j = from; j < n && j < from + kAhead; ++j) prefetch_slot(t, h + monoms[j][0]);
+}
+
+// Numbers the products m * monoms[j] (m's hash h) for j = from .. n-1 into
+// codes[j], a newly inserted one with the mark open.
+void enter_terms(u64 h, const u64* m, u64* const* monoms, u32 from, u32 n, Table_de_Recherche t, u32* mark,
+                 u32* codes) {
+  start_lookups(h, monoms, from, n, t);
+  u64* rec = nullptr;
+  for (u32 j = from; j < n; ++j) {
+    prefetch_lookups<true>(h, monoms, j, n, t);
+    if (get_code(h, m, monoms[j], t, &codes[j], &rec)) mark[codes[j]] = kMarkOpen;
+  }
+}
+
+// The codes of each row's terms, kept from the numbering to the coding of
+// the rows, so that each product is looked up once.
+struct RowCodes {
+  u32** at = nullptr;
+  u32 capacity = 0;
+
+  // Room for the n codes of row i (rows come in order).
+  u32* add(u32 i, u32 n) {
+    if (i >= capacity) {
+      const u32 cap = std::max<u32>(1024, 2 * capacity);
+      auto** grown = static_cast<u32**>(QUOR_NAME(alloc64)(u64(cap) * sizeof(u32*)));
+      if (i) std::memcpy(grown, at, u64(i) * sizeof(u32*));
+      at = grown;
+      capacity = cap;
+    }
+    return at[i] = static_cast<u32*>(zone_alloc_exact(u64(n) * sizeof(u32), alignof(u32)));
+  }
+};
+
+// Codes the row from the n offsets of its terms in scratch (scratch[0] = 0).
+void code_offsets(sALGO_Dpol* row, const u32* scratch, u32 n) {
+  u32 nc = 0;
+  u64 bytes = 0;
+  row->code = compress_lzw(scratch, n, &nc, &bytes);
+  row->nb_codes = nc;
+  row->encoding = CODE_LZW;
+  row->multiplier = nullptr;
+  row->source_monoms = nullptr;
+}
+
+// Codes the row whose n terms have the column positions pos[codes[j]];
+// scratch holds n offsets.
+void code_row_from_codes(sALGO_Dpol* row, const u32* codes, u32 n, const u32* pos, u32* scratch) {
+  const u32 lp = pos[codes[0]];
+  scratch[0] = 0;
+  for (u32 j = 1; j < n; ++j) scratch[j] = lp - pos[codes[j]];
+  code_offsets(row, scratch, n);
 }
 
 // Record (header first) of the monomial at position pos of the table's order.
@@ -73,14 +145,134 @@ inline u64* record_at(Table_slot* s, u32 pos) { return s[s[pos].code_slot].monom
 void code_row(sALGO_Dpol* row, u64 h, const u64* m, u64* const* monoms, u32 n, u32 lp,
               Table_de_Recherche t, u32* scratch) {
   scratch[0] = 0;
-  for (u32 j = 1; j < n; ++j) scratch[j] = lp - find_code(h, m, monoms[j], t);
-  u32 codes = 0;
-  u64 bytes = 0;
-  row->code = compress_lzw(scratch, n, &codes, &bytes);
-  row->nb_codes = codes;
-  row->encoding = CODE_LZW;
-  row->multiplier = nullptr;
-  row->source_monoms = nullptr;
+  start_lookups(h, monoms, 1, n, t);
+  for (u32 j = 1; j < n; ++j) {
+    prefetch_lookups<false>(h, monoms, j, n, t);
+    scratch[j] = lp - find_code(h, m, monoms[j], t);
+  }
+  code_offsets(row, scratch, n);
+}
+
+// Sort keys of the columns: the order's decisive quantities packed from the
+// most significant bit down, so that unsigned comparison of keys is the
+// monomial order.  Fields: block 1's degree and its slots from the top
+// down, the block-2 degree (strong order only), block 2's slots from the top
+// down; a slot is stored complemented within its width (reverse
+// lexicographic: the larger exponent is the smaller monomial).  The last
+// field is the entry's index into the order array.  Widths come from the OR
+// of all the columns' words, so a field never holds more than its width.
+struct KeyField {
+  u32 kind;   // 0 slot, 1 degree of block 1, 2 degree of block 2
+  u32 slot;   // kind 0
+  u32 bits;
+  u32 word;   // key word and shift of the field's lowest bit
+  u32 shift;
+};
+
+inline u32 bit_width(u64 x) { return x ? 64 - u32(__builtin_clzll(x)) : 0; }
+
+// Lays the fields out; returns the number of key words (0 when more than 2 are needed).
+u32 layout_key(const u64* any, bool strong, u32 ncols, KeyField* f, u32& nf) {
+  const u32 S = 4 * nb_of_blocks_of_variables;
+  const u32 k = var_second_block;
+  u32 width[4 * 16];
+  if (S > 64) return 0;
+  u32 deg_bound[2] = {0, 0};
+  for (u32 i = 0; i < S; ++i) {
+    width[i] = bit_width(expos_slot(any, i));
+    deg_bound[i < k ? 0 : 1] += (u32(1) << width[i]) - 1;
+  }
+  nf = 0;
+  auto add = [&](u32 kind, u32 slot, u32 bits) {
+    if (bits) f[nf++] = KeyField{kind, slot, bits, 0, 0};
+  };
+  if (k) {
+    add(1, 0, bit_width(deg_bound[0]));
+    for (u32 i = k; i-- > 0;) add(0, i, width[i]);
+  }
+  if (strong) add(2, 0, bit_width(deg_bound[1]));
+  for (u32 i = S; i-- > k;) add(0, i, width[i]);
+  add(3, 0, std::max<u32>(1, bit_width(ncols - 1)));
+  u32 word = 0, room = 64;
+  for (u32 j = 0; j < nf; ++j) {
+    if (f[j].bits > room) {
+      ++word;
+      room = 64;
+    }
+    room -= f[j].bits;
+    f[j].word = word;
+    f[j].shift = room;
+  }
+  return word < 2 ? word + 1 : 0;
+}
+
+template <u32 K>
+struct ColumnKey {
+  u64 w[K];
+  bool operator<(const ColumnKey& o) const {
+    for (u32 i = 0; i < K; ++i)
+      if (w[i] != o.w[i]) return w[i] < o.w[i];
+    return false;
+  }
+};
+
+template <u32 K>
+void sort_by_keys(Table_de_Recherche t, u32* order, u32 ncols, const KeyField* f, u32 nf, u64* buffer) {
+  auto* keys = reinterpret_cast<ColumnKey<K>*>(buffer);
+  const u32 k = var_second_block;
+  for (u32 c = 0; c < ncols; ++c) {
+    const u64* e = monom_of_code(t, order[c]);
+    ColumnKey<K>& key = keys[c];
+    for (u32 i = 0; i < K; ++i) key.w[i] = 0;
+    for (u32 j = 0; j < nf; ++j) {
+      u64 v;
+      switch (f[j].kind) {
+        case 0: v = expos_slot(e, f[j].slot) ^ ((u64(1) << f[j].bits) - 1); break;
+        case 3: v = c; break;
+        default: {
+          u32 d = 0;
+          const u32 from = f[j].kind == 1 ? 0 : k, to = f[j].kind == 1 ? k : 4 * nb_of_blocks_of_variables;
+          for (u32 i = from; i < to; ++i) d += expos_slot(e, i);
+          v = d;
+        }
+      }
+      key.w[f[j].word] |= v << f[j].shift;
+    }
+  }
+  std::sort(keys, keys + ncols);
+  const KeyField& last = f[nf - 1];
+  const u64 mask = (u64(1) << last.bits) - 1;
+  u32* sorted = reinterpret_cast<u32*>(keys);  // read index c before writing slot c / 2 or less
+  for (u32 c = 0; c < ncols; ++c) sorted[c] = u32((keys[c].w[last.word] >> last.shift) & mask);
+  for (u32 c = 0; c < ncols; ++c) sorted[c] = order[sorted[c]];
+  std::memcpy(order, sorted, u64(ncols) * sizeof(u32));
+}
+
+// Sorts order[0..ncols-1] (codes of the table) by ascending monomial order
+// (comp5_Expos when strong, else comp4_Expos).
+void sort_columns(Table_de_Recherche t, u32* order, u32 ncols, bool strong) {
+  if (ncols < 2) return;
+  const u32 nb = nb_of_blocks_of_variables;
+  u64 any[16] = {};
+  if (nb <= 16)
+    for (u32 c = 0; c < ncols; ++c) {
+      const u64* e = monom_of_code(t, order[c]);
+      for (u32 w = 0; w < nb; ++w) any[w] |= e[w];
+    }
+  KeyField f[4 * 16 + 3];
+  u32 nf = 0;
+  const u32 K = nb <= 16 ? layout_key(any, strong, ncols, f, nf) : 0;
+  if (K == 0) {
+    auto cmp = strong ? comp5_Expos : comp4_Expos;
+    std::sort(order, order + ncols,
+              [&](u32 a, u32 b) { return cmp(monom_of_code(t, a), monom_of_code(t, b)) < 0; });
+    return;
+  }
+  u64* buffer = static_cast<u64*>(QUOR_NAME(alloc64)(u64(ncols) * K * sizeof(u64)));
+  if (K == 1)
+    sort_by_keys<1>(t, order, ncols, f, nf, buffer);
+  else
+    sort_by_keys<2>(t, order, ncols, f, nf, buffer);
 }
 
 }  // namespace
@@ -94,8 +286,8 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   fresh_relative_MatrixRow();
   empty_Table_de_Recherche(t);
   u32 nrows = 0, nreduce = 0, max_terms = 1;
-  u32 code = 0;
   u64* rec = nullptr;
+  RowCodes row_codes;
 
   // 1. The selected halves.
   for (u32 i = 0; i < nsel; ++i) {
@@ -118,10 +310,10 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       d->id = p->id;
     if (flag || d->input_flag) ++nreduce;
     set_relative_MatrixRow(nrows, MatrixRow_entry{d, p, m, u32(h)});
-    QUOR_NAME(get_code)(h, m, p->monoms[0], t, &code, &rec);
-    mark[code] = kMarkLead;
-    for (u32 j = 1; j < p->nb_terms; ++j)
-      if (QUOR_NAME(get_code)(h, m, p->monoms[j], t, &code, &rec)) mark[code] = kMarkOpen;
+    u32* codes = row_codes.add(nrows, p->nb_terms);
+    get_code(h, m, p->monoms[0], t, &codes[0], &rec);
+    mark[codes[0]] = kMarkLead;
+    enter_terms(h, m, p->monoms, 1, p->nb_terms, t, mark, codes);
     max_terms = std::max(max_terms, p->nb_terms);
     check_row_limits(nrows, room, 5);
     ++nrows;
@@ -141,7 +333,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   for (u32 r = 0; r < nred; ++r) {
     if (!table[r] || table[r]->nb_terms == 0) continue;
     red_lead[nr] = lead_Expos(table[r]);
-    red_mask[nr] = support_mask(red_lead[nr]);
+    red_mask[nr] = divisor_mask(red_lead[nr]);
     red_index[nr] = r;
     ++nr;
   }
@@ -156,7 +348,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       M.nentries = nrows;
       return M;
     }
-    const u64 su = support_mask(u);
+    const u64 su = divisor_mask(u);
     Dpol g = nullptr;
     for (u32 r = 0; r < nr && !g; ++r) {
       if (red_mask[r] & ~su) continue;
@@ -180,8 +372,9 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     d->new_flag = 0;
     d->id = g->id;
     set_relative_MatrixRow(nrows, MatrixRow_entry{d, g, q, u32(hq)});
-    for (u32 j = 1; j < g->nb_terms; ++j)
-      if (QUOR_NAME(get_code)(hq, q, g->monoms[j], t, &code, &rec)) mark[code] = kMarkOpen;
+    u32* codes = row_codes.add(nrows, g->nb_terms);
+    codes[0] = c;
+    enter_terms(hq, q, g->monoms, 1, g->nb_terms, t, mark, codes);
     max_terms = std::max(max_terms, g->nb_terms);
     check_row_limits(nrows, room, 8);
     ++nrows;
@@ -192,11 +385,15 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   // the one ascending order; positions then go into the entries' values.
   const u32 ncols = t->count;
   Table_slot* s = t->slots;
+  u32* pos = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));  // position of each code
   {
     u32* order = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));
-    for (u32 i = 0; i < ncols; ++i) order[i] = s[i].code_slot;
-    auto cmp = use_strong_order ? comp5_Expos : comp4_Expos;
-    std::sort(order, order + ncols, [&](u32 a, u32 b) { return cmp(s[a].monom, s[b].monom) < 0; });
+    for (u32 i = 0; i < ncols; ++i) order[i] = i;
+    sort_columns(t, order, ncols, use_strong_order != 0);
+    for (u32 i = 0; i < ncols; ++i) {
+      pos[order[i]] = i;
+      order[i] = s[order[i]].code_slot;  // every code's slot is read before slot i's field is rewritten
+    }
     for (u32 i = 0; i < ncols; ++i) {
       s[i].code_slot = order[i];
       s[order[i]].value = i;
@@ -214,7 +411,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   for (u32 i = 0; i < nrows; ++i) {
     const MatrixRow_entry* e = rel_MatrixRow.at(i);
     Dpol src = e->source;
-    const u32 lp = find_code(e->hash, e->multiplier, src->monoms[0], t);
+    const u32 lp = pos[row_codes.at[i][0]];
     ALGO_Dpol row = static_cast<ALGO_Dpol>(QUOR_NAME(alloc64)(ALGO_Dpol_bytes(V)));
     QUOR_NAME(checkInterrupt)();
     if (stop_requested()) {
@@ -238,7 +435,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       row->source_monoms = src->monoms;
       row->mult_hash = e->hash;
     } else {
-      code_row(row, e->hash, e->multiplier, src->monoms, src->nb_terms, lp, t, scratch);
+      code_row_from_codes(row, row_codes.at[i], src->nb_terms, pos, scratch);
     }
     rows[i] = row;
   }

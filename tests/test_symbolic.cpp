@@ -143,15 +143,24 @@ class QUOR_SUITE(Symbolic) : public CoreTest {
 
 QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
   std::mt19937 g(2024);
+  // x, y, z in one block; then 9 variables in two blocks, whose exponents
+  // reach past the thresholds of the divisibility filter (6 per slot).
+  const u32 layouts[][3] = {{3, 0, 1}, {9, 4, 3}};
+  for (const auto& lay : layouts) {
+  layout(lay[0], lay[1]);
+  use_index(1 << 16);
+  const u32 S = lay[0] + 1, scale = lay[2];
   // Homogeneous terms (the order is a well-order on each degree only): h completes the degree.
   auto rnd_vec = [&](u32 d) {
-    Vec v(4, 0);
-    for (int i = 0; i < 3; ++i) {
-      const u32 left = d - v[0] - v[1] - v[2];
+    d *= scale;
+    Vec v(S, 0);
+    u32 left = d;
+    for (u32 i = 0; i + 1 < S; ++i) {
       v[i] = left ? u32(g() % (left + 1)) : 0;
+      left -= v[i];
     }
-    v[3] = d - v[0] - v[1] - v[2];
-    std::swap(v[g() % 3], v[g() % 3]);
+    v[S - 1] = left;
+    std::swap(v[g() % (S - 1)], v[g() % (S - 1)]);
     return v;
   };
   u32 total_reducer_rows = 0;
@@ -188,7 +197,7 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
       if (!h.p) continue;
       ++nhalf;
       nreduce += h.flag;
-      const Vec m = h.m ? slots(h.m) : Vec(4, 0);
+      const Vec m = h.m ? slots(h.m) : Vec(S, 0);
       half_leads.insert(add(m, slots(lead_Expos(h.p))));
       for (auto& t : product(m, h.p)) add_col(t.first);
     }
@@ -201,8 +210,8 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
         const Vec l = slots(lead_Expos(red[r]));
         if (!divides(l, u)) continue;
         reducer[u] = r;
-        Vec q(4);
-        for (int i = 0; i < 4; ++i) q[i] = u[i] - l[i];
+        Vec q(S);
+        for (u32 i = 0; i < S; ++i) q[i] = u[i] - l[i];
         for (auto& t : product(q, red[r])) add_col(t.first);
         break;
       }
@@ -229,7 +238,7 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
     for (u32 i = 0; i < M.nrows; ++i) {
       const sALGO_Dpol* row = M.rows[i];
       const MatrixRow_entry e = get_relative_MatrixRow(i);
-      const Vec m = e.multiplier ? slots(e.multiplier) : Vec(4, 0);
+      const Vec m = e.multiplier ? slots(e.multiplier) : Vec(S, 0);
       const Vec u = add(m, slots(lead_Expos(e.source)));
       EXPECT_EQ(row->span, M.ncols - row->lead + 1);
       EXPECT_EQ(monom_at(M.ncols - row->lead), u);
@@ -255,6 +264,43 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
     total_reducer_rows += u32(reducer.size());
   }
   EXPECT_GT(total_reducer_rows, 100u);  // the systems do exercise the preprocessing
+  }
+}
+
+// Columns come out in the order's ascending sequence whatever the layout:
+// one or two blocks, the strong order, exponents small or large (a compact
+// sort key or none), degrees mixed.
+QTEST_F(Symbolic, ColumnsFollowTheOrderInEveryLayout) {
+  std::mt19937 g(77);
+  struct Case {
+    u32 n, k, top;
+    bool strong;
+  };
+  const Case cases[] = {{3, 0, 9, false}, {7, 3, 20, false}, {7, 3, 20, true},
+                        {9, 0, 300, false}, {9, 0, 3000, false}, {20, 5, 1000, true}, {20, 5, 2, false}};
+  for (const Case& c : cases) {
+    layout(c.n, c.k);
+    std::set<Vec> terms;
+    while (terms.size() < 300) {
+      Vec v(c.n + 1);
+      for (u32& x : v) x = g() % 3 ? u32(g() % (c.top + 1)) : 0;
+      terms.insert(v);
+    }
+    std::vector<Half> halves;
+    for (const Vec& v : terms) halves.push_back({poly({v}), nullptr, 1});
+    std::vector<Dpol> red;
+    use_strong_order = c.strong ? 1 : 0;
+    SymbolicMatrix M = build(halves, red);
+    ASSERT_EQ(M.ncols, terms.size());
+    for (u32 pos = 0; pos + 1 < M.ncols; ++pos) {
+      u64* a = mono(monom_at(pos));
+      u64* b = mono(monom_at(pos + 1));
+      EXPECT_EQ((c.strong ? comp5_Expos : comp4_Expos)(a + 1, b + 1), -1) << c.n << " " << c.k << " " << pos;
+      QUOR_NAME(kill_Expos)(a);
+      QUOR_NAME(kill_Expos)(b);
+    }
+    EXPECT_EQ(use_strong_order, 0);
+  }
 }
 
 QTEST_F(Symbolic, RowLimitsAreRefusedClearly) {
