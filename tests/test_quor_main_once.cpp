@@ -1,13 +1,17 @@
 // The command-line host end to end: the basis it prints, and how it refuses
 // bad input (a message naming the place, a non-zero status, no crash).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -85,26 +89,133 @@ TEST_F(QuorMain, RefusesBadInputWithAMessage) {
   struct Case {
     std::string text, args, message;
   };
+  // Bad usage and unreadable files: status 2.
   const std::vector<Case> cases = {
-      {"# vars: x,y\n[x+y,\n x*z]\n", "", ":3: unknown variable 'z'"},
-      {"# vars: x,y\n[x+y,\n 2x]\n", "", ":3: malformed number '2x'"},
-      {"# vars: x,y\n[]\n", "", ":2: empty system"},
+      {"# vars: x,y\n[x+y,\n x*z]\n", "", ":3:4: unknown variable 'z'"},
+      {"# vars: x,y\n[x+y,\n 2x]\n", "", ":3:2: malformed number '2x'"},
+      {"# vars: x,y\n[]\n", "", ":2:2: empty system"},
       {"# vars: x,y\n", "", "empty system"},
       {"[x]\n", "", "no '# vars:' line"},
+      {"# vars:\n[x]\n", "", ":1:8: the '# vars:' line names no variable"},
       {"# vars: x\n[x^40000]\n", "", "above 32767"},
+      {"# vars: x,y\n# blocks: 4294967297\n[x]\n", "", ":2:11: block size '4294967297' is not in 0 .. 1"},
+      {"# vars: x\n[21/5*x-1]\n", "", "coefficients are integers"},
       {"# vars: x\n[x]\n", "--prime 70000", "--prime: 70000 is not in 2 .. 65535"},
-      {"# vars: x\n[x]\n", "--prime 65520", "should be a prime below 65536"},
+      {"# vars: x\n[x]\n", "--prime 65520", "--prime: 65520 is not a prime (P should be a prime below 65536)"},
       {"# vars: x\n[x]\n", "--prime 6552x", "malformed number '6552x'"},
       {"# vars: x\n[x]\n", "--options 1,y", "malformed number 'y'"},
       {"# vars: x\n[x]\n", "--bogus", "unknown option --bogus"},
+      {"# vars: x\n[x]\n", "--strategy QUOR_COMPUTE_GROEBNER",
+       "--strategy: unknown strategy 'QUOR_COMPUTE_GROEBNER'; the strategies are:\n  QUOR_COMPUTE_GBASIS\n"},
   };
   for (const Case& c : cases) {
     const Outcome r = run(c.args + " " + file(c.text));
-    EXPECT_GT(r.status, 0) << c.text;
+    EXPECT_EQ(r.status, 2) << c.text << c.args;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.text << " -> " << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
   }
-  EXPECT_GT(run((dir_ / "missing.txt").string()).status, 0);
+  Outcome r = run("--strategy x " + file("# vars: x\n[x]\n"));
+  EXPECT_NE(r.err.find("QUOR_COMPUTE_MATRIXN"), std::string::npos) << "the twelve names are listed";
+  EXPECT_EQ(run((dir_ / "missing.txt").string()).status, 2);
+  r = run(dir_.string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("a directory, not a system file"), std::string::npos) << r.err;
+  // A request the library refuses: status 1.
+  r = run("--strategy QUOR_COMPUTE_MINPOLY " + file("# vars: x,y\n[x*y]\n"));
+  EXPECT_EQ(r.status, 1) << r.err;
+}
+
+TEST_F(QuorMain, TheZeroIdealPrintsZero) {
+  for (const char* args : {"", "--prime 65521 "}) {
+    const Outcome r = run(args + file("# vars: x,y\n[0, 0*x*y]\n"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0\n");
+  }
+}
+
+// A monomial table made deliberately small through o[2] is made four times
+// larger, twice at most, before the request gives up with the table's message.
+TEST_F(QuorMain, AFullMonomialTableIsEnlargedTwice) {
+  const std::string katsura8 = std::string(QUOR_TEST_DATA_DIR) + "/katsura-8.txt";
+  Outcome r = run("--prime 65521 --verbose --options 0,512 " + katsura8);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("table of 512 entries is full; again with 2048 entries (option o[2])"), std::string::npos);
+  EXPECT_NE(r.err.find("table of 2048 entries is full; again with 8192 entries (option o[2])"), std::string::npos);
+  const Outcome plain = run("--prime 65521 " + katsura8);
+  ASSERT_EQ(plain.status, 0);
+  EXPECT_EQ(lines(r.out), lines(plain.out));
+  // Without --verbose the retries say nothing.
+  r = run("--prime 65521 --options 0,512 " + katsura8);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  // 9,870 monomials of degree 2 cannot fit 8,192 entries.
+  std::string vars, quad;
+  for (int i = 0; i < 140; ++i) {
+    vars += (i ? ",x" : "x") + std::to_string(i);
+    for (int j = i; j < 140; ++j) quad += "x" + std::to_string(i) + "*x" + std::to_string(j) + "+";
+  }
+  r = run("--prime 65521 --verbose --options 0,512 " + file("# vars: " + vars + "\n[" + quad + "1]\n"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("again with 8192 entries"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("quor: compute: Sorry the size of the matrix is too big ![3]"), std::string::npos) << r.err;
+}
+
+// Ctrl-C: the library stops at its next poll, quor says so and exits 130,
+// and the record program is complete under its time-stamped name.
+TEST_F(QuorMain, SigintStopsTheRequestAndCompletesTheRecord) {
+  auto records = [] {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator("/tmp"))
+      if (e.path().filename().string().rfind("quor_record_", 0) == 0) names.insert(e.path().string());
+    return names;
+  };
+  const std::set<std::string> before = records();
+  int err_pipe[2];
+  ASSERT_EQ(::pipe(err_pipe), 0);
+  const std::string input = std::string(QUOR_TEST_DATA_DIR) + "/katsura-10.txt";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(err_pipe[1], 2);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execl(kProgram.c_str(), "quor", "--verbose", "--record", input.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(err_pipe[1]);
+  // The interrupt comes once the computation has printed its first degree.
+  std::string err;
+  char buf[256];
+  bool sent = false;
+  for (ssize_t n; (n = ::read(err_pipe[0], buf, sizeof buf)) > 0;) {
+    err.append(buf, std::size_t(n));
+    if (!sent && err.find("](") != std::string::npos) {
+      ::kill(pid, SIGINT);
+      sent = true;
+    }
+  }
+  ::close(err_pipe[0]);
+  int w = 0;
+  ASSERT_EQ(::waitpid(pid, &w, 0), pid);
+  ASSERT_TRUE(sent) << err;
+  ASSERT_TRUE(WIFEXITED(w)) << "killed by signal " << (WIFSIGNALED(w) ? WTERMSIG(w) : 0);
+  EXPECT_EQ(WEXITSTATUS(w), 130);
+  EXPECT_NE(err.find("quor: interrupted\n"), std::string::npos) << err;
+  // Other programs may record meanwhile: this one is the request on 11 variables.
+  std::string path, program;
+  for (const std::string& f : records()) {
+    const std::string text = before.count(f) ? "" : quor_test::slurp(f);
+    if (text.find("QUOR(reset_expos)(11,") == std::string::npos) continue;
+    path = f;
+    program = text;
+    fs::remove(f);
+  }
+  ASSERT_FALSE(path.empty()) << "no record program";
+  const std::string name = fs::path(path).filename().string();
+  // quor_record_Mon_ 7_Dec_10h_36m_38s: the day of the month padded with a blank.
+  EXPECT_TRUE(std::regex_match(name, std::regex("quor_record_[A-Z][a-z]{2}_[ 1-3][0-9]_[A-Z][a-z]{2}_[0-9]{2}h_[0-9]{2}m_[0-9]{2}s")))
+      << name;
+  EXPECT_NE(program.find("groebner)(base,"), std::string::npos);
+  EXPECT_TRUE(program.ends_with("  exit(0);\n}\n")) << program.substr(program.size() - 40);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -74,17 +75,100 @@ TEST(SystemFile, ProductsPowersAndSigns) {
   EXPECT_EQ(quor::standin::poly_text(Poly{}, s.vars), "0");
 }
 
-TEST(SystemFile, MalformedFilesNameTheLine) {
-  EXPECT_EQ(error_of("[x1]\n"), " no '# vars:' line");
-  EXPECT_EQ(error_of("# vars: a,b\n# blocks: 2\n[a]\n"), " a first block of 2 variables leaves none for the second");
-  EXPECT_EQ(error_of("# vars: a,a\n[a]\n"), "1: variable a listed twice");
-  EXPECT_EQ(error_of("# vars: a\n\n[a,\n c]\n"), "4: unknown variable 'c'");
-  EXPECT_EQ(error_of("# vars: a\n[a^40000]\n"), "2: exponent 40000 above 32767");
-  EXPECT_EQ(error_of("# vars: a\n[a^20000*a^20000]\n"), "2: exponent of a above 32767");
-  EXPECT_EQ(error_of("# vars: a\n[a] a\n"), "2: text after the closing ']'");
-  EXPECT_EQ(error_of("# vars: a\n[a\n"), "3: ',' or ']' expected");
-  EXPECT_EQ(error_of("# vars: a\n[2a]\n"), "2: malformed number '2a'");
+TEST(SystemFile, MalformedFilesNameTheLineAndColumn) {
+  EXPECT_EQ(error_of("[x1]\n"), " no '# vars:' line before the list of polynomials");
+  EXPECT_EQ(error_of("# vars: a,a\n[a]\n"), "1:11: variable a listed twice");
+  EXPECT_EQ(error_of("# vars: a\n\n[a,\n c]\n"), "4:2: unknown variable 'c'");
+  EXPECT_EQ(error_of("# vars: a\n[a^40000]\n"), "2:4: exponent 40000 above 32767");
+  EXPECT_EQ(error_of("# vars: a\n[a^20000*a^20000]\n"), "2:2: exponent of a above 32767 in this term");
+  EXPECT_EQ(error_of("# vars: a\n[a] a\n"), "2:5: text after the closing ']'");
+  EXPECT_EQ(error_of("# vars: a\n[a\n"), "3:1: ',' or ']' expected, found the end of the file");
+  EXPECT_EQ(error_of("# vars: a\n[2a]\n"), "2:2: malformed number '2a'");
   EXPECT_EQ(error_of("# vars: a\n"), "1: empty system");
+}
+
+TEST(SystemFile, BlockSizeOutsideTheVariablesIsRefusedWhereItStands) {
+  // Values that a narrowing to int would have wrapped into range, or to a negative size.
+  for (const char* v : {"3", "4294967297", "2147483648", "18446744073709551617", "-1", "1x", ""}) {
+    const std::string e = error_of(std::string("# vars: a,b,c\n  # blocks: ") + v + "\n[a]\n");
+    EXPECT_EQ(e.substr(0, e.find(": ") + 2), "2:13: ") << v;
+    EXPECT_NE(e.find("is not in 0 .. 2"), std::string::npos) << v << " -> " << e;
+  }
+  EXPECT_EQ(read_text("# blocks: 002\n# vars: a,b,c\n[a]\n").blocks, 2);
+  EXPECT_EQ(error_of("# vars: a,b,c\n# blocks: 1\n# blocks: 1\n[a]\n"),
+            "3:1: a second '# blocks:' line (the first is line 2)");
+}
+
+TEST(SystemFile, TheVariablesLineIsOneListOfNames) {
+  EXPECT_EQ(error_of("# vars: a,b\n# vars: c\n[a]\n"), "2:1: a second '# vars:' line (the first is line 1)");
+  EXPECT_EQ(error_of("# vars: x1,x2,\n[x1]\n"), "1:15: empty variable name");
+  EXPECT_EQ(error_of("# vars: x1,,x2\n[x1]\n"), "1:12: empty variable name");
+  EXPECT_EQ(error_of("# vars:\n[x]\n"), "1:8: the '# vars:' line names no variable");
+  EXPECT_EQ(error_of("# vars: x\xe2\x82\x81\n[x]\n"),
+            "1:9: malformed variable name 'x\xe2\x82\x81' (ASCII letters, digits and '_', not a digit first)");
+  std::string many = "# vars: v0";
+  for (int i = 1; i <= 10000; ++i) many += ",v" + std::to_string(i);
+  EXPECT_NE(error_of(many + "\n[v0]\n").find("more than 9999 variables"), std::string::npos);
+}
+
+TEST(SystemFile, MessagesNameTheOffendingText) {
+  EXPECT_EQ(error_of("# vars: x\n[x ; x]\n"), "2:4: ',' or ']' expected, found ';'");
+  EXPECT_EQ(error_of("# vars: x\n[x \xe2\x82\x81]\n"), "2:4: ',' or ']' expected, found '\xe2\x82\x81'");
+  EXPECT_EQ(error_of("# vars: x\n[x\xe2\x82\x81]\n"),
+            "2:2: unknown variable 'x\xe2\x82\x81' (variable names are ASCII letters, digits and '_')");
+  // A NUL byte is a byte like another: named, and the message goes on past it.
+  EXPECT_EQ(error_of(std::string("# vars: x\n[x+\0x]\n", 17)), "2:4: a number or a variable expected, found '\\x00'");
+  EXPECT_EQ(error_of("# vars: x\n[x^000001, x^00040000]\n"), "2:14: exponent 40000 above 32767");
+  EXPECT_EQ(quor::standin::poly_text(read_text("# vars: x\n[x^000001]\n").polys[0], {"x"}), "x");
+  for (const char* f : {"[21/5*x-1]", "[x/2]", "[x, 1/3]"})
+    EXPECT_NE(error_of(std::string("# vars: x\n") + f + "\n").find("coefficients are integers; multiply each polynomial"),
+              std::string::npos)
+        << f;
+}
+
+TEST(SystemFile, CoefficientsBuiltFromPowersAreBounded) {
+  std::string text = "# vars: x\n[";
+  for (int i = 0; i < 59; ++i) text += "99999^32767*";
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(error_of(text + "99999^32767]\n"),
+            "2:14: coefficient of more than 1048576 bits (products and powers of integers inside a term are bounded)");
+  std::string powers = "# vars: x\n[x - 3";
+  for (int i = 0; i < 33; ++i) powers += "*2^32767";
+  EXPECT_EQ(error_of(powers + "]\n").substr(0, 12), "2:264: coeff");
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
+  // Up to the bound the value is exact.
+  std::string most = "# vars: x\n[2";
+  for (int i = 0; i < 32; ++i) most += "*2^32767";
+  const System s = read_text(most + "*x - 3^2*2]\n");
+  EXPECT_EQ(mpz_sizeinbase(s.polys[0][0].c.get(), 2), 32u * 32767 + 2);
+  EXPECT_EQ(mpz_get_si(s.polys[0][1].c.get()), -18);
+}
+
+TEST(SystemFile, TermsAreKeptSparseWhileRead) {
+  // 9,999 variables and 40,000 one-variable terms: a few bytes a term, not one exponent a variable.
+  std::string text = "# vars: v0";
+  for (int i = 1; i < 9999; ++i) text += ",v" + std::to_string(i);
+  text += "\n[";
+  for (int i = 0; i < 40000; ++i) text += (i ? "+v" : "v") + std::to_string(i % 9999) + "^" + std::to_string(1 + i / 9999);
+  text += "]\n";
+  const quor::standin::SparseSystem s = quor::standin::read_sparse_system_text(text, "many");
+  ASSERT_EQ(s.polys.size(), 1u);
+  ASSERT_EQ(s.polys[0].size(), 40000u);
+  for (const auto& t : s.polys[0]) ASSERT_EQ(t.e.size(), 1u);
+  EXPECT_EQ(s.polys[0][10000].e[0], std::make_pair(std::int32_t(1), std::int32_t(2)));
+  // One exponent a variable once a polynomial is sent.
+  const Poly d = quor::standin::dense({s.polys[0][10000]}, s.vars.size());
+  EXPECT_EQ(d[0].e.size(), 9999u);
+  EXPECT_EQ(d[0].e[1], 2);
+}
+
+TEST(SystemFile, ADirectoryIsNotASystemFile) {
+  try {
+    quor::standin::read_system(fs::temp_directory_path().string());
+    FAIL() << "a directory was read";
+  } catch (const SystemFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("a directory, not a system file"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace

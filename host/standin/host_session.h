@@ -52,19 +52,36 @@ class RequestError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// An interrupt unwound a call before the compute entry (an init or a send).
+class RequestInterrupted : public RequestError {
+ public:
+  using RequestError::RequestError;
+};
+
 namespace host_session_detail {
 
 inline void check(const CallResult& r, const char* what) {
-  if (r.interrupted) throw RequestError(std::string(what) + ": interrupted");
+  if (r.interrupted) throw RequestInterrupted(std::string(what) + ": interrupted");
   if (r.raised) throw RequestError(std::string(what) + ": " + r.error);
 }
 
-inline void send(Host& h, const Poly& p, std::size_t nvars, long prime, std::size_t k) {
+inline void append_exponents(std::vector<std::int32_t>& e, const Term& t, std::size_t) {
+  e.insert(e.end(), t.e.begin(), t.e.end());
+}
+inline void append_exponents(std::vector<std::int32_t>& e, const SparseTerm& t, std::size_t nvars) {
+  const std::size_t at = e.size();
+  e.resize(at + nvars, 0);
+  for (const auto& [v, k] : t.e) e[at + std::size_t(v)] = k;
+}
+
+// Sends p; a sparse p costs the dense exponent rows of this one polynomial only.
+template <class P>
+void send(Host& h, const P& p, std::size_t nvars, long prime, std::size_t k) {
   std::vector<std::int32_t> e;
-  for (const Term& t : p) e.insert(e.end(), t.e.begin(), t.e.end());
+  for (const auto& t : p) append_exponents(e, t, nvars);
   if (prime != 0) {
     std::vector<std::int32_t> c;
-    for (const Term& t : p) c.push_back(std::int32_t(mpz_fdiv_ui(t.c.get(), (unsigned long)prime)));
+    for (const auto& t : p) c.push_back(std::int32_t(mpz_fdiv_ui(t.c.get(), (unsigned long)prime)));
     e.push_back(0);  // never empty arrays
     c.push_back(0);
     std::int32_t code = 0;
@@ -76,7 +93,7 @@ inline void send(Host& h, const Poly& p, std::size_t nvars, long prime, std::siz
     if (code != 1) throw RequestError("send: polynomial " + std::to_string(k + 1) + " refused");
   } else {
     std::vector<HostValue> c;
-    for (const Term& t : p) c.push_back(h.gmp_integer(t.c.get()));
+    for (const auto& t : p) c.push_back(h.gmp_integer(t.c.get()));
     check(h.call(quor_int_send_poly_gmp, {h.integer(long(nvars)), h.integer(long(p.size())),
                                           h.rtable_int32(e, std::int32_t(e.size())), h.list(c)}),
           "send");
@@ -124,7 +141,8 @@ inline Poly receive(Host& h, std::int32_t index, std::int32_t nterms, std::size_
 
 // Opens a request of s through h: init, internal_threads, one send per polynomial.
 // Throws RequestError when a step is refused.
-inline void open_request(Host& h, const System& s, const RequestOptions& o) {
+template <class P>
+void open_request(Host& h, const SystemOf<P>& s, const RequestOptions& o) {
   using namespace host_session_detail;
   const bool gf = o.prime != 0;
   const std::size_t n = s.vars.size();
@@ -141,7 +159,8 @@ inline void open_request(Host& h, const System& s, const RequestOptions& o) {
 
 // Computes on the polynomials the open request holds and receives the results
 // (over the variables of s); throws RequestError when a step is refused.
-inline RequestResult compute_request(Host& h, const System& s, const RequestOptions& o) {
+template <class P>
+RequestResult compute_request(Host& h, const SystemOf<P>& s, const RequestOptions& o) {
   using namespace host_session_detail;
   const bool gf = o.prime != 0;
   auto I = [&](long v) { return h.integer(v); };
@@ -184,7 +203,8 @@ inline void close_record(Host& h, bool prime_field) {
 
 // One whole request (open_request, then compute_request). The host's checks
 // (h.violations()) are left to the caller.
-inline RequestResult run_request(Host& h, const System& s, const RequestOptions& o) {
+template <class P>
+RequestResult run_request(Host& h, const SystemOf<P>& s, const RequestOptions& o) {
   open_request(h, s, o);
   return compute_request(h, s, o);
 }

@@ -5,8 +5,10 @@
 // in host/standin/system_file.h.
 #include <gmp.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core/call_quor.h"
 #include "host/C/entry_points.h"
 #include "host/standin/host_session.h"
 #include "host/standin/standin.h"
@@ -25,7 +28,7 @@ namespace {
 
 using quor::standin::Host;
 using quor::standin::Poly;
-using quor::standin::System;
+using quor::standin::SparseSystem;
 using quor::standin::system_file_detail::trim;
 
 // A failure to report: the message, and the exit status.
@@ -34,7 +37,39 @@ struct Failure {
   int status;
 };
 
-[[noreturn]] void fail(const std::string& text, int status = 2) { throw Failure{text, status}; }
+// Exit statuses: bad usage or a file that cannot be read, a request the
+// library refused, the host's rules broken, an interrupt (128 + SIGINT).
+constexpr int kBadUsage = 2, kRefused = 1, kHostRules = 3, kInterrupted = 130;
+
+[[noreturn]] void fail(const std::string& text, int status = kBadUsage) { throw Failure{text, status}; }
+
+// The monomial table's capacity when o[2] leaves the library's default.
+constexpr long kDefaultTableCapacity = 500000;
+// A full monomial table: the request is made again with a table four times
+// larger, at most this many times.
+constexpr int kTableRetries = 2;
+// The messages of a full monomial table ([1] products, [3] the input's
+// monomials) and of a matrix wider than the table allows (all bounded by o[2]).
+constexpr const char* kTableFull[] = {"Sorry the size of the matrix is too big ![",
+                                      "Sorry max number of columns is set to"};
+
+bool table_full(const std::string& text) {
+  return std::any_of(std::begin(kTableFull), std::end(kTableFull),
+                     [&](const char* m) { return text.find(m) != std::string::npos; });
+}
+
+bool is_prime(long p) {
+  if (p < 2) return false;
+  for (long d = 2; d * d <= p; ++d)
+    if (p % d == 0) return false;
+  return true;
+}
+
+extern "C" void on_sigint(int) {
+  // The library stops at its next poll; a second Ctrl-C ends the process at once.
+  quor::standin::Host::raise_interrupt_flag();
+  std::signal(SIGINT, SIG_DFL);
+}
 
 struct Options {
   std::string file;
@@ -70,6 +105,7 @@ Options parse_args(int argc, char** argv) {
     if (a == "--prime") {
       o.prime = number_arg(a, value());
       if (o.prime < 2 || o.prime >= 65536) fail("--prime: " + std::to_string(o.prime) + " is not in 2 .. 65535");
+      if (!is_prime(o.prime)) fail("--prime: " + std::to_string(o.prime) + " is not a prime (P should be a prime below 65536)");
     } else if (a == "--threads") {
       o.threads = number_arg(a, value());
       if (o.threads < 1 || o.threads > 1024) fail("--threads: " + std::to_string(o.threads) + " is not in 1 .. 1024");
@@ -79,6 +115,14 @@ Options parse_args(int argc, char** argv) {
       o.record = true;
     } else if (a == "--strategy") {
       o.strategy = value();
+      const auto& names = quor::kStrategyNames;
+      if (std::find_if(std::begin(names), std::end(names), [&](const char* n) { return o.strategy == n; }) ==
+          std::end(names)) {
+        std::string list;
+        for (const char* n : names) list += std::string("\n  ") + n;
+        fail("--strategy: unknown strategy '" + quor::standin::system_file_detail::shown(o.strategy) +
+             "'; the strategies are:" + list);
+      }
     } else if (a == "--options") {
       std::stringstream ss(value());
       std::string v;
@@ -103,7 +147,7 @@ Options parse_args(int argc, char** argv) {
 }
 
 // One request through the stand-in host, checked as a host would check it.
-std::vector<Poly> run(const Options& o, const System& s) {
+std::vector<Poly> run_once(const Options& o, const SparseSystem& s) {
   Host h;
   quor::standin::RequestOptions ro;
   ro.prime = o.prime;
@@ -113,18 +157,49 @@ std::vector<Poly> run(const Options& o, const System& s) {
   ro.strategy = o.strategy;
   ro.extra = o.extra;
   quor::standin::RequestResult r;
+  bool interrupted = false;
   try {
     r = quor::standin::run_request(h, s, ro);
-    // A record program gets its tail when the host sets the debug level back to 0.
-    if (o.record) quor::standin::close_record(h, o.prime != 0);
+    interrupted = r.end != quor::standin::RequestEnd::done;
+  } catch (const quor::standin::RequestInterrupted&) {
+    interrupted = true;
   } catch (const quor::standin::RequestError& e) {
-    fail(e.what(), 1);
+    fail(e.what(), kRefused);
   }
-  if (r.end != quor::standin::RequestEnd::done) fail("the computation was interrupted", 1);
+  // A record program gets its tail when the host sets the debug level back
+  // to 0: after an interrupt too, so that it replays the request up to there.
+  if (o.record) {
+    try {
+      quor::standin::close_record(h, o.prime != 0);
+    } catch (const quor::standin::RequestError& e) {
+      fail(e.what(), kRefused);
+    }
+  }
+  if (interrupted) fail("interrupted", kInterrupted);
   if (o.verbose) std::fprintf(stderr, "%zu polynomials, %.2f s\n", r.basis.size(), r.cpu_seconds);
   for (const std::string& v : h.violations()) std::fprintf(stderr, "quor: host check: %s\n", v.c_str());
-  if (!h.violations().empty()) fail("the library broke the host's rules", 3);
+  if (!h.violations().empty()) fail("the library broke the host's rules", kHostRules);
   return std::move(r.basis);
+}
+
+// The request; a full monomial table is made four times larger (o[2]) and
+// the request made again, kTableRetries times at most.
+std::vector<Poly> run(Options o, const SparseSystem& s) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return run_once(o, s);
+    } catch (const Failure& f) {
+      if (f.status != kRefused || !table_full(f.text) || attempt == kTableRetries) throw;
+      if (o.extra.size() < 2) o.extra.resize(2, 0);
+      const long now = o.extra[1] > 0 ? o.extra[1] : kDefaultTableCapacity;
+      const long next = std::min<long>(4 * now, INT32_MAX);
+      if (next == now) throw;
+      o.extra[1] = std::int32_t(next);
+      if (o.verbose)
+        std::fprintf(stderr, "quor: the monomial table of %ld entries is full; again with %ld entries (option o[2])\n",
+                     now, next);
+    }
+  }
 }
 
 }  // namespace
@@ -132,18 +207,21 @@ std::vector<Poly> run(const Options& o, const System& s) {
 int main(int argc, char** argv) {
   try {
     const Options o = parse_args(argc, argv);
-    const System sys = quor::standin::read_system(o.file);
+    std::signal(SIGINT, on_sigint);
+    const SparseSystem sys = quor::standin::read_sparse_system(o.file);
     const std::vector<Poly> basis = run(o, sys);
+    // The zero ideal: its basis is empty, printed as the one polynomial 0.
+    if (basis.empty()) std::printf("0\n");
     for (const Poly& p : basis) std::printf("%s\n", quor::standin::poly_text(p, sys.vars).c_str());
     return 0;
   } catch (const quor::standin::SystemFileError& e) {
     std::fprintf(stderr, "quor: %s\n", e.what());
-    return 2;
+    return kBadUsage;
   } catch (const Failure& f) {
     std::fprintf(stderr, "quor: %s\n", f.text.c_str());
     return f.status;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quor: %s\n", e.what());
-    return 1;
+    return kRefused;
   }
 }

@@ -108,6 +108,9 @@ class Host {
   // interrupt becomes pending at poll number n (0: never) and stays pending
   // until HostCheckInterrupt delivers it.
   void interrupt_after_polls(long n);
+  // Makes an interrupt pending at the next poll of whichever host polls
+  // first, as a user's Ctrl-C does; safe to call from a signal handler.
+  static void raise_interrupt_flag();
   // false: HostCheckInterrupt clears a pending interrupt but returns (a host that swallows it).
   void set_check_interrupt_unwinds(bool unwinds);
   long polls() const;

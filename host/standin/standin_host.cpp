@@ -1,5 +1,6 @@
 // Stand-in host: the external-call interface of host_api.h over values kept
 // by a Host object, with the checks a real host would need.
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,12 @@
 using quor::standin::HostError;
 using quor::standin::HostImpl;
 using quor::standin::HostInterrupt;
+
+namespace {
+// Raised by Host::raise_interrupt_flag (a signal handler), taken by the next poll.
+std::atomic<bool> interrupt_flag{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is raised from a signal handler");
+}  // namespace
 
 struct HostKernelRec {
   HostImpl* host;
@@ -302,6 +309,7 @@ struct HostImpl {
   void poll() {
     ++polls;
     if (interrupt_after > 0 && polls == interrupt_after) pending = true;
+    if (interrupt_flag.load(std::memory_order_relaxed) && interrupt_flag.exchange(false)) pending = true;
   }
 
   void append_output(const std::string& s) {
@@ -470,6 +478,8 @@ void Host::interrupt_after_polls(long n) {
   impl_->polls = 0;
   impl_->pending = false;
 }
+void Host::raise_interrupt_flag() { interrupt_flag.store(true); }
+
 void Host::set_check_interrupt_unwinds(bool unwinds) { impl_->check_unwinds = unwinds; }
 long Host::polls() const { return impl_->polls; }
 long Host::interrupts_delivered() const { return impl_->delivered; }

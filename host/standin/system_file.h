@@ -3,10 +3,11 @@
 //
 // File:
 //   # name: <text>                 (optional)
-//   # vars: x1,x2,...,xn           greatest first
-//   # blocks: k                    (optional: x1..xk form the first block)
+//   # vars: x1,x2,...,xn           greatest first, once
+//   # blocks: k                    (optional, once: x1..xk form the first block, 0 <= k < n)
 //   [p1, p2, ..., pm]              integer coefficients, '*', '^', any spacing
-// Other lines starting with '#' are comments.
+// Other lines starting with '#' are comments.  Errors name the file, the
+// line and the column ("file:line:column: what").
 //
 // Header-only so that every program that needs it can include it without a
 // library of its own.
@@ -15,21 +16,33 @@
 
 #include <gmp.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace quor::standin {
 
-// A malformed or unreadable system file; the text names the file and line.
+// The most variables a request may have (the library refuses more).
+inline constexpr std::size_t kMaxSystemVariables = 9999;
+// The most bits a coefficient may have once its products and powers are
+// computed: far above any system's, low enough that "99999^32767*..." is
+// refused at once instead of building a number of millions of digits.
+inline constexpr std::size_t kMaxCoefficientBits = std::size_t(1) << 20;
+inline constexpr std::int32_t kMaxExponent = 32767;
+
+// A malformed or unreadable system file; the text names the file and position.
 class SystemFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -41,8 +54,16 @@ class Big {
   Big() { mpz_init(z_); }
   explicit Big(long v) { mpz_init_set_si(z_, v); }
   Big(const Big& o) { mpz_init_set(z_, o.z_); }
+  Big(Big&& o) noexcept {
+    mpz_init(z_);
+    mpz_swap(z_, o.z_);
+  }
   Big& operator=(const Big& o) {
     mpz_set(z_, o.z_);
+    return *this;
+  }
+  Big& operator=(Big&& o) noexcept {
+    mpz_swap(z_, o.z_);
     return *this;
   }
   ~Big() { mpz_clear(z_); }
@@ -67,12 +88,34 @@ struct Term {
 };
 using Poly = std::vector<Term>;
 
-struct System {
+// One term as read: coefficient and the (variable index, exponent > 0) pairs
+// by increasing index, so that a term costs what its text costs.
+struct SparseTerm {
+  Big c;
+  std::vector<std::pair<std::int32_t, std::int32_t>> e;
+};
+using SparsePoly = std::vector<SparseTerm>;
+
+template <class P>
+struct SystemOf {
   std::string name;
   std::vector<std::string> vars;
   int blocks = 0;  // size of the first block; 0: one block
-  std::vector<Poly> polys;
+  std::vector<P> polys;
 };
+using System = SystemOf<Poly>;
+using SparseSystem = SystemOf<SparsePoly>;
+
+// p with one exponent per variable (n variables).
+inline Poly dense(const SparsePoly& p, std::size_t n) {
+  Poly out(p.size());
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    out[i].c = p[i].c;
+    out[i].e.assign(n, 0);
+    for (const auto& [v, k] : p[i].e) out[i].e[std::size_t(v)] = k;
+  }
+  return out;
+}
 
 namespace system_file_detail {
 
@@ -83,68 +126,111 @@ inline std::string trim(const std::string& s) {
   return s.substr(a, b - a);
 }
 
-// Reader of the polynomial list; positions are reported by line.
+// Text of the file shown in a message: control bytes (NUL included) as \xNN,
+// UTF-8 left as it is, at most limit bytes.
+inline std::string shown(std::string_view s, std::size_t limit = 40) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (i == limit) return out + "...";
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c == 0x7F) {
+      static const char* hex = "0123456789abcdef";
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += char(c);
+    }
+  }
+  return out;
+}
+
+inline bool name_start(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
+inline bool name_char(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80; }
+inline bool ascii_name(std::string_view v) {
+  if (v.empty() || std::isdigit(static_cast<unsigned char>(v[0]))) return false;
+  for (char ch : v)
+    if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '_')) return false;
+  return true;
+}
+
+// Reader of the polynomial list in s from offset start; errors name the line
+// and column of the offending byte.
 class Parser {
  public:
-  Parser(const std::string& path, const System& sys, std::string text, int first_line)
-      : path_(path), sys_(sys), s_(std::move(text)), line_(first_line) {
-    for (std::size_t j = 0; j < sys.vars.size(); ++j) index_[sys.vars[j]] = int(j);
+  Parser(const std::string& path, const std::vector<std::string>& vars, std::string_view s, std::size_t start)
+      : path_(path), s_(s), i_(start) {
+    for (std::size_t j = 0; j < vars.size(); ++j) index_.emplace(vars[j], std::int32_t(j));
   }
 
-  std::vector<Poly> list() {
+  std::vector<SparsePoly> list() {
     skip();
-    if (!eat('[')) error("'[' expected");
-    std::vector<Poly> out;
+    if (!eat('[')) error("'[' expected" + found());
+    std::vector<SparsePoly> out;
     skip();
-    if (eat(']')) error("empty system");
+    if (eat(']')) error("empty system", i_ - 1);
     for (;;) {
       out.push_back(poly());
       skip();
       if (eat(']')) break;
-      if (!eat(',')) error("',' or ']' expected");
+      if (!eat(',')) error("',' or ']' expected" + found());
     }
     skip();
     if (i_ < s_.size()) error("text after the closing ']'");
     return out;
   }
 
- private:
-  [[noreturn]] void error(const std::string& what) {
-    throw SystemFileError(path_ + ":" + std::to_string(line_) + ": " + what);
+  [[noreturn]] void error(const std::string& what) { error(what, i_); }
+  [[noreturn]] void error(const std::string& what, std::size_t at) {
+    std::size_t line = 1, col = 1;
+    for (std::size_t k = 0; k < at && k < s_.size(); ++k) {
+      if (s_[k] == '\n') {
+        ++line;
+        col = 1;
+      } else {
+        ++col;
+      }
+    }
+    throw SystemFileError(path_ + ":" + std::to_string(line) + ":" + std::to_string(col) + ": " + what);
   }
 
+ private:
+  bool at(char c) const { return i_ < s_.size() && s_[i_] == c; }
   void skip() {
-    while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) {
-      if (s_[i_] == '\n') ++line_;
-      ++i_;
-    }
+    while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
   }
   bool eat(char c) {
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
+    if (!at(c)) return false;
+    ++i_;
+    return true;
   }
-  char peek() {
-    skip();
-    return i_ < s_.size() ? s_[i_] : '\0';
+  // ", found 'c'" for the byte at the position, or the end of the file.
+  std::string found() const {
+    if (i_ >= s_.size()) return ", found the end of the file";
+    std::size_t n = 1;
+    const unsigned char c = static_cast<unsigned char>(s_[i_]);
+    if (c >= 0xC0)  // the whole UTF-8 character
+      while (i_ + n < s_.size() && (static_cast<unsigned char>(s_[i_ + n]) & 0xC0) == 0x80) ++n;
+    return ", found '" + shown(s_.substr(i_, n)) + "'";
+  }
+  [[noreturn]] void fraction() {
+    error("'/': coefficients are integers; multiply each polynomial by the denominators of its coefficients");
   }
 
-  std::string digits() {
-    std::string d;
-    while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) d += s_[i_++];
-    return d;
+  std::string_view digits() {
+    const std::size_t a = i_;
+    while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
+    return s_.substr(a, i_ - a);
   }
 
-  Poly poly() {
-    Poly p;
+  SparsePoly poly() {
+    SparsePoly p;
     bool first = true;
     for (;;) {
-      const char c = peek();
+      skip();
       int sign = 1;
-      if (c == '+' || c == '-') {
-        sign = c == '-' ? -1 : 1;
+      if (at('+') || at('-')) {
+        sign = at('-') ? -1 : 1;
         ++i_;
       } else if (!first) {
         return p;
@@ -154,72 +240,110 @@ class Parser {
     }
   }
 
-  Term term(int sign) {
-    Term t;
-    t.e.assign(sys_.vars.size(), 0);
+  SparseTerm term(int sign) {
+    SparseTerm t;
     mpz_set_si(t.c.get(), sign);
+    skip();
+    term_start_ = i_;
     for (;;) {
       factor(t);
-      if (peek() != '*') return t;
-      ++i_;
+      skip();
+      if (at('/')) fraction();
+      if (!eat('*')) break;
     }
+    // Factors of one variable add up.
+    std::sort(t.e.begin(), t.e.end());
+    std::size_t k = 0;
+    for (std::size_t j = 0; j < t.e.size(); ++j) {
+      if (k > 0 && t.e[k - 1].first == t.e[j].first) {
+        t.e[k - 1].second += t.e[j].second;
+        if (t.e[k - 1].second > kMaxExponent)
+          error("exponent of " + vars_by_index(t.e[j].first) + " above " + std::to_string(kMaxExponent) + " in this term",
+                term_start_);
+      } else {
+        t.e[k++] = t.e[j];
+      }
+    }
+    t.e.resize(k);
+    return t;
   }
 
-  void factor(Term& t) {
-    const char c = peek();
-    if (std::isdigit(static_cast<unsigned char>(c))) {
-      const std::string d = digits();
-      if (i_ < s_.size() && (std::isalpha(static_cast<unsigned char>(s_[i_])) || s_[i_] == '.' || s_[i_] == '_'))
-        error("malformed number '" + d + s_[i_] + "'");
-      Big v;
-      mpz_set_str(v.get(), d.c_str(), 10);
-      if (peek() == '^') {
-        ++i_;
-        mpz_pow_ui(v.get(), v.get(), exponent());
-      }
-      mpz_mul(t.c.get(), t.c.get(), v.get());
-      return;
-    }
-    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-      std::string name;
-      while (i_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_')) name += s_[i_++];
-      auto it = index_.find(name);
-      if (it == index_.end()) error("unknown variable '" + name + "'");
-      long e = 1;
-      if (peek() == '^') {
-        ++i_;
-        e = long(exponent());
-      }
-      const long total = long(t.e[std::size_t(it->second)]) + e;
-      if (total > 32767) error("exponent of " + name + " above 32767");
-      t.e[std::size_t(it->second)] = std::int32_t(total);
-      return;
-    }
-    if (c == '\0') error("unexpected end of the file");
-    error(std::string("unexpected '") + c + "'");
+  std::string vars_by_index(std::int32_t v) const {
+    for (const auto& [name, j] : index_)
+      if (j == v) return name;
+    return "?";
   }
 
-  unsigned long exponent() {
+  void factor(SparseTerm& t) {
     skip();
-    const std::string d = digits();
-    if (d.empty()) error("exponent expected after '^'");
-    if (d.size() > 5 || std::stol(d) > 32767) error("exponent " + d + " above 32767");
-    return std::stoul(d);
+    const std::size_t start = i_;
+    const unsigned char c = i_ < s_.size() ? static_cast<unsigned char>(s_[i_]) : 0;
+    if (i_ < s_.size() && std::isdigit(c)) {
+      const std::string_view d = digits();
+      if (i_ < s_.size() && (name_char(static_cast<unsigned char>(s_[i_])) || s_[i_] == '.'))
+        error("malformed number '" + shown(d) + shown(s_.substr(i_, 1)) + "'", start);
+      Big v;
+      mpz_set_str(v.get(), std::string(d).c_str(), 10);
+      skip();
+      if (eat('^')) {
+        const std::int32_t e = exponent();
+        const std::size_t bits = mpz_sizeinbase(v.get(), 2);
+        if (mpz_cmpabs_ui(v.get(), 1) > 0 && (bits - 1) * std::size_t(e) + 1 > kMaxCoefficientBits) too_big(start);
+        mpz_pow_ui(v.get(), v.get(), (unsigned long)e);
+      }
+      if (mpz_sizeinbase(t.c.get(), 2) + mpz_sizeinbase(v.get(), 2) > kMaxCoefficientBits + 1) too_big(start);
+      mpz_mul(t.c.get(), t.c.get(), v.get());
+      if (mpz_sizeinbase(t.c.get(), 2) > kMaxCoefficientBits) too_big(start);
+      return;
+    }
+    if (i_ < s_.size() && name_start(c)) {
+      while (i_ < s_.size() && name_char(static_cast<unsigned char>(s_[i_]))) ++i_;
+      const std::string name(s_.substr(start, i_ - start));
+      auto it = index_.find(name);
+      if (it == index_.end())
+        error("unknown variable '" + shown(name) + "'" +
+                  (ascii_name(name) ? "" : " (variable names are ASCII letters, digits and '_')"),
+              start);
+      std::int32_t e = 1;
+      skip();
+      if (eat('^')) e = exponent();
+      if (e > 0) t.e.emplace_back(it->second, e);
+      return;
+    }
+    if (c == '/') fraction();
+    error("a number or a variable expected" + found());
+  }
+
+  [[noreturn]] void too_big(std::size_t at) {
+    error("coefficient of more than " + std::to_string(kMaxCoefficientBits) +
+              " bits (products and powers of integers inside a term are bounded)",
+          at);
+  }
+
+  std::int32_t exponent() {
+    skip();
+    const std::size_t start = i_;
+    std::string_view d = digits();
+    if (d.empty()) error("exponent expected after '^'" + found());
+    while (d.size() > 1 && d[0] == '0') d.remove_prefix(1);
+    if (d.size() > 5 || std::stol(std::string(d)) > kMaxExponent)
+      error("exponent " + shown(d) + " above " + std::to_string(kMaxExponent), start);
+    return std::int32_t(std::stol(std::string(d)));
   }
 
   const std::string& path_;
-  const System& sys_;
-  std::string s_;
-  std::size_t i_ = 0;
-  int line_;
-  std::map<std::string, int> index_;
+  std::string_view s_;
+  std::size_t i_;
+  std::size_t term_start_ = 0;
+  std::map<std::string, std::int32_t, std::less<>> index_;
 };
 
-// "# key: value" (also "#C key: value"); false for other lines.
-inline bool header_line(const std::string& line, std::string& key, std::string& value) {
+// "# key: value" (also "#C key: value"); false for other lines.  colon: the
+// offset of the ':' in line.
+inline bool header_line(const std::string& line, std::string& key, std::string& value, std::size_t& colon) {
   std::size_t k = 1;
   if (k < line.size() && line[k] == 'C') ++k;
-  const std::size_t colon = line.find(':', k);
+  colon = line.find(':', k);
   if (colon == std::string::npos) return false;
   key = trim(line.substr(k, colon - k));
   value = trim(line.substr(colon + 1));
@@ -228,67 +352,112 @@ inline bool header_line(const std::string& line, std::string& key, std::string& 
 
 }  // namespace system_file_detail
 
-// The polynomials of the list "[p1, ..., pm]" over the variables of sys;
-// errors are reported as "where:line: what".
-inline std::vector<Poly> parse_poly_list(const std::string& text, const System& sys, const std::string& where) {
-  system_file_detail::Parser parser(where, sys, text, 1);
-  return parser.list();
-}
-
-// The system in the file at path; throws SystemFileError ("path:line: what") when it cannot.
-inline System read_system(const std::string& path) {
-  using system_file_detail::trim;
-  auto fail = [&](int line, const std::string& what) -> SystemFileError {
-    return SystemFileError(path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what);
+// The system in text (the contents of a file named where); throws
+// SystemFileError ("where:line:column: what") when it cannot.
+inline SparseSystem read_sparse_system_text(std::string_view text, const std::string& where) {
+  using namespace system_file_detail;
+  SparseSystem sys;
+  // Position of a header line's byte, as "where:line:column".
+  auto fail = [&](std::size_t line, std::size_t col, const std::string& what) {
+    return SystemFileError(where + ":" + std::to_string(line) + ":" + std::to_string(col) + ": " + what);
   };
-  std::ifstream in(path);
-  if (!in) throw SystemFileError("cannot open " + path);
-  System sys;
-  std::string line, body;
-  int n = 0, body_line = 0;
-  bool seen_vars = false;
-  while (std::getline(in, line)) {
+  std::size_t pos = 0, n = 0, vars_line = 0, blocks_line = 0, blocks_col = 0;
+  std::string blocks_value;
+  while (pos < text.size()) {
+    const std::size_t eol = std::min(text.find('\n', pos), text.size());
+    const std::string raw(text.substr(pos, eol - pos));
+    const std::string t = trim(raw);
     ++n;
-    const std::string t = trim(line);
-    if (body_line == 0 && !t.empty() && t[0] == '#') {
-      std::string key, value;
-      if (!system_file_detail::header_line(t, key, value)) continue;
-      if (key == "name") {
-        sys.name = value;
-      } else if (key == "vars") {
-        std::stringstream ss(value);
-        std::string v;
-        while (std::getline(ss, v, ',')) {
-          v = trim(v);
-          bool ok = !v.empty() && (std::isalpha(static_cast<unsigned char>(v[0])) || v[0] == '_');
-          for (char ch : v) ok = ok && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_');
-          if (!ok) throw fail(n, "malformed variable name '" + v + "'");
-          for (const std::string& w : sys.vars)
-            if (w == v) throw fail(n, "variable " + v + " listed twice");
-          sys.vars.push_back(v);
-        }
-        seen_vars = true;
-      } else {
-        char* end = nullptr;
-        const long k = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != '\0' || k < 0) throw fail(n, "malformed block size");
-        sys.blocks = int(k);
+    if (!t.empty() && t[0] != '#') break;  // the list starts here
+    pos = eol + 1;
+    std::string key, value;
+    std::size_t colon = 0;
+    if (t.empty() || !header_line(t, key, value, colon)) continue;
+    const std::size_t indent = raw.find('#');
+    // Column of the first byte of the value.
+    std::size_t vcol = indent + colon + 2;
+    while (vcol - 1 < raw.size() && std::isspace(static_cast<unsigned char>(raw[vcol - 1]))) ++vcol;
+    if (key == "name") {
+      sys.name = value;
+    } else if (key == "vars") {
+      if (vars_line != 0)
+        throw fail(n, indent + 1, "a second '# vars:' line (the first is line " + std::to_string(vars_line) + ")");
+      vars_line = n;
+      if (value.empty()) throw fail(n, vcol, "the '# vars:' line names no variable");
+      std::size_t a = 0;
+      for (;;) {
+        const std::size_t comma = std::min(value.find(',', a), value.size());
+        const std::string v = trim(value.substr(a, comma - a));
+        if (v.empty())
+          throw fail(n, vcol + a, comma < value.size() || a > 0 ? "empty variable name" : "no variable");
+        if (!ascii_name(v))
+          throw fail(n, vcol + a,
+                     "malformed variable name '" + shown(v) + "' (ASCII letters, digits and '_', not a digit first)");
+        for (const std::string& w : sys.vars)
+          if (w == v) throw fail(n, vcol + a, "variable " + v + " listed twice");
+        sys.vars.push_back(v);
+        if (sys.vars.size() > kMaxSystemVariables)
+          throw fail(n, vcol + a, "more than " + std::to_string(kMaxSystemVariables) + " variables");
+        if (comma == value.size()) break;
+        a = comma + 1;
       }
-      continue;
+    } else {
+      if (blocks_line != 0)
+        throw fail(n, indent + 1, "a second '# blocks:' line (the first is line " + std::to_string(blocks_line) + ")");
+      blocks_line = n;
+      blocks_col = vcol;
+      blocks_value = value;
     }
-    if (body_line == 0) {
-      if (t.empty()) continue;
-      body_line = n;
-    }
-    body += line + "\n";
   }
-  if (!seen_vars || sys.vars.empty()) throw fail(0, "no '# vars:' line");
-  if (sys.blocks >= int(sys.vars.size()))
-    throw fail(0, "a first block of " + std::to_string(sys.blocks) + " variables leaves none for the second");
-  if (body_line == 0) throw fail(n, "empty system");
-  system_file_detail::Parser parser(path, sys, body, body_line);
+  if (vars_line == 0) throw SystemFileError(where + ": no '# vars:' line before the list of polynomials");
+  if (blocks_line != 0) {
+    const std::size_t nv = sys.vars.size();
+    const bool digits = !blocks_value.empty() && std::all_of(blocks_value.begin(), blocks_value.end(), [](char c) {
+      return std::isdigit(static_cast<unsigned char>(c));
+    });
+    std::string d = blocks_value;
+    while (digits && d.size() > 1 && d[0] == '0') d.erase(0, 1);
+    if (!digits || d.size() > 5 || std::stoul(d) >= nv)
+      throw fail(blocks_line, blocks_col,
+                 "block size '" + shown(blocks_value) + "' is not in 0 .. " + std::to_string(nv - 1) +
+                     " (the first block must leave a variable to the second)");
+    sys.blocks = int(std::stoul(d));
+  }
+  if (pos >= text.size()) throw SystemFileError(where + ":" + std::to_string(n) + ": empty system");
+  system_file_detail::Parser parser(where, sys.vars, text, pos);
   sys.polys = parser.list();
   return sys;
+}
+
+// The system in the file at path, as read_sparse_system_text.
+inline SparseSystem read_sparse_system(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw SystemFileError(path + ": a directory, not a system file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw SystemFileError("cannot open " + path + ": " + std::strerror(errno));
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw SystemFileError("cannot read " + path);
+  return read_sparse_system_text(text, path);
+}
+
+// The system with one exponent per variable in every term.
+inline System dense(const SparseSystem& s) {
+  System out{s.name, s.vars, s.blocks, {}};
+  for (const SparsePoly& p : s.polys) out.polys.push_back(dense(p, s.vars.size()));
+  return out;
+}
+
+// The system in the file at path; throws SystemFileError ("path:line:column: what") when it cannot.
+inline System read_system(const std::string& path) { return dense(read_sparse_system(path)); }
+
+// The polynomials of the list "[p1, ..., pm]" over the variables of sys;
+// errors are reported as "where:line:column: what".
+template <class P>
+std::vector<Poly> parse_poly_list(const std::string& text, const SystemOf<P>& sys, const std::string& where) {
+  system_file_detail::Parser parser(where, sys.vars, text, 0);
+  std::vector<Poly> out;
+  for (const SparsePoly& p : parser.list()) out.push_back(dense(p, sys.vars.size()));
+  return out;
 }
 
 // Text of a monomial ("x1^2*x3"; "" for 1).
