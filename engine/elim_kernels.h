@@ -221,9 +221,49 @@ inline bool wrap_simd_available() {
   return ok;
 }
 
+// wrap_axpy_group<1> with the runs of the code four entries per 256-bit
+// vector (the same sums as the scalar loop, cell by cell, so the same cells):
+// m * coef is vpmuludq's, add()'s carry an unsigned compare made signed.
+// Needs AVX2 (see wrap_simd_available).
+// vpmuludq reads 32 bits of each factor: the multiplier (below p) and the
+// residues must fit them, and their product a 64-bit lane.
+static_assert((unsigned __int128)0xFFFFFFFFu * 0xFFFFFFFFu < ((unsigned __int128)1 << 64),
+              "a product of two 32-bit factors fits a 64-bit lane");
+__attribute__((target("avx2"))) inline void wrap_axpy1_avx2(u64* cells, u64 m, const u8* s, const u32* coef,
+                                                           u32 ncodes, const WrapMod& mod) {
+  const __m256i mv = _mm256_set1_epi64x(i64(m));
+  const __m256i c2 = _mm256_set1_epi64x(i64(mod.c2));
+  const __m256i sign = _mm256_set1_epi64x(i64(u64(1) << 63));
+  u64* pos = cells;
+  const u32* cf = coef + 1;
+  for (u32 i = 0; i < ncodes; ++i) {
+    const u32 b = *s++;
+    if (b >= 0x80 && b != 0xFF) {
+      const u32 r = b & 0x7F;
+      u64* q = pos + 1;
+      u32 t = 0;
+      for (; t + 4 <= r; t += 4) {
+        const __m256i c = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cf + t)));
+        const __m256i prod = _mm256_mul_epu32(c, mv);
+        __m256i sum = _mm256_add_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + t)), prod);
+        const __m256i carry = _mm256_cmpgt_epi64(_mm256_xor_si256(prod, sign), _mm256_xor_si256(sum, sign));
+        sum = _mm256_add_epi64(sum, _mm256_and_si256(carry, c2));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + t), sum);
+      }
+      for (; t < r; ++t) q[t] = mod.add(q[t], m * cf[t]);
+      pos += r;
+      cf += r;
+    } else {
+      pos += lzw_read_gap(b, s);
+      *pos = mod.add(*pos, m * *cf++);
+    }
+  }
+}
+
 // The one-slot case: cells[pos] += m * coef[entry] for every entry after
 // the pivot's lead (m < p).
 inline void wrap_axpy(u64* cells, u64 m, const u8* code, const u32* coef, u32 ncodes, const WrapMod& mod) {
+  if (wrap_simd_available()) return wrap_axpy1_avx2(cells, m, code, coef, ncodes, mod);
   wrap_axpy_group<1>(cells, &m, code, ncodes, &coef, &mod);
 }
 

@@ -446,6 +446,40 @@ QTEST(ElimKernels, DecodedAxpyMatchesTheCodedOne) {
   }
 }
 
+// The one-slot vector kernel leaves every cell as the scalar loop does:
+// runs of every length (remainders of four included), gaps of every width,
+// and cells near 2^64 so that the wrap is taken.
+QTEST(ElimKernels, VectorRunsMatchTheScalarWrapAxpy) {
+  if (!wrap_simd_available()) GTEST_SKIP() << "no AVX2";
+  std::mt19937_64 g(5);
+  const u32 primes[] = {4294967291u, 2147483659u};
+  for (int round = 0; round < 60; ++round) {
+    const WrapMod mod(primes[round % 2]);
+    std::vector<u32> pos{0};
+    while (pos.size() < 400) {
+      const u32 kind = g() % 40 ? u32(g() % 3) : 3;
+      const u32 last = pos.back();
+      if (kind == 0)
+        for (u32 r = 1 + u32(g() % 130); r-- > 0;) pos.push_back(pos.back() + 1);
+      else
+        pos.push_back(last + (kind == 1 ? 2 + u32(g() % 120) : kind == 2 ? 126 + u32(g() % 2000) : 70000));
+    }
+    std::vector<u32> coef(pos.size());
+    for (u32& x : coef) x = u32(g() % mod.p);
+    std::vector<u8> code(lzw_worst_bytes(pos.size()));
+    u32 ncodes = 0;
+    lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes);
+    std::vector<u64> want(pos.back() + 1);
+    for (u64& x : want) x = g() % 3 ? g() : ~u64(0) - g() % 1000;
+    std::vector<u64> got = want;
+    const u64 m = g() % mod.p;
+    const u32* cf = coef.data();
+    wrap_axpy_group<1>(want.data(), &m, code.data(), ncodes, &cf, &mod);
+    wrap_axpy1_avx2(got.data(), m, code.data(), coef.data(), ncodes, mod);
+    ASSERT_EQ(got, want) << "round " << round;
+  }
+}
+
 // Columns beyond 16-bit positions, on one thread and on several.
 QTEST_F(Elim, WideMatricesMatchDenseReference) {
   const u32 ncols = 70000;
