@@ -44,14 +44,8 @@ i32 QUOR_NAME(debug_quor) = 0;
 
 namespace {
 
-[[noreturn]] void refuse_strategy(i32 code, i32 nb2 = 0) {
+[[noreturn]] void refuse_strategy(i32 code) {
   if (code < 1 || code > 12) QUOR_NAME(Fatal)("Unknown strategy code %d\n", int(code));
-  // Without a second basis the multi-basis request is a change of ordering:
-  // say which option makes it one that this version computes.
-  if (QUOR_INT && code == QUOR_COMPUTE_GBASIS_MULTI && nb2 <= 0)
-    QUOR_NAME(Fatal)("Strategy %s is not available in this version with option o[5] (_nb2) = %d: o[5] from 1 to the "
-                     "number of inputs keeps that many inputs for a second basis, which this version computes\n",
-                     strategy_name(code), int(nb2));
   QUOR_NAME(Fatal)("Strategy %s is not available in this version\n", strategy_name(code));
 }
 
@@ -233,14 +227,25 @@ namespace {
 inline u64 limbs(const INT& a) { return u64(a._mp_size < 0 ? -i64(a._mp_size) : i64(a._mp_size)); }
 
 // Codes this version computes: the basis, the no-op, the multiplication
-// matrix and the two bases of QUOR_COMPUTE_GBASIS_MULTI (with a second
-// basis), both followed by the rational form.  The others need the Tesk
-// bridge (normal forms, change of ordering), which this library lacks; they
-// are refused with the request's own code before any work.
+// matrix, the change of ordering (the rational form, the minimal polynomial,
+// square-free or not) and the two bases of QUOR_COMPUTE_GBASIS_MULTI, with a
+// second basis or a change of ordering.  The normal forms and the radical
+// strategies need the Tesk bridge's normal forms; they are refused with the
+// request's own code before any work.
 bool strategy_runs(const sQUOR_Comp_Desc* e) {
   const i32 code = e->_compute;
-  if (code == QUOR_COMPUTE_GBASIS || code == QUOR_COMPUTE_NOP || code == QUOR_COMPUTE_MATRIXN) return true;
-  return code == QUOR_COMPUTE_GBASIS_MULTI && e->_nb2 > 0;
+  return code == QUOR_COMPUTE_GBASIS || code == QUOR_COMPUTE_NOP || code == QUOR_COMPUTE_MATRIXN ||
+         code == QUOR_COMPUTE_GBASIS_MULTI || (code >= QUOR_COMPUTE_RRFORM && code <= QUOR_COMPUTE_MINPOLY_SQFR);
+}
+
+// Square-free switch and no_rr of the change-of-ordering codes 2 to 5.
+struct ChangeSwitches {
+  u32 sqfr;
+  i32 no_rr;
+};
+ChangeSwitches change_switches(i32 code) {
+  const i32 i = code - QUOR_COMPUTE_RRFORM;
+  return {u32(i & 1), i32(i >> 1)};
 }
 
 // Engine entry for one pass on the modular copies; the count of results.
@@ -254,12 +259,15 @@ u32 compute_pass(const sQUOR_Comp_Desc* e, Dpol* in, u32 n, Dpol* out, double* t
     for (u32 i = 0; i < n; ++i) out[i] = in[i];
     return n;
   }
-  if (!strategy_runs(e)) refuse_strategy(code, e->_nb2);
+  if (!strategy_runs(e)) refuse_strategy(code);
   u32 k = 0;
   if (code == QUOR_COMPUTE_MATRIXN) {
     want_buildmatrix = 1;
     want_mingbasis_strong = 1;
     k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, 0, 0, 1, 0, 0, 0, 0, 0);
+  } else if (code != QUOR_COMPUTE_GBASIS_MULTI) {
+    const ChangeSwitches c = change_switches(code);
+    k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, c.sqfr, c.no_rr, 1, 0, 0, 0, 0, 0);
   } else {
     k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, 0, 0, 1, u32(bk0), u32(e->_force_elim), u32(e->_nb2),
                              u32(e->_bk2), u32(e->_force_elim2));
@@ -489,7 +497,7 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
   const double t0 = cpu_now();
   record_call(n, mingbasis_strong, restrict2, final_restrict, &desc);
   // Refused strategies are refused before any work.
-  if (!strategy_runs(&desc)) refuse_strategy(code, desc._nb2);
+  if (!strategy_runs(&desc)) refuse_strategy(code);
 
   u32 block = first_prime_block(pas0, base, n);
   const u32 offset = prime_offset(desc._off);

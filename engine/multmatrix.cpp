@@ -467,23 +467,10 @@ i32 substituted_tail(const sDpol* g, u32 k, u32 p, Dom* const* res, const i32* d
 
 }  // namespace
 
-u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
-  if (nG == 0) return 0;
-  const double t0 = QUOR_NAME(cpu)();
-#if !QUOR_INT
-  PrimeSign = i32(QUOR_NAME(Primes)[0]);
-  PrimeHalf = (PrimeSign - 1) / 2;
-#endif
-  MultMatrix M;
-  build_mult_matrix(G, nG, D, &M);
-  const u32 n = M.n, last = n - 1;
-
+ShapeResidues sparse_fglm_slots(const MultMatrix* Mp, i32 sqfr, bool minpoly_only, i32 N) {
+  const MultMatrix& M = *Mp;
+  const u32 D = M.D, n = M.n, last = n - 1;
   Dom** rows = new_row_table(M.nrows, M.stride);
-  const bool minpoly_only = std::getenv("MINPOLY") != nullptr;
-  const double t1 = QUOR_NAME(cpu)();
-  if (minpoly_only) QUOR_NAME(Stderr)("**** WARNING MinPoly Only !");
-  QUOR_NAME(Stderr)("Build the matrix: %.2f sec\n", t1 - t0);
-  QUOR_NAME(Stderr)("Before QUOR(w_fglm) deg_minpol_estimate=%d\n", -1);
 
   // One sparse FGLM per prime of the block: every prime slot of the results
   // gets its own residues.  Its results are copied out of its rows (where
@@ -522,8 +509,8 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
     i32* od = outdeg_of[t].data();
     fill_dense_rows(&M, k, p, r);
     std::fill(od, od + n, -1);
-    QUOR_NAME(w_fglm)(D, M.pairs, M.dense, n, M.idx, r, 1, od, &p, verbose, 0, Liste_variables, 0,
-                      minpoly_only ? 1 : 0, -1, -1, -1);
+    QUOR_NAME(w_fglm)(D, M.pairs, M.dense, n, M.idx, r, 1, od, &p, verbose, 0, Liste_variables, sqfr,
+                      minpoly_only ? 1 : 0, N, -1, -1);
     for (u32 j = j0; j < n; ++j) {
       if (!res[k * n + j]) continue;
       const i32 d = std::max(od[j], -1);
@@ -575,19 +562,39 @@ u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
         QUOR_NAME(modulo) = saved;
       }
     }
+  return {res, deg, j0};
+}
 
+Dpol shape_result(const ShapeResidues& r, u32 j) {
+  const u32 V = QUOR_NAME(vectorize), n = nb_of_affine_variables;
   std::vector<Dom*> cf(V);
   std::vector<i32> dg(V);
-  for (u32 j = j0; j < n; ++j) {
-    for (u32 k = 0; k < V; ++k) cf[k] = res[k * n + j], dg[k] = deg[k * n + j];
-    result[j - j0] = univariate_result(j < last ? i32(j) : -1, V, cf.data(), dg.data());
-  }
+  for (u32 k = 0; k < V; ++k) cf[k] = r.res[k * n + j], dg[k] = r.deg[k * n + j];
+  return univariate_result(j + 1 < n ? i32(j) : -1, V, cf.data(), dg.data());
+}
+
+u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D) {
+  if (nG == 0) return 0;
+  const double t0 = QUOR_NAME(cpu)();
+#if !QUOR_INT
+  PrimeSign = i32(QUOR_NAME(Primes)[0]);
+  PrimeHalf = (PrimeSign - 1) / 2;
+#endif
+  MultMatrix M;
+  build_mult_matrix(G, nG, D, &M);
+  const bool minpoly_only = std::getenv("MINPOLY") != nullptr;
+  const double t1 = QUOR_NAME(cpu)();
+  if (minpoly_only) QUOR_NAME(Stderr)("**** WARNING MinPoly Only !");
+  QUOR_NAME(Stderr)("Build the matrix: %.2f sec\n", t1 - t0);
+  QUOR_NAME(Stderr)("Before QUOR(w_fglm) deg_minpol_estimate=%d\n", -1);
+  const ShapeResidues r = sparse_fglm_slots(&M, 0, minpoly_only, -1);
+  for (u32 j = r.j0; j < M.n; ++j) result[j - r.j0] = shape_result(r, j);
 #if QUOR_INT
   QUOR_NAME(Stderr)("New FGLM: %.2f sec\n", QUOR_NAME(cpu)() - t1);
 #else
   if (nb_threads == 1) QUOR_NAME(Stderr)("New FGLM: %.2f sec\n", QUOR_NAME(cpu)() - t1);
 #endif
-  return n - j0;
+  return M.n - r.j0;
 }
 
 }  // namespace quor::QUOR_NS

@@ -78,6 +78,29 @@ void fill_dense_rows(const MultMatrix* M, u32 slot, u32 p, Dom** rows);
 // nG = 0 returns 0 at once.
 u32 build_last_matrix(Dpol* G, u32 nG, Dpol* result, u32 D);
 
+// Residues of the sparse FGLMs of every prime slot, in zone memory:
+// res[k * n + j] / deg[k * n + j] = g_j (j < n-1) or the monic minimal
+// polynomial (j = n-1) modulo the prime of slot k, lowest degree first, deg
+// -1 for none; only j >= j0 are computed (j0 = n-1 for the minimal
+// polynomial alone).
+struct ShapeResidues {
+  Dom** res;
+  i32* deg;
+  u32 j0;
+};
+
+// The sparse FGLM of every prime slot on M (square-free part of the minimal
+// polynomial and numerators reduced by it when sqfr; N: sequence length of
+// the minimal polynomial alone, <= 0 for D), then the parametrisation of the
+// variables over the staircase.  Fatal on the FGLM's failures, except the
+// soft failure of a slot (want_fglm_soft_failure), which leaves its
+// minimal polynomial at degree -1.
+ShapeResidues sparse_fglm_slots(const MultMatrix* M, i32 sqfr, bool minpoly_only, i32 N);
+
+// Result j of r as a polynomial over every slot (x_j + g_j, or the minimal
+// polynomial for j = n-1), as univariate_result makes it.
+Dpol shape_result(const ShapeResidues& r, u32 j);
+
 // A row buffer table for M: nrows pointers to zeroed, 16-byte aligned buffers
 // of M->stride entries in zone memory.
 Dom** new_row_table(u32 nrows, u32 stride);

@@ -17,6 +17,4 @@ u32 lib_hilbert_compute(HostDpol*, u32, HostDpol*) { not_available("Hilbert seri
 
 u32 lib_normalForm(Dpol*, u32, Dpol*, u32, Dpol*, u32, i32, Dpol*) { not_available("Normal form"); }
 
-u32 lib_fast_chg_order(Dpol*, u32, Dpol*, i32, i32, i32, i32) { not_available("Change of ordering"); }
-
 }  // namespace quor::QUOR_NS

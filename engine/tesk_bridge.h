@@ -25,8 +25,11 @@ u32 lib_hilbert_compute(HostDpol* polys, u32 n, HostDpol* out);
 // = multiplier, out[2i+1] = normal form, returns 2 nF; prime field: nF forms.
 u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, Dpol* out);
 
-// Lexicographic basis in shape position (square-free part when sqfr = 1) of
-// the zero-dimensional basis G[0..nG-1] into out; returns its size.
+// Integer build: lexicographic basis in shape position of the zero-dimensional
+// reduced basis G[0..nG-1] into out, f(x_last) first (flag = 1: f alone;
+// sqfr = 1: its square-free part; estimate: sequence length of f alone, <= 0
+// for the quotient's dimension; dump unused); returns its size, 0 for a bad
+// prime (elim_status).  Prime-field build: refused (fatal).
 u32 lib_fast_chg_order(Dpol* G, u32 nG, Dpol* out, i32 sqfr, i32 flag, i32 estimate, i32 dump);
 
 }  // namespace quor::QUOR_NS

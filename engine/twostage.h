@@ -46,8 +46,4 @@ u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_ex
                          i32 no_rr);
 #endif
 
-// Degree in x_last of the monic univariate polynomial mu in prime slot k
-// (its first term with a non-zero slot-k coefficient); -1 when none.
-i32 slot_degree(const sDpol* mu, u32 k);
-
 }  // namespace quor::QUOR_NS
