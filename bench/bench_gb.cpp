@@ -3,9 +3,15 @@
 //
 // Ours: a whole host request (init, send, compute, receive) through the host
 // entry points and the stand-in host, modulo 65521 on 1 and 8 threads and
-// over the integers.  Peers: mathicgb's `mgb` (F4 reducer, 1 and 8 threads)
-// and Singular (std modulo 65521, modStd over the rationals), run as
-// external programs.  Peers that are not installed are not registered.
+// over the integers.  Peers: mathicgb's `mgb` (F4 reducer, 1 and 8 threads),
+// Singular (std modulo 65521, modStd over the rationals) and giac (gbasis
+// modulo 65521 and over the rationals, one thread), run as external
+// programs.  Peers that are not installed are not registered.
+//
+// An earlier build of ours (environment QUOR_BENCH_BASE: the path of its
+// command-line host `quor`) runs beside, as an external program whose
+// printed basis is checked like ours, so that a speed-up is a ratio of one
+// run (tools/bench-gb --base REV builds one).
 //
 // Every measurement runs in a child process with a time limit (environment
 // QUOR_BENCH_TIMEOUT, seconds, default 60): a run that takes longer is
@@ -20,9 +26,10 @@
 // polys (size of the basis), ref_lm / ref_exact (1: the basis has the
 // reference's size and leading monomials / the same text, 0: it has not, -1:
 // no reference), and the ratios: x_gf1 / x_gf8 / x_int = this run's wall time
-// over ours of the same system (> 1: we are faster), speedup = gf 1 thread
-// over gf 8 threads.
+// over ours of the same system (> 1: we are faster; for the earlier build,
+// its speed-up), speedup = gf 1 thread over gf 8 threads.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +93,13 @@ struct Loaded {
 
 std::string shared_dir() { return QUOR_SHARED_DIR; }
 
+// A system file: the shared systems first, then the repository's own (bench/systems).
+std::string system_path(const std::string& name) {
+  const std::string shared = shared_dir() + "/systems/" + name + ".txt";
+  if (fs::exists(shared)) return shared;
+  return std::string(QUOR_SOURCE_DIR) + "/bench/systems/" + name + ".txt";
+}
+
 Reference load_reference(const System& sys, const std::string& path) {
   Reference ref;
   std::ifstream in(path);
@@ -114,7 +128,7 @@ const Loaded& system_named(const std::string& name) {
   if (!slot) {
     slot = std::make_unique<Loaded>();
     try {
-      slot->sys = quor::standin::read_system(shared_dir() + "/systems/" + name + ".txt");
+      slot->sys = quor::standin::read_system(system_path(name));
       slot->gf = load_reference(slot->sys, shared_dir() + "/reference/" + name + ".gf65521.gb.txt");
       slot->qq = load_reference(slot->sys, shared_dir() + "/reference/" + name + ".qq.gb.txt");
     } catch (const std::exception& e) {
@@ -252,11 +266,32 @@ std::string singular_script(const System& s, bool rationals) {
   return out;
 }
 
+// giac's script: the reduced basis for the reverse lexicographic order on one
+// thread (modulo the prime: the inputs reduced by `%`), its size printed.
+std::string giac_script(const System& s, bool rationals) {
+  if (s.blocks != 0) throw std::runtime_error("two-block order not given to giac");
+  std::string vars, list;
+  for (std::size_t j = 0; j < s.vars.size(); ++j) vars += (j ? "," : "") + s.vars[j];
+  for (std::size_t k = 0; k < s.polys.size(); ++k)
+    list += (k ? ",\n" : "") + quor::standin::poly_text(s.polys[k], s.vars);
+  std::string out = "threads:=1;\n";
+  out += "G:=gbasis([" + list + "]" + (rationals ? "" : " % " + std::to_string(kPrime)) + ",[" + vars +
+         "],revlex):;\n";
+  out += "print(\"QUOR_BENCH \"+size(G));\n";
+  return out;
+}
+
+// The earlier build's command-line host, or empty when none is given.
+std::string base_program() {
+  const char* b = std::getenv("QUOR_BENCH_BASE");
+  return b != nullptr && access(b, X_OK) == 0 ? std::string(b) : std::string();
+}
+
 // ---------------------------------------------------------------------------
 // The benchmarks
 // ---------------------------------------------------------------------------
 
-enum class Variant { gf1, gf8, integer, mgb1, mgb8, sing_std, sing_modstd };
+enum class Variant { gf1, gf8, integer, base_gf1, base_gf8, base_int, mgb1, mgb8, sing_std, sing_modstd, giac_gf, giac_qq };
 
 const char* variant_name(Variant v) {
   switch (v) {
@@ -267,6 +302,11 @@ const char* variant_name(Variant v) {
     case Variant::mgb8: return "mgb_8t";
     case Variant::sing_std: return "singular_std";
     case Variant::sing_modstd: return "singular_modstd";
+    case Variant::base_gf1: return "base_gf_1t";
+    case Variant::base_gf8: return "base_gf_8t";
+    case Variant::base_int: return "base_int";
+    case Variant::giac_gf: return "giac_gf";
+    case Variant::giac_qq: return "giac_qq";
   }
   return "?";
 }
@@ -397,6 +437,80 @@ Outcome run_singular(const Loaded& l, const std::string& name, bool rationals, d
   return o;
 }
 
+Outcome run_giac(const Loaded& l, const std::string& name, bool rationals, double limit) {
+  Outcome o;
+  const fs::path dir = scratch() / ("giac-" + name + (rationals ? "-qq" : "-gf"));
+  fs::create_directories(dir);
+  try {
+    write_file(dir / "sys.giac", giac_script(l.sys, rationals));
+  } catch (const std::exception& e) {
+    o.error = e.what();
+    return o;
+  }
+  const ChildRun c = run_child([&](int) { return exec_in(dir, {"giac", "sys.giac"}); }, limit);
+  const std::size_t at = c.output.find("QUOR_BENCH ");
+  long count = -1;
+  if (c.timed_out || at == std::string::npos || std::sscanf(c.output.c_str() + at, "QUOR_BENCH %ld", &count) != 1) {
+    o.error = describe_failure(c, limit);
+    return o;
+  }
+  Sample s;
+  s.wall = c.wall;
+  s.cpu = c.cpu;
+  const std::size_t t = c.output.find("Groebner basis computation time");
+  if (t != std::string::npos) s.compute = std::atof(c.output.c_str() + t + 31);
+  s.polys = count;
+  const long want = reference_size(l, rationals);
+  s.lm = want < 0 ? -1 : int(want == count);
+  o.sample = s;
+  return o;
+}
+
+// The earlier build's command-line host on the system file; its printed
+// basis (one polynomial a line) is checked against the reference.
+Outcome run_base(const Loaded& l, const std::string& name, Variant v, double limit) {
+  Outcome o;
+  const std::string prog = base_program();
+  const bool gf = v != Variant::base_int;
+  const fs::path dir = scratch() / ("base-" + name + "-" + variant_name(v));
+  fs::create_directories(dir);
+  const fs::path basis = dir / "basis.txt";
+  std::vector<std::string> argv{prog};
+  if (gf) argv.insert(argv.end(), {"--prime", std::to_string(kPrime), "--threads",
+                                   std::to_string(v == Variant::base_gf8 ? kManyThreads : 1)});
+  argv.push_back(system_path(name));
+  const ChildRun c = run_child(
+      [&](int) {
+        const int fd = open(basis.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || dup2(fd, 1) < 0) return 126;
+        close(fd);
+        return exec_in(dir, argv);
+      },
+      limit);
+  if (c.timed_out || !c.exited || c.status != 0) {
+    o.error = describe_failure(c, limit);
+    return o;
+  }
+  Sample s;
+  s.wall = c.wall;
+  s.cpu = c.cpu;
+  const Reference got = load_reference(l.sys, basis.string());
+  const Reference& ref = gf ? l.gf : l.qq;
+  s.polys = long(got.entries.size());
+  if (ref.present) {
+    s.lm = s.exact = 0;
+    if (got.entries.size() == ref.entries.size()) {
+      s.lm = s.exact = 1;
+      for (std::size_t i = 0; i < got.entries.size(); ++i) {
+        if (got.entries[i].first != ref.entries[i].first) s.lm = s.exact = 0;
+        if (got.entries[i].second != ref.entries[i].second) s.exact = 0;
+      }
+    }
+  }
+  o.sample = s;
+  return o;
+}
+
 void run_benchmark(benchmark::State& state, const std::string& name, Variant v) {
   const Loaded& l = system_named(name);
   if (!l.error.empty()) {
@@ -419,6 +533,11 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
       case Variant::mgb8: o = run_mgb(l, name, kManyThreads, limit); break;
       case Variant::sing_std: o = run_singular(l, name, false, limit); break;
       case Variant::sing_modstd: o = run_singular(l, name, true, limit); break;
+      case Variant::base_gf1:
+      case Variant::base_gf8:
+      case Variant::base_int: o = run_base(l, name, v, limit); break;
+      case Variant::giac_gf: o = run_giac(l, name, false, limit); break;
+      case Variant::giac_qq: o = run_giac(l, name, true, limit); break;
     }
     if (!o.sample) {
       state.SkipWithError(o.error.c_str());
@@ -443,10 +562,10 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
   if (have_compute) state.counters["compute_s"] = compute_sum / double(iters);
   state.counters["polys"] = double(sum.polys);
   state.counters["ref_lm"] = sum.lm;
-  if (v == Variant::gf1 || v == Variant::gf8 || v == Variant::integer) {
+  if (v == Variant::gf1 || v == Variant::gf8 || v == Variant::integer) ours_wall()[{name, v}] = wall;
+  if (v == Variant::gf1 || v == Variant::gf8 || v == Variant::integer || v == Variant::base_gf1 ||
+      v == Variant::base_gf8 || v == Variant::base_int)
     state.counters["ref_exact"] = sum.exact;
-    ours_wall()[{name, v}] = wall;
-  }
   auto ratio = [&](const char* counter, Variant base) {
     const auto it = ours_wall().find({name, base});
     if (it != ours_wall().end() && it->second > 0) state.counters[counter] = wall / it->second;
@@ -458,8 +577,13 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
       break;
     }
     case Variant::mgb1:
+    case Variant::giac_gf:
+    case Variant::base_gf1:
     case Variant::sing_std: ratio("x_gf1", Variant::gf1); break;
+    case Variant::base_gf8:
     case Variant::mgb8: ratio("x_gf8", Variant::gf8); break;
+    case Variant::giac_qq:
+    case Variant::base_int:
     case Variant::sing_modstd: ratio("x_int", Variant::integer); break;
     default: break;
   }
@@ -473,17 +597,25 @@ struct Entry {
 
 // Registered in this order; each system's ours come before its peers, so the ratios can be taken.
 constexpr Entry kSystems[] = {
-    {"katsura-8", true},  {"katsura-9", true}, {"katsura-10", true},        {"katsura-11", true},
-    {"katsura-12", true}, {"cyclic-6", true},  {"cyclic-7", true},          {"cyclic-8", false},
-    {"elim-katsura-8-b2", true},               {"elim-ratcurve-b2", true},
+    {"katsura-8", true},  {"katsura-9", true}, {"katsura-10", true}, {"katsura-11", true},
+    {"katsura-12", true}, {"cyclic-6", true},  {"cyclic-7", true},   {"cyclic-8", false},
+    {"eco-11", true},     {"eco-12", false},   {"noon-7", true},     {"noon-8", true},
+    {"elim-katsura-8-b2", true},             {"elim-ratcurve-b2", true},
 };
 
 int register_all() {
   const bool have_mgb = installed("mgb");
   const bool have_singular = installed("Singular");
+  const bool have_giac = installed("giac");
+  const bool have_base = !base_program().empty();
   for (const Entry& e : kSystems) {
     std::vector<Variant> vs = {Variant::gf1, Variant::gf8};
     if (e.rationals) vs.push_back(Variant::integer);
+    if (have_base) {
+      vs.push_back(Variant::base_gf1);
+      vs.push_back(Variant::base_gf8);
+      if (e.rationals) vs.push_back(Variant::base_int);
+    }
     if (have_mgb) {
       vs.push_back(Variant::mgb1);
       vs.push_back(Variant::mgb8);
@@ -491,6 +623,10 @@ int register_all() {
     if (have_singular) {
       vs.push_back(Variant::sing_std);
       if (e.rationals) vs.push_back(Variant::sing_modstd);
+    }
+    if (have_giac && std::string(e.system).rfind("elim-", 0) != 0) {
+      vs.push_back(Variant::giac_gf);
+      if (e.rationals) vs.push_back(Variant::giac_qq);
     }
     for (Variant v : vs) {
       const std::string name = e.system;
