@@ -24,6 +24,7 @@
 #include "tesk/base/runtime.h"
 #include "tesk/base/switches.h"
 #include "tests/support/loopback.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -32,17 +33,8 @@ using ::testing::ExitedWithCode;
 using Bytes = std::vector<unsigned char>;
 
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char t[] = "/tmp/teskbus_XXXXXX";
-        path = mkdtemp(t);
-    }
-    ~TempDir() {
-        std::string cmd = "rm -rf '" + path + "'";
-        if (system(cmd.c_str()) != 0) return;
-    }
-    std::string operator/(const std::string& f) const { return path + "/" + f; }
+struct TempDir : quor_test::TempDir {
+    TempDir() : quor_test::TempDir("teskbus") {}
 };
 
 // The text of a stream (closed afterwards); "" for a null one.

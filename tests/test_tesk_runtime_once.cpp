@@ -23,7 +23,7 @@
 #include "tesk/base/runtime.h"
 #include "tesk/base/string_or_file.h"
 #include "tesk/base/switches.h"
-#include "tesk/server/switches.h"
+#include "tesk/base/front_end.h"
 
 extern char** environ;
 

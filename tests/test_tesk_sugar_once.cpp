@@ -21,28 +21,6 @@ using namespace tesk;
 using namespace tesk::poly;
 using tesk_poly_model::Model;
 
-template <class I>
-void set_up(unsigned n) {
-    want_quiet = 1;
-    algo::Sugar<I>::init();
-    if constexpr (I::D::kOnHeap)
-        set_VGF(2);
-    else
-        gfc::set_module_GFC(65521);
-    algo::Sugar<I>::set(n, I::L::kDegBlocks == 2 ? n : 0, 0);
-}
-
-// The polynomials of l (released), monic, in a canonical order.
-template <class I>
-std::vector<typename Model<I>::Poly> canonical(List<I>* l, bool make_monic) {
-    using M = Dmp<I>;
-    std::vector<typename Model<I>::Poly> v;
-    for (List<I>* c = l; c; c = c->next) v.push_back(Model<I>::read(make_monic ? M::hMonic(c->elt) : c->elt));
-    M::Lists::kill_all(l);
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
 struct TempName {
     std::string base;
     TempName() {
@@ -62,12 +40,12 @@ struct TempName {
 template <class I>
 void basis_and_history(const std::string& system, const std::string& reference, unsigned n, bool monic_ref) {
     using S = algo::Sugar<I>;
-    set_up<I>(n);
-    const auto want = canonical<I>(tesk_poly_model::load_basis<I>(system, reference), monic_ref);
+    tesk_poly_model::sugar_set_up<I>(n);
+    const auto want = tesk_poly_model::canonical<I>(tesk_poly_model::load_basis<I>(system, reference), monic_ref);
     List<I>* F = tesk_poly_model::load_system<I>(system);
 
     algo::Sugar_Stats plain;
-    EXPECT_EQ(canonical<I>(S::groebner(F, &plain), false), want) << system;
+    EXPECT_EQ(tesk_poly_model::canonical<I>(S::groebner(F, &plain), false), want) << system;
     EXPECT_GT(plain.reductions, 0u);
     EXPECT_EQ(plain.replayed, 0u);
     EXPECT_GT(plain.dim0, 0) << "zero-dimensional";
@@ -75,12 +53,12 @@ void basis_and_history(const std::string& system, const std::string& reference, 
     TempName h;
     S::open_write_history(h.base.c_str());
     algo::Sugar_Stats wrote;
-    EXPECT_EQ(canonical<I>(S::groebner(F, &wrote), false), want);
+    EXPECT_EQ(tesk_poly_model::canonical<I>(S::groebner(F, &wrote), false), want);
     EXPECT_EQ(wrote.reductions, plain.reductions);
 
     S::open_read_history(h.base.c_str());
     algo::Sugar_Stats replay;
-    EXPECT_EQ(canonical<I>(S::groebner(F, &replay), false), want) << "replayed";
+    EXPECT_EQ(tesk_poly_model::canonical<I>(S::groebner(F, &replay), false), want) << "replayed";
     EXPECT_EQ(replay.reductions, 0u);
     EXPECT_EQ(replay.replayed, plain.reductions);
     EXPECT_EQ(replay.zeros, plain.zeros);
@@ -104,7 +82,7 @@ TEST(TeskSugar, Cyclic5ModuloAVectorOfPrimes) {
 // Each normal form gives back the heap it used.
 TEST(TeskSugar, TheHeapKeepsOnlyTheResults) {
     using I = BigDexp__VGF;
-    set_up<I>(7);
+    tesk_poly_model::sugar_set_up<I>(7);
     List<I>* F = tesk_poly_model::load_system<I>("katsura-6");
     // Bytes handed out so far, counting whole blocks.
     auto used = [] { return double(vgf::cur_garbages) * vgf::TESK_BLOCK_SIZE - double(vgf::bot_bignum_tas - vgf::tesk_bignum_tas); };
@@ -126,7 +104,7 @@ TEST(TeskSugar, ZeroInputsAndTheUnitIdeal) {
     using I = DRLDRL__GFC;
     using Mo = Model<I>;
     using M = Dmp<I>;
-    set_up<I>(2);
+    tesk_poly_model::sugar_set_up<I>(2);
     List<I>* zeros = Mo::list({nullptr, nullptr});
     EXPECT_EQ(algo::Sugar<I>::groebner(zeros), nullptr);
     M::Lists::kill_all(zeros);
@@ -148,7 +126,7 @@ TEST(TeskSugar, PairsAndSugar) {
     using I = DRLDRL__GFC;
     using Mo = Model<I>;
     using M = Dmp<I>;
-    set_up<I>(3);
+    tesk_poly_model::sugar_set_up<I>(3);
     // f = x0^3 + x2^2 (sugar 3, raised to 4), g = x0*x1 (sugar 2): lcm x0^3*x1.
     Term<I>* f = M::link_one(Mo::poly({{{3, 0, 0}, 1}, {{0, 0, 2}, 1}}));
     Term<I>* g = M::link_one(Mo::poly({{{1, 1, 0}, 1}}));
@@ -184,8 +162,8 @@ TEST(TeskSugar, PairsAndSugar) {
 TEST(TeskSugar, ForeignHistories) {
     using I = DRLDRL__GFC;
     using S = algo::Sugar<I>;
-    set_up<I>(5);
-    const auto want = canonical<I>(tesk_poly_model::load_basis<I>("cyclic-5", "cyclic-5.gf65521.gb.txt"), false);
+    tesk_poly_model::sugar_set_up<I>(5);
+    const auto want = tesk_poly_model::canonical<I>(tesk_poly_model::load_basis<I>("cyclic-5", "cyclic-5.gf65521.gb.txt"), false);
     List<I>* F = tesk_poly_model::load_system<I>("cyclic-5");
     TempName h;
     {
@@ -197,7 +175,7 @@ TEST(TeskSugar, ForeignHistories) {
     List<I>* G = nullptr;
     std::string told = tesk_poly_model::written(log_output, [&] { G = S::groebner(F); });
     EXPECT_EQ(told, "#C Warning: Unknown message: 99\n");
-    EXPECT_EQ(canonical<I>(G, false), want);
+    EXPECT_EQ(tesk_poly_model::canonical<I>(G, false), want);
 
     // A history of the first input alone, replayed where the second one is reduced.
     {
@@ -212,7 +190,7 @@ TEST(TeskSugar, ForeignHistories) {
     told = tesk_poly_model::written(log_output, [&] { G = S::groebner(F, &st); });
     EXPECT_NE(told.find("does not match"), std::string::npos) << told;
     EXPECT_EQ(st.replayed, 1u);
-    EXPECT_EQ(canonical<I>(G, false), want);
+    EXPECT_EQ(tesk_poly_model::canonical<I>(G, false), want);
     Dmp<I>::Lists::kill_all(F);
 }
 

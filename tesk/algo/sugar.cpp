@@ -133,8 +133,11 @@ struct Sugar<I>::Run {
         }
         return out.finish();
     }
-    P* normal_form(P* p) {
-        return keep_only_result<I>([&] { return M::hMonic(reduce_all(p, red)); });
+    P* normal_form(P* p, bool monic) {
+        return keep_only_result<I>([&] {
+            P* r = reduce_all(p, red);
+            return monic ? M::hMonic(r) : r;
+        });
     }
     // The S-polynomial of c reduced: lcm/lead(f) * f minus lcm/lead(g) * g, then every term.
     P* reduce_pair(Crit* c) {
@@ -249,7 +252,7 @@ poly::Term<I>* Sugar<I>::normal_form(P* p, Lst* G) {
     Run r;
     for (; G; G = G->next)
         if (P* q = M::strip(G->elt)) r.red.push_back(q);
-    return r.normal_form(p);
+    return r.normal_form(p, false);
 }
 
 template <class I>
@@ -267,7 +270,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
             return da != db ? da < db : X::greater(a->exp, b->exp) < 0;
         });
         for (P* f : in) {
-            P* h = r.result([&] { return r.normal_form(M::copy(f)); });
+            P* h = r.result([&] { return r.normal_form(M::copy(f), true); });
             if (h) r.add(h, max_degree<I>(f));
             else ++r.st.zeros;
             if (r.unit) break;

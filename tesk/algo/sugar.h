@@ -77,8 +77,8 @@ struct Sugar {
     // A new pair of the tagged f and g (older first), its degree by sugar or by lcm.
     static Crit* make_SCrit(P* f, P* g, unsigned sugar_g);
 
-    // The monic normal form of p (consumed) by the monic polynomials of G
-    // (tagged or not), every term reduced; null for zero.
+    // The normal form of p (consumed) by the monic polynomials of G (tagged
+    // or not): every term reduced, the remainder of the division; null for zero.
     static P* normal_form(P* p, Lst* G);
 
     // The history channel of the next runs: written to "<name>.gz" /

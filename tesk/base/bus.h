@@ -128,6 +128,13 @@ public:
     FILE* wsocket_file();  // close-on-exec on fd1, then fdopen(fd1, "w")
     void use_for_Lisp();   // wsocket_file() becomes lisp_file
     int get_fd() const { return fd1; }
+    // The stand-alone server's command interpreter on this channel, of the
+    // integer build (BigDexp/VGF) and its prime-field twin (DRLDRL/GFC):
+    // answers the commands read here until the end code (0), or until a
+    // domain command asks for the twin (2).  Defined by the server program
+    // (tesk/server), which the library never calls.
+    int Tesk_int_parse();
+    int Tesk_parse();
     const char* remote() const { return remote_; }  // host of a started peer, null or "" when local
     Boolean can_write() const { return can_write_; }
 

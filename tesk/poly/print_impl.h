@@ -10,7 +10,7 @@
 #include "tesk/base/switches.h"
 #include "tesk/poly/print.h"
 #include "tesk/poly/protocol.h"
-#include "tesk/server/switches.h"
+#include "tesk/base/front_end.h"
 
 namespace tesk::poly {
 

@@ -4,11 +4,13 @@
 
 #include <gmp.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "host/standin/system_file.h"
+#include "tesk/algo/sugar.h"
 #include "tests/support/tesk_poly_model.h"
 
 namespace tesk_poly_model {
@@ -56,6 +58,30 @@ tesk::poly::List<I>* load_system(const std::string& system) {
     const auto sys = quor::standin::read_system(std::string(QUOR_TEST_DATA_DIR) + "/" + system + ".txt");
     EXPECT_EQ(Model<I>::n(), sys.vars.size()) << system;
     return to_tesk<I>(sys.polys);
+}
+
+// The sugar loop's instance I over n variables (one block), modulo 65521 or
+// two default primes.
+template <class I>
+void sugar_set_up(unsigned n) {
+    tesk::want_quiet = 1;
+    tesk::algo::Sugar<I>::init();
+    if constexpr (I::D::kOnHeap)
+        tesk::set_VGF(2);
+    else
+        tesk::gfc::set_module_GFC(65521);
+    tesk::algo::Sugar<I>::set(n, I::L::kDegBlocks == 2 ? n : 0, 0);
+}
+
+// The polynomials of l (released), made monic when asked, in a canonical order.
+template <class I>
+std::vector<typename Model<I>::Poly> canonical(tesk::poly::List<I>* l, bool make_monic) {
+    using M = tesk::poly::Dmp<I>;
+    std::vector<typename Model<I>::Poly> v;
+    for (tesk::poly::List<I>* c = l; c; c = c->next) v.push_back(Model<I>::read(make_monic ? M::hMonic(c->elt) : c->elt));
+    M::Lists::kill_all(l);
+    std::sort(v.begin(), v.end());
+    return v;
 }
 
 }  // namespace tesk_poly_model

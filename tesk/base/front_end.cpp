@@ -1,4 +1,4 @@
-#include "tesk/server/switches.h"
+#include "tesk/base/front_end.h"
 
 #include <cstring>
 

@@ -2,8 +2,8 @@
 // readers consult: the save channel and the variable names given by the
 // input parser.  One set per build: tesk::vgf (integer build, BigDexp names)
 // and tesk::gfc (prime-field build, DRLDRL names).
-#ifndef TESK_SERVER_SWITCHES_H
-#define TESK_SERVER_SWITCHES_H
+#ifndef TESK_BASE_FRONT_END_H
+#define TESK_BASE_FRONT_END_H
 
 namespace tesk {
 class WBUS;

@@ -1,0 +1,99 @@
+// File mode (server.h): the system of the input file, its reduced basis by
+// the sugar loop, printed in the chosen syntax; then the normal forms of a
+// second list when asked.
+#include <cstdio>
+#include <cstring>
+
+#include "tesk/algo/sugar.h"
+#include "tesk/base/front_end.h"
+#include "tesk/base/gfc.h"
+#include "tesk/base/print.h"
+#include "tesk/base/switches.h"
+#include "tesk/base/vgf.h"
+#include "tesk/poly/print.h"
+#include "tesk/poly/protocol.h"
+#include "tesk/server/server.h"
+
+namespace tesk::server {
+
+namespace {
+
+// The list in the syntax of the options; a copy goes to the save channel.
+template <class I>
+void show(const Options& o, poly::List<I>* l) {
+    AFFICHE affiche;
+    switch (o.format) {
+    case Format::Plain:
+    case Format::Pretty:
+    case Format::Posso:
+        affiche << l << '\n';
+        return;  // AFFICHE copies to the save channel itself
+    case Format::Tex:
+        if (want_output)
+            for (poly::List<I>* c = l; c; c = c->next) Tex << c->elt << '\n';
+        break;
+    case Format::Lisp:
+        if (want_output) Lisp_Print() << l << "\n";
+        break;
+    }
+    int saving;
+    WBUS* save;
+    if constexpr (I::D::kOnHeap)
+        saving = vgf::want_to_save, save = vgf::bin_save_file;
+    else
+        saving = gfc::want_to_save, save = gfc::bin_save_file;
+    if (saving && save) poly::Wire<I>::out_protocol_list(*save, l, 0);
+}
+
+}  // namespace
+
+template <class I>
+int run_file(const Options& o) {
+    using S = algo::Sugar<I>;
+    using M = poly::Dmp<I>;
+    // The header first: the names, then the domain and the variable count,
+    // then the polynomials (no term record before the count).
+    FILE* f = std::strcmp(o.input, "-") == 0 ? stdin : ouvrir(o.input, "r");
+    String_or_File in(f);
+    S::init();  // before the names: it sets the exponent type up
+    const Header h = read_header<I>(in, o.input);
+    if constexpr (I::D::kOnHeap) {
+        if (h.block) Fatal("%s: two blocks of variables need the prime-field build (-prime)\n", o.input);
+        set_VGF(o.nprimes);
+        S::set(h.nvars, 0, 0);
+    } else {
+        gfc::set_module_GFC(o.prime);
+        S::set(h.nvars, h.block ? h.block : h.nvars, 0);
+    }
+    poly::List<I>* F = read_list<I>(in, o.input, h);
+    in.close();
+    poly::List<I>* G = S::groebner(F);
+    M::Lists::kill_all(F);
+
+    // Only the final results go to the save channel.
+    if constexpr (I::D::kOnHeap)
+        vgf::want_to_save = 1;
+    else
+        gfc::want_to_save = 1;
+    show(o, G);
+    if (o.normal_form) {
+        FILE* g = ouvrir(o.normal_form, "r");
+        String_or_File nf_in(g);
+        poly::List<I>* Q = read_list<I>(nf_in, o.normal_form, h);
+        nf_in.close();
+        for (poly::List<I>* c = Q; c; c = c->next) c->elt = S::normal_form(c->elt, G);
+        show(o, Q);
+        M::Lists::kill_all(Q);
+    }
+    if (o.hilbert) {
+        Erreur("Hilbert series are not available in this version\n");
+        return 1;
+    }
+    M::Lists::kill_all(G);
+    return 0;
+}
+
+template int run_file<poly::BigDexp__VGF>(const Options&);
+template int run_file<poly::DRLDRL__GFC>(const Options&);
+
+}  // namespace tesk::server

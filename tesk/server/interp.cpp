@@ -1,0 +1,240 @@
+// Peer mode (server.h): the command interpreter of the channel.
+//
+// Every command is one code, then its items; every command gets one answer:
+//   [13][n]            n variables, one block                    -> [5]
+//   [85][n][k]         n variables, the first k in block 1       -> [5]
+//   [9][p]             coefficients modulo p < 65535 (prime-field build)   -> [5]
+//   [172][k][p1..pk]   coefficients modulo k primes above 2^31 (integer build) -> [5]
+//   [173][d]           offset of the default primes               -> [5]
+//   [6] polys [7]      the system (protocol form)                 -> [5]
+//   [15]               its reduced basis by the sugar loop        -> [6] polys [7]
+//   [158]              the last basis again                       -> [6] polys [7]
+//   [23] polynomial    its normal form by the basis               -> polynomial
+//   [3] or [127]       the end                                    -> [5], then the server ends
+// A command that cannot be done now, or that this server does not know, is
+// answered [39][56][n] text, and the session goes on.  A domain command of
+// the other build hands the session to its twin.  An item that does not read
+// (bad code, count or range, a cut stream) is fatal: the server ends with
+// status 3 and says what it met.
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "tesk/algo/sugar.h"
+#include "tesk/base/gfc.h"
+#include "tesk/base/switches.h"
+#include "tesk/base/vgf.h"
+#include "tesk/poly/protocol.h"
+#include "tesk/server/server.h"
+
+namespace tesk::server {
+
+namespace {
+
+// The domain the peer asked for, shared by the twins.
+struct Domain {
+    unsigned n = 0, k = 0;
+    bool have_vars = false;
+    Build build = Build::Prime;
+    std::uint32_t prime = 65521;
+    unsigned nprimes = 2;               // default primes when no list was sent
+    std::vector<std::uint32_t> primes;  // the primes sent, else empty
+    unsigned version = 1;
+} domain;
+
+constexpr unsigned kMaxVars = 1000;
+
+bool is_small_prime(std::uint32_t p) {
+    if (p < 2) return false;
+    for (std::uint32_t d = 2; d * d <= p; ++d)
+        if (p % d == 0) return false;
+    return true;
+}
+
+void ok(BUS& b) {
+    b << MSG_TESK_OK;
+    b.flush();
+}
+
+void refuse(BUS& b, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void refuse(BUS& b, const char* fmt, ...) {
+    char text[512];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    b << MSG_TESK_ERROR;
+    b.out_Atome(text, 0);
+    b.flush();
+}
+
+// One build's side of the session: its system and basis.
+template <class I>
+struct Session {
+    using S = algo::Sugar<I>;
+    using M = poly::Dmp<I>;
+    using W = poly::Wire<I>;
+    static constexpr Build kBuild = I::D::kOnHeap ? Build::Vector : Build::Prime;
+
+    static inline poly::List<I>* system = nullptr;
+    static inline poly::List<I>* basis = nullptr;
+    static inline unsigned version = 0;  // the domain version the records were made for
+
+    static void forget() {
+        M::Lists::kill_all(system);
+        M::Lists::kill_all(basis);
+        system = basis = nullptr;
+    }
+    // The domain in force for this build; fatal when items come before it.
+    static void ready() {
+        if (!domain.have_vars) Fatal("Polynomials received before the number of variables (code 13 or 85)\n");
+        if (version == domain.version) return;
+        if (version) forget();
+        S::init();
+        if constexpr (I::D::kOnHeap) {
+            if (domain.primes.empty())
+                set_VGF(domain.nprimes);
+            else
+                set_VGF(unsigned(domain.primes.size()), domain.primes.data());
+            S::set(domain.n, 0, 0);
+        } else {
+            gfc::set_module_GFC(domain.prime);
+            S::set(domain.n, domain.k ? domain.k : domain.n, 0);
+        }
+        version = domain.version;
+    }
+    static void send(BUS& b, poly::List<I>* l) {
+        W::out_protocol_list(b, l, 0);
+        b.flush();
+    }
+    static bool have_basis(BUS& b) {
+        if (basis) return true;
+        if (!system) {
+            refuse(b, "No system: send a list first");
+            return false;
+        }
+        basis = S::groebner(system);
+        return true;
+    }
+
+    // Answers commands until the end code (0) or a domain of the twin (2).
+    static int parse(BUS& b) {
+        for (;;) {
+            Messages m;
+            b >> m;
+            switch (m) {
+            case MSG_TESK_set_nb_var:
+            case MSG_TESK_set_nb_block: {
+                const unsigned n = b.get32();
+                const unsigned k = m == MSG_TESK_set_nb_block ? b.get32() : 0;
+                if (n == 0 || n > kMaxVars || k > n)
+                    refuse(b, "Bad number of variables %u (first block %u): 1 to %u", n, k, kMaxVars);
+                else
+                    domain.n = n, domain.k = k == n ? 0 : k, domain.have_vars = true, ++domain.version, ok(b);
+                break;
+            }
+            case MSG_TESK_set_module: {
+                const std::uint32_t p = b.get32();
+                if (p < 3 || p > 65534 || !is_small_prime(p)) {
+                    refuse(b, "Bad prime %u: a prime below 65535", p);
+                    break;
+                }
+                domain.build = Build::Prime, domain.prime = p, ++domain.version;
+                ok(b);
+                if (kBuild != Build::Prime) return 2;
+                break;
+            }
+            case MSG_TESK_set_vect: {
+                const unsigned k = b.get32();
+                if (k == 0 || k > vgf::NB_DEFAULT_PRIMES32) Fatal("Bad count of primes %u in a domain item\n", k);
+                std::vector<std::uint32_t> ps(k);
+                bool good = true;
+                for (auto& p : ps) good = (p = b.get32()) >= 0x80000000u && good;
+                if (!good) {
+                    refuse(b, "Bad primes: every prime must be above 2^31");
+                    break;
+                }
+                domain.build = Build::Vector, domain.primes = ps, ++domain.version;
+                ok(b);
+                if (kBuild != Build::Vector) return 2;
+                break;
+            }
+            case MSG_TESK_set_offset:
+                want_offset_primes = int(b.get32());
+                ok(b);
+                break;
+            case MSG_TESK_Begin:
+                ready();
+                forget();
+                system = W::read_list(b);
+                ok(b);
+                break;
+            case MSG_TESK_GROEBNER:
+                if (!system) {
+                    refuse(b, "No system: send a list first");
+                    break;
+                }
+                M::Lists::kill_all(basis);
+                basis = S::groebner(system);
+                send(b, basis);
+                break;
+            case MSG_TESK_RMT_SEND_GBASIS:
+                if (have_basis(b)) send(b, basis);
+                break;
+            case MSG_TESK_NORMAL_FORM: {
+                ready();
+                Messages first;
+                b >> first;
+                poly::Term<I>* p = W::read(b, first);
+                if (!have_basis(b)) {
+                    M::Terms::kill_all(p);
+                    break;
+                }
+                p = S::normal_form(p, basis);
+                W::out_protocol(b, p, 0);
+                b.flush();
+                M::Terms::kill_all(p);
+                break;
+            }
+            case MSG_TESK_RMT_HILBERT:
+            case MSG_TESK_FN_HILBERT:
+                refuse(b, "Hilbert series are not available in this version");
+                break;
+            case MSG_TESK_CHANGE:
+            case MSG_TESK_FGLM:
+            case MSG_TESK_RMT_CHANGE:
+                refuse(b, "The change of ordering is not available in this version");
+                break;
+            case MSG_TESK_QUIT:
+            case MSG_TESK_RMT_QUIT:
+                ok(b);
+                return 0;
+            default:
+                refuse(b, "Unknown command %u (%s)", unsigned(m), C__debugMessages(m));
+                break;
+            }
+        }
+    }
+};
+
+}  // namespace
+
+int run_peer(const Options& o) {
+    want_quiet = 1;
+    domain.build = o.build;
+    domain.prime = o.prime;
+    domain.nprimes = o.nprimes;
+    BUS* b = new BUS(o.peer_port, o.peer_host);  // introduces itself with its pid
+    hold_channel(b);
+    for (Build cur = o.build;; cur = cur == Build::Vector ? Build::Prime : Build::Vector) {
+        const int r = cur == Build::Vector ? b->Tesk_int_parse() : b->Tesk_parse();
+        if (r == 0) return 0;
+    }
+}
+
+}  // namespace tesk::server
+
+namespace tesk {
+int BUS::Tesk_int_parse() { return server::Session<poly::BigDexp__VGF>::parse(*this); }
+int BUS::Tesk_parse() { return server::Session<poly::DRLDRL__GFC>::parse(*this); }
+}  // namespace tesk

@@ -1,0 +1,92 @@
+// The server's command line (server.h).
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tesk/base/front_end.h"
+#include "tesk/base/switches.h"
+#include "tesk/server/server.h"
+
+namespace tesk::server {
+
+namespace {
+
+const char kUsage[] =
+    "usage: tesk-server [options] FILE | [-slave|-assist|-master] HOST PORT\n"
+    "  output:  -fortran (default) -pretty -tex -lisp -posso -raw -binary -nooutput\n"
+    "           -head -last -host-input -ohost -out-rational -out-float -out-approx -out-approx-modp\n"
+    "  domain:  -prime P (modulo P < 65535) | -primes K (K primes above 2^31 at once) -offset N\n"
+    "  other:   -homog -qhomog -save FILE -teskhome DIR -normal-form FILE -hilbert\n";
+
+// A whole decimal number in [lo, hi], else fatal naming the option.
+long number(const char* opt, const char* text, long lo, long hi) {
+    char* end = nullptr;
+    const long v = text ? std::strtol(text, &end, 10) : 0;
+    if (!text || !*text || *end || v < lo || v > hi)
+        Fatal("Option %s needs a number from %ld to %ld, not '%s'\n%s", opt, lo, hi, text ? text : "", kUsage);
+    return v;
+}
+
+}  // namespace
+
+Options parse_options(int argc, char** argv) {
+    Options o;
+    if (const char* p = std::getenv("TESKPRIME")) o.prime = std::uint32_t(number("TESKPRIME", p, 3, 65534));
+    const char* save = nullptr;
+    std::vector<const char*> free_args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) Fatal("Option %s needs a value\n%s", argv[i], kUsage);
+            return argv[++i];
+        };
+        if (a == "-nooutput") want_output = 0;
+        else if (a == "-fortran") want_fortran = 1, o.format = Format::Plain;
+        else if (a == "-pretty") want_fortran = 0, want_posso_output = 0, o.format = Format::Pretty;
+        else if (a == "-tex") o.format = Format::Tex;
+        else if (a == "-lisp") o.format = Format::Lisp;
+        else if (a == "-posso") want_posso_output = 1, want_fortran = 0, o.format = Format::Posso;
+        else if (a == "-head") want_head = 1;
+        else if (a == "-last") want_last_equation = 1;
+        else if (a == "-host-input") want_host_input = 1;
+        else if (a == "-ohost") want_Host_output = 1;
+        else if (a == "-out-rational" || a == "-out-float" || a == "-out-approx" || a == "-out-approx-modp")
+            want_rational_output = 1;
+        else if (a == "-raw") want_raw_output = 1;
+        else if (a == "-binary") want_raw_output = 1, want_raw_binary_output = 1;
+        else if (a == "-homog") want_homog = 1;
+        else if (a == "-qhomog") want_qhomogene = 1;
+        else if (a == "-save") save = value();
+        else if (a == "-teskhome") set_path_TESKHOME(value());
+        else if (a == "-prime") o.build = Build::Prime, o.prime = std::uint32_t(number("-prime", value(), 3, 65534));
+        else if (a == "-primes") o.build = Build::Vector, o.nprimes = unsigned(number("-primes", value(), 1, 20000));
+        else if (a == "-offset") want_offset_primes = int(number("-offset", value(), 0, 19999));
+        else if (a == "-normal-form") o.normal_form = value();
+        else if (a == "-hilbert") o.hilbert = true;
+        else if (a == "-slave" || a == "-assist" || a == "-master") continue;
+        else if (a.size() > 1 && a[0] == '-') Fatal("Unknown option %s\n%s", argv[i], kUsage);
+        else free_args.push_back(argv[i]);
+    }
+    if (free_args.size() == 1) {
+        o.input = free_args[0];
+    } else if (free_args.size() == 2) {
+        o.peer_host = free_args[0];
+        o.peer_port = int(number("PORT", free_args[1], 1, 65535));
+    } else {
+        Fatal("%s\n%s", free_args.empty() ? "No input file" : "Too many arguments", kUsage);
+    }
+    if (save) {
+        // The save channel belongs to the build that computes.
+        WBUS* w = new WBUS(save);
+        if (!w->valid) Fatal("Can't open the save file %s\n", save);
+        hold_channel(w);
+        if (o.build == Build::Vector)
+            vgf::bin_save_file = w;
+        else
+            gfc::bin_save_file = w;
+    }
+    return o;
+}
+
+}  // namespace tesk::server

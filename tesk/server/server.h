@@ -1,0 +1,84 @@
+// The Tesk engine's stand-alone server: a program over the engine (the
+// library never calls it).
+//
+//   tesk-server [options] FILE          file mode: the system in FILE ("-":
+//                                       standard input), its reduced basis printed
+//   tesk-server [options] [-slave] HOST PORT
+//                                       peer mode: connects to HOST:PORT (as a
+//                                       spawning channel starts it), then answers
+//                                       the commands of the channel
+//
+// Every fatal condition prints "#error (fatal): " and its text on the log and
+// ends the process with status 3, after the channels and files are closed.
+#ifndef TESK_SERVER_SERVER_H
+#define TESK_SERVER_SERVER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tesk/base/bus.h"
+#include "tesk/base/string_or_file.h"
+#include "tesk/poly/dmp.h"
+
+namespace tesk::server {
+
+// Which build computes: the prime-field one (DRLDRL__GFC, one prime below
+// 2^16) or the integer one (BigDexp__VGF, a vector of primes above 2^31).
+enum class Build { Prime, Vector };
+
+enum class Format { Plain, Pretty, Tex, Lisp, Posso };
+
+struct Options {
+    Build build = Build::Prime;
+    std::uint32_t prime = 65521;  // -prime P, else TESKPRIME, else 65521
+    unsigned nprimes = 2;         // -primes K: the first K default primes (offset by -offset)
+    Format format = Format::Plain;
+    const char* input = nullptr;        // file mode
+    const char* peer_host = nullptr;    // peer mode
+    int peer_port = -1;
+    const char* normal_form = nullptr;  // -normal-form FILE: a list reduced by the basis
+    bool hilbert = false;               // -hilbert
+};
+
+// Reads the command line, sets the engine's switches and opens the save
+// channel; fatal (status 3) on an unknown option or a missing value.
+Options parse_options(int argc, char** argv);
+
+// The channels the server holds, closed by its end (normal or fatal).
+void hold_channel(BUS* b);
+[[noreturn]] void end_server(int status);
+
+// ---------------------------------------------------------------------------
+// Input files: "# vars: x,y,..." (greatest first), optional "# blocks: k",
+// "# extra: t,..." (extra trailing variables) and "# name: ..."; other lines
+// beginning with '#' are comments; then one list [p1, ..., pm] of
+// polynomials with integer coefficients ('*', '^', any spacing).
+struct Header {
+    std::vector<std::string> vars;  // the user's variables, then the extra ones
+    unsigned nvars = 0;
+    unsigned block = 0;             // first-block length (0: one block)
+};
+
+// The header of the file (names given to add_variable / add_bvariable of the
+// build); fatal "<file>:<line>: <what>" on a malformed one.  The source is
+// left at the list.
+template <class I>
+Header read_header(String_or_File& in, const char* where);
+// The list that follows (comment lines before it skipped), coefficients reduced modulo the build's primes; fatal
+// "<file>:<line>: <what>" on malformed or truncated text.
+template <class I>
+poly::List<I>* read_list(String_or_File& in, const char* where, const Header& h);
+
+// File mode of one build; returns the exit status.
+template <class I>
+int run_file(const Options& o);
+
+// Peer mode: connects to the host and port of the options and answers the
+// channel's commands (BUS::Tesk_int_parse, BUS::Tesk_parse) until the end
+// code; returns the exit status.
+int run_peer(const Options& o);
+
+}  // namespace tesk::server
+
+#endif

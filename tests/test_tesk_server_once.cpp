@@ -1,0 +1,334 @@
+// The Tesk engine's stand-alone server, run as a program: file mode in every
+// output syntax, the save file, its fatal texts, and peer mode over loopback
+// (a spawning channel, then a stream cut at every byte).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tesk/base/bus.h"
+#include "tesk/poly/protocol.h"
+#include "tests/support/loopback.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tesk_bases.h"
+
+namespace {
+
+using namespace tesk;
+using namespace tesk::poly;
+using tesk_poly_model::canonical;
+using tesk_poly_model::load_basis;
+using tesk_poly_model::load_system;
+using tesk_poly_model::Model;
+using tesk_poly_model::sugar_set_up;
+
+struct TempDir : quor_test::TempDir {
+    TempDir() : quor_test::TempDir("tesk_server") {}
+};
+
+std::string read_file(const std::string& p) {
+    std::string s;
+    if (FILE* f = std::fopen(p.c_str(), "rb")) {
+        for (int c; (c = std::fgetc(f)) != EOF;) s += char(c);
+        std::fclose(f);
+    }
+    return s;
+}
+
+void write_file(const std::string& p, const std::string& text) {
+    FILE* f = std::fopen(p.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+}
+
+struct Result {
+    int status;  // exit status, -1 when killed by a signal
+    std::string out;
+};
+
+// The server with these arguments, its standard output and error together.
+Result server(const TempDir& d, const std::string& args) {
+    const std::string out = d / "out.txt";
+    const std::string cmd = std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null";
+    const int st = std::system(cmd.c_str());
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, read_file(out)};
+}
+
+const char kSmall[] = "# name: small\n# vars: x,y\n[x*y-2, y^2-3]\n";
+
+// x*y - 2, y^2 - 3 over x > y: the basis y^2 - 3, x - (2/3)y; 2/3 = 21841 mod 65521.
+TEST(TeskServerFile, EveryOutputSyntaxOnASmallSystem) {
+    TempDir d;
+    write_file(d / "s.txt", kSmall);
+    const std::string s = d / "s.txt";
+    struct Case {
+        const char* opts;
+        std::string want;
+    } cases[] = {
+        {"", "[y^2+65518,x+43680*y]\n"},
+        {"-fortran", "[y^2+65518,x+43680*y]\n"},
+        {"-pretty", "  2                    \n[y + 65518,x + 43680y ]\n                       \n"},
+        {"-tex", "$y^{2} + ...$ \\\\\n$x + ...$ \\\\\n"},
+        {"-lisp", "((#(1 0 2 ) #(65518 0 0 )) (#(1 1 0 ) #(43680 0 1 )))\n"},
+        {"-posso", "{{1b2,65518} , {1a,43680b}}\n"},
+        {"-raw", "[y^2+65518,x+43680*y]\n"},
+        {"-ohost", "[1*y^2+65518,1*x+43680*y]\n"},
+        {"-host-input", "[\ny^2+65518\nx+43680*y\n]\n\n"},
+        {"-head", "[y^2,x]\n"},
+        {"-last", "[x+43680*y]\n"},
+        {"-nooutput", ""},
+        {"-prime 7", "[y^2+4,x+4*y]\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = server(d, std::string(c.opts) + " " + s);
+        EXPECT_EQ(r.status, 0) << c.opts << "\n" << r.out;
+        EXPECT_EQ(r.out, c.want) << c.opts;
+    }
+    // Raw binary coefficients: "{" and the residue words of the two primes.
+    const Result b = server(d, "-primes 2 -binary " + s);
+    EXPECT_EQ(b.status, 0);
+    EXPECT_EQ(b.out.substr(0, 6), "[y^2+{");
+    EXPECT_EQ(b.out.size(), std::string("[y^2+{........,x+{........*y]\n").size());
+
+    // Normal forms of a second list: x^2 = (2/3)^2*3 = 4/3 = 43682, x*y = 2; a constant stays.
+    write_file(d / "q.txt", "# to reduce\n[x^2, x*y, 5, 0]\n");
+    const Result nf = server(d, "-normal-form " + (d / "q.txt") + " " + s);
+    EXPECT_EQ(nf.out, "[y^2+65518,x+43680*y]\n[43682,2,5,0]\n");
+}
+
+// The same basis from cyclic-5 and katsura-6 modulo 65521 as the F4 engine's,
+// read back from the save file through a reading channel.
+TEST(TeskServerFile, SaveFileReadsBack) {
+    using I = DRLDRL__GFC;
+    TempDir d;
+    for (auto [name, n] : {std::pair<const char*, unsigned>{"cyclic-5", 5}, {"katsura-6", 7}}) {
+        const std::string save = d / "save.bin";
+        unlink(save.c_str());
+        const std::string sys = std::string(QUOR_TEST_DATA_DIR) + "/" + name + ".txt";
+        const Result r = server(d, "-nooutput -save " + save + " " + sys);
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.out, "");
+        sugar_set_up<I>(n);
+        RBUS in(save.c_str());
+        ASSERT_EQ(in.get32(), std::uint32_t(MSG_TESK_Begin));
+        List<I>* G = Wire<I>::read_list(in);
+        in.kill();
+        EXPECT_EQ(canonical<I>(G, false),
+                  canonical<I>(load_basis<I>(name, std::string(name) + ".gf65521.gb.txt"), false))
+            << name;
+    }
+}
+
+TEST(TeskServerFile, FatalTextsAndStatus) {
+    TempDir d;
+    auto names = [](const char* stem, int count) {
+        std::string s;
+        for (int i = 0; i < count; ++i) s += (i ? "," : "") + std::string(stem) + std::to_string(i);
+        return s;
+    };
+    write_file(d / "many.txt", "# vars: " + names("v", 501) + "\n[v0]\n");
+    write_file(d / "second.txt", "# vars: a," + names("w", 501) + "\n# blocks: 1\n[a]\n");
+    write_file(d / "extra.txt", "# vars: x\n# extra: " + names("t", 500) + "\n[x]\n");
+    write_file(d / "unknown.txt", "# vars: x,y\n\n[x+y,\n x*z]\n");
+    write_file(d / "novars.txt", "[x]\n");
+    write_file(d / "big.txt", "# vars: x\n[x^200]\n");
+    struct Case {
+        std::string args, text;
+    } cases[] = {
+        {d / "many.txt", "Too much variables in the 0 block!\n"},
+        {d / "second.txt", "Too much variables in the 1 block!\n"},
+        {d / "extra.txt", "Too much extra variables\n"},
+        {d / "unknown.txt", d / "unknown.txt" + ":4: unknown variable 'z'\n"},
+        {d / "novars.txt", d / "novars.txt" + ":1: no '# vars:' line before the list\n"},
+        {d / "big.txt", d / "big.txt" + ":2: exponent 200 above 127\n"},
+        {"-bogus x.txt", "Unknown option -bogus\n"},
+        {"-prime 65536 x.txt", "Option -prime needs a number from 3 to 65534, not '65536'\n"},
+        {d / "absent.txt", "Fichier " + (d / "absent.txt") + " non ouvrable !\n"},
+        {"", "No input file\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = server(d, c.args);
+        EXPECT_EQ(r.status, 3) << c.args;
+        EXPECT_NE(r.out.find("#error (fatal): " + c.text), std::string::npos) << c.args << "\n" << r.out;
+    }
+    // A file cut at any byte before its closing bracket is refused, never a crash nor a hang.
+    const std::string whole = kSmall;
+    for (size_t cut = 0; cut < whole.rfind(']'); ++cut) {
+        write_file(d / "cut.txt", whole.substr(0, cut));
+        const Result r = server(d, d / "cut.txt");
+        EXPECT_EQ(r.status, 3) << cut;
+        EXPECT_NE(r.out.find("#error (fatal): " + (d / "cut.txt") + ":"), std::string::npos) << cut << r.out;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Peer mode
+
+void expect_code(BUS& b, Messages want) {
+    Messages m;
+    b >> m;
+    EXPECT_EQ(m, want);
+}
+
+// The basis of `system` from the peer: its domain, the list, then [15].
+template <class I>
+void peer_basis(BUS& b, const std::string& system, unsigned n, const std::string& reference, bool monic_ref) {
+    sugar_set_up<I>(n);
+    Wire<I>::out_domain_protocol(b);
+    b.flush();
+    const int items = I::D::kOnHeap ? 3 : 2;  // [13] [172] [173] or [85] [9]
+    for (int i = 0; i < items; ++i) expect_code(b, MSG_TESK_OK);
+    List<I>* F = load_system<I>(system);
+    Wire<I>::out_protocol_list(b, F, 0);
+    b << MSG_TESK_GROEBNER;
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    expect_code(b, MSG_TESK_Begin);
+    List<I>* G = Wire<I>::read_list(b);
+    EXPECT_EQ(canonical<I>(G, false), canonical<I>(load_basis<I>(system, reference), monic_ref)) << system;
+    Dmp<I>::Lists::kill_all(F);
+}
+
+bool gone(int pid) {
+    for (int i = 0; i < 300; ++i, usleep(10000)) {
+        const std::string st = read_file("/proc/" + std::to_string(pid) + "/stat");
+        if (st.empty() || st.find(") Z ") != std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
+    using G = DRLDRL__GFC;
+    using V = BigDexp__VGF;
+    if (!internal_TESKHOME) set_path_TESKHOME("/");
+    want_quiet = 1;
+    BUS b(TESK_SERVER_PATH, nullptr, nullptr, Serveurs_Type(7), 0, nullptr);
+    ASSERT_TRUE(b.valid);
+    ASSERT_GT(b.pid, 0);
+
+    peer_basis<G>(b, "cyclic-5", 5, "cyclic-5.gf65521.gb.txt", false);
+    // An unknown command is answered and the session goes on.
+    b << Messages(200);
+    b.flush();
+    expect_code(b, MSG_TESK_ERROR);
+    char* text = b.parse_Atome(Messages(1));
+    EXPECT_STREQ(text, "Unknown command 200 (??? in)");
+    delete[] text;
+    peer_basis<G>(b, "katsura-6", 7, "katsura-6.gf65521.gb.txt", false);
+
+    // Normal forms by the last basis: an input reduces to zero, x1^3 as the engine reduces it here.
+    List<G>* F = load_system<G>("katsura-6");
+    List<G>* basis = load_basis<G>("katsura-6", "katsura-6.gf65521.gb.txt");
+    b << MSG_TESK_NORMAL_FORM;
+    Wire<G>::out_protocol(b, F->next->elt, 0);
+    b << MSG_TESK_NORMAL_FORM;
+    Term<G>* cube = Model<G>::poly({{{3, 0, 0, 0, 0, 0, 0}, 1}, {{0, 1, 0, 0, 0, 0, 1}, 5}});
+    Wire<G>::out_protocol(b, cube, 0);
+    b.flush();
+    expect_code(b, MSG_TESK_NEED_SORT);
+    EXPECT_EQ(Wire<G>::read(b, MSG_TESK_NEED_SORT), nullptr);
+    expect_code(b, MSG_TESK_NEED_SORT);
+    Term<G>* got = Wire<G>::read(b, MSG_TESK_NEED_SORT);
+    Term<G>* want = algo::Sugar<G>::normal_form(Dmp<G>::copy(cube), basis);
+    ASSERT_NE(want, nullptr);
+    EXPECT_EQ(Model<G>::take(got), Model<G>::take(want));
+    Dmp<G>::Terms::kill_all(cube);
+    Dmp<G>::Lists::kill_all(F);
+    Dmp<G>::Lists::kill_all(basis);
+
+    // Over a vector of primes: the integer build's twin takes over.
+    peer_basis<V>(b, "cyclic-5", 5, "cyclic-5.qq.gb.txt", true);
+    peer_basis<V>(b, "katsura-6", 7, "katsura-6.qq.gb.txt", true);
+    b << MSG_TESK_RMT_SEND_GBASIS;
+    b.flush();
+    expect_code(b, MSG_TESK_Begin);
+    EXPECT_EQ(canonical<V>(Wire<V>::read_list(b), false),
+              canonical<V>(load_basis<V>("katsura-6", "katsura-6.qq.gb.txt"), true));
+
+    // The end code stops the server.
+    const int pid = b.pid;
+    b << MSG_TESK_QUIT;
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    EXPECT_TRUE(gone(pid));
+    b.pid = -1;
+    b.kill();
+}
+
+// A command stream cut at every byte: the server ends with status 3 and its
+// fatal text each time, and never hangs.
+TEST(TeskServerPeer, StreamCutAtEveryByte) {
+    using G = DRLDRL__GFC;
+    TempDir d;
+    sugar_set_up<G>(2);
+    {
+        WBUS w((d / "fixture").c_str());
+        Wire<G>::out_domain_protocol(w);
+        List<G>* F = Model<G>::list({Model<G>::poly({{{1, 1}, 1}, {{0, 0}, -2}}), Model<G>::poly({{{0, 2}, 1}, {{0, 0}, -3}})});
+        Wire<G>::out_protocol_list(w, F, 0);
+        w << MSG_TESK_GROEBNER;
+        w.kill();
+        Dmp<G>::Lists::kill_all(F);
+    }
+    const std::string bytes = read_file(d / "fixture");
+    ASSERT_GT(bytes.size(), 60u);
+    const std::string log = d / "log";
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+        int port = 0;
+        const int ls = quor_test::listen_loopback(port);
+        ASSERT_GE(ls, 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            const std::string p = std::to_string(port);
+            execl(TESK_SERVER_PATH, "tesk-server", "-slave", "127.0.0.1", p.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        pollfd pf{ls, POLLIN, 0};
+        ASSERT_EQ(poll(&pf, 1, 10000), 1) << "no connection, cut " << cut;
+        const int c = accept(ls, nullptr, nullptr);
+        close(ls);
+        unsigned char hello[8];
+        ASSERT_EQ(recv(c, hello, 8, MSG_WAITALL), 8);
+        EXPECT_EQ(hello[3], 35);
+        ASSERT_EQ(send(c, bytes.data(), cut, MSG_NOSIGNAL), ssize_t(cut));
+        shutdown(c, SHUT_WR);
+        std::string answers;
+        char buf[4096];
+        for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 10000) == 1;) {
+            const ssize_t k = recv(c, buf, sizeof buf, 0);
+            if (k <= 0) break;
+            answers.append(buf, size_t(k));
+        }
+        close(c);
+        int st = 0;
+        pid_t w = 0;
+        for (int i = 0; i < 1000 && (w = waitpid(pid, &st, WNOHANG)) == 0; ++i) usleep(10000);
+        if (w == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+            ADD_FAILURE() << "hang at cut " << cut;
+            continue;
+        }
+        ASSERT_TRUE(WIFEXITED(st)) << "signal " << WTERMSIG(st) << " at cut " << cut;
+        EXPECT_EQ(WEXITSTATUS(st), 3) << cut;
+        EXPECT_NE(read_file(log).find("#error (fatal): "), std::string::npos) << cut;
+        if (cut == bytes.size()) EXPECT_GT(answers.size(), 3 * 4 + 40u) << "the basis came back";
+    }
+}
+
+}  // namespace
