@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tesk/base/front_end.h"
 #include "tesk/base/print.h"
 #include "tesk/base/runtime.h"
 #include "tesk/server/server.h"
@@ -18,8 +19,12 @@ std::vector<BUS*>& held() {
 }
 
 void close_channels() {
-    for (BUS* b : held()) b->kill();
+    for (BUS* b : held()) {
+        b->kill();
+        delete b;
+    }
     held().clear();
+    vgf::bin_save_file = gfc::bin_save_file = nullptr;
 }
 
 // Every end of the process, fatal ones included, closes the channels first.
