@@ -131,6 +131,36 @@ TEST(TeskServerFile, SaveFileReadsBack) {
     }
 }
 
+// The example generators instead of a file: the same bases as the stored
+// systems'; the solution count, the weights and the prepared-basis text.
+TEST(TeskServerFile, ExampleSystemsAndReports) {
+    using I = DRLDRL__GFC;
+    TempDir d;
+    const std::string save = d / "save.bin";
+    struct Case {
+        const char* opts;
+        const char* system;
+        unsigned n;
+    } cases[] = {{"-cyclic 5", "cyclic-5", 5}, {"-katsura 7", "katsura-6", 7}};
+    for (const Case& c : cases) {
+        unlink(save.c_str());
+        const Result r = server(d, "-nooutput -save " + save + " " + c.opts);
+        ASSERT_EQ(r.status, 0) << r.out;
+        sugar_set_up<I>(c.n);
+        RBUS in(save.c_str());
+        ASSERT_EQ(in.get32(), std::uint32_t(MSG_TESK_Begin));
+        EXPECT_EQ(canonical<I>(Wire<I>::read_list(in), false),
+                  canonical<I>(load_basis<I>(c.system, std::string(c.system) + ".gf65521.gb.txt"), false))
+            << c.opts;
+        in.kill();
+    }
+    EXPECT_EQ(server(d, "-nooutput -nbsol -cyclic 3").out, "#solutions 6\n");
+    EXPECT_EQ(server(d, "-nooutput -nbsol -cyclic 4").out, "#solutions -1\n");
+    EXPECT_EQ(server(d, "-nooutput -analyse -cyclic 4").out, "#weights <1 1 1 1 >\n");
+    const Result p = server(d, "-nooutput -prepare -cyclic 3");
+    EXPECT_EQ(p.out.substr(0, 49), "% nombre de variables:\n3\n% dimension:\n6\n% base du") << p.out;
+}
+
 TEST(TeskServerFile, FatalTextsAndStatus) {
     TempDir d;
     auto names = [](const char* stem, int count) {

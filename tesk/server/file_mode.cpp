@@ -10,8 +10,10 @@
 #include "tesk/base/print.h"
 #include "tesk/base/switches.h"
 #include "tesk/base/vgf.h"
+#include "tesk/poly/examples.h"
 #include "tesk/poly/print.h"
 #include "tesk/poly/protocol.h"
+#include "tesk/poly/staircase.h"
 #include "tesk/server/server.h"
 
 namespace tesk::server {
@@ -53,10 +55,15 @@ int run_file(const Options& o) {
     using M = poly::Dmp<I>;
     // The header first: the names, then the domain and the variable count,
     // then the polynomials (no term record before the count).
-    FILE* f = std::strcmp(o.input, "-") == 0 ? stdin : ouvrir(o.input, "r");
-    String_or_File in(f);
+    const bool example = o.example != Options::Example::None;
+    FILE* f = example ? nullptr : std::strcmp(o.input, "-") == 0 ? stdin : ouvrir(o.input, "r");
+    String_or_File in = example ? String_or_File() : String_or_File(f);
     S::init();  // before the names: it sets the exponent type up
-    const Header h = read_header<I>(in, o.input);
+    Header h;
+    if (example)
+        h.nvars = o.example_vars;
+    else
+        h = read_header<I>(in, o.input);
     if constexpr (I::D::kOnHeap) {
         if (h.block) Fatal("%s: two blocks of variables need the prime-field build (-prime)\n", o.input);
         set_VGF(o.nprimes);
@@ -65,8 +72,19 @@ int run_file(const Options& o) {
         gfc::set_module_GFC(o.prime);
         S::set(h.nvars, h.block ? h.block : h.nvars, 0);
     }
-    poly::List<I>* F = read_list<I>(in, o.input, h);
+    poly::List<I>* F;
+    switch (o.example) {
+    case Options::Example::Cyclic: F = poly::Examples<I>::cyclic(h.nvars, want_homog); break;
+    case Options::Example::Katsura: F = poly::Examples<I>::katsura(h.nvars, want_homog); break;
+    case Options::Example::Binaire: F = poly::Examples<I>::exemple_binaire(h.nvars, want_homog); break;
+    default: F = read_list<I>(in, o.input, h);
+    }
     in.close();
+    if (o.analyse) {  // on a copy: the analysis rescales the coefficients
+        poly::List<I>* c = M::Lists::copy_all(F);
+        analyse_system(c);
+        M::Lists::kill_all(c);
+    }
     poly::List<I>* G = S::groebner(F);
     M::Lists::kill_all(F);
 
@@ -84,6 +102,12 @@ int run_file(const Options& o) {
         for (poly::List<I>* c = Q; c; c = c->next) c->elt = S::normal_form(c->elt, G);
         show(o, Q);
         M::Lists::kill_all(Q);
+    }
+    if (o.nb_sol) Output("#solutions %d\n", poly::Staircase<I>::calculer_nb_solutions(G));
+    if (o.prepare) {
+        Lib = Lib_Print(stdout);
+        Preparation(G);
+        Lib.flush();
     }
     if (o.hilbert) {
         Erreur("Hilbert series are not available in this version\n");

@@ -17,7 +17,8 @@ const char kUsage[] =
     "  output:  -fortran (default) -pretty -tex -lisp -posso -raw -binary -nooutput\n"
     "           -head -last -host-input -ohost -out-rational -out-float -out-approx -out-approx-modp\n"
     "  domain:  -prime P (modulo P < 65535) | -primes K (K primes above 2^31 at once) -offset N\n"
-    "  other:   -homog -qhomog -save FILE -teskhome DIR -normal-form FILE -hilbert\n";
+    "  input:   FILE | -cyclic N | -katsura N | -binaire N; -analyse\n"
+    "  other:   -homog -qhomog -save FILE -teskhome DIR -normal-form FILE -hilbert -nbsol -prepare\n";
 
 // A whole decimal number in [lo, hi], else fatal naming the option.
 long number(const char* opt, const char* text, long lo, long hi) {
@@ -64,11 +65,21 @@ Options parse_options(int argc, char** argv) {
         else if (a == "-offset") want_offset_primes = int(number("-offset", value(), 0, 19999));
         else if (a == "-normal-form") o.normal_form = value();
         else if (a == "-hilbert") o.hilbert = true;
+        else if (a == "-analyse") o.analyse = true;
+        else if (a == "-nbsol") o.nb_sol = true;
+        else if (a == "-prepare") o.prepare = true;
+        else if (a == "-cyclic" || a == "-katsura" || a == "-binaire") {
+            o.example = a == "-cyclic" ? Options::Example::Cyclic
+                        : a == "-katsura" ? Options::Example::Katsura : Options::Example::Binaire;
+            o.example_vars = unsigned(number(argv[i], value(), 2, 100));
+        }
         else if (a == "-slave" || a == "-assist" || a == "-master") continue;
         else if (a.size() > 1 && a[0] == '-') Fatal("Unknown option %s\n%s", argv[i], kUsage);
         else free_args.push_back(argv[i]);
     }
-    if (free_args.size() == 1) {
+    if (o.example != Options::Example::None && free_args.empty()) {
+        o.input = argv[0];  // file mode on the example
+    } else if (free_args.size() == 1 && o.example == Options::Example::None) {
         o.input = free_args[0];
     } else if (free_args.size() == 2) {
         o.peer_host = free_args[0];

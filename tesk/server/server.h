@@ -39,6 +39,13 @@ struct Options {
     int peer_port = -1;
     const char* normal_form = nullptr;  // -normal-form FILE: a list reduced by the basis
     bool hilbert = false;               // -hilbert
+    // An example system instead of a file: -cyclic N, -katsura N, -binaire N
+    // (N variables; with -homog the last one homogenises).
+    enum class Example { None, Cyclic, Katsura, Binaire } example = Example::None;
+    unsigned example_vars = 0;
+    bool analyse = false;   // -analyse: the weights of the input ("#weights <...>")
+    bool nb_sol = false;    // -nbsol: "#solutions N" after the basis (-1: not zero-dimensional)
+    bool prepare = false;   // -prepare: the prepared-basis text of the basis
 };
 
 // Reads the command line, sets the engine's switches and opens the save
