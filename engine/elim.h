@@ -83,9 +83,18 @@ QUOR_EXPORT i32 QUOR_NAME(want_aggressive);
 QUOR_EXPORT i32 QUOR_NAME(want_aggressive2);
 QUOR_EXPORT i32 QUOR_NAME(want_skip_comput);
 
-#if QUOR_INT
 // Progress stream set by a host program (null: none); never opened here.
 QUOR_EXPORT std::FILE* QUOR_NAME(xwindow_bus);
+// Start of a matrix on the progress stream: a stream at its end is closed
+// (pclose) and forgotten, else "Mat RxC" is written.
+void bus_matrix(u32 nrows, u32 ncols);
+// One row reduced, percent of the rows to reduce done: every 10th row of the
+// process writes the percentage on the progress stream.
+void bus_row(double percent);
+// End of the forward pass on the progress stream ("ok").
+void bus_ok();
+
+#if QUOR_INT
 
 // ---- the elimination trace ----
 // One record per matrix of a pass, keyed by the matrix's rank in the pass and

@@ -22,11 +22,39 @@ i32 QUOR_NAME(want_state_percent) = 1;
 i32 QUOR_NAME(want_aggressive) = 0;
 i32 QUOR_NAME(want_aggressive2) = 0;
 i32 QUOR_NAME(want_skip_comput) = 0;
+std::FILE* QUOR_NAME(xwindow_bus) = nullptr;
 
 namespace {
 ElimStatus g_status = kElimOk;
 char g_status_text[256] = "";
+u32 g_bus_rows = 0;  // rows reduced while the progress stream was set
 }  // namespace
+
+void bus_matrix(u32 nrows, u32 ncols) {
+  std::FILE* bus = QUOR_NAME(xwindow_bus);
+  if (!bus) return;
+  if (std::feof(bus)) {
+    pclose(bus);
+    QUOR_NAME(xwindow_bus) = nullptr;
+    return;
+  }
+  std::fprintf(bus, "Mat %ux%u\n", nrows, ncols);
+  std::fflush(bus);
+}
+
+void bus_row(double percent) {
+  std::FILE* bus = QUOR_NAME(xwindow_bus);
+  if (!bus || (++g_bus_rows % 10) != 0) return;
+  std::fprintf(bus, "%.3f\n", percent);
+  std::fflush(bus);
+}
+
+void bus_ok() {
+  std::FILE* bus = QUOR_NAME(xwindow_bus);
+  if (!bus || std::feof(bus)) return;
+  std::fprintf(bus, "ok\n");
+  std::fflush(bus);
+}
 
 ElimStatus elim_status() { return g_status; }
 const char* elim_status_text() { return g_status_text; }

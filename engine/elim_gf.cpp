@@ -623,6 +623,8 @@ struct ForwardPass {
         if (lv.cur && !settle(sh, lv)) return false;
         survived = lv.cur != nullptr;
         fates.push_back(survived ? 1 : 0);
+        // Serialised by the turn: the stream sees the rows in sorted order.
+        bus_row(nreduce ? 100.0 * (j + 1) / nreduce : 100.0);
         if (survived) {
           std::atomic_ref<i32>(sh.piv[lv.lead]).store(i32(r), std::memory_order_release);
           out_idx[nnew] = r;
@@ -746,6 +748,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   context_vectorize = 0;
   if (nrows == 0) return 0;
   check_matrix(rows, nrows, ncols, nreduce, p);
+  bus_matrix(nrows, ncols);
 
   const u32 width = team_for(nreduce, ncols);
   Shared sh(rows, ncols, Mod(p));
@@ -824,6 +827,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   for (u8 f : fw.fates) QUOR_NAME(mark_useless)(f);
   for (double x : fw.percents) QUOR_NAME(Stderr)("%.1f%%/", x);
   if (sh.abort.load()) raise_kept_fatal();
+  bus_ok();
   const u32 nnew = fw.nnew;
 
   // New rows by lead ascending, equal leads by key descending.

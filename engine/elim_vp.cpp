@@ -39,7 +39,6 @@
 
 namespace quor::QUOR_NS {
 
-std::FILE* QUOR_NAME(xwindow_bus) = nullptr;
 i32 simul_write = 1;
 i32 QUOR_NAME(want_ignore_simulin) = 0;
 u32 Prime_inv = 0;
@@ -72,7 +71,7 @@ u32 g_matrix = 0;  // rank of the next matrix in the pass
 
 bool g_banner = false;
 bool g_mesg2 = false;
-u32 g_bus_rows = 0, g_percent_rows = 0;
+u32 g_percent_rows = 0;
 
 bool stop_now() { return QUOR_NAME(stop_immediately)() != 0; }
 
@@ -312,11 +311,7 @@ Dom* store_coefficients(const Dom* src, u32 n) {
 // Progress of one reduced row on the progress stream and the error channel.
 void progress(u32 done, u32 nreduce) {
   const double pc = nreduce ? 100.0 * done / nreduce : 100.0;
-  std::FILE* bus = QUOR_NAME(xwindow_bus);
-  if (bus && (++g_bus_rows % 10) == 0) {
-    std::fprintf(bus, "%.3f\n", pc);
-    std::fflush(bus);
-  }
+  bus_row(pc);
   if (QUOR_NAME(want_state_percent) && (++g_percent_rows % 64) == 0)
     QUOR_NAME(Stderr)("%.1f%%/", pc);
 }
@@ -408,15 +403,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     g_banner = true;
     QUOR_NAME(Stderr)("COMPACT_NEW_LINES=%d BACKWARD=%d\n", 1, 1);
   }
-  if (std::FILE* bus = QUOR_NAME(xwindow_bus)) {
-    if (std::feof(bus)) {
-      pclose(bus);
-      QUOR_NAME(xwindow_bus) = nullptr;
-    } else {
-      std::fprintf(bus, "Mat %ux%u\n", nrows, ncols);
-      std::fflush(bus);
-    }
-  }
+  bus_matrix(nrows, ncols);
 
   std::vector<Mod> mods;
   for (u32 s = 0; s < V; ++s) mods.emplace_back(QUOR_NAME(Primes)[s]);
@@ -529,10 +516,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     row->span = ncols - lead + 1;
     out[nnew++] = row;
   }
-  if (std::FILE* bus = QUOR_NAME(xwindow_bus); bus && !std::feof(bus)) {
-    std::fprintf(bus, "ok\n");
-    std::fflush(bus);
-  }
+  bus_ok();
 
   shell_sort_indices(
       nnew,

@@ -41,6 +41,8 @@ i32 want_rr = 0;
 #endif
 i32 QUOR_NAME(want_ignore_cste) = 0;
 i32 QUOR_NAME(want_very_quiet) = 0;
+i32 want_aggressive2_degree = 0;
+i32 want_aggressive2_lim = 0;
 #if !QUOR_INT
 u32 aggressive_tab[kAggressiveDegrees] = {};
 double global_time_symbolic = 0.0;
@@ -130,8 +132,12 @@ u32 run_step(Dpol* table, u32 nred, u32 nsel, Dpol* reductors_tab, u32 nreductor
   // would start with them set.
   struct StepSwitches {
     i32 aggressive = QUOR_NAME(want_aggressive);
+    i32 degree = want_aggressive2_degree;
+    i32 lim = want_aggressive2_lim;
     ~StepSwitches() {
       QUOR_NAME(want_aggressive) = aggressive;
+      want_aggressive2_degree = degree;
+      want_aggressive2_lim = lim;
       use_strong_order = 0;
 #if QUOR_INT
       QUOR_NAME(want_ignore_simulin) = 0;

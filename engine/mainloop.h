@@ -41,6 +41,10 @@ extern i32 want_rr;                // rational form of the triangular basis at t
 QUOR_EXPORT i32 QUOR_NAME(want_ignore_cste);
 // Quieter progress: "[d]" only when want_pipe2 is set, no closing newline.
 QUOR_EXPORT i32 QUOR_NAME(want_very_quiet);
+// Zero-row settings a step may change: the loop gives them back after every
+// step, with want_aggressive (0 at load).
+extern i32 want_aggressive2_degree;
+extern i32 want_aggressive2_lim;
 #if !QUOR_INT
 // Zero-row threshold of the elimination per degree 0 .. 999 (filled by the strategy driver).
 extern u32 aggressive_tab[kAggressiveDegrees];

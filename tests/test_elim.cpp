@@ -5,6 +5,8 @@
 // to the caller (bad prime, trace out of step, interrupt) instead of ending
 // the process.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
@@ -617,5 +619,35 @@ QTEST_F(Elim, InterruptIsReportedAsInterrupt) {
   EXPECT_STREQ(elim_status_text(), "");
 }
 #endif
+
+// A progress stream set by a host program receives each matrix's size, the
+// percentage every 10th row to reduce and "ok" once the rows are reduced,
+// whatever the number of threads.
+QTEST_F(Elim, ProgressStreamSetByTheHostFollowsTheElimination) {
+  std::vector<IRow> m;
+  for (u32 c = 1; c <= 40; ++c) m.push_back({{c, 41}, {1, i64(c % 5) + 1}, c, 1});
+  const auto want = reference(m, 41);
+#if QUOR_INT
+  const std::vector<int> teams{1};
+#else
+  const std::vector<int> teams{1, 4};
+#endif
+  for (int t : teams) {
+#if !QUOR_INT
+    nb_threads = t;
+#endif
+    char* text = nullptr;
+    size_t size = 0;
+    QUOR_NAME(xwindow_bus) = open_memstream(&text, &size);
+    ASSERT_NE(QUOR_NAME(xwindow_bus), nullptr);
+    EXPECT_EQ(run(m, 41), want) << t;
+    std::fclose(QUOR_NAME(xwindow_bus));
+    QUOR_NAME(xwindow_bus) = nullptr;
+    EXPECT_STREQ(text, "Mat 40x41\n25.000\n50.000\n75.000\n100.000\nok\n") << t;
+    std::free(text);
+  }
+  // Without a stream nothing is written anywhere.
+  EXPECT_EQ(run(m, 41), want);
+}
 
 QUOR_TEST_END

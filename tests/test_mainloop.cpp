@@ -186,14 +186,24 @@ QTEST_F(MainLoop, TriangularCheckRefusesAWrongSizeButNotAStop) {
   EXPECT_EQ(k, 0u);
 }
 
-QTEST_F(MainLoop, AnInterruptInTheLastStepLeavesNoStepSwitchSet) {
+QTEST_F(MainLoop, AnInterruptInTheLastStepLeavesNoStepSwitchSetAndTheAggressiveSettingsAsTheyWere) {
   layout(4);
+  // The aggressive settings come back as they were, after a whole request
+  // and after one that an interrupt ends inside a step.
+  want_aggressive2_degree = 7;
+  want_aggressive2_lim = 11;
+  auto expect_aggressive_kept = [] {
+    EXPECT_EQ(QUOR_NAME(want_aggressive), 0);
+    EXPECT_EQ(want_aggressive2_degree, 7);
+    EXPECT_EQ(want_aggressive2_lim, 11);
+  };
   host_.set_version(12);  // the host is asked, and its interrupt unwinds
   HostVersion_forget();
   // Count the polls of a whole run, then interrupt at the last poll inside the
   // final step (two polls follow it: after the inter-reduction and at the end).
   interrupt_counter = 1;
   ASSERT_EQ(run(cyclic(4)), 7u);
+  expect_aggressive_kept();
   const u32 polls = interrupt_counter - 1;
   ASSERT_GT(polls, 3u);
   interrupt_counter = 4096 - (polls - 2);
@@ -204,6 +214,8 @@ QTEST_F(MainLoop, AnInterruptInTheLastStepLeavesNoStepSwitchSet) {
 #if QUOR_INT
   EXPECT_EQ(QUOR_NAME(want_ignore_simulin), 0);
 #endif
+  expect_aggressive_kept();
+  want_aggressive2_degree = want_aggressive2_lim = 0;
   host_.interrupt_after_polls(0);
   HostVersion_forget();
 }

@@ -332,25 +332,74 @@ TEST_F(TeskDexp, HeaderCellsAreRecognised) {
     M::Terms::kill_top(t);
 }
 
-// The raw export takes the terms off one by one and releases them.
-TEST_F(TeskDexp, RawExportReleasesEachTerm) {
-    const unsigned terms0 = in_use<Term_Spec<I>>();
-    const Poly a = Mo::random(g, 12, 5);
-    auto* l = M::Lists::cons(M::link_one(Mo::build(a)), nullptr);
-    std::uint16_t e[5];
-    Coef c(3);
-    for (auto& [ex, co] : a) {
-        M::extract_raw_first_multi(l, e, c.data());
-        EXPECT_EQ(Exps(e, e + 5), ex);
-        EXPECT_EQ(c, co);
+// The raw export takes the terms off one by one, leading term first, behind a
+// header or not; each taken term is unlinked and stays the caller's, whole,
+// until the caller releases it.
+TYPED_TEST(TeskPoly, RawExportHandsEachTermToTheCaller) {
+    using Mo = typename TestFixture::Mo;
+    using M = typename TestFixture::M;
+    using P = typename TestFixture::P;
+    using Dom = typename TestFixture::Dom;
+    const unsigned n = Mo::n(), terms0 = in_use<Term_Spec<typename TestFixture::I>>();
+    for (bool multi : {false, true}) {
+        const auto a = Mo::random(this->g, 12, 5);
+        auto* l = M::Lists::cons(M::link_one(Mo::build(a)), nullptr);
+        std::vector<std::uint16_t> e(n);
+        const Coef unset(Dom::residues(), 0xDEADu);
+        std::vector<P*> taken;
+        for (auto& [ex, co] : a) {
+            Coef c = unset;
+            P* t = multi ? M::extract_raw_first_multi(l, e.data(), c.data()) : M::extract_raw_first(l, e.data(), c.data());
+            ASSERT_NE(t, nullptr);
+            EXPECT_EQ(Exps(e.begin(), e.end()), ex);
+            // The prime-field instance's multi form writes no coefficient.
+            EXPECT_EQ(c, multi && !Dom::kOnHeap ? unset : co);
+            EXPECT_EQ(t->next, nullptr);
+            taken.push_back(t);
+        }
+        EXPECT_EQ(l->elt, nullptr);
+        // Nothing left: nothing taken, nothing written.
+        EXPECT_EQ(M::extract_raw_first(l, e.data(), nullptr), nullptr);
+        EXPECT_EQ(M::extract_raw_first_multi(nullptr, e.data(), nullptr), nullptr);
+        M::Lists::kill(l);
+        // Every term is still intact: together they are the polynomial.
+        typename Mo::Poly back;
+        for (P* t : taken) {
+            const auto one = Mo::read(t);
+            back.insert(one.begin(), one.end());
+        }
+        EXPECT_EQ(back, a);
+        EXPECT_EQ(in_use<Term_Spec<typename TestFixture::I>>(), terms0 + a.size());
+        for (P* t : taken) M::Terms::kill(t);
+        EXPECT_EQ(in_use<Term_Spec<typename TestFixture::I>>(), terms0);
     }
-    EXPECT_EQ(l->elt, nullptr);
-    M::extract_raw_first(l, e, c.data());  // nothing left: nothing written
-    M::Lists::kill(l);
-    EXPECT_EQ(in_use<Term_Spec<I>>(), terms0);
-    // Exponents the type cannot hold are refused.
+}
+
+TEST_F(TeskDexp, RawMonomialsRefuseExponentsTheTypeCannotHold) {
     const std::uint16_t big[5] = {0x8000, 0, 0, 0, 0};
     EXPECT_NE(fatal_of([&] { M::monom_raw(big, 1u); }).find("does not fit"), std::string::npos);
+}
+
+// The text reader's accessors of the two builds' instances: the polynomial
+// and the list come back as they are; parse_set_lc replaces the coefficient
+// of the first term only.
+template <class I>
+void check_parse_accessors(Term<I>* (*parse_polynome)(Term<I>*), typename I::D::C minus_one) {
+    using Mo = Model<I>;
+    Term<I>* p = Mo::poly({{{2, 1, 0}, 3}, {{0, 1, 0}, 4}});
+    List<I>* l = Mo::list({p});
+    EXPECT_EQ(parse_polynome(p), p);
+    EXPECT_EQ(parse_set_List(l), l);
+    parse_set_lc(p, minus_one);
+    EXPECT_EQ(Mo::read(p), Mo::take(Mo::poly({{{2, 1, 0}, -1}, {{0, 1, 0}, 4}})));
+    Dmp<I>::Lists::kill_all(l);
+}
+
+TEST(TeskParse, AccessorsReturnTheirArgumentAndSetTheLeadingCoefficient) {
+    Cfg<BigDexp__VGF, 3, 0, 2>::set_up();
+    check_parse_accessors<BigDexp__VGF>(parse_polynome_DMP__BigDexp__VGF, vgf::cVGF(std::int64_t{-1}));
+    Cfg<DRLDRL__GFC, 3, 1, 1>::set_up();
+    check_parse_accessors<DRLDRL__GFC>(parse_polynome_DMP__DRLDRL__GFC, 65520u);
 }
 
 TEST_F(TeskDexp, TransformationsOnSmallExamples) {

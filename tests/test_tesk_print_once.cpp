@@ -159,6 +159,42 @@ TEST_F(PrintTest, AfficheShowsAViewAndSavesIt) {
     M::Lists::kill_all(l);
 }
 
+// This module's dispatcher Affiche: each list goes, at each call, to the
+// printer the switches choose, over the instances of both builds.
+TEST_F(PrintTest, ModuleAffichePrintsListsInTheSyntaxChosenAtEachCall) {
+    auto every_syntax = [](auto* l) {
+        const std::string lines = [&] {
+            std::string t = "[\n";
+            for (auto* c = l; c; c = c->next) t += plain(c->elt) + "\n";
+            return t + "]\n";
+        }();
+        want_output = want_fortran = 1;
+        want_head = want_last_equation = want_host_input = want_posso_output = 0;
+        EXPECT_EQ(written(Fortran.f, [&] { Affiche << l; }), plain(l));
+        want_host_input = 1;
+        EXPECT_EQ(written(Fortran.f, [&] { Affiche << l; }), lines);
+        want_fortran = 0;
+        want_posso_output = 1;
+        EXPECT_EQ(written(Posso.f, [&] { Affiche << l; }), posso(l));
+        want_posso_output = 0;
+        EXPECT_EQ(written(log_output, [&] { Affiche << l << '\n'; }), pretty(l));
+        want_output = 0;
+        EXPECT_EQ(written(log_output, [&] { Affiche << l << '\n'; }), "");
+        EXPECT_EQ(written(Fortran.f, [&] { Affiche << l << '\n'; }), "");
+    };
+    set_up<BigDexp__VGF>(3);
+    auto* v = Dmp<BigDexp__VGF>::Lists::cons(Model<BigDexp__VGF>::poly({{{2, 0, 0}, 1}, {{0, 1, 1}, 2}}),
+                                             Dmp<BigDexp__VGF>::Lists::cons(Model<BigDexp__VGF>::poly({{{0, 0, 1}, 5}}), nullptr));
+    every_syntax(v);
+    EXPECT_EQ(plain(v), "[a^2+2*b*c,5*c]");
+    Dmp<BigDexp__VGF>::Lists::kill_all(v);
+    set_up<DRLDRL__GFC>(2);
+    auto* f = Dmp<DRLDRL__GFC>::Lists::cons(Model<DRLDRL__GFC>::poly({{{1, 1}, 3}, {{0, 0}, 65520}}), nullptr);
+    every_syntax(f);
+    EXPECT_EQ(posso(f), "{{3ab,65520}}");
+    Dmp<DRLDRL__GFC>::Lists::kill_all(f);
+}
+
 TEST_F(PrintTest, PairsPrintTheirPolynomialsAfterTheHeaders) {
     using I = DRLDRL__GFC;
     set_up<I>(2);

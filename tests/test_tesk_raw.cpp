@@ -121,10 +121,11 @@ QTEST_F(TeskRaw, RoundTripIsExact) {
       std::vector<std::uint16_t> e(n);
       std::vector<u32> r(V);
 #if QUOR_INT
-      TM::extract_raw_first_multi(cell, e.data(), r.data());
+      TM::P* taken = TM::extract_raw_first_multi(cell, e.data(), r.data());
 #else
-      TM::extract_raw_first(cell, e.data(), r.data());
+      TM::P* taken = TM::extract_raw_first(cell, e.data(), r.data());
 #endif
+      TM::Terms::kill(taken);  // the caller owns the taken term
       Vec v(n + 1, 0);
       for (u32 i = 0; i < n; ++i) v[i] = e[i];
       back->monoms[t] = mono(v);

@@ -303,11 +303,15 @@ struct Dmp {
     static Lst* retain_polys(Lst* l, Lst*& head, unsigned k);  // splits off the polynomials free of x0..x(k-1)
     static Lst* next_not_retain(Lst* c, unsigned k);
     static Lst* substitute(const E* e, C c, Lst* l);
-    // Takes the first term off c's polynomial: n 16-bit exponents into exps,
-    // the residues (VGF: all, GFC: one) into coef; the term is released.
-    static void extract_raw_first(Lst* c, std::uint16_t* exps, std::uint32_t* coef);
+    // Takes the first term off c's polynomial (c then holds the rest; a
+    // leading header is released first): n 16-bit exponents into exps, the
+    // residues (VGF: all, GFC: one) into coef.  The term is unlinked, not
+    // released: it is returned with a null link and the caller owns it (give
+    // it back with Terms::kill).  Null, and nothing written, when c or its
+    // polynomial is null.
+    static P* extract_raw_first(Lst* c, std::uint16_t* exps, std::uint32_t* coef);
     // The same; the prime-field instance writes no coefficient.
-    static void extract_raw_first_multi(Lst* c, std::uint16_t* exps, std::uint32_t* coef);
+    static P* extract_raw_first_multi(Lst* c, std::uint16_t* exps, std::uint32_t* coef);
 
     // --------------------------------------------------------- internals
     static P* term(C c, const E* e);              // a new term c*x^e, link unset
@@ -513,9 +517,19 @@ TESK_POLY_INSTANCES(TESK_POLY_DECLARE)
     TESK_FWD(extract_raw_first_List_DMP__##I, poly::Dmp<poly::I>::extract_raw_first)    \
     TESK_FWD(extract_raw_first_List_DMP__##I##_multi, poly::Dmp<poly::I>::extract_raw_first_multi)
 
+// Accessors of the text reader of the two instances the builds use: the
+// polynomial and the list are taken as they are; parse_set_lc overwrites the
+// coefficient of p's first term (p not null; a VGF handle is stored, not copied).
+#define TESK_PARSE_NAMES(I)                                                             \
+    inline DMP__##I parse_polynome_DMP__##I(DMP__##I p) { return p; }                   \
+    inline List_DMP__##I parse_set_List(List_DMP__##I l) { return l; }                  \
+    inline void parse_set_lc(DMP__##I p, poly::I::D::C c) { p->coef = c; }
+
 namespace tesk {
 
 TESK_POLY_INSTANCES(TESK_DMP_NAMES)
+TESK_PARSE_NAMES(BigDexp__VGF)
+TESK_PARSE_NAMES(DRLDRL__GFC)
 static_assert(offsetof(sDMP__DRLDRL__GFC, next) == 8 && offsetof(sDMP__DRLDRL__GFC, exp) == 16 &&
               offsetof(sDMP__BigDexp__VGF, exp) == 16 && sizeof(sList_DMP__BigDexp__VGF) == 16 &&
               sizeof(sList_List_DMP__BigDexp__VGF) == 16 && sizeof(Stats_DMP__BigDexp__VGF) == 24);

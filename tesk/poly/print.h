@@ -161,6 +161,10 @@ TESK_POLY_INSTANCES(TESK_PRINT_DECLARE)
     inline void pretty_List_DMP__##I(void* l) { Pretty << static_cast<sList_DMP__##I*>(l); }
 
 namespace tesk {
+// The list output dispatcher, one per module that prints lists (internal
+// linkage; it holds nothing): `Affiche << list` prints through the printer
+// the want_ switches choose at that call.
+[[maybe_unused]] static AFFICHE Affiche;
 TESK_POLY_INSTANCES(TESK_PRINT_NAMES)
 using poly::internal_fortran;
 using poly::pseudo_list;

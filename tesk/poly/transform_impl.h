@@ -311,32 +311,34 @@ List<I>* Dmp<I>::substitute(const E* e, C c, Lst* l) {
 
 namespace detail {
 // Takes c's first term off (a leading header is released first); its
-// exponents, and the residues when asked, go out; the record is released.
+// exponents, and the residues when asked, go out; the record is unlinked and
+// handed to the caller.
 template <class I>
-void extract_first(List<I>* c, std::uint16_t* exps, std::uint32_t* coef, bool with_coef) {
+Term<I>* extract_first(List<I>* c, std::uint16_t* exps, std::uint32_t* coef, bool with_coef) {
     using M = Dmp<I>;
-    if (!c || !c->elt) return;
+    if (!c || !c->elt) return nullptr;
     Term<I>* t = c->elt;
     if (M::is_header(t)) {
         t = M::Terms::kill(t);
         c->elt = t;
-        if (!t) return;
+        if (!t) return nullptr;
     }
     c->elt = t->next;
+    t->next = nullptr;
     for (unsigned i = 0, n = I::L::n(); i < n; ++i) exps[i] = std::uint16_t(M::X::extraire(t->exp, i));
     if (with_coef) I::D::to_residues(t->coef, coef);
-    M::Terms::kill(t);
+    return t;
 }
 }  // namespace detail
 
 template <class I>
-void Dmp<I>::extract_raw_first(Lst* c, std::uint16_t* exps, std::uint32_t* coef) {
-    detail::extract_first<I>(c, exps, coef, true);
+Term<I>* Dmp<I>::extract_raw_first(Lst* c, std::uint16_t* exps, std::uint32_t* coef) {
+    return detail::extract_first<I>(c, exps, coef, true);
 }
 
 template <class I>
-void Dmp<I>::extract_raw_first_multi(Lst* c, std::uint16_t* exps, std::uint32_t* coef) {
-    detail::extract_first<I>(c, exps, coef, D::kOnHeap);
+Term<I>* Dmp<I>::extract_raw_first_multi(Lst* c, std::uint16_t* exps, std::uint32_t* coef) {
+    return detail::extract_first<I>(c, exps, coef, D::kOnHeap);
 }
 
 }  // namespace tesk::poly
