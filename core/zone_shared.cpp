@@ -113,7 +113,15 @@ char* zone_space_take(u64 bytes) {
 }
 
 void zone_space_release() {
-  if (space_base == nullptr || space_cur == space_base) return;
+  if (space_base == nullptr) return;
+  // A range cut down by an address-space limit is dropped whole: the next
+  // request reserves again, as large as the limit then allows.
+  if (u64(space_end - space_base) < kSpaceReserve) {
+    munmap(space_base, size_t(space_end - space_base));
+    space_base = space_cur = space_end = nullptr;
+    return;
+  }
+  if (space_cur == space_base) return;
   // Mapping fresh inaccessible pages over the used part gives its memory back.
   void* p = map_none(space_base, u64(space_cur - space_base), MAP_FIXED);
   if (p == MAP_FAILED) {

@@ -482,8 +482,8 @@ using namespace quor;
 using namespace quor::QUOR_NS;
 
 #if QUOR_INT
-QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 mingbasis_strong, I32 restrict2,
-                                   double* t, I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
+static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 mingbasis_strong, I32 restrict2,
+                             double* t, I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
   check_arguments(base, n, resultat, env);
   double t_local = 0;
   if (t == nullptr) t = &t_local;
@@ -727,6 +727,12 @@ QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I
   return count;
 }
 
+QUOR_EXPORT UI32 Quor_int_groebner(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 mingbasis_strong, I32 restrict2,
+                                   double* t, I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
+  return entry_guard(
+      [&] { return groebner_request(base, n, resultat, mingbasis_strong, restrict2, t, bk0, pas0, final_restrict, env); });
+}
+
 QUOR_EXPORT u32 Quor_int_gbasis_rr_form(Dpol* base, u32 n, Dpol* resultat, double* t) {
   return gbasis_universal_cmd(base, n, resultat, nullptr, 0, t, 0, want_buildmatrix != 0 ? 1 : 0, 1, 0, 0, 0, 0, 0);
 }
@@ -735,8 +741,8 @@ QUOR_EXPORT u32 Quor_int_gbasis_rr_form(Dpol* base, u32 n, Dpol* resultat, doubl
 
 // ============================================================ prime-field build
 
-QUOR_EXPORT UI32 Quor_groebner(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_strong, I32 restrict2, double* t,
-                               I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
+static UI32 groebner_request(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_strong, I32 restrict2, double* t,
+                             I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
   (void)bk0;
   (void)pas0;
   check_arguments(base, n, resultat, env);
@@ -800,6 +806,12 @@ QUOR_EXPORT UI32 Quor_groebner(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis
   QUOR_NAME(restore_tesk_state_z2)(&m2);
   for (u32 i = 0; i < count; ++i) resultat[i] = table[i];
   return count;
+}
+
+QUOR_EXPORT UI32 Quor_groebner(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_strong, I32 restrict2, double* t,
+                               I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
+  return entry_guard(
+      [&] { return groebner_request(base, n, resultat, mingbasis_strong, restrict2, t, bk0, pas0, final_restrict, env); });
 }
 
 QUOR_EXPORT u32 Quor_gbasis_rr_form(Dpol* base, u32 n, Dpol* resultat, double* t) {

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 
 #include "core/coeffs.h"
+#include "host/C/host_services.h"
 
 namespace quor::QUOR_NS {
 
@@ -217,8 +218,8 @@ QUOR_EXPORT void QUOR_NAME(init_BlockHankel)(quor::u32 p) {
 #endif
 }
 
-QUOR_EXPORT void QUOR_NAME(fglm_polys)(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** seqs, quor::i32 n,
-                                       quor::i32 d, quor::i32 verbose) {
+static void fglm_polys_request(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** seqs, quor::i32 n, quor::i32 d,
+                               quor::i32 verbose) {
   using namespace quor;
   using namespace quor::QUOR_NS;
   const u32 p = check_block_prime("fglm_polys");
@@ -254,6 +255,11 @@ QUOR_EXPORT void QUOR_NAME(fglm_polys)(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::
     }
 }
 
+QUOR_EXPORT void QUOR_NAME(fglm_polys)(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** seqs, quor::i32 n,
+                                       quor::i32 d, quor::i32 verbose) {
+  quor::QUOR_NS::entry_guard([&] { fglm_polys_request(MX, seqs, n, d, verbose); });
+}
+
 QUOR_EXPORT void QUOR_NAME(combine_results)(const char* base, quor::i32 n, quor::i32 N) {
-  quor::QUOR_NS::combine_results(base, n, N);
+  quor::QUOR_NS::entry_guard([&] { quor::QUOR_NS::combine_results(base, n, N); });
 }

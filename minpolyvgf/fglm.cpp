@@ -21,6 +21,7 @@
 #include "minpolyvgf/minpoly.h"
 #include "minpolyvgf/unipoly.h"
 #include "minpolyvgf/wiedemann_lowlevel.h"
+#include "host/C/host_services.h"
 
 namespace quor::QUOR_NS {
 
@@ -365,11 +366,10 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
 
 }  // namespace quor::QUOR_NS
 
-QUOR_EXPORT void QUOR_NAME(w_fglm)(quor::u32 D, quor::i32* pairs, quor::i32* nosp, quor::u32 nvars,
-                                   quor::i32* idx, quor::QUOR_NS::Dom** rows, quor::i32 version,
-                                   quor::i32* outdeg, quor::u32* prime, quor::i32 verbose, quor::i32 print,
-                                   char** names, quor::i32 sqfr, quor::i32 minpoly_only, quor::i32 N,
-                                   quor::i32 P, quor::i32 b) {
+static void w_fglm_request(quor::u32 D, quor::i32* pairs, quor::i32* nosp, quor::u32 nvars, quor::i32* idx,
+                           quor::QUOR_NS::Dom** rows, quor::i32 version, quor::i32* outdeg, quor::u32* prime,
+                           quor::i32 verbose, quor::i32 print, char** names, quor::i32 sqfr, quor::i32 minpoly_only,
+                           quor::i32 N, quor::i32 P, quor::i32 b) {
   using namespace quor;
   using namespace quor::QUOR_NS;
   QUOR_NAME(Table_Primes) = prime;
@@ -394,4 +394,15 @@ QUOR_EXPORT void QUOR_NAME(w_fglm)(quor::u32 D, quor::i32* pairs, quor::i32* nos
   }
   fglm_sparse(i32(D), verbose, i32(nvars), idx, print == 0 ? rows : nullptr, outdeg,
               print == 0 ? nullptr : names, sqfr, minpoly_only, N, P, b);
+}
+
+QUOR_EXPORT void QUOR_NAME(w_fglm)(quor::u32 D, quor::i32* pairs, quor::i32* nosp, quor::u32 nvars,
+                                   quor::i32* idx, quor::QUOR_NS::Dom** rows, quor::i32 version,
+                                   quor::i32* outdeg, quor::u32* prime, quor::i32 verbose, quor::i32 print,
+                                   char** names, quor::i32 sqfr, quor::i32 minpoly_only, quor::i32 N,
+                                   quor::i32 P, quor::i32 b) {
+  quor::QUOR_NS::entry_guard([&] {
+    w_fglm_request(D, pairs, nosp, nvars, idx, rows, version, outdeg, prime, verbose, print, names, sqfr, minpoly_only,
+                   N, P, b);
+  });
 }

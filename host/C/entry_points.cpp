@@ -454,12 +454,24 @@ void assign_next(HostKernel kernel, HostValue name, i32 index) {
 using namespace quor;
 using namespace quor::QUOR_NS;
 
-HostValue QUOR_LNAME(gbasis_init)(HostKernel kernel, HostArgs args) { return gbasis_init(kernel, args); }
-HostValue QUOR_LNAME(gbasis_compute)(HostKernel kernel, HostArgs args) { return gbasis_compute(kernel, args); }
-HostValue QUOR_LNAME(hilbert_compute)(HostKernel kernel, HostArgs args) { return hilbert_compute(kernel, args); }
-HostValue QUOR_LNAME(debug_level)(HostKernel kernel, HostArgs args) { return debug_level(kernel, args); }
-HostValue QUOR_LNAME(internal_report)(HostKernel kernel, HostArgs args) { return internal_report(kernel, args); }
-HostValue QUOR_LNAME(internal_threads)(HostKernel kernel, HostArgs args) { return internal_threads(kernel, args); }
+HostValue QUOR_LNAME(gbasis_init)(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return gbasis_init(kernel, args); });
+}
+HostValue QUOR_LNAME(gbasis_compute)(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return gbasis_compute(kernel, args); });
+}
+HostValue QUOR_LNAME(hilbert_compute)(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return hilbert_compute(kernel, args); });
+}
+HostValue QUOR_LNAME(debug_level)(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return debug_level(kernel, args); });
+}
+HostValue QUOR_LNAME(internal_report)(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return internal_report(kernel, args); });
+}
+HostValue QUOR_LNAME(internal_threads)(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return internal_threads(kernel, args); });
+}
 double QUOR_LNAME(my_cpu)() { return QUOR_NAME(cpu)(); }
 
 HostValue QUOR_LNAME(scheduler)(HostKernel kernel, HostArgs) {
@@ -474,7 +486,7 @@ HostValue QUOR_LNAME(internal_version)(HostKernel kernel, HostArgs) {
 
 #if QUOR_INT
 
-HostValue quor_int_send_poly(HostKernel kernel, HostArgs args) {
+static HostValue quor_int_send_poly_body(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   check_count(args, 5);
   const i32 width = int_arg(args, 1);
@@ -495,7 +507,7 @@ HostValue quor_int_send_poly(HostKernel kernel, HostArgs args) {
   return ToHostNULL(kernel);
 }
 
-HostValue quor_int_send_poly_gmp(HostKernel kernel, HostArgs args) {
+static HostValue quor_int_send_poly_gmp_body(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   check_count(args, 4);
   const i32 nvars = int_arg(args, 1);
@@ -517,7 +529,7 @@ HostValue quor_int_send_poly_gmp(HostKernel kernel, HostArgs args) {
   return ToHostNULL(kernel);
 }
 
-HostValue quor_int_receive_poly(HostKernel kernel, HostArgs args) {
+static HostValue quor_int_receive_poly_body(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   check_count(args, 5);
   const i32 index = int_arg(args, 1);
@@ -553,7 +565,7 @@ HostValue quor_int_receive_poly(HostKernel kernel, HostArgs args) {
   return r;
 }
 
-HostValue quor_int_receive_poly_gmp(HostKernel kernel, HostArgs args) {
+static HostValue quor_int_receive_poly_gmp_body(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   check_count(args, 5);
   const i32 index = int_arg(args, 1);
@@ -576,7 +588,7 @@ HostValue quor_int_receive_poly_gmp(HostKernel kernel, HostArgs args) {
   return list;
 }
 
-HostValue quor_int_receive_poly_new(HostKernel kernel, HostArgs args) {
+static HostValue quor_int_receive_poly_new_body(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   check_count(args, 3);
   const i32 index = int_arg(args, 1);
@@ -617,12 +629,36 @@ const char* quor_int_my_time() {
   return std::ctime(&now);
 }
 
-HostValue quor_int_unload(HostKernel kernel, HostArgs) {
+static HostValue quor_int_unload_body(HostKernel kernel) {
   Host_kernel = kernel;
   request_generation = 0;
   Quor_int_free_memory();
   QUOR_NAME(local_reset_memory)();
   return ToHostInteger(kernel, 1);
+}
+
+HostValue quor_int_send_poly(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return quor_int_send_poly_body(kernel, args); });
+}
+
+HostValue quor_int_send_poly_gmp(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return quor_int_send_poly_gmp_body(kernel, args); });
+}
+
+HostValue quor_int_receive_poly(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return quor_int_receive_poly_body(kernel, args); });
+}
+
+HostValue quor_int_receive_poly_gmp(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return quor_int_receive_poly_gmp_body(kernel, args); });
+}
+
+HostValue quor_int_receive_poly_new(HostKernel kernel, HostArgs args) {
+  return entry_guard([&] { return quor_int_receive_poly_new_body(kernel, args); });
+}
+
+HostValue quor_int_unload(HostKernel kernel, HostArgs) {
+  return entry_guard([&] { return quor_int_unload_body(kernel); });
 }
 
 #else  // prime-field build: plain transfer functions
@@ -640,7 +676,7 @@ I32 refuse(const char* format, ...) {
 }
 }  // namespace
 
-I32 quor_send_poly(UI32 nvars, UI32 nterms, const I32* exps, const I32* coeffs) {
+static I32 send_poly_body(UI32 nvars, UI32 nterms, const I32* exps, const I32* coeffs) {
   if (global_nb > i32(kMaxiBase) - 1) return -1;
   if (!request_open()) return refuse("quor_send_poly: no request is open\n");
   if (nvars > current_id_vars)
@@ -677,7 +713,7 @@ I32 quor_send_poly(UI32 nvars, UI32 nterms, const I32* exps, const I32* coeffs) 
   return 1;
 }
 
-I32 quor_receive_poly(I32 index, UI32 nvars, UI32 nterms, UI32* exps, UI32* coeffs, UI32* next) {
+static I32 receive_poly_body(I32 index, UI32 nvars, UI32 nterms, UI32* exps, UI32* coeffs, UI32* next) {
   if (!readable(index)) return -1;
   if (nvars != current_id_vars)
     return refuse("quor_receive_poly: %u variables, the request has %u (a result is read with all of them)\n", nvars,
@@ -685,6 +721,14 @@ I32 quor_receive_poly(I32 index, UI32 nvars, UI32 nterms, UI32* exps, UI32* coef
   const I32 code = QUOR_NAME(export_poly)(nvars, nterms, exps, coeffs, base[index]);
   if (index < global_nb - 1 && next != nullptr) *next = base[index + 1]->nb_terms;
   return code;
+}
+
+I32 quor_send_poly(UI32 nvars, UI32 nterms, const I32* exps, const I32* coeffs) {
+  return entry_guard([&] { return send_poly_body(nvars, nterms, exps, coeffs); });
+}
+
+I32 quor_receive_poly(I32 index, UI32 nvars, UI32 nterms, UI32* exps, UI32* coeffs, UI32* next) {
+  return entry_guard([&] { return receive_poly_body(index, nvars, nterms, exps, coeffs, next); });
 }
 
 #endif

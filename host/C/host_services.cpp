@@ -10,6 +10,8 @@
 #include <exception>
 #include <string>
 
+#include "host/C/alloc_failure.h"
+
 namespace quor::QUOR_NS {
 
 static_assert(sizeof(std::sig_atomic_t) == sizeof(i32), "the stop flag is written by a signal handler");
@@ -59,6 +61,24 @@ void keep(const char* text) {
   leave_integer_mode();
   if (Host_kernel != nullptr) HostRaiseError(Host_kernel, text);
   process_exit(1);
+}
+
+void raise_allocation_failure() {
+  char text[160];
+  const u64 size = last_failed_allocation();
+  forget_failed_allocation();
+  if (size != 0)
+    std::snprintf(text, sizeof text, "not enough memory: %llu bytes asked (the memory is exhausted)",
+                  (unsigned long long)size);
+  else
+    std::snprintf(text, sizeof text, "not enough memory: an allocation failed (the memory is exhausted)");
+  QUOR_NAME(error_Host)(text);
+}
+
+void raise_library_exception(const char* what) {
+  std::string text = "Quor internal error: ";
+  text += what != nullptr ? what : "";
+  QUOR_NAME(error_Host)(text.c_str());
 }
 
 double HostVersion() {

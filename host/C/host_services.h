@@ -24,6 +24,8 @@
 #include "core/quor_build.h"
 
 #include <atomic>
+#include <new>
+#include <stdexcept>
 
 #include "host/C/host_sink_shared.h"
 
@@ -63,6 +65,31 @@ void defer_fatal(const char* text);
 bool fatal_kept();
 // Raises the kept message when raising is safe (does not return then); otherwise does nothing.
 void raise_kept_fatal();
+
+// Raises the build's host error for a failed allocation: "not enough memory",
+// with the bytes asked when the library's allocator recorded them.
+[[noreturn]] void raise_allocation_failure();
+// Raises the build's host error for another exception of the library's (text: its what()).
+[[noreturn]] void raise_library_exception(const char* what);
+
+// Runs the body of an exported function so that no exception of the
+// library's leaves it: std::bad_alloc and the standard library's errors
+// become the build's host error (the objects of the body are released on the
+// way); the host's own unwinding passes through.
+template <class Body>
+auto entry_guard(Body&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    raise_allocation_failure();
+  } catch (const std::length_error&) {
+    raise_allocation_failure();
+  } catch (const std::logic_error& e) {
+    raise_library_exception(e.what());
+  } catch (const std::runtime_error& e) {
+    raise_library_exception(e.what());
+  }
+}
 
 // RAII no-raise region; its destructor raises the kept message when the outermost region closes.
 class NoRaiseRegion {

@@ -1,0 +1,390 @@
+/* A host written in C that loads libquor.so with dlopen and provides the
+ * host calls itself: a host error is a longjmp back to the caller of the
+ * entry point, as in a C host.  It runs, in each build, a large request
+ * under a lowered address-space limit, then a small one with the limit
+ * lifted, and prints one line per request:
+ *   <build> large: ok | error: <text>
+ *   <build> small: <number of results> | error: <text>
+ * A C++ exception that leaves the library would abort the program.
+ * Usage: quor_c_host LIBRARY LIMIT_KB KATSURA_N */
+#include <dlfcn.h>
+#include <gmp.h>
+#include <setjmp.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+
+#include "host/C/host_api.h"
+
+enum Kind { K_NULL, K_INT, K_FLOAT, K_STRING, K_NAME, K_RTABLE, K_LIST };
+
+struct HostValueRec {
+  enum Kind kind;
+  int64_t i;
+  double d;
+  const char* text;
+  HostValue assigned; /* names */
+  HostRTableSettings settings;
+  int32_t bounds[4];
+  void* data;
+  HostValue* items;
+  int32_t n;
+};
+struct HostArgsRec {
+  int32_t n;
+  HostValue v[16];
+};
+struct HostKernelRec {
+  int unused;
+};
+
+static struct HostKernelRec kernel_rec;
+static HostKernel kernel = &kernel_rec;
+static struct HostValueRec null_rec = {K_NULL};
+static jmp_buf on_error;
+static char error_text[1024];
+
+static HostValue make(enum Kind kind) {
+  HostValue v = calloc(1, sizeof *v);
+  if (v == NULL) abort();
+  v->kind = kind;
+  return v;
+}
+
+static HostValue integer(int64_t i) {
+  HostValue v = make(K_INT);
+  v->i = i;
+  return v;
+}
+
+static HostValue name(const char* text) {
+  HostValue v = make(K_NAME);
+  v->text = text;
+  return v;
+}
+
+static HostValue string(const char* text) {
+  HostValue v = make(K_STRING);
+  v->text = text;
+  return v;
+}
+
+static HostValue int32_table(int32_t* data, int32_t count) {
+  HostValue v = make(K_RTABLE);
+  v->settings.data_type = HOST_RTABLE_INTEGER32;
+  v->settings.order = HOST_RTABLE_C_ORDER;
+  v->settings.num_dimensions = 1;
+  v->bounds[0] = 1;
+  v->bounds[1] = count;
+  v->data = data;
+  return v;
+}
+
+/* ---- the host calls ---- */
+
+int32_t HostNumArgs(HostArgs args) { return args->n; }
+HostValue HostArg(HostArgs args, int32_t i) { return i >= 1 && i <= args->n ? args->v[i - 1] : NULL; }
+int IsHostInteger32(HostKernel k, HostValue v) {
+  (void)k;
+  return v && v->kind == K_INT && v->i >= INT32_MIN && v->i <= INT32_MAX;
+}
+HostValue ToHostInteger(HostKernel k, int64_t i) {
+  (void)k;
+  return integer(i);
+}
+HostValue ToHostFloat(HostKernel k, double d) {
+  (void)k;
+  HostValue v = make(K_FLOAT);
+  v->d = d;
+  return v;
+}
+HostValue ToHostNULL(HostKernel k) {
+  (void)k;
+  return &null_rec;
+}
+void HostAssign(HostKernel k, HostValue n, HostValue value) {
+  (void)k;
+  if (n && n->kind == K_NAME) n->assigned = value;
+}
+int IsHostNULL(HostKernel k, HostValue v) {
+  (void)k;
+  return v && v->kind == K_NULL;
+}
+int IsHostPointerNULL(HostKernel k, HostValue v) {
+  (void)k;
+  return v == NULL;
+}
+int IsHostUnassignedName(HostKernel k, HostValue v) {
+  (void)k;
+  return v && v->kind == K_NAME && v->assigned == NULL;
+}
+
+static void raise_text(const char* msg, HostValue a1, HostValue a2) {
+  /* %1 / %-1 and %2 / %-2 hold integers here. */
+  size_t o = 0;
+  for (const char* p = msg; *p && o + 24 < sizeof error_text; ++p) {
+    if (*p == '%' && (p[1] == '1' || p[1] == '2' || (p[1] == '-' && (p[2] == '1' || p[2] == '2')))) {
+      const char which = p[1] == '-' ? p[2] : p[1];
+      HostValue a = which == '1' ? a1 : a2;
+      o += (size_t)snprintf(error_text + o, sizeof error_text - o, "%lld", a ? (long long)a->i : 0LL);
+      p += p[1] == '-' ? 2 : 1;
+      continue;
+    }
+    error_text[o++] = *p;
+  }
+  error_text[o] = '\0';
+  longjmp(on_error, 1);
+}
+
+void HostRaiseError(HostKernel k, const char* msg) {
+  (void)k;
+  raise_text(msg, NULL, NULL);
+}
+void HostRaiseError1(HostKernel k, const char* msg, HostValue a1) {
+  (void)k;
+  raise_text(msg, a1, NULL);
+}
+void HostRaiseError2(HostKernel k, const char* msg, HostValue a1, HostValue a2) {
+  (void)k;
+  raise_text(msg, a1, a2);
+}
+int32_t HostToInteger32(HostKernel k, HostValue v) {
+  if (!IsHostInteger32(k, v)) HostRaiseError(k, "integer expected");
+  return (int32_t)v->i;
+}
+char* HostToString(HostKernel k, HostValue v) {
+  if (!v || (v->kind != K_STRING && v->kind != K_NAME)) HostRaiseError(k, "string expected");
+  return (char*)v->text;
+}
+int HostGetInterruptValue(HostKernel k) {
+  (void)k;
+  return 0;
+}
+void HostCheckInterrupt(HostKernel k) { (void)k; }
+
+int IsHostRTable(HostValue v) { return v && v->kind == K_RTABLE; }
+void RTableGetSettings(HostKernel k, HostRTableSettings* s, HostValue rt) {
+  (void)k;
+  *s = rt->settings;
+}
+void RTableGetDefaults(HostKernel k, HostRTableSettings* s) {
+  (void)k;
+  memset(s, 0, sizeof *s);
+  s->num_dimensions = 1;
+}
+void* RTableDataBlock(HostKernel k, HostValue rt) {
+  (void)k;
+  return rt->data;
+}
+void RTableGetBounds(HostKernel k, HostValue rt, int32_t d, int32_t* lo, int32_t* hi) {
+  (void)k;
+  *lo = rt->bounds[2 * (d - 1)];
+  *hi = rt->bounds[2 * (d - 1) + 1];
+}
+HostValue RTableCreate(HostKernel k, const HostRTableSettings* s, void* data, const int32_t* bounds) {
+  (void)k;
+  HostValue v = make(K_RTABLE);
+  v->settings = *s;
+  memcpy(v->bounds, bounds, sizeof v->bounds);
+  v->data = data; /* lent: the caller keeps it */
+  return v;
+}
+void HostGcProtect(HostKernel k, HostValue v) {
+  (void)k;
+  (void)v;
+}
+int IsHostList(HostKernel k, HostValue v) {
+  (void)k;
+  return v && v->kind == K_LIST;
+}
+HostValue HostListAlloc(HostKernel k, int32_t n) {
+  (void)k;
+  HostValue v = make(K_LIST);
+  v->n = n;
+  v->items = calloc((size_t)(n > 0 ? n : 1), sizeof(HostValue));
+  for (int32_t i = 0; i < n; ++i) v->items[i] = &null_rec;
+  return v;
+}
+void HostListAssign(HostKernel k, HostValue list, int32_t i, HostValue v) {
+  (void)k;
+  list->items[i - 1] = v;
+}
+HostValue HostListSelect(HostKernel k, HostValue list, int32_t i) {
+  (void)k;
+  return list->items[i - 1];
+}
+int32_t HostListLength(HostKernel k, HostValue list) {
+  (void)k;
+  return list->n;
+}
+mpz_srcptr HostToGMPInteger(HostKernel k, HostValue v) {
+  HostRaiseError(k, "GMP integers are not used by this host");
+  (void)v;
+  return NULL;
+}
+HostValue GMPIntegerToHost(HostKernel k, mpz_srcptr z) {
+  (void)z;
+  return ToHostNULL(k);
+}
+HostValue HostNumericAdd(HostKernel k, HostValue a, HostValue b) {
+  (void)a;
+  (void)b;
+  return ToHostNULL(k);
+}
+HostValue HostNumericMultiply(HostKernel k, HostValue a, HostValue b) {
+  (void)a;
+  (void)b;
+  return ToHostNULL(k);
+}
+HostValue HostNumericPower(HostKernel k, HostValue a, HostValue b) {
+  (void)a;
+  (void)b;
+  return ToHostNULL(k);
+}
+void HostPrintf(HostKernel k, const char* format, ...) { (void)k, (void)format; }
+void HostUserInfo(HostKernel k, int32_t level, const char* n, const char* text) {
+  (void)k, (void)level, (void)n, (void)text;
+}
+HostValue HostKernelOptions(HostKernel k, const char* option, HostValue value) {
+  (void)value;
+  if (option && strcmp(option, "version") == 0) return string("Chost 12.0");
+  return ToHostNULL(k);
+}
+
+/* ---- requests ---- */
+
+static void* library;
+
+static HostEntryPoint entry(const char* n) {
+  HostEntryPoint f = (HostEntryPoint)dlsym(library, n);
+  if (f == NULL) {
+    fprintf(stderr, "no entry %s\n", n);
+    exit(2);
+  }
+  return f;
+}
+
+/* Katsura-n: n + 1 variables x_0 .. x_n, as exponent rows and integer coefficients. */
+typedef struct {
+  int32_t nterms;
+  int32_t exps[4096];
+  int32_t coeffs[1024];
+} Poly;
+
+static void add_term(Poly* p, int nvars, int a, int b, int32_t c) {
+  int32_t* e = p->exps + p->nterms * nvars;
+  memset(e, 0, sizeof(int32_t) * (size_t)nvars);
+  if (a >= 0) e[a] += 1;
+  if (b >= 0) e[b] += 1;
+  p->coeffs[p->nterms++] = c;
+}
+
+static int katsura(int n, Poly* polys) {
+  const int nvars = n + 1;
+  for (int m = 0; m < n; ++m) {
+    Poly* p = &polys[m];
+    p->nterms = 0;
+    for (int l = -n; l <= n; ++l) {
+      const int a = abs(l), b = abs(m - l);
+      if (b <= n) add_term(p, nvars, a, b, 1);
+    }
+    add_term(p, nvars, m, -1, -1);
+  }
+  Poly* p = &polys[n];
+  p->nterms = 0;
+  add_term(p, nvars, 0, -1, 1);
+  for (int i = 1; i <= n; ++i) add_term(p, nvars, i, -1, 2);
+  add_term(p, nvars, -1, -1, -1);
+  return n + 1;
+}
+
+static HostValue call(HostEntryPoint f, struct HostArgsRec* args) { return f(kernel, args); }
+
+/* One request in the build (1: integer); the number of results, or -1 with error_text. */
+static int request(int integer_build, int nvars, int npolys, Poly* polys) {
+  if (setjmp(on_error) != 0) return -1;
+  struct HostArgsRec a = {0};
+  if (integer_build) {
+    a.n = 4;
+    a.v[0] = integer(nvars), a.v[1] = integer(0), a.v[2] = integer(0), a.v[3] = integer(0);
+    call(entry("quor_int_gbasis_init"), &a);
+    for (int i = 0; i < npolys; ++i) {
+      /* Words of a coefficient: sign, then its magnitude. */
+      static int32_t words[2048];
+      for (int t = 0; t < polys[i].nterms; ++t) {
+        words[2 * t] = polys[i].coeffs[t] < 0 ? -1 : 1;
+        words[2 * t + 1] = abs(polys[i].coeffs[t]);
+      }
+      a.n = 5;
+      a.v[0] = integer(2), a.v[1] = integer(nvars), a.v[2] = integer(polys[i].nterms);
+      a.v[3] = int32_table(polys[i].exps, polys[i].nterms * nvars);
+      a.v[4] = int32_table(words, 2 * polys[i].nterms);
+      call(entry("quor_int_send_poly"), &a);
+    }
+  } else {
+    typedef int32_t (*Send)(uint32_t, uint32_t, const int32_t*, const int32_t*);
+    a.n = 5;
+    a.v[0] = integer(nvars), a.v[1] = integer(0), a.v[2] = integer(0), a.v[3] = integer(65521), a.v[4] = integer(0);
+    call(entry("quor_gbasis_init"), &a);
+    Send send = (Send)dlsym(library, "quor_send_poly");
+    for (int i = 0; i < npolys; ++i)
+      if (send((uint32_t)nvars, (uint32_t)polys[i].nterms, polys[i].exps, polys[i].coeffs) != 1) {
+        snprintf(error_text, sizeof error_text, "quor_send_poly refused polynomial %d", i);
+        return -1;
+      }
+  }
+  static int32_t options[4] = {4, 0, 0, 0};
+  HostValue count = name("count");
+  a.n = 12;
+  a.v[0] = name("t"), a.v[1] = name("first"), a.v[2] = count;
+  a.v[3] = integer(0), a.v[4] = integer(0), a.v[5] = integer(8), a.v[6] = integer(0), a.v[7] = integer(0);
+  a.v[8] = string("QUOR_COMPUTE_GBASIS"), a.v[9] = integer(0), a.v[10] = integer(0);
+  a.v[11] = int32_table(options, 4);
+  call(entry(integer_build ? "quor_int_gbasis_compute" : "quor_gbasis_compute"), &a);
+  return count->assigned ? (int)count->assigned->i : -1;
+}
+
+static void report(const char* build, const char* what, int r) {
+  if (r < 0)
+    printf("%s %s: error: %s\n", build, what, error_text);
+  else
+    printf("%s %s: %d\n", build, what, r);
+  fflush(stdout);
+}
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    fprintf(stderr, "usage: quor_c_host LIBRARY LIMIT_KB KATSURA_N\n");
+    return 2;
+  }
+  library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (library == NULL) {
+    fprintf(stderr, "%s\n", dlerror());
+    return 2;
+  }
+  const long limit_kb = atol(argv[2]);
+  const int n = atoi(argv[3]);
+  static Poly big[16], small[2];
+  if (n < 1 || n > 14) return 2;
+  const int nbig = katsura(n, big);
+  /* x^2 - y, x*y - 1: three polynomials in the reduced basis. */
+  small[0].nterms = small[1].nterms = 0;
+  add_term(&small[0], 2, 0, 0, 1), add_term(&small[0], 2, 1, -1, -1);
+  add_term(&small[1], 2, 0, 1, 1), add_term(&small[1], 2, -1, -1, -1);
+
+  struct rlimit saved;
+  getrlimit(RLIMIT_AS, &saved);
+  for (int integer_build = 0; integer_build <= 1; ++integer_build) {
+    const char* build = integer_build ? "int" : "gf";
+    struct rlimit low = saved;
+    low.rlim_cur = (rlim_t)limit_kb * 1024;
+    setrlimit(RLIMIT_AS, &low);
+    report(build, "large", request(integer_build, n + 1, nbig, big));
+    setrlimit(RLIMIT_AS, &saved);
+    report(build, "small", request(integer_build, 2, 2, small));
+  }
+  return 0;
+}
