@@ -287,6 +287,18 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
     }
     n = m;
   }
+#if QUOR_INT
+  // A prime of the block that divides a leading coefficient (an input sorted
+  // for another order than the one its copies were checked in) has no
+  // inverse for it: a bad prime, for the pass driver to replace.
+  for (u32 i = 0; i < n; ++i)
+    for (u32 k = 0; k < QUOR_NAME(vectorize); ++k)
+      if (inputs[i]->coeffs[k][0] == 0) {
+        elim_fail(kElimBadPrime, "A prime of the block divides the leading coefficient of an input\n");
+        *t = cpu_now() - t0;
+        return 0;
+      }
+#endif
 
   // ---- preparation ----
   for (u32 i = 0; i < n; ++i) inputs[i]->input_flag = 1;

@@ -214,6 +214,25 @@ QTEST_F(TwoStage, ASecondBasisInShapeTakesTheRationalFormToo) {
   EXPECT_NE(host_.output().find("Compute RR with"), std::string::npos);
 }
 
+QTEST_F(TwoStage, APrimeDividingALeadOfTheSecondOrderIsABadPrime) {
+  // 4294967291 x1 + x4^2 - 7: x4^2 leads for the degree order, x1 for the
+  // second basis's blocks x1..x3 | x4, and 4294967291 is a prime of the
+  // first block: that pass is done again with other primes.
+  auto m = [](u32 a, u32 b, u32 c, u32 d) { return Mono{a, b, c, d}; };
+  const Sys sys = {{{m(1, 0, 0, 0), 4294967291}, {m(0, 0, 0, 2), 1}, {m(0, 0, 0, 0), -7}},
+                   {{m(0, 1, 0, 0), 1}, {m(0, 0, 0, 2), -1}, {m(0, 0, 0, 0), -1}},
+                   {{m(0, 0, 1, 0), 1}, {m(0, 1, 0, 1), 1}, {m(0, 0, 0, 3), -1}},
+                   {{m(0, 0, 0, 5), 1}, {m(0, 0, 0, 1), -3}, {m(0, 0, 0, 0), 1}}};
+  auto exact = [&](const std::vector<IntApi::Poly>& R) {
+    std::set<IntPoly> s;
+    for (auto p : R) s.insert(IntApi::exact(p, 4));
+    return s;
+  };
+  const std::set<IntPoly> matrix = exact(results<IntApi>(sys, QUOR_COMPUTE_MATRIXN));
+  EXPECT_EQ(matrix.size(), 4u);
+  EXPECT_EQ(exact(results<IntApi>(sys, QUOR_COMPUTE_GBASIS_MULTI, 0, 4, 3)), matrix);
+}
+
 QTEST_F(TwoStage, StagesOfLaterVersionsAreRefusedBeforeAnyWork) {
   for (i32 code : {8, 9}) {
     host_.clear_output();
