@@ -278,6 +278,15 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     Dmp<G>::Lists::kill_all(F);
     Dmp<G>::Lists::kill_all(basis);
 
+    // A system sent for another domain is not computed.
+    b << MSG_TESK_set_nb_var << Messages(5) << MSG_TESK_GROEBNER;
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    expect_code(b, MSG_TESK_ERROR);
+    text = b.parse_Atome(Messages(1));
+    EXPECT_STREQ(text, "The domain changed since the system came: send it again");
+    delete[] text;
+
     // Over a vector of primes: the integer build's twin takes over.
     peer_basis<V>(b, "cyclic-5", 5, "cyclic-5.qq.gb.txt", true);
     peer_basis<V>(b, "katsura-6", 7, "katsura-6.qq.gb.txt", true);

@@ -108,8 +108,8 @@ struct Session {
         b.flush();
     }
     static bool have_basis(BUS& b) {
-        if (basis) return true;
-        if (!system) {
+        if (basis && version == domain.version) return true;
+        if (!system || version != domain.version) {
             refuse(b, "No system: send a list first");
             return false;
         }
@@ -170,8 +170,9 @@ struct Session {
                 ok(b);
                 break;
             case MSG_TESK_GROEBNER:
-                if (!system) {
-                    refuse(b, "No system: send a list first");
+                if (!system || version != domain.version) {
+                    refuse(b, system ? "The domain changed since the system came: send it again"
+                                     : "No system: send a list first");
                     break;
                 }
                 M::Lists::kill_all(basis);

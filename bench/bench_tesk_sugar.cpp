@@ -1,0 +1,73 @@
+// The Tesk engine's Buchberger loop with sugar on the generated katsura and
+// cyclic systems: modulo 65521 (prime-field build) and modulo a vector of two
+// or eight large primes at once (integer build); and the same run replayed
+// from its history file.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <string>
+
+#include "tesk/algo/sugar.h"
+#include "tesk/base/gfc.h"
+#include "tesk/base/runtime.h"
+#include "tesk/base/switches.h"
+#include "tesk/base/vgf.h"
+#include "tesk/poly/examples.h"
+
+namespace {
+
+using namespace tesk;
+using namespace tesk::poly;
+
+template <class I>
+List<I>* system_of(bool katsura, unsigned n, unsigned primes) {
+    want_quiet = 1;
+    algo::Sugar<I>::init();
+    if constexpr (I::D::kOnHeap)
+        set_VGF(primes);
+    else
+        gfc::set_module_GFC(65521);
+    algo::Sugar<I>::set(n, I::L::kDegBlocks == 2 ? n : 0, 0);
+    return katsura ? Examples<I>::katsura(n, 0) : Examples<I>::cyclic(n, 0);
+}
+
+// state.range(0): 1 katsura, 0 cyclic; range(1): variables; range(2): primes (integer build).
+template <class I>
+void BM_Sugar(benchmark::State& state) {
+    List<I>* F = system_of<I>(state.range(0), unsigned(state.range(1)), unsigned(state.range(2)));
+    algo::Sugar_Stats st;
+    for (auto _ : state) {
+        List<I>* G = algo::Sugar<I>::groebner(F, &st);
+        benchmark::DoNotOptimize(G);
+        Dmp<I>::Lists::kill_all(G);
+    }
+    state.counters["pairs"] = st.pairs;
+    state.counters["reductions"] = st.reductions;
+    state.counters["zero"] = st.zeros;
+    Dmp<I>::Lists::kill_all(F);
+}
+BENCHMARK(BM_Sugar<DRLDRL__GFC>)->Args({1, 7, 1})->Args({1, 8, 1})->Args({0, 6, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sugar<BigDexp__VGF>)->Args({1, 7, 2})->Args({1, 7, 8})->Args({0, 6, 2})->Unit(benchmark::kMillisecond);
+
+// The same basis from the history of a first run: no reduction left to do.
+void BM_SugarReplay(benchmark::State& state) {
+    using I = DRLDRL__GFC;
+    List<I>* F = system_of<I>(true, unsigned(state.range(0)), 1);
+    char name[] = "/tmp/bench_sugar_XXXXXX";
+    close(mkstemp(name));
+    algo::Sugar<I>::open_write_history(name);
+    Dmp<I>::Lists::kill_all(algo::Sugar<I>::groebner(F));
+    for (auto _ : state) {
+        algo::Sugar<I>::open_read_history(name);
+        List<I>* G = algo::Sugar<I>::groebner(F);
+        benchmark::DoNotOptimize(G);
+        Dmp<I>::Lists::kill_all(G);
+    }
+    unlink(name);
+    unlink((std::string(name) + ".gz").c_str());
+    Dmp<I>::Lists::kill_all(F);
+}
+BENCHMARK(BM_SugarReplay)->Arg(7)->Arg(8)->Unit(benchmark::kMillisecond);
+
+}  // namespace
