@@ -8,6 +8,7 @@
 #include "engine/paramlift.h"
 #include "engine/reconstruct.h"
 #include "engine/rrform.h"
+#include "engine/tesk_bridge.h"
 #include "tests/support/zero_dim_fixture.h"
 
 QUOR_TEST_BEGIN
@@ -120,6 +121,36 @@ QTEST_F(RationalForm, BasesItCannotRewriteAreRefusedUntouched) {
   apply_rr(G.data(), 2);
   EXPECT_EQ(elim_status(), kElimBadPrime);
   EXPECT_EQ(G, before);
+}
+
+// ---- the change of ordering on hand-made bases ----
+
+QTEST_F(RationalForm, TheChangeOfOrderingListsFFirstAndReportsDisagreeingPrimes) {
+  layout(2);
+  std::vector<Dpol> out(2, nullptr);
+  // x1 - x2 - 1, x2^2 - 2: f, then x1 + g(x2); f alone with flag 1.
+  auto G = hand({{{{1, 0}, 1}, {{0, 1}, -1}, {{0, 0}, -1}}, {{{0, 2}, 1}, {{0, 0}, -2}}});
+  ASSERT_EQ(lib_fast_chg_order(G.data(), 2, out.data(), 0, 0, -1, 0), 2u);
+  for (u32 k = 0; k < V(); ++k) {
+    EXPECT_EQ(as_rpol(out[0], k), (RPol{{{0, 2}, 1}, {{0, 0}, prime(k) - 2}})) << k;
+    EXPECT_EQ(as_rpol(out[1], k), (RPol{{{1, 0}, 1}, {{0, 1}, prime(k) - 1}, {{0, 0}, prime(k) - 1}})) << k;
+  }
+  EXPECT_EQ(lib_fast_chg_order(G.data(), 2, out.data(), 0, 1, -1, 0), 1u);
+  EXPECT_EQ(as_rpol(out[0], 0), (RPol{{{0, 2}, 1}, {{0, 0}, prime(0) - 2}}));
+
+  // x1 - x2, x2^2 (one double point): square-free, f = x2 and x1 = 0 mod f.
+  G = hand({{{{1, 0}, 1}, {{0, 1}, -1}}, {{{0, 2}, 1}}});
+  ASSERT_EQ(lib_fast_chg_order(G.data(), 2, out.data(), 1, 0, -1, 0), 2u);
+  EXPECT_EQ(as_rpol(out[0], 1), (RPol{{{0, 1}, 1}}));
+  EXPECT_EQ(as_rpol(out[1], 1), (RPol{{{1, 0}, 1}}));
+  EXPECT_EQ(elim_status(), kElimOk);
+
+  // x2^2 - 2 x2 + c with c = 1 (a double root) modulo the first prime only:
+  // its square-free part disagrees between the primes, a bad prime.
+  G = hand({{{{1, 0}, 1}, {{0, 1}, -1}}, {{{0, 2}, 1}, {{0, 1}, -2}, {{0, 0}, 3}}});
+  G[1]->coeffs[0][2] = 1;
+  EXPECT_EQ(lib_fast_chg_order(G.data(), 2, out.data(), 1, 1, -1, 0), 0u);
+  EXPECT_EQ(elim_status(), kElimBadPrime);
 }
 
 // ---- lift of a rational function ----
