@@ -294,12 +294,20 @@ void reduce_pass(Shared& sh, Live& lv) {
   lv.cur = cur, lv.lead = lead, lv.span = span;
 }
 
+// First column k of from .. last whose cell is not zero, last + 1 when none;
+// four cells per test.
+inline u64 next_nonzero_cell(const Cell* acc, u64 from, u64 last) {
+  u64 k = from;
+  while (k + 3 <= last && (acc[k] | acc[k + 1] | acc[k + 2] | acc[k + 3]) == 0) k += 4;
+  while (k <= last && acc[k] == 0) ++k;
+  return k;
+}
+
 // Expands the rows todo[j0 ..] of a block on the worker's accumulators and
 // makes a first pass on them together, column by column: the pivot of a
 // column is read once for the whole block.  Same operations per row as
 // reduce_pass.
 void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
-  u64 first = sh.ncols + 1;
   for (u32 b = 0; b < nb; ++b) {
     if (sh.gone && sh.gone[rows[b]]) {
       lv[b] = Live{rows[b], w.acc[b], 0, sh.ncols + 1, false};  // never met below
@@ -309,23 +317,16 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     Cell* acc = w.acc[b];
     lzw_expand<u16>(acc + row->lead, row->span, row->code, row->nb_codes, row->coeffs[0]);
     lv[b] = Live{rows[b], acc, 0, row->lead, false};  // span: the column to start from
-    first = std::min<u64>(first, row->lead);
   }
   const u32 p = sh.mod.p;
   const u64 ncols = sh.ncols;
-  for (u64 c = first; c <= ncols; ++c) {
-    // The start of the next known pivots' rows, while this column is worked on.
-    if (c + 2 <= ncols) {
-      const i32 a = std::atomic_ref<i32>(sh.piv[c + 2]).load(std::memory_order_relaxed);
-      if (a >= 0 && sh.known(a)) {
-        __builtin_prefetch(sh.dec[a].pos);
-        __builtin_prefetch(sh.dec[a].coef);
-      }
-      if (c + 6 <= ncols) {
-        const i32 f = std::atomic_ref<i32>(sh.piv[c + 6]).load(std::memory_order_relaxed);
-        if (f >= 0 && sh.known(f)) __builtin_prefetch(&sh.dec[f]);
-      }
-    }
+  // The rows' cells are mostly zero: each row keeps the next column from
+  // which it holds a non-zero cell, and the walk jumps to the least of them.
+  // A column where every cell is zero asks nothing of the pivots, so the
+  // rows meet the same pivots in the same order as on a column-by-column walk.
+  u64 next[kBlock];
+  for (u32 b = 0; b < nb; ++b) next[b] = next_nonzero_cell(lv[b].cur, lv[b].span, ncols);
+  for (u64 c = *std::min_element(next, next + nb); c <= ncols; c = *std::min_element(next, next + nb)) {
     i32 e = -2;     // the column's entry, read when a row needs it
     bool use = false;  // usable by every row of the block whose index is above e
     Cell* into[kBlock];  // rows that take the pivot of c, with their multipliers
@@ -333,7 +334,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     u32 k = 0;
     for (u32 b = 0; b < nb; ++b) {
       Live& l = lv[b];
-      if (c < l.span) continue;
+      if (next[b] != c) continue;
       Cell* acc = l.cur;
       const u32 v = reduce_cell<u16>(acc[c], sh.mod);
       if (!v) continue;
@@ -352,6 +353,9 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
       if (!l.lead) l.lead = u32(c);
     }
     if (k) sh.axpy_rows(into, mult, k, e);
+    // Only the rows at c changed, and only from c on.
+    for (u32 b = 0; b < nb; ++b)
+      if (next[b] == c) next[b] = next_nonzero_cell(lv[b].cur, c + 1, ncols);
   }
   for (u32 b = 0; b < nb; ++b) {
     Live& l = lv[b];
