@@ -229,13 +229,13 @@ inline u64 limbs(const INT& a) { return u64(a._mp_size < 0 ? -i64(a._mp_size) : 
 // Codes this version computes: the basis, the no-op, the multiplication
 // matrix, the change of ordering (the rational form, the minimal polynomial,
 // square-free or not) and the two bases of QUOR_COMPUTE_GBASIS_MULTI, with a
-// second basis or a change of ordering.  The normal forms and the radical
-// strategies need the Tesk bridge's normal forms; they are refused with the
-// request's own code before any work.
+// second basis or a change of ordering, and the normal forms.  The radical
+// strategies are refused with the request's own code before any work.
 bool strategy_runs(const sQUOR_Comp_Desc* e) {
   const i32 code = e->_compute;
   return code == QUOR_COMPUTE_GBASIS || code == QUOR_COMPUTE_NOP || code == QUOR_COMPUTE_MATRIXN ||
-         code == QUOR_COMPUTE_GBASIS_MULTI || (code >= QUOR_COMPUTE_RRFORM && code <= QUOR_COMPUTE_MINPOLY_SQFR);
+         code == QUOR_COMPUTE_GBASIS_MULTI || (code >= QUOR_COMPUTE_RRFORM && code <= QUOR_COMPUTE_MINPOLY_SQFR) ||
+         code == QUOR_COMPUTE_GBASIS_NF || code == QUOR_COMPUTE_GBASIS_NF_RECOMPUTE;
 }
 
 // Square-free switch and no_rr of the change-of-ordering codes 2 to 5.
@@ -246,6 +246,19 @@ struct ChangeSwitches {
 ChangeSwitches change_switches(i32 code) {
   const i32 i = code - QUOR_COMPUTE_RRFORM;
   return {u32(i & 1), i32(i >> 1)};
+}
+
+bool normal_form_code(i32 code) {
+  return code == QUOR_COMPUTE_GBASIS_NF || code == QUOR_COMPUTE_GBASIS_NF_RECOMPUTE;
+}
+
+// The normal-form strategies take the polynomials to reduce first: at least
+// one, and the rest (the basis, or the system) after them.
+void check_nb(const sQUOR_Comp_Desc* e, u32 n) {
+  if (!normal_form_code(e->_compute)) return;
+  if (e->_nb < 1 || u32(e->_nb) > n)
+    QUOR_NAME(Fatal)("Strategy %s reduces the first _nb of the %u polynomials: _nb=%d should be in 1 .. %u\n",
+                     strategy_name(e->_compute), n, int(e->_nb), n);
 }
 
 // Engine entry for one pass on the modular copies; the count of results.
@@ -261,7 +274,13 @@ u32 compute_pass(const sQUOR_Comp_Desc* e, Dpol* in, u32 n, Dpol* out, double* t
   }
   if (!strategy_runs(e)) refuse_strategy(code);
   u32 k = 0;
-  if (code == QUOR_COMPUTE_MATRIXN) {
+  if (normal_form_code(code)) {
+    // The first _nb inputs are reduced by the basis of the others (code 6:
+    // they already are one; code 7: computed, then enlarged by the results).
+    const u32 nb = u32(e->_nb);
+    want_add_equations = code == QUOR_COMPUTE_GBASIS_NF_RECOMPUTE ? 1 : 0;
+    k = gbasis_universal_cmd(in + nb, n - nb, out, in, nb, time, 1, 1, want_add_equations, 0, 0, 0, 0, 0);
+  } else if (code == QUOR_COMPUTE_MATRIXN) {
     want_buildmatrix = 1;
     want_mingbasis_strong = 1;
     k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, 0, 0, 1, 0, 0, 0, 0, 0);
@@ -498,6 +517,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
   record_call(n, mingbasis_strong, restrict2, final_restrict, &desc);
   // Refused strategies are refused before any work.
   if (!strategy_runs(&desc)) refuse_strategy(code);
+  check_nb(&desc, n);
 
   u32 block = first_prime_block(pas0, base, n);
   const u32 offset = prime_offset(desc._off);
@@ -622,13 +642,25 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     const double lift_start = cpu_now();
     std::vector<IntView> views(count);
     std::vector<std::vector<INT>> values(count);
+    // Pairing (normal forms): the lcm of the denominators of result 2j+1,
+    // once it reconstructs, is the multiplier of its pair, result 2j.
+    const bool paired = code == QUOR_COMPUTE_GBASIS_NF;
+    std::vector<INT> multipliers(paired ? count : 0);
+    std::vector<char> lifted(paired ? count : 0, 0);
+    auto extra_of = [&](u32 i) -> INT* {
+      if (!paired || i % 2 == 0) return nullptr;
+      lifted[i] = 1;
+      return &multipliers[i];
+    };
     u32 completed = 0;
     INT newM{0, 0, nullptr};
     if (!state.shaped) {
       for (u32 i = 0; i < count; ++i) {
         const sDpol* r = table[i];
         values[i].resize(r->nb_terms);
-        const int ok = r->nb_terms == 0 ? 1 : QUOR_NAME(primpart)(nullptr, values[i].data(), r->coeffs, r->nb_terms);
+        const int ok =
+            r->nb_terms == 0 ? 1 : QUOR_NAME(primpart)(extra_of(i), values[i].data(), r->coeffs, r->nb_terms);
+        if (!ok && paired) lifted[i] = 0;
         views[i] = {r->id, r->new_flag, r->row_flag, r->input_flag, u32(ok), r->nb_terms, r->monoms, values[i].data()};
         completed += ok ? 1 : 0;
       }
@@ -670,7 +702,8 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
         }
         int ok = 0;
         if (bounded && (quick || !failed)) {
-          ok = primpart_lift(nullptr, values[i].data(), old->nb_terms, newM, bound);
+          ok = primpart_lift(extra_of(i), values[i].data(), old->nb_terms, newM, bound);
+          if (!ok && paired) lifted[i] = 0;
           failed |= !ok;
         }
         views[i].coefs = values[i].data();
@@ -678,6 +711,16 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
         completed += ok ? 1 : 0;
       }
     }
+    if (paired)
+      for (u32 i = 1; i < count; i += 2) {
+        if (!lifted[i] || views[i - 1].nterms != 1) continue;
+        values[i - 1].assign(1, multipliers[i]);
+        views[i - 1].coefs = values[i - 1].data();
+        if (state.shaped) {
+          QUOR_NAME(see_INT)(multipliers[i]);
+          QUOR_NAME(Output)("\n");
+        }
+      }
     complete = completed == count;
     if (complete) QUOR_NAME(Stderr)(" {done}\n");
     else QUOR_NAME(Stderr)("{%.2f per completed}\n", 100.0 * completed / count);

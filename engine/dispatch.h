@@ -17,13 +17,16 @@
 // returns.  An interrupt returns 0 polynomials.
 //
 // This version computes QUOR_COMPUTE_GBASIS, QUOR_COMPUTE_MATRIXN and, in
-// the integer build, QUOR_COMPUTE_NOP and QUOR_COMPUTE_GBASIS_MULTI with a
-// second basis (_nb2 > 0).  The integer build's QUOR_COMPUTE_MATRIXN and
+// the integer build, QUOR_COMPUTE_NOP, QUOR_COMPUTE_GBASIS_NF and
+// QUOR_COMPUTE_GBASIS_NF_RECOMPUTE (the first _nb inputs reduced, 1 <= _nb
+// <= n; code 6 returns pairs (L, L NF) with L the lcm of the denominators of
+// the exact normal form NF) and QUOR_COMPUTE_GBASIS_MULTI with a second
+// basis (_nb2 > 0).  The integer build's QUOR_COMPUTE_MATRIXN and
 // QUOR_COMPUTE_GBASIS_MULTI return the rational form (engine/rrform.h),
 // primitive: lc(F) f, and c_j x_j + B_j(x_last) for (f'/d) x_j + R_j.  Every
-// other code needs what the library lacks (the Tesk bridge's normal forms
-// and change of ordering) and ends, before any work, in the fatal channel
-// with "Strategy %s is not available in this version\n" naming the
+// other code needs what the library lacks (the Tesk bridge's change
+// of ordering, the radical stage) and ends, before any work, in the fatal
+// channel with "Strategy %s is not available in this version\n" naming the
 // request's code; unknown codes end with "Unknown strategy code %d\n".  No
 // strategy answers with an empty or a wrong result.
 #pragma once

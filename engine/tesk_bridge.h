@@ -1,8 +1,6 @@
 // Calls from the core into the Tesk engine: Hilbert series, normal forms and
-// the change of ordering.  The engine side of these calls is not part of this
-// version of the library: each call ends in the build's fatal channel with a
-// "not available" message, so that a request needing them fails clearly
-// instead of returning an empty or wrong answer.
+// the change of ordering.  A fatal condition inside the engine reaches the
+// host as the build's host error; the next request works.
 #pragma once
 #include "core/quor_build.h"
 
@@ -16,13 +14,18 @@ using HostDpol = Dpol_INT;  // the request's polynomials: integer coefficients
 using HostDpol = Dpol;
 #endif
 
-// Hilbert series of the ideal of the leading monomials of polys[0..n-1]:
-// out[0] = numerator (univariate in slot 0), out[1] = dimension + 2; returns 2.
+// Hilbert series h(t) / (1 - t)^dim (lowest terms) of the ideal of the
+// leading monomials of polys[0..n-1]: out[0] = h (univariate in slot 0, exact
+// integers; prime field: modulo each working prime), out[1] = the constant
+// dim + 2 (dim = -1 for the whole ring, h = 0 then); zone 3; returns 2.
 u32 lib_hilbert_compute(HostDpol* polys, u32 n, HostDpol* out);
 
-// For each F[i], a normal form with respect to G up to a constant multiplier
-// (univ = 1: F[i] first divided exactly by every H[j]); integer build: out[2i]
-// = multiplier, out[2i+1] = normal form, returns 2 nF; prime field: nF forms.
+// For each F[i], the exact normal form with respect to G (made monic modulo
+// each prime), multiplier 1 (univ = 1: F[i] first divided exactly by every
+// H[j]; not exact: host error); integer build: out[2i] = multiplier, out[2i+1]
+// = normal form, returns 2 nF, or 0 with a bad prime when a leading
+// coefficient of G or H vanishes modulo a prime; prime field: nF forms.
+// Degree reverse lexicographic order only (integer build); results have h = 0.
 u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, Dpol* out);
 
 // Integer build: lexicographic basis in shape position of the zero-dimensional

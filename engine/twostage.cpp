@@ -62,15 +62,15 @@ i32 change_of_ordering_code(u32 sqfr, i32 no_rr) {
 }
 #endif
 
-// What this build cannot serve is refused before any basis is computed: the
-// normal forms, and in the prime-field build the radical strategies and the
+// What this build cannot serve is refused before any basis is computed: in
+// the prime-field build the normal forms, the radical strategies and the
 // change of ordering, which have no result modulo one prime here.
 void refuse_other_stages(u32 n_extra, u32 sqfr, i32 no_rr, u32 m2) {
+#if QUOR_INT
+  (void)n_extra, (void)sqfr, (void)no_rr, (void)m2;
+#else
   if (n_extra > 0 && !want_radical_strateg1)
     not_available(want_add_equations ? QUOR_COMPUTE_GBASIS_NF_RECOMPUTE : QUOR_COMPUTE_GBASIS_NF);
-#if QUOR_INT
-  (void)sqfr, (void)no_rr, (void)m2;
-#else
   if (want_radical_strateg1)
     not_available(n_extra > 0 ? QUOR_COMPUTE_RADICAL_STRATEG2 : QUOR_COMPUTE_RADICAL_STRATEG1);
   if (!want_buildmatrix && m2 == 0) not_available(change_of_ordering_code(sqfr, no_rr));
@@ -199,6 +199,42 @@ u32 second_basis(Dpol* G, u32 count, Dpol* kept, u32 m2, u32 bk2, u32 elim2) {
 #endif
 
 #if QUOR_INT
+// Normal forms of extra[0..n_extra-1] by the basis G[0..count-1] (room for
+// the table's size behind it).  Without want_add_equations the (multiplier,
+// normal form) pairs are the results; with it the non-zero normal forms join
+// the basis and the basis of the enlarged system is the result.  The count.
+u32 normal_form_stage(Dpol* G, u32 count, Dpol* extra, u32 n_extra, Dpol* result, bool timing) {
+  if (stopped_or_failed()) return 0;
+  const double t1 = QUOR_NAME(cpu)();
+  if (!want_add_equations) {
+    const u32 k = lib_normalForm(extra, n_extra, G, count, nullptr, 0, 0, result);
+    if (timing) QUOR_NAME(Stderr)("#C Second step time %.2f sec\n", QUOR_NAME(cpu)() - t1);
+    return k;
+  }
+  std::vector<Dpol> pairs(2 * size_t(n_extra));
+  const u32 k = lib_normalForm(extra, n_extra, G, count, nullptr, 0, 0, pairs.data());
+  if (timing) QUOR_NAME(Stderr)("#C Second step time %.2f sec\n", QUOR_NAME(cpu)() - t1);
+  if (stopped_or_failed()) return 0;
+  // The multipliers are constants: only the non-zero normal forms add
+  // anything to the ideal (a multiplier would make it the whole ring).
+  u32 m = count;
+  for (u32 i = 1; i < k; i += 2) {
+    if (pairs[i]->nb_terms == 0) continue;
+    if (u64(m) + 1 > kStageTable - 1) QUOR_NAME(Fatal)("Intermediate gbasis is too big !");
+    G[m++] = pairs[i];
+  }
+  entering_again(G, m);
+  QUOR_NAME(Stderr)("Add:");
+  for (u32 i = count; i < m; ++i) QUOR_NAME(Stderr)(" %d", int(homogenous_Dpol(G[i])));
+  QUOR_NAME(Stderr)("\n");
+  want_automatique = 1;
+  nb_of_renormed = 0;
+  double time = 0;
+  const u32 r = gbasis(G, m, result, &time);
+  if (timing) QUOR_NAME(Stderr)("#C Second 3rt time %.2f sec\n", time);
+  return r;
+}
+
 // The radical stage, after the change of ordering left the square-free f
 // first in result: f (divided exactly by the n_div divisors first) is
 // reduced by G; a non-zero normal form joins the system, whose basis is
@@ -328,6 +364,8 @@ u32 gbasis_universal_cmd(Dpol* polys, u32 n, Dpol* result, Dpol* extra, u32 n_ex
   nb_of_renormed = 0;
   if (t) *t += first_time;
   if (m2 > 0 && !stopped_or_failed()) count = second_basis(G, count, polys + first_count, m2, bk2, elim2);
+  if (n_extra > 0 && !want_radical_strateg1)
+    return normal_form_stage(G, count, extra, n_extra, result, want_pipe2 != 0);
   return third_stage(G, count, result, sqfr, no_rr, m2 > 0, extra, n_extra, want_pipe2 != 0);
 }
 

@@ -13,10 +13,16 @@
 // (engine/rrform.h): every x_j + g_j becomes x_j + (g_j f'/d mod f); the
 // prime-field build prints its two lines and changes nothing.
 //
-// Refused with a fatal error, before any work: normal forms of extra
-// polynomials, the radical strategies and the change of ordering ("Strategy
-// %s is not available in this version\n").  Refused after the first basis: a
-// positive-dimensional system ("Not a zero-dimensional system\n"), one without
+// Normal forms (integer build, n_extra > 0, engine/tesk_bridge.h): the
+// (multiplier, normal form) pairs of the extra polynomials by the first
+// basis, or with want_add_equations the basis of the first basis and the
+// non-zero normal forms.  A basis that enters a new basis beside other
+// polynomials is homogenised again first.
+//
+// Refused with a fatal error, before any work, in the prime-field build:
+// the normal forms, the radical strategies and the change of ordering
+// ("Strategy %s is not available in this version\n").  Refused after the
+// first basis: a positive-dimensional system ("Not a zero-dimensional system\n"), one without
 // solution, and, for a parametrisation, a system not in shape position
 // (minimal polynomial of lower degree than the quotient); by the rational
 // form, a second basis that is not triangular.  In the integer build a block

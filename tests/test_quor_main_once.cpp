@@ -85,6 +85,29 @@ TEST_F(QuorMain, PrintsTheReducedBasisWithTheFilesNames) {
   EXPECT_EQ(lines(r.out), lines("a-100000000000000000000*b\n2500000000000000000000000000000000000000*b^2-1\n"));
 }
 
+TEST_F(QuorMain, PrintsHilbertSeriesAndNormalForms) {
+  // (x^2 - y, x*y - 1): leading ideal (x^2, x*y, y^2), series 1 + 2t.
+  const std::string f = file("# vars: x, y\n[x^2 - y, x*y - 1]\n");
+  for (const char* prime : {"", "--prime 65521 "}) {
+    const Outcome r = run(std::string(prime) + "--hilbert " + f);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "h(t) = 2*t+1\ndim = 0\n") << prime;
+  }
+  // Normal forms of 2x^3 and 3y^2 - x by the basis {x^2 - y, x*y - 1, y^2 - x}: 2 and 2x.
+  const std::string g = file("# vars: x, y\n[2*x^3, 3*y^2 - x, x^2 - y, x*y - 1, y^2 - x]\n");
+  Outcome r = run("--strategy QUOR_COMPUTE_GBASIS_NF --nb 2 " + g);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1\n2\n1\n2*x\n");
+  // x - y added to (x^2 - y, x*y - 1): the point (1, 1).
+  r = run("--strategy QUOR_COMPUTE_GBASIS_NF_RECOMPUTE --nb 1 " + file("# vars: x, y\n[x - y, x^2 - y, x*y - 1]\n"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines(r.out), lines("x-1\ny-1\n"));
+  r = run("--prime 65521 --strategy QUOR_COMPUTE_GBASIS_NF --nb 2 " + g);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("QUOR_COMPUTE_GBASIS_NF is not available"), std::string::npos) << r.err;
+  EXPECT_NE(run("--nb -1 " + g).err.find("--nb: -1 is not a count"), std::string::npos);
+}
+
 TEST_F(QuorMain, RefusesBadInputWithAMessage) {
   struct Case {
     std::string text, args, message;

@@ -30,6 +30,7 @@ struct RequestOptions {
   int verbosity = 0;    // the compute entry's verbosity (the message sink's mode)
   std::string strategy = "QUOR_COMPUTE_GBASIS";
   std::vector<std::int32_t> extra;  // options o[1], o[2], ... (o[0] is their count + 1, at least 4)
+  std::int32_t nb = 0;  // the compute entry's _nb: polynomials to reduce (normal forms), divisors (radical)
 };
 
 enum class RequestEnd {
@@ -137,6 +138,19 @@ inline Poly receive(Host& h, std::int32_t index, std::int32_t nterms, std::size_
   return p;
 }
 
+// Reads the time, then every result of the call that just returned, into out.
+inline void receive_results(Host& h, std::size_t nvars, const RequestOptions& o, RequestResult& out) {
+  out.cpu_seconds = h.to_double(h.assigned("t"));
+  const long count = long(h.to_int(h.assigned("count")));
+  long terms = long(h.to_int(h.assigned("first")));
+  for (long i = 0; i < count; ++i) {
+    long next = 0;
+    out.basis.push_back(
+        receive(h, std::int32_t(i), std::int32_t(terms), nvars, o.prime, "next" + std::to_string(i), next));
+    terms = next;
+  }
+}
+
 }  // namespace host_session_detail
 
 // Opens a request of s through h: init, internal_threads, one send per polynomial.
@@ -172,7 +186,7 @@ RequestResult compute_request(Host& h, const SystemOf<P>& s, const RequestOption
   const auto t0 = std::chrono::steady_clock::now();
   const CallResult r = h.call(gf ? quor_gbasis_compute : quor_int_gbasis_compute,
                               {h.name("t"), h.name("first"), h.name("count"), I(0), I(o.verbosity), I(8), I(0), I(0),
-                               h.string(o.strategy), I(0), I(0), h.rtable_int32(opts, std::int32_t(opts.size()))});
+                               h.string(o.strategy), I(o.nb), I(0), h.rtable_int32(opts, std::int32_t(opts.size()))});
   out.compute_wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (r.interrupted) {
     out.end = RequestEnd::interrupted;
@@ -183,15 +197,31 @@ RequestResult compute_request(Host& h, const SystemOf<P>& s, const RequestOption
     out.end = RequestEnd::stopped;
     return out;
   }
-  out.cpu_seconds = h.to_double(h.assigned("t"));
-  const long count = long(h.to_int(h.assigned("count")));
-  long terms = long(h.to_int(h.assigned("first")));
-  for (long i = 0; i < count; ++i) {
-    long next = 0;
-    out.basis.push_back(
-        receive(h, std::int32_t(i), std::int32_t(terms), s.vars.size(), o.prime, "next" + std::to_string(i), next));
-    terms = next;
+  receive_results(h, s.vars.size(), o, out);
+  return out;
+}
+
+// The Hilbert series of the polynomials the open request holds (after a
+// basis request: of the basis): result 0 is the numerator h(t) in the first
+// variable, result 1 the constant dim + 2.  Throws RequestError when refused.
+template <class P>
+RequestResult hilbert_request(Host& h, const SystemOf<P>& s, const RequestOptions& o) {
+  using namespace host_session_detail;
+  const bool gf = o.prime != 0;
+  auto I = [&](long v) { return h.integer(v); };
+  std::vector<std::int32_t> opts = {4, 0, 0, 0};
+  RequestResult out;
+  const auto t0 = std::chrono::steady_clock::now();
+  const CallResult r = h.call(gf ? quor_hilbert_compute : quor_int_hilbert_compute,
+                              {h.name("t"), h.name("first"), h.name("count"), I(0), I(o.verbosity), I(8), I(0), I(0),
+                               h.string("HILBERT"), I(0), I(0), h.rtable_int32(opts, 4)});
+  out.compute_wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  if (r.interrupted) {
+    out.end = RequestEnd::interrupted;
+    return out;
   }
+  check(r, "hilbert");
+  receive_results(h, s.vars.size(), o, out);
   return out;
 }
 

@@ -79,6 +79,8 @@ struct Options {
   bool record = false;
   std::string strategy = "QUOR_COMPUTE_GBASIS";
   std::vector<std::int32_t> extra;  // o[1] ...
+  long nb = 0;           // _nb of the compute call
+  bool hilbert = false;  // the Hilbert series of the basis instead of the basis
 };
 
 long number_arg(const std::string& opt, const std::string& v) {
@@ -90,9 +92,12 @@ long number_arg(const std::string& opt, const std::string& v) {
 }
 
 const char* kUsage =
-    "usage: quor [--prime P] [--threads N] [--verbose] [--strategy NAME] [--options a,b,...] [--record] FILE\n"
+    "usage: quor [--prime P] [--threads N] [--verbose] [--strategy NAME] [--options a,b,...] [--nb K]\n"
+    "            [--hilbert] [--record] FILE\n"
     "  --prime P      compute modulo the prime P < 65536 (default: over the integers)\n"
-    "  --options      the options o[1], o[2], ... of the computation (o[0] is their count + 1)\n";
+    "  --options      the options o[1], o[2], ... of the computation (o[0] is their count + 1)\n"
+    "  --nb K         the first K polynomials are the ones to reduce (QUOR_COMPUTE_GBASIS_NF and _RECOMPUTE)\n"
+    "  --hilbert      print the Hilbert series h(t)/(1-t)^dim of the basis instead of the basis\n";
 
 Options parse_args(int argc, char** argv) {
   Options o;
@@ -111,6 +116,11 @@ Options parse_args(int argc, char** argv) {
       if (o.threads < 1 || o.threads > 1024) fail("--threads: " + std::to_string(o.threads) + " is not in 1 .. 1024");
     } else if (a == "--verbose") {
       o.verbose = true;
+    } else if (a == "--hilbert") {
+      o.hilbert = true;
+    } else if (a == "--nb") {
+      o.nb = number_arg(a, value());
+      if (o.nb < 0 || o.nb > INT32_MAX) fail("--nb: " + std::to_string(o.nb) + " is not a count");
     } else if (a == "--record") {
       o.record = true;
     } else if (a == "--strategy") {
@@ -146,6 +156,14 @@ Options parse_args(int argc, char** argv) {
   return o;
 }
 
+// Coefficients as the user reads them: modulo a prime, the symmetric residue.
+void symmetric(std::vector<Poly>& polys, long prime) {
+  if (prime == 0) return;
+  for (Poly& p : polys)
+    for (quor::standin::Term& t : p)
+      if (mpz_cmp_ui(t.c.get(), (unsigned long)prime / 2) > 0) mpz_sub_ui(t.c.get(), t.c.get(), (unsigned long)prime);
+}
+
 // One request through the stand-in host, checked as a host would check it.
 std::vector<Poly> run_once(const Options& o, const SparseSystem& s) {
   Host h;
@@ -156,10 +174,12 @@ std::vector<Poly> run_once(const Options& o, const SparseSystem& s) {
   ro.verbosity = o.verbose ? 3 : 0;
   ro.strategy = o.strategy;
   ro.extra = o.extra;
+  ro.nb = std::int32_t(o.nb);
   quor::standin::RequestResult r;
   bool interrupted = false;
   try {
     r = quor::standin::run_request(h, s, ro);
+    if (o.hilbert && r.end == quor::standin::RequestEnd::done) r = quor::standin::hilbert_request(h, s, ro);
     interrupted = r.end != quor::standin::RequestEnd::done;
   } catch (const quor::standin::RequestInterrupted&) {
     interrupted = true;
@@ -209,7 +229,18 @@ int main(int argc, char** argv) {
     const Options o = parse_args(argc, argv);
     std::signal(SIGINT, on_sigint);
     const SparseSystem sys = quor::standin::read_sparse_system(o.file);
-    const std::vector<Poly> basis = run(o, sys);
+    std::vector<Poly> basis = run(o, sys);
+    if (o.hilbert) {
+      // Result 0: h(t) in the first variable's slot; result 1: the constant dim + 2.
+      if (basis.size() != 2)
+        fail("the Hilbert series came back as " + std::to_string(basis.size()) + " polynomials", kHostRules);
+      symmetric(basis, o.prime);
+      std::vector<std::string> t(sys.vars.size(), "?");
+      t[0] = "t";
+      const long dim = basis[1].empty() ? -2 : mpz_get_si(basis[1][0].c.get()) - 2;
+      std::printf("h(t) = %s\ndim = %ld\n", quor::standin::poly_text(basis[0], t).c_str(), dim);
+      return 0;
+    }
     // The zero ideal: its basis is empty, printed as the one polynomial 0.
     if (basis.empty()) std::printf("0\n");
     for (const Poly& p : basis) std::printf("%s\n", quor::standin::poly_text(p, sys.vars).c_str());

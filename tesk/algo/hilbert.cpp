@@ -1,0 +1,178 @@
+// Hilbert series of monomial ideals (hilbert.h).
+#include "tesk/algo/hilbert.h"
+
+#include <algorithm>
+
+#include "tesk/base/runtime.h"
+#include "tesk/base/switches.h"
+
+namespace tesk::algo {
+
+namespace {
+
+using Poly = std::vector<std::int64_t>;  // coefficient of t^i at i
+
+[[noreturn]] void overflow() { Fatal("Hilbert series: a coefficient does not fit in 64 bits\n"); }
+
+std::int64_t checked_add(std::int64_t a, std::int64_t b) {
+    std::int64_t r;
+    if (__builtin_add_overflow(a, b, &r)) overflow();
+    return r;
+}
+
+// a += t^shift * b.
+void add_shifted(Poly& a, const Poly& b, unsigned shift) {
+    if (a.size() < b.size() + shift) a.resize(b.size() + shift, 0);
+    for (std::size_t i = 0; i < b.size(); ++i) a[i + shift] = checked_add(a[i + shift], b[i]);
+}
+
+// a := a * (1 - t^d).
+void times_one_minus(Poly& a, unsigned d) {
+    const std::size_t n = a.size();
+    a.resize(n + d, 0);
+    for (std::size_t i = n + d; i-- > d;) {
+        std::int64_t r;
+        if (__builtin_sub_overflow(a[i], a[i - d], &r)) overflow();
+        a[i] = r;
+    }
+}
+
+void trim(Poly& a) {
+    while (!a.empty() && a.back() == 0) a.pop_back();
+}
+
+// A set of monomials, n exponents per row.
+struct Ideal {
+    unsigned n;
+    std::vector<std::uint16_t> rows;
+    unsigned size() const { return unsigned(rows.size() / (n ? n : 1)); }
+    const std::uint16_t* row(unsigned i) const { return rows.data() + std::size_t(i) * n; }
+    std::uint16_t* row(unsigned i) { return rows.data() + std::size_t(i) * n; }
+};
+
+bool divides(const std::uint16_t* d, const std::uint16_t* m, unsigned n) {
+    for (unsigned v = 0; v < n; ++v)
+        if (d[v] > m[v]) return false;
+    return true;
+}
+
+unsigned degree(const std::uint16_t* m, unsigned n) {
+    unsigned d = 0;
+    for (unsigned v = 0; v < n; ++v) d += m[v];
+    return d;
+}
+
+// The minimal generators of I, by increasing degree (so that a divisor comes first).
+Ideal minimalize(const Ideal& I) {
+    const unsigned n = I.n, m = I.size();
+    std::vector<unsigned> order(m);
+    for (unsigned i = 0; i < m; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](unsigned a, unsigned b) { return degree(I.row(a), n) < degree(I.row(b), n); });
+    Ideal out{n, {}};
+    for (unsigned i : order) {
+        bool redundant = false;
+        for (unsigned j = 0, k = out.size(); j < k && !redundant; ++j) redundant = divides(out.row(j), I.row(i), n);
+        if (!redundant) out.rows.insert(out.rows.end(), I.row(i), I.row(i) + n);
+    }
+    return out;
+}
+
+// K(I) for minimal generators I.
+Poly first_numerator(const Ideal& I) {
+    const unsigned n = I.n, m = I.size();
+    if (m == 0) return {1};
+    for (unsigned i = 0; i < m; ++i)
+        if (degree(I.row(i), n) == 0) return {};  // I = S
+    // How many generators hold each variable; a variable in two of them is a pivot candidate.
+    std::vector<unsigned> count(n, 0);
+    for (unsigned i = 0; i < m; ++i)
+        for (unsigned v = 0; v < n; ++v) count[v] += I.row(i)[v] != 0;
+    const unsigned x = unsigned(std::max_element(count.begin(), count.end()) - count.begin());
+    if (n == 0 || count[x] <= 1) {
+        // No shared variable: the generators form a regular sequence.
+        Poly k{1};
+        for (unsigned i = 0; i < m; ++i) times_one_minus(k, degree(I.row(i), n));
+        return k;
+    }
+    // Pivot x^e: e the median exponent of x among the generators that are
+    // not pure powers of x, below the pure power of x when there is one,
+    // so that x^e is not in I.
+    std::vector<unsigned> exps;
+    unsigned pure = ~0u;
+    for (unsigned i = 0; i < m; ++i) {
+        const std::uint16_t* r = I.row(i);
+        if (r[x] == 0) continue;
+        if (degree(r, n) == r[x])
+            pure = r[x];
+        else
+            exps.push_back(r[x]);
+    }
+    std::nth_element(exps.begin(), exps.begin() + exps.size() / 2, exps.end());
+    unsigned e = exps[exps.size() / 2];
+    if (e >= pure) e = pure - 1;
+    // I + (x^e) and I : x^e.
+    Ideal plus{n, I.rows};
+    plus.rows.resize(plus.rows.size() + n, 0);
+    plus.row(m)[x] = std::uint16_t(e);
+    Ideal quotient{n, I.rows};
+    for (unsigned i = 0; i < m; ++i) {
+        std::uint16_t& c = quotient.row(i)[x];
+        c = std::uint16_t(c > e ? c - e : 0);
+    }
+    Poly k = first_numerator(minimalize(plus));
+    add_shifted(k, first_numerator(minimalize(quotient)), e);
+    trim(k);
+    return k;
+}
+
+}  // namespace
+
+std::vector<std::int64_t> hilbert_first_numerator(unsigned n, unsigned m, const std::uint16_t* exps) {
+    Ideal I{n, std::vector<std::uint16_t>(exps, exps + std::size_t(m) * n)};
+    Poly k = first_numerator(minimalize(I));
+    trim(k);
+    return k;
+}
+
+Hilbert_Series hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps) {
+    Hilbert_Series s;
+    s.numerator = hilbert_first_numerator(n, m, exps);
+    if (s.numerator.empty()) {
+        s.dim = -1;
+        return s;
+    }
+    // Divide by (1 - t) while h(1) = 0: q_i = q_(i-1) + h_i.
+    s.dim = int(n);
+    Poly& h = s.numerator;
+    for (;;) {
+        std::int64_t at_one = 0;
+        for (std::int64_t c : h) at_one = checked_add(at_one, c);
+        if (at_one != 0 || s.dim == 0) break;
+        for (std::size_t i = 1; i < h.size(); ++i) h[i] = checked_add(h[i], h[i - 1]);
+        trim(h);
+        --s.dim;
+    }
+    return s;
+}
+
+}  // namespace tesk::algo
+
+namespace {
+int compute_hilbert(unsigned n, unsigned m, const std::uint16_t* exps, std::vector<std::int64_t>* numerator) {
+    tesk::want_quiet = 1;
+    tesk::algo::Hilbert_Series s = tesk::algo::hilbert_series(n, m, exps);
+    *numerator = std::move(s.numerator);
+    return s.dim;
+}
+}  // namespace
+
+TESK_EXPORT int Tesk_compute_Hilbert_VGF(unsigned n, unsigned m, const std::uint16_t* exps,
+                                         std::vector<std::int64_t>* numerator) {
+    return compute_hilbert(n, m, exps, numerator);
+}
+
+TESK_EXPORT int Tesk_compute_Hilbert_GFC(unsigned n, unsigned m, const std::uint16_t* exps,
+                                         std::vector<std::int64_t>* numerator) {
+    return compute_hilbert(n, m, exps, numerator);
+}
