@@ -1,31 +1,9 @@
 // Normal forms (normal_form.h).
 #include "tesk/algo/normal_form.h"
-
+#include "tesk/algo/sugar.h"
 #include "tesk/base/runtime.h"
-#include "tesk/base/vgf_heap.h"
-#include "tesk/poly/compaction.h"
 
 namespace tesk::algo {
-
-namespace {
-
-// Runs make() inside a saved heap state and keeps only its result (integer
-// build): the state is restored and the result's coefficients slid onto it.
-template <class I, class F>
-poly::Term<I>* only_result(F make) {
-    if constexpr (I::D::kOnHeap) {
-        Garbage_State g;
-        vgf::save_tesk_state_VGF(&g);
-        poly::Term<I>* h = make();
-        vgf::restore_tesk_state_VGF(&g);
-        if (h) poly::Compaction<I>::glisser(h, 0);
-        return h;
-    } else {
-        return make();
-    }
-}
-
-}  // namespace
 
 template <class I>
 bool Normal_Forms<I>::invertible(C c) {
@@ -56,24 +34,7 @@ bool Normal_Forms<I>::monic_reducers(Lst* G, std::vector<P*>& R) {
 
 template <class I>
 poly::Term<I>* Normal_Forms<I>::normal_form(P* p, const std::vector<P*>& R) {
-    using X = typename M::X;
-    poly::Chain<P> out;
-    while (p) {
-        P* q = nullptr;
-        for (P* r : R)
-            if (X::is_sub(p->exp, r->exp)) {
-                q = r;
-                break;
-            }
-        if (q) {
-            p = M::reduire(p, q);
-        } else {
-            P* t = p;
-            p = p->next;
-            out.add(t);
-        }
-    }
-    return out.finish();
+    return Sugar<I>::reduce_all(p, R);
 }
 
 template <class I>
@@ -97,7 +58,7 @@ poly::List<I>* Normal_Forms<I>::compute(Lst* F, Lst* G, Lst* H, int univ, int* b
         out.add(cell);
     };
     for (Lst* c = F; c; c = c->next) {
-        P* nf = only_result<I>([&] {
+        P* nf = keep_only_result<I>([&] {
             P* f = M::copy(M::strip(c->elt));
             if (univ) {
                 for (Lst* h = H; h && f; h = h->next) {

@@ -30,26 +30,6 @@ void close_channel(std::unique_ptr<BUS>& b) {
     b.reset();
 }
 
-// Runs make() and keeps only its result: in the integer build inside a saved
-// heap state, which is then restored and the result's coefficients (with the
-// handle a of its leading one) slid down onto it.
-template <class I, class F>
-poly::Term<I>* keep_only_result(F make) {
-    if constexpr (I::D::kOnHeap) {
-        Garbage_State g;
-        vgf::save_tesk_state_VGF(&g);
-        poly::Term<I>* h = make();
-        vgf::restore_tesk_state_VGF(&g);
-        if (h) {
-            typename I::D::C a = h->coef;
-            poly::Compaction<I>::glisser(a, h, nullptr);
-        }
-        return h;
-    } else {
-        return make();
-    }
-}
-
 // Largest total degree of the terms of p (header cell skipped).
 template <class I>
 unsigned max_degree(poly::Term<I>* p) {
@@ -113,26 +93,6 @@ struct Sugar<I>::Run {
     bool unit = false;
     bool replay = false;
 
-    // The first reducer whose leading monomial divides e, else null.
-    static P* reducer(const std::vector<P*>& R, const E* e) {
-        for (P* q : R)
-            if (X::is_sub(e, q->exp)) return q;
-        return nullptr;
-    }
-    // Every term of p (consumed) reduced by R: one-merge steps by monic reducers.
-    static P* reduce_all(P* p, const std::vector<P*>& R) {
-        poly::Chain<P> out;
-        while (p) {
-            if (P* q = reducer(R, p->exp)) {
-                p = M::reduire(p, q);
-            } else {
-                P* t = p;
-                p = p->next;
-                out.add(t);
-            }
-        }
-        return out.finish();
-    }
     P* normal_form(P* p, bool monic) {
         return keep_only_result<I>([&] {
             P* r = reduce_all(p, red);
@@ -248,6 +208,28 @@ struct Sugar<I>::Run {
 };
 
 template <class I>
+poly::Term<I>* Sugar<I>::reducer(const std::vector<P*>& R, const E* e) {
+    for (P* q : R)
+        if (X::is_sub(e, q->exp)) return q;
+    return nullptr;
+}
+
+template <class I>
+poly::Term<I>* Sugar<I>::reduce_all(P* p, const std::vector<P*>& R) {
+    poly::Chain<P> out;
+    while (p) {
+        if (P* q = reducer(R, p->exp)) {
+            p = M::reduire(p, q);
+        } else {
+            P* t = p;
+            p = p->next;
+            out.add(t);
+        }
+    }
+    return out.finish();
+}
+
+template <class I>
 poly::Term<I>* Sugar<I>::normal_form(P* p, Lst* G) {
     Run r;
     for (; G; G = G->next)
@@ -300,7 +282,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
             P* lead = t->next;
             P* tail = lead->next;
             lead->next = nullptr;
-            lead->next = keep_only_result<I>([&] { return Run::reduce_all(tail, r.red); });
+            lead->next = keep_only_result<I>([&] { return reduce_all(tail, r.red); });
         }
         std::sort(G.begin(), G.end(), [](P* a, P* b) { return X::greater(a->next->exp, b->next->exp) > 0; });
         Lst* tagged = nullptr;

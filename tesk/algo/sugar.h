@@ -32,6 +32,8 @@
 #include <vector>
 
 #include "tesk/base/bus.h"
+#include "tesk/base/vgf_heap.h"
+#include "tesk/poly/compaction.h"
 #include "tesk/poly/dmp.h"
 #include "tesk/poly/scrit.h"
 
@@ -41,6 +43,26 @@ extern int want_sugar_strag;
 }  // namespace tesk
 
 namespace tesk::algo {
+
+// Runs make() and keeps only its result: in the integer build inside a saved
+// heap state, which is then restored and the result's coefficients (with the
+// handle a of its leading one) slid down onto it.
+template <class I, class F>
+inline poly::Term<I>* keep_only_result(F make) {
+    if constexpr (I::D::kOnHeap) {
+        Garbage_State g;
+        vgf::save_tesk_state_VGF(&g);
+        poly::Term<I>* h = make();
+        vgf::restore_tesk_state_VGF(&g);
+        if (h) {
+            typename I::D::C a = h->coef;
+            poly::Compaction<I>::glisser(a, h, nullptr);
+        }
+        return h;
+    } else {
+        return make();
+    }
+}
 
 // What one run of the loop did.
 struct Sugar_Stats {
@@ -80,6 +102,10 @@ struct Sugar {
     // The normal form of p (consumed) by the monic polynomials of G (tagged
     // or not): every term reduced, the remainder of the division; null for zero.
     static P* normal_form(P* p, Lst* G);
+    // The first of the monic reducers R whose leading monomial divides e, else null.
+    static P* reducer(const std::vector<P*>& R, const E* e);
+    // Every term of p (consumed) reduced by the monic reducers R, not scaled.
+    static P* reduce_all(P* p, const std::vector<P*>& R);
 
     // The history channel of the next runs: written to "<name>.gz" /
     // replayed from "<name>.gz" (null: none).  Closed by the loop.
