@@ -50,11 +50,11 @@ namespace {
 // Room of the first-basis table (the engine may write up to quor_max_index).
 constexpr u32 kStageTable = 100000;
 
+#if !QUOR_INT
 [[noreturn]] void not_available(i32 code) {
   QUOR_NAME(Fatal)("Strategy %s is not available in this version\n", strategy_name(code));
 }
 
-#if !QUOR_INT
 // The strategy a change of ordering serves, by its two switches.
 i32 change_of_ordering_code(u32 sqfr, i32 no_rr) {
   if (no_rr == 0) return sqfr ? QUOR_COMPUTE_RRFORM_SQFR : QUOR_COMPUTE_RRFORM;
