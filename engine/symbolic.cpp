@@ -3,6 +3,8 @@
 // result rows back into polynomials.
 #include "engine/symbolic.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -64,6 +66,31 @@ inline u64 divisor_mask(const u64* e) {
     if (x) m |= ((u64(1) << x) - 1) << ((i * b) & 63);
   }
   return m;
+}
+
+// First r of from .. n-1 whose filter passes (masks[r] & out == 0), n when
+// none: most reductors fail the filter, so they are tested eight at a time.
+__attribute__((target("avx2"))) u32 next_candidate_avx2(const u64* masks, u32 r, u32 n, u64 out) {
+  const __m256i o = _mm256_set1_epi64x(i64(out));
+  const __m256i zero = _mm256_setzero_si256();
+  for (; r + 8 <= n; r += 8) {
+    const __m256i a = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks + r)), o);
+    const __m256i b = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks + r + 4)), o);
+    const u32 hit = u32(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(a, zero)))) |
+                    u32(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(b, zero)))) << 4;
+    if (hit) return r + u32(__builtin_ctz(hit));
+  }
+  for (; r < n; ++r)
+    if (!(masks[r] & out)) return r;
+  return n;
+}
+
+inline u32 next_candidate(const u64* masks, u32 r, u32 n, u64 out) {
+  static const bool simd = __builtin_cpu_supports("avx2");
+  if (simd) return next_candidate_avx2(masks, r, n, out);
+  for (; r < n; ++r)
+    if (!(masks[r] & out)) return r;
+  return n;
 }
 
 // Lookups of the products m * monoms[j] wait on three loads in turn: the
@@ -350,8 +377,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     }
     const u64 su = divisor_mask(u);
     Dpol g = nullptr;
-    for (u32 r = 0; r < nr && !g; ++r) {
-      if (red_mask[r] & ~su) continue;
+    for (u32 r = 0; (r = next_candidate(red_mask, r, nr, ~su)) < nr && !g; ++r) {
       const u64* v = red_lead[r];
       u32 w = 0;
       for (; w < nb; ++w) {
