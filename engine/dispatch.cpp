@@ -229,13 +229,23 @@ inline u64 limbs(const INT& a) { return u64(a._mp_size < 0 ? -i64(a._mp_size) : 
 // Codes this version computes: the basis, the no-op, the multiplication
 // matrix, the change of ordering (the rational form, the minimal polynomial,
 // square-free or not) and the two bases of QUOR_COMPUTE_GBASIS_MULTI, with a
-// second basis or a change of ordering, and the normal forms.  The radical
-// strategies are refused with the request's own code before any work.
+// second basis or a change of ordering, the normal forms and the radical
+// strategies.
 bool strategy_runs(const sQUOR_Comp_Desc* e) {
   const i32 code = e->_compute;
   return code == QUOR_COMPUTE_GBASIS || code == QUOR_COMPUTE_NOP || code == QUOR_COMPUTE_MATRIXN ||
          code == QUOR_COMPUTE_GBASIS_MULTI || (code >= QUOR_COMPUTE_RRFORM && code <= QUOR_COMPUTE_MINPOLY_SQFR) ||
-         code == QUOR_COMPUTE_GBASIS_NF || code == QUOR_COMPUTE_GBASIS_NF_RECOMPUTE;
+         code == QUOR_COMPUTE_GBASIS_NF || code == QUOR_COMPUTE_GBASIS_NF_RECOMPUTE ||
+         code == QUOR_COMPUTE_RADICAL_STRATEG1 || code == QUOR_COMPUTE_RADICAL_STRATEG2;
+}
+
+// The second radical strategy takes its divisors last: _nb of them, after at
+// least one polynomial of the system.
+void check_divisors(const sQUOR_Comp_Desc* e, u32 n) {
+  if (e->_compute != QUOR_COMPUTE_RADICAL_STRATEG2) return;
+  if (e->_nb < 0 || u64(e->_nb) + 1 > n)
+    QUOR_NAME(Fatal)("Strategy %s divides by the last _nb of the %u polynomials: _nb=%d should be in 0 .. %d\n",
+                     strategy_name(e->_compute), n, int(e->_nb), int(n) - 1);
 }
 
 // Square-free switch and no_rr of the change-of-ordering codes 2 to 5.
@@ -284,6 +294,14 @@ u32 compute_pass(const sQUOR_Comp_Desc* e, Dpol* in, u32 n, Dpol* out, double* t
     want_buildmatrix = 1;
     want_mingbasis_strong = 1;
     k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, 0, 0, 1, 0, 0, 0, 0, 0);
+  } else if (code == QUOR_COMPUTE_RADICAL_STRATEG1) {
+    want_radical_strateg1 = 1;
+    k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, 1, 1, 1, 0, 0, 0, 0, 0);
+  } else if (code == QUOR_COMPUTE_RADICAL_STRATEG2) {
+    want_radical_strateg1 = 1;
+    QUOR_NAME(Stderr)("call gbasis_universal_cmd\n");
+    const u32 nb = u32(e->_nb);
+    k = gbasis_universal_cmd(in, n - nb, out, in + (n - nb), nb, time, 1, 0, 1, 0, 0, 0, 0, 0);
   } else if (code != QUOR_COMPUTE_GBASIS_MULTI) {
     const ChangeSwitches c = change_switches(code);
     k = gbasis_universal_cmd(in, n, out, nullptr, 0, time, c.sqfr, c.no_rr, 1, 0, 0, 0, 0, 0);
@@ -518,6 +536,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
   // Refused strategies are refused before any work.
   if (!strategy_runs(&desc)) refuse_strategy(code);
   check_nb(&desc, n);
+  check_divisors(&desc, n);
 
   u32 block = first_prime_block(pas0, base, n);
   const u32 offset = prime_offset(desc._off);

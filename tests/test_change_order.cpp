@@ -132,6 +132,31 @@ QTEST_F(ChangeOrder, SquareFreePartsAndTheRadicalOfASquaredEquation) {
   expect_shape_basis(sys, R, 16, "katsura-4-squared.radical.gf65521.gb.txt", true);
   EXPECT_EQ(R.size(), n);
 }
+
+QTEST_F(ChangeOrder, RadicalStrategiesGiveTheShapeBasisOfTheRadical) {
+  const std::string radical = "katsura-4-squared.radical.gf65521.gb.txt";
+  sf::System sys = system("katsura-4-squared");
+  // The normal form of the square-free f joins the system: its basis is
+  // that of the radical (16 points), x_j + g_j(x5) for strategy 1, the
+  // rational form for strategy 2.
+  expect_shape_basis(sys, images(sys, run(sys, QUOR_COMPUTE_RADICAL_STRATEG1)), 16, radical, false);
+  EXPECT_NE(host_.output().find("Reduction a done <>0\n"), std::string::npos);
+  expect_shape_basis(sys, images(sys, run(sys, QUOR_COMPUTE_RADICAL_STRATEG2)), 16, radical, true);
+  // Dividing f by x5 first leaves the solution with x5 = 0 out.
+  sys.polys.push_back(sf::parse_poly_list("[x5]", sys, "divisor").at(0));
+  expect_shape_basis(sys, images(sys, run(sys, QUOR_COMPUTE_RADICAL_STRATEG2, 1)), 15,
+                     "katsura-4-squared.radical-x5.gf65521.gb.txt", true);
+  EXPECT_NE(host_.output().find("Localilisation by 1 polynomes\n"), std::string::npos);
+  // A divisor that does not divide f is a host error; the next request computes.
+  sys.polys.back() = sf::parse_poly_list("[x5-7]", sys, "divisor").at(0);
+  EXPECT_EQ(fatal_text([&] { run(sys, QUOR_COMPUTE_RADICAL_STRATEG2, 1); }), "Not an exact quotient !\n");
+  EXPECT_NE(fatal_text([&] { run(sys, QUOR_COMPUTE_RADICAL_STRATEG2, i32(sys.polys.size())); }).find("_nb="),
+            std::string::npos);
+  // A radical system gains nothing: the shape basis of katsura-6.
+  const sf::System k6 = system("katsura-6");
+  expect_shape_basis(k6, images(k6, run(k6, QUOR_COMPUTE_RADICAL_STRATEG1)), 64, "katsura-6.gf65521.gb.txt", false);
+  EXPECT_NE(host_.output().find("ne rajoute pas de polynome\n"), std::string::npos);
+}
 #else
 QTEST_F(ChangeOrder, ThePrimeFieldBuildRefusesTheChangeOfOrdering) {
   const sf::System sys = system("katsura-6");

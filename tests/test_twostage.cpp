@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dispatch.h"
 #include "host/C/host_services.h"
 #include "host/standin/standin.h"
 #include "tests/dual_test.h"
@@ -233,14 +234,15 @@ QTEST_F(TwoStage, APrimeDividingALeadOfTheSecondOrderIsABadPrime) {
   EXPECT_EQ(exact(results<IntApi>(sys, QUOR_COMPUTE_GBASIS_MULTI, 0, 4, 3)), matrix);
 }
 
-QTEST_F(TwoStage, StagesOfLaterVersionsAreRefusedBeforeAnyWork) {
-  for (i32 code : {8, 9}) {
-    host_.clear_output();
-    // One extra polynomial (normal forms, localisation) or one for the second basis.
-    EXPECT_EQ(fatal_text([&] { images<IntApi>(three_points(), code, 0, 1); }),
-              std::string("Strategy ") + quor::strategy_name(code) + " is not available in this version\n");
-    EXPECT_EQ(host_.output().find("Found dimension"), std::string::npos);
-  }
+QTEST_F(TwoStage, TheRadicalSwitchHoldsForItsRequestOnly) {
+  // three_points is radical: nothing joins it.  A change of ordering after
+  // the radical request runs no radical stage, and gives the same form.
+  const std::vector<ModPoly> radical = images<IntApi>(three_points(), QUOR_COMPUTE_RADICAL_STRATEG2, 0, 0);
+  EXPECT_NE(host_.output().find("ne rajoute pas de polynome\n"), std::string::npos);
+  host_.clear_output();
+  EXPECT_EQ(images<IntApi>(three_points(), QUOR_COMPUTE_RRFORM), radical);
+  EXPECT_EQ(host_.output().find("Compute NF minpoly"), std::string::npos);
+  EXPECT_EQ(want_radical_strateg1, 0);
 }
 #endif
 

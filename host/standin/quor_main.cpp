@@ -96,7 +96,8 @@ const char* kUsage =
     "            [--hilbert] [--record] FILE\n"
     "  --prime P      compute modulo the prime P < 65536 (default: over the integers)\n"
     "  --options      the options o[1], o[2], ... of the computation (o[0] is their count + 1)\n"
-    "  --nb K         the first K polynomials are the ones to reduce (QUOR_COMPUTE_GBASIS_NF and _RECOMPUTE)\n"
+    "  --nb K         the first K polynomials are the ones to reduce (QUOR_COMPUTE_GBASIS_NF and _RECOMPUTE),\n"
+    "                 the last K the divisors (QUOR_COMPUTE_RADICAL_STRATEG2)\n"
     "  --hilbert      print the Hilbert series h(t)/(1-t)^dim of the basis instead of the basis\n";
 
 Options parse_args(int argc, char** argv) {
