@@ -341,7 +341,8 @@ QTEST_F(Dispatch, RefusedStrategiesEndFatallyAndLeaveNoSwitchSet) {
       continue;
     }
     // The integer build changes the ordering of zero-dimensional systems only.
-    const bool changes_ordering = code <= QUOR_COMPUTE_MINPOLY_SQFR || code == QUOR_COMPUTE_GBASIS_MULTI;
+    const bool changes_ordering = code <= QUOR_COMPUTE_MINPOLY_SQFR || code == QUOR_COMPUTE_GBASIS_MULTI ||
+                                  code == QUOR_COMPUTE_RADICAL_STRATEG1 || code == QUOR_COMPUTE_RADICAL_STRATEG2;
     EXPECT_EQ(fatal_text([&] { compute_on(in, descriptor(code)); }),
               QUOR_INT && changes_ordering
                   ? std::string("Not a zero-dimensional system\n")
