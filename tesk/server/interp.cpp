@@ -92,6 +92,9 @@ struct Session {
         if (version) forget();
         S::init();
         if constexpr (I::D::kOnHeap) {
+            if (domain.k)
+                Fatal("The integer build has one block of variables, not a first block of %u of %u\n", domain.k,
+                      domain.n);
             if (domain.primes.empty())
                 set_VGF(domain.nprimes);
             else
