@@ -154,6 +154,15 @@ TEST(TeskServerFile, ExampleSystemsAndReports) {
             << c.opts;
         in.kill();
     }
+    // Hilbert series of the bases of stored systems (the expected ones from an independent system).
+    const std::string data = QUOR_TEST_DATA_DIR;
+    EXPECT_EQ(server(d, "-nooutput -hilbert " + data + "/katsura-6.txt").out,
+              "h(t) = t^6+6*t^5+15*t^4+20*t^3+15*t^2+6*t+1\ndim = 0\n");
+    EXPECT_EQ(server(d, "-nooutput -hilbert -primes 2 " + data + "/cyclic-6.txt").out,
+              "h(t) = t^9+12*t^8+21*t^7+25*t^6+26*t^5+26*t^4+25*t^3+14*t^2+5*t+1\ndim = 0\n");
+    EXPECT_EQ(server(d, "-nooutput -hilbert " + data + "/elim-ratcurve-b2.txt").out, "h(t) = -t^3+2*t^2+2*t+1\ndim = 1\n");
+    write_file(d / "one.txt", "# vars: x\n[x, 3]\n");
+    EXPECT_EQ(server(d, "-hilbert " + (d / "one.txt")).out, "[1]\nh(t) = 0\ndim = -1\n");
     EXPECT_EQ(server(d, "-nooutput -nbsol -cyclic 3").out, "#solutions 6\n");
     EXPECT_EQ(server(d, "-nooutput -nbsol -cyclic 4").out, "#solutions -1\n");
     EXPECT_EQ(server(d, "-nooutput -analyse -cyclic 4").out, "#weights <1 1 1 1 >\n");
@@ -277,6 +286,17 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     Dmp<G>::Terms::kill_all(cube);
     Dmp<G>::Lists::kill_all(F);
     Dmp<G>::Lists::kill_all(basis);
+
+    // The Hilbert series of the last basis: h(t) = (1 + t)^6, dimension 0.
+    b << MSG_TESK_RMT_HILBERT;
+    b.flush();
+    int dim = -2;
+    b >> dim;
+    EXPECT_EQ(dim, 0);
+    expect_code(b, MSG_TESK_Begin);
+    std::vector<int> h;
+    for (Messages m; b >> m, m != MSG_TESK_End;) h.push_back(int(b.get32()));
+    EXPECT_EQ(h, (std::vector<int>{1, 6, 15, 20, 15, 6, 1}));
 
     // A system sent for another domain is not computed.
     b << MSG_TESK_set_nb_var << Messages(5) << MSG_TESK_GROEBNER;

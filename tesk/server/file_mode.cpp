@@ -3,7 +3,10 @@
 // second list when asked.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "tesk/algo/hilbert.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/front_end.h"
 #include "tesk/base/gfc.h"
@@ -110,13 +113,47 @@ int run_file(const Options& o) {
         Lib.flush();
     }
     if (o.hilbert) {
-        Erreur("Hilbert series are not available in this version\n");
-        return 1;
+        std::vector<std::int64_t> num;
+        const int dim = hilbert_of(G, num);
+        Output("h(t) = %s\ndim = %d\n", hilbert_text(num).c_str(), dim);
     }
     M::Lists::kill_all(G);
     return 0;
 }
 
+template <class I>
+int hilbert_of(poly::List<I>* l, std::vector<std::int64_t>& h) {
+    using X = typename poly::Dmp<I>::X;
+    const unsigned n = I::L::n();
+    std::vector<std::uint16_t> rows;
+    unsigned m = 0;
+    for (; l; l = l->next)
+        if (poly::Term<I>* p = poly::Dmp<I>::strip(l->elt)) {
+            for (unsigned i = 0; i < n; ++i) rows.push_back(std::uint16_t(X::extraire(p->exp, i)));
+            ++m;
+        }
+    if constexpr (I::D::kOnHeap)
+        return Tesk_compute_Hilbert_VGF(n, m, rows.data(), &h);
+    else
+        return Tesk_compute_Hilbert_GFC(n, m, rows.data(), &h);
+}
+
+std::string hilbert_text(const std::vector<std::int64_t>& h) {
+    std::string s;
+    for (size_t i = h.size(); i-- > 0;) {
+        const std::int64_t c = h[i];
+        if (!c) continue;
+        if (c < 0) s += "-";
+        else if (!s.empty()) s += "+";
+        const std::uint64_t a = c < 0 ? std::uint64_t(0) - std::uint64_t(c) : std::uint64_t(c);
+        if (a != 1 || i == 0) s += std::to_string(a) + (i ? "*" : "");
+        if (i) s += i == 1 ? "t" : "t^" + std::to_string(i);
+    }
+    return s.empty() ? "0" : s;
+}
+
+template int hilbert_of<poly::BigDexp__VGF>(poly::List<poly::BigDexp__VGF>*, std::vector<std::int64_t>&);
+template int hilbert_of<poly::DRLDRL__GFC>(poly::List<poly::DRLDRL__GFC>*, std::vector<std::int64_t>&);
 template int run_file<poly::BigDexp__VGF>(const Options&);
 template int run_file<poly::DRLDRL__GFC>(const Options&);
 

@@ -10,12 +10,15 @@
 //   [15]               its reduced basis by the sugar loop        -> [6] polys [7]
 //   [158]              the last basis again                       -> [6] polys [7]
 //   [23] polynomial    its normal form by the basis               -> polynomial
+//   [130] or [121]     the Hilbert series h(t)/(1-t)^dim of the basis's
+//                      leading monomials -> [16][dim] [6] [16][h_0] ... [16][h_d] [7]
 //   [3] or [127]       the end                                    -> [5], then the server ends
 // A command that cannot be done now, or that this server does not know, is
 // answered [39][56][n] text, and the session goes on.  A domain command of
 // the other build hands the session to its twin.  An item that does not read
 // (bad code, count or range, a cut stream) is fatal: the server ends with
 // status 3 and says what it met.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -201,9 +204,20 @@ struct Session {
                 break;
             }
             case MSG_TESK_RMT_HILBERT:
-            case MSG_TESK_FN_HILBERT:
-                refuse(b, "Hilbert series are not available in this version");
+            case MSG_TESK_FN_HILBERT: {
+                if (!have_basis(b)) break;
+                std::vector<std::int64_t> h;
+                const int dim = hilbert_of(basis, h);
+                if (std::any_of(h.begin(), h.end(), [](std::int64_t c) { return c != std::int32_t(c); })) {
+                    refuse(b, "A coefficient of the Hilbert series does not fit an int item");
+                    break;
+                }
+                b << dim << MSG_TESK_Begin;
+                for (std::int64_t c : h) b << int(c);
+                b << MSG_TESK_End;
+                b.flush();
                 break;
+            }
             case MSG_TESK_CHANGE:
             case MSG_TESK_FGLM:
             case MSG_TESK_RMT_CHANGE:

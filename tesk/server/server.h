@@ -81,6 +81,13 @@ poly::List<I>* read_list(String_or_File& in, const char* where, const Header& h)
 template <class I>
 int run_file(const Options& o);
 
+// The Hilbert series h(t)/(1-t)^dim of the ideal of the leading monomials of
+// l: h's coefficients from t^0 on into h, dim returned (-1 when 1 is in the ideal).
+template <class I>
+int hilbert_of(poly::List<I>* l, std::vector<std::int64_t>& h);
+// "t^2+2*t+1" (greatest degree first); "0" for no coefficient.
+std::string hilbert_text(const std::vector<std::int64_t>& h);
+
 // Peer mode: connects to the host and port of the options and answers the
 // channel's commands (BUS::Tesk_int_parse, BUS::Tesk_parse) until the end
 // code; returns the exit status.
