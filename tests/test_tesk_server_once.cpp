@@ -326,9 +326,63 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     b.kill();
 }
 
-// A command stream cut at every byte: the server ends with status 3 and its
-// fatal text each time, and never hangs.
-TEST(TeskServerPeer, StreamCutAtEveryByte) {
+// What a server in peer mode did with a stream: its exit status (-1 for a
+// signal, -2 for a hang, killed), its log and its answers.
+struct Peer_Run {
+    int status;
+    std::string log, answers;
+};
+
+Peer_Run feed_peer(const TempDir& d, const std::string& bytes) {
+    const std::string log = d / "log";
+    int port = 0;
+    const int ls = quor_test::listen_loopback(port);
+    if (ls < 0) return {-3, "", ""};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        const std::string p = std::to_string(port);
+        execl(TESK_SERVER_PATH, "tesk-server", "-slave", "127.0.0.1", p.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    Peer_Run r{0, "", ""};
+    pollfd pf{ls, POLLIN, 0};
+    if (poll(&pf, 1, 10000) == 1) {
+        const int c = accept(ls, nullptr, nullptr);
+        unsigned char hello[8];
+        if (recv(c, hello, 8, MSG_WAITALL) == 8 && hello[3] == 35) {
+            (void)!send(c, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            shutdown(c, SHUT_WR);
+            char buf[4096];
+            for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 10000) == 1;) {
+                const ssize_t k = recv(c, buf, sizeof buf, 0);
+                if (k <= 0) break;
+                r.answers.append(buf, size_t(k));
+            }
+        }
+        close(c);
+    }
+    close(ls);
+    int st = 0;
+    pid_t w = 0;
+    for (int i = 0; i < 1000 && (w = waitpid(pid, &st, WNOHANG)) == 0; ++i) usleep(10000);
+    if (w == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+        r.status = -2;
+    } else {
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    r.log = read_file(log);
+    return r;
+}
+
+// A command stream cut at every byte, or with any one byte changed: the
+// server ends with status 3 and its fatal text each time, never with a
+// signal nor a hang.
+TEST(TeskServerPeer, StreamCutOrCorruptedAtEveryByte) {
     using G = DRLDRL__GFC;
     TempDir d;
     sugar_set_up<G>(2);
@@ -343,52 +397,20 @@ TEST(TeskServerPeer, StreamCutAtEveryByte) {
     }
     const std::string bytes = read_file(d / "fixture");
     ASSERT_GT(bytes.size(), 60u);
-    const std::string log = d / "log";
     for (size_t cut = 0; cut <= bytes.size(); ++cut) {
-        int port = 0;
-        const int ls = quor_test::listen_loopback(port);
-        ASSERT_GE(ls, 0);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            const std::string p = std::to_string(port);
-            execl(TESK_SERVER_PATH, "tesk-server", "-slave", "127.0.0.1", p.c_str(), (char*)nullptr);
-            _exit(127);
-        }
-        pollfd pf{ls, POLLIN, 0};
-        ASSERT_EQ(poll(&pf, 1, 10000), 1) << "no connection, cut " << cut;
-        const int c = accept(ls, nullptr, nullptr);
-        close(ls);
-        unsigned char hello[8];
-        ASSERT_EQ(recv(c, hello, 8, MSG_WAITALL), 8);
-        EXPECT_EQ(hello[3], 35);
-        ASSERT_EQ(send(c, bytes.data(), cut, MSG_NOSIGNAL), ssize_t(cut));
-        shutdown(c, SHUT_WR);
-        std::string answers;
-        char buf[4096];
-        for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 10000) == 1;) {
-            const ssize_t k = recv(c, buf, sizeof buf, 0);
-            if (k <= 0) break;
-            answers.append(buf, size_t(k));
-        }
-        close(c);
-        int st = 0;
-        pid_t w = 0;
-        for (int i = 0; i < 1000 && (w = waitpid(pid, &st, WNOHANG)) == 0; ++i) usleep(10000);
-        if (w == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &st, 0);
-            ADD_FAILURE() << "hang at cut " << cut;
-            continue;
-        }
-        ASSERT_TRUE(WIFEXITED(st)) << "signal " << WTERMSIG(st) << " at cut " << cut;
-        EXPECT_EQ(WEXITSTATUS(st), 3) << cut;
-        EXPECT_NE(read_file(log).find("#error (fatal): "), std::string::npos) << cut;
+        const Peer_Run r = feed_peer(d, bytes.substr(0, cut));
+        EXPECT_EQ(r.status, 3) << "cut " << cut;
+        EXPECT_NE(r.log.find("#error (fatal): "), std::string::npos) << cut;
         if (cut == bytes.size()) {
-            EXPECT_GT(answers.size(), 3 * 4 + 40u) << "the basis came back";
+            EXPECT_GT(r.answers.size(), 3 * 4 + 40u) << "the basis came back";
         }
+    }
+    for (size_t at = 0; at < bytes.size(); ++at) {
+        std::string bad = bytes;
+        bad[at] = char(~bad[at]);
+        const Peer_Run r = feed_peer(d, bad);
+        EXPECT_EQ(r.status, 3) << "byte " << at << "\n" << r.log;
+        EXPECT_NE(r.log.find("#error (fatal): "), std::string::npos) << at;
     }
 }
 
