@@ -1,8 +1,10 @@
 // Parts of the elimination common to both builds: switches, the failure
 // record, the row sort and checks, the monic normalisation and the solve
 // around each build's elimination.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #if !QUOR_INT
 #include <omp.h>
@@ -72,7 +74,24 @@ void elim_fail(ElimStatus status, const char* text, bool print) {
 }
 
 void sort_matrix_rows(ALGO_Dpol* rows, u32 nrows) {
-  // Every pass must find the same order: the trace is indexed by it.
+  // Every pass must find the same order: the trace is indexed by it.  With
+  // no two rows alike in lead and key the order is the one total order, and
+  // a sort of packed keys finds it; rows alike keep the Shell sort's order.
+  if (nrows > 1) {
+    struct Keyed {
+      u64 k;
+      ALGO_Dpol row;
+    };
+    std::vector<Keyed> v(nrows);
+    for (u32 i = 0; i < nrows; ++i) v[i] = {(u64(~rows[i]->lead) << 32) | rows[i]->key, rows[i]};
+    std::sort(v.begin(), v.end(), [](const Keyed& a, const Keyed& b) { return a.k < b.k; });
+    bool alike = false;
+    for (u32 i = 1; i < nrows && !alike; ++i) alike = v[i].k == v[i - 1].k;
+    if (!alike) {
+      for (u32 i = 0; i < nrows; ++i) rows[i] = v[i].row;
+      return;
+    }
+  }
   shell_sort_indices(
       nrows,
       [rows](u32 a, u32 b) {

@@ -482,6 +482,32 @@ QTEST(ElimKernels, VectorRunsMatchTheScalarWrapAxpy) {
   }
 }
 
+// The row sort gives the order of the Shell sort with the gaps n/2 .. 1,
+// rows alike in lead and key included (their order is that sort's own).
+QTEST(ElimKernels, RowSortIsTheShellSortsOrder) {
+  std::mt19937 g(8);
+  for (int round = 0; round < 40; ++round) {
+    const u32 n = 1 + g() % 300;
+    const bool ties = round % 2;
+    std::vector<sALGO_Dpol> recs(n);
+    std::vector<ALGO_Dpol> rows(n), want(n);
+    for (u32 i = 0; i < n; ++i) {
+      recs[i] = sALGO_Dpol{};
+      recs[i].lead = 1 + g() % 40;
+      recs[i].key = ties ? g() % 5 : i * 7 + 3;
+      rows[i] = want[i] = &recs[i];
+    }
+    shell_sort_indices(
+        n,
+        [&](u32 a, u32 b) {
+          return want[a]->lead < want[b]->lead || (want[a]->lead == want[b]->lead && want[a]->key > want[b]->key);
+        },
+        [&](u32 a, u32 b) { std::swap(want[a], want[b]); });
+    sort_matrix_rows(rows.data(), n);
+    ASSERT_EQ(rows, want) << "round " << round;
+  }
+}
+
 // Columns beyond 16-bit positions, on one thread and on several.
 QTEST_F(Elim, WideMatricesMatchDenseReference) {
   const u32 ncols = 70000;
