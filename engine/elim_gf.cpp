@@ -283,7 +283,7 @@ void reduce_pass(Shared& sh, Live& lv) {
     cur += k, lead += u32(k), span -= k;
   }
   const u32 p = sh.mod.p;
-  for (u64 k = 1; k < span; ++k) {
+  for (u64 k = first_nonzero_cell(cur, 1, span); k < span; k = first_nonzero_cell(cur, k + 1, span)) {
     const u32 c = reduce_cell<u16>(cur[k], sh.mod);
     if (!c) continue;
     const i32 e = usable(lead + k, &lv.full);
@@ -292,15 +292,6 @@ void reduce_pass(Shared& sh, Live& lv) {
     sh.axpy(cur + k, p - c, e);
   }
   lv.cur = cur, lv.lead = lead, lv.span = span;
-}
-
-// First column k of from .. last whose cell is not zero, last + 1 when none;
-// four cells per test.
-inline u64 next_nonzero_cell(const Cell* acc, u64 from, u64 last) {
-  u64 k = from;
-  while (k + 3 <= last && (acc[k] | acc[k + 1] | acc[k + 2] | acc[k + 3]) == 0) k += 4;
-  while (k <= last && acc[k] == 0) ++k;
-  return k;
 }
 
 // Expands the rows todo[j0 ..] of a block on the worker's accumulators and
@@ -325,8 +316,21 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   // A column where every cell is zero asks nothing of the pivots, so the
   // rows meet the same pivots in the same order as on a column-by-column walk.
   u64 next[kBlock];
-  for (u32 b = 0; b < nb; ++b) next[b] = next_nonzero_cell(lv[b].cur, lv[b].span, ncols);
+  for (u32 b = 0; b < nb; ++b) next[b] = first_nonzero_cell(lv[b].cur, lv[b].span, ncols + 1);
   for (u64 c = *std::min_element(next, next + nb); c <= ncols; c = *std::min_element(next, next + nb)) {
+    // The start of the pivots' rows of the columns ahead, while this one is
+    // worked on (the walk meets most of them where the rows are dense).
+    if (c + 2 <= ncols) {
+      const i32 a = std::atomic_ref<i32>(sh.piv[c + 2]).load(std::memory_order_relaxed);
+      if (a >= 0 && sh.known(a)) {
+        __builtin_prefetch(sh.dec[a].pos);
+        __builtin_prefetch(sh.dec[a].coef);
+      }
+      if (c + 6 <= ncols) {
+        const i32 f = std::atomic_ref<i32>(sh.piv[c + 6]).load(std::memory_order_relaxed);
+        if (f >= 0 && sh.known(f)) __builtin_prefetch(&sh.dec[f]);
+      }
+    }
     i32 e = -2;     // the column's entry, read when a row needs it
     bool use = false;  // usable by every row of the block whose index is above e
     Cell* into[kBlock];  // rows that take the pivot of c, with their multipliers
@@ -355,7 +359,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     if (k) sh.axpy_rows(into, mult, k, e);
     // Only the rows at c changed, and only from c on.
     for (u32 b = 0; b < nb; ++b)
-      if (next[b] == c) next[b] = next_nonzero_cell(lv[b].cur, c + 1, ncols);
+      if (next[b] == c) next[b] = first_nonzero_cell(lv[b].cur, c + 1, ncols + 1);
   }
   for (u32 b = 0; b < nb; ++b) {
     Live& l = lv[b];

@@ -267,6 +267,20 @@ inline void wrap_axpy(u64* cells, u64 m, const u8* code, const u32* coef, u32 nc
   wrap_axpy_group<1>(cells, &m, code, ncodes, &coef, &mod);
 }
 
+// First k of from .. end-1 whose cell is not zero, end when none: rows are
+// mostly empty, so 64-bit cells are tested four at a time.  Other cells
+// are taken one by one.
+inline u64 first_nonzero_cell(const u64* cells, u64 from, u64 end) {
+  u64 k = from;
+  while (k + 4 <= end && (cells[k] | cells[k + 1] | cells[k + 2] | cells[k + 3]) == 0) k += 4;
+  while (k < end && cells[k] == 0) ++k;
+  return k;
+}
+template <class Cell>
+inline u64 first_nonzero_cell(const Cell*, u64 from, u64) {
+  return from;
+}
+
 // Reduces cell in place and returns its residue.
 template <class D, class Mod = CellMod<D>>
 inline u32 reduce_cell(typename Mod::Cell& c, const Mod& mod) {
@@ -282,7 +296,7 @@ inline u32 reduce_cell(typename Mod::Cell& c, const Mod& mod) {
 template <class D, class Mod = CellMod<D>>
 inline u64 next_lead(typename Mod::Cell* cells, u64 span, const Mod& mod) {
   Mod::set(cells[0], 0);
-  for (u64 k = 1; k < span; ++k)
+  for (u64 k = first_nonzero_cell(cells, 1, span); k < span; k = first_nonzero_cell(cells, k + 1, span))
     if (reduce_cell<D, Mod>(cells[k], mod)) return k;
   return 0;
 }

@@ -175,7 +175,7 @@ Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* le
     if (!k) return Fate::kVanished;
     cur += k, lead += u32(k), span -= k;
   }
-  for (u64 k = 1; k < span; ++k) {
+  for (u64 k = first_nonzero_cell(cur, 1, span); k < span; k = first_nonzero_cell(cur, k + 1, span)) {
     const u32 c = reduce_cell<u32, Mod>(cur[k], mod);
     if (!c) continue;
     const u32 e = w.piv[lead + k];
