@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tesk/algo/normal_form.h"
 #include "tesk/base/bus.h"
 #include "tesk/poly/protocol.h"
 #include "tests/support/loopback.h"
@@ -267,7 +268,7 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     delete[] text;
     peer_basis<G>(b, "katsura-6", 7, "katsura-6.gf65521.gb.txt", false);
 
-    // Normal forms by the last basis: an input reduces to zero, x1^3 as the engine reduces it here.
+    // Normal forms by the last basis: an input reduces to zero, x1^3 + 5*x2*x7 as the library reduces it.
     List<G>* F = load_system<G>("katsura-6");
     List<G>* basis = load_basis<G>("katsura-6", "katsura-6.gf65521.gb.txt");
     b << MSG_TESK_NORMAL_FORM;
@@ -280,10 +281,14 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     EXPECT_EQ(Wire<G>::read(b, MSG_TESK_NEED_SORT), nullptr);
     expect_code(b, MSG_TESK_NEED_SORT);
     Term<G>* got = Wire<G>::read(b, MSG_TESK_NEED_SORT);
-    Term<G>* want = algo::Sugar<G>::normal_form(Dmp<G>::copy(cube), basis);
-    ASSERT_NE(want, nullptr);
-    EXPECT_EQ(Model<G>::take(got), Model<G>::take(want));
-    Dmp<G>::Terms::kill_all(cube);
+    // The library's normal-form call: the pair (1, NF).
+    List<G>* one = Model<G>::list({cube});
+    List<G>* pair = nullptr;
+    ASSERT_EQ(Tesk_normalForm_GFC(one, basis, nullptr, 0, &pair), 0);
+    ASSERT_TRUE(pair && pair->next && pair->next->elt);
+    EXPECT_EQ(Model<G>::take(got), Model<G>::read(pair->next->elt));
+    Dmp<G>::Lists::kill_all(pair);
+    Dmp<G>::Lists::kill_all(one);
     Dmp<G>::Lists::kill_all(F);
     Dmp<G>::Lists::kill_all(basis);
 
@@ -315,6 +320,23 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     expect_code(b, MSG_TESK_Begin);
     EXPECT_EQ(canonical<V>(Wire<V>::read_list(b), false),
               canonical<V>(load_basis<V>("katsura-6", "katsura-6.qq.gb.txt"), true));
+    {
+        Term<V>* c = Model<V>::poly({{{3, 0, 0, 0, 0, 0, 0}, 1}, {{0, 1, 0, 0, 0, 0, 1}, 5}});
+        b << MSG_TESK_NORMAL_FORM;
+        Wire<V>::out_protocol(b, c, 0);
+        b.flush();
+        expect_code(b, MSG_TESK_NEED_SORT);
+        Term<V>* nf = Wire<V>::read(b, MSG_TESK_NEED_SORT);
+        List<V>* ref = load_basis<V>("katsura-6", "katsura-6.qq.gb.txt");
+        List<V>* one = Model<V>::list({c});
+        List<V>* pair = nullptr;
+        ASSERT_EQ(Tesk_normalForm_VGF(one, ref, nullptr, 0, &pair), 0);
+        ASSERT_TRUE(pair && pair->next && pair->next->elt);
+        EXPECT_EQ(Model<V>::take(nf), Model<V>::read(pair->next->elt));
+        Dmp<V>::Lists::kill_all(pair);
+        Dmp<V>::Lists::kill_all(one);
+        Dmp<V>::Lists::kill_all(ref);
+    }
 
     // The end code stops the server.
     const int pid = b.pid;
