@@ -2,7 +2,7 @@
 // ones, with the size of a failed request kept for the entry points' report.
 // They are local to the library (the version script exports no C++ name),
 // so the host's own allocations are not affected.
-#include "host/C/alloc_failure.h"
+#include "host/C/host_alloc_failure.h"
 
 #include <cstdlib>
 #include <new>

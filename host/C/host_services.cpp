@@ -10,7 +10,7 @@
 #include <exception>
 #include <string>
 
-#include "host/C/alloc_failure.h"
+#include "host/C/host_alloc_failure.h"
 
 namespace quor::QUOR_NS {
 
