@@ -148,7 +148,22 @@ u32 rebuild_matrix(const char* name, Dpol* result) {
   std::fprintf(stderr, "\nSparse: %u Non sparse %u\n", np, r);
 
   const u32 stride = u32((u64(N0) + 1 + 7) & ~u64(7));
-  Dom** rows = new_row_table(std::max(r, n), stride);
+  // A row without an entry is a row of zeros: beyond the n rows that also
+  // receive the results, such rows share one buffer, so that the table
+  // grows with the file and not with its number of rows times the size.
+  const u32 nrows = std::max(r, n);
+  Dom** rows = zone_array<Dom*>(nrows);
+  Dom* zero_row = nullptr;
+  for (u32 d = 0; d < nrows; ++d) {
+    const bool shared = d >= n && first[d + 1] == first[d];
+    if (shared && zero_row != nullptr) {
+      rows[d] = zero_row;
+      continue;
+    }
+    rows[d] = zone_array<Dom>(stride);
+    std::memset(rows[d], 0, u64(stride) * sizeof(Dom));
+    if (shared) zero_row = rows[d];
+  }
   i32* idx = zone_array<i32>(n);
   i32* outdeg = zone_array<i32>(n);
   std::fill(idx, idx + n, -1);
@@ -167,6 +182,7 @@ u32 rebuild_matrix(const char* name, Dpol* result) {
 #endif
     for (u32 d = 0; d < r; ++d) {
       Dom* row = rows[d];
+      if (row == zero_row) continue;
       std::memset(row, 0, u64(stride) * sizeof(Dom));
       for (u64 x = first[d]; x < first[d + 1]; ++x) {
         const u32 v = u32(dval[x]) % p;

@@ -92,14 +92,49 @@ inline Dom krylov_word(u32 r, u32 p) {
 #endif
 }
 
+// The products y = T x of one run.  Dense rows without a non-zero entry are
+// rows of zeros: their coordinates are set to 0 instead of costing a dot
+// product over D each (a matrix file may hold thousands of them).  While it
+// lives, the dense-row table holds the other rows only, in the list's order.
+class Products {
+ public:
+  Products(i32 D, i32 ndense) : D_(D), table_(w_cfs_tab) {
+    const Dom* zero = nullptr;  // rows often share one zero buffer: looked at once
+    for (i32 r = 0; r < ndense; ++r) {
+      const Dom* row = table_[r];
+      const bool empty = row == zero || std::all_of(row, row + D, [](Dom c) { return c == 0; });
+      if (empty) zero = row;
+      (empty ? zeros_ : list_).push_back(QUOR_NAME(w_nosp)[2 * r]);
+      if (!empty) rows_.push_back(table_[r]);
+    }
+    count_ = i32(list_.size());
+    list_.push_back(0);  // one entry past the count, as the kernels were given before
+    w_cfs_tab = rows_.data();
+  }
+  ~Products() { w_cfs_tab = table_; }
+  Products(const Products&) = delete;
+  Products& operator=(const Products&) = delete;
+
+  void apply(Dom* y, const Dom* x) const {
+    QUOR_NAME(apply2v)(y, x, D_, list_.data(), count_);
+    for (const i32 z : zeros_) y[z] = 0;
+  }
+
+ private:
+  i32 D_, count_ = 0;
+  Dom** table_;
+  std::vector<i32> list_, zeros_;
+  std::vector<Dom*> rows_;
+};
+
 // 1 when f(T) v = 0 (f monic of degree deg, Horner: deg products); w and t
 // are scratch Krylov vectors.  A wrong f passes for a random v with
 // probability at most 1/p.
-bool annihilates(const Dom* f, i32 deg, const Dom* v, i32 D, const i32* list, i32 ndense, Dom* w, Dom* t) {
+bool annihilates(const Dom* f, i32 deg, const Dom* v, i32 D, const Products& T, Dom* w, Dom* t) {
   const u32 p = prime();
   std::copy(v, v + D, w);
   for (i32 i = deg - 1; i >= 0; --i) {
-    QUOR_NAME(apply2v)(t, w, D, list, ndense);
+    T.apply(t, w);
     for (i32 x = 0; x < D; ++x)
       w[x] = krylov_word(u32((u64(f[i]) * residue(v[x], p) + residue(t[x], p)) % p), p);
   }
@@ -196,8 +231,7 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
   std::vector<Dom> H(vars.size() * hlen);
   std::vector<Dom> G(2 * std::size_t(std::max(L, 0)) + 1);
 
-  std::vector<i32> list(std::size_t(ndense) + 1);
-  for (i32 r = 0; r < ndense; ++r) list[r] = QUOR_NAME(w_nosp)[2 * r];
+  const Products T(D, ndense);
 
   if (out)
     for (i32 j : vars)
@@ -232,7 +266,7 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
         std::fprintf(diag(), "[%d]", k / 2);
         std::fflush(stderr);
       }
-      QUOR_NAME(apply2v)(y, x, D, list.data(), ndense);
+      T.apply(y, x);
       std::swap(x, y);
       if (session) {
         std::fputs(",", file);
@@ -270,7 +304,7 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
         if (degMu == D) break;
         if (!check) check = std::make_unique<AlignedVec>(n);
         choose_random(check->p, D);
-        if (annihilates(Mu.data(), degMu, check->p, D, list.data(), ndense, x, y)) break;
+        if (annihilates(Mu.data(), degMu, check->p, D, T, x, y)) break;
         std::fprintf(diag(), "\nThe polynomial of degree %d does not annihilate the matrix: another start vector\n",
                      degMu);
         if (N < D) {
