@@ -113,15 +113,27 @@ inline void start_lookups(u64 h, u64* const* monoms, u32 from, u32 n, Table_de_R
   for (u32 j = from; j < n && j < from + kAhead; ++j) prefetch_slot(t, h + monoms[j][0]);
 }
 
+// Per code of the step: its mark, and its monomial's exponent words (read
+// in code order by the preprocessing and the column sort, not through the
+// table's slots).
+struct CodeInfo {
+  u32* mark;
+  const u64** monom;
+  void enter(u32 code, u32 m, const u64* record) {
+    mark[code] = m;
+    monom[code] = record + 1;
+  }
+};
+
 // Numbers the products m * monoms[j] (m's hash h) for j = from .. n-1 into
 // codes[j], a newly inserted one with the mark open.
-void enter_terms(u64 h, const u64* m, u64* const* monoms, u32 from, u32 n, Table_de_Recherche t, u32* mark,
+void enter_terms(u64 h, const u64* m, u64* const* monoms, u32 from, u32 n, Table_de_Recherche t, CodeInfo& ci,
                  u32* codes) {
   start_lookups(h, monoms, from, n, t);
   u64* rec = nullptr;
   for (u32 j = from; j < n; ++j) {
     prefetch_lookups<true>(h, monoms, j, n, t);
-    if (get_code(h, m, monoms[j], t, &codes[j], &rec)) mark[codes[j]] = kMarkOpen;
+    if (get_code(h, m, monoms[j], t, &codes[j], &rec)) ci.enter(codes[j], kMarkOpen, rec);
   }
 }
 
@@ -244,11 +256,11 @@ struct ColumnKey {
 };
 
 template <u32 K>
-void sort_by_keys(Table_de_Recherche t, u32* order, u32 ncols, const KeyField* f, u32 nf, u64* buffer) {
+void sort_by_keys(const u64* const* monom, u32* order, u32 ncols, const KeyField* f, u32 nf, u64* buffer) {
   auto* keys = reinterpret_cast<ColumnKey<K>*>(buffer);
   const u32 k = var_second_block;
   for (u32 c = 0; c < ncols; ++c) {
-    const u64* e = monom_of_code(t, order[c]);
+    const u64* e = monom[order[c]];
     ColumnKey<K>& key = keys[c];
     for (u32 i = 0; i < K; ++i) key.w[i] = 0;
     for (u32 j = 0; j < nf; ++j) {
@@ -277,13 +289,13 @@ void sort_by_keys(Table_de_Recherche t, u32* order, u32 ncols, const KeyField* f
 
 // Sorts order[0..ncols-1] (codes of the table) by ascending monomial order
 // (comp5_Expos when strong, else comp4_Expos).
-void sort_columns(Table_de_Recherche t, u32* order, u32 ncols, bool strong) {
+void sort_columns(const u64* const* monom, u32* order, u32 ncols, bool strong) {
   if (ncols < 2) return;
   const u32 nb = nb_of_blocks_of_variables;
   u64 any[16] = {};
   if (nb <= 16)
     for (u32 c = 0; c < ncols; ++c) {
-      const u64* e = monom_of_code(t, order[c]);
+      const u64* e = monom[order[c]];
       for (u32 w = 0; w < nb; ++w) any[w] |= e[w];
     }
   KeyField f[4 * 16 + 3];
@@ -292,14 +304,14 @@ void sort_columns(Table_de_Recherche t, u32* order, u32 ncols, bool strong) {
   if (K == 0) {
     auto cmp = strong ? comp5_Expos : comp4_Expos;
     std::sort(order, order + ncols,
-              [&](u32 a, u32 b) { return cmp(monom_of_code(t, a), monom_of_code(t, b)) < 0; });
+              [&](u32 a, u32 b) { return cmp(monom[a], monom[b]) < 0; });
     return;
   }
   u64* buffer = static_cast<u64*>(QUOR_NAME(alloc64)(u64(ncols) * K * sizeof(u64)));
   if (K == 1)
-    sort_by_keys<1>(t, order, ncols, f, nf, buffer);
+    sort_by_keys<1>(monom, order, ncols, f, nf, buffer);
   else
-    sort_by_keys<2>(t, order, ncols, f, nf, buffer);
+    sort_by_keys<2>(monom, order, ncols, f, nf, buffer);
 }
 
 }  // namespace
@@ -310,6 +322,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   const u32 V = QUOR_NAME(vectorize);
   // One mark per code: a code can never reach the table's prime.
   u32* mark = static_cast<u32*>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u32)));
+  CodeInfo ci{mark, static_cast<const u64**>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u64*)))};
   fresh_relative_MatrixRow();
   empty_Table_de_Recherche(t);
   u32 nrows = 0, nreduce = 0, max_terms = 1;
@@ -339,8 +352,8 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     set_relative_MatrixRow(nrows, MatrixRow_entry{d, p, m, u32(h)});
     u32* codes = row_codes.add(nrows, p->nb_terms);
     get_code(h, m, p->monoms[0], t, &codes[0], &rec);
-    mark[codes[0]] = kMarkLead;
-    enter_terms(h, m, p->monoms, 1, p->nb_terms, t, mark, codes);
+    ci.enter(codes[0], kMarkLead, rec);
+    enter_terms(h, m, p->monoms, 1, p->nb_terms, t, ci, codes);
     max_terms = std::max(max_terms, p->nb_terms);
     check_row_limits(nrows, room, 5);
     ++nrows;
@@ -367,7 +380,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   for (u32 c = 0; c < t->count; ++c) {
     if (mark[c] != kMarkOpen) continue;
     u64* q = QUOR_NAME(new_Expos)();  // exponent words from q[0]
-    const u64* u = monom_of_code(t, c);
+    const u64* u = ci.monom[c];
     QUOR_NAME(checkInterrupt)();
     if (stop_requested()) {
       QUOR_NAME(kill_Expos)(q);
@@ -400,7 +413,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     set_relative_MatrixRow(nrows, MatrixRow_entry{d, g, q, u32(hq)});
     u32* codes = row_codes.add(nrows, g->nb_terms);
     codes[0] = c;
-    enter_terms(hq, q, g->monoms, 1, g->nb_terms, t, mark, codes);
+    enter_terms(hq, q, g->monoms, 1, g->nb_terms, t, ci, codes);
     max_terms = std::max(max_terms, g->nb_terms);
     check_row_limits(nrows, room, 8);
     ++nrows;
@@ -415,7 +428,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   {
     u32* order = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));
     for (u32 i = 0; i < ncols; ++i) order[i] = i;
-    sort_columns(t, order, ncols, use_strong_order != 0);
+    sort_columns(ci.monom, order, ncols, use_strong_order != 0);
     for (u32 i = 0; i < ncols; ++i) {
       pos[order[i]] = i;
       order[i] = s[order[i]].code_slot;  // every code's slot is read before slot i's field is rewritten
