@@ -241,6 +241,26 @@ void peer_basis(BUS& b, const std::string& system, unsigned n, const std::string
     Dmp<I>::Lists::kill_all(F);
 }
 
+// The peer's normal form of x1^3 + 5*x2*x7 (7 variables) by its last basis
+// equals the library's normal-form call by `basis` (released): the pair (1, NF).
+template <class I>
+void peer_normal_form(BUS& b, List<I>* basis, int (*library)(List<I>*, List<I>*, List<I>*, int, List<I>**)) {
+    Term<I>* c = Model<I>::poly({{{3, 0, 0, 0, 0, 0, 0}, 1}, {{0, 1, 0, 0, 0, 0, 1}, 5}});
+    b << MSG_TESK_NORMAL_FORM;
+    Wire<I>::out_protocol(b, c, 0);
+    b.flush();
+    expect_code(b, MSG_TESK_NEED_SORT);
+    Term<I>* nf = Wire<I>::read(b, MSG_TESK_NEED_SORT);
+    List<I>* one = Model<I>::list({c});
+    List<I>* pair = nullptr;
+    ASSERT_EQ(library(one, basis, nullptr, 0, &pair), 0);
+    ASSERT_TRUE(pair && pair->next && pair->next->elt);
+    EXPECT_EQ(Model<I>::take(nf), Model<I>::read(pair->next->elt));
+    Dmp<I>::Lists::kill_all(pair);
+    Dmp<I>::Lists::kill_all(one);
+    Dmp<I>::Lists::kill_all(basis);
+}
+
 bool gone(int pid) {
     for (int i = 0; i < 300; ++i, usleep(10000)) {
         const std::string st = read_file("/proc/" + std::to_string(pid) + "/stat");
@@ -270,27 +290,13 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
 
     // Normal forms by the last basis: an input reduces to zero, x1^3 + 5*x2*x7 as the library reduces it.
     List<G>* F = load_system<G>("katsura-6");
-    List<G>* basis = load_basis<G>("katsura-6", "katsura-6.gf65521.gb.txt");
     b << MSG_TESK_NORMAL_FORM;
     Wire<G>::out_protocol(b, F->next->elt, 0);
-    b << MSG_TESK_NORMAL_FORM;
-    Term<G>* cube = Model<G>::poly({{{3, 0, 0, 0, 0, 0, 0}, 1}, {{0, 1, 0, 0, 0, 0, 1}, 5}});
-    Wire<G>::out_protocol(b, cube, 0);
     b.flush();
     expect_code(b, MSG_TESK_NEED_SORT);
     EXPECT_EQ(Wire<G>::read(b, MSG_TESK_NEED_SORT), nullptr);
-    expect_code(b, MSG_TESK_NEED_SORT);
-    Term<G>* got = Wire<G>::read(b, MSG_TESK_NEED_SORT);
-    // The library's normal-form call: the pair (1, NF).
-    List<G>* one = Model<G>::list({cube});
-    List<G>* pair = nullptr;
-    ASSERT_EQ(Tesk_normalForm_GFC(one, basis, nullptr, 0, &pair), 0);
-    ASSERT_TRUE(pair && pair->next && pair->next->elt);
-    EXPECT_EQ(Model<G>::take(got), Model<G>::read(pair->next->elt));
-    Dmp<G>::Lists::kill_all(pair);
-    Dmp<G>::Lists::kill_all(one);
     Dmp<G>::Lists::kill_all(F);
-    Dmp<G>::Lists::kill_all(basis);
+    peer_normal_form<G>(b, load_basis<G>("katsura-6", "katsura-6.gf65521.gb.txt"), Tesk_normalForm_GFC);
 
     // The Hilbert series of the last basis: h(t) = (1 + t)^6, dimension 0.
     b << MSG_TESK_RMT_HILBERT;
@@ -320,23 +326,7 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     expect_code(b, MSG_TESK_Begin);
     EXPECT_EQ(canonical<V>(Wire<V>::read_list(b), false),
               canonical<V>(load_basis<V>("katsura-6", "katsura-6.qq.gb.txt"), true));
-    {
-        Term<V>* c = Model<V>::poly({{{3, 0, 0, 0, 0, 0, 0}, 1}, {{0, 1, 0, 0, 0, 0, 1}, 5}});
-        b << MSG_TESK_NORMAL_FORM;
-        Wire<V>::out_protocol(b, c, 0);
-        b.flush();
-        expect_code(b, MSG_TESK_NEED_SORT);
-        Term<V>* nf = Wire<V>::read(b, MSG_TESK_NEED_SORT);
-        List<V>* ref = load_basis<V>("katsura-6", "katsura-6.qq.gb.txt");
-        List<V>* one = Model<V>::list({c});
-        List<V>* pair = nullptr;
-        ASSERT_EQ(Tesk_normalForm_VGF(one, ref, nullptr, 0, &pair), 0);
-        ASSERT_TRUE(pair && pair->next && pair->next->elt);
-        EXPECT_EQ(Model<V>::take(nf), Model<V>::read(pair->next->elt));
-        Dmp<V>::Lists::kill_all(pair);
-        Dmp<V>::Lists::kill_all(one);
-        Dmp<V>::Lists::kill_all(ref);
-    }
+    peer_normal_form<V>(b, load_basis<V>("katsura-6", "katsura-6.qq.gb.txt"), Tesk_normalForm_VGF);
 
     // The end code stops the server.
     const int pid = b.pid;
