@@ -615,6 +615,9 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
       simul_write = writes_trace ? 1 : 0;
       QUOR_NAME(reset_simulation)();
       elim_status_clear();
+      // The copies are sorted for the request's order; a driver of an
+      // earlier pass may have left the order of its own bases.
+      var_second_block = switches.second_block;
       count = compute_pass(&desc, copies.data(), n, table.data(), &pass_time, bk0);
       QUOR_NAME(want_raw_output) = switches.raw;
       *t += pass_time;

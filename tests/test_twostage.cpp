@@ -145,6 +145,12 @@ QTEST_F(TwoStage, ResultsDoNotDependOnTheRequestsBlocks) {
   // inputs are re-sorted for it.
   EXPECT_EQ(images<Api>(three_points(), QUOR_COMPUTE_MATRIXN, 1),
             images<Api>(three_points(), QUOR_COMPUTE_MATRIXN, 0));
+  // Over several passes (integer build) too: each pass starts from the
+  // request's order, in which its inputs are sorted (it crashed).
+  EXPECT_EQ(images<Api>(katsura(7), QUOR_COMPUTE_MATRIXN, 3), images<Api>(katsura(7), QUOR_COMPUTE_MATRIXN, 0));
+#if QUOR_INT
+  EXPECT_EQ(images<Api>(katsura(7), QUOR_COMPUTE_RRFORM, 1), images<Api>(katsura(7), QUOR_COMPUTE_RRFORM, 0));
+#endif
 }
 
 QTEST_F(TwoStage, MinimalPolynomialOnlyWithoutShapePosition) {
