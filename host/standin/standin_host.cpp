@@ -114,6 +114,10 @@ namespace quor::standin {
 struct HostImpl {
   HostKernelRec kernel{this};
   std::deque<std::unique_ptr<HostValueRec>> values;
+  // The values among them with a data block of their own and its guard
+  // bytes, checked at every return (not the whole of values, which grows
+  // with every integer a request hands over).
+  std::vector<HostValueRec*> guarded_tables;
   std::map<std::string, HostValue> names;
   HostValue null_value = nullptr;
   std::string version_text;
@@ -162,12 +166,12 @@ struct HostImpl {
   }
 
   void check_guards() {
-    for (auto& v : values) {
-      if (v->kind != HostValueRec::RTable || !v->storage || v->guard_reported) continue;
+    for (HostValueRec* v : guarded_tables) {
+      if (v->guard_reported) continue;
       const unsigned char* g = v->storage.get() + v->bytes;
       for (std::size_t i = 0; i < kGuardBytes; ++i) {
         if (g[i] != kGuardByte) {
-          violation("write past the data block of " + print(v.get()));
+          violation("write past the data block of " + print(v));
           v->guard_reported = true;
           break;
         }
@@ -205,6 +209,7 @@ struct HostImpl {
       v->data = data;
     } else {
       v->storage = std::make_unique<unsigned char[]>(v->bytes + kGuardBytes);
+      guarded_tables.push_back(v);
       if (data != nullptr)
         std::memcpy(v->storage.get(), data, v->bytes);
       else
@@ -347,6 +352,7 @@ Host::Host() : impl_(std::make_unique<HostImpl>()) {
 
 Host::~Host() {
   install_host_functions();  // the values' integers were made with them
+  impl_->guarded_tables.clear();
   impl_->values.clear();
   mp_set_memory_functions(impl_->prev_alloc, impl_->prev_realloc, impl_->prev_free);
 }
