@@ -98,7 +98,7 @@ void QUOR_NAME(Output_string)(const char* text) { info_Host(text); }
 
 int QUOR_NAME(Flush)() { return std::fflush(QUOR_NAME(output)); }
 
-[[noreturn]] void QUOR_NAME(Fatal)(const char* format, ...) {
+void QUOR_NAME(Fatal)(const char* format, ...) {
   char buf[kChannelBufferSize];
   std::va_list ap;
   va_start(ap, format);

@@ -41,7 +41,7 @@ QUOR_EXPORT void QUOR_NAME(Output_string)(const char* text);
 // Flushes the output stream (a null stream: every open output stream); returns the flush result.
 QUOR_EXPORT int QUOR_NAME(Flush)();
 // Formats and calls the build's fatal sink; never returns.
-QUOR_EXPORT [[noreturn]] void QUOR_NAME(Fatal)(const char* format, ...) QUOR_PRINTF(1, 2);
+QUOR_EXPORT __attribute__((noreturn)) void QUOR_NAME(Fatal)(const char* format, ...) QUOR_PRINTF(1, 2);
 // For no-raise regions: formats, then raises now when safe, else keeps the message and returns.
 void Fatal_deferred(const char* format, ...) QUOR_PRINTF(1, 2);
 

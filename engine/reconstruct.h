@@ -104,7 +104,7 @@ QUOR_EXPORT void QUOR_NAME(lift_output)(FILE* stream, const u32* residues);
 QUOR_EXPORT int QUOR_NAME(lift_output_sgn)(FILE* stream, const u32* residues, int first, int alone);
 // Lift entries 0..n-1 of the residue arrays to one common denominator (0 at the first failure).
 QUOR_EXPORT int QUOR_NAME(lift_array)(u32* const* rows, INT* out, u32 n);
-QUOR_EXPORT [[noreturn]] void QUOR_NAME(invalid)(u32 p);
+QUOR_EXPORT __attribute__((noreturn)) void QUOR_NAME(invalid)(u32 p);
 #else
 QUOR_EXPORT void QUOR_NAME(lift_row_INT)(...);
 QUOR_EXPORT void QUOR_NAME(invalid)(...);

@@ -47,7 +47,7 @@ void keep(const char* text) {
 
 }  // namespace
 
-[[noreturn]] void QUOR_NAME(error_Host)(const char* text) {
+void QUOR_NAME(error_Host)(const char* text) {
   if (text == nullptr) text = "";
   if (raise_unsafe()) {
     // Unwinding from here would cross an OpenMP region or GMP's frames, and

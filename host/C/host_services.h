@@ -35,7 +35,7 @@ namespace quor::QUOR_NS {
 QUOR_EXPORT volatile i32 QUOR_NAME(stop_immediately_semaphore);
 
 // Fatal sink: leaves integer mode, raises the host error with text; never returns.
-QUOR_EXPORT [[noreturn]] void QUOR_NAME(error_Host)(const char* text);
+QUOR_EXPORT __attribute__((noreturn)) void QUOR_NAME(error_Host)(const char* text);
 
 // Interrupt poll of the engine's loops: raises a kept fatal message when safe; asks the host
 // on every 4096th call (hosts from version 11).

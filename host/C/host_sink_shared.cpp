@@ -119,7 +119,7 @@ bool host_version_probe(double& version) {
   return true;
 }
 
-[[noreturn]] void Quor_pop_safe_gmp_alloc_fnct() {
+void Quor_pop_safe_gmp_alloc_fnct() {
   double version = 0.0;
   host_version_probe(version);
   std::fprintf(stderr, "Quor_pop_safe_gmp_alloc_fnct %f\n", version);

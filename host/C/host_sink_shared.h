@@ -39,7 +39,7 @@ QUOR_EXPORT void Quor_pop_gmp_alloc_fnct();
 // True while the library's functions are installed (a triple is remembered).
 bool gmp_alloc_switched();
 // Emergency stop: prints "Quor_pop_safe_gmp_alloc_fnct %f\n" (host version) on stderr, exits with status 4.
-QUOR_EXPORT [[noreturn]] void Quor_pop_safe_gmp_alloc_fnct();
+QUOR_EXPORT __attribute__((noreturn)) void Quor_pop_safe_gmp_alloc_fnct();
 
 // Asks the host for its "version" text (no cache); true when it is longer than 6 characters,
 // version = the number starting at its seventh character.

@@ -273,7 +273,12 @@ Basic_Print Print<I>::pretty(Basic_Print p, Pair* s) requires(I::kPairs) {
 
 template <class I>
 Fortran_Print Print<I>::pseudo_list(Fortran_Print p, Pair* s) requires(I::kPairs) {
-    return print_joined(p, s, "[", " , ", "]", [](Fortran_Print r, Pair* c) { return fortran(r, c); });
+    // Spelled for compilers that instantiate a constrained member with the
+    // class even when its constraint does not hold.
+    if constexpr (I::kPairs)
+        return print_joined(p, s, "[", " , ", "]", [](Fortran_Print r, Pair* c) { return fortran(r, c); });
+    else
+        return p;
 }
 
 }  // namespace tesk::poly
