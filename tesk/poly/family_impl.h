@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "tesk/base/switches.h"
 #include "tesk/poly/family.h"
@@ -18,11 +19,34 @@ template <class S> typename S::R* Family<S>::z = nullptr;
 template <class S> unsigned Family<S>::stat_tesk = 0;
 template <class S> unsigned Family<S>::last_Objet = 0;
 
+namespace detail {
+// The free list, sentinel and block count a keyed family had for one key.
+template <class R>
+struct KeyedState {
+    unsigned key;
+    R* root;
+    R* z;
+    unsigned stat_tesk;
+};
+}  // namespace detail
+
 template <class S>
 void Family<S>::init_Objet() {
     if constexpr (S::kKeyed) {
         if (root && S::key() == last_Objet) return;
+        // Each key keeps its records: switching back to a size seen before
+        // takes its free list up again instead of a new block every time.
+        static std::vector<detail::KeyedState<R>> others;
+        if (root) others.push_back({last_Objet, root, z, stat_tesk});
         last_Objet = S::key();
+        for (std::size_t i = 0; i < others.size(); ++i)
+            if (others[i].key == last_Objet) {
+                root = others[i].root;
+                z = others[i].z;
+                stat_tesk = others[i].stat_tesk;
+                others.erase(others.begin() + std::ptrdiff_t(i));
+                return;
+            }
     }
     stat_tesk = 0;
     tesk();
