@@ -263,6 +263,26 @@ TEST(TeskWire, ReadersCheckCodesRangesAndOrder) {
               std::string::npos);
 }
 
+// A read refused under an exit hook that unwinds gives back what it had
+// read: the free lists are as long after 200 refusals as before.
+TEST(TeskWire, ARefusedReadKeepsNothing) {
+    using I = BigDexp__VGF;
+    set_up<I>(3, 3);
+    using M = Dmp<I>;
+    // Two terms, then one out of order; a list of one polynomial, then a bad code.
+    const Image poly = Image().code(11).vgf(2, 2).exps({2, 1, 0}).code(11).vgf(3, 3).exps({0, 0, 1}).code(14)
+                           .vgf(4, 4).exps({3, 0, 0});
+    const Image list = Image().code(6).add(two_terms()).code(6);
+    read_back<I>(poly, false), read_back<I>(list, true);  // the free lists reach their size
+    const unsigned terms = M::Terms::size(M::Terms::root), lists = M::Lists::size(M::Lists::root);
+    for (int k = 0; k < 100; ++k) {
+        EXPECT_NE(read_back<I>(poly, false).second.find("Terms out of order"), std::string::npos);
+        EXPECT_NE(read_back<I>(list, true).second.find("Unexpected code 6"), std::string::npos);
+    }
+    EXPECT_EQ(M::Terms::size(M::Terms::root), terms);
+    EXPECT_EQ(M::Lists::size(M::Lists::root), lists);
+}
+
 // Every truncation is refused at the end of the data; every corrupted code
 // or count is refused; another corrupted byte gives valid polynomials and
 // leaves the stream right after the item (read_back checks both).

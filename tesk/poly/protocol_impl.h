@@ -51,6 +51,26 @@ namespace wire_detail {
 inline bool starts_polynomial(std::uint32_t c) {
     return c == MSG_TESK_NEED_SORT || c == MSG_TESK_NIL || c == MSG_TESK_GDMP || c == MSG_TESK_LAST_GDMP;
 }
+// A chain being read: when a refusal unwinds the read (an exit hook that
+// does not end the process), its records and what they hold go back to their
+// family instead of being lost.
+template <class Fam, class R>
+struct Reading {
+    Chain<R> chain;
+    Reading() = default;
+    Reading(const Reading&) = delete;
+    Reading& operator=(const Reading&) = delete;
+    ~Reading() {
+        if (chain.head) Fam::kill_all(chain.finish());
+    }
+    // The chain read, which the caller now owns.
+    R* take() {
+        R* r = chain.finish();
+        chain.head = chain.tail = nullptr;
+        return r;
+    }
+};
+
 [[noreturn]] inline void refuse(std::uint32_t code, const char* expected, const char* inst) {
     Fatal("Unexpected code %u on the channel where %s of %s was expected\n", code, expected, inst);
 }
@@ -140,52 +160,54 @@ Term<I>* Wire<I>::read(BUS& b, Messages first) {
     std::uint32_t code = summing ? get_word(b) : first;
     if (code == MSG_TESK_NIL) return nullptr;
     const char* expected = summing ? "a term (11 or 14) or zero (8)" : "a polynomial (123, 8, 11 or 14)";
-    Chain<P> out;
+    wire_detail::Reading<typename Dmp<I>::Terms, P> out;
     bool sorted = true;
     for (;;) {
         if (code != MSG_TESK_GDMP && code != MSG_TESK_LAST_GDMP) wire_detail::refuse(code, expected, I::kDMP);
         if (P* t = lire(b)) {
-            if (out.tail && expo::Packed<typename I::L>::greater(out.tail->exp, t->exp) <= 0) {
-                if (!summing)
+            if (out.chain.tail && expo::Packed<typename I::L>::greater(out.chain.tail->exp, t->exp) <= 0) {
+                if (!summing) {
+                    Dmp<I>::Terms::kill(t);
                     Fatal("Terms out of order in a polynomial of %s read from the channel (only code 123 sorts)\n",
                           I::kDMP);
+                }
                 sorted = false;
             }
-            out.add(t);
+            out.chain.add(t);
         }
         if (code == MSG_TESK_LAST_GDMP) break;
         code = get_word(b);
         expected = "a term (11 or 14)";
     }
-    P* p = out.finish();
+    P* p = out.take();
     return sorted ? p : Dmp<I>::sort_and_merge(p);
 }
 
 template <class I>
 List<I>* Wire<I>::read_list(BUS& b) {
-    Chain<Lst> out;
+    wire_detail::Reading<typename Dmp<I>::Lists, Lst> out;
     for (Messages code = wire_detail::next_code(b); code != MSG_TESK_End; code = wire_detail::next_code(b)) {
         if (!wire_detail::starts_polynomial(code))
             wire_detail::refuse(code, "a polynomial (123, 8, 11 or 14) or the end of a list (7)", I::kDMP);
         P* p = read(b, code);
         Lst* c = Dmp<I>::Lists::new_();
         c->elt = p;
-        out.add(c);
+        out.chain.add(c);
     }
-    return out.finish();
+    return out.take();
 }
 
 template <class I>
 List_List<I>* Wire<I>::read_list_list(BUS& b) {
-    Chain<LL> out;
+    wire_detail::Reading<typename Dmp<I>::Lists2, LL> out;
     for (Messages code = wire_detail::next_code(b); code != MSG_TESK_End; code = wire_detail::next_code(b)) {
         if (code != MSG_TESK_Begin) wire_detail::refuse(code, "a list (6) or the end of a list (7)", I::kDMP);
         Lst* l = read_list(b);
         LL* c = Dmp<I>::Lists2::new_();
         c->elt = l;
-        out.add(c);
+        out.chain.add(c);
     }
-    return out.finish();
+    return out.take();
 }
 
 }  // namespace tesk::poly
