@@ -7,6 +7,15 @@
 #include <cstdlib>
 #include <new>
 
+// A sanitizer's runtime brings its own operator new and delete.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUOR_SANITIZER_NEW 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUOR_SANITIZER_NEW 1
+#endif
+#endif
+
 namespace quor {
 namespace {
 thread_local u64 failed_size = 0;
@@ -15,7 +24,7 @@ thread_local u64 failed_size = 0;
 u64 last_failed_allocation() { return failed_size; }
 void forget_failed_allocation() { failed_size = 0; }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(QUOR_SANITIZER_NEW)
 namespace {
 void* allocate(std::size_t size) {
   if (size == 0) size = 1;
@@ -34,7 +43,7 @@ void* allocate(std::size_t size) {
 
 }  // namespace quor
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(QUOR_SANITIZER_NEW)
 void* operator new(std::size_t size) { return quor::allocate(size); }
 void* operator new[](std::size_t size) { return quor::allocate(size); }
 void operator delete(void* p) noexcept { std::free(p); }
