@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tesk/algo/fglm.h"
 #include "tesk/algo/normal_form.h"
 #include "tesk/base/bus.h"
 #include "tesk/poly/protocol.h"
@@ -107,6 +108,25 @@ TEST(TeskServerFile, EveryOutputSyntaxOnASmallSystem) {
     write_file(d / "q.txt", "# to reduce\n[x^2, x*y, 5, 0]\n");
     const Result nf = server(d, "-normal-form " + (d / "q.txt") + " " + s);
     EXPECT_EQ(nf.out, "[y^2+65518,x+43680*y]\n[43682,2,5,0]\n");
+}
+
+// -lex: the lexicographic basis of a zero-dimensional system over a vector
+// of primes (x - y^2, y^4 - y; -1 shows as p - 1 for each default prime);
+// refused for the prime-field build and for a positive-dimensional system.
+TEST(TeskServerFile, LexicographicBasis) {
+    TempDir d;
+    write_file(d / "s.txt", "# vars: x,y\n[x^2-y, y^2-x]\n");
+    Result r = server(d, "-primes 2 -lex " + (d / "s.txt"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string want = "[x+<4294967278 4294967290>*y^2,y^4+<4294967278 4294967290>*y]\n";
+    ASSERT_GE(r.out.size(), want.size()) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - want.size()), want);
+    r = server(d, "-lex " + (d / "s.txt"));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out.rfind("#error (fatal): Option -lex needs a vector of primes (-primes K)", 0), 0u) << r.out;
+    r = server(d, "-primes 2 -lex -cyclic 4");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.out.find("the system is not zero-dimensional: no lexicographic basis"), std::string::npos) << r.out;
 }
 
 // The same basis from cyclic-5 and katsura-6 modulo 65521 as the F4 engine's,
@@ -309,6 +329,14 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     for (Messages m; b >> m, m != MSG_TESK_End;) h.push_back(int(b.get32()));
     EXPECT_EQ(h, (std::vector<int>{1, 6, 15, 20, 15, 6, 1}));
 
+    // No change of ordering modulo a small prime: answered, the session goes on.
+    b << MSG_TESK_CHANGE;
+    b.flush();
+    expect_code(b, MSG_TESK_ERROR);
+    text = b.parse_Atome(Messages(1));
+    EXPECT_STREQ(text, "The change of ordering needs a vector of primes (code 172)");
+    delete[] text;
+
     // A system sent for another domain is not computed.
     b << MSG_TESK_set_nb_var << Messages(5) << MSG_TESK_GROEBNER;
     b.flush();
@@ -327,6 +355,19 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     EXPECT_EQ(canonical<V>(Wire<V>::read_list(b), false),
               canonical<V>(load_basis<V>("katsura-6", "katsura-6.qq.gb.txt"), true));
     peer_normal_form<V>(b, load_basis<V>("katsura-6", "katsura-6.qq.gb.txt"), Tesk_normalForm_VGF);
+
+    // The lexicographic basis of the last basis, as the engine computes it here.
+    b << MSG_TESK_FGLM;
+    b.flush();
+    expect_code(b, MSG_TESK_Begin);
+    algo::Fglm::init();
+    algo::Fglm::set(7, 0, 0);
+    List<BigLexp__VGF>* lex = Wire<BigLexp__VGF>::read_list(b);
+    List<V>* Gv = Dmp<V>::hMonic_List(load_basis<V>("katsura-6", "katsura-6.qq.gb.txt"));
+    algo::Fglm_Status st;
+    EXPECT_EQ(canonical<BigLexp__VGF>(lex, false), canonical<BigLexp__VGF>(algo::Fglm::change_ordering(Gv, &st), false));
+    EXPECT_EQ(st, algo::Fglm_Status::Done);
+    Dmp<V>::Lists::kill_all(Gv);
 
     // The end code stops the server.
     const int pid = b.pid;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tesk/algo/fglm.h"
 #include "tesk/algo/hilbert.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/front_end.h"
@@ -48,6 +49,21 @@ void show(const Options& o, poly::List<I>* l) {
     else
         saving = gfc::want_to_save, save = gfc::bin_save_file;
     if (saving && save) poly::Wire<I>::out_protocol_list(*save, l, 0);
+}
+
+// The lexicographic basis of the degree basis G in place of G; fatal when
+// there is none.
+void show_lex(const Options& o, poly::List<poly::BigDexp__VGF>* G, unsigned n) {
+    algo::Fglm::init();
+    algo::Fglm::set(n, 0, 0);
+    algo::Fglm_Status st;
+    poly::List<poly::BigLexp__VGF>* lex = algo::Fglm::change_ordering(G, &st);
+    if (st == algo::Fglm_Status::Not_Dim0)
+        Fatal("%s: the system is not zero-dimensional: no lexicographic basis\n", o.input);
+    if (st == algo::Fglm_Status::Bad_Prime)
+        Fatal("%s: a pivot vanishes modulo some of the primes: choose other primes (-offset N)\n", o.input);
+    show(o, lex);
+    poly::Dmp<poly::BigLexp__VGF>::Lists::kill_all(lex);
 }
 
 }  // namespace
@@ -96,7 +112,12 @@ int run_file(const Options& o) {
         vgf::want_to_save = 1;
     else
         gfc::want_to_save = 1;
-    show(o, G);
+    if constexpr (I::D::kOnHeap) {
+        if (o.lex) show_lex(o, G, h.nvars);
+        else show(o, G);
+    } else {
+        show(o, G);
+    }
     if (o.normal_form) {
         FILE* g = ouvrir(o.normal_form, "r");
         String_or_File nf_in(g);

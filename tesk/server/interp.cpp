@@ -12,6 +12,8 @@
 //   [23] polynomial    its normal form by the basis               -> polynomial
 //   [130] or [121]     the Hilbert series h(t)/(1-t)^dim of the basis's
 //                      leading monomials -> [16][dim] [6] [16][h_0] ... [16][h_d] [7]
+//   [25], [103] or [124]  the reduced lexicographic basis of the basis's
+//                      ideal (zero-dimensional, a vector of primes) -> [6] polys [7]
 //   [3] or [127]       the end                                    -> [5], then the server ends
 // A command that cannot be done now, or that this server does not know, is
 // answered [39][56][n] text, and the session goes on.  A domain command of
@@ -23,6 +25,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "tesk/algo/fglm.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/gfc.h"
 #include "tesk/base/switches.h"
@@ -123,6 +126,21 @@ struct Session {
         return true;
     }
 
+    // The lexicographic basis of the basis, or the reason there is none.
+    static void change_ordering(BUS& b) {
+        algo::Fglm::init();
+        algo::Fglm::set(domain.n, 0, 0);
+        algo::Fglm_Status st;
+        poly::List<poly::BigLexp__VGF>* lex = algo::Fglm::change_ordering(basis, &st);
+        if (st == algo::Fglm_Status::Not_Dim0)
+            refuse(b, "The basis is not zero-dimensional: no change of ordering");
+        else if (st == algo::Fglm_Status::Bad_Prime)
+            refuse(b, "A pivot vanishes modulo some of the primes: choose other primes");
+        else
+            poly::Wire<poly::BigLexp__VGF>::out_protocol_list(b, lex, 0), b.flush();
+        poly::Dmp<poly::BigLexp__VGF>::Lists::kill_all(lex);
+    }
+
     // Answers commands until the end code (0) or a domain of the twin (2).
     static int parse(BUS& b) {
         for (;;) {
@@ -221,7 +239,11 @@ struct Session {
             case MSG_TESK_CHANGE:
             case MSG_TESK_FGLM:
             case MSG_TESK_RMT_CHANGE:
-                refuse(b, "The change of ordering is not available in this version");
+                if constexpr (I::D::kOnHeap) {
+                    if (have_basis(b)) change_ordering(b);
+                } else {
+                    refuse(b, "The change of ordering needs a vector of primes (code 172)");
+                }
                 break;
             case MSG_TESK_QUIT:
             case MSG_TESK_RMT_QUIT:

@@ -18,7 +18,8 @@ const char kUsage[] =
     "           -head -last -host-input -ohost -out-rational -out-float -out-approx -out-approx-modp\n"
     "  domain:  -prime P (modulo P < 65535) | -primes K (K primes above 2^31 at once) -offset N\n"
     "  input:   FILE | -cyclic N | -katsura N | -binaire N; -analyse\n"
-    "  other:   -homog -qhomog -save FILE -teskhome DIR -normal-form FILE -hilbert -nbsol -prepare\n";
+    "  other:   -homog -qhomog -save FILE -teskhome DIR -normal-form FILE -hilbert -nbsol -prepare\n"
+    "           -lex (with -primes: the lexicographic basis of a zero-dimensional system)\n";
 
 // A whole decimal number in [lo, hi], else fatal naming the option.
 long number(const char* opt, const char* text, long lo, long hi) {
@@ -65,6 +66,7 @@ Options parse_options(int argc, char** argv) {
         else if (a == "-offset") want_offset_primes = int(number("-offset", value(), 0, 19999));
         else if (a == "-normal-form") o.normal_form = value();
         else if (a == "-hilbert") o.hilbert = true;
+        else if (a == "-lex") o.lex = true;
         else if (a == "-analyse") o.analyse = true;
         else if (a == "-nbsol") o.nb_sol = true;
         else if (a == "-prepare") o.prepare = true;
@@ -87,6 +89,7 @@ Options parse_options(int argc, char** argv) {
     } else {
         Fatal("%s\n%s", free_args.empty() ? "No input file" : "Too many arguments", kUsage);
     }
+    if (o.lex && o.build != Build::Vector) Fatal("Option -lex needs a vector of primes (-primes K)\n%s", kUsage);
     if (save) {
         // The save channel belongs to the build that computes.
         WBUS* w = new WBUS(save);

@@ -39,6 +39,7 @@ struct Options {
     int peer_port = -1;
     const char* normal_form = nullptr;  // -normal-form FILE: a list reduced by the basis
     bool hilbert = false;               // -hilbert
+    bool lex = false;                   // -lex: the lexicographic basis instead (integer build)
     // An example system instead of a file: -cyclic N, -katsura N, -binaire N
     // (N variables; with -homog the last one homogenises).
     enum class Example { None, Cyclic, Katsura, Binaire } example = Example::None;
