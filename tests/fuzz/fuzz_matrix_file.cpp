@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "engine/matrixfile.h"
@@ -13,7 +14,10 @@ using namespace quor;
 using namespace quor::QUOR_NS;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = "/tmp/quor-fuzz-matrix-" + std::to_string(::getpid());
+  static const std::string path = [] {
+    std::atexit([] { std::remove(("/tmp/quor-fuzz-matrix-" + std::to_string(::getpid())).c_str()); });
+    return "/tmp/quor-fuzz-matrix-" + std::to_string(::getpid());
+  }();
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return 0;
   std::fwrite(data, 1, size, f);
