@@ -372,6 +372,22 @@ long reference_size(const Loaded& l, bool rationals) {
   return r.present ? long(r.entries.size()) : -1;
 }
 
+// A peer's sample: the child's times, the number of polynomials it printed
+// and its own compute time (-1: not reported); lm tells whether the count is
+// the reference's.
+Outcome peer_sample(const Loaded& l, const ChildRun& c, bool rationals, long count, double compute) {
+  Sample s;
+  s.wall = c.wall;
+  s.cpu = c.cpu;
+  s.compute = compute;
+  s.polys = count;
+  const long want = reference_size(l, rationals);
+  s.lm = want < 0 ? -1 : int(want == count);
+  Outcome o;
+  o.sample = s;
+  return o;
+}
+
 Outcome run_mgb(const Loaded& l, const std::string& name, int threads, double limit) {
   Outcome o;
   const fs::path dir = scratch() / ("mgb-" + name + "-" + std::to_string(threads));
@@ -395,22 +411,14 @@ Outcome run_mgb(const Loaded& l, const std::string& name, int threads, double li
     o.error = describe_failure(c, limit);
     return o;
   }
-  Sample s;
-  s.wall = c.wall;
-  s.cpu = c.cpu;
   std::ifstream gb(dir / (project + ".gb"));
   long count = -1;
   if (!(gb >> count)) {
     o.error = "no basis written";
     return o;
   }
-  s.polys = count;
   const std::size_t at = c.output.find("total compute time:");
-  if (at != std::string::npos) s.compute = std::atof(c.output.c_str() + at + 19);
-  const long want = reference_size(l, false);
-  s.lm = want < 0 ? -1 : int(want == count);
-  o.sample = s;
-  return o;
+  return peer_sample(l, c, false, count, at != std::string::npos ? std::atof(c.output.c_str() + at + 19) : -1);
 }
 
 Outcome run_singular(const Loaded& l, const std::string& name, bool rationals, double limit) {
@@ -426,15 +434,7 @@ Outcome run_singular(const Loaded& l, const std::string& name, bool rationals, d
     o.error = describe_failure(c, limit);
     return o;
   }
-  Sample s;
-  s.wall = c.wall;
-  s.cpu = c.cpu;
-  s.compute = double(ms) / 1000.0;
-  s.polys = count;
-  const long want = reference_size(l, rationals);
-  s.lm = want < 0 ? -1 : int(want == count);
-  o.sample = s;
-  return o;
+  return peer_sample(l, c, rationals, count, double(ms) / 1000.0);
 }
 
 Outcome run_giac(const Loaded& l, const std::string& name, bool rationals, double limit) {
@@ -454,16 +454,8 @@ Outcome run_giac(const Loaded& l, const std::string& name, bool rationals, doubl
     o.error = describe_failure(c, limit);
     return o;
   }
-  Sample s;
-  s.wall = c.wall;
-  s.cpu = c.cpu;
   const std::size_t t = c.output.find("Groebner basis computation time");
-  if (t != std::string::npos) s.compute = std::atof(c.output.c_str() + t + 31);
-  s.polys = count;
-  const long want = reference_size(l, rationals);
-  s.lm = want < 0 ? -1 : int(want == count);
-  o.sample = s;
-  return o;
+  return peer_sample(l, c, rationals, count, t != std::string::npos ? std::atof(c.output.c_str() + t + 31) : -1);
 }
 
 // The earlier build's command-line host on the system file; its printed
