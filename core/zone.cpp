@@ -207,11 +207,18 @@ namespace {
 void* QUOR_NAME(alloc_internal)(u64 n) {
   if (n >= zone_memory_allocated) {
     if (n > kMaxZoneRequest) refuse_zone_request(n);
+    const u32 before = zone_memory_allocated;
     zone_memory_allocated = u32(n + 64);
     QUOR_NAME(Stderr)("INCREASE HEAP %d\n", int(zone_memory_allocated));
     char* p = QUOR_NAME(give_block_memory)();
     if (p == nullptr || i64(cur_garbages) >= i64(limit_garbages)) {
       bot_bignum_tas = nullptr;
+      // The block size outlives the request: a size that could not be had
+      // would make every later block, and so the next request, fail too.
+      struct Restore {
+        u32 size;
+        ~Restore() { zone_memory_allocated = size; }
+      } restore{before};
       no_block_left("Not enough memory in alloc (%d,%d) NEW!", int(zone_memory_allocated), p);
     }
     update_all_garbages(p, zone_memory_allocated);

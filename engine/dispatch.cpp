@@ -123,6 +123,15 @@ void common_setup(const sQUOR_Comp_Desc* e) {
     if (capacity > dynamic_max_garbages) zone_grow_tables(capacity);
   }
   if (e->_index > 0) {
+    // A capacity whose table cannot be had is not kept: the capacity persists
+    // across requests, and the next init would ask for that table again.
+    struct KeepUnlessDone {
+      u32 index = quor_max_index, prime = quor_hash_prime;
+      bool done = false;
+      ~KeepUnlessDone() {
+        if (!done) quor_max_index = index, quor_hash_prime = prime;
+      }
+    } keep;
     quor_max_index = u32(e->_index);
     set_hash_prime();
     // Zone 3: the table must outlive every mark of this request.
@@ -130,6 +139,7 @@ void common_setup(const sQUOR_Comp_Desc* e) {
     Table_de_Recherche t = dynamic_Table_de_Recherche();
     clear_Table_de_Recherche(t);
     QUOR_NAME(ptr_Base_Exposants) = t;
+    keep.done = true;
   }
   Dlim = e->_dlim > 0 ? u32(e->_dlim) : 1000000000u;
 }
