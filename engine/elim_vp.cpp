@@ -35,6 +35,7 @@
 #include "core/coeffs.h"
 #include "core/zone.h"
 #include "engine/elim_kernels.h"
+#include "engine/elim_vp_kernels.h"
 #include "host/C/host_services.h"
 
 namespace quor::QUOR_NS {
@@ -135,7 +136,30 @@ struct Work {
   // holds the row's entries times 8 slots, entry-major (zone 1).
   const u32** tr = nullptr;
   u32 ngroups = 0;
+  // Positions of each pivot's entries after its lead (relative to it),
+  // decoded on first use; scratch holds ncols positions for the decoding.
+  // c0 caches slot 0's coefficients after the lead (the one-slot walk's
+  // only other load).
+  struct Tail {
+    const u32* pos;
+    const u32* c0;
+    u32 n;
+  }* tails;
+  u32* scratch;
 };
+
+// Decoded positions of pivot row e (a flagged row only once it is reduced).
+const Work::Tail& tail(const Work& w, u32 e) {
+  Work::Tail& t = w.tails[e];
+  if (t.pos) return t;
+  const sALGO_Dpol* r = w.rows[e];
+  t.n = lzw_tail_positions(r->code, r->nb_codes, w.scratch);
+  u32* pos = static_cast<u32*>(QUOR_NAME(alloc64)((u64(t.n) + 1) * sizeof(u32)));
+  std::memcpy(pos, w.scratch, u64(t.n) * sizeof(u32));
+  t.pos = pos;
+  t.c0 = r->coeffs[0] + 1;
+  return t;
+}
 
 // Transposed coefficients of pivot row e for the 8 slots from s0 (a multiple of 8).
 const u32* transposed(const Work& w, u32 e, u32 s0) {
@@ -154,13 +178,13 @@ const u32* transposed(const Work& w, u32 e, u32 s0) {
 
 enum class Fate { kSurvived, kVanished, kStopped };
 
-// Reduces row i for slot s on the accumulator against the pivots of index
+// Reduces row i for slot 0 on the accumulator against the pivots of index
 // below i: cells from *cur on, lead and span of the result.  Reduction is
 // delayed to inspection (WrapMod cells take any number of products).
-Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* lead_out,
+Fate reduce_row(const Work& w, u32 i, const Mod& mod, Cell** out, u32* lead_out,
                 u64* span_out) {
   const sALGO_Dpol* row = w.rows[i];
-  wrap_expand(w.acc, row->span, row->code, row->nb_codes, row->coeffs[s]);
+  wrap_expand(w.acc, row->span, row->code, row->nb_codes, row->coeffs[0]);
   u32 lead = row->lead;
   u64 span = row->span;
   Cell* cur = w.acc;
@@ -168,9 +192,11 @@ Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* le
     const u32 e = w.piv[lead];
     if (e == kNone || e >= i) break;
     if (stop_now()) return Fate::kStopped;
-    const sALGO_Dpol* pv = w.rows[e];
     const u32 c = mod.residue(cur[0]);
-    if (c) wrap_axpy(cur, mod.p - c, pv->code, pv->coeffs[s], pv->nb_codes, mod);
+    if (c) {
+      const Work::Tail& t = tail(w, e);
+      wrap_axpy_at(cur, mod.p - c, t.pos, t.c0, t.n, mod);
+    }
     const u64 k = next_lead<u32, Mod>(cur, span, mod);
     if (!k) return Fate::kVanished;
     cur += k, lead += u32(k), span -= k;
@@ -181,9 +207,9 @@ Fate reduce_row(const Work& w, u32 i, u32 s, const Mod& mod, Cell** out, u32* le
     const u32 e = w.piv[lead + k];
     if (e == kNone || e >= i) continue;
     if (stop_now()) return Fate::kStopped;
-    const sALGO_Dpol* pv = w.rows[e];
     Mod::set(cur[k], 0);
-    wrap_axpy(cur + k, mod.p - c, pv->code, pv->coeffs[s], pv->nb_codes, mod);
+    const Work::Tail& t = tail(w, e);
+    wrap_axpy_at(cur + k, mod.p - c, t.pos, t.c0, t.n, mod);
   }
   *out = cur, *lead_out = lead, *span_out = span;
   return Fate::kSurvived;
@@ -229,11 +255,14 @@ Fate reduce_row_group(const Work& w, u32 i, u32 s0, const Mod* mods, Cell* acc) 
       cell[g] = 0;
     }
     if (!any) continue;
-    const sALGO_Dpol* pv = w.rows[e];
-    if (G == 8 && w.tr)
-      wrap_axpy8_avx2(cell, m, pv->code, pv->nb_codes, transposed(w, e, s0), mods);
-    else
-      wrap_axpy_group<G>(cell, m, pv->code, pv->nb_codes, pv->coeffs + s0, mods);
+    const Work::Tail& t = tail(w, e);
+    if (G == 8 && w.tr) {
+      wrap_axpy8_at_avx2(cell, m, t.pos, t.n, transposed(w, e, s0) + 8, mods);
+    } else {
+      const u32* cf[G];
+      for (u32 g = 0; g < G; ++g) cf[g] = w.rows[e]->coeffs[s0 + g] + 1;
+      wrap_axpy_group_at<G>(cell, m, t.pos, t.n, cf, mods);
+    }
   }
   return Fate::kSurvived;
 }
@@ -393,7 +422,10 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     if (rows[i]->flag == 0) piv[rows[i]->lead] = i;
   Cell* acc = static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(Cell)));
   Cell* gacc = V > 1 ? static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * kGroup * sizeof(Cell))) : nullptr;
-  Work w{rows, ncols, piv, acc};
+  Work w{rows, ncols, piv, acc, nullptr, 0, nullptr, nullptr};
+  w.tails = static_cast<Work::Tail*>(QUOR_NAME(alloc64)(u64(nrows) * sizeof(Work::Tail)));
+  std::fill(w.tails, w.tails + nrows, Work::Tail{nullptr, nullptr, 0});
+  w.scratch = static_cast<u32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(u32)));
   if (V >= kGroup && kGroup == 8 && wrap_simd_available()) {
     w.ngroups = V / 8 + 1;
     w.tr = static_cast<const u32**>(QUOR_NAME(alloc64)(u64(nrows) * w.ngroups * sizeof(u32*)));
@@ -444,7 +476,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         span = row->span - k0;
       }
     } else {
-      f0 = reduce_row(w, i, 0, mods[0], &cur, &lead, &span);
+      f0 = reduce_row(w, i, mods[0], &cur, &lead, &span);
     }
     if (f0 == Fate::kStopped) {
       elim_fail(kElimInterrupted, "", false);

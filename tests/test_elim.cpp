@@ -17,6 +17,9 @@
 #include "core/zone.h"
 #include "engine/elim.h"
 #include "engine/elim_kernels.h"
+#if QUOR_INT
+#include "engine/elim_vp_kernels.h"
+#endif
 #include "host/C/host_services.h"
 #include "tests/dual_test.h"
 
@@ -550,6 +553,63 @@ QTEST_F(Elim, RowToReduceBeforeTheKnownPivotTakesTheColumn) {
 #endif
 
 #if QUOR_INT
+// The AXPYs driven by decoded positions leave every cell as the walks of the
+// code do, one slot and eight interleaved slots: runs and gaps of every
+// width, cells near 2^64 so that the wrap is taken.
+QTEST(ElimKernels, PositionAxpysMatchTheCodeWalks) {
+  std::mt19937_64 g(9);
+  const u32 primes[8] = {4294967291u, 2147483659u, 4294967279u, 4294967231u,
+                         4294967197u, 4294967189u, 4294967161u, 4294967143u};
+  WrapMod mods[8] = {WrapMod(primes[0]), WrapMod(primes[1]), WrapMod(primes[2]), WrapMod(primes[3]),
+                     WrapMod(primes[4]), WrapMod(primes[5]), WrapMod(primes[6]), WrapMod(primes[7])};
+  for (int round = 0; round < 30; ++round) {
+    std::vector<u32> pos{0};
+    while (pos.size() < 300) {
+      // One gap of the longest code in every other round (cells cost time).
+      const u32 kind = pos.size() == 150 && round % 2 ? 3 : u32(g() % 3);
+      if (kind == 0)
+        for (u32 r = 1 + u32(g() % 9); r-- > 0;) pos.push_back(pos.back() + 1);
+      else
+        pos.push_back(pos.back() + (kind == 1 ? 2 + u32(g() % 120) : kind == 2 ? 126 + u32(g() % 2000) : 70000));
+    }
+    const u64 span = pos.back() + 1;
+    std::vector<u8> code(lzw_worst_bytes(pos.size()));
+    u32 ncodes = 0;
+    lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes);
+    std::vector<u32> tail(pos.size());
+    const u32 n = lzw_tail_positions(code.data(), ncodes, tail.data());
+    ASSERT_EQ(n, pos.size() - 1);
+    std::vector<std::vector<u32>> coef(8, std::vector<u32>(pos.size()));
+    std::vector<u32> tcoef(8 * pos.size());
+    u64 m[8];
+    const u32* cf[8];
+    const u32* cf1[8];
+    for (u32 s = 0; s < 8; ++s) {
+      for (size_t j = 0; j < pos.size(); ++j) tcoef[8 * j + s] = coef[s][j] = u32(g() % mods[s].p);
+      m[s] = g() % mods[s].p;
+      cf[s] = coef[s].data(), cf1[s] = coef[s].data() + 1;
+    }
+    auto start = [&](u64 cells) {
+      std::vector<u64> c(cells);
+      for (u64& x : c) x = g() % 3 ? g() : ~u64(0) - g() % 1000;
+      return c;
+    };
+    std::vector<u64> want = start(span), got = want;
+    wrap_axpy_group<1>(want.data(), m, code.data(), ncodes, cf, mods);
+    wrap_axpy_at(got.data(), m[0], tail.data(), coef[0].data() + 1, n, mods[0]);
+    ASSERT_EQ(got, want) << "round " << round;
+    want = start(span * 8), got = want;
+    wrap_axpy_group<8>(want.data(), m, code.data(), ncodes, cf, mods);
+    std::vector<u64> vec = got;
+    wrap_axpy_group_at<8>(got.data(), m, tail.data(), n, cf1, mods);
+    ASSERT_EQ(got, want) << "round " << round;
+    if (wrap_simd_available()) {
+      wrap_axpy8_at_avx2(vec.data(), m, tail.data(), n, tcoef.data() + 8, mods);
+      ASSERT_EQ(vec, want) << "round " << round;
+    }
+  }
+}
+
 QTEST_F(Elim, OnePrimeAndManyPrimes) {
   for (u32 V : {1u, 2u, 7u}) {
     use_primes(V, 10);
