@@ -128,30 +128,35 @@ class Arena {
 
 // Rows a worker reduces together: each pivot row it reads then serves the
 // whole block while it is in cache.
-constexpr u32 kBlock = 4;
+constexpr u32 kBlock = 8;
 
 // What one worker owns: kBlock accumulator rows (cell c of column c, 1 ..
-// ncols), compaction buffers and its arena.  Buffers are taken by the worker
-// itself on first use.
+// ncols), the interleaved accumulator of a block (cell (c, b) at
+// ilv[kBlock*c + b]), compaction buffers and its arena.  Buffers are taken
+// by the worker itself on first use.
 struct Worker {
   Cell* acc[kBlock] = {};
+  Cell* ilv = nullptr;
   u32* pos = nullptr;
   Dom* coef = nullptr;
   Arena arena;
   u64 products = 0;
   ~Worker() {
     for (Cell* a : acc) std::free(a);
+    std::free(ilv);
     std::free(pos);
     std::free(coef);
   }
   bool ready(u64 ncols) {
-    if (pos) return acc[kBlock - 1] && coef;
+    if (pos) return acc[kBlock - 1] && coef && ilv;
     pos = static_cast<u32*>(std::malloc(ncols * sizeof(u32) + 4));
     coef = static_cast<Dom*>(std::malloc(ncols * sizeof(Dom) + 2));
-    for (Cell*& a : acc)
-      a = static_cast<Cell*>(std::aligned_alloc(64, (((ncols + 1) * sizeof(Cell)) + 63) & ~u64(63)));
-    return pos && coef && acc[kBlock - 1];
+    for (Cell*& a : acc) a = static_cast<Cell*>(std::aligned_alloc(64, cells_bytes(ncols + 1)));
+    ilv = static_cast<Cell*>(std::aligned_alloc(64, cells_bytes(kBlock * (ncols + 1))));
+    return pos && coef && acc[kBlock - 1] && ilv;
   }
+  // Bytes of n cells, rounded up to whole cache lines (aligned_alloc's rule).
+  static u64 cells_bytes(u64 n) { return (n * sizeof(Cell) + 63) & ~u64(63); }
 };
 
 // A pivot row as its AXPYs read it: positions of the entries after its lead
@@ -192,23 +197,20 @@ struct Shared {
       axpy_positions<u16>(cells, m, static_cast<const u32*>(dec[e].pos), dec[e].coef, dec[e].n);
     return dec[e].n;
   }
-  // axpy into k <= kBlock rows at once.
-  void axpy_rows(Cell* const* into, const u64* m, u32 k, i32 e) const {
-    if (!dec[e].wide) axpy_rows_as<u16>(into, m, k, e);
-    else axpy_rows_as<u32>(into, m, k, e);
+  // Interleaved cells of L rows (from pivot e's lead) += m[b] * the entries
+  // of e after its lead, lane b; a lane with m[b] = 0 is left as it is.
+  template <u64 L>
+  void axpy_lanes(Cell* cells, const u64* m, u32 takers, i32 e) const {
+    if (!dec[e].wide) axpy_lanes_as<L>(cells, m, takers, static_cast<const u16*>(dec[e].pos), dec[e]);
+    else axpy_lanes_as<L>(cells, m, takers, static_cast<const u32*>(dec[e].pos), dec[e]);
   }
-  template <class P>
-  void axpy_rows_as(Cell* const* into, const u64* m, u32 k, i32 e) const {
-    static_assert(kBlock == 4, "one case per block size");
-    const P* pos = static_cast<const P*>(dec[e].pos);
-    const Dom* coef = dec[e].coef;
-    const u64 n = dec[e].n;
-    switch (k) {
-      case 1: axpy_positions<u16>(into[0], m[0], pos, coef, n); break;
-      case 2: axpy_positions_rows<u16, P, 2>(into, m, pos, coef, n); break;
-      case 3: axpy_positions_rows<u16, P, 3>(into, m, pos, coef, n); break;
-      default: axpy_positions_rows<u16, P, 4>(into, m, pos, coef, n); break;
-    }
+  template <u64 L, class P>
+  static void axpy_lanes_as(Cell* cells, const u64* m, u32 takers, const P* pos, const Decoded& d) {
+    if (takers > 1) return axpy_positions_lanes<L>(cells, m, pos, d.coef, d.n);
+    // One lane: a strided scalar AXPY touches one cell per entry.
+    u32 b = 0;
+    while (!m[b]) ++b;
+    axpy_positions_strided<L>(cells + b, m[b], pos, d.coef, d.n);
   }
   // Room for n positions; from n positions of 32 bits, in place: their stored form.
   // Whether the n ascending positions need u32; the bytes they take.
@@ -294,30 +296,54 @@ void reduce_pass(Shared& sh, Live& lv) {
   lv.cur = cur, lv.lead = lead, lv.span = span;
 }
 
-// Expands the rows todo[j0 ..] of a block on the worker's accumulators and
-// makes a first pass on them together, column by column: the pivot of a
-// column is read once for the whole block.  Same operations per row as
-// reduce_pass.
+// Expands the rows todo[j0 ..] of a block interleaved on the worker's
+// block accumulator and makes a first pass on them together, column by
+// column: the pivot of a column is read once for the whole block, and each
+// of its entries updates the block's cells of one column at once.  Same
+// operations per row as reduce_pass.  The rows that survive are then laid
+// out on the worker's row accumulators from their lead on.
 void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
-  for (u32 b = 0; b < nb; ++b) {
-    if (sh.gone && sh.gone[rows[b]]) {
-      lv[b] = Live{rows[b], w.acc[b], 0, sh.ncols + 1, false};  // never met below
-      continue;
-    }
-    const sALGO_Dpol* row = sh.rows[rows[b]];
-    Cell* acc = w.acc[b];
-    lzw_expand<u16>(acc + row->lead, row->span, row->code, row->nb_codes, row->coeffs[0]);
-    lv[b] = Live{rows[b], acc, 0, row->lead, false};  // span: the column to start from
-  }
-  const u32 p = sh.mod.p;
+  constexpr u64 L = kBlock;
+  Cell* const ilv = w.ilv;
+  Cell* const* acc = w.acc;
   const u64 ncols = sh.ncols;
-  // The rows' cells are mostly zero: each row keeps the next column from
-  // which it holds a non-zero cell, and the walk jumps to the least of them.
-  // A column where every cell is zero asks nothing of the pivots, so the
-  // rows meet the same pivots in the same order as on a column-by-column walk.
-  u64 next[kBlock];
-  for (u32 b = 0; b < nb; ++b) next[b] = first_nonzero_cell(lv[b].cur, lv[b].span, ncols + 1);
-  for (u64 c = *std::min_element(next, next + nb); c <= ncols; c = *std::min_element(next, next + nb)) {
+  u64 start = ncols + 1;
+  for (u32 b = 0; b < nb; ++b) {
+    lv[b] = Live{rows[b], acc[b], 0, 0, false};
+    if (!(sh.gone && sh.gone[rows[b]])) start = std::min<u64>(start, sh.rows[rows[b]]->lead);
+  }
+  if (start > ncols) {
+    for (u32 b = 0; b < nb; ++b) lv[b].cur = nullptr;
+    return;
+  }
+  std::memset(static_cast<void*>(ilv + L * start), 0, L * (ncols + 1 - start) * sizeof(Cell));
+  for (u32 b = 0; b < nb; ++b) {
+    if (sh.gone && sh.gone[rows[b]]) continue;
+    const sALGO_Dpol* row = sh.rows[rows[b]];
+    Cell* at = ilv + L * u64(row->lead) + b;
+    const Dom* cf = row->coeffs[0];
+    at[0] = *cf++;
+    lzw_walk(
+        row->code, row->nb_codes, [&](u64 q) { at[L * q] = *cf++; },
+        [&](u64 q, u32 r) {
+          for (u32 j = 0; j < r; ++j) at[L * (q + j)] = cf[j];
+          cf += r;
+        });
+  }
+  // Columns where every cell of the block is zero ask nothing of the pivots:
+  // the rows meet the same pivots in the same order as on a column-by-column walk.
+  auto next_column = [&](u64 c) {
+    while (c <= ncols) {
+      const Cell* q = ilv + L * c;
+      Cell any = 0;
+      for (u32 b = 0; b < L; ++b) any |= q[b];
+      if (any) break;
+      ++c;
+    }
+    return c;
+  };
+  const u32 p = sh.mod.p;
+  for (u64 c = next_column(start); c <= ncols; c = next_column(c + 1)) {
     // The start of the pivots' rows of the columns ahead, while this one is
     // worked on (the walk meets most of them where the rows are dense).
     if (c + 2 <= ncols) {
@@ -331,16 +357,14 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
         if (f >= 0 && sh.known(f)) __builtin_prefetch(&sh.dec[f]);
       }
     }
-    i32 e = -2;     // the column's entry, read when a row needs it
+    Cell* cells = ilv + L * c;
+    i32 e = -2;        // the column's entry, read when a row needs it
     bool use = false;  // usable by every row of the block whose index is above e
-    Cell* into[kBlock];  // rows that take the pivot of c, with their multipliers
-    u64 mult[kBlock];
-    u32 k = 0;
+    alignas(32) u64 mult[L] = {};  // 0: the row does not take the pivot of c
+    u32 takers = 0;
     for (u32 b = 0; b < nb; ++b) {
       Live& l = lv[b];
-      if (next[b] != c) continue;
-      Cell* acc = l.cur;
-      const u32 v = reduce_cell<u16>(acc[c], sh.mod);
+      const u32 v = reduce_cell<u16>(cells[b], sh.mod);
       if (!v) continue;
       if (e == -2) {
         e = sh.entry(c);
@@ -348,18 +372,15 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
       }
       if (e >= 0 && u32(e) < l.row) {
         if (use) {
-          acc[c] = 0;
-          into[k] = acc + c, mult[k++] = p - v;
+          cells[b] = 0;
+          mult[b] = p - v, ++takers;
           continue;
         }
         if (sh.known(e)) l.full = true;
       }
       if (!l.lead) l.lead = u32(c);
     }
-    if (k) sh.axpy_rows(into, mult, k, e);
-    // Only the rows at c changed, and only from c on.
-    for (u32 b = 0; b < nb; ++b)
-      if (next[b] == c) next[b] = first_nonzero_cell(lv[b].cur, c + 1, ncols + 1);
+    if (takers) sh.axpy_lanes<L>(cells, mult, takers, e);
   }
   for (u32 b = 0; b < nb; ++b) {
     Live& l = lv[b];
@@ -369,6 +390,8 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     }
     l.cur += l.lead;
     l.span = ncols - l.lead + 1;
+    const Cell* from = ilv + L * u64(l.lead) + b;
+    for (u64 k = 0; k < l.span; ++k) l.cur[k] = from[L * k];
   }
 }
 

@@ -381,20 +381,42 @@ inline void axpy_positions(typename LzwCell<D>::type* cells, u64 m, const P* pos
   for (u64 j = 0; j < n; ++j) C::add(cells[pos[j]], m * coef[j]);
 }
 
-// The same AXPY into K rows at once: rows[b][pos[j]] += m[b] * coef[j]; the
-// decoded row is read once for all of them.
-template <class D, class P, unsigned K>
-inline void axpy_positions_rows(typename LzwCell<D>::type* const* rows, const u64* m, const P* pos,
-                                const D* coef, u64 n) {
-  using C = LzwCell<D>;
-  typename C::type* r[K];
-  u64 f[K];
-  for (unsigned b = 0; b < K; ++b) r[b] = rows[b], f[b] = m[b];
+// The same AXPY into L rows interleaved (cell (k, b) at cells[L*k + b]):
+// lane b takes m[b] * coef[j] at position pos[j], so one entry of the
+// decoded row is one update of L consecutive cells.  cells must be 32-byte
+// aligned; L a multiple of 4.
+static_assert(u64(0xFFFF) * 0xFFFF < (u64(1) << 32),
+              "a multiplier and a residue below 2^16 are vpmuludq's 32-bit factors");
+template <unsigned L, class P>
+__attribute__((target("avx2"))) inline void axpy_positions_lanes_avx2(u64* cells, const u64* m, const P* pos,
+                                                                    const u16* coef, u64 n) {
+  static_assert(L % 4 == 0, "whole 256-bit vectors of lanes");
+  constexpr unsigned V = L / 4;
+  __m256i mv[V];
+  for (unsigned v = 0; v < V; ++v) mv[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 4 * v));
   for (u64 j = 0; j < n; ++j) {
-    const P q = pos[j];
-    const u64 c = coef[j];
-    for (unsigned b = 0; b < K; ++b) C::add(r[b][q], f[b] * c);
+    __m256i* q = reinterpret_cast<__m256i*>(cells + L * u64(pos[j]));
+    const __m256i c = _mm256_set1_epi64x(coef[j]);
+    for (unsigned v = 0; v < V; ++v)
+      _mm256_store_si256(q + v, _mm256_add_epi64(_mm256_load_si256(q + v), _mm256_mul_epu32(mv[v], c)));
   }
+}
+template <unsigned L, class P>
+inline void axpy_positions_lanes(u64* cells, const u64* m, const P* pos, const u16* coef, u64 n) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return axpy_positions_lanes_avx2<L>(cells, m, pos, coef, n);
+  for (u64 j = 0; j < n; ++j) {
+    u64* q = cells + L * u64(pos[j]);
+    const u64 c = coef[j];
+    for (unsigned b = 0; b < L; ++b) q[b] += m[b] * c;
+  }
+}
+
+// One lane of that layout: cells[L*pos[j]] += m * coef[j].
+template <unsigned L, class P>
+inline void axpy_positions_strided(u64* cells, u64 m, const P* pos, const u16* coef, u64 n) {
+#pragma GCC unroll 4
+  for (u64 j = 0; j < n; ++j) cells[L * u64(pos[j])] += m * coef[j];
 }
 
 // Multiplies the n residues by the inverse inv of the first one.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -404,9 +405,11 @@ QTEST_F(Elim, ZeroRowHeuristicIsIndependentOfThreads) {
   }
 }
 
-// The decoded AXPY kernels add what the byte-code kernel adds, one row or
-// several at once, with narrow and wide positions.
+// The decoded AXPY kernels add what the byte-code kernel adds: one row, and
+// eight rows interleaved (every lane, one lane alone, lanes left out with a
+// zero multiplier), with narrow and wide positions.
 QTEST(ElimKernels, DecodedAxpyMatchesTheCodedOne) {
+  constexpr u32 L = 8;
   std::mt19937 g(11);
   for (int round = 0; round < 40; ++round) {
     const u32 span = 50 + g() % 3000;
@@ -422,32 +425,41 @@ QTEST(ElimKernels, DecodedAxpyMatchesTheCodedOne) {
     ASSERT_EQ(lzw_tail_positions(code.data(), ncodes, tail.data()), pos.size() - 1);
     ASSERT_TRUE(std::equal(pos.begin() + 1, pos.end(), tail.begin()));
     std::vector<u16> narrow(tail.begin(), tail.end());
-    std::vector<std::vector<u64>> want(4, std::vector<u64>(span)), got = want, got16 = want;
-    u64 m[4];
-    u64* rows[4];
-    u64* rows16[4];
-    for (u32 b = 0; b < 4; ++b) {
-      m[b] = 1 + g() % 65520;
-      for (u64& x : want[b]) x = g();
-      got[b] = got16[b] = want[b];
-      rows[b] = got[b].data(), rows16[b] = got16[b].data();
-      lzw_axpy<u16>(want[b].data(), m[b], code.data(), coef.data(), ncodes);
-    }
-    const u32 k = 1 + round % 4;
     const u64 n = pos.size() - 1;
-    switch (k) {
-      case 1: axpy_positions<u16>(rows[0], m[0], tail.data(), coef.data() + 1, n); break;
-      case 2: axpy_positions_rows<u16, u32, 2>(rows, m, tail.data(), coef.data() + 1, n); break;
-      case 3: axpy_positions_rows<u16, u32, 3>(rows, m, tail.data(), coef.data() + 1, n); break;
-      default: axpy_positions_rows<u16, u32, 4>(rows, m, tail.data(), coef.data() + 1, n); break;
+    // Lanes taking the pivot: all, one, or a random subset.
+    alignas(32) u64 m[L];
+    const u32 alone = g() % L;
+    for (u32 b = 0; b < L; ++b)
+      m[b] = round % 3 == 0 ? (b == alone ? 1 + g() % 65520 : 0) : round % 3 == 1 ? 1 + g() % 65520 : (g() % 2) * (1 + g() % 65520);
+    std::vector<std::vector<u64>> want(L, std::vector<u64>(span));
+    for (auto& w : want)
+      for (u64& x : w) x = g() >> 1;
+    std::vector<u64> one = want[0];
+    axpy_positions<u16>(one.data(), m[0], tail.data(), coef.data() + 1, n);
+    // The interleaved kernels need 32-byte aligned cells.
+    struct Free {
+      void operator()(u64* q) const { std::free(q); }
+    };
+    const u64 bytes = (u64(L) * span * sizeof(u64) + 63) & ~u64(63);
+    std::unique_ptr<u64[], Free> lanes(static_cast<u64*>(std::aligned_alloc(64, bytes)));
+    std::unique_ptr<u64[], Free> lanes16(static_cast<u64*>(std::aligned_alloc(64, bytes)));
+    for (u32 c = 0; c < span; ++c)
+      for (u32 b = 0; b < L; ++b) lanes[u64(L) * c + b] = lanes16[u64(L) * c + b] = want[b][c];
+    if (round % 3 == 0) {
+      axpy_positions_strided<L>(lanes.get() + alone, m[alone], tail.data(), coef.data() + 1, n);
+      axpy_positions_strided<L>(lanes16.get() + alone, m[alone], narrow.data(), coef.data() + 1, n);
+    } else {
+      axpy_positions_lanes<L>(lanes.get(), m, tail.data(), coef.data() + 1, n);
+      axpy_positions_lanes<L>(lanes16.get(), m, narrow.data(), coef.data() + 1, n);
     }
-    axpy_positions_rows<u16, u16, 4>(rows16, m, narrow.data(), coef.data() + 1, n);
-    for (u32 b = 0; b < 4; ++b) {
-      if (b < k) {
-        EXPECT_EQ(got[b], want[b]) << round << " row " << b;
+    for (u32 b = 0; b < L; ++b)
+      if (m[b]) lzw_axpy<u16>(want[b].data(), m[b], code.data(), coef.data(), ncodes);
+    EXPECT_EQ(one, want[0]) << round;
+    for (u32 c = 0; c < span; ++c)
+      for (u32 b = 0; b < L; ++b) {
+        ASSERT_EQ(lanes[u64(L) * c + b], want[b][c]) << round << " lane " << b << " column " << c;
+        ASSERT_EQ(lanes16[u64(L) * c + b], want[b][c]) << round << " lane " << b << " column " << c;
       }
-      EXPECT_EQ(got16[b], want[b]) << round << " row " << b;
-    }
   }
 }
 
