@@ -9,10 +9,10 @@
 //
 // Arithmetic: 32-bit residues accumulate in 64-bit cells that wrap modulo
 // 2^64 - p^2 (WrapMod, engine/elim_kernels.h).  Slot 0 decides alone, in a
-// writing pass, whether a row survives and where its entries lie; the slots
-// are then reduced kGroup at a time on one walk of the row over an
-// interleaved accumulator, full groups on the AVX2 kernel when the processor
-// has it.  A replay already knows the row survives and takes slot 0 with the
+// writing pass, whether a row survives and where its entries lie, kLanes
+// rows at a time (Batch below); the slots are then reduced kGroup at a time
+// on one walk of the row over an interleaved accumulator, full groups on the
+// AVX2 kernel when the processor has it.  A replay already knows the row survives and takes slot 0 with the
 // first group.
 //
 // Trace: the writing pass records, for every matrix of the pass (keyed by its
@@ -212,6 +212,111 @@ Fate reduce_row(const Work& w, u32 i, const Mod& mod, Cell** out, u32* lead_out,
     wrap_axpy_at(cur + k, mod.p - c, t.pos, t.c0, t.n, mod);
   }
   *out = cur, *lead_out = lead, *span_out = span;
+  return Fate::kSurvived;
+}
+
+// Rows to reduce whose fate is not known yet (a writing pass) are reduced
+// for slot 0 kLanes at a time, as the lanes of one interleaved accumulator:
+// consecutive rows need mostly the same pivots, and each pivot is applied
+// to all of them on one walk.  The columns are taken left to right, so a
+// lane's entry is final once its column is passed.  At a column, lane g
+// (row index[g]) is eliminated by the pivot e when e < index[g]; a lane
+// without pivot there and without lead yet takes the column as its lead,
+// and the later lanes with an entry there are eliminated by it at once (the
+// row of index[g] is their pivot in the row-by-row order; its current,
+// partly reduced cells give the same normal form).  Each lane ends exactly
+// as reduce_row would leave it: the normal form of a row against a set of
+// pivots with distinct leads does not depend on the order of the AXPYs.
+struct Batch {
+  u32 n = 0, next = 0;     // lanes, next lane to hand out
+  u32 index[kLanes];       // their rows, ascending
+  u32 lead[kLanes];        // lead column of each lane's result, kNone when it vanished
+  u32 count[kLanes];       // its entries
+  Dom* coef[kLanes];       // its residues (ncols each)
+  u32* pos[kLanes];        // their positions relative to the lead (ncols each)
+  Cell* acc = nullptr;     // (ncols + 1) * kLanes cells
+};
+
+// Lanes with f[h] != 0 take away f[h] / r times the owner lane from column
+// k + 1 on, r being the owner's entry at k; the owner's cells are reduced on the way.
+void eliminate_by_lane(Cell* acc, u64 k, u64 span, u32 owner, const u32* f, const Mod& mod) {
+  const u32 inv = inv_Dom(u32(acc[k * kLanes + owner]), mod.p);
+  u64 mult[kLanes];
+  for (u32 h = 0; h < kLanes; ++h) mult[h] = f[h] ? mod.p - mod.mul(f[h], inv) : 0;
+  for (u64 t = k + 1; t < span; ++t) {
+    Cell* c = acc + t * kLanes;
+    if (Mod::zero(c[owner])) continue;
+    const u32 r = mod.residue(c[owner]);
+    c[owner] = r;
+    if (!r) continue;
+    for (u32 h = 0; h < kLanes; ++h) c[h] = mod.add(c[h], mult[h] * r);
+  }
+}
+
+// Reduces the b.n rows of b.index for slot 0 (see Batch) and compacts each
+// lane; kStopped on an interrupt, else kSurvived.
+Fate reduce_batch(const Work& w, Batch& b, const Mod& mod) {
+  u32 base = kNone;
+  for (u32 g = 0; g < b.n; ++g) base = std::min(base, w.rows[b.index[g]]->lead);
+  const u64 span = u64(w.ncols) - base + 1;
+  Cell* acc = b.acc;
+  std::memset(static_cast<void*>(acc), 0, span * kLanes * sizeof(Cell));
+  for (u32 g = 0; g < b.n; ++g) {
+    const sALGO_Dpol* row = w.rows[b.index[g]];
+    Cell* lane = acc + u64(row->lead - base) * kLanes + g;
+    const Dom* cf = row->coeffs[0];
+    lane[0] = *cf++;
+    lzw_walk(
+        row->code, row->nb_codes, [&](u64 p) { lane[p * kLanes] = *cf++; },
+        [&](u64 p, u32 r) {
+          for (u32 t = 0; t < r; ++t) lane[(p + t) * kLanes] = cf[t];
+          cf += r;
+        });
+    b.lead[g] = kNone;
+  }
+  const bool simd = wrap_simd_available();
+  for (u64 k = 0; k < span; ++k) {
+    Cell* cell = acc + k * kLanes;
+    Cell any_cell = 0;
+    for (u32 g = 0; g < kLanes; ++g) any_cell |= cell[g];
+    if (!any_cell) continue;
+    const u32 col = base + u32(k);
+    const u32 e = w.piv[col];
+    u32 owner = kNone, f[kLanes] = {};
+    u64 m[kLanes] = {};
+    bool by_pivot = false, by_owner = false;
+    for (u32 g = 0; g < b.n; ++g) {
+      const u32 r = Mod::zero(cell[g]) ? 0 : mod.residue(cell[g]);
+      cell[g] = r;
+      if (!r) continue;
+      if (owner != kNone) {
+        f[g] = r, cell[g] = 0, by_owner = true;
+      } else if (e != kNone && e < b.index[g]) {
+        m[g] = mod.p - r, cell[g] = 0, by_pivot = true;
+      } else if (b.lead[g] == kNone) {
+        owner = g, b.lead[g] = col;
+      }
+    }
+    if ((by_pivot || by_owner) && stop_now()) return Fate::kStopped;
+    if (by_pivot) {
+      const Work::Tail& t = tail(w, e);
+      if (simd)
+        wrap_axpy_lanes_avx2(cell, m, t.pos, t.n, t.c0, mod);
+      else
+        wrap_axpy_lanes_at(cell, m, t.pos, t.n, t.c0, mod);
+    }
+    if (by_owner) eliminate_by_lane(acc, k, span, owner, f, mod);
+  }
+  // Every cell is a residue now: each was reduced when its column was passed.
+  for (u32 g = 0; g < b.n; ++g) {
+    if (b.lead[g] == kNone) continue;
+    u32 n = 0;
+    for (u64 k = b.lead[g] - base; k < span; ++k) {
+      const Cell c = acc[k * kLanes + g];
+      if (c) b.coef[g][n] = Dom(c), b.pos[g][n++] = u32(k - (b.lead[g] - base));
+    }
+    b.count[g] = n;
+  }
   return Fate::kSurvived;
 }
 
@@ -442,6 +547,14 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   std::vector<u32> pos0(ncols);
   std::vector<Dom> coef(ncols);
   std::vector<Dom*> arrays(V);
+  Batch batch;
+  if (!tc.reading) {
+    batch.acc = static_cast<Cell*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * kLanes * sizeof(Cell)));
+    for (u32 g = 0; g < kLanes; ++g) {
+      batch.coef[g] = static_cast<Dom*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(Dom)));
+      batch.pos[g] = static_cast<u32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(u32)));
+    }
+  }
   u32 nnew = 0, done = 0;
   for (u32 i = 0; i < nrows; ++i) {
     if (stop_now()) {
@@ -467,7 +580,21 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     u32 lead = 0;
     u64 span = 0;
     Fate f0 = Fate::kVanished;
-    if (group0) {
+    u32 lane = kNone;
+    if (!tc.reading) {
+      if (batch.next == batch.n) {
+        batch.n = batch.next = 0;
+        for (u32 r = i; r < nrows && batch.n < kLanes; ++r)
+          if (rows[r]->flag != 0) batch.index[batch.n++] = r;
+        f0 = reduce_batch(w, batch, mods[0]);
+      }
+      lane = batch.next++;
+      if (f0 != Fate::kStopped) {
+        lead = batch.lead[lane];
+        f0 = lead == kNone ? Fate::kVanished : Fate::kSurvived;
+        span = u64(ncols) - lead + 1;
+      }
+    } else if (group0) {
       f0 = reduce_group(kGroup, w, i, 0, mods.data(), gacc);
       if (f0 == Fate::kSurvived) {
         const u64 k0 = first_nonzero(gacc, kGroup, 0, row->span, mods[0]);
@@ -496,10 +623,17 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     QUOR_NAME(mark_useless)(1);
     piv[lead] = i;
     trace_put(tc, u32(span));
-    const u32 n0 = group0 ? compact_group_lead(gacc, kGroup, 0, row->span, lead - row->lead, coef.data(),
-                                               pos0.data(), mods[0])
-                          : compact_reduced<u32, Mod>(cur, span, coef.data(), pos0.data());
-    arrays[0] = store_coefficients(coef.data(), n0);
+    u32 n0 = 0;
+    const u32* pat = pos0.data();
+    if (lane != kNone) {
+      n0 = batch.count[lane], pat = batch.pos[lane];
+      arrays[0] = store_coefficients(batch.coef[lane], n0);
+    } else {
+      n0 = group0 ? compact_group_lead(gacc, kGroup, 0, row->span, lead - row->lead, coef.data(), pos0.data(),
+                                       mods[0])
+                  : compact_reduced<u32, Mod>(cur, span, coef.data(), pos0.data());
+      arrays[0] = store_coefficients(coef.data(), n0);
+    }
     // The other slots, kGroup at a time on one walk of the row.  With a
     // full group or more the groups start at slot 0 (recomputed, not
     // compacted again), so that whole groups use the vector kernel.
@@ -514,7 +648,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         const u32 s = s0 + g;
         const u32 p = QUOR_NAME(Primes)[s];
         u32 zeros = 0, outside = 0;
-        const u32 st = compact_group_slot(gacc, G, g, row->span, off, pos0.data(), n0, coef.data(), mods[s],
+        const u32 st = compact_group_slot(gacc, G, g, row->span, off, pat, n0, coef.data(), mods[s],
                                           &zeros, &outside);
         if (st == 1) {
           fail_text(kElimBadPrime, true, "Bad prime number bp=%u\n", p);
@@ -539,7 +673,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     }
     u32 codes = 0;
     u64 bytes = 0;
-    row->code = compress_lzw(pos0.data(), n0, &codes, &bytes);
+    row->code = compress_lzw(pat, n0, &codes, &bytes);
     row->nb_codes = codes;
     for (u32 s = 0; s < V; ++s) row->coeffs[s] = arrays[s];
     row->dense = 0;

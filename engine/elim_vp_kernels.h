@@ -51,5 +51,35 @@ __attribute__((target("avx2"))) inline void wrap_axpy8_at_avx2(u64* cells, const
   for (u32 j = 0; j < n; ++j) wrap8_update(cells + u64(pos[j]) * 8, tcoef + 8 * u64(j), k);
 }
 
+// Rows as lanes: kLanes rows reduced together modulo one prime, cell (k, g)
+// at cells[kLanes*k + g].  cells[kLanes*pos[j] + g] += m[g] * coef[j] for
+// j < n: one pivot, whose coefficient is the same for every lane (a lane
+// that does not need the pivot takes m[g] = 0).
+inline constexpr u32 kLanes = 8;
+inline void wrap_axpy_lanes_at(u64* cells, const u64* m, const u32* pos, u32 n, const u32* coef,
+                               const WrapMod& mod) {
+  for (u32 j = 0; j < n; ++j) {
+    u64* q = cells + u64(pos[j]) * kLanes;
+    const u64 c = coef[j];
+    for (u32 g = 0; g < kLanes; ++g) q[g] = mod.add(q[g], m[g] * c);
+  }
+}
+
+// wrap_axpy_lanes_at on AVX2 (see wrap_simd_available): the coefficient
+// broadcast, four lanes per vector.
+__attribute__((target("avx2"))) inline void wrap_axpy_lanes_avx2(u64* cells, const u64* m, const u32* pos, u32 n,
+                                                                const u32* coef, const WrapMod& mod) {
+  Wrap8Consts k;
+  k.m_lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m));
+  k.m_hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 4));
+  k.c2_lo = k.c2_hi = _mm256_set1_epi64x(i64(mod.c2));
+  k.sign = _mm256_set1_epi64x(i64(u64(1) << 63));
+  alignas(32) u32 c8[8];
+  for (u32 j = 0; j < n; ++j) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(c8), _mm256_set1_epi32(i32(coef[j])));
+    wrap8_update(cells + u64(pos[j]) * kLanes, c8, k);
+  }
+}
+
 }  // namespace quor
 #endif

@@ -630,6 +630,43 @@ QTEST_F(Elim, OnePrimeAndManyPrimes) {
   }
 }
 
+// Rows to reduce are taken several at a time for the first prime: many rows
+// on few columns (they eliminate each other and most vanish), over one
+// prime, a full vector group and one more; a replay over other primes agrees.
+QTEST_F(Elim, CrowdedRowsMatchDenseReference) {
+  for (u32 V : {1u, 8u, 9u}) {
+    for (u32 seed = 0; seed < 4; ++seed) {
+      const auto m = random_matrix(80 + seed, 40, 12, 70, seed % 2 ? 10 : 40);
+      simul_write = 1;
+      use_primes(V, 20);
+      QUOR_NAME(reset_simulation)();
+      const auto first = run(m, 40);
+      EXPECT_EQ(first, reference(m, 40)) << V << " seed " << seed;
+      simul_write = 0;
+      use_primes(V, 40);
+      QUOR_NAME(reset_simulation)();
+      EXPECT_EQ(run(m, 40), reference(m, 40)) << V << " seed " << seed;
+      EXPECT_EQ(elim_status(), kElimOk) << elim_status_text();
+    }
+  }
+}
+
+// A row to reduce sorted before the known pivot of its lead takes that
+// column, and a later row on the same lead is eliminated by it, not by the
+// known pivot: x2 + x3 and x2 + x5 (key 9) against the pivot x2 + x4 give
+// x2 + x5 and x3 - x5.
+QTEST_F(Elim, RowBeforeTheKnownPivotIsThePivotOfTheLaterRows) {
+  use_primes(1, 0);
+  const u32 p = QUOR_NAME(Primes)[0];
+  const std::vector<IRow> m{{{2, 4}, {1, 1}, 5, 0}, {{2, 3}, {1, 1}, 1, 1}, {{2, 5}, {1, 1}, 9, 1}};
+  const auto got = run(m, 5);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].lead, 2u);
+  EXPECT_EQ(got[0].dense[0], (std::vector<u32>{0, 0, 1, 0, 0, 1}));
+  EXPECT_EQ(got[1].lead, 3u);
+  EXPECT_EQ(got[1].dense[0], (std::vector<u32>{0, 0, 0, 1, 0, p - 1}));
+}
+
 // The first pass writes the trace; a pass over other primes replays it, skips
 // the vanished rows and finds the same pivots, over several matrices of which
 // one is not compared, as when a pass computes two bases.
