@@ -52,6 +52,14 @@ inline bool step_down(u32& i, bool& wrapped, u32 p) {
   return true;
 }
 
+// A second wrap of a probe that inserts: the way around is a larger table, so
+// say how large this one is and which option sets it.
+[[noreturn]] void table_full(Table_de_Recherche t, int kind) {
+  QUOR_NAME(Fatal)("Sorry the size of the matrix is too big ![%d] (the monomial table is full: %u monomials in %u "
+                   "slots for a capacity of %u; option o[2] enlarges it)\n",
+                   kind, t->count, quor_hash_prime, quor_max_index);
+}
+
 inline void take_slot(Table_de_Recherche t, u32 i, u64* words) {
   Table_slot* s = t->slots;
   const u32 c = t->count;
@@ -122,6 +130,24 @@ void empty_Table_de_Recherche(Table_de_Recherche t) {
   t->count = 0;
 }
 
+void append_codes(Table_de_Recherche t, const u64* const* words, u32 n) {
+  const u32 p = quor_hash_prime;
+  Table_slot* s = t->slots;
+  // The start slots are known in advance: each is hinted a few codes ahead.
+  constexpr u32 kAhead = 16;
+  for (u32 c = t->count; c < n && c < t->count + kAhead; ++c) __builtin_prefetch(s + hash_start_slot(words[c][-1]));
+  for (u32 c = t->count; c < n; ++c) {
+    if (c + kAhead < n) __builtin_prefetch(s + hash_start_slot(words[c + kAhead][-1]));
+    u32 i = hash_start_slot(words[c][-1]);
+    bool wrapped = false;
+    while (s[i].monom) {
+      s[i].collision = 1;
+      if (!step_down(i, wrapped, p)) table_full(t, 1);
+    }
+    take_slot(t, i, const_cast<u64*>(words[c]));
+  }
+}
+
 u32 QUOR_NAME(max_index)() { return quor_max_index; }
 
 i32 QUOR_NAME(get_code)(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u64** record) {
@@ -159,10 +185,7 @@ i32 get_code(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u6
     }
     sl.collision = 1;
   } while (step_down(i, wrapped, p));
-  // The way around is a larger table: say how large this one is and which option sets it.
-  QUOR_NAME(Fatal)("Sorry the size of the matrix is too big ![%d] (the monomial table is full: %u monomials in %u "
-                   "slots for a capacity of %u; option o[2] enlarges it)\n",
-                   m1 ? 1 : 3, t->count, p, quor_max_index);
+  table_full(t, m1 ? 1 : 3);
   return 0;
 }
 

@@ -58,6 +58,10 @@ Table_de_Recherche dynamic_Table_de_Recherche();
 void clear_Table_de_Recherche(Table_de_Recherche t);
 // Empties only the slots of the entries (cost proportional to count); count = 0.
 void empty_Table_de_Recherche(Table_de_Recherche t);
+// Enters words[t->count .. n-1] (exponent words of distinct records absent from
+// t, each header holding its hash or start slot) with the next codes, leaving
+// the slots and collision flags get_code would have; fatal as get_code when full.
+void append_codes(Table_de_Recherche t, const u64* const* words, u32 n);
 // quor_max_index.
 QUOR_EXPORT u32 QUOR_NAME(max_index)();
 
@@ -88,11 +92,6 @@ inline u32 hash_start_slot(u64 h) {
 }
 // Hints the cache to fetch the slot a lookup of hash h starts at.
 inline void prefetch_slot(Table_de_Recherche t, u64 h) { __builtin_prefetch(t->slots + hash_start_slot(h)); }
-// Hints the cache to fetch the monomial stored at the start slot of hash h
-// (best issued a while after prefetch_slot of the same hash).
-inline void prefetch_entry(Table_de_Recherche t, u64 h) {
-  if (const u64* m = t->slots[hash_start_slot(h)].monom) __builtin_prefetch(m);
-}
 // QUOR_NAME(get_code) for callers inside the library (no call through the export table).
 i32 get_code(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u64** record);
 // Exponent words of the entry with that code (code < count).

@@ -10,6 +10,7 @@
 
 #include "core/channels.h"
 #include "core/coeffs.h"
+#include "core/column_index.h"
 #include "core/crit.h"
 #include "core/monomial.h"
 #include "core/reltable.h"
@@ -93,18 +94,15 @@ inline u32 next_candidate(const u64* masks, u32 r, u32 n, u64 out) {
   return n;
 }
 
-// Lookups of the products m * monoms[j] wait on three loads in turn: the
-// source's monomial record (its hash), the table slot, the monomial stored
-// there.  Each is hinted to the cache a few terms before it is needed.
+// Lookups of the products m * monoms[j] in the table (rows coded late) wait
+// on the source's record, then the table slot: each is hinted to the cache a
+// few terms before it is needed.
 constexpr u32 kAhead = 24;
 
-// Hints for the lookup of term j + 2 * kAhead, j + kAhead and j + kAhead / 2
-// (those below n), with deep = also the stored monomial.
-template <bool deep>
+// Hints for the lookup of term j + 2 * kAhead and j + kAhead (those below n).
 inline void prefetch_lookups(u64 h, u64* const* monoms, u32 j, u32 n, Table_de_Recherche t) {
   if (j + 2 * kAhead < n) __builtin_prefetch(monoms[j + 2 * kAhead]);
   if (j + kAhead < n) prefetch_slot(t, h + monoms[j + kAhead][0]);
-  if (deep && j + kAhead / 2 < n) prefetch_entry(t, h + monoms[j + kAhead / 2][0]);
 }
 
 // Starts the hints for a run of lookups from term from.
@@ -113,28 +111,11 @@ inline void start_lookups(u64 h, u64* const* monoms, u32 from, u32 n, Table_de_R
   for (u32 j = from; j < n && j < from + kAhead; ++j) prefetch_slot(t, h + monoms[j][0]);
 }
 
-// Per code of the step: its mark, and its monomial's exponent words (read
-// in code order by the preprocessing and the column sort, not through the
-// table's slots).
-struct CodeInfo {
-  u32* mark;
-  const u64** monom;
-  void enter(u32 code, u32 m, const u64* record) {
-    mark[code] = m;
-    monom[code] = record + 1;
-  }
-};
-
 // Numbers the products m * monoms[j] (m's hash h) for j = from .. n-1 into
 // codes[j], a newly inserted one with the mark open.
-void enter_terms(u64 h, const u64* m, u64* const* monoms, u32 from, u32 n, Table_de_Recherche t, CodeInfo& ci,
-                 u32* codes) {
-  start_lookups(h, monoms, from, n, t);
-  u64* rec = nullptr;
-  for (u32 j = from; j < n; ++j) {
-    prefetch_lookups<true>(h, monoms, j, n, t);
-    if (get_code(h, m, monoms[j], t, &codes[j], &rec)) ci.enter(codes[j], kMarkOpen, rec);
-  }
+inline void enter_terms(ColumnIndex& cols, u64 h, const u64* m, u64* const* monoms, u32 from, u32 n, u32* mark,
+                        u32* codes) {
+  cols.get_codes(h, m, monoms, from, n, codes, [&](u32 code, u64*) { mark[code] = kMarkOpen; });
 }
 
 // The codes of each row's terms, kept from the numbering to the coding of
@@ -186,7 +167,7 @@ void code_row(sALGO_Dpol* row, u64 h, const u64* m, u64* const* monoms, u32 n, u
   scratch[0] = 0;
   start_lookups(h, monoms, 1, n, t);
   for (u32 j = 1; j < n; ++j) {
-    prefetch_lookups<false>(h, monoms, j, n, t);
+    prefetch_lookups(h, monoms, j, n, t);
     scratch[j] = lp - find_code(h, m, monoms[j], t);
   }
   code_offsets(row, scratch, n);
@@ -322,12 +303,23 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   const u32 V = QUOR_NAME(vectorize);
   // One mark per code: a code can never reach the table's prime.
   u32* mark = static_cast<u32*>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u32)));
-  CodeInfo ci{mark, static_cast<const u64**>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u64*)))};
   fresh_relative_MatrixRow();
   empty_Table_de_Recherche(t);
   u32 nrows = 0, nreduce = 0, max_terms = 1;
   u64* rec = nullptr;
   RowCodes row_codes;
+  ColumnIndex cols;
+  {
+    // Every exponent of a homogeneous step is at most its degree.
+    u32 degree = 0;
+    for (u32 i = 0; i < nsel; ++i) {
+      const Dpol p = out[i];
+      if (!p || p->nb_terms == 0) continue;
+      const u64* m = get_relative_Expos(i);
+      degree = std::max(degree, (m ? degree_Expos(m) : 0) + degree_Expos(p->monoms[0] + 1));
+    }
+    cols.start(t, bit_width(degree));
+  }
 
   // 1. The selected halves.
   for (u32 i = 0; i < nsel; ++i) {
@@ -339,6 +331,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
 #if QUOR_INT
     QUOR_NAME(checkInterrupt)();
     if (stop_requested()) {
+      cols.sync();
       M.stopped = 1;
       M.nhalves = M.nentries = nrows;
       return M;
@@ -351,9 +344,9 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     if (flag || d->input_flag) ++nreduce;
     set_relative_MatrixRow(nrows, MatrixRow_entry{d, p, m, u32(h)});
     u32* codes = row_codes.add(nrows, p->nb_terms);
-    get_code(h, m, p->monoms[0], t, &codes[0], &rec);
-    ci.enter(codes[0], kMarkLead, rec);
-    enter_terms(h, m, p->monoms, 1, p->nb_terms, t, ci, codes);
+    cols.get_code(h, m, p->monoms[0], &codes[0], &rec);
+    mark[codes[0]] = kMarkLead;
+    enter_terms(cols, h, m, p->monoms, 1, p->nb_terms, mark, codes);
     max_terms = std::max(max_terms, p->nb_terms);
     check_row_limits(nrows, room, 5);
     ++nrows;
@@ -377,12 +370,13 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     red_index[nr] = r;
     ++nr;
   }
-  for (u32 c = 0; c < t->count; ++c) {
+  for (u32 c = 0; c < cols.count(); ++c) {
     if (mark[c] != kMarkOpen) continue;
     u64* q = QUOR_NAME(new_Expos)();  // exponent words from q[0]
-    const u64* u = ci.monom[c];
+    const u64* u = cols.words(c);
     QUOR_NAME(checkInterrupt)();
     if (stop_requested()) {
+      cols.sync();
       QUOR_NAME(kill_Expos)(q);
       M.stopped = 1;
       M.nentries = nrows;
@@ -413,12 +407,13 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     set_relative_MatrixRow(nrows, MatrixRow_entry{d, g, q, u32(hq)});
     u32* codes = row_codes.add(nrows, g->nb_terms);
     codes[0] = c;
-    enter_terms(hq, q, g->monoms, 1, g->nb_terms, t, ci, codes);
+    enter_terms(cols, hq, q, g->monoms, 1, g->nb_terms, mark, codes);
     max_terms = std::max(max_terms, g->nb_terms);
     check_row_limits(nrows, room, 8);
     ++nrows;
   }
   M.nentries = nrows;
+  cols.sync();
 
   // 3. Column order.  No two columns are equal, so any correct sort gives
   // the one ascending order; positions then go into the entries' values.
@@ -428,7 +423,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   {
     u32* order = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));
     for (u32 i = 0; i < ncols; ++i) order[i] = i;
-    sort_columns(ci.monom, order, ncols, use_strong_order != 0);
+    sort_columns(cols.all_words(), order, ncols, use_strong_order != 0);
     for (u32 i = 0; i < ncols; ++i) {
       pos[order[i]] = i;
       order[i] = s[order[i]].code_slot;  // every code's slot is read before slot i's field is rewritten

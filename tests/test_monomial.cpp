@@ -4,6 +4,7 @@
 #include <map>
 #include <random>
 
+#include "core/column_index.h"
 #include "tests/support/request_fixture.h"
 
 QUOR_TEST_BEGIN
@@ -381,6 +382,92 @@ QTEST_F(Monomial, CollisionsFullTableAndGrowth) {
     ASSERT_EQ(QUOR_NAME(get_code)(0, nullptr, all[i], big, &code, &rec), 1);
     ASSERT_EQ(code, i);
   }
+}
+
+// The step index against the table itself: the same calls give the same
+// answers, codes and products, and once synced the table holds the same slots,
+// codes and collision flags, whether the keys stay narrow, widen, or cannot
+// hold the exponents and hand the rest of the step to the table.
+QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
+  quor_max_index = 2048;  // p = 2459: crowded, many collisions
+  set_hash_prime();
+  const u32 p = quor_hash_prime;
+  struct Case {
+    u32 n, small, large;  // variables, usual and occasional exponent bound
+  };
+  const Case cases[] = {{5, 3, 3}, {5, 2, 40}, {8, 3, 2000}, {25, 2, 9}};
+  for (const Case& c : cases) {
+    layout(c.n, 0);
+    std::mt19937_64 rng(c.n * 31 + c.large);
+    auto vec = [&] { return random_vec(rng, c.n, rng() % 50 == 0 ? c.large : c.small); };
+    std::vector<std::vector<u64*>> polys(12);
+    for (auto& terms : polys)
+      for (u32 j = 0, k = 1 + u32(rng() % 40); j < k; ++j) terms.push_back(mono(vec()));
+    Table_de_Recherche direct = dynamic_Table_de_Recherche(), fronted = dynamic_Table_de_Recherche();
+    clear_Table_de_Recherche(direct);
+    clear_Table_de_Recherche(fronted);
+    ColumnIndex index;
+    index.start(fronted, 2);
+    u32 code, code2;
+    u64 *rec, *rec2;
+    for (int row = 0; row < 70 && direct->count + 50 < p; ++row) {
+      const std::vector<u64*>& terms = polys[rng() % polys.size()];
+      u64* m = rng() % 5 ? mono(vec()) : nullptr;
+      const u64 h = m ? m[0] : 0;
+      const u64* w = m ? m + 1 : nullptr;
+      std::vector<u32> codes(terms.size()), fresh;
+      if (row % 2) {
+        index.get_codes(h, w, terms.data(), 0, u32(terms.size()), codes.data(), [&](u32 k, u64* r) {
+          fresh.push_back(k);
+          ASSERT_EQ(index.words(k), r + 1);
+        });
+      } else {
+        for (u32 j = 0; j < terms.size(); ++j)
+          if (index.get_code(h, w, terms[j], &codes[j], &rec)) fresh.push_back(codes[j]);
+      }
+      for (u32 j = 0, f = 0; j < terms.size(); ++j) {
+        const i32 is_new = QUOR_NAME(get_code)(h, w, terms[j], direct, &code, &rec);
+        ASSERT_EQ(codes[j], code);
+        ASSERT_EQ(is_new, f < fresh.size() && fresh[f] == code);
+        f += is_new;
+        ASSERT_EQ(unpack(index.words(code)), unpack(rec + 1));
+        ASSERT_EQ(index.words(code)[-1], rec[0]);
+        if (!m && is_new) ASSERT_EQ(index.words(code), terms[j] + 1);
+      }
+      ASSERT_EQ(index.count(), direct->count);
+      if (row == 35) index.sync();  // a sync in the middle changes nothing
+    }
+    index.sync();
+    ASSERT_EQ(fronted->count, direct->count);
+    for (u32 i = 0; i < p; ++i) {
+      const Table_slot &a = direct->slots[i], &b = fronted->slots[i];
+      ASSERT_EQ(a.monom != nullptr, b.monom != nullptr) << i;
+      ASSERT_EQ(a.collision, b.collision) << i;
+      if (a.monom) {
+        ASSERT_EQ(a.code, b.code);
+        ASSERT_EQ(unpack(a.monom), unpack(b.monom));
+      }
+      if (i < direct->count) ASSERT_EQ(a.code_slot, b.code_slot);
+    }
+    expect_probe_invariant(fronted);
+  }
+
+  // A full table is refused through the index as the table refuses it.
+  quor_max_index = 512;
+  set_hash_prime();
+  layout(3, 0);
+  Table_de_Recherche t = dynamic_Table_de_Recherche();
+  clear_Table_de_Recherche(t);
+  ColumnIndex index;
+  index.start(t, 3);
+  u32 code;
+  u64* rec;
+  u64* one = mono({0, 0, 0, 0});
+  for (u32 e = 0; index.count() < quor_hash_prime; ++e) index.get_code(0, nullptr, mono({e % 30, e / 30, 0, 1}), &code, &rec);
+  u64* x = mono({0, 0, 7, 7});
+  EXPECT_TRUE(fatal_says([&] { index.get_code(x[0], x + 1, one, &code, &rec); },
+                         "Sorry the size of the matrix is too big ![1] (the monomial table is full: " +
+                             std::to_string(quor_hash_prime) + " monomials"));
 }
 
 QUOR_TEST_END

@@ -1,0 +1,169 @@
+// Front of the monomial table for one step (see core/column_index.h).
+#include "core/column_index.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/zone.h"
+
+namespace quor::QUOR_NS {
+
+namespace {
+inline u32 bit_width(u64 x) { return x ? 64 - u32(__builtin_clzll(x)) : 0; }
+
+// Columns of the last step: the next one is sized for about as many.
+u32 last_columns = 0;
+
+inline u32 pointer_hash(const void* p, u32 mask) {
+  return u32((reinterpret_cast<uintptr_t>(p) * 0x9E3779B97F4A7C15ULL) >> 40) & mask;
+}
+}  // namespace
+
+void ColumnIndex::start(Table_de_Recherche t, u32 bits_hint) {
+  table_ = t;
+  words_ = static_cast<const u64**>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u64*)));
+  count_ = t->count;  // 0: the table was emptied
+  direct_ = false;
+  // A homogeneous step bounds every exponent by its degree; keys that cannot
+  // hold the hint start narrower and widen if they must.
+  const u32 most = kMaxKeyBits / nb_of_variables;
+  if (most < 2) {
+    direct_ = true;
+    return;
+  }
+  set_bits(std::clamp<u32>(bits_hint, 1, std::min<u32>(most - 1, 15)));
+  u32 capacity = 1024;
+  while (capacity < 2 * u64(last_columns) && capacity < (u32(1) << 30)) capacity *= 2;
+  rebuild(capacity);
+  clear_term_keys(256);
+}
+
+bool ColumnIndex::set_bits(u32 bits) {
+  if (bits > 15 || nb_of_variables * (bits + 1) > kMaxKeyBits) return false;
+  bits_ = bits;
+  width_ = bits + 1;
+  high_lanes_ = (0xFFFFu & ~((u64(1) << bits) - 1)) * 0x0001000100010001ULL;
+  guards_ = 0;
+  for (u32 i = 0; i < nb_of_variables; ++i) guards_ |= Key(1) << (i * width_ + bits);
+  return true;
+}
+
+void ColumnIndex::rebuild(u32 capacity) {
+  entries_ = static_cast<Entry*>(QUOR_NAME(alloc64)(u64(capacity) * sizeof(Entry)));
+  std::memset(static_cast<void*>(entries_), 0xFF, u64(capacity) * sizeof(Entry));
+  mask_ = capacity - 1;
+  shift_ = 64 - u32(__builtin_ctz(capacity));
+  for (u32 c = 0; c < count_; ++c) {
+    const Key k = pack(words_[c]);  // fits: it did when it came, and keys only widen
+    u32 at = 0;
+    find(k, &at);
+    entries_[at] = Entry{u64(k), u32(k >> 64), c};
+  }
+}
+
+void ColumnIndex::clear_term_keys(u32 capacity) {
+  term_keys_ = static_cast<TermKeys*>(QUOR_NAME(alloc64)(u64(capacity) * sizeof(TermKeys)));
+  std::memset(static_cast<void*>(term_keys_), 0, u64(capacity) * sizeof(TermKeys));
+  term_mask_ = capacity - 1;
+  term_count_ = 0;
+}
+
+const ColumnIndex::Key* ColumnIndex::keys_of(u64* const* monoms, u32 n) {
+  u32 i = pointer_hash(monoms, term_mask_);
+  while (term_keys_[i].monoms && term_keys_[i].monoms != monoms) i = (i + 1) & term_mask_;
+  if (term_keys_[i].monoms) return term_keys_[i].keys;
+  for (u32 j = 0; j < n; ++j)
+    if (!fits(monoms[j] + 1)) {
+      widen_for(nullptr, monoms[j] + 1);  // forgets every term's keys
+      return direct_ ? nullptr : keys_of(monoms, n);
+    }
+  Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Key)));
+  for (u32 j = 0; j < n; ++j) keys[j] = pack(monoms[j] + 1);
+  term_keys_[i] = TermKeys{monoms, keys};
+  if (2 * ++term_count_ > term_mask_) {
+    // Twice the room, the keys made so far kept.
+    const TermKeys* old = term_keys_;
+    const u32 old_capacity = term_mask_ + 1, kept = term_count_;
+    clear_term_keys(2 * old_capacity);
+    for (u32 o = 0; o < old_capacity; ++o) {
+      if (!old[o].monoms) continue;
+      u32 at = pointer_hash(old[o].monoms, term_mask_);
+      while (term_keys_[at].monoms) at = (at + 1) & term_mask_;
+      term_keys_[at] = old[o];
+    }
+    term_count_ = kept;
+  }
+  return keys;
+}
+
+void ColumnIndex::widen_for(const u64* a, const u64* b) {
+  u64 any = 0;
+  for (u32 w = 0; w < nb_of_blocks_of_variables; ++w) any |= a ? a[w] + b[w] : b[w];
+  const u32 lanes = u32((any | any >> 16 | any >> 32 | any >> 48) & 0xFFFFu);
+  if (set_bits(std::max(bits_, bit_width(lanes)))) {
+    rebuild(mask_ + 1);
+    clear_term_keys(term_mask_ + 1);
+  } else {
+    give_up();
+  }
+}
+
+void ColumnIndex::give_up() {
+  sync();
+  direct_ = true;
+}
+
+u32 ColumnIndex::insert(u32 at, Key k, u64 h1, const u64* m1, u64* m2, u64** record) {
+  if (count_ >= quor_hash_prime) {
+    // The table is full: its own lookup says so, as it would have.
+    give_up();
+    u32 code;
+    QUOR_NS::get_code(h1, m1, m2, table_, &code, record);
+  }
+  u64* r = m2;
+  if (m1) {
+    r = QUOR_NAME(new_Expos)();
+    r[0] = hash_start_slot(h1 + m2[0]);
+    mul_Expos(r + 1, m1, m2 + 1);
+  }
+  const u32 c = count_++;
+  words_[c] = r + 1;
+  entries_[at] = Entry{u64(k), u32(k >> 64), c};
+  *record = r;
+  if (2 * u64(count_) > u64(mask_) + 1) rebuild(2 * (mask_ + 1));
+  return c;
+}
+
+i32 ColumnIndex::get_code(u64 h1, const u64* m1, u64* m2, u32* code, u64** record) {
+  if (direct_) {
+    const i32 fresh = QUOR_NS::get_code(h1, m1, m2, table_, code, record);
+    if (fresh) words_[*code] = *record + 1;
+    count_ = table_->count;
+    return fresh;
+  }
+  if (!fits(m2 + 1) || (m1 && !fits(m1))) {
+    widen_for(nullptr, fits(m2 + 1) ? m1 : m2 + 1);
+    return get_code(h1, m1, m2, code, record);
+  }
+  const Key k = (m1 ? pack(m1) : 0) + pack(m2 + 1);
+  if (k & guards_) {
+    widen_for(m1, m2 + 1);
+    return get_code(h1, m1, m2, code, record);
+  }
+  u32 at;
+  const u32 c = find(k, &at);
+  if (c != kEmpty) {
+    *code = c;
+    *record = const_cast<u64*>(words_[c]) - 1;
+    return 0;
+  }
+  *code = insert(at, k, h1, m1, m2, record);
+  return 1;
+}
+
+void ColumnIndex::sync() {
+  append_codes(table_, words_, count_);
+  last_columns = count_;
+}
+
+}  // namespace quor::QUOR_NS

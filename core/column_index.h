@@ -1,0 +1,186 @@
+// Front of the monomial table for one F4 step.  Symbolic preprocessing looks
+// up the products of a multiplier with every term of a polynomial, millions
+// of times per step: in the table each lookup reads the term's record, a
+// 24-byte slot and the monomial it points to, three cache misses in a table
+// sized for the capacity, not for the step.  This index answers the same
+// questions from a compact array sized for the step's columns, keyed by the
+// exponents packed side by side, b bits a slot plus a guard bit.  The key is
+// exact, so one comparison decides, and linear: the key of a product is the
+// sum of its factors' keys, a guard bit showing a slot that left b bits.
+// The keys of a polynomial's terms are made once per step and read in order.
+//
+// It hands out the codes and records get_code would, in the same order;
+// sync() then enters the new codes into the table, each probing down from its
+// start slot: the table ends with the slots, collision flags and codes that
+// the same get_code calls would have left (a probe of a present monomial
+// passes only slots that its own insertion had flagged).
+//
+// A slot that needs more bits widens the keys (every key is made again); when
+// they cannot be held, the index enters what it has into the table and sends
+// the rest of the step there.
+#pragma once
+#include "core/quor_build.h"
+
+#include "core/hashtable.h"
+
+namespace quor::QUOR_NS {
+
+class ColumnIndex {
+ public:
+  using Key = unsigned __int128;
+
+  // Starts a step on the emptied table t; bits_hint: bits of the largest
+  // exponent expected.  Scratch comes from the zone.
+  void start(Table_de_Recherche t, u32 bits_hint);
+
+  // get_code(h1, m1, m2, t, code, record) of the step (m1 exponent words or null).
+  i32 get_code(u64 h1, const u64* m1, u64* m2, u32* code, u64** record);
+
+  // Codes of the products m * monoms[j] (m's hash h, m null for 1) for
+  // j = from .. n-1 into codes[j]; fresh(code, record) for each new one.
+  // The keys of monoms[0 .. n-1] are kept for the step under its address.
+  template <class Fresh>
+  void get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u32 n, u32* codes, Fresh fresh);
+
+  // Number of codes handed out.
+  u32 count() const { return count_; }
+  // Exponent words of the monomial with that code (code < count()).
+  const u64* words(u32 code) const { return words_[code]; }
+  // The exponent words of every code, indexed by code.
+  const u64* const* all_words() const { return words_; }
+
+  // Enters the codes handed out since the last sync into the table.
+  void sync();
+
+ private:
+  struct Entry {
+    u64 lo;    // key bits 0 .. 63
+    u32 hi;    // key bits 64 .. 95
+    u32 code;  // kEmpty: free
+  };
+  struct TermKeys {
+    u64* const* monoms;  // null: free
+    Key* keys;
+  };
+  static constexpr u32 kEmpty = 0xFFFFFFFFu;
+  static constexpr u32 kMaxKeyBits = 96;
+
+  // 1 when every slot of the words e fits in bits_ bits.
+  bool fits(const u64* e) const;
+  // Key of the words e (every slot fits).
+  Key pack(const u64* e) const;
+  // Start of key k in the index.
+  u32 start_of(Key k) const {
+    const u64 lo = u64(k), hi = u64(k >> 64);
+    return u32(((lo ^ (hi * 0xC2B2AE3D27D4EB4FULL)) * 0x9E3779B97F4A7C15ULL) >> shift_);
+  }
+  // Code of key k, or kEmpty with *at the free entry where it belongs.
+  u32 find(Key k, u32* at) const;
+  // Enters the new product m1 * m2 (m2 alone when m1 is null, hash h1 of m1) of
+  // key k at the free entry at; its code, *record its record.
+  u32 insert(u32 at, Key k, u64 h1, const u64* m1, u64* m2, u64** record);
+  // Keys of the n terms monoms[0 .. n-1] (made on first use); null when the
+  // step has left the index.
+  const Key* keys_of(u64* const* monoms, u32 n);
+  // Room in the keys for every slot of a + b (a may be null), or the rest of
+  // the step in the table when they cannot hold it.
+  void widen_for(const u64* a, const u64* b);
+  // Keys of bits per slot; false when they would need more than kMaxKeyBits.
+  bool set_bits(u32 bits);
+  // A fresh index of that capacity (a power of 2) holding every code.
+  void rebuild(u32 capacity);
+  // Forgets the terms' keys.
+  void clear_term_keys(u32 capacity);
+  // The step goes to the table from here on.
+  void give_up();
+
+  Table_de_Recherche table_ = nullptr;
+  const u64** words_ = nullptr;  // per code (quor_hash_prime of them)
+  Entry* entries_ = nullptr;
+  u32 mask_ = 0;         // capacity - 1
+  u32 shift_ = 0;        // 64 - log2(capacity)
+  u32 count_ = 0;
+  u32 bits_ = 0;         // exponent bits of a slot in the key
+  u32 width_ = 0;        // bits_ + the guard bit
+  u64 high_lanes_ = 0;   // the lane bits from bits_ up
+  Key guards_ = 0;       // the guard bit of every slot
+  bool direct_ = false;  // lookups go to the table
+  TermKeys* term_keys_ = nullptr;
+  u32 term_mask_ = 0;
+  u32 term_count_ = 0;
+};
+
+// ---- the row loop (inline: it is the innermost loop of the preprocessing) ----
+
+inline bool ColumnIndex::fits(const u64* e) const {
+  u64 any = 0;
+  for (u32 w = 0; w < nb_of_blocks_of_variables; ++w) any |= e[w];
+  return (any & high_lanes_) == 0;
+}
+
+inline ColumnIndex::Key ColumnIndex::pack(const u64* e) const {
+  const u32 f = width_, f2 = 2 * width_;
+  const u64 m0 = ((u64(1) << f) - 1) * 0x0000000100000001ULL;  // slots 0 and 2 of a word
+  const u64 m1 = (u64(1) << f2) - 1;
+  Key key = 0;
+  for (u32 w = 0; w < nb_of_blocks_of_variables; ++w) {
+    // Four slots of f bits side by side: pairs first, then the two pairs.
+    const u64 s = e[w];
+    const u64 x = (s & m0) | ((s >> (16 - f)) & (m0 << f));
+    key |= Key((x & m1) | ((x >> (32 - f2)) & (m1 << f2))) << (4 * f * w);
+  }
+  return key;
+}
+
+inline u32 ColumnIndex::find(Key k, u32* at) const {
+  const u64 lo = u64(k);
+  const u32 hi = u32(k >> 64);
+  for (u32 i = start_of(k);; i = (i + 1) & mask_) {
+    const Entry& e = entries_[i];
+    if (e.code == kEmpty) {
+      *at = i;
+      return kEmpty;
+    }
+    if (e.lo == lo && e.hi == hi) return e.code;
+  }
+}
+
+template <class Fresh>
+void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u32 n, u32* codes, Fresh fresh) {
+  u64* rec = nullptr;
+  const Key* keys = direct_ ? nullptr : keys_of(monoms, n);
+  if (keys && m && !fits(m)) {
+    widen_for(nullptr, m);
+    keys = direct_ ? nullptr : keys_of(monoms, n);
+  }
+  if (!keys) {
+    for (u32 j = from; j < n; ++j)
+      if (get_code(h, m, monoms[j], &codes[j], &rec)) fresh(codes[j], rec);
+    return;
+  }
+  // The index lines are hinted to the cache kAhead terms before their lookup.
+  constexpr u32 kAhead = 16;
+  const Key km = m ? pack(m) : 0;
+  for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(entries_ + start_of(km + keys[j]));
+  for (u32 j = from; j < n; ++j) {
+    if (j + kAhead < n) __builtin_prefetch(entries_ + start_of(km + keys[j + kAhead]));
+    const Key k = km + keys[j];
+    if (k & guards_) {
+      // A slot too wide for the keys: widen them (or leave the index) and
+      // take the rest of the row afresh.
+      widen_for(m, monoms[j] + 1);
+      get_codes(h, m, monoms, j, n, codes, fresh);
+      return;
+    }
+    u32 at;
+    const u32 c = find(k, &at);
+    if (c != kEmpty) {
+      codes[j] = c;
+    } else {
+      codes[j] = insert(at, k, h, m, monoms[j], &rec);
+      fresh(codes[j], rec);
+    }
+  }
+}
+
+}  // namespace quor::QUOR_NS
