@@ -274,7 +274,7 @@ Fate reduce_batch(const Work& w, Batch& b, const Mod& mod) {
         });
     b.lead[g] = kNone;
   }
-  const bool simd = wrap_simd_available();
+  const bool simd = wrap_simd_available(), wide = wrap_avx512_available();
   for (u64 k = 0; k < span; ++k) {
     Cell* cell = acc + k * kLanes;
     Cell any_cell = 0;
@@ -300,7 +300,9 @@ Fate reduce_batch(const Work& w, Batch& b, const Mod& mod) {
     if ((by_pivot || by_owner) && stop_now()) return Fate::kStopped;
     if (by_pivot) {
       const Work::Tail& t = tail(w, e);
-      if (simd)
+      if (wide)
+        wrap_axpy_lanes_avx512(cell, m, t.pos, t.n, t.c0, mod);
+      else if (simd)
         wrap_axpy_lanes_avx2(cell, m, t.pos, t.n, t.c0, mod);
       else
         wrap_axpy_lanes_at(cell, m, t.pos, t.n, t.c0, mod);
@@ -361,7 +363,9 @@ Fate reduce_row_group(const Work& w, u32 i, u32 s0, const Mod* mods, Cell* acc) 
     }
     if (!any) continue;
     const Work::Tail& t = tail(w, e);
-    if (G == 8 && w.tr) {
+    if (G == 8 && w.tr && wrap_avx512_available()) {
+      wrap_axpy8_at_avx512(cell, m, t.pos, t.n, transposed(w, e, s0) + 8, mods);
+    } else if (G == 8 && w.tr) {
       wrap_axpy8_at_avx2(cell, m, t.pos, t.n, transposed(w, e, s0) + 8, mods);
     } else {
       const u32* cf[G];

@@ -81,5 +81,43 @@ __attribute__((target("avx2"))) inline void wrap_axpy_lanes_avx2(u64* cells, con
   }
 }
 
+// 1 when this processor runs the 512-bit kernels below.
+inline bool wrap_avx512_available() {
+  static const bool ok = __builtin_cpu_supports("avx512f");
+  return ok;
+}
+
+// q[g] = add_g(q[g], m[g] * c[g]) for the 8 cells of one column: vpmuludq
+// takes the low 32 bits of the factors (residues and multipliers below p),
+// and a carry out of 64 bits is an unsigned compare of the sum with the
+// product.  (The zero-masked forms with a full mask are the plain
+// instructions; the unmasked intrinsics trip GCC 12's uninitialised warning.)
+__attribute__((target("avx512f"))) inline void wrap8_update512(u64* q, __m512i c, __m512i m, __m512i c2) {
+  const __m512i prod = _mm512_maskz_mul_epu32(0xFF, c, m);
+  const __m512i sum = _mm512_add_epi64(_mm512_loadu_si512(q), prod);
+  _mm512_storeu_si512(q, _mm512_mask_add_epi64(sum, _mm512_cmplt_epu64_mask(sum, prod), sum, c2));
+}
+
+// wrap_axpy8_at_avx2 on 512-bit vectors (see wrap_avx512_available).
+__attribute__((target("avx512f"))) inline void wrap_axpy8_at_avx512(u64* cells, const u64* m, const u32* pos, u32 n,
+                                                                   const u32* tcoef, const WrapMod* mods) {
+  u64 c2[8];
+  for (u32 g = 0; g < 8; ++g) c2[g] = mods[g].c2;
+  const __m512i mv = _mm512_loadu_si512(m), c2v = _mm512_loadu_si512(c2);
+  for (u32 j = 0; j < n; ++j) {
+    const __m256i c32 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tcoef + 8 * u64(j)));
+    const __m512i c = _mm512_maskz_cvtepu32_epi64(0xFF, c32);
+    wrap8_update512(cells + u64(pos[j]) * 8, c, mv, c2v);
+  }
+}
+
+// wrap_axpy_lanes_at on 512-bit vectors (see wrap_avx512_available).
+__attribute__((target("avx512f"))) inline void wrap_axpy_lanes_avx512(u64* cells, const u64* m, const u32* pos,
+                                                                     u32 n, const u32* coef, const WrapMod& mod) {
+  const __m512i mv = _mm512_loadu_si512(m), c2v = _mm512_set1_epi64(i64(mod.c2));
+  for (u32 j = 0; j < n; ++j)
+    wrap8_update512(cells + u64(pos[j]) * kLanes, _mm512_set1_epi32(i32(coef[j])), mv, c2v);
+}
+
 }  // namespace quor
 #endif

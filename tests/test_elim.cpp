@@ -566,8 +566,9 @@ QTEST_F(Elim, RowToReduceBeforeTheKnownPivotTakesTheColumn) {
 
 #if QUOR_INT
 // The AXPYs driven by decoded positions leave every cell as the walks of the
-// code do, one slot and eight interleaved slots: runs and gaps of every
-// width, cells near 2^64 so that the wrap is taken.
+// code do, one slot and eight interleaved slots or rows, on every vector
+// width this processor has: runs and gaps of every width, cells near 2^64
+// so that the wrap is taken.
 QTEST(ElimKernels, PositionAxpysMatchTheCodeWalks) {
   std::mt19937_64 g(9);
   const u32 primes[8] = {4294967291u, 2147483659u, 4294967279u, 4294967231u,
@@ -615,9 +616,33 @@ QTEST(ElimKernels, PositionAxpysMatchTheCodeWalks) {
     std::vector<u64> vec = got;
     wrap_axpy_group_at<8>(got.data(), m, tail.data(), n, cf1, mods);
     ASSERT_EQ(got, want) << "round " << round;
+    std::vector<u64> vec512 = vec;
     if (wrap_simd_available()) {
       wrap_axpy8_at_avx2(vec.data(), m, tail.data(), n, tcoef.data() + 8, mods);
       ASSERT_EQ(vec, want) << "round " << round;
+    }
+    if (wrap_avx512_available()) {
+      wrap_axpy8_at_avx512(vec512.data(), m, tail.data(), n, tcoef.data() + 8, mods);
+      ASSERT_EQ(vec512, want) << "round " << round;
+    }
+    // Rows as lanes: one prime, one coefficient per entry, lanes with a zero
+    // multiplier untouched; every lane as the one-row kernel leaves it.
+    for (u32 s = 0; s < 8; ++s) m[s] = round % 3 == 0 && s % 3 == 1 ? 0 : g() % mods[0].p;
+    want = start(span * 8), got = want, vec = want, vec512 = want;
+    wrap_axpy_lanes_at(want.data(), m, tail.data(), n, coef[0].data() + 1, mods[0]);
+    for (u32 s = 0; s < 8; ++s) {
+      std::vector<u64> one(span), lane(span);
+      for (u64 k = 0; k < span; ++k) one[k] = got[8 * k + s], lane[k] = want[8 * k + s];
+      wrap_axpy_at(one.data(), m[s], tail.data(), coef[0].data() + 1, n, mods[0]);
+      ASSERT_EQ(lane, one) << "round " << round << " lane " << s;
+    }
+    if (wrap_simd_available()) {
+      wrap_axpy_lanes_avx2(vec.data(), m, tail.data(), n, coef[0].data() + 1, mods[0]);
+      ASSERT_EQ(vec, want) << "round " << round;
+    }
+    if (wrap_avx512_available()) {
+      wrap_axpy_lanes_avx512(vec512.data(), m, tail.data(), n, coef[0].data() + 1, mods[0]);
+      ASSERT_EQ(vec512, want) << "round " << round;
     }
   }
 }
