@@ -74,13 +74,49 @@ inline void take_slot(Table_de_Recherche t, u32 i, u64* words) {
 // of two stored hashes below 2^33.
 static_assert(u64(0xFFFFFFFFu) * 65536 + 0xFFFF < (u64(1) << 48));
 
+namespace {
+// The weight 65536^(S-1-i) mod p of slot i (S = 4B slots), for the p and B
+// they were made with: a hash is then one sum of products and one reduction.
+struct HashWeights {
+  u64 p = 0;
+  u32 slots = 0;
+  u64 w[4 * 64] = {};
+};
+thread_local HashWeights weights;
+
+const HashWeights& weights_for(u64 p, u32 slots) {
+  HashWeights& h = weights;
+  if (h.p != p || h.slots != slots) {
+    h.p = p;
+    h.slots = slots;
+    u64 x = 1;
+    for (u32 i = slots; i-- > 0;) {
+      h.w[i] = x;
+      x = x * 65536 % p;
+    }
+  }
+  return h;
+}
+}  // namespace
+
 u64 hash_Expos(const u64* e) {
   const u64 p = quor_hash_prime;
-  const u32 slots = 4 * nb_of_blocks_of_variables;
-  if (!slots) return 0;
-  u64 h = expos_slot(e, 0) % p;
-  for (u32 i = 1; i < slots; ++i) h = (h * 65536 + expos_slot(e, i)) % p;
-  return h;
+  const u32 nb = nb_of_blocks_of_variables;
+  if (nb > 64) {
+    // Wide monomials: Horner, one reduction per slot.
+    u64 h = expos_slot(e, 0) % p;
+    for (u32 i = 1; i < 4 * nb; ++i) h = (h * 65536 + expos_slot(e, i)) % p;
+    return h;
+  }
+  // Slots below 2^16 times weights below 2^32: 256 terms stay below 2^56.
+  static_assert(u64(0xFFFF) * 0xFFFFFFFFu * 256 < (u64(1) << 56));
+  const u64* w = weights_for(p, 4 * nb).w;
+  u64 h = 0;
+  for (u32 k = 0; k < nb; ++k, w += 4) {
+    const u64 x = e[k];
+    h += (x & 0xFFFF) * w[0] + (x >> 16 & 0xFFFF) * w[1] + (x >> 32 & 0xFFFF) * w[2] + (x >> 48) * w[3];
+  }
+  return h % p;
 }
 
 void set_hash(u32 count, u64** records) {

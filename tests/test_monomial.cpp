@@ -253,6 +253,21 @@ QTEST_F(Monomial, HashPrimeAndRehash) {
   x1[0] = x2[0] = 0;
   set_hash(3, recs);
   EXPECT_EQ(std::make_pair(x1[0], x2[0]), std::make_pair(h1, h2));
+
+  // The hash is the exponent vector read in base 65536 modulo p, whatever the
+  // prime, the width (past 64 words too) and the exponents.
+  std::mt19937_64 rng(11);
+  for (u32 p : {617u, 602947u, 2469606199u})
+    for (u32 n : {3u, 12u, 300u}) {
+      quor_hash_prime = p;
+      layout(n, 0);
+      for (int i = 0; i < 20; ++i) {
+        const Vec v = random_vec(rng, n, EXPOS_MAX_EXPONENT);
+        u64 h = 0;
+        for (u32 s = 0; s < 4 * nb_of_blocks_of_variables; ++s) h = (h * 65536 + (s < v.size() ? v[s] : 0)) % p;
+        ASSERT_EQ(mono(v)[0], h) << p << " " << n;
+      }
+    }
 }
 
 QTEST_F(Monomial, TableNumbersInFirstInsertionOrderWithoutFormingProducts) {
