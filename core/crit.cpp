@@ -4,7 +4,9 @@
 // they work on whole exponent words and allocate nothing.
 #include "core/crit.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "core/channels.h"
 #include "core/zone.h"
@@ -148,25 +150,75 @@ Crit cut_after(Crit list, u64 k) {
 }
 }  // namespace
 
+namespace {
+// A pair and the key of its lcm: pairs of one degree are in the order of
+// their keys, descending; equal keys are equal lcms.
+struct KeyedCrit {
+  u64 key[2];
+  u32 deg;
+  Crit pair;
+};
+inline i32 comp_keyed(const KeyedCrit& a, const KeyedCrit& b) {
+  if (a.deg != b.deg) return a.deg < b.deg ? -1 : 1;
+  if (a.key[0] != b.key[0]) return a.key[0] > b.key[0] ? -1 : 1;
+  if (a.key[1] != b.key[1]) return a.key[1] > b.key[1] ? -1 : 1;
+  return comp_Crit(a.pair, b.pair);  // the same lcm: the cofactors decide
+}
+}  // namespace
+
 Crit trier_Crit(Crit list) {
   if (!list || !list->next) return list;
   u64 n = 0;
-  for (Crit c = list; c; c = c->next) ++n;
-  for (u64 width = 1; width < n; width *= 2) {
-    Crit head = nullptr;
-    Crit* link = &head;
-    Crit rest = list;
-    while (rest) {
-      Crit a = rest;
-      Crit b = cut_after(a, width);
-      rest = cut_after(b, width);
-      Crit tail;
-      *link = merge(a, b, &tail);
-      link = &tail->next;
+  const u32 B = nb_of_blocks_of_variables;
+  u64 any[16] = {};
+  for (Crit c = list; c; c = c->next, ++n)
+    for (u32 w = 0; w < B && w < 16; ++w) any[w] |= c->lcm[w];
+  ExposKeyLayout L;
+  if (B <= 16) L.plan(any, false, 0);
+  if (L.words == 0) {
+    // Lcms too wide for keys: the list itself, merged by comp_Crit.
+    for (u64 width = 1; width < n; width *= 2) {
+      Crit head = nullptr;
+      Crit* link = &head;
+      Crit rest = list;
+      while (rest) {
+        Crit a = rest;
+        Crit b = cut_after(a, width);
+        rest = cut_after(b, width);
+        Crit tail;
+        *link = merge(a, b, &tail);
+        link = &tail->next;
+      }
+      list = head;
     }
-    list = head;
+    return list;
   }
-  return list;
+  // The same runs merged in the same order, so the same comparisons decide
+  // (and say the same), on an array of keyed pairs.
+  static thread_local std::vector<KeyedCrit> from, to;
+  from.resize(n);
+  to.resize(n);
+  u64 i = 0;
+  for (Crit c = list; c; c = c->next, ++i) {
+    KeyedCrit& k = from[i];
+    k.key[1] = 0;
+    L.make(c->lcm, 0, k.key);
+    k.deg = c->deg;
+    k.pair = c;
+  }
+  for (u64 width = 1; width < n; width *= 2) {
+    for (u64 lo = 0; lo < n; lo += 2 * width) {
+      const u64 mid = std::min(n, lo + width), hi = std::min(n, lo + 2 * width);
+      u64 a = lo, b = mid, o = lo;
+      while (a < mid && b < hi) to[o++] = comp_keyed(from[a], from[b]) < 0 ? from[a++] : from[b++];
+      while (a < mid) to[o++] = from[a++];
+      while (b < hi) to[o++] = from[b++];
+    }
+    std::swap(from, to);
+  }
+  for (u64 j = 0; j + 1 < n; ++j) from[j].pair->next = from[j + 1].pair;
+  from[n - 1].pair->next = nullptr;
+  return from[0].pair;
 }
 
 Crit updatD(Crit a, Crit b) {

@@ -4,6 +4,7 @@
 // stop at the first deciding word.
 #include "core/monomial.h"
 
+#include <bit>
 #include <cstring>
 
 #include "core/channels.h"
@@ -234,6 +235,68 @@ i32 QUOR_NAME(is_sub_in_place_Expos)(const u64* m, const u64* d, u64* q) {
 i32 comp_Expos(const u64* a, const u64* b) { return comp_two_blocks(a, b, false); }
 i32 comp4_Expos(const u64* a, const u64* b) { return comp_two_blocks(a, b, false); }
 i32 comp5_Expos(const u64* a, const u64* b) { return comp_two_blocks(a, b, true); }
+
+// ---- order keys ----
+
+void ExposKeyLayout::plan(const u64* any, bool strong, u32 tail_bits) {
+  const u32 S = 4 * nb_of_blocks_of_variables;
+  const u32 k = var_second_block;
+  nf = 0;
+  words = 0;
+  if (S > 64) return;
+  u32 width[64];
+  u32 deg_bound[2] = {0, 0};
+  for (u32 i = 0; i < S; ++i) {
+    width[i] = u32(std::bit_width(expos_slot(any, i)));
+    deg_bound[i < k ? 0 : 1] += (u32(1) << width[i]) - 1;
+  }
+  auto add = [&](u32 kind, u32 slot, u32 bits) {
+    if (bits) f[nf++] = Field{kind, slot, bits, 0, 0};
+  };
+  if (k) {
+    add(1, 0, u32(std::bit_width(deg_bound[0])));
+    for (u32 i = k; i-- > 0;) add(0, i, width[i]);
+  }
+  if (strong) add(2, 0, u32(std::bit_width(deg_bound[1])));
+  for (u32 i = S; i-- > k;) add(0, i, width[i]);
+  add(3, 0, tail_bits);
+  u32 word = 0, room = 64;
+  for (u32 j = 0; j < nf; ++j) {
+    if (f[j].bits > room) {
+      ++word;
+      room = 64;
+    }
+    room -= f[j].bits;
+    f[j].word = word;
+    f[j].shift = room;
+  }
+  words = word < 2 ? word + 1 : 0;
+}
+
+void ExposKeyLayout::make(const u64* e, u64 tail, u64* key) const {
+  const u32 k = var_second_block;
+  for (u32 i = 0; i < words; ++i) key[i] = 0;
+  for (u32 j = 0; j < nf; ++j) {
+    u64 v;
+    switch (f[j].kind) {
+      case 0: v = expos_slot(e, f[j].slot) ^ ((u64(1) << f[j].bits) - 1); break;
+      case 3: v = tail; break;
+      default: {
+        u32 d = 0;
+        const u32 from = f[j].kind == 1 ? 0 : k, to = f[j].kind == 1 ? k : 4 * nb_of_blocks_of_variables;
+        for (u32 i = from; i < to; ++i) d += expos_slot(e, i);
+        v = d;
+      }
+    }
+    key[f[j].word] |= v << f[j].shift;
+  }
+}
+
+u64 ExposKeyLayout::tail_of(const u64* key) const {
+  if (!nf) return 0;
+  const Field& last = f[nf - 1];
+  return last.kind == 3 ? (key[last.word] >> last.shift) & ((u64(1) << last.bits) - 1) : 0;
+}
 
 // ---- lists ----
 

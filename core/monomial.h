@@ -143,6 +143,33 @@ i32 comp4_Expos(const u64* a, const u64* b);
 // As comp_Expos with the block-2 degree compared before its reverse lex scan.
 i32 comp5_Expos(const u64* a, const u64* b);
 
+// ---- order keys ----
+// Packs monomials into keys of one or two words whose unsigned order (word 0
+// first) is the order of comp4_Expos, or comp5_Expos when strong: block 1's
+// degree and its slots from the top down, the block-2 degree (strong), block
+// 2's slots from the top down, each slot complemented within its width (the
+// larger exponent is the smaller monomial), then a tail field of the caller's.
+// The widths come from the OR of the words of every monomial to be keyed.
+struct ExposKeyLayout {
+  struct Field {
+    u32 kind;  // 0 slot, 1 degree of block 1, 2 degree of block 2, 3 tail
+    u32 slot;  // kind 0
+    u32 bits;
+    u32 word;  // key word and shift of the field's lowest bit
+    u32 shift;
+  };
+  Field f[4 * 16 + 3];
+  u32 nf = 0;
+  u32 words = 0;  // key words; 0: the layout needs more than two (or B > 16)
+
+  // Lays out keys for monomials whose words OR to any, with tail_bits for the tail.
+  void plan(const u64* any, bool strong, u32 tail_bits);
+  // Writes the words key of e, with tail in the tail field.
+  void make(const u64* e, u64 tail, u64* key) const;
+  // The tail field of a key.
+  u64 tail_of(const u64* key) const;
+};
+
 // ---- lists ----
 // A cell from the free list (fields undefined).
 QUOR_EXPORT List_Expos QUOR_NAME(new_List_Expos)();

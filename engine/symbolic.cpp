@@ -6,6 +6,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "core/channels.h"
@@ -173,59 +174,6 @@ void code_row(sALGO_Dpol* row, u64 h, const u64* m, u64* const* monoms, u32 n, u
   code_offsets(row, scratch, n);
 }
 
-// Sort keys of the columns: the order's decisive quantities packed from the
-// most significant bit down, so that unsigned comparison of keys is the
-// monomial order.  Fields: block 1's degree and its slots from the top
-// down, the block-2 degree (strong order only), block 2's slots from the top
-// down; a slot is stored complemented within its width (reverse
-// lexicographic: the larger exponent is the smaller monomial).  The last
-// field is the entry's index into the order array.  Widths come from the OR
-// of all the columns' words, so a field never holds more than its width.
-struct KeyField {
-  u32 kind;   // 0 slot, 1 degree of block 1, 2 degree of block 2
-  u32 slot;   // kind 0
-  u32 bits;
-  u32 word;   // key word and shift of the field's lowest bit
-  u32 shift;
-};
-
-inline u32 bit_width(u64 x) { return x ? 64 - u32(__builtin_clzll(x)) : 0; }
-
-// Lays the fields out; returns the number of key words (0 when more than 2 are needed).
-u32 layout_key(const u64* any, bool strong, u32 ncols, KeyField* f, u32& nf) {
-  const u32 S = 4 * nb_of_blocks_of_variables;
-  const u32 k = var_second_block;
-  u32 width[4 * 16];
-  if (S > 64) return 0;
-  u32 deg_bound[2] = {0, 0};
-  for (u32 i = 0; i < S; ++i) {
-    width[i] = bit_width(expos_slot(any, i));
-    deg_bound[i < k ? 0 : 1] += (u32(1) << width[i]) - 1;
-  }
-  nf = 0;
-  auto add = [&](u32 kind, u32 slot, u32 bits) {
-    if (bits) f[nf++] = KeyField{kind, slot, bits, 0, 0};
-  };
-  if (k) {
-    add(1, 0, bit_width(deg_bound[0]));
-    for (u32 i = k; i-- > 0;) add(0, i, width[i]);
-  }
-  if (strong) add(2, 0, bit_width(deg_bound[1]));
-  for (u32 i = S; i-- > k;) add(0, i, width[i]);
-  add(3, 0, std::max<u32>(1, bit_width(ncols - 1)));
-  u32 word = 0, room = 64;
-  for (u32 j = 0; j < nf; ++j) {
-    if (f[j].bits > room) {
-      ++word;
-      room = 64;
-    }
-    room -= f[j].bits;
-    f[j].word = word;
-    f[j].shift = room;
-  }
-  return word < 2 ? word + 1 : 0;
-}
-
 template <u32 K>
 struct ColumnKey {
   u64 w[K];
@@ -236,34 +184,14 @@ struct ColumnKey {
   }
 };
 
+// Sorts by keys whose tail is the entry's index into order.
 template <u32 K>
-void sort_by_keys(const u64* const* monom, u32* order, u32 ncols, const KeyField* f, u32 nf, u64* buffer) {
+void sort_by_keys(const u64* const* monom, u32* order, u32 ncols, const ExposKeyLayout& L, u64* buffer) {
   auto* keys = reinterpret_cast<ColumnKey<K>*>(buffer);
-  const u32 k = var_second_block;
-  for (u32 c = 0; c < ncols; ++c) {
-    const u64* e = monom[order[c]];
-    ColumnKey<K>& key = keys[c];
-    for (u32 i = 0; i < K; ++i) key.w[i] = 0;
-    for (u32 j = 0; j < nf; ++j) {
-      u64 v;
-      switch (f[j].kind) {
-        case 0: v = expos_slot(e, f[j].slot) ^ ((u64(1) << f[j].bits) - 1); break;
-        case 3: v = c; break;
-        default: {
-          u32 d = 0;
-          const u32 from = f[j].kind == 1 ? 0 : k, to = f[j].kind == 1 ? k : 4 * nb_of_blocks_of_variables;
-          for (u32 i = from; i < to; ++i) d += expos_slot(e, i);
-          v = d;
-        }
-      }
-      key.w[f[j].word] |= v << f[j].shift;
-    }
-  }
+  for (u32 c = 0; c < ncols; ++c) L.make(monom[order[c]], c, keys[c].w);
   std::sort(keys, keys + ncols);
-  const KeyField& last = f[nf - 1];
-  const u64 mask = (u64(1) << last.bits) - 1;
   u32* sorted = reinterpret_cast<u32*>(keys);  // read index c before writing slot c / 2 or less
-  for (u32 c = 0; c < ncols; ++c) sorted[c] = u32((keys[c].w[last.word] >> last.shift) & mask);
+  for (u32 c = 0; c < ncols; ++c) sorted[c] = u32(L.tail_of(keys[c].w));
   for (u32 c = 0; c < ncols; ++c) sorted[c] = order[sorted[c]];
   std::memcpy(order, sorted, u64(ncols) * sizeof(u32));
 }
@@ -279,20 +207,19 @@ void sort_columns(const u64* const* monom, u32* order, u32 ncols, bool strong) {
       const u64* e = monom[order[c]];
       for (u32 w = 0; w < nb; ++w) any[w] |= e[w];
     }
-  KeyField f[4 * 16 + 3];
-  u32 nf = 0;
-  const u32 K = nb <= 16 ? layout_key(any, strong, ncols, f, nf) : 0;
-  if (K == 0) {
+  ExposKeyLayout L;
+  if (nb <= 16) L.plan(any, strong, std::max<u32>(1, u32(std::bit_width(ncols - 1))));
+  if (L.words == 0) {
     auto cmp = strong ? comp5_Expos : comp4_Expos;
     std::sort(order, order + ncols,
               [&](u32 a, u32 b) { return cmp(monom[a], monom[b]) < 0; });
     return;
   }
-  u64* buffer = static_cast<u64*>(QUOR_NAME(alloc64)(u64(ncols) * K * sizeof(u64)));
-  if (K == 1)
-    sort_by_keys<1>(monom, order, ncols, f, nf, buffer);
+  u64* buffer = static_cast<u64*>(QUOR_NAME(alloc64)(u64(ncols) * L.words * sizeof(u64)));
+  if (L.words == 1)
+    sort_by_keys<1>(monom, order, ncols, L, buffer);
   else
-    sort_by_keys<2>(monom, order, ncols, f, nf, buffer);
+    sort_by_keys<2>(monom, order, ncols, L, buffer);
 }
 
 }  // namespace
@@ -318,7 +245,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       const u64* m = get_relative_Expos(i);
       degree = std::max(degree, (m ? degree_Expos(m) : 0) + degree_Expos(p->monoms[0] + 1));
     }
-    cols.start(t, bit_width(degree));
+    cols.start(t, u32(std::bit_width(degree)));
   }
 
   // 1. The selected halves.

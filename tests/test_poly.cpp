@@ -266,6 +266,39 @@ QTEST_F(Poly, PairOrderSortAndMerge) {
   kill_all(list);
 }
 
+// The sort gives one order whatever the layout of the lcms (keys of one or
+// two words, or none when they are too wide): comp_Crit ascending, pairs that
+// compare equal in the reverse of their order in the list.
+QTEST_F(Poly, PairSortIsTheSameInEveryLayout) {
+  std::mt19937 rng(5);
+  struct Case {
+    u32 n, k, top;
+  };
+  const Case cases[] = {{3, 0, 3}, {9, 4, 4}, {12, 0, 60}, {12, 5, 3000}, {70, 0, 2}};
+  for (const Case& c : cases) {
+    layout(c.n, c.k);
+    std::vector<Dpol> polys;
+    for (int i = 0; i < 30; ++i) {
+      Vec v(c.n + 1);
+      for (u32& x : v) x = rnd(rng, 4) ? rnd(rng, 3) : rnd(rng, c.top + 1);
+      polys.push_back(lead_only(v));
+      if (i % 3 == 0) polys.push_back(lead_only(v));  // equal leads: equal lcms, cofactors too
+    }
+    std::vector<Crit> pairs;
+    for (size_t i = 0; i < polys.size(); ++i)
+      for (size_t j = i + 1; j < polys.size(); ++j)
+        if (rnd(rng, 3) == 0)
+          if (Crit x = QUOR_NAME(make_Crit1)(polys[i], polys[j])) pairs.push_back(x);
+    std::vector<Crit> expected(pairs.rbegin(), pairs.rend());
+    std::stable_sort(expected.begin(), expected.end(), [](Crit a, Crit b) { return comp_Crit(a, b) < 0; });
+    std::vector<Crit> got;
+    for (Crit x = trier_Crit(link(pairs)); x; x = x->next) got.push_back(x);
+    ASSERT_EQ(got, expected) << c.n << " " << c.top;
+    kill_all(got.front());
+  }
+  layout(3, 0);
+}
+
 QTEST_F(Poly, ChainCriterion) {
   const u64* lcm = mono({1, 1, 1, 0}) + 1;  // pair of x*y and y*z... lcm x*y*z
   const u64* e1 = mono({1, 1, 0, 0}) + 1;
