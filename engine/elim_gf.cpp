@@ -128,15 +128,15 @@ class Arena {
 
 // Rows a worker reduces together: each pivot row it reads then serves the
 // whole block while it is in cache.
-constexpr u32 kBlock = 8;
+constexpr u32 kBlock = 16;
 
 // What one worker owns: kBlock accumulator rows (cell c of column c, 1 ..
-// ncols), the interleaved accumulator of a block (cell (c, b) at
-// ilv[kBlock*c + b]), compaction buffers and its arena.  Buffers are taken
+// ncols), the interleaved accumulator of a block (32-bit cell (c, b) at
+// ilv[kBlock*c + b], see Lane32), compaction buffers and its arena.  Buffers are taken
 // by the worker itself on first use.
 struct Worker {
   Cell* acc[kBlock] = {};
-  Cell* ilv = nullptr;
+  u32* ilv = nullptr;
   u32* pos = nullptr;
   Dom* coef = nullptr;
   Arena arena;
@@ -152,7 +152,7 @@ struct Worker {
     pos = static_cast<u32*>(std::malloc(ncols * sizeof(u32) + 4));
     coef = static_cast<Dom*>(std::malloc(ncols * sizeof(Dom) + 2));
     for (Cell*& a : acc) a = static_cast<Cell*>(std::aligned_alloc(64, cells_bytes(ncols + 1)));
-    ilv = static_cast<Cell*>(std::aligned_alloc(64, cells_bytes(kBlock * (ncols + 1))));
+    ilv = static_cast<u32*>(std::aligned_alloc(64, (kBlock * (ncols + 1) * sizeof(u32) + 63) & ~u64(63)));
     return pos && coef && acc[kBlock - 1] && ilv;
   }
   // Bytes of n cells, rounded up to whole cache lines (aligned_alloc's rule).
@@ -184,7 +184,9 @@ struct Shared {
   std::atomic<bool> abort{false};
   std::atomic<u32> stored{0};  // new rows stored so far
 
-  Shared(ALGO_Dpol* r, u32 n, const Mod& m) : rows(r), ncols(n), mod(m) {}
+  Lane32 lane;  // the block accumulator's cells
+
+  Shared(ALGO_Dpol* r, u32 n, const Mod& m) : rows(r), ncols(n), mod(m), lane(m.p) {}
 
   i32 entry(u64 c) const { return std::atomic_ref<i32>(piv[c]).load(std::memory_order_acquire); }
   bool is_ready(i32 e) const { return ready[e].load(std::memory_order_acquire) != 0; }
@@ -197,20 +199,20 @@ struct Shared {
       axpy_positions<u16>(cells, m, static_cast<const u32*>(dec[e].pos), dec[e].coef, dec[e].n);
     return dec[e].n;
   }
-  // Interleaved cells of L rows (from pivot e's lead) += m[b] * the entries
-  // of e after its lead, lane b; a lane with m[b] = 0 is left as it is.
+  // Interleaved cells of L rows (from pivot e's lead) take m[b] * the
+  // entries of e after its lead, lane b; a lane with m[b] = 0 is left as it is.
   template <u64 L>
-  void axpy_lanes(Cell* cells, const u64* m, u32 takers, i32 e) const {
+  void axpy_lanes(u32* cells, const u32* m, u32 takers, i32 e) const {
     if (!dec[e].wide) axpy_lanes_as<L>(cells, m, takers, static_cast<const u16*>(dec[e].pos), dec[e]);
     else axpy_lanes_as<L>(cells, m, takers, static_cast<const u32*>(dec[e].pos), dec[e]);
   }
   template <u64 L, class P>
-  static void axpy_lanes_as(Cell* cells, const u64* m, u32 takers, const P* pos, const Decoded& d) {
-    if (takers > 1) return axpy_positions_lanes<L>(cells, m, pos, d.coef, d.n);
+  void axpy_lanes_as(u32* cells, const u32* m, u32 takers, const P* pos, const Decoded& d) const {
+    if (takers > 1) return axpy_lanes32<L>(cells, m, pos, d.coef, d.n, lane);
     // One lane: a strided scalar AXPY touches one cell per entry.
     u32 b = 0;
     while (!m[b]) ++b;
-    axpy_positions_strided<L>(cells + b, m[b], pos, d.coef, d.n);
+    axpy_strided32<L>(cells + b, m[b], pos, d.coef, d.n, lane);
   }
   // Room for n positions; from n positions of 32 bits, in place: their stored form.
   // Whether the n ascending positions need u32; the bytes they take.
@@ -304,7 +306,7 @@ void reduce_pass(Shared& sh, Live& lv) {
 // out on the worker's row accumulators from their lead on.
 void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   constexpr u64 L = kBlock;
-  Cell* const ilv = w.ilv;
+  u32* const ilv = w.ilv;
   Cell* const* acc = w.acc;
   const u64 ncols = sh.ncols;
   u64 start = ncols + 1;
@@ -316,11 +318,11 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     for (u32 b = 0; b < nb; ++b) lv[b].cur = nullptr;
     return;
   }
-  std::memset(static_cast<void*>(ilv + L * start), 0, L * (ncols + 1 - start) * sizeof(Cell));
+  std::memset(ilv + L * start, 0, L * (ncols + 1 - start) * sizeof(u32));
   for (u32 b = 0; b < nb; ++b) {
     if (sh.gone && sh.gone[rows[b]]) continue;
     const sALGO_Dpol* row = sh.rows[rows[b]];
-    Cell* at = ilv + L * u64(row->lead) + b;
+    u32* at = ilv + L * u64(row->lead) + b;
     const Dom* cf = row->coeffs[0];
     at[0] = *cf++;
     lzw_walk(
@@ -334,8 +336,8 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   // the rows meet the same pivots in the same order as on a column-by-column walk.
   auto next_column = [&](u64 c) {
     while (c <= ncols) {
-      const Cell* q = ilv + L * c;
-      Cell any = 0;
+      const u32* q = ilv + L * c;
+      u32 any = 0;
       for (u32 b = 0; b < L; ++b) any |= q[b];
       if (any) break;
       ++c;
@@ -357,14 +359,16 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
         if (f >= 0 && sh.known(f)) __builtin_prefetch(&sh.dec[f]);
       }
     }
-    Cell* cells = ilv + L * c;
+    u32* cells = ilv + L * c;
     i32 e = -2;        // the column's entry, read when a row needs it
     bool use = false;  // usable by every row of the block whose index is above e
-    alignas(32) u64 mult[L] = {};  // 0: the row does not take the pivot of c
+    alignas(32) u32 mult[L] = {};  // 0: the row does not take the pivot of c
     u32 takers = 0;
     for (u32 b = 0; b < nb; ++b) {
       Live& l = lv[b];
-      const u32 v = reduce_cell<u16>(cells[b], sh.mod);
+      if (!cells[b]) continue;
+      const u32 v = sh.mod.of(cells[b]);
+      cells[b] = v;
       if (!v) continue;
       if (e == -2) {
         e = sh.entry(c);
@@ -390,7 +394,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     }
     l.cur += l.lead;
     l.span = ncols - l.lead + 1;
-    const Cell* from = ilv + L * u64(l.lead) + b;
+    const u32* from = ilv + L * u64(l.lead) + b;
     for (u64 k = 0; k < l.span; ++k) l.cur[k] = from[L * k];
   }
 }

@@ -381,42 +381,62 @@ inline void axpy_positions(typename LzwCell<D>::type* cells, u64 m, const P* pos
   for (u64 j = 0; j < n; ++j) C::add(cells[pos[j]], m * coef[j]);
 }
 
-// The same AXPY into L rows interleaved (cell (k, b) at cells[L*k + b]):
-// lane b takes m[b] * coef[j] at position pos[j], so one entry of the
-// decoded row is one update of L consecutive cells.  cells must be 32-byte
-// aligned; L a multiple of 4.
+// 32-bit cells for residues below 2^16, kept modulo 2^32 - p^2 (the
+// block accumulator of the prime-field elimination): a product m*c of
+// residues is below p^2 < 2^32, and an addition that carries out of 32 bits
+// subtracts p^2 from the true sum, which stays below 2^32.  A cell thus
+// absorbs any number of products and always holds a value congruent to its
+// entry; half the bytes of a 64-bit cell keep a block's rows in cache.
 static_assert(u64(0xFFFF) * 0xFFFF < (u64(1) << 32),
-              "a multiplier and a residue below 2^16 are vpmuludq's 32-bit factors");
+              "p^2 and every product of two residues below 2^16 fit a 32-bit lane");
+struct Lane32 {
+  u32 c2;  // 2^32 - p^2
+  explicit Lane32(u32 p) : c2(u32(0) - p * p) {}
+  u32 add(u32 cell, u32 prod) const {
+    const u32 s = cell + prod;
+    return s + (c2 & (u32(0) - u32(s < prod)));
+  }
+};
+
+// cells[L*pos[j] + b] = add(cells[L*pos[j] + b], m[b] * coef[j]) for every
+// lane b and entry j: L rows interleaved (L a multiple of 8, cells 32-byte
+// aligned), so one entry of the decoded row is one update of L consecutive
+// cells.  A lane with m[b] = 0 is left as it is.
 template <unsigned L, class P>
-__attribute__((target("avx2"))) inline void axpy_positions_lanes_avx2(u64* cells, const u64* m, const P* pos,
-                                                                    const u16* coef, u64 n) {
-  static_assert(L % 4 == 0, "whole 256-bit vectors of lanes");
-  constexpr unsigned V = L / 4;
+__attribute__((target("avx2"))) inline void axpy_lanes32_avx2(u32* cells, const u32* m, const P* pos,
+                                                            const u16* coef, u64 n, const Lane32& lane) {
+  static_assert(L % 8 == 0, "whole 256-bit vectors of lanes");
+  constexpr unsigned V = L / 8;
   __m256i mv[V];
-  for (unsigned v = 0; v < V; ++v) mv[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 4 * v));
+  for (unsigned v = 0; v < V; ++v) mv[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 8 * v));
+  const __m256i c2 = _mm256_set1_epi32(i32(lane.c2));
+  const __m256i sign = _mm256_set1_epi32(i32(0x80000000u));
   for (u64 j = 0; j < n; ++j) {
     __m256i* q = reinterpret_cast<__m256i*>(cells + L * u64(pos[j]));
-    const __m256i c = _mm256_set1_epi64x(coef[j]);
-    for (unsigned v = 0; v < V; ++v)
-      _mm256_store_si256(q + v, _mm256_add_epi64(_mm256_load_si256(q + v), _mm256_mul_epu32(mv[v], c)));
+    const __m256i c = _mm256_set1_epi32(coef[j]);
+    for (unsigned v = 0; v < V; ++v) {
+      const __m256i prod = _mm256_mullo_epi32(mv[v], c);
+      const __m256i sum = _mm256_add_epi32(_mm256_load_si256(q + v), prod);
+      const __m256i carry = _mm256_cmpgt_epi32(_mm256_xor_si256(prod, sign), _mm256_xor_si256(sum, sign));
+      _mm256_store_si256(q + v, _mm256_add_epi32(sum, _mm256_and_si256(carry, c2)));
+    }
   }
 }
 template <unsigned L, class P>
-inline void axpy_positions_lanes(u64* cells, const u64* m, const P* pos, const u16* coef, u64 n) {
+inline void axpy_lanes32(u32* cells, const u32* m, const P* pos, const u16* coef, u64 n, const Lane32& lane) {
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return axpy_positions_lanes_avx2<L>(cells, m, pos, coef, n);
+  if (avx2) return axpy_lanes32_avx2<L>(cells, m, pos, coef, n, lane);
   for (u64 j = 0; j < n; ++j) {
-    u64* q = cells + L * u64(pos[j]);
-    const u64 c = coef[j];
-    for (unsigned b = 0; b < L; ++b) q[b] += m[b] * c;
+    u32* q = cells + L * u64(pos[j]);
+    for (unsigned b = 0; b < L; ++b) q[b] = lane.add(q[b], m[b] * u32(coef[j]));
   }
 }
 
-// One lane of that layout: cells[L*pos[j]] += m * coef[j].
+// One lane b of that layout (cells at lane b): cells[L*pos[j]] takes m * coef[j].
 template <unsigned L, class P>
-inline void axpy_positions_strided(u64* cells, u64 m, const P* pos, const u16* coef, u64 n) {
+inline void axpy_strided32(u32* cells, u32 m, const P* pos, const u16* coef, u64 n, const Lane32& lane) {
 #pragma GCC unroll 4
-  for (u64 j = 0; j < n; ++j) cells[L * u64(pos[j])] += m * coef[j];
+  for (u64 j = 0; j < n; ++j) cells[L * u64(pos[j])] = lane.add(cells[L * u64(pos[j])], m * u32(coef[j]));
 }
 
 // Multiplies the n residues by the inverse inv of the first one.

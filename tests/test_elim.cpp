@@ -406,10 +406,13 @@ QTEST_F(Elim, ZeroRowHeuristicIsIndependentOfThreads) {
 }
 
 // The decoded AXPY kernels add what the byte-code kernel adds: one row, and
-// eight rows interleaved (every lane, one lane alone, lanes left out with a
-// zero multiplier), with narrow and wide positions.
+// sixteen rows interleaved in wrapping 32-bit lanes (every lane, one lane
+// alone, lanes left out with a zero multiplier; cells near 2^32 so that
+// the wrap is taken), with narrow and wide positions.
 QTEST(ElimKernels, DecodedAxpyMatchesTheCodedOne) {
-  constexpr u32 L = 8;
+  constexpr u32 L = 16;
+  const u32 p = 65521;
+  const Lane32 lane(p);
   std::mt19937 g(11);
   for (int round = 0; round < 40; ++round) {
     const u32 span = 50 + g() % 3000;
@@ -417,7 +420,7 @@ QTEST(ElimKernels, DecodedAxpyMatchesTheCodedOne) {
     for (u32 c = 1; c < span; ++c)
       if (g() % 4 == 0 || (round % 3 == 0 && g() % 2)) pos.push_back(c);
     std::vector<u16> coef(pos.size());
-    for (u16& x : coef) x = u16(1 + g() % 65520);
+    for (u16& x : coef) x = u16(1 + g() % (p - 1));
     std::vector<u8> code(lzw_worst_bytes(pos.size()));
     u32 ncodes = 0;
     lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes);
@@ -427,38 +430,40 @@ QTEST(ElimKernels, DecodedAxpyMatchesTheCodedOne) {
     std::vector<u16> narrow(tail.begin(), tail.end());
     const u64 n = pos.size() - 1;
     // Lanes taking the pivot: all, one, or a random subset.
-    alignas(32) u64 m[L];
+    alignas(32) u32 m[L];
     const u32 alone = g() % L;
     for (u32 b = 0; b < L; ++b)
-      m[b] = round % 3 == 0 ? (b == alone ? 1 + g() % 65520 : 0) : round % 3 == 1 ? 1 + g() % 65520 : (g() % 2) * (1 + g() % 65520);
+      m[b] = round % 3 == 0 ? (b == alone ? 1 + g() % (p - 1) : 0)
+             : round % 3 == 1 ? 1 + g() % (p - 1) : (g() % 2) * (1 + g() % (p - 1));
     std::vector<std::vector<u64>> want(L, std::vector<u64>(span));
     for (auto& w : want)
-      for (u64& x : w) x = g() >> 1;
+      for (u64& x : w) x = round % 2 ? g() : u32(0) - 1 - g() % 4096;
     std::vector<u64> one = want[0];
     axpy_positions<u16>(one.data(), m[0], tail.data(), coef.data() + 1, n);
     // The interleaved kernels need 32-byte aligned cells.
     struct Free {
-      void operator()(u64* q) const { std::free(q); }
+      void operator()(u32* q) const { std::free(q); }
     };
-    const u64 bytes = (u64(L) * span * sizeof(u64) + 63) & ~u64(63);
-    std::unique_ptr<u64[], Free> lanes(static_cast<u64*>(std::aligned_alloc(64, bytes)));
-    std::unique_ptr<u64[], Free> lanes16(static_cast<u64*>(std::aligned_alloc(64, bytes)));
+    const u64 bytes = (u64(L) * span * sizeof(u32) + 63) & ~u64(63);
+    std::unique_ptr<u32[], Free> lanes(static_cast<u32*>(std::aligned_alloc(64, bytes)));
+    std::unique_ptr<u32[], Free> lanes16(static_cast<u32*>(std::aligned_alloc(64, bytes)));
     for (u32 c = 0; c < span; ++c)
-      for (u32 b = 0; b < L; ++b) lanes[u64(L) * c + b] = lanes16[u64(L) * c + b] = want[b][c];
+      for (u32 b = 0; b < L; ++b) lanes[u64(L) * c + b] = lanes16[u64(L) * c + b] = u32(want[b][c]);
     if (round % 3 == 0) {
-      axpy_positions_strided<L>(lanes.get() + alone, m[alone], tail.data(), coef.data() + 1, n);
-      axpy_positions_strided<L>(lanes16.get() + alone, m[alone], narrow.data(), coef.data() + 1, n);
+      axpy_strided32<L>(lanes.get() + alone, m[alone], tail.data(), coef.data() + 1, n, lane);
+      axpy_strided32<L>(lanes16.get() + alone, m[alone], narrow.data(), coef.data() + 1, n, lane);
     } else {
-      axpy_positions_lanes<L>(lanes.get(), m, tail.data(), coef.data() + 1, n);
-      axpy_positions_lanes<L>(lanes16.get(), m, narrow.data(), coef.data() + 1, n);
+      axpy_lanes32<L>(lanes.get(), m, tail.data(), coef.data() + 1, n, lane);
+      axpy_lanes32<L>(lanes16.get(), m, narrow.data(), coef.data() + 1, n, lane);
     }
     for (u32 b = 0; b < L; ++b)
       if (m[b]) lzw_axpy<u16>(want[b].data(), m[b], code.data(), coef.data(), ncodes);
     EXPECT_EQ(one, want[0]) << round;
     for (u32 c = 0; c < span; ++c)
       for (u32 b = 0; b < L; ++b) {
-        ASSERT_EQ(lanes[u64(L) * c + b], want[b][c]) << round << " lane " << b << " column " << c;
-        ASSERT_EQ(lanes16[u64(L) * c + b], want[b][c]) << round << " lane " << b << " column " << c;
+        const u32 r = u32(want[b][c] % p);
+        ASSERT_EQ(lanes[u64(L) * c + b] % p, r) << round << " lane " << b << " column " << c;
+        ASSERT_EQ(lanes16[u64(L) * c + b] % p, r) << round << " lane " << b << " column " << c;
       }
   }
 }
