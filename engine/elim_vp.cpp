@@ -166,12 +166,13 @@ const u32* transposed(const Work& w, u32 e, u32 s0) {
   const u32** slot = &w.tr[u64(e) * w.ngroups + s0 / 8];
   if (*slot) return *slot;
   const sALGO_Dpol* r = w.rows[e];
-  const u64 n = lzw_count_entries(r->code, r->nb_codes);
+  const u64 n = u64(tail(w, e).n) + 1;
   u32* t = static_cast<u32*>(QUOR_NAME(alloc64)(n * 8 * sizeof(u32)));
-  for (u32 g = 0; g < 8; ++g) {
-    const Dom* c = r->coeffs[s0 + g];
-    for (u64 j = 0; j < n; ++j) t[8 * j + g] = c[j];
-  }
+  const Dom* c[8];
+  for (u32 g = 0; g < 8; ++g) c[g] = r->coeffs[s0 + g];
+  // Entry-major: the output is written once, in order.
+  for (u64 j = 0; j < n; ++j)
+    for (u32 g = 0; g < 8; ++g) t[8 * j + g] = c[g][j];
   *slot = t;
   return t;
 }
@@ -389,6 +390,129 @@ Fate reduce_group(u32 g, const Work& w, u32 i, u32 s0, const Mod* mods, Cell* ac
   }
 }
 
+// Rows known to survive, with their leads known (from slot 0's batch, or
+// from the trace in a replay), are reduced kRows at a time over each full
+// group of 8 slots: one load of a pivot's coefficients then serves every
+// row that needs it, where the row-by-row walk fetched them once per row.
+// Columns are taken left to right as in reduce_batch; at a row's expected
+// lead the later rows are eliminated by it (its row is their pivot there in
+// the row-by-row order).  Each row ends as reduce_row_group leaves it as
+// long as the rows before it end with their expected leads in every slot,
+// which their own checks establish before the later rows are used.
+constexpr u32 kRows = 8;
+// Bytes of the row groups' cells of one matrix: fewer rows per group when
+// the matrix is wide or the block has many groups of 8 slots.
+constexpr u64 kRowGroupBytes = u64(16) << 20;
+
+
+struct RowGroup {
+  u32 n = 0, next = 0;   // rows, next row to hand out
+  u32 cap = 0;           // most rows of a group (at most kRows)
+  u32 stride = 0;        // cells per column: cap * 8
+  u32 index[kRows];      // their rows, ascending, consecutive survivors
+  u32 lead[kRows];       // their expected lead columns
+  u32 base = 0;          // smallest first column of the rows
+  Cell** acc = nullptr;  // per full group: cell (k, r, g) at acc[q][k * stride + r * 8 + g]
+};
+
+// Rows r of b with rows_f bit r set take away fr[8r + g] / (row owner's
+// entry at k) times the owner's row, slot by slot, from column k + 1 on; the
+// owner's cells are reduced on the way.  A slot where the owner's entry is 0
+// is left alone: the owner then fails its own check, and the later rows
+// are never used.
+void eliminate_by_row(const RowGroup& b, Cell* acc, u64 k, u64 span, u32 owner, u32 rows_f, const u32* fr,
+                      const Mod* mods) {
+  u64 mult[kRows * 8];
+  const Cell* lead = acc + k * b.stride + owner * 8;
+  for (u32 g = 0; g < 8; ++g) {
+    const u32 inv = lead[g] ? inv_Dom(u32(lead[g]), mods[g].p) : 0;
+    for (u32 r = 0; r < kRows; ++r) {
+      const u32 f = (rows_f >> r) & 1 ? fr[8 * r + g] : 0;
+      mult[8 * r + g] = f && inv ? mods[g].p - mods[g].mul(f, inv) : 0;
+    }
+  }
+  for (u64 t = k + 1; t < span; ++t) {
+    Cell* c = acc + t * b.stride;
+    Cell* o = c + owner * 8;
+    for (u32 g = 0; g < 8; ++g) {
+      if (Mod::zero(o[g])) continue;
+      const u32 v = mods[g].residue(o[g]);
+      o[g] = v;
+      for (u32 r = owner + 1; r < b.n; ++r) c[8 * r + g] = mods[g].add(c[8 * r + g], mult[8 * r + g] * v);
+    }
+  }
+}
+
+// The AXPY of pivot e into the nr rows at offsets roff (multipliers m, 8 per row).
+void rows_axpy(const Work& w, u32 e, u32 s0, Cell* cells, u64 stride, u32 nr, const u32* roff, const u64* m,
+               const Mod* mods) {
+  const Work::Tail& t = tail(w, e);
+  const u32* tc = transposed(w, e, s0) + 8;
+  switch (nr) {
+    case 1: return wrap_axpy8_rows_avx512<1>(cells, stride, roff, m, t.pos, t.n, tc, mods);
+    case 2: return wrap_axpy8_rows_avx512<2>(cells, stride, roff, m, t.pos, t.n, tc, mods);
+    case 3: return wrap_axpy8_rows_avx512<3>(cells, stride, roff, m, t.pos, t.n, tc, mods);
+    case 4: return wrap_axpy8_rows_avx512<4>(cells, stride, roff, m, t.pos, t.n, tc, mods);
+    case 5: return wrap_axpy8_rows_avx512<5>(cells, stride, roff, m, t.pos, t.n, tc, mods);
+    case 6: return wrap_axpy8_rows_avx512<6>(cells, stride, roff, m, t.pos, t.n, tc, mods);
+    case 7: return wrap_axpy8_rows_avx512<7>(cells, stride, roff, m, t.pos, t.n, tc, mods);
+    default: return wrap_axpy8_rows_avx512<kRows>(cells, stride, roff, m, t.pos, t.n, tc, mods);
+  }
+}
+
+// Reduces the rows of b over the 8 slots from s0 into acc (see RowGroup);
+// kStopped on an interrupt, else kSurvived.  Every cell is left reduced.
+Fate reduce_rows_group(const Work& w, const RowGroup& b, u32 s0, const Mod* mods, Cell* acc) {
+  const u64 span = u64(w.ncols) - b.base + 1;
+  std::memset(static_cast<void*>(acc), 0, span * b.stride * sizeof(Cell));
+  for (u32 r = 0; r < b.n; ++r) {
+    const sALGO_Dpol* row = w.rows[b.index[r]];
+    Cell* first = acc + u64(row->lead - b.base) * b.stride + r * 8;
+    for (u32 g = 0; g < 8; ++g) {
+      const Dom* cf = row->coeffs[s0 + g];
+      first[g] = *cf++;
+      lzw_walk(
+          row->code, row->nb_codes, [&](u64 p) { first[p * b.stride + g] = *cf++; },
+          [&](u64 p, u32 n) {
+            for (u32 t = 0; t < n; ++t) first[(p + t) * b.stride + g] = cf[t];
+            cf += n;
+          });
+    }
+  }
+  for (u64 k = 0; k < span; ++k) {
+    Cell* col = acc + k * b.stride;
+    const u32 c = b.base + u32(k);
+    const u32 e = w.piv[c];
+    u32 owner = kNone;
+    for (u32 r = 0; r < b.n && owner == kNone; ++r)
+      if (b.lead[r] == c) owner = r;
+    u64 m[kRows * 8];
+    u32 roff[kRows], fr[kRows * 8];
+    u32 nr = 0, rows_f = 0;
+    for (u32 r = 0; r < b.n; ++r) {
+      Cell* q = col + r * 8;
+      u32 rr[8], any = 0;
+      for (u32 g = 0; g < 8; ++g) {
+        rr[g] = Mod::zero(q[g]) ? 0 : mods[g].residue(q[g]);
+        q[g] = rr[g];
+        any |= rr[g];
+      }
+      if (!any) continue;
+      if (owner != kNone && r > owner) {
+        for (u32 g = 0; g < 8; ++g) fr[8 * r + g] = rr[g], q[g] = 0;
+        rows_f |= 1u << r;
+      } else if (e != kNone && e < b.index[r]) {
+        for (u32 g = 0; g < 8; ++g) m[8 * nr + g] = rr[g] ? mods[g].p - rr[g] : 0, q[g] = 0;
+        roff[nr++] = r * 8;
+      }
+    }
+    if ((nr || rows_f) && stop_now()) return Fate::kStopped;
+    if (nr) rows_axpy(w, e, s0, col, b.stride, nr, roff, m, mods);
+    if (rows_f) eliminate_by_row(b, acc, k, span, owner, rows_f, fr, mods);
+  }
+  return Fate::kSurvived;
+}
+
 // Position of the first cell of slot g (of a group reduced by
 // reduce_row_group) with a non-zero residue; span when there is none.
 u64 first_nonzero(const Cell* acc, u32 G, u32 g, u64 span, const Mod& mod) {
@@ -559,6 +683,14 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       batch.pos[g] = static_cast<u32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(u32)));
     }
   }
+  RowGroup rg;
+  const u64 row_bytes = (u64(ncols) + 1) * std::max(1u, V / kGroup) * 8 * sizeof(Cell);
+  rg.cap = u32(std::min<u64>(kRows, kRowGroupBytes / row_bytes));
+  rg.stride = rg.cap * 8;
+  const bool row_groups = V >= kGroup && w.tr && wrap_avx512_available() && rg.cap >= 2;
+  std::vector<Cell*> rg_acc(row_groups ? V / kGroup : 0);
+  for (Cell*& a : rg_acc) a = static_cast<Cell*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * rg.stride * sizeof(Cell)));
+  rg.acc = rg_acc.data();
   u32 nnew = 0, done = 0;
   for (u32 i = 0; i < nrows; ++i) {
     if (stop_now()) {
@@ -585,6 +717,54 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     u64 span = 0;
     Fate f0 = Fate::kVanished;
     u32 lane = kNone;
+    // The row's place in the row group (kNone: none); the group is made at
+    // the first row it covers, from the next rows known to survive.
+    u32 rgr = kNone;
+    auto take_row_group = [&]() -> Fate {
+      if (!row_groups) return Fate::kSurvived;
+      if (rg.next == rg.n) {
+        rg.n = rg.next = 0;
+        if (tc.reading) {
+          u64 p = tc.pos - 1;
+          for (u32 r = i; r < nrows && rg.n < rg.cap && p < tc.rec->items.size(); ++r) {
+            if (rows[r]->flag == 0) continue;
+            const u32 item = tc.rec->items[p++];
+            if (item) rg.index[rg.n] = r, rg.lead[rg.n++] = ncols + 1 - item;
+          }
+        } else {
+          for (u32 l = lane; l < batch.n && rg.n < rg.cap; ++l)
+            if (batch.lead[l] != kNone) rg.index[rg.n] = batch.index[l], rg.lead[rg.n++] = batch.lead[l];
+        }
+        if (rg.n < 2) {
+          rg.n = 0;
+          return Fate::kSurvived;
+        }
+        rg.base = kNone;
+        for (u32 r = 0; r < rg.n; ++r) rg.base = std::min(rg.base, rows[rg.index[r]]->lead);
+        for (u32 q = 0; q < V / kGroup; ++q)
+          if (reduce_rows_group(w, rg, q * kGroup, mods.data() + q * kGroup, rg.acc[q]) == Fate::kStopped)
+            return Fate::kStopped;
+      }
+      if (rg.next < rg.n && rg.index[rg.next] == i) rgr = rg.next++;
+      return Fate::kSurvived;
+    };
+    // The cells of the slots s0 .. s0+G-1 of the row: from the row group
+    // when it covers them, else reduced now into gacc.
+    Cell* gv = gacc;
+    u32 gstride = kGroup;
+    auto group_view = [&](u32 s0, u32 G) -> Fate {
+      if (rgr != kNone && G == kGroup) {
+        gv = rg.acc[s0 / kGroup] + u64(row->lead - rg.base) * rg.stride + rgr * 8;
+        gstride = rg.stride;
+        return Fate::kSurvived;
+      }
+      gv = gacc, gstride = G;
+      return reduce_group(G, w, i, s0, mods.data() + s0, gacc);
+    };
+    if (tc.reading && take_row_group() == Fate::kStopped) {
+      elim_fail(kElimInterrupted, "", false);
+      return 0;
+    }
     if (!tc.reading) {
       if (batch.next == batch.n) {
         batch.n = batch.next = 0;
@@ -599,9 +779,9 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         span = u64(ncols) - lead + 1;
       }
     } else if (group0) {
-      f0 = reduce_group(kGroup, w, i, 0, mods.data(), gacc);
+      f0 = group_view(0, kGroup);
       if (f0 == Fate::kSurvived) {
-        const u64 k0 = first_nonzero(gacc, kGroup, 0, row->span, mods[0]);
+        const u64 k0 = first_nonzero(gv, gstride, 0, row->span, mods[0]);
         if (k0 == row->span) f0 = Fate::kVanished;
         lead = row->lead + u32(k0);
         span = row->span - k0;
@@ -624,6 +804,10 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       g_mesg2 = true;
       return 0;
     }
+    if (!tc.reading && take_row_group() == Fate::kStopped) {
+      elim_fail(kElimInterrupted, "", false);
+      return 0;
+    }
     QUOR_NAME(mark_useless)(1);
     piv[lead] = i;
     trace_put(tc, u32(span));
@@ -633,7 +817,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       n0 = batch.count[lane], pat = batch.pos[lane];
       arrays[0] = store_coefficients(batch.coef[lane], n0);
     } else {
-      n0 = group0 ? compact_group_lead(gacc, kGroup, 0, row->span, lead - row->lead, coef.data(), pos0.data(),
+      n0 = group0 ? compact_group_lead(gv, gstride, 0, row->span, lead - row->lead, coef.data(), pos0.data(),
                                        mods[0])
                   : compact_reduced<u32, Mod>(cur, span, coef.data(), pos0.data());
       arrays[0] = store_coefficients(coef.data(), n0);
@@ -644,7 +828,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     const u64 off = lead - row->lead;
     for (u32 s0 = V >= kGroup ? 0 : 1; s0 < V; s0 += kGroup) {
       const u32 G = std::min(kGroup, V - s0);
-      if (!(group0 && s0 == 0) && reduce_group(G, w, i, s0, mods.data() + s0, gacc) == Fate::kStopped) {
+      if (!(group0 && s0 == 0) && group_view(s0, G) == Fate::kStopped) {
         elim_fail(kElimInterrupted, "", false);
         return 0;
       }
@@ -652,7 +836,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         const u32 s = s0 + g;
         const u32 p = QUOR_NAME(Primes)[s];
         u32 zeros = 0, outside = 0;
-        const u32 st = compact_group_slot(gacc, G, g, row->span, off, pat, n0, coef.data(), mods[s],
+        const u32 st = compact_group_slot(gv, gstride, g, row->span, off, pat, n0, coef.data(), mods[s],
                                           &zeros, &outside);
         if (st == 1) {
           fail_text(kElimBadPrime, true, "Bad prime number bp=%u\n", p);

@@ -98,25 +98,40 @@ __attribute__((target("avx512f"))) inline void wrap8_update512(u64* q, __m512i c
   _mm512_storeu_si512(q, _mm512_mask_add_epi64(sum, _mm512_cmplt_epu64_mask(sum, prod), sum, c2));
 }
 
-// wrap_axpy8_at_avx2 on 512-bit vectors (see wrap_avx512_available).
-__attribute__((target("avx512f"))) inline void wrap_axpy8_at_avx512(u64* cells, const u64* m, const u32* pos, u32 n,
-                                                                   const u32* tcoef, const WrapMod* mods) {
-  u64 c2[8];
-  for (u32 g = 0; g < 8; ++g) c2[g] = mods[g].c2;
-  const __m512i mv = _mm512_loadu_si512(m), c2v = _mm512_loadu_si512(c2);
-  for (u32 j = 0; j < n; ++j) {
-    const __m256i c32 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tcoef + 8 * u64(j)));
-    const __m512i c = _mm512_maskz_cvtepu32_epi64(0xFF, c32);
-    wrap8_update512(cells + u64(pos[j]) * 8, c, mv, c2v);
-  }
-}
-
 // wrap_axpy_lanes_at on 512-bit vectors (see wrap_avx512_available).
 __attribute__((target("avx512f"))) inline void wrap_axpy_lanes_avx512(u64* cells, const u64* m, const u32* pos,
                                                                      u32 n, const u32* coef, const WrapMod& mod) {
   const __m512i mv = _mm512_loadu_si512(m), c2v = _mm512_set1_epi64(i64(mod.c2));
   for (u32 j = 0; j < n; ++j)
     wrap8_update512(cells + u64(pos[j]) * kLanes, _mm512_set1_epi32(i32(coef[j])), mv, c2v);
+}
+
+// NR rows of one interleaved accumulator over a group of 8 slots (column k
+// of a row at cells[k * stride + its offset]), one pivot: for a < NR,
+// cells[pos[j] * stride + roff[a] + g] += m[8a + g] * tcoef[8j + g].  One
+// load of the pivot's coefficients serves every row.
+template <u32 NR>
+__attribute__((target("avx512f"))) inline void wrap_axpy8_rows_avx512(u64* cells, u64 stride, const u32* roff,
+                                                                     const u64* m, const u32* pos, u32 n,
+                                                                     const u32* tcoef, const WrapMod* mods) {
+  u64 c2[8];
+  for (u32 g = 0; g < 8; ++g) c2[g] = mods[g].c2;
+  const __m512i c2v = _mm512_loadu_si512(c2);
+  __m512i mv[NR];
+  for (u32 a = 0; a < NR; ++a) mv[a] = _mm512_loadu_si512(m + 8 * a);
+  for (u32 j = 0; j < n; ++j) {
+    const __m256i c32 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tcoef + 8 * u64(j)));
+    const __m512i c = _mm512_maskz_cvtepu32_epi64(0xFF, c32);
+    u64* q = cells + pos[j] * stride;
+    for (u32 a = 0; a < NR; ++a) wrap8_update512(q + roff[a], c, mv[a], c2v);
+  }
+}
+
+// wrap_axpy8_at_avx2 on 512-bit vectors (see wrap_avx512_available): one row.
+__attribute__((target("avx512f"))) inline void wrap_axpy8_at_avx512(u64* cells, const u64* m, const u32* pos, u32 n,
+                                                                   const u32* tcoef, const WrapMod* mods) {
+  const u32 off = 0;
+  wrap_axpy8_rows_avx512<1>(cells, 8, &off, m, pos, n, tcoef, mods);
 }
 
 }  // namespace quor

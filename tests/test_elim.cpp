@@ -775,6 +775,35 @@ QTEST_F(Elim, DisagreeingPrimeIsReported) {
   EXPECT_NE(std::string(elim_status_text()).find("Probably a bad prime"), std::string::npos);
 }
 
+// Rows known to survive are reduced together over each group of eight
+// primes; a row that disagrees there still fails with its own message, and
+// the rows after it, which it eliminated, are not taken.  Row 0 (3*q*x3 +
+// x5) loses its lead modulo the prime q of slot 3 while row 1 (x2 + x3)
+// needs it as the pivot of x3; in a replay, row 0 loses its lead modulo
+// the block's first prime.
+QTEST_F(Elim, RowOfAGroupThatDisagreesFailsWithItsMessage) {
+  use_primes(8, 30);
+  const i64 q = QUOR_NAME(Primes)[3];
+  std::vector<IRow> m{{{3, 5}, {3 * q, 1}, 1, 1}, {{2, 3}, {1, 1}, 2, 1}};
+  EXPECT_TRUE(run(m, 6).empty());
+  EXPECT_EQ(elim_status(), kElimBadPrime);
+  EXPECT_NE(std::string(elim_status_text()).find("Cas complique line 0 for p[3]="), std::string::npos)
+      << elim_status_text();
+  elim_status_clear();
+  use_primes(8, 60);
+  const i64 q0 = QUOR_NAME(Primes)[0];
+  m[0].val[0] = 3 * q0;
+  use_primes(8, 30);
+  QUOR_NAME(reset_simulation)();
+  EXPECT_EQ(run(m, 6), reference(m, 6));
+  simul_write = 0;
+  use_primes(8, 60);
+  QUOR_NAME(reset_simulation)();
+  EXPECT_TRUE(run(m, 6).empty());
+  EXPECT_EQ(elim_status(), kElimBadPrime);
+  EXPECT_NE(std::string(elim_status_text()).find("(Mesg 2)"), std::string::npos) << elim_status_text();
+}
+
 QTEST_F(Elim, InterruptIsReportedAsInterrupt) {
   use_primes(3, 0);
   const auto m = random_matrix(71, 60, 20, 30, 10);
