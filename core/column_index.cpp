@@ -72,13 +72,17 @@ const ColumnIndex::Key* ColumnIndex::keys_of(u64* const* monoms, u32 n) {
   u32 i = pointer_hash(monoms, term_mask_);
   while (term_keys_[i].monoms && term_keys_[i].monoms != monoms) i = (i + 1) & term_mask_;
   if (term_keys_[i].monoms) return term_keys_[i].keys;
-  for (u32 j = 0; j < n; ++j)
+  Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Key)));
+  constexpr u32 kAhead = 8;  // the records are scattered: each is hinted a few terms ahead
+  for (u32 j = 0; j < n && j < kAhead; ++j) __builtin_prefetch(monoms[j]);
+  for (u32 j = 0; j < n; ++j) {
+    if (j + kAhead < n) __builtin_prefetch(monoms[j + kAhead]);
     if (!fits(monoms[j] + 1)) {
       widen_for(nullptr, monoms[j] + 1);  // forgets every term's keys
       return direct_ ? nullptr : keys_of(monoms, n);
     }
-  Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Key)));
-  for (u32 j = 0; j < n; ++j) keys[j] = pack(monoms[j] + 1);
+    keys[j] = pack(monoms[j] + 1);
+  }
   term_keys_[i] = TermKeys{monoms, keys};
   if (2 * ++term_count_ > term_mask_) {
     // Twice the room, the keys made so far kept.

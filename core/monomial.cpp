@@ -250,8 +250,11 @@ void ExposKeyLayout::plan(const u64* any, bool strong, u32 tail_bits) {
     width[i] = u32(std::bit_width(expos_slot(any, i)));
     deg_bound[i < k ? 0 : 1] += (u32(1) << width[i]) - 1;
   }
+  degrees = false;
   auto add = [&](u32 kind, u32 slot, u32 bits) {
-    if (bits) f[nf++] = Field{kind, slot, bits, 0, 0};
+    if (!bits) return;
+    f[nf++] = Field{kind, slot, bits, 0, 0};
+    degrees |= kind == 1 || kind == 2;
   };
   if (k) {
     add(1, 0, u32(std::bit_width(deg_bound[0])));
@@ -274,22 +277,28 @@ void ExposKeyLayout::plan(const u64* any, bool strong, u32 tail_bits) {
 }
 
 void ExposKeyLayout::make(const u64* e, u64 tail, u64* key) const {
-  const u32 k = var_second_block;
-  for (u32 i = 0; i < words; ++i) key[i] = 0;
-  for (u32 j = 0; j < nf; ++j) {
-    u64 v;
-    switch (f[j].kind) {
-      case 0: v = expos_slot(e, f[j].slot) ^ ((u64(1) << f[j].bits) - 1); break;
-      case 3: v = tail; break;
-      default: {
-        u32 d = 0;
-        const u32 from = f[j].kind == 1 ? 0 : k, to = f[j].kind == 1 ? k : 4 * nb_of_blocks_of_variables;
-        for (u32 i = from; i < to; ++i) d += expos_slot(e, i);
-        v = d;
-      }
+  const u32 k = var_second_block, nb = nb_of_blocks_of_variables;
+  u32 deg[3] = {0, 0, 0};  // by field kind: the degrees of blocks 1 and 2
+  if (degrees) {
+    const u32 kw = k >> 2;
+    const u64 km = (u64(1) << (16 * (k & 3))) - 1;
+    for (u32 w = 0; w < nb; ++w) {
+      const u64 b1 = w < kw ? e[w] : w == kw ? e[w] & km : 0;
+      deg[1] += expos_word_degree(b1);
+      deg[2] += expos_word_degree(e[w] & ~b1);
     }
-    key[f[j].word] |= v << f[j].shift;
   }
+  u64 out[2] = {0, 0};
+  for (u32 j = 0; j < nf; ++j) {
+    const Field& F = f[j];
+    u64 v;
+    if (F.kind == 0)
+      v = ((e[F.slot >> 2] >> (16 * (F.slot & 3))) & 0xFFFF) ^ ((u64(1) << F.bits) - 1);
+    else
+      v = F.kind == 3 ? tail : deg[F.kind];
+    out[F.word] |= v << F.shift;
+  }
+  for (u32 i = 0; i < words; ++i) key[i] = out[i];
 }
 
 u64 ExposKeyLayout::tail_of(const u64* key) const {

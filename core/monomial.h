@@ -161,6 +161,7 @@ struct ExposKeyLayout {
   Field f[4 * 16 + 3];
   u32 nf = 0;
   u32 words = 0;  // key words; 0: the layout needs more than two (or B > 16)
+  bool degrees = false;  // a block degree is one of the fields
 
   // Lays out keys for monomials whose words OR to any, with tail_bits for the tail.
   void plan(const u64* any, bool strong, u32 tail_bits);

@@ -87,8 +87,21 @@ __attribute__((target("avx2"))) u32 next_candidate_avx2(const u64* masks, u32 r,
   return n;
 }
 
+// The same, sixteen at a time.
+__attribute__((target("avx512f"))) u32 next_candidate_avx512(const u64* masks, u32 r, u32 n, u64 out) {
+  const __m512i o = _mm512_set1_epi64(i64(out));
+  for (; r + 16 <= n; r += 16) {
+    const u32 hit = u32(_mm512_testn_epi64_mask(_mm512_loadu_si512(masks + r), o)) |
+                    u32(_mm512_testn_epi64_mask(_mm512_loadu_si512(masks + r + 8), o)) << 8;
+    if (hit) return r + u32(__builtin_ctz(hit));
+  }
+  return next_candidate_avx2(masks, r, n, out);
+}
+
 inline u32 next_candidate(const u64* masks, u32 r, u32 n, u64 out) {
+  static const bool wide = __builtin_cpu_supports("avx512f");
   static const bool simd = __builtin_cpu_supports("avx2");
+  if (wide) return next_candidate_avx512(masks, r, n, out);
   if (simd) return next_candidate_avx2(masks, r, n, out);
   for (; r < n; ++r)
     if (!(masks[r] & out)) return r;
