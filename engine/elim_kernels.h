@@ -400,8 +400,8 @@ struct Lane32 {
 
 // cells[L*pos[j] + b] = add(cells[L*pos[j] + b], m[b] * coef[j]) for every
 // lane b and entry j: L rows interleaved (L a multiple of 8, cells 32-byte
-// aligned), so one entry of the decoded row is one update of L consecutive
-// cells.  A lane with m[b] = 0 is left as it is.
+// aligned; 64 when L is a multiple of 16), so one entry of the decoded row
+// is one update of L consecutive cells.  A lane with m[b] = 0 is left as it is.
 template <unsigned L, class P>
 __attribute__((target("avx2"))) inline void axpy_lanes32_avx2(u32* cells, const u32* m, const P* pos,
                                                             const u16* coef, u64 n, const Lane32& lane) {
@@ -422,14 +422,42 @@ __attribute__((target("avx2"))) inline void axpy_lanes32_avx2(u32* cells, const 
     }
   }
 }
+// The same, one cell at a time.
 template <unsigned L, class P>
-inline void axpy_lanes32(u32* cells, const u32* m, const P* pos, const u16* coef, u64 n, const Lane32& lane) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return axpy_lanes32_avx2<L>(cells, m, pos, coef, n, lane);
+inline void axpy_lanes32_scalar(u32* cells, const u32* m, const P* pos, const u16* coef, u64 n, const Lane32& lane) {
   for (u64 j = 0; j < n; ++j) {
     u32* q = cells + L * u64(pos[j]);
     for (unsigned b = 0; b < L; ++b) q[b] = lane.add(q[b], m[b] * u32(coef[j]));
   }
+}
+// The same on 512-bit vectors (L a multiple of 16, cells 64-byte aligned):
+// the carry is an unsigned compare into a mask.
+template <unsigned L, class P>
+__attribute__((target("avx512f"))) inline void axpy_lanes32_avx512(u32* cells, const u32* m, const P* pos,
+                                                                 const u16* coef, u64 n, const Lane32& lane) {
+  static_assert(L % 16 == 0, "whole 512-bit vectors of lanes");
+  constexpr unsigned V = L / 16;
+  __m512i mv[V];
+  for (unsigned v = 0; v < V; ++v) mv[v] = _mm512_loadu_si512(m + 16 * v);
+  const __m512i c2 = _mm512_set1_epi32(i32(lane.c2));
+  for (u64 j = 0; j < n; ++j) {
+    __m512i* q = reinterpret_cast<__m512i*>(cells + L * u64(pos[j]));
+    const __m512i c = _mm512_set1_epi32(coef[j]);
+    for (unsigned v = 0; v < V; ++v) {
+      const __m512i prod = _mm512_mullo_epi32(mv[v], c);
+      const __m512i sum = _mm512_add_epi32(_mm512_load_si512(q + v), prod);
+      _mm512_store_si512(q + v, _mm512_mask_add_epi32(sum, _mm512_cmplt_epu32_mask(sum, prod), sum, c2));
+    }
+  }
+}
+template <unsigned L, class P>
+inline void axpy_lanes32(u32* cells, const u32* m, const P* pos, const u16* coef, u64 n, const Lane32& lane) {
+  static const bool avx512 = L % 16 == 0 && __builtin_cpu_supports("avx512f");
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if constexpr (L % 16 == 0)
+    if (avx512) return axpy_lanes32_avx512<L>(cells, m, pos, coef, n, lane);
+  if (avx2) return axpy_lanes32_avx2<L>(cells, m, pos, coef, n, lane);
+  axpy_lanes32_scalar<L>(cells, m, pos, coef, n, lane);
 }
 
 // One lane b of that layout (cells at lane b): cells[L*pos[j]] takes m * coef[j].
