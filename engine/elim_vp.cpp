@@ -276,6 +276,8 @@ Fate reduce_batch(const Work& w, Batch& b, const Mod& mod) {
     b.lead[g] = kNone;
   }
   const bool simd = wrap_simd_available(), wide = wrap_avx512_available();
+  u64 p8[kLanes], v8[kLanes], res[kLanes];
+  for (u32 g = 0; g < kLanes; ++g) p8[g] = mod.p, v8[g] = mod.v;
   for (u64 k = 0; k < span; ++k) {
     Cell* cell = acc + k * kLanes;
     Cell any_cell = 0;
@@ -286,8 +288,12 @@ Fate reduce_batch(const Work& w, Batch& b, const Mod& mod) {
     u32 owner = kNone, f[kLanes] = {};
     u64 m[kLanes] = {};
     bool by_pivot = false, by_owner = false;
+    if (wide)
+      wrap8_residues(cell, p8, v8, res);
+    else
+      for (u32 g = 0; g < b.n; ++g) res[g] = Mod::zero(cell[g]) ? 0 : mod.residue(cell[g]);
     for (u32 g = 0; g < b.n; ++g) {
-      const u32 r = Mod::zero(cell[g]) ? 0 : mod.residue(cell[g]);
+      const u32 r = u32(res[g]);
       cell[g] = r;
       if (!r) continue;
       if (owner != kNone) {
@@ -349,19 +355,27 @@ Fate reduce_row_group(const Work& w, u32 i, u32 s0, const Mod* mods, Cell* acc) 
         });
   }
   const u32* piv = w.piv + row->lead;
+  const bool wide = G == 8 && wrap_avx512_available();
+  u64 p8[8] = {}, v8[8] = {};
+  for (u32 g = 0; g < G; ++g) p8[g] = mods[g].p, v8[g] = mods[g].v;
   for (u64 k = 0; k < span; ++k) {
     const u32 e = piv[k];
     if (e == kNone || e >= i) continue;
     if (stop_now()) return Fate::kStopped;
     Cell* cell = acc + k * G;
     u64 m[G];
-    u32 any = 0;
-    for (u32 g = 0; g < G; ++g) {
-      const u32 c = Mod::zero(cell[g]) ? 0 : mods[g].residue(cell[g]);
-      m[g] = c ? mods[g].p - c : 0;
-      any |= c;
-      cell[g] = 0;
+    u64 any = 0;
+    if (wide) {
+      wrap8_residues(cell, p8, v8, m);
+      for (u32 g = 0; g < G; ++g) any |= m[g], m[g] = m[g] ? mods[g].p - m[g] : 0;
+    } else {
+      for (u32 g = 0; g < G; ++g) {
+        const u32 c = Mod::zero(cell[g]) ? 0 : mods[g].residue(cell[g]);
+        m[g] = c ? mods[g].p - c : 0;
+        any |= c;
+      }
     }
+    for (u32 g = 0; g < G; ++g) cell[g] = 0;
     if (!any) continue;
     const Work::Tail& t = tail(w, e);
     if (G == 8 && w.tr && wrap_avx512_available()) {
@@ -415,34 +429,6 @@ struct RowGroup {
   Cell** acc = nullptr;  // per full group: cell (k, r, g) at acc[q][k * stride + r * 8 + g]
 };
 
-// Rows r of b with rows_f bit r set take away fr[8r + g] / (row owner's
-// entry at k) times the owner's row, slot by slot, from column k + 1 on; the
-// owner's cells are reduced on the way.  A slot where the owner's entry is 0
-// is left alone: the owner then fails its own check, and the later rows
-// are never used.
-void eliminate_by_row(const RowGroup& b, Cell* acc, u64 k, u64 span, u32 owner, u32 rows_f, const u32* fr,
-                      const Mod* mods) {
-  u64 mult[kRows * 8];
-  const Cell* lead = acc + k * b.stride + owner * 8;
-  for (u32 g = 0; g < 8; ++g) {
-    const u32 inv = lead[g] ? inv_Dom(u32(lead[g]), mods[g].p) : 0;
-    for (u32 r = 0; r < kRows; ++r) {
-      const u32 f = (rows_f >> r) & 1 ? fr[8 * r + g] : 0;
-      mult[8 * r + g] = f && inv ? mods[g].p - mods[g].mul(f, inv) : 0;
-    }
-  }
-  for (u64 t = k + 1; t < span; ++t) {
-    Cell* c = acc + t * b.stride;
-    Cell* o = c + owner * 8;
-    for (u32 g = 0; g < 8; ++g) {
-      if (Mod::zero(o[g])) continue;
-      const u32 v = mods[g].residue(o[g]);
-      o[g] = v;
-      for (u32 r = owner + 1; r < b.n; ++r) c[8 * r + g] = mods[g].add(c[8 * r + g], mult[8 * r + g] * v);
-    }
-  }
-}
-
 // The AXPY of pivot e into the nr rows at offsets roff (multipliers m, 8 per row).
 void rows_axpy(const Work& w, u32 e, u32 s0, Cell* cells, u64 stride, u32 nr, const u32* roff, const u64* m,
                const Mod* mods) {
@@ -462,7 +448,11 @@ void rows_axpy(const Work& w, u32 e, u32 s0, Cell* cells, u64 stride, u32 nr, co
 
 // Reduces the rows of b over the 8 slots from s0 into acc (see RowGroup);
 // kStopped on an interrupt, else kSurvived.  Every cell is left reduced.
-Fate reduce_rows_group(const Work& w, const RowGroup& b, u32 s0, const Mod* mods, Cell* acc) {
+// A row eliminated by an earlier row at that row's lead takes the multiple
+// of it column by column as the walk goes on, from the earlier row's cells
+// once they are final there: one walk of the accumulator for every row.
+__attribute__((target("avx512f"))) Fate reduce_rows_group(const Work& w, const RowGroup& b, u32 s0,
+                                                          const Mod* mods, Cell* acc) {
   const u64 span = u64(w.ncols) - b.base + 1;
   std::memset(static_cast<void*>(acc), 0, span * b.stride * sizeof(Cell));
   for (u32 r = 0; r < b.n; ++r) {
@@ -479,6 +469,12 @@ Fate reduce_rows_group(const Work& w, const RowGroup& b, u32 s0, const Mod* mods
           });
     }
   }
+  u64 p8[8], v8[8], c28[8];
+  for (u32 g = 0; g < 8; ++g) p8[g] = mods[g].p, v8[g] = mods[g].v, c28[g] = mods[g].c2;
+  const __m512i pv = _mm512_loadu_si512(p8), vv = _mm512_loadu_si512(v8), c2v = _mm512_loadu_si512(c28);
+  // Row r takes mult[o][r] times row o at every later column, o in from[r].
+  __m512i mult[kRows][kRows];
+  u32 from[kRows] = {};
   for (u64 k = 0; k < span; ++k) {
     Cell* col = acc + k * b.stride;
     const u32 c = b.base + u32(k);
@@ -486,29 +482,45 @@ Fate reduce_rows_group(const Work& w, const RowGroup& b, u32 s0, const Mod* mods
     u32 owner = kNone;
     for (u32 r = 0; r < b.n && owner == kNone; ++r)
       if (b.lead[r] == c) owner = r;
-    u64 m[kRows * 8];
-    u32 roff[kRows], fr[kRows * 8];
-    u32 nr = 0, rows_f = 0;
+    alignas(64) u64 m[kRows * 8];
+    alignas(64) u64 inv[8] = {};
+    u32 roff[kRows];
+    u32 nr = 0;
     for (u32 r = 0; r < b.n; ++r) {
       Cell* q = col + r * 8;
-      u32 rr[8], any = 0;
-      for (u32 g = 0; g < 8; ++g) {
-        rr[g] = Mod::zero(q[g]) ? 0 : mods[g].residue(q[g]);
-        q[g] = rr[g];
-        any |= rr[g];
+      __m512i x = _mm512_loadu_si512(q);
+      for (u32 f = from[r]; f; f &= f - 1) {
+        const u32 o = u32(__builtin_ctz(f));
+        x = wrap8_madd512(x, _mm512_loadu_si512(col + o * 8), mult[o][r], c2v);
       }
-      if (!any) continue;
-      if (owner != kNone && r > owner) {
-        for (u32 g = 0; g < 8; ++g) fr[8 * r + g] = rr[g], q[g] = 0;
-        rows_f |= 1u << r;
-      } else if (e != kNone && e < b.index[r]) {
-        for (u32 g = 0; g < 8; ++g) m[8 * nr + g] = rr[g] ? mods[g].p - rr[g] : 0, q[g] = 0;
+      if (!_mm512_test_epi64_mask(x, x)) continue;
+      const __m512i res = wrap8_residues512(x, pv, vv);
+      const __mmask8 nz = _mm512_test_epi64_mask(res, res);
+      if (nz && owner != kNone && r > owner) {
+        // Eliminated by the owner: r - res / (owner's lead) times it.
+        alignas(64) u64 rr[8], mr[8];
+        _mm512_store_si512(rr, res);
+        for (u32 g = 0; g < 8; ++g) mr[g] = rr[g] && inv[g] ? mods[g].p - mods[g].mul(u32(rr[g]), u32(inv[g])) : 0;
+        mult[owner][r] = _mm512_load_si512(mr);
+        from[r] |= 1u << owner;
+        _mm512_storeu_si512(q, _mm512_setzero_si512());
+      } else if (nz && e != kNone && e < b.index[r]) {
+        _mm512_store_si512(m + 8 * nr, _mm512_maskz_sub_epi64(nz, pv, res));
         roff[nr++] = r * 8;
+        _mm512_storeu_si512(q, _mm512_setzero_si512());
+      } else {
+        _mm512_storeu_si512(q, res);
+        if (r == owner) {
+          // A slot whose lead entry is 0 eliminates nothing: the owner then
+          // fails its own check, and the later rows are never taken.
+          alignas(64) u64 rr[8];
+          _mm512_store_si512(rr, res);
+          for (u32 g = 0; g < 8; ++g) inv[g] = rr[g] ? inv_Dom(u32(rr[g]), mods[g].p) : 0;
+        }
       }
     }
-    if ((nr || rows_f) && stop_now()) return Fate::kStopped;
+    if (nr && stop_now()) return Fate::kStopped;
     if (nr) rows_axpy(w, e, s0, col, b.stride, nr, roff, m, mods);
-    if (rows_f) eliminate_by_row(b, acc, k, span, owner, rows_f, fr, mods);
   }
   return Fate::kSurvived;
 }

@@ -87,15 +87,19 @@ inline bool wrap_avx512_available() {
   return ok;
 }
 
-// q[g] = add_g(q[g], m[g] * c[g]) for the 8 cells of one column: vpmuludq
+// add_g(x[g], m[g] * c[g]) for the 8 cells of one column: vpmuludq
 // takes the low 32 bits of the factors (residues and multipliers below p),
 // and a carry out of 64 bits is an unsigned compare of the sum with the
 // product.  (The zero-masked forms with a full mask are the plain
 // instructions; the unmasked intrinsics trip GCC 12's uninitialised warning.)
-__attribute__((target("avx512f"))) inline void wrap8_update512(u64* q, __m512i c, __m512i m, __m512i c2) {
+__attribute__((target("avx512f"))) inline __m512i wrap8_madd512(__m512i x, __m512i c, __m512i m, __m512i c2) {
   const __m512i prod = _mm512_maskz_mul_epu32(0xFF, c, m);
-  const __m512i sum = _mm512_add_epi64(_mm512_loadu_si512(q), prod);
-  _mm512_storeu_si512(q, _mm512_mask_add_epi64(sum, _mm512_cmplt_epu64_mask(sum, prod), sum, c2));
+  const __m512i sum = _mm512_add_epi64(x, prod);
+  return _mm512_mask_add_epi64(sum, _mm512_cmplt_epu64_mask(sum, prod), sum, c2);
+}
+// The same on 8 cells in memory.
+__attribute__((target("avx512f"))) inline void wrap8_update512(u64* q, __m512i c, __m512i m, __m512i c2) {
+  _mm512_storeu_si512(q, wrap8_madd512(_mm512_loadu_si512(q), c, m, c2));
 }
 
 // wrap_axpy_lanes_at on 512-bit vectors (see wrap_avx512_available).
@@ -132,6 +136,27 @@ __attribute__((target("avx512f"))) inline void wrap_axpy8_at_avx512(u64* cells, 
                                                                    const u32* tcoef, const WrapMod* mods) {
   const u32 off = 0;
   wrap_axpy8_rows_avx512<1>(cells, 8, &off, m, pos, n, tcoef, mods);
+}
+
+// WrapMod::of lane by lane for 8 cells: lane g modulo p[g], with v[g] its
+// constant floor((2^64 - p*2^32) / p); the steps of normal2_step, so the
+// same residues.
+__attribute__((target("avx512f"))) inline __m512i wrap8_residues512(__m512i x, __m512i p, __m512i v) {
+  const __m512i low32 = _mm512_set1_epi64(0xFFFFFFFF), two32 = _mm512_set1_epi64(i64(1) << 32);
+  __m512i hi = _mm512_maskz_srli_epi64(0xFF, x, 32);
+  hi = _mm512_mask_sub_epi64(hi, _mm512_cmpge_epu64_mask(hi, p), hi, p);
+  const __m512i est = _mm512_maskz_srli_epi64(0xFF, _mm512_maskz_mul_epu32(0xFF, hi, v), 32);
+  const __m512i q = _mm512_and_si512(_mm512_add_epi64(hi, est), low32);
+  const __m512i num = _mm512_or_si512(_mm512_maskz_slli_epi64(0xFF, hi, 32), _mm512_and_si512(x, low32));
+  __m512i r = _mm512_sub_epi64(num, _mm512_maskz_mul_epu32(0xFF, q, p));
+  r = _mm512_mask_sub_epi64(r, _mm512_cmpge_epu64_mask(r, two32), r, p);
+  r = _mm512_mask_sub_epi64(r, _mm512_cmpge_epu64_mask(r, two32), r, p);
+  return _mm512_mask_sub_epi64(r, _mm512_cmpge_epu64_mask(r, p), r, p);
+}
+
+// r[g] = WrapMod::of(c[g]) modulo p[g], v[g] its constant, for g < 8.
+__attribute__((target("avx512f"))) inline void wrap8_residues(const u64* c, const u64* p, const u64* v, u64* r) {
+  _mm512_storeu_si512(r, wrap8_residues512(_mm512_loadu_si512(c), _mm512_loadu_si512(p), _mm512_loadu_si512(v)));
 }
 
 }  // namespace quor

@@ -662,6 +662,26 @@ QTEST(ElimKernels, PositionAxpysMatchTheCodeWalks) {
   }
 }
 
+// The 512-bit residues of eight cells modulo eight primes are WrapMod's,
+// cells near 2^64 and multiples of the primes included.
+QTEST(ElimKernels, VectorResiduesMatchTheScalarOnes) {
+  if (!wrap_avx512_available()) GTEST_SKIP() << "no AVX-512";
+  std::mt19937_64 g(13);
+  const u32 primes[8] = {4294967291u, 2147483659u, 2147483693u, 4294967279u,
+                         3221225473u, 4294967197u, 2147483743u, 4294967143u};
+  u64 p[8], v[8];
+  for (u32 s = 0; s < 8; ++s) p[s] = primes[s], v[s] = WrapMod(primes[s]).v;
+  for (int round = 0; round < 20000; ++round) {
+    u64 c[8], got[8];
+    for (u32 s = 0; s < 8; ++s) {
+      const u32 kind = u32(g() % 4);
+      c[s] = kind == 0 ? g() : kind == 1 ? ~u64(0) - g() % 5000 : kind == 2 ? p[s] * (g() % (u64(1) << 32)) : g() % p[s];
+    }
+    wrap8_residues(c, p, v, got);
+    for (u32 s = 0; s < 8; ++s) ASSERT_EQ(got[s], WrapMod(primes[s]).of(c[s])) << c[s] << " mod " << p[s];
+  }
+}
+
 QTEST_F(Elim, OnePrimeAndManyPrimes) {
   for (u32 V : {1u, 2u, 7u}) {
     use_primes(V, 10);
