@@ -146,7 +146,14 @@ struct Work {
     u32 n;
   }* tails;
   u32* scratch;
+  // Last slot of the block: a group of 8 slots past it repeats its prime and
+  // coefficients (the repeats are computed, never kept), so that every group
+  // takes the vector kernels.
+  u32 last_slot = 0;
 };
+
+// Coefficients of slot s of row r (the last slot's for a repeat).
+const Dom* slot_coeffs(const Work& w, const sALGO_Dpol* r, u32 s) { return r->coeffs[std::min(s, w.last_slot)]; }
 
 // Decoded positions of pivot row e (a flagged row only once it is reduced).
 const Work::Tail& tail(const Work& w, u32 e) {
@@ -169,7 +176,7 @@ const u32* transposed(const Work& w, u32 e, u32 s0) {
   const u64 n = u64(tail(w, e).n) + 1;
   u32* t = static_cast<u32*>(QUOR_NAME(alloc64)(n * 8 * sizeof(u32)));
   const Dom* c[8];
-  for (u32 g = 0; g < 8; ++g) c[g] = r->coeffs[s0 + g];
+  for (u32 g = 0; g < 8; ++g) c[g] = slot_coeffs(w, r, s0 + g);
   // Entry-major: the output is written once, in order.
   for (u64 j = 0; j < n; ++j)
     for (u32 g = 0; g < 8; ++g) t[8 * j + g] = c[g][j];
@@ -344,7 +351,7 @@ Fate reduce_row_group(const Work& w, u32 i, u32 s0, const Mod* mods, Cell* acc) 
   const u64 span = row->span;
   std::memset(static_cast<void*>(acc), 0, span * G * sizeof(Cell));
   for (u32 g = 0; g < G; ++g) {
-    const Dom* cf = row->coeffs[s0 + g];
+    const Dom* cf = slot_coeffs(w, row, s0 + g);
     acc[g] = cf[0];
     ++cf;
     lzw_walk(
@@ -384,7 +391,7 @@ Fate reduce_row_group(const Work& w, u32 i, u32 s0, const Mod* mods, Cell* acc) 
       wrap_axpy8_at_avx2(cell, m, t.pos, t.n, transposed(w, e, s0) + 8, mods);
     } else {
       const u32* cf[G];
-      for (u32 g = 0; g < G; ++g) cf[g] = w.rows[e]->coeffs[s0 + g] + 1;
+      for (u32 g = 0; g < G; ++g) cf[g] = slot_coeffs(w, w.rows[e], s0 + g) + 1;
       wrap_axpy_group_at<G>(cell, m, t.pos, t.n, cf, mods);
     }
   }
@@ -459,7 +466,7 @@ __attribute__((target("avx512f"))) Fate reduce_rows_group(const Work& w, const R
     const sALGO_Dpol* row = w.rows[b.index[r]];
     Cell* first = acc + u64(row->lead - b.base) * b.stride + r * 8;
     for (u32 g = 0; g < 8; ++g) {
-      const Dom* cf = row->coeffs[s0 + g];
+      const Dom* cf = slot_coeffs(w, row, s0 + g);
       first[g] = *cf++;
       lzw_walk(
           row->code, row->nb_codes, [&](u64 p) { first[p * b.stride + g] = *cf++; },
@@ -667,7 +674,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     if (rows[i]->flag == 0) piv[rows[i]->lead] = i;
   Cell* acc = static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(Cell)));
   Cell* gacc = V > 1 ? static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * kGroup * sizeof(Cell))) : nullptr;
-  Work w{rows, ncols, piv, acc, nullptr, 0, nullptr, nullptr};
+  Work w{rows, ncols, piv, acc, nullptr, 0, nullptr, nullptr, V - 1};
   w.tails = static_cast<Work::Tail*>(QUOR_NAME(alloc64)(u64(nrows) * sizeof(Work::Tail)));
   std::fill(w.tails, w.tails + nrows, Work::Tail{nullptr, nullptr, 0});
   w.scratch = static_cast<u32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(u32)));
@@ -684,6 +691,11 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
 
   std::vector<Mod> mods;
   for (u32 s = 0; s < V; ++s) mods.emplace_back(QUOR_NAME(Primes)[s]);
+  // With the vector kernels, a last group of fewer than 8 slots is filled
+  // with repeats of the last slot (see Work::last_slot).
+  const bool pad = w.tr != nullptr;
+  while (pad && mods.size() % kGroup) mods.push_back(mods.back());
+  const u32 full_groups = pad ? (V + kGroup - 1) / kGroup : V / kGroup;
   std::vector<u32> pos0(ncols);
   std::vector<Dom> coef(ncols);
   std::vector<Dom*> arrays(V);
@@ -696,11 +708,11 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     }
   }
   RowGroup rg;
-  const u64 row_bytes = (u64(ncols) + 1) * std::max(1u, V / kGroup) * 8 * sizeof(Cell);
+  const u64 row_bytes = (u64(ncols) + 1) * std::max(1u, full_groups) * 8 * sizeof(Cell);
   rg.cap = u32(std::min<u64>(kRows, kRowGroupBytes / row_bytes));
   rg.stride = rg.cap * 8;
   const bool row_groups = V >= kGroup && w.tr && wrap_avx512_available() && rg.cap >= 2;
-  std::vector<Cell*> rg_acc(row_groups ? V / kGroup : 0);
+  std::vector<Cell*> rg_acc(row_groups ? full_groups : 0);
   for (Cell*& a : rg_acc) a = static_cast<Cell*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * rg.stride * sizeof(Cell)));
   rg.acc = rg_acc.data();
   u32 nnew = 0, done = 0;
@@ -753,7 +765,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         }
         rg.base = kNone;
         for (u32 r = 0; r < rg.n; ++r) rg.base = std::min(rg.base, rows[rg.index[r]]->lead);
-        for (u32 q = 0; q < V / kGroup; ++q)
+        for (u32 q = 0; q < full_groups; ++q)
           if (reduce_rows_group(w, rg, q * kGroup, mods.data() + q * kGroup, rg.acc[q]) == Fate::kStopped)
             return Fate::kStopped;
       }
@@ -840,7 +852,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     const u64 off = lead - row->lead;
     for (u32 s0 = V >= kGroup ? 0 : 1; s0 < V; s0 += kGroup) {
       const u32 G = std::min(kGroup, V - s0);
-      if (!(group0 && s0 == 0) && group_view(s0, G) == Fate::kStopped) {
+      if (!(group0 && s0 == 0) && group_view(s0, pad ? kGroup : G) == Fate::kStopped) {
         elim_fail(kElimInterrupted, "", false);
         return 0;
       }

@@ -808,18 +808,22 @@ QTEST_F(Elim, DisagreeingPrimeIsReported) {
 // Rows known to survive are reduced together over each group of eight
 // primes; a row that disagrees there still fails with its own message, and
 // the rows after it, which it eliminated, are not taken.  Row 0 (3*q*x3 +
-// x5) loses its lead modulo the prime q of slot 3 while row 1 (x2 + x3)
+// x5) loses its lead modulo the prime q of one slot while row 1 (x2 + x3)
 // needs it as the pivot of x3; in a replay, row 0 loses its lead modulo
 // the block's first prime.
 QTEST_F(Elim, RowOfAGroupThatDisagreesFailsWithItsMessage) {
-  use_primes(8, 30);
-  const i64 q = QUOR_NAME(Primes)[3];
-  std::vector<IRow> m{{{3, 5}, {3 * q, 1}, 1, 1}, {{2, 3}, {1, 1}, 2, 1}};
-  EXPECT_TRUE(run(m, 6).empty());
-  EXPECT_EQ(elim_status(), kElimBadPrime);
-  EXPECT_NE(std::string(elim_status_text()).find("Cas complique line 0 for p[3]="), std::string::npos)
-      << elim_status_text();
-  elim_status_clear();
+  // Slot 3 of a full group; slot 8, alone in the last group of nine slots.
+  for (u32 slot : {3u, 8u}) {
+    use_primes(9, 30);
+    const i64 q = QUOR_NAME(Primes)[slot];
+    const std::vector<IRow> bad{{{3, 5}, {3 * q, 1}, 1, 1}, {{2, 3}, {1, 1}, 2, 1}};
+    EXPECT_TRUE(run(bad, 6).empty());
+    EXPECT_EQ(elim_status(), kElimBadPrime);
+    const std::string want = "Cas complique line 0 for p[" + std::to_string(slot) + "]=";
+    EXPECT_NE(std::string(elim_status_text()).find(want), std::string::npos) << elim_status_text();
+    elim_status_clear();
+  }
+  std::vector<IRow> m{{{3, 5}, {3, 1}, 1, 1}, {{2, 3}, {1, 1}, 2, 1}};
   use_primes(8, 60);
   const i64 q0 = QUOR_NAME(Primes)[0];
   m[0].val[0] = 3 * q0;
