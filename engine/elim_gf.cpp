@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -132,8 +133,10 @@ constexpr u32 kBlock = 16;
 
 // What one worker owns: kBlock accumulator rows (cell c of column c, 1 ..
 // ncols), the interleaved accumulator of a block (32-bit cell (c, b) at
-// ilv[kBlock*c + b], see Lane32), compaction buffers and its arena.  Buffers are taken
-// by the worker itself on first use.
+// ilv[kBlock*c + b], see Lane32), compaction buffers and its arena.  The
+// buffers come from the current zone, taken by the master before any region:
+// zone blocks serve matrix after matrix, so their pages are not faulted in
+// again for each one.
 struct Worker {
   Cell* acc[kBlock] = {};
   u32* ilv = nullptr;
@@ -141,22 +144,17 @@ struct Worker {
   Dom* coef = nullptr;
   Arena arena;
   u64 products = 0;
-  ~Worker() {
-    for (Cell* a : acc) std::free(a);
-    std::free(ilv);
-    std::free(pos);
-    std::free(coef);
+  void take(u64 ncols) {
+    for (Cell*& a : acc) a = static_cast<Cell*>(lines((ncols + 1) * sizeof(Cell)));
+    ilv = static_cast<u32*>(lines(kBlock * (ncols + 1) * sizeof(u32)));
+    pos = static_cast<u32*>(lines(ncols * sizeof(u32) + 4));
+    coef = static_cast<Dom*>(lines(ncols * sizeof(Dom) + 2));
   }
-  bool ready(u64 ncols) {
-    if (pos) return acc[kBlock - 1] && coef && ilv;
-    pos = static_cast<u32*>(std::malloc(ncols * sizeof(u32) + 4));
-    coef = static_cast<Dom*>(std::malloc(ncols * sizeof(Dom) + 2));
-    for (Cell*& a : acc) a = static_cast<Cell*>(std::aligned_alloc(64, cells_bytes(ncols + 1)));
-    ilv = static_cast<u32*>(std::aligned_alloc(64, (kBlock * (ncols + 1) * sizeof(u32) + 63) & ~u64(63)));
-    return pos && coef && acc[kBlock - 1] && ilv;
+  // n bytes of zone memory on a cache-line boundary (the vector kernels' alignment).
+  static void* lines(u64 n) {
+    const auto at = reinterpret_cast<std::uintptr_t>(QUOR_NAME(alloc64)(n + 64));
+    return reinterpret_cast<void*>((at + 63) & ~std::uintptr_t(63));
   }
-  // Bytes of n cells, rounded up to whole cache lines (aligned_alloc's rule).
-  static u64 cells_bytes(u64 n) { return (n * sizeof(Cell) + 63) & ~u64(63); }
 };
 
 // A pivot row as its AXPYs read it: positions of the entries after its lead
@@ -179,6 +177,9 @@ struct Shared {
   std::atomic<u8>* ready;  // per row: its coefficients and positions may be read
   // Per row that serves as a pivot, what an AXPY reads, in one record.
   Decoded* dec;
+  // Per column, the record of its known pivot (null positions: none), read
+  // in column order by the block walk where dec would be read at random.
+  Decoded* col_dec = nullptr;
   const u8* is_known;  // per row: 1 for a known pivot row (flag 0)
   const u8* gone = nullptr;  // per row: 1 when the first pass made it vanish
   std::atomic<bool> abort{false};
@@ -202,9 +203,9 @@ struct Shared {
   // Interleaved cells of L rows (from pivot e's lead) take m[b] * the
   // entries of e after its lead, lane b; a lane with m[b] = 0 is left as it is.
   template <u64 L>
-  void axpy_lanes(u32* cells, const u32* m, u32 takers, i32 e) const {
-    if (!dec[e].wide) axpy_lanes_as<L>(cells, m, takers, static_cast<const u16*>(dec[e].pos), dec[e]);
-    else axpy_lanes_as<L>(cells, m, takers, static_cast<const u32*>(dec[e].pos), dec[e]);
+  void axpy_lanes(u32* cells, const u32* m, u32 takers, const Decoded& d) const {
+    if (!d.wide) axpy_lanes_as<L>(cells, m, takers, static_cast<const u16*>(d.pos), d);
+    else axpy_lanes_as<L>(cells, m, takers, static_cast<const u32*>(d.pos), d);
   }
   template <u64 L, class P>
   void axpy_lanes_as(u32* cells, const u32* m, u32 takers, const P* pos, const Decoded& d) const {
@@ -349,14 +350,10 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     // The start of the pivots' rows of the columns ahead, while this one is
     // worked on (the walk meets most of them where the rows are dense).
     if (c + 2 <= ncols) {
-      const i32 a = std::atomic_ref<i32>(sh.piv[c + 2]).load(std::memory_order_relaxed);
-      if (a >= 0 && sh.known(a)) {
-        __builtin_prefetch(sh.dec[a].pos);
-        __builtin_prefetch(sh.dec[a].coef);
-      }
-      if (c + 6 <= ncols) {
-        const i32 f = std::atomic_ref<i32>(sh.piv[c + 6]).load(std::memory_order_relaxed);
-        if (f >= 0 && sh.known(f)) __builtin_prefetch(&sh.dec[f]);
+      const Decoded& a = sh.col_dec[c + 2];
+      if (a.pos) {
+        __builtin_prefetch(a.pos);
+        __builtin_prefetch(a.coef);
       }
     }
     u32* cells = ilv + L * c;
@@ -384,7 +381,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
       }
       if (!l.lead) l.lead = u32(c);
     }
-    if (takers) sh.axpy_lanes<L>(cells, mult, takers, e);
+    if (takers) sh.axpy_lanes<L>(cells, mult, takers, sh.known(e) ? sh.col_dec[c] : sh.dec[e]);
   }
   for (u32 b = 0; b < nb; ++b) {
     Live& l = lv[b];
@@ -552,10 +549,6 @@ struct PrePass {
   std::atomic<u32> next{0};
 
   void run(Worker& w) {
-    if (!w.ready(sh.ncols)) {
-      sh.fail("Cannot allocate memory !");
-      return;
-    }
     const u32 ntodo = u32(todo.size());
     const u32 nblocks = (ntodo + kBlock - 1) / kBlock;
     Live block[kBlock];
@@ -610,10 +603,6 @@ struct ForwardPass {
   }
 
   void run(Worker& w) {
-    if (!w.ready(sh.ncols)) {
-      sh.fail("Cannot allocate memory !");
-      return;
-    }
     const u32 ntodo = u32(todo.size());
     Live block[kBlock];
     for (;;) {
@@ -711,10 +700,6 @@ struct BackwardPass {
 
   void run(Worker& w) {
     if (n < 2) return;
-    if (!w.ready(sh.ncols)) {
-      sh.fail("Cannot allocate memory !");
-      return;
-    }
     const Mod& mod = sh.mod;
     for (;;) {
       const u32 k = next.fetch_add(1, std::memory_order_relaxed);
@@ -821,9 +806,13 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   std::vector<u32> out_idx(u64(nreduce) + 1);
 
   std::vector<Worker> workers(width);
+  for (Worker& w : workers) w.take(ncols);
   DecodePass decode{sh, pivots};
   on_team(width, workers, [&](Worker& w) { decode.run(w); });
   if (sh.abort.load()) raise_kept_fatal();
+  std::vector<Decoded> col_dec(u64(ncols) + 1, Decoded{nullptr, nullptr, 0, 0});
+  for (u32 i : pivots) col_dec[rows[i]->lead] = dec[i];
+  sh.col_dec = col_dec.data();
   // Rows to reduce as they came, put back unless they become new rows.
   struct Original {
     u8* code;
