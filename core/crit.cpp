@@ -151,18 +151,38 @@ Crit cut_after(Crit list, u64 k) {
 }  // namespace
 
 namespace {
-// A pair and the key of its lcm: pairs of one degree are in the order of
-// their keys, descending; equal keys are equal lcms.
+// A pair with the key of its lcm (pairs of one degree are in the order of
+// these keys, descending; equal keys are equal lcms) and the key of its
+// cofactor1 in the same layout (it divides the lcm), each made when a
+// comparison first needs it.
 struct KeyedCrit {
   u64 key[2];
+  u64 cofactor_key[2];
   u32 deg;
+  u32 made;  // bit 0: key, bit 1: cofactor_key
   Crit pair;
 };
-inline i32 comp_keyed(const KeyedCrit& a, const KeyedCrit& b) {
+
+// comp_Crit on keyed pairs; the keys are made when first needed.
+i32 comp_keyed(KeyedCrit& a, KeyedCrit& b, const ExposKeyLayout& L) {
   if (a.deg != b.deg) return a.deg < b.deg ? -1 : 1;
+  auto need = [&](KeyedCrit& x, u32 bit) {
+    if (x.made & bit) return;
+    u64* k = bit == 1 ? x.key : x.cofactor_key;
+    k[1] = 0;
+    L.make(bit == 1 ? x.pair->lcm : x.pair->cofactor1, 0, k);
+    x.made |= bit;
+  };
+  need(a, 1);
+  need(b, 1);
   if (a.key[0] != b.key[0]) return a.key[0] > b.key[0] ? -1 : 1;
   if (a.key[1] != b.key[1]) return a.key[1] > b.key[1] ? -1 : 1;
-  return comp_Crit(a.pair, b.pair);  // the same lcm: the cofactors decide
+  if (!a.pair->cofactor1 || !b.pair->cofactor1) return comp_Crit(a.pair, b.pair);
+  need(a, 2);
+  need(b, 2);
+  if (a.cofactor_key[0] != b.cofactor_key[0]) return a.cofactor_key[0] > b.cofactor_key[0] ? -1 : 1;
+  if (a.cofactor_key[1] != b.cofactor_key[1]) return a.cofactor_key[1] > b.cofactor_key[1] ? -1 : 1;
+  return 0;
 }
 }  // namespace
 
@@ -194,31 +214,35 @@ Crit trier_Crit(Crit list) {
     return list;
   }
   // The same runs merged in the same order, so the same comparisons decide
-  // (and say the same), on an array of keyed pairs.
-  static thread_local std::vector<KeyedCrit> from, to;
-  from.resize(n);
-  to.resize(n);
-  u64 i = 0;
+  // (and say the same), on indices into an array of keyed pairs.
+  static thread_local std::vector<KeyedCrit> keyed_buffer;
+  static thread_local std::vector<u32> index_buffer;
+  keyed_buffer.resize(n);
+  index_buffer.resize(2 * n);
+  KeyedCrit* keyed = keyed_buffer.data();
+  u32* from = index_buffer.data();
+  u32* to = from + n;
+  u32 i = 0;
   for (Crit c = list; c; c = c->next, ++i) {
-    KeyedCrit& k = from[i];
-    k.key[1] = 0;
-    L.make(c->lcm, 0, k.key);
+    KeyedCrit& k = keyed[i];
     k.deg = c->deg;
+    k.made = 0;
     k.pair = c;
+    from[i] = i;
   }
   for (u64 width = 1; width < n; width *= 2) {
     for (u64 lo = 0; lo < n; lo += 2 * width) {
       const u64 mid = std::min(n, lo + width), hi = std::min(n, lo + 2 * width);
       u64 a = lo, b = mid, o = lo;
-      while (a < mid && b < hi) to[o++] = comp_keyed(from[a], from[b]) < 0 ? from[a++] : from[b++];
+      while (a < mid && b < hi) to[o++] = comp_keyed(keyed[from[a]], keyed[from[b]], L) < 0 ? from[a++] : from[b++];
       while (a < mid) to[o++] = from[a++];
       while (b < hi) to[o++] = from[b++];
     }
     std::swap(from, to);
   }
-  for (u64 j = 0; j + 1 < n; ++j) from[j].pair->next = from[j + 1].pair;
-  from[n - 1].pair->next = nullptr;
-  return from[0].pair;
+  for (u64 j = 0; j + 1 < n; ++j) keyed[from[j]].pair->next = keyed[from[j + 1]].pair;
+  keyed[from[n - 1]].pair->next = nullptr;
+  return keyed[from[0]].pair;
 }
 
 Crit updatD(Crit a, Crit b) {

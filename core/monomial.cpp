@@ -253,7 +253,7 @@ void ExposKeyLayout::plan(const u64* any, bool strong, u32 tail_bits) {
   degrees = false;
   auto add = [&](u32 kind, u32 slot, u32 bits) {
     if (!bits) return;
-    f[nf++] = Field{kind, slot, bits, 0, 0};
+    f[nf++] = Field{kind, slot, bits, 0, 0, slot >> 2, 16 * (slot & 3), (u64(1) << bits) - 1};
     degrees |= kind == 1 || kind == 2;
   };
   if (k) {
@@ -293,7 +293,7 @@ void ExposKeyLayout::make(const u64* e, u64 tail, u64* key) const {
     const Field& F = f[j];
     u64 v;
     if (F.kind == 0)
-      v = ((e[F.slot >> 2] >> (16 * (F.slot & 3))) & 0xFFFF) ^ ((u64(1) << F.bits) - 1);
+      v = ~(e[F.src_word] >> F.src_shift) & F.mask;  // the slot fits its bits: complemented within them
     else
       v = F.kind == 3 ? tail : deg[F.kind];
     out[F.word] |= v << F.shift;

@@ -157,6 +157,9 @@ struct ExposKeyLayout {
     u32 bits;
     u32 word;  // key word and shift of the field's lowest bit
     u32 shift;
+    u32 src_word;   // kind 0: the exponent word and shift of the slot
+    u32 src_shift;
+    u64 mask;       // 2^bits - 1
   };
   Field f[4 * 16 + 3];
   u32 nf = 0;

@@ -283,6 +283,13 @@ QTEST_F(Poly, PairSortIsTheSameInEveryLayout) {
       for (u32& x : v) x = rnd(rng, 4) ? rnd(rng, 3) : rnd(rng, c.top + 1);
       polys.push_back(lead_only(v));
       if (i % 3 == 0) polys.push_back(lead_only(v));  // equal leads: equal lcms, cofactors too
+      if (i % 5 == 0) {
+        // u, v, then their lcm: two pairs of one lcm with different cofactors.
+        Vec u(c.n + 1), l(v);
+        for (u32 s = 0; s <= c.n; ++s) u[s] = rnd(rng, 3), l[s] = std::max(l[s], u[s]);
+        polys.push_back(lead_only(u));
+        polys.push_back(lead_only(l));
+      }
     }
     std::vector<Crit> pairs;
     for (size_t i = 0; i < polys.size(); ++i)
@@ -294,6 +301,11 @@ QTEST_F(Poly, PairSortIsTheSameInEveryLayout) {
     std::vector<Crit> got;
     for (Crit x = trier_Crit(link(pairs)); x; x = x->next) got.push_back(x);
     ASSERT_EQ(got, expected) << c.n << " " << c.top;
+    u32 cofactors_decide = 0;  // neighbours with one lcm, told apart by their cofactors
+    for (size_t i = 0; i + 1 < got.size(); ++i)
+      cofactors_decide += equal_Expos(got[i]->lcm, got[i + 1]->lcm) && got[i]->cofactor1 &&
+                          got[i + 1]->cofactor1 && !equal_Expos(got[i]->cofactor1, got[i + 1]->cofactor1);
+    EXPECT_GT(cofactors_decide, 0u) << c.n;
     kill_all(got.front());
   }
   layout(3, 0);
