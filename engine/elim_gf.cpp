@@ -612,25 +612,29 @@ struct ForwardPass {
       u32 stored = sh.stored.load(std::memory_order_acquire);
       reduce_block(sh, todo.data() + j0, nb, w, block);
       for (u32 b = 0; b < nb; ++b)
-        if (!step(w, j0 + b, block[b], stored)) return;
+        if (!step(w, j0 + b, block + b, nb - b, stored)) return;
     }
   }
 
-  // The ordered step of the row at position j of todo, then its storage;
-  // false when the worker must leave.
-  bool step(Worker& w, u32 j, Live& lv, u32& stored) {
+  // The ordered step of the row at position j of todo (lv[0], followed by
+  // the rest of its block), then its storage; false when the worker must leave.
+  bool step(Worker& w, u32 j, Live* lv_rest, u32 nrest, u32& stored) {
     const u32 ncols = sh.ncols;
     const u32 r = todo[j];
+    Live& lv = lv_rest[0];
     {
-      // While the rows before it settle, the row meets the pivots they store.
-      // Once the heuristic admits no more rows, nobody waits for the later ones.
+      // While the rows before it settle, the row and the rest of its block
+      // meet the pivots they store: what is left to the ordered step is
+      // only what was stored since.  Once the heuristic admits no more rows,
+      // nobody waits for the later ones.
       for (u32 spins = 0; turn.load(std::memory_order_acquire) != j;) {
         if (closed.load(std::memory_order_relaxed)) return false;
         if (sh.abort.load(std::memory_order_relaxed)) return false;
         const u32 now = sh.stored.load(std::memory_order_acquire);
-        if (now != stored && lv.cur) {
+        if (now != stored) {
           stored = now;
-          reduce_pass(sh, lv);
+          for (u32 b = 0; b < nrest; ++b)
+            if (lv_rest[b].cur) reduce_pass(sh, lv_rest[b]);
           spins = 0;
         } else if (++spins < 64) {
 #if defined(__x86_64__) || defined(__i386__)
