@@ -56,7 +56,7 @@ void ColumnIndex::rebuild(u32 capacity) {
   for (u32 c = 0; c < count_; ++c) {
     const Key k = pack(words_[c]);  // fits: it did when it came, and keys only widen
     u32 at = 0;
-    find(k, &at);
+    find(k, hash_of(k), &at);
     entries_[at] = Entry{u64(k), u32(k >> 64), c};
   }
 }
@@ -72,16 +72,19 @@ const ColumnIndex::Key* ColumnIndex::keys_of(u64* const* monoms, u32 n) {
   u32 i = pointer_hash(monoms, term_mask_);
   while (term_keys_[i].monoms && term_keys_[i].monoms != monoms) i = (i + 1) & term_mask_;
   if (term_keys_[i].monoms) return term_keys_[i].keys;
-  Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Key)));
+  Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * (sizeof(Key) + sizeof(u64))));
+  u64* hashes = reinterpret_cast<u64*>(keys + n);
   constexpr u32 kAhead = 8;  // the records are scattered: each is hinted a few terms ahead
   for (u32 j = 0; j < n && j < kAhead; ++j) __builtin_prefetch(monoms[j]);
   for (u32 j = 0; j < n; ++j) {
     if (j + kAhead < n) __builtin_prefetch(monoms[j + kAhead]);
-    if (!fits(monoms[j] + 1)) {
-      widen_for(nullptr, monoms[j] + 1);  // forgets every term's keys
+    const u64* e = monoms[j] + 1;
+    if (!fits(e)) {
+      widen_for(nullptr, e);  // forgets every term's keys
       return direct_ ? nullptr : keys_of(monoms, n);
     }
-    keys[j] = pack(monoms[j] + 1);
+    keys[j] = pack(e);
+    hashes[j] = hash_of(keys[j]);
   }
   term_keys_[i] = TermKeys{monoms, keys};
   if (2 * ++term_count_ > term_mask_) {
@@ -155,7 +158,7 @@ i32 ColumnIndex::get_code(u64 h1, const u64* m1, u64* m2, u32* code, u64** recor
     return get_code(h1, m1, m2, code, record);
   }
   u32 at;
-  const u32 c = find(k, &at);
+  const u32 c = find(k, hash_of(k), &at);
   if (c != kEmpty) {
     *code = c;
     *record = const_cast<u64*>(words_[c]) - 1;

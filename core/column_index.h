@@ -69,18 +69,20 @@ class ColumnIndex {
   bool fits(const u64* e) const;
   // Key of the words e (every slot fits).
   Key pack(const u64* e) const;
-  // Start of key k in the index.
-  u32 start_of(Key k) const {
-    const u64 lo = u64(k), hi = u64(k >> 64);
-    return u32(((lo ^ (hi * 0xC2B2AE3D27D4EB4FULL)) * 0x9E3779B97F4A7C15ULL) >> shift_);
-  }
-  // Code of key k, or kEmpty with *at the free entry where it belongs.
-  u32 find(Key k, u32* at) const;
+  // Hash of key k, linear but for the carry between its halves: the hash of
+  // a + b is hash(a) + hash(b), plus kHigh when the low halves carried.
+  static constexpr u64 kLow = 0x9E3779B97F4A7C15ULL, kHigh = 0xC2B2AE3D27D4EB4FULL;
+  static u64 hash_of(Key k) { return u64(k) * kLow + u64(k >> 64) * kHigh; }
+  static u64 sum_hash(Key a, u64 ha, u64 hb, Key sum) { return ha + hb + (u64(sum) < u64(a) ? kHigh : 0); }
+  // Start in the index of the hash h (its top bits).
+  u32 start_of(u64 h) const { return u32(h >> shift_); }
+  // Code of key k (of hash h), or kEmpty with *at the free entry where it belongs.
+  u32 find(Key k, u64 h, u32* at) const;
   // Enters the new product m1 * m2 (m2 alone when m1 is null, hash h1 of m1) of
   // key k at the free entry at; its code, *record its record.
   u32 insert(u32 at, Key k, u64 h1, const u64* m1, u64* m2, u64** record);
-  // Keys of the n terms monoms[0 .. n-1] (made on first use); null when the
-  // step has left the index.
+  // Keys of the n terms monoms[0 .. n-1] (made on first use), their n hashes
+  // behind them; null when the step has left the index.
   const Key* keys_of(u64* const* monoms, u32 n);
   // Room in the keys for every slot of a + b (a may be null), or the rest of
   // the step in the table when they cannot hold it.
@@ -119,23 +121,29 @@ inline bool ColumnIndex::fits(const u64* e) const {
 }
 
 inline ColumnIndex::Key ColumnIndex::pack(const u64* e) const {
-  const u32 f = width_, f2 = 2 * width_;
+  const u32 f = width_, f2 = 2 * width_, span = 4 * width_;
   const u64 m0 = ((u64(1) << f) - 1) * 0x0000000100000001ULL;  // slots 0 and 2 of a word
   const u64 m1 = (u64(1) << f2) - 1;
-  Key key = 0;
-  for (u32 w = 0; w < nb_of_blocks_of_variables; ++w) {
+  u64 lo = 0, hi = 0;
+  for (u32 w = 0, at = 0; w < nb_of_blocks_of_variables; ++w, at += span) {
     // Four slots of f bits side by side: pairs first, then the two pairs.
     const u64 s = e[w];
     const u64 x = (s & m0) | ((s >> (16 - f)) & (m0 << f));
-    key |= Key((x & m1) | ((x >> (32 - f2)) & (m1 << f2))) << (4 * f * w);
+    const u64 p = (x & m1) | ((x >> (32 - f2)) & (m1 << f2));
+    if (at >= 64) {
+      hi |= p << (at - 64);
+    } else {
+      lo |= p << at;
+      if (at + span > 64) hi |= p >> (64 - at);  // at > 0 here: span <= 64
+    }
   }
-  return key;
+  return Key(hi) << 64 | lo;
 }
 
-inline u32 ColumnIndex::find(Key k, u32* at) const {
+inline u32 ColumnIndex::find(Key k, u64 h, u32* at) const {
   const u64 lo = u64(k);
   const u32 hi = u32(k >> 64);
-  for (u32 i = start_of(k);; i = (i + 1) & mask_) {
+  for (u32 i = start_of(h);; i = (i + 1) & mask_) {
     const Entry& e = entries_[i];
     if (e.code == kEmpty) {
       *at = i;
@@ -160,10 +168,13 @@ void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u
   }
   // The index lines are hinted to the cache kAhead terms before their lookup.
   constexpr u32 kAhead = 16;
+  const u64* hashes = reinterpret_cast<const u64*>(keys + n);
   const Key km = m ? pack(m) : 0;
-  for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(entries_ + start_of(km + keys[j]));
+  const u64 hm = hash_of(km);
+  auto product_hash = [&](u32 j) { return sum_hash(km, hm, hashes[j], km + keys[j]); };
+  for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(entries_ + start_of(product_hash(j)));
   for (u32 j = from; j < n; ++j) {
-    if (j + kAhead < n) __builtin_prefetch(entries_ + start_of(km + keys[j + kAhead]));
+    if (j + kAhead < n) __builtin_prefetch(entries_ + start_of(product_hash(j + kAhead)));
     const Key k = km + keys[j];
     if (k & guards_) {
       // A slot too wide for the keys: widen them (or leave the index) and
@@ -173,7 +184,7 @@ void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u
       return;
     }
     u32 at;
-    const u32 c = find(k, &at);
+    const u32 c = find(k, product_hash(j), &at);
     if (c != kEmpty) {
       codes[j] = c;
     } else {
