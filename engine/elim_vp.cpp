@@ -558,31 +558,35 @@ u32 compact_group_lead(const Cell* acc, u32 G, u32 g, u64 span, u64 off, Dom* co
   return n;
 }
 
-// Slot g of a group, reduced by reduce_row_group: its lead must lie at off
-// (slot 0's lead, relative to the row's), then its residues are compacted
-// onto slot 0's n positions pat (relative to the lead).  Returns 0 when the
-// slot agrees, 1 when it vanished, 2 when its lead differs, and 3 when it
-// has entries outside the pattern (*outside of them); *zeros counts the
-// pattern positions whose residue is 0.
-u32 compact_group_slot(Cell* acc, u32 G, u32 g, u64 span, u64 off, const u32* pat, u32 n, Dom* coef,
-                       const Mod& mod, u32* zeros, u32* outside) {
-  u64 k = first_nonzero(acc, G, g, span, mod);
-  if (k == span) return 1;
-  if (k != off) return 2;
-  *zeros = 0;
-  *outside = 0;
+// Slots g0 .. G-1 of a group (column k of slot g at acc[k * stride + g]),
+// reduced: the lead of each must lie at off (slot 0's lead, relative to the
+// row's), then its residues are compacted onto slot 0's n positions pat
+// (relative to the lead) into coef[g].  st[g] is 0 when the slot agrees, 1
+// when it vanished, 2 when its lead differs, and 3 when it has entries
+// outside the pattern (outside[g] of them); zeros[g] counts the pattern
+// positions whose residue is 0.  One walk of the columns serves every slot
+// (a column's cells share a cache line).
+void compact_group_slots(const Cell* acc, u32 stride, u32 g0, u32 G, u64 span, u64 off, const u32* pat, u32 n,
+                         Dom* const* coef, const Mod* mods, u32* st, u32* zeros, u32* outside) {
+  u64 first[kGroup];
+  for (u32 g = g0; g < G; ++g) first[g] = span, zeros[g] = outside[g] = 0;
   u32 j = 0;
-  for (k = off; k < span; ++k) {
-    const Cell c = acc[k * G + g];
-    const u32 r = cell_value(c, mod);
-    if (j < n && pat[j] == k - off) {
-      coef[j++] = Dom(r);
-      if (!r) ++*zeros;
-    } else if (r) {
-      ++*outside;
+  for (u64 k = 0; k < span; ++k) {
+    const Cell* c = acc + k * stride;
+    const bool in_pat = k >= off && j < n && pat[j] == k - off;
+    for (u32 g = g0; g < G; ++g) {
+      const u32 r = c[g] ? cell_value(c[g], mods[g]) : 0;
+      if (r && first[g] == span) first[g] = k;
+      if (in_pat) {
+        coef[g][j] = Dom(r);
+        if (!r) ++zeros[g];
+      } else if (r && k >= off) {
+        ++outside[g];
+      }
     }
+    if (in_pat) ++j;
   }
-  return *outside ? 3 : 0;
+  for (u32 g = g0; g < G; ++g) st[g] = first[g] == span ? 1 : first[g] != off ? 2 : outside[g] ? 3 : 0;
 }
 
 // n residues into a fresh zone array, made monic unless a lone entry stays as it is.
@@ -703,6 +707,9 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   std::vector<u32> pos0(ncols);
   std::vector<Dom> coef(ncols);
   std::vector<Dom*> arrays(V);
+  std::vector<Dom> slot_coef_room(u64(kGroup) * (u64(ncols) + 1));
+  std::vector<Dom*> slot_coef(kGroup);
+  for (u32 g = 0; g < kGroup; ++g) slot_coef[g] = slot_coef_room.data() + u64(g) * (u64(ncols) + 1);
   Batch batch;
   if (!tc.reading) {
     batch.acc = static_cast<Cell*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * kLanes * sizeof(Cell)));
@@ -860,12 +867,14 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         elim_fail(kElimInterrupted, "", false);
         return 0;
       }
-      for (u32 g = s0 == 0 ? 1 : 0; g < G; ++g) {
+      const u32 g0 = s0 == 0 ? 1 : 0;
+      u32 sts[kGroup], zero_counts[kGroup], outsides[kGroup];
+      compact_group_slots(gv, gstride, g0, G, row->span, off, pat, n0, slot_coef.data(), mods.data() + s0, sts,
+                          zero_counts, outsides);
+      for (u32 g = g0; g < G; ++g) {
         const u32 s = s0 + g;
         const u32 p = QUOR_NAME(Primes)[s];
-        u32 zeros = 0, outside = 0;
-        const u32 st = compact_group_slot(gv, gstride, g, row->span, off, pat, n0, coef.data(), mods[s],
-                                          &zeros, &outside);
+        const u32 st = sts[g], zeros = zero_counts[g], outside = outsides[g];
         if (st == 1) {
           fail_text(kElimBadPrime, true, "Bad prime number bp=%u\n", p);
           return 0;
@@ -883,7 +892,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
           QUOR_NAME(Stderr)("%s\nWarning: new experimental implementation of size_compact_row_adaptative\n",
                             "======================================================================");
         make_slot_current(s);
-        arrays[s] = store_coefficients(coef.data(), n0);
+        arrays[s] = store_coefficients(slot_coef[g], n0);
         make_slot_current(0);
       }
     }
