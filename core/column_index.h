@@ -121,15 +121,10 @@ inline bool ColumnIndex::fits(const u64* e) const {
 }
 
 inline ColumnIndex::Key ColumnIndex::pack(const u64* e) const {
-  const u32 f = width_, f2 = 2 * width_, span = 4 * width_;
-  const u64 m0 = ((u64(1) << f) - 1) * 0x0000000100000001ULL;  // slots 0 and 2 of a word
-  const u64 m1 = (u64(1) << f2) - 1;
+  const u32 span = 4 * width_;
   u64 lo = 0, hi = 0;
   for (u32 w = 0, at = 0; w < nb_of_blocks_of_variables; ++w, at += span) {
-    // Four slots of f bits side by side: pairs first, then the two pairs.
-    const u64 s = e[w];
-    const u64 x = (s & m0) | ((s >> (16 - f)) & (m0 << f));
-    const u64 p = (x & m1) | ((x >> (32 - f2)) & (m1 << f2));
+    const u64 p = expos_pack_word(e[w], width_);
     if (at >= 64) {
       hi |= p << (at - 64);
     } else {

@@ -238,12 +238,29 @@ i32 comp5_Expos(const u64* a, const u64* b) { return comp_two_blocks(a, b, true)
 
 // ---- order keys ----
 
-void ExposKeyLayout::plan(const u64* any, bool strong, u32 tail_bits) {
+void ExposKeyLayout::plan(const u64* any, bool strong, u32 tails) {
   const u32 S = 4 * nb_of_blocks_of_variables;
   const u32 k = var_second_block;
   nf = 0;
   words = 0;
+  fixed_width = 0;
+  tail_bits = tails;
   if (S > 64) return;
+  if (!strong) {
+    // Every slot in the width of the widest: the slots are packed word by
+    // word, complemented, block 1 (after its degree) moved above block 2.
+    u64 lanes = 0;
+    for (u32 w = 0; w < nb_of_blocks_of_variables; ++w) lanes |= any[w];
+    const u32 f = std::max<u32>(1, u32(std::bit_width((lanes | lanes >> 16 | lanes >> 32 | lanes >> 48) & 0xFFFF)));
+    fixed_degree_bits = k ? u32(std::bit_width(u64(k) * ((u64(1) << f) - 1))) : 0;
+    const u32 total = fixed_degree_bits + nb_of_variables * f + tails;
+    if (total <= 128) {
+      fixed_width = f;
+      fixed_bits = total;
+      words = total <= 64 ? 1 : 2;
+      return;
+    }
+  }
   u32 width[64];
   u32 deg_bound[2] = {0, 0};
   for (u32 i = 0; i < S; ++i) {
@@ -262,7 +279,7 @@ void ExposKeyLayout::plan(const u64* any, bool strong, u32 tail_bits) {
   }
   if (strong) add(2, 0, u32(std::bit_width(deg_bound[1])));
   for (u32 i = S; i-- > k;) add(0, i, width[i]);
-  add(3, 0, tail_bits);
+  add(3, 0, tails);
   u32 word = 0, room = 64;
   for (u32 j = 0; j < nf; ++j) {
     if (f[j].bits > room) {
@@ -277,6 +294,26 @@ void ExposKeyLayout::plan(const u64* any, bool strong, u32 tail_bits) {
 }
 
 void ExposKeyLayout::make(const u64* e, u64 tail, u64* key) const {
+  if (fixed_width) {
+    using u128 = unsigned __int128;
+    const u32 f = fixed_width, nv = nb_of_variables, k = var_second_block;
+    auto ones = [](u32 bits) { return bits == 128 ? ~u128(0) : (u128(1) << bits) - 1; };
+    u128 v = 0;
+    for (u32 w = 0; w < nb_of_blocks_of_variables; ++w) v |= u128(expos_pack_word(e[w], f)) << (4 * f * w);
+    v = ones(nv * f) - v;  // every slot complemented within f bits: no borrow
+    if (k) {
+      const u32 kw = k >> 2;
+      u32 d = expos_word_degree(e[kw] & ((u64(1) << (16 * (k & 3))) - 1));
+      for (u32 w = 0; w < kw; ++w) d += expos_word_degree(e[w]);
+      const u32 b1 = k * f, b2 = (nv - k) * f;
+      v = u128(d) << (nv * f) | (v & ones(b1)) << b2 | v >> b1;
+    }
+    if (tail_bits) v = v << tail_bits | tail;
+    v <<= 128 - fixed_bits;  // most significant bit first
+    key[0] = u64(v >> 64);
+    if (words == 2) key[1] = u64(v);
+    return;
+  }
   const u32 k = var_second_block, nb = nb_of_blocks_of_variables;
   u32 deg[3] = {0, 0, 0};  // by field kind: the degrees of blocks 1 and 2
   if (degrees) {
@@ -302,6 +339,11 @@ void ExposKeyLayout::make(const u64* e, u64 tail, u64* key) const {
 }
 
 u64 ExposKeyLayout::tail_of(const u64* key) const {
+  if (fixed_width) {
+    using u128 = unsigned __int128;
+    const u128 v = (u128(key[0]) << 64 | (words == 2 ? key[1] : 0)) >> (128 - fixed_bits);
+    return u64(v) & ((u64(1) << tail_bits) - 1);
+  }
   if (!nf) return 0;
   const Field& last = f[nf - 1];
   return last.kind == 3 ? (key[last.word] >> last.shift) & ((u64(1) << last.bits) - 1) : 0;

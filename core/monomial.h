@@ -61,6 +61,14 @@ inline void expos_set_slot(u64* e, u32 i, u32 v) {
   const u32 sh = 16 * (i & 3);
   e[i >> 2] = (e[i >> 2] & ~(0xFFFFULL << sh)) | (u64(v & 0xFFFFu) << sh);
 }
+// The four slots of word w side by side, f bits each, slot 0 lowest (every
+// slot below 2^f, 1 <= f <= 16): pairs first, then the two pairs.
+inline u64 expos_pack_word(u64 w, u32 f) {
+  const u64 m0 = ((u64(1) << f) - 1) * 0x0000000100000001ULL;  // slots 0 and 2
+  const u64 m1 = (u64(1) << (2 * f)) - 1;
+  const u64 x = (w & m0) | ((w >> (16 - f)) & (m0 << f));
+  return (x & m1) | ((x >> (32 - 2 * f)) & (m1 << (2 * f)));
+}
 // Sum of the four 16-bit slots of one word.
 inline u32 expos_word_degree(u64 w) {
   const u64 s = (w & 0x0000FFFF0000FFFFULL) + ((w >> 16) & 0x0000FFFF0000FFFFULL);
@@ -165,9 +173,15 @@ struct ExposKeyLayout {
   u32 nf = 0;
   u32 words = 0;  // key words; 0: the layout needs more than two (or B > 16)
   bool degrees = false;  // a block degree is one of the fields
+  // Not strong: every slot in one width, packed word by word (the fields
+  // above are then unused).
+  u32 fixed_width = 0;  // 0: the fields
+  u32 fixed_degree_bits = 0;  // block 1's degree (none without a block 1)
+  u32 fixed_bits = 0;   // degree, slot and tail bits
+  u32 tail_bits = 0;
 
-  // Lays out keys for monomials whose words OR to any, with tail_bits for the tail.
-  void plan(const u64* any, bool strong, u32 tail_bits);
+  // Lays out keys for monomials whose words OR to any, with tails bits for the tail.
+  void plan(const u64* any, bool strong, u32 tails);
   // Writes the words key of e, with tail in the tail field.
   void make(const u64* e, u64 tail, u64* key) const;
   // The tail field of a key.
