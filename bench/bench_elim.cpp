@@ -4,6 +4,7 @@
 // per build.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/coeffs.h"
 #include "core/zone.h"
 #include "engine/elim.h"
+#include "engine/elim_kernels.h"
 
 namespace {
 using namespace quor;
@@ -125,6 +127,34 @@ BENCHMARK(BM_elim_gf)
     ->ArgsProduct({{1, 8}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// One pivot row of n entries over 30,000 columns added into sixteen rows:
+// as sixteen separate 64-bit rows (arg 0), or once into the interleaved
+// 32-bit lanes of the block accumulator (arg 1).  Items are products.
+void BM_block_axpy(benchmark::State& state) {
+  constexpr u32 L = 16, kSpan = 30000, kEntries = 600;
+  std::mt19937 g(3);
+  std::vector<u16> pos(kEntries), coef(kEntries);
+  for (u32 j = 0; j < kEntries; ++j) pos[j] = u16(1 + u64(j) * (kSpan - 1) / kEntries + g() % 8), coef[j] = u16(1 + g() % 65520);
+  alignas(64) u32 m32[L];
+  u64 m64[L];
+  for (u32 b = 0; b < L; ++b) m32[b] = 1 + g() % 65520, m64[b] = m32[b];
+  const Lane32 lane(65521);
+  if (state.range(0) == 0) {
+    std::vector<std::vector<u64>> rows(L, std::vector<u64>(kSpan + 8));
+    for (auto _ : state)
+      for (u32 b = 0; b < L; ++b) axpy_positions<u16>(rows[b].data(), m64[b], pos.data(), coef.data(), kEntries);
+    benchmark::DoNotOptimize(rows[0][pos[0]]);
+  } else {
+    u32* cells = static_cast<u32*>(std::aligned_alloc(64, u64(L) * (kSpan + 8) * sizeof(u32)));
+    std::memset(cells, 0, u64(L) * (kSpan + 8) * sizeof(u32));
+    for (auto _ : state) axpy_lanes32<L>(cells, m32, pos.data(), coef.data(), kEntries, lane);
+    benchmark::DoNotOptimize(cells[L * pos[0]]);
+    std::free(cells);
+  }
+  state.SetItemsProcessed(i64(state.iterations()) * L * kEntries);
+}
+BENCHMARK(BM_block_axpy)->Arg(0)->Arg(1);
 #else
 void BM_elim_vp(benchmark::State& state) {
   zone_reset_memory(0);
