@@ -6,6 +6,7 @@
 #include <gmp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -16,6 +17,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/call_quor.h"
@@ -165,6 +167,30 @@ void symmetric(std::vector<Poly>& polys, long prime) {
       if (mpz_cmp_ui(t.c.get(), (unsigned long)prime / 2) > 0) mpz_sub_ui(t.c.get(), t.c.get(), (unsigned long)prime);
 }
 
+// Prints the basis, a polynomial per line.  The text of a large basis takes
+// as long as a step of the computation: it is made on the threads the
+// computation was given, a chunk at a time, and printed in order.
+void print_basis(const std::vector<Poly>& basis, const std::vector<std::string>& vars, long threads) {
+  constexpr std::size_t kChunk = 256;
+  const std::size_t width = std::size_t(std::max<long>(1, threads));
+  std::vector<std::string> texts(std::min(kChunk, basis.size()));
+  for (std::size_t from = 0; from < basis.size(); from += kChunk) {
+    const std::size_t n = std::min(kChunk, basis.size() - from);
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+      for (std::size_t i; (i = next.fetch_add(1)) < n;) texts[i] = quor::standin::poly_text(basis[from + i], vars);
+    };
+    std::vector<std::thread> team;
+    for (std::size_t t = 1; t < std::min(width, n); ++t) team.emplace_back(work);
+    work();
+    for (std::thread& t : team) t.join();
+    for (std::size_t i = 0; i < n; ++i) {
+      std::fwrite(texts[i].data(), 1, texts[i].size(), stdout);
+      std::fputc('\n', stdout);
+    }
+  }
+}
+
 // One request through the stand-in host, checked as a host would check it.
 std::vector<Poly> run_once(const Options& o, const SparseSystem& s) {
   Host h;
@@ -244,7 +270,7 @@ int main(int argc, char** argv) {
     }
     // The zero ideal: its basis is empty, printed as the one polynomial 0.
     if (basis.empty()) std::printf("0\n");
-    for (const Poly& p : basis) std::printf("%s\n", quor::standin::poly_text(p, sys.vars).c_str());
+    print_basis(basis, sys.vars, o.threads);
     return 0;
   } catch (const quor::standin::SystemFileError& e) {
     std::fprintf(stderr, "quor: %s\n", e.what());
