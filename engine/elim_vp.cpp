@@ -605,6 +605,29 @@ void progress(u32 done, u32 nreduce) {
     QUOR_NAME(Stderr)("%.1f%%/", pc);
 }
 
+// compact_long for the back-reduction's rows, mostly empty cells: empty
+// runs are skipped four cells at a time; the same entries.
+u32 compact_sparse(const Cell* cells, u64 span, Dom* coef, u32* pos, const Mod& mod) {
+  u32 n = 0;
+  for (u64 k = first_nonzero_cell(cells, 0, span); k < span; k = first_nonzero_cell(cells, k + 1, span)) {
+    const u32 r = mod.residue(cells[k]);
+    if (r) coef[n] = Dom(r), pos[n++] = u32(k);
+  }
+  return n;
+}
+
+// compact_onto (cells reduced on the way) the same way: coef[j] is the
+// residue at pat[j]; returns the count of non-zero residues outside pat.
+u32 compact_onto_sparse(const Cell* cells, u64 span, const u32* pat, u32 n, Dom* coef, const Mod& mod) {
+  for (u32 j = 0; j < n; ++j) coef[j] = Dom(cells[pat[j]] ? mod.residue(cells[pat[j]]) : 0);
+  u32 outside = 0, j = 0;
+  for (u64 k = first_nonzero_cell(cells, 0, span); k < span; k = first_nonzero_cell(cells, k + 1, span)) {
+    while (j < n && pat[j] < k) ++j;
+    if (!(j < n && pat[j] == k) && mod.residue(cells[k])) ++outside;
+  }
+  return outside;
+}
+
 // Back-reduction of the new rows (sorted by lead ascending), every slot;
 // false when it was interrupted or a slot disagreed.
 bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
@@ -633,10 +656,9 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
         Mod::set(cell, 0);
       }
       if (s == V - 1) {
-        m = compact_long<u32, Mod>(acc, b->span, coef.data(), pos.data(), mod);
+        m = compact_sparse(acc, b->span, coef.data(), pos.data(), mod);
       } else {
-        u32 zeros = 0;
-        if (compact_onto<u32, Mod>(acc, b->span, pos.data(), m, coef.data(), true, mod, &zeros)) {
+        if (compact_onto_sparse(acc, b->span, pos.data(), m, coef.data(), mod)) {
           make_slot_current(0);
           elim_fail(kElimBadPrime, "NOT DONE in size_compact_row2_long_Dom\n");
           return false;

@@ -838,6 +838,25 @@ QTEST_F(Elim, RowOfAGroupThatDisagreesFailsWithItsMessage) {
   EXPECT_NE(std::string(elim_status_text()).find("(Mesg 2)"), std::string::npos) << elim_status_text();
 }
 
+// The back-reduction cancels an entry modulo the last prime only: x3 + x6
+// + (1 + p1)*x7 less the new row x6 + x7 leaves p1*x7, so the slots
+// disagree and the block holds a bad prime.
+QTEST_F(Elim, BackReductionThatDisagreesIsABadPrime) {
+  use_primes(2, 0);
+  const i64 p1 = QUOR_NAME(Primes)[1];
+  const std::vector<IRow> m{
+      {{2, 6}, {1, 1}, 1, 0}, {{3, 6, 7}, {1, 1, 1 + p1}, 5, 1}, {{2, 6, 7}, {1, 2, 1}, 9, 1}};
+  EXPECT_TRUE(run(m, 8).empty());
+  EXPECT_EQ(elim_status(), kElimBadPrime);
+  EXPECT_NE(std::string(elim_status_text()).find("NOT DONE"), std::string::npos) << elim_status_text();
+  // With 2 for 1 + p1 the entry x7 stays in both slots.
+  elim_status_clear();
+  std::vector<IRow> good = m;
+  good[1].val[2] = 2;
+  EXPECT_EQ(run(good, 8), reference(good, 8));
+  EXPECT_EQ(elim_status(), kElimOk);
+}
+
 QTEST_F(Elim, InterruptIsReportedAsInterrupt) {
   use_primes(3, 0);
   const auto m = random_matrix(71, 60, 20, 30, 10);
