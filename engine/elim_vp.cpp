@@ -606,11 +606,13 @@ void progress(u32 done, u32 nreduce) {
 }
 
 // compact_long for the back-reduction's rows, mostly empty cells: empty
-// runs are skipped four cells at a time; the same entries.
-u32 compact_sparse(const Cell* cells, u64 span, Dom* coef, u32* pos, const Mod& mod) {
+// runs are skipped four cells at a time; the same entries.  Every cell is
+// left empty.
+u32 compact_sparse(Cell* cells, u64 span, Dom* coef, u32* pos, const Mod& mod) {
   u32 n = 0;
   for (u64 k = first_nonzero_cell(cells, 0, span); k < span; k = first_nonzero_cell(cells, k + 1, span)) {
     const u32 r = mod.residue(cells[k]);
+    cells[k] = 0;
     if (r) coef[n] = Dom(r), pos[n++] = u32(k);
   }
   return n;
@@ -618,12 +620,14 @@ u32 compact_sparse(const Cell* cells, u64 span, Dom* coef, u32* pos, const Mod& 
 
 // compact_onto (cells reduced on the way) the same way: coef[j] is the
 // residue at pat[j]; returns the count of non-zero residues outside pat.
-u32 compact_onto_sparse(const Cell* cells, u64 span, const u32* pat, u32 n, Dom* coef, const Mod& mod) {
+// Every cell is left empty.
+u32 compact_onto_sparse(Cell* cells, u64 span, const u32* pat, u32 n, Dom* coef, const Mod& mod) {
   for (u32 j = 0; j < n; ++j) coef[j] = Dom(cells[pat[j]] ? mod.residue(cells[pat[j]]) : 0);
   u32 outside = 0, j = 0;
   for (u64 k = first_nonzero_cell(cells, 0, span); k < span; k = first_nonzero_cell(cells, k + 1, span)) {
     while (j < n && pat[j] < k) ++j;
     if (!(j < n && pat[j] == k) && mod.residue(cells[k])) ++outside;
+    cells[k] = 0;
   }
   return outside;
 }
@@ -636,6 +640,9 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
   std::vector<Dom> coef(ncols);
   std::vector<Mod> mods;
   for (u32 s = 0; s < V; ++s) mods.emplace_back(QUOR_NAME(Primes)[s]);
+  // The compactions leave the accumulator empty, so a row is written into
+  // it without clearing its span first (wrap_expand clears one cell).
+  std::memset(static_cast<void*>(acc), 0, u64(ncols) * sizeof(Cell));
   for (i64 t = i64(n) - 2; t >= 0; --t) {
     if (stop_now()) {
       elim_fail(kElimInterrupted, "", false);
@@ -647,7 +654,7 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
     for (u32 s = V; s-- > 0;) {
       make_slot_current(s);
       const Mod& mod = mods[s];
-      wrap_expand(acc, b->span, b->code, b->nb_codes, b->coeffs[s]);
+      wrap_expand(acc, 1, b->code, b->nb_codes, b->coeffs[s]);
       for (i64 q = i64(n) - 1; q > t; --q) {
         const sALGO_Dpol* pq = nr[q];
         Cell& cell = acc[pq->lead - b->lead];
