@@ -4,10 +4,14 @@
 #include "engine/symbolic.h"
 
 #include <immintrin.h>
+#include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "core/channels.h"
 #include "core/coeffs.h"
@@ -23,6 +27,12 @@ extern "C" {
 quor::i32 QUOR_NAME(no_expand) = 0;
 }
 
+#if !QUOR_INT
+namespace quor {
+u32 symbolic_rows_per_coding_team = 8192;
+}  // namespace quor
+#endif
+
 namespace quor::QUOR_NS {
 
 i32 use_strong_order = 0;
@@ -36,6 +46,7 @@ constexpr u32 kMarkNoReductor = 0xFFFFFFFFu;
 inline u64 even_up(u64 n) { return (n + 1) & ~u64(1); }
 
 inline bool stop_requested() { return QUOR_NAME(stop_immediately_semaphore) != 0; }
+
 
 // Rows may not reach quor_max_index + 1 nor room + 1; where = 5 (halves) or 8 (reductors).
 void check_row_limits(u32 nrows, u32 room, int where) {
@@ -170,6 +181,69 @@ void code_row_from_codes(sALGO_Dpol* row, const u32* codes, u32 n, const u32* po
   for (u32 j = 1; j < n; ++j) scratch[j] = lp - pos[codes[j]];
   code_offsets(row, scratch, n);
 }
+
+#if !QUOR_INT
+// Codes rows whose records are filled but for their code, on a team of
+// width threads: the offsets and byte code of a chunk of rows are made in
+// the workers' buffers, then the master moves each code into the zone, in
+// row order (the zone is the master's).  Returns false when a worker could
+// not get memory.
+bool code_rows_on_team(ALGO_Dpol* rows, u32 nrows, u32* const* codes, const u32* pos, u32 max_terms, u32 width) {
+  constexpr u32 kChunk = 4096;
+  struct Coded {
+    u32 worker, codes;
+    u64 at, bytes;
+  };
+  struct Buffers {
+    std::vector<u32> offsets;
+    std::vector<u8> code, out;
+  };
+  std::vector<Buffers> buf(width);
+  std::vector<Coded> done(kChunk);
+  std::atomic<bool> failed{false};
+  for (u32 from = 0; from < nrows; from += kChunk) {
+    const u32 n = std::min(kChunk, nrows - from);
+    std::atomic<u32> next{0};
+#pragma omp parallel num_threads(width)
+    {
+      const u32 w = u32(omp_get_thread_num());
+      Buffers& b = buf[w];
+      try {
+        b.out.clear();
+        b.offsets.resize(max_terms);
+        for (u32 k; !failed.load(std::memory_order_relaxed) && (k = next.fetch_add(1)) < n;) {
+          sALGO_Dpol* row = rows[from + k];
+          const u32* c = codes[from + k];
+          const u32 nt = row->nb_codes;  // the term count, kept there meanwhile
+          const u32 lp = pos[c[0]];
+          b.offsets[0] = 0;
+          for (u32 j = 1; j < nt; ++j) b.offsets[j] = lp - pos[c[j]];
+          b.code.resize(lzw_worst_bytes(nt));
+          u32 nc = 0;
+          const u64 bytes = nt < 2 ? 0 : lzw_encode(b.offsets.data(), nt, b.code.data(), b.code.size(), &nc);
+          done[k] = Coded{w, nc, b.out.size(), bytes};
+          b.out.insert(b.out.end(), b.code.begin(), b.code.begin() + i64(bytes));
+        }
+      } catch (const std::bad_alloc&) {
+        failed.store(true);
+      }
+    }
+    if (failed.load()) return false;
+    for (u32 k = 0; k < n; ++k) {
+      sALGO_Dpol* row = rows[from + k];
+      const Coded& d = done[k];
+      u8* code = static_cast<u8*>(QUOR_NAME(alloc64)(d.bytes));
+      if (d.bytes) std::memcpy(code, buf[d.worker].out.data() + d.at, d.bytes);
+      row->code = code;
+      row->nb_codes = d.codes;
+      row->encoding = CODE_LZW;
+      row->multiplier = nullptr;
+      row->source_monoms = nullptr;
+    }
+  }
+  return true;
+}
+#endif
 
 // Record (header first) of the monomial at position pos of the table's order.
 inline u64* record_at(Table_slot* s, u32 pos) { return s[s[pos].code_slot].monom - 1; }
@@ -379,6 +453,12 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   ALGO_Dpol* rows = static_cast<ALGO_Dpol*>(QUOR_NAME(alloc64)(even_up(nrows) * sizeof(ALGO_Dpol)));
   u32* scratch = static_cast<u32*>(QUOR_NAME(alloc64)(u64(max_terms) * sizeof(u32)));
   const bool unexpanded = QUOR_NAME(no_expand) != 0;
+#if !QUOR_INT
+  // Large matrices code their rows on the elimination's team afterwards.
+  const u32 team = nb_threads > 1 && nrows >= symbolic_rows_per_coding_team ? u32(std::min(nb_threads, 1024)) : 1;
+#else
+  const u32 team = 1;
+#endif
   M.rows = rows;
   M.ncols = ncols;
   M.nreduce = nreduce;
@@ -408,11 +488,17 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       row->multiplier = e->multiplier;
       row->source_monoms = src->monoms;
       row->mult_hash = e->hash;
+    } else if (team > 1) {
+      row->nb_codes = src->nb_terms;  // until the team codes the row
     } else {
       code_row_from_codes(row, row_codes.at[i], src->nb_terms, pos, scratch);
     }
     rows[i] = row;
   }
+#if !QUOR_INT
+  if (!unexpanded && team > 1 && !code_rows_on_team(rows, nrows, row_codes.at, pos, max_terms, team))
+    raise_allocation_failure();
+#endif
   M.nrows = nrows;
   return M;
 }

@@ -17,6 +17,12 @@
 #include "core/poly.h"
 #include "engine/lzw_code.h"
 
+namespace quor {
+// Prime-field build: rows of a matrix from which they are coded on the
+// elimination's team (the rows are the same; tests lower it).
+extern u32 symbolic_rows_per_coding_team;
+}  // namespace quor
+
 namespace quor::QUOR_NS {
 
 // Row record of the matrix, one zone allocation per row.  Layout:
