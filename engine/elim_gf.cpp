@@ -25,6 +25,7 @@
 // raised inside a region (defer_fatal, then every worker leaves).
 #include "engine/elim.h"
 
+#include <immintrin.h>
 #include <omp.h>
 
 #include <algorithm>
@@ -130,6 +131,19 @@ class Arena {
 // Rows a worker reduces together: each pivot row it reads then serves the
 // whole block while it is in cache.
 constexpr u32 kBlock = 16;
+
+// Bit b set when lane b of the block's column q is not zero (the 64-byte
+// aligned cells of one column).
+inline u32 nonzero_lanes(const u32* q) {
+  static_assert(kBlock == 16, "four 128-bit words of lanes");
+  const __m128i zero = _mm_setzero_si128();
+  u32 zeros = 0;
+  for (u32 i = 0; i < 4; ++i) {
+    const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(q + 4 * i));
+    zeros |= u32(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, zero)))) << (4 * i);
+  }
+  return ~zeros & 0xFFFF;
+}
 
 // What one worker owns: kBlock accumulator rows (cell c of column c, 1 ..
 // ncols), the interleaved accumulator of a block (32-bit cell (c, b) at
@@ -335,14 +349,12 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   }
   // Columns where every cell of the block is zero ask nothing of the pivots:
   // the rows meet the same pivots in the same order as on a column-by-column walk.
+  // Also gives the column's non-zero lanes: sparse rows meet columns where
+  // one lane or two are.
+  u32 lanes = 0;
   auto next_column = [&](u64 c) {
-    while (c <= ncols) {
-      const u32* q = ilv + L * c;
-      u32 any = 0;
-      for (u32 b = 0; b < L; ++b) any |= q[b];
-      if (any) break;
-      ++c;
-    }
+    for (; c <= ncols; ++c)
+      if ((lanes = nonzero_lanes(ilv + L * c))) break;
     return c;
   };
   const u32 p = sh.mod.p;
@@ -361,9 +373,9 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     bool use = false;  // usable by every row of the block whose index is above e
     alignas(32) u32 mult[L] = {};  // 0: the row does not take the pivot of c
     u32 takers = 0;
-    for (u32 b = 0; b < nb; ++b) {
+    for (; lanes; lanes &= lanes - 1) {
+      const u32 b = u32(__builtin_ctz(lanes));
       Live& l = lv[b];
-      if (!cells[b]) continue;
       const u32 v = sh.mod.of(cells[b]);
       cells[b] = v;
       if (!v) continue;
