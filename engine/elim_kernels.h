@@ -215,11 +215,22 @@ __attribute__((target("avx2"))) inline void wrap_axpy8_avx2(u64* cells, const u6
   }
 }
 
-// 1 when this processor runs wrap_axpy8_avx2.
-inline bool wrap_simd_available() {
+// Widest vector instructions the kernels may take: 2 AVX-512, 1 AVX2, 0
+// none (what the processor has, in any case).  Tests lower it to run the
+// narrower paths that other processors take.
+inline int simd_cap = 2;
+// 1 when the kernels may use AVX2 / AVX-512 here.
+inline bool simd_avx2() {
   static const bool ok = __builtin_cpu_supports("avx2");
-  return ok;
+  return ok && simd_cap >= 1;
 }
+inline bool simd_avx512() {
+  static const bool ok = __builtin_cpu_supports("avx512f");
+  return ok && simd_cap >= 2;
+}
+
+// 1 when this processor runs wrap_axpy8_avx2.
+inline bool wrap_simd_available() { return simd_avx2(); }
 
 // wrap_axpy_group<1> with the runs of the code four entries per 256-bit
 // vector (the same sums as the scalar loop, cell by cell, so the same cells):
@@ -452,11 +463,9 @@ __attribute__((target("avx512f"))) inline void axpy_lanes32_avx512(u32* cells, c
 }
 template <unsigned L, class P>
 inline void axpy_lanes32(u32* cells, const u32* m, const P* pos, const u16* coef, u64 n, const Lane32& lane) {
-  static const bool avx512 = L % 16 == 0 && __builtin_cpu_supports("avx512f");
-  static const bool avx2 = __builtin_cpu_supports("avx2");
   if constexpr (L % 16 == 0)
-    if (avx512) return axpy_lanes32_avx512<L>(cells, m, pos, coef, n, lane);
-  if (avx2) return axpy_lanes32_avx2<L>(cells, m, pos, coef, n, lane);
+    if (simd_avx512()) return axpy_lanes32_avx512<L>(cells, m, pos, coef, n, lane);
+  if (simd_avx2()) return axpy_lanes32_avx2<L>(cells, m, pos, coef, n, lane);
   axpy_lanes32_scalar<L>(cells, m, pos, coef, n, lane);
 }
 

@@ -82,10 +82,7 @@ __attribute__((target("avx2"))) inline void wrap_axpy_lanes_avx2(u64* cells, con
 }
 
 // 1 when this processor runs the 512-bit kernels below.
-inline bool wrap_avx512_available() {
-  static const bool ok = __builtin_cpu_supports("avx512f");
-  return ok;
-}
+inline bool wrap_avx512_available() { return simd_avx512(); }
 
 // add_g(x[g], m[g] * c[g]) for the 8 cells of one column: vpmuludq
 // takes the low 32 bits of the factors (residues and multipliers below p),

@@ -711,6 +711,43 @@ QTEST_F(Elim, CrowdedRowsMatchDenseReference) {
   }
 }
 
+// Processors without AVX-512, or without AVX2, take narrower paths through
+// the same eliminations: random matrices, and in the integer build crowded
+// rows over groups of primes, first pass and replay.
+QTEST_F(Elim, NarrowerVectorPathsGiveTheSameResults) {
+  struct Restore {
+    ~Restore() { simd_cap = 2; }
+  } restore;
+  for (int cap : {1, 0}) {
+    simd_cap = cap;
+#if QUOR_INT
+    // The fixture's block of primes, recording (the last round replayed).
+    use_primes(3, 0);
+    simul_write = 1;
+    QUOR_NAME(reset_simulation)();
+#endif
+    for (u32 seed = 1; seed <= 6; ++seed) {
+      const u32 ncols = 20 + seed * 17;
+      const auto m = random_matrix(seed, ncols, ncols / 3, ncols / 2, seed % 2 ? 8 : 30);
+      EXPECT_EQ(run(m, ncols), reference(m, ncols)) << "cap " << cap << " seed " << seed;
+    }
+#if QUOR_INT
+    for (u32 V : {8u, 9u}) {
+      const auto m = random_matrix(80 + V, 40, 12, 70, 40);
+      simul_write = 1;
+      use_primes(V, 20);
+      QUOR_NAME(reset_simulation)();
+      EXPECT_EQ(run(m, 40), reference(m, 40)) << "cap " << cap << " V " << V;
+      simul_write = 0;
+      use_primes(V, 40);
+      QUOR_NAME(reset_simulation)();
+      EXPECT_EQ(run(m, 40), reference(m, 40)) << "cap " << cap << " V " << V;
+      EXPECT_EQ(elim_status(), kElimOk) << elim_status_text();
+    }
+#endif
+  }
+}
+
 // A row to reduce sorted before the known pivot of its lead takes that
 // column, and a later row on the same lead is eliminated by it, not by the
 // known pivot: x2 + x3 and x2 + x5 (key 9) against the pivot x2 + x4 give
