@@ -423,8 +423,8 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
     clear_Table_de_Recherche(fronted);
     ColumnIndex index;
     index.start(fronted, 2);
-    u32 code, code2;
-    u64 *rec, *rec2;
+    u32 code;
+    u64* rec;
     for (int row = 0; row < 70 && direct->count + 50 < p; ++row) {
       const std::vector<u64*>& terms = polys[rng() % polys.size()];
       u64* m = rng() % 5 ? mono(vec()) : nullptr;
@@ -447,7 +447,9 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
         f += is_new;
         ASSERT_EQ(unpack(index.words(code)), unpack(rec + 1));
         ASSERT_EQ(index.words(code)[-1], rec[0]);
-        if (!m && is_new) ASSERT_EQ(index.words(code), terms[j] + 1);
+        if (!m && is_new) {
+          ASSERT_EQ(index.words(code), terms[j] + 1);
+        }
       }
       ASSERT_EQ(index.count(), direct->count);
       if (row == 35) index.sync();  // a sync in the middle changes nothing
@@ -462,7 +464,9 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
         ASSERT_EQ(a.code, b.code);
         ASSERT_EQ(unpack(a.monom), unpack(b.monom));
       }
-      if (i < direct->count) ASSERT_EQ(a.code_slot, b.code_slot);
+      if (i < direct->count) {
+        ASSERT_EQ(a.code_slot, b.code_slot);
+      }
     }
     expect_probe_invariant(fronted);
   }
