@@ -413,25 +413,39 @@ struct Lane32 {
 // lane b and entry j: L rows interleaved (L a multiple of 8, cells 32-byte
 // aligned; 64 when L is a multiple of 16), so one entry of the decoded row
 // is one update of L consecutive cells.  A lane with m[b] = 0 is left as it is.
+// One body for every vector width: W-byte vectors of lanes (the compiler's
+// vector extensions), compiled for the instruction set of the function it
+// is inlined into.  The carry is an unsigned compare.
+template <unsigned L, unsigned W, class P>
+__attribute__((always_inline)) inline void axpy_lanes32_vec(u32* cells, const u32* m, const P* pos, const u16* coef,
+                                                           u64 n, const Lane32& lane) {
+  typedef u32 Vec __attribute__((vector_size(W)));
+  constexpr unsigned K = W / sizeof(u32), V = L / K;
+  static_assert(L % K == 0, "whole vectors of lanes");
+  Vec mv[V];
+  std::memcpy(mv, m, sizeof mv);
+  const Vec c2 = Vec{} + lane.c2;
+  for (u64 j = 0; j < n; ++j) {
+    Vec* q = reinterpret_cast<Vec*>(cells + L * u64(pos[j]));
+    const Vec c = Vec{} + u32(coef[j]);
+    for (unsigned v = 0; v < V; ++v) {
+      const Vec prod = mv[v] * c;
+      const Vec sum = q[v] + prod;
+      q[v] = sum < prod ? sum + c2 : sum;
+    }
+  }
+}
+// The same on 256-bit vectors (cells 32-byte aligned) and on 512-bit ones
+// (L a multiple of 16, cells 64-byte aligned).
 template <unsigned L, class P>
 __attribute__((target("avx2"))) inline void axpy_lanes32_avx2(u32* cells, const u32* m, const P* pos,
                                                             const u16* coef, u64 n, const Lane32& lane) {
-  static_assert(L % 8 == 0, "whole 256-bit vectors of lanes");
-  constexpr unsigned V = L / 8;
-  __m256i mv[V];
-  for (unsigned v = 0; v < V; ++v) mv[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 8 * v));
-  const __m256i c2 = _mm256_set1_epi32(i32(lane.c2));
-  const __m256i sign = _mm256_set1_epi32(i32(0x80000000u));
-  for (u64 j = 0; j < n; ++j) {
-    __m256i* q = reinterpret_cast<__m256i*>(cells + L * u64(pos[j]));
-    const __m256i c = _mm256_set1_epi32(coef[j]);
-    for (unsigned v = 0; v < V; ++v) {
-      const __m256i prod = _mm256_mullo_epi32(mv[v], c);
-      const __m256i sum = _mm256_add_epi32(_mm256_load_si256(q + v), prod);
-      const __m256i carry = _mm256_cmpgt_epi32(_mm256_xor_si256(prod, sign), _mm256_xor_si256(sum, sign));
-      _mm256_store_si256(q + v, _mm256_add_epi32(sum, _mm256_and_si256(carry, c2)));
-    }
-  }
+  axpy_lanes32_vec<L, 32>(cells, m, pos, coef, n, lane);
+}
+template <unsigned L, class P>
+__attribute__((target("avx512f"))) inline void axpy_lanes32_avx512(u32* cells, const u32* m, const P* pos,
+                                                                 const u16* coef, u64 n, const Lane32& lane) {
+  axpy_lanes32_vec<L, 64>(cells, m, pos, coef, n, lane);
 }
 // The same, one cell at a time.
 template <unsigned L, class P>
@@ -439,26 +453,6 @@ inline void axpy_lanes32_scalar(u32* cells, const u32* m, const P* pos, const u1
   for (u64 j = 0; j < n; ++j) {
     u32* q = cells + L * u64(pos[j]);
     for (unsigned b = 0; b < L; ++b) q[b] = lane.add(q[b], m[b] * u32(coef[j]));
-  }
-}
-// The same on 512-bit vectors (L a multiple of 16, cells 64-byte aligned):
-// the carry is an unsigned compare into a mask.
-template <unsigned L, class P>
-__attribute__((target("avx512f"))) inline void axpy_lanes32_avx512(u32* cells, const u32* m, const P* pos,
-                                                                 const u16* coef, u64 n, const Lane32& lane) {
-  static_assert(L % 16 == 0, "whole 512-bit vectors of lanes");
-  constexpr unsigned V = L / 16;
-  __m512i mv[V];
-  for (unsigned v = 0; v < V; ++v) mv[v] = _mm512_loadu_si512(m + 16 * v);
-  const __m512i c2 = _mm512_set1_epi32(i32(lane.c2));
-  for (u64 j = 0; j < n; ++j) {
-    __m512i* q = reinterpret_cast<__m512i*>(cells + L * u64(pos[j]));
-    const __m512i c = _mm512_set1_epi32(coef[j]);
-    for (unsigned v = 0; v < V; ++v) {
-      const __m512i prod = _mm512_mullo_epi32(mv[v], c);
-      const __m512i sum = _mm512_add_epi32(_mm512_load_si512(q + v), prod);
-      _mm512_store_si512(q + v, _mm512_mask_add_epi32(sum, _mm512_cmplt_epu32_mask(sum, prod), sum, c2));
-    }
   }
 }
 template <unsigned L, class P>
