@@ -147,22 +147,52 @@ inline u32 nonzero_lanes(const u32* q) {
 
 // What one worker owns: kBlock accumulator rows (cell c of column c, 1 ..
 // ncols), the interleaved accumulator of a block (32-bit cell (c, b) at
-// ilv[kBlock*c + b], see Lane32), compaction buffers and its arena.  The
-// buffers come from the current zone, taken by the master before any region:
-// zone blocks serve matrix after matrix, so their pages are not faulted in
-// again for each one.
+// ilv[kBlock*c + b], see Lane32), the columns a block walk left non-zero,
+// compaction buffers and its arena.  The buffers come from the current zone,
+// taken by the master before any region: zone blocks serve matrix after
+// matrix, so their pages are not faulted in again for each one.
+//
+// A row ends with its cells empty (a compaction clears what it reads, a lead
+// search what it passes), and so does a block walk: the accumulators are
+// cleared once per matrix, from the lowest lead on as leads come, never
+// span by span for each row.  Sparse rows then cost their entries only.
 struct Worker {
   Cell* acc[kBlock] = {};
   u32* ilv = nullptr;
+  u32* kept = nullptr;
   u32* pos = nullptr;
   Dom* coef = nullptr;
   Arena arena;
   u64 products = 0;
+  u64 acc_clean[kBlock] = {};  // cells of acc[b] from this column on are empty
+  u64 ilv_clean = 0;           // columns of ilv from this one on are empty
   void take(u64 ncols) {
     for (Cell*& a : acc) a = static_cast<Cell*>(lines((ncols + 1) * sizeof(Cell)));
     ilv = static_cast<u32*>(lines(kBlock * (ncols + 1) * sizeof(u32)));
+    kept = static_cast<u32*>(lines((ncols + 1) * sizeof(u32)));
     pos = static_cast<u32*>(lines(ncols * sizeof(u32) + 4));
     coef = static_cast<Dom*>(lines(ncols * sizeof(Dom) + 2));
+    forget(ncols);
+    ilv_clean = ncols + 1;
+  }
+  // acc[b] from column lead on, every cell empty: the cells of a row of that lead.
+  Cell* row_at(u32 b, u64 lead) {
+    if (lead < acc_clean[b]) {
+      std::memset(static_cast<void*>(acc[b] + lead), 0, (acc_clean[b] - lead) * sizeof(Cell));
+      acc_clean[b] = lead;
+    }
+    return acc[b] + lead;
+  }
+  // Rows left behind (the pass was closed or abandoned): nothing is known empty.
+  void forget(u64 ncols) {
+    for (u64& c : acc_clean) c = ncols + 1;
+  }
+  // ilv from column start on, every cell empty.
+  void ilv_from(u64 start) {
+    if (start < ilv_clean) {
+      std::memset(ilv + kBlock * start, 0, kBlock * (ilv_clean - start) * sizeof(u32));
+      ilv_clean = start;
+    }
   }
   // n bytes of zone memory on a cache-line boundary (the vector kernels' alignment).
   static void* lines(u64 n) {
@@ -229,15 +259,9 @@ struct Shared {
     while (!m[b]) ++b;
     axpy_strided32<L>(cells + b, m[b], pos, d.coef, d.n, lane);
   }
-  // Room for n positions; from n positions of 32 bits, in place: their stored form.
   // Whether the n ascending positions need u32; the bytes they take.
   static bool wide_positions(const u32* pos, u64 n) { return n && pos[n - 1] > 0xFFFF; }
   static u64 offs_bytes(u64 n, bool wide) { return n * (wide ? sizeof(u32) : sizeof(u16)); }
-  // n positions of 32 bits made u16 in place (each write lands on read words).
-  static void narrow_in_place(u32* pos, u64 n) {
-    u16* to = reinterpret_cast<u16*>(pos);
-    for (u64 j = 0; j < n; ++j) to[j] = u16(pos[j]);
-  }
   // Eliminates cells[0] with pivot e, then moves to the next non-zero cell:
   // its position, or 0 when none is left.
   u64 eliminate(Cell* cells, u64 span, i32 e) const {
@@ -322,18 +346,14 @@ void reduce_pass(Shared& sh, Live& lv) {
 void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   constexpr u64 L = kBlock;
   u32* const ilv = w.ilv;
-  Cell* const* acc = w.acc;
   const u64 ncols = sh.ncols;
   u64 start = ncols + 1;
   for (u32 b = 0; b < nb; ++b) {
-    lv[b] = Live{rows[b], acc[b], 0, 0, false};
+    lv[b] = Live{rows[b], nullptr, 0, 0, false};
     if (!(sh.gone && sh.gone[rows[b]])) start = std::min<u64>(start, sh.rows[rows[b]]->lead);
   }
-  if (start > ncols) {
-    for (u32 b = 0; b < nb; ++b) lv[b].cur = nullptr;
-    return;
-  }
-  std::memset(ilv + L * start, 0, L * (ncols + 1 - start) * sizeof(u32));
+  if (start > ncols) return;
+  w.ilv_from(start);
   for (u32 b = 0; b < nb; ++b) {
     if (sh.gone && sh.gone[rows[b]]) continue;
     const sALGO_Dpol* row = sh.rows[rows[b]];
@@ -358,6 +378,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     return c;
   };
   const u32 p = sh.mod.p;
+  u32 nkept = 0;
   for (u64 c = next_column(start); c <= ncols; c = next_column(c + 1)) {
     // The start of the pivots' rows of the columns ahead, while this one is
     // worked on (the walk meets most of them where the rows are dense).
@@ -373,6 +394,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     bool use = false;  // usable by every row of the block whose index is above e
     alignas(32) u32 mult[L] = {};  // 0: the row does not take the pivot of c
     u32 takers = 0;
+    bool left = false;  // a cell of the column stays non-zero
     for (; lanes; lanes &= lanes - 1) {
       const u32 b = u32(__builtin_ctz(lanes));
       Live& l = lv[b];
@@ -392,20 +414,23 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
         if (sh.known(e)) l.full = true;
       }
       if (!l.lead) l.lead = u32(c);
+      left = true;
     }
+    if (left) w.kept[nkept++] = u32(c);
     if (takers) sh.axpy_lanes<L>(cells, mult, takers, sh.known(e) ? sh.col_dec[c] : sh.dec[e]);
   }
+  // The block's non-zero cells are those of the kept columns: each
+  // survivor takes its own, then the block is left empty.
+  const u32* const kept = w.kept;
   for (u32 b = 0; b < nb; ++b) {
     Live& l = lv[b];
-    if (!l.lead) {
-      l.cur = nullptr;
-      continue;
-    }
-    l.cur += l.lead;
+    if (!l.lead) continue;
+    l.cur = w.row_at(b, l.lead);
     l.span = ncols - l.lead + 1;
-    const u32* from = ilv + L * u64(l.lead) + b;
-    for (u64 k = 0; k < l.span; ++k) l.cur[k] = from[L * k];
+    for (const u32* k = std::lower_bound(kept, kept + nkept, l.lead); k < kept + nkept; ++k)
+      l.cur[*k - l.lead] = ilv[L * u64(*k) + b];
   }
+  for (u32 i = 0; i < nkept; ++i) std::memset(ilv + L * u64(kept[i]), 0, L * sizeof(u32));
 }
 
 // The ordered part of row r (every row before it is settled): eliminates its
@@ -448,7 +473,7 @@ bool settle(Shared& sh, Live& lv) {
 // entry when want_no_renorm_cste is set.  False on an allocation failure.
 bool store_cells(Shared& sh, Worker& w, u32 r, Cell* cells, u64 span, bool monic) {
   sALGO_Dpol* row = sh.rows[r];
-  const u32 n = compact_long<u16>(cells, span, w.coef, w.pos, sh.mod);
+  const u32 n = compact_sparse<u16>(cells, span, w.coef, w.pos, sh.mod);
   const u64 worst = lzw_worst_bytes(n);
   Dom* coef = reinterpret_cast<Dom*>(w.arena.take(u64(n) * sizeof(Dom)));
   const bool wide = n > 1 && Shared::wide_positions(w.pos + 1, n - 1);
@@ -480,32 +505,40 @@ bool store_cells(Shared& sh, Worker& w, u32 r, Cell* cells, u64 span, bool monic
   return true;
 }
 
-// Positions of the known pivots, decoded once for all their AXPYs; a worker
-// takes rows in chunks.
+// Positions of the known pivots, decoded once for all their AXPYs, recorded
+// by row and by column; a worker takes rows in chunks.  The records and codes
+// lie all over memory: they are fetched a few rows ahead.
 struct DecodePass {
   Shared& sh;
   const std::vector<u32>& pivots;
   std::atomic<u32> next{0};
   void run(Worker& w) {
-    constexpr u32 kChunk = 64;
+    constexpr u32 kChunk = 64, kAhead = 8;
+    const u32 npiv = u32(pivots.size());
     for (;;) {
       const u32 a = next.fetch_add(kChunk, std::memory_order_relaxed);
-      if (a >= pivots.size()) return;
-      const u32 b = std::min<u32>(u32(pivots.size()), a + kChunk);
+      if (a >= npiv) return;
+      const u32 b = std::min(npiv, a + kChunk);
+      for (u32 i = a; i < std::min(npiv, a + kAhead); ++i) __builtin_prefetch(sh.rows[pivots[i]]);
       for (u32 i = a; i < b; ++i) {
+        if (i + kAhead < b) __builtin_prefetch(sh.rows[pivots[i + kAhead]]);
+        if (i + kAhead / 2 < b) __builtin_prefetch(sh.rows[pivots[i + kAhead / 2]]->code);
         const sALGO_Dpol* row = sh.rows[pivots[i]];
-        const u64 n = lzw_count_entries(row->code, row->nb_codes) - 1;
-        // Decoded as 32 bits, then narrowed in place.
-        u32* offs = reinterpret_cast<u32*>(w.arena.take(n * sizeof(u32) + 4));
+        // Into the worker's scratch (a row has fewer entries than columns),
+        // then stored as u16 when they fit.
+        const u32 m = lzw_tail_positions(row->code, row->nb_codes, w.pos);
+        const bool wide = Shared::wide_positions(w.pos, m);
+        u8* offs = w.arena.take(Shared::offs_bytes(m, wide) + 4);
         if (!offs) {
           sh.fail("Cannot allocate memory !");
           return;
         }
-        const u32 m = lzw_tail_positions(row->code, row->nb_codes, offs);
-        const bool wide = Shared::wide_positions(offs, m);
-        if (!wide) Shared::narrow_in_place(offs, m);
-        w.arena.shrink_last(n * sizeof(u32) + 4, Shared::offs_bytes(m, wide) + 4);
-        sh.dec[pivots[i]] = Decoded{offs, row->coeffs[0] + 1, m, wide};
+        if (wide) std::memcpy(offs, w.pos, u64(m) * sizeof(u32));
+        else
+          for (u32 j = 0; j < m; ++j) reinterpret_cast<u16*>(offs)[j] = u16(w.pos[j]);
+        const Decoded d{offs, row->coeffs[0] + 1, m, wide};
+        sh.dec[pivots[i]] = d;
+        sh.col_dec[row->lead] = d;
       }
     }
   }
@@ -624,7 +657,7 @@ struct ForwardPass {
       u32 stored = sh.stored.load(std::memory_order_acquire);
       reduce_block(sh, todo.data() + j0, nb, w, block);
       for (u32 b = 0; b < nb; ++b)
-        if (!step(w, j0 + b, block + b, nb - b, stored)) return;
+        if (!step(w, j0 + b, block + b, nb - b, stored)) return w.forget(sh.ncols);
     }
   }
 
@@ -659,6 +692,8 @@ struct ForwardPass {
       // ---- ordered step ----
       bool admitted = col.admit();
       bool survived = false;
+      // A row passed over leaves its cells empty all the same.
+      if (!admitted && lv.cur) std::memset(static_cast<void*>(lv.cur), 0, lv.span * sizeof(Cell));
       if (admitted) {
         if (lv.cur && !settle(sh, lv)) return false;
         survived = lv.cur != nullptr;
@@ -722,8 +757,8 @@ struct BackwardPass {
       if (k > n - 2) return;
       const u32 i = n - 2 - k;
       sALGO_Dpol* b = nr[i];
-      Cell* cells = w.acc[0];
-      lzw_expand<u16>(cells, b->span, b->code, b->nb_codes, b->coeffs[0]);
+      Cell* cells = w.row_at(0, b->lead);
+      lzw_scatter<u16>(cells, b->code, b->nb_codes, b->coeffs[0]);
       for (u32 q = n - 1; q > i; --q) {
         if (!wait_for([&] { return done[q].load(std::memory_order_acquire) != 0; }, sh.abort))
           return;
@@ -823,12 +858,11 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
 
   std::vector<Worker> workers(width);
   for (Worker& w : workers) w.take(ncols);
+  std::vector<Decoded> col_dec(u64(ncols) + 1, Decoded{nullptr, nullptr, 0, 0});
+  sh.col_dec = col_dec.data();
   DecodePass decode{sh, pivots};
   on_team(width, workers, [&](Worker& w) { decode.run(w); });
   if (sh.abort.load()) raise_kept_fatal();
-  std::vector<Decoded> col_dec(u64(ncols) + 1, Decoded{nullptr, nullptr, 0, 0});
-  for (u32 i : pivots) col_dec[rows[i]->lead] = dec[i];
-  sh.col_dec = col_dec.data();
   // Rows to reduce as they came, put back unless they become new rows.
   struct Original {
     u8* code;

@@ -346,6 +346,21 @@ inline u32 compact_long(typename Mod::Cell* cells, u64 span, D* coef, u32* pos, 
   return n;
 }
 
+// Compaction of 64-bit cells that are mostly empty: empty runs are skipped
+// four cells at a time, each other cell reduced; the non-zero entries go to
+// coef / pos and every cell is left empty (the accumulator is ready for the
+// next row).  Returns their count.
+template <class D, class Mod>
+inline u32 compact_sparse(u64* cells, u64 span, D* coef, u32* pos, const Mod& mod) {
+  u32 n = 0;
+  for (u64 k = first_nonzero_cell(cells, 0, span); k < span; k = first_nonzero_cell(cells, k + 1, span)) {
+    const u32 r = mod.residue(cells[k]);
+    cells[k] = 0;
+    if (r) coef[n] = D(r), pos[n++] = u32(k);
+  }
+  return n;
+}
+
 // Compaction onto a given pattern of n positions: coef[j] = residue at
 // pat[j] (zero included).  reduce: cells are reduced first (else they already
 // are).  Returns the number of non-zero residues outside the pattern (the

@@ -605,19 +605,6 @@ void progress(u32 done, u32 nreduce) {
     QUOR_NAME(Stderr)("%.1f%%/", pc);
 }
 
-// compact_long for the back-reduction's rows, mostly empty cells: empty
-// runs are skipped four cells at a time; the same entries.  Every cell is
-// left empty.
-u32 compact_sparse(Cell* cells, u64 span, Dom* coef, u32* pos, const Mod& mod) {
-  u32 n = 0;
-  for (u64 k = first_nonzero_cell(cells, 0, span); k < span; k = first_nonzero_cell(cells, k + 1, span)) {
-    const u32 r = mod.residue(cells[k]);
-    cells[k] = 0;
-    if (r) coef[n] = Dom(r), pos[n++] = u32(k);
-  }
-  return n;
-}
-
 // compact_onto (cells reduced on the way) the same way: coef[j] is the
 // residue at pat[j]; returns the count of non-zero residues outside pat.
 // Every cell is left empty.
@@ -663,7 +650,7 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
         Mod::set(cell, 0);
       }
       if (s == V - 1) {
-        m = compact_sparse(acc, b->span, coef.data(), pos.data(), mod);
+        m = compact_sparse<Dom>(acc, b->span, coef.data(), pos.data(), mod);
       } else {
         if (compact_onto_sparse(acc, b->span, pos.data(), m, coef.data(), mod)) {
           make_slot_current(0);

@@ -186,13 +186,11 @@ template <> struct LzwCell<u16> {
   static void add(u64& c, u64 prod) { c += prod; }
 };
 
-// Clears span cells and writes coef (in column order, lead first) into the
-// cells of the row's positions, each in its low word.
+// Writes coef (in column order, lead first) into the cells of the row's
+// positions, each in its low word; other cells are left as they are.
 template <class D>
-inline void lzw_expand(typename LzwCell<D>::type* cells, u64 span, const u8* code, u32 ncodes,
-                       const D* coef) {
+inline void lzw_scatter(typename LzwCell<D>::type* cells, const u8* code, u32 ncodes, const D* coef) {
   using C = LzwCell<D>;
-  std::memset(static_cast<void*>(cells), 0, span * sizeof(typename C::type));
   C::set(cells[0], coef[0]);
   const D* cf = coef + 1;
   lzw_walk(
@@ -201,6 +199,14 @@ inline void lzw_expand(typename LzwCell<D>::type* cells, u64 span, const u8* cod
         for (u32 j = 0; j < r; ++j) C::set(cells[p + j], cf[j]);
         cf += r;
       });
+}
+
+// Clears span cells, then writes the row's coefficients as lzw_scatter does.
+template <class D>
+inline void lzw_expand(typename LzwCell<D>::type* cells, u64 span, const u8* code, u32 ncodes,
+                       const D* coef) {
+  std::memset(static_cast<void*>(cells), 0, span * sizeof(typename LzwCell<D>::type));
+  lzw_scatter<D>(cells, code, ncodes, coef);
 }
 
 // AXPY from a coded pivot: cells[pos] += m * coef[entry] for every entry after
