@@ -42,6 +42,7 @@ bool ColumnIndex::set_bits(u32 bits) {
   if (bits > 15 || nb_of_variables * (bits + 1) > kMaxKeyBits) return false;
   bits_ = bits;
   width_ = bits + 1;
+  ++generation_;
   high_lanes_ = (0xFFFFu & ~((u64(1) << bits) - 1)) * 0x0001000100010001ULL;
   guards_ = 0;
   for (u32 i = 0; i < nb_of_variables; ++i) guards_ |= Key(1) << (i * width_ + bits);
@@ -118,6 +119,13 @@ void ColumnIndex::widen_for(const u64* a, const u64* b) {
 void ColumnIndex::give_up() {
   sync();
   direct_ = true;
+  ++generation_;
+}
+
+ColumnIndex::Key ColumnIndex::multiplier_key(const u64* m) {
+  if (!m) return 0;
+  if (!fits(m)) widen_for(nullptr, m);
+  return direct_ ? 0 : pack(m);
 }
 
 u32 ColumnIndex::insert(u32 at, Key k, u64 h1, const u64* m1, u64* m2, u64** record) {

@@ -52,6 +52,23 @@ class ColumnIndex {
   // Enters the codes handed out since the last sync into the table.
   void sync();
 
+  // ---- lookups shared by a team ----
+  // Rows whose products are many are looked up read-only on a team, then the
+  // products still absent are entered one by one in row order with get_code:
+  // the codes come out as get_codes row after row would give them.
+  static constexpr u32 kAbsent = 0xFFFFFFFFu;
+  // False once the step has left the index (then only get_code/get_codes serve).
+  bool indexed() const { return !direct_; }
+  // Counts the times the keys were made again: keys taken before are stale.
+  u32 generation() const { return generation_; }
+  // The keys of monoms[0 .. n-1] for find_codes (made on first use; may widen), null once the step left the index.
+  const Key* term_keys(u64* const* monoms, u32 n) { return direct_ ? nullptr : keys_of(monoms, n); }
+  // The key of the multiplier m (null for 1), widening first when a slot does not fit.
+  Key multiplier_key(const u64* m);
+  // codes[j] = the code of m * term j (km = m's key, keys = term_keys of the n terms) for j = from .. n-1, kAbsent
+  // where it is not indexed or needs wider keys.  Reads only: a team may share it while nothing is entered.
+  void find_codes(Key km, const Key* keys, u32 from, u32 n, u32* codes) const;
+
  private:
   struct Entry {
     u64 lo;    // key bits 0 .. 63
@@ -110,6 +127,7 @@ class ColumnIndex {
   TermKeys* term_keys_ = nullptr;
   u32 term_mask_ = 0;
   u32 term_count_ = 0;
+  u32 generation_ = 0;
 };
 
 // ---- the row loop (inline: it is the innermost loop of the preprocessing) ----
@@ -186,6 +204,20 @@ void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u
       codes[j] = insert(at, k, h, m, monoms[j], &rec);
       fresh(codes[j], rec);
     }
+  }
+}
+
+inline void ColumnIndex::find_codes(Key km, const Key* keys, u32 from, u32 n, u32* codes) const {
+  constexpr u32 kAhead = 16;
+  const u64* hashes = reinterpret_cast<const u64*>(keys + n);
+  const u64 hm = hash_of(km);
+  auto product_hash = [&](u32 j) { return sum_hash(km, hm, hashes[j], km + keys[j]); };
+  for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(entries_ + start_of(product_hash(j)));
+  for (u32 j = from; j < n; ++j) {
+    if (j + kAhead < n) __builtin_prefetch(entries_ + start_of(product_hash(j + kAhead)));
+    const Key k = km + keys[j];
+    u32 at;
+    codes[j] = (k & guards_) ? kAbsent : find(k, product_hash(j), &at);
   }
 }
 

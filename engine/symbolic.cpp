@@ -30,6 +30,7 @@ quor::i32 QUOR_NAME(no_expand) = 0;
 #if !QUOR_INT
 namespace quor {
 u32 symbolic_rows_per_coding_team = 8192;
+u32 symbolic_rows_per_lookup_team = 64;
 }  // namespace quor
 #endif
 
@@ -141,6 +142,64 @@ inline void start_lookups(u64 h, u64* const* monoms, u32 from, u32 n, Table_de_R
 inline void enter_terms(ColumnIndex& cols, u64 h, const u64* m, u64* const* monoms, u32 from, u32 n, u32* mark,
                         u32* codes) {
   cols.get_codes(h, m, monoms, from, n, codes, [&](u32 code, u64*) { mark[code] = kMarkOpen; });
+}
+
+// A row whose products m * monoms[j], j = from .. n-1, are to be numbered
+// into codes[j] (m's hash h, m null for 1); from 0: a half, whose lead is
+// marked a lead.
+struct PendingRow {
+  u64 h;
+  const u64* m;
+  u64* const* monoms;
+  u32 n, from;
+  u32* codes;
+};
+
+// Numbers the rows' products as entering them one row after the other does
+// (a fresh product marked open, a half's lead marked a lead).  On a team of
+// width > 1 the products already indexed are looked up in parallel first;
+// the others are then entered in row order, so the codes are the same.
+void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mark, u32 width) {
+  u64* rec = nullptr;
+  std::vector<ColumnIndex::Key> km;
+  std::vector<const ColumnIndex::Key*> keys;
+  bool team = width > 1 && rows.size() > 1 && cols.indexed();
+  if (team) {
+    km.resize(rows.size());
+    keys.resize(rows.size());
+    // Keys made before a widening are stale: take them all again.
+    for (u32 g = cols.generation() + 1; team && g != cols.generation();) {
+      g = cols.generation();
+      for (std::size_t r = 0; r < rows.size() && team; ++r) {
+        km[r] = cols.multiplier_key(rows[r].m);
+        keys[r] = cols.term_keys(rows[r].monoms, rows[r].n);
+        team = cols.indexed();
+      }
+    }
+  }
+  if (team) {
+#pragma omp parallel for num_threads(width) schedule(dynamic, 8)
+    for (i64 r = 0; r < i64(rows.size()); ++r)
+      cols.find_codes(km[r], keys[r], rows[r].from, rows[r].n, rows[r].codes);
+  }
+  for (const PendingRow& w : rows) {
+    if (!team) {
+      if (w.from == 0) {
+        cols.get_code(w.h, w.m, w.monoms[0], &w.codes[0], &rec);
+        mark[w.codes[0]] = kMarkLead;
+      }
+      enter_terms(cols, w.h, w.m, w.monoms, 1, w.n, mark, w.codes);
+      continue;
+    }
+    for (u32 j = w.from; j < w.n; ++j) {
+      const bool fresh =
+          w.codes[j] == ColumnIndex::kAbsent && cols.get_code(w.h, w.m, w.monoms[j], &w.codes[j], &rec) != 0;
+      if (j == 0)
+        mark[w.codes[0]] = kMarkLead;
+      else if (fresh)
+        mark[w.codes[j]] = kMarkOpen;
+    }
+  }
 }
 
 // The codes of each row's terms, kept from the numbering to the coding of
@@ -320,9 +379,16 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   fresh_relative_MatrixRow();
   empty_Table_de_Recherche(t);
   u32 nrows = 0, nreduce = 0, max_terms = 1;
-  u64* rec = nullptr;
   RowCodes row_codes;
   ColumnIndex cols;
+#if !QUOR_INT
+  // Lookups on the elimination's team, in batches of at least lookup_rows rows.
+  const u32 width = nb_threads > 1 ? u32(std::min(nb_threads, 1024)) : 1;
+  const u32 lookup_rows = width > 1 ? std::max<u32>(1, symbolic_rows_per_lookup_team) : 1;
+#else
+  const u32 width = 1, lookup_rows = 1;
+#endif
+  std::vector<PendingRow> batch;
   {
     // Every exponent of a homogeneous step is at most its degree.
     u32 degree = 0;
@@ -357,14 +423,19 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       d->id = p->id;
     if (flag || d->input_flag) ++nreduce;
     set_relative_MatrixRow(nrows, MatrixRow_entry{d, p, m, u32(h)});
-    u32* codes = row_codes.add(nrows, p->nb_terms);
-    cols.get_code(h, m, p->monoms[0], &codes[0], &rec);
-    mark[codes[0]] = kMarkLead;
-    enter_terms(cols, h, m, p->monoms, 1, p->nb_terms, mark, codes);
-    max_terms = std::max(max_terms, p->nb_terms);
     check_row_limits(nrows, room, 5);
+    batch.push_back(PendingRow{h, m, p->monoms, p->nb_terms, 0, row_codes.add(nrows, p->nb_terms)});
+    max_terms = std::max(max_terms, p->nb_terms);
     ++nrows;
+    // Chunks grow with the rows entered, so that most products of a chunk
+    // are already indexed when its team looks them up.
+    if (batch.size() >= std::max(nrows / 2, lookup_rows)) {
+      enter_rows(cols, batch, mark, width);
+      batch.clear();
+    }
   }
+  enter_rows(cols, batch, mark, width);
+  batch.clear();
 
   M.nhalves = nrows;
 
@@ -384,47 +455,65 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     red_index[nr] = r;
     ++nr;
   }
-  for (u32 c = 0; c < cols.count(); ++c) {
-    if (mark[c] != kMarkOpen) continue;
-    u64* q = QUOR_NAME(new_Expos)();  // exponent words from q[0]
-    const u64* u = cols.words(c);
-    QUOR_NAME(checkInterrupt)();
-    if (stop_requested()) {
-      cols.sync();
-      QUOR_NAME(kill_Expos)(q);
-      M.stopped = 1;
-      M.nentries = nrows;
-      return M;
-    }
+  // First reductor (position in red_*) whose lead divides u, nr when none.
+  auto reductor_of = [&](const u64* u) {
     const u64 su = divisor_mask(u);
-    Dpol g = nullptr;
-    for (u32 r = 0; (r = next_candidate(red_mask, r, nr, ~su)) < nr && !g; ++r) {
+    for (u32 r = 0; (r = next_candidate(red_mask, r, nr, ~su)) < nr; ++r) {
       const u64* v = red_lead[r];
       u32 w = 0;
-      for (; w < nb; ++w) {
-        const u64 x = u[w] - v[w];
-        if (x & EXPOS_SIGN_MASK) break;
-        q[w] = x;
+      while (w < nb && !((u[w] - v[w]) & EXPOS_SIGN_MASK)) ++w;
+      if (w == nb) return r;
+    }
+    return nr;
+  };
+  // Waves: the columns known when a wave starts; the ones its rows bring
+  // make the next.  A large wave finds its reductors on the team.
+  std::vector<u32> found;
+  for (u32 c = 0; c < cols.count();) {
+    const u32 first = c, end = cols.count();
+    const bool team = width > 1 && end - first >= lookup_rows;
+    if (team) {
+      found.resize(end - first);
+#pragma omp parallel for num_threads(width) schedule(dynamic, 64)
+      for (i64 i = first; i < i64(end); ++i) found[u64(i) - first] = mark[i] == kMarkOpen ? reductor_of(cols.words(u32(i))) : nr;
+    }
+    for (; c < end; ++c) {
+      if (mark[c] != kMarkOpen) continue;
+      const u64* u = cols.words(c);
+      QUOR_NAME(checkInterrupt)();
+      if (stop_requested()) {
+        cols.sync();
+        M.stopped = 1;
+        M.nentries = nrows;
+        return M;
       }
-      if (w == nb) g = table[red_index[r]];
+      const u32 r = team ? found[c - first] : reductor_of(u);
+      if (r == nr) {
+        mark[c] = kMarkNoReductor;
+        continue;
+      }
+      u64* q = QUOR_NAME(new_Expos)();  // exponent words from q[0]
+      for (u32 w = 0; w < nb; ++w) q[w] = u[w] - red_lead[r][w];
+      const Dpol g = table[red_index[r]];
+      const u64 hq = hash_Expos(q);
+      mark[c] = kMarkLead;
+      Dpol d = new_Dpol(0);
+      d->new_flag = 0;
+      d->id = g->id;
+      set_relative_MatrixRow(nrows, MatrixRow_entry{d, g, q, u32(hq)});
+      check_row_limits(nrows, room, 8);
+      u32* codes = row_codes.add(nrows, g->nb_terms);
+      codes[0] = c;
+      batch.push_back(PendingRow{hq, q, g->monoms, g->nb_terms, 1, codes});
+      max_terms = std::max(max_terms, g->nb_terms);
+      ++nrows;
+      if (!team) {
+        enter_rows(cols, batch, mark, 1);
+        batch.clear();
+      }
     }
-    if (!g) {
-      mark[c] = kMarkNoReductor;
-      QUOR_NAME(kill_Expos)(q);
-      continue;
-    }
-    const u64 hq = hash_Expos(q);
-    mark[c] = kMarkLead;
-    Dpol d = new_Dpol(0);
-    d->new_flag = 0;
-    d->id = g->id;
-    set_relative_MatrixRow(nrows, MatrixRow_entry{d, g, q, u32(hq)});
-    u32* codes = row_codes.add(nrows, g->nb_terms);
-    codes[0] = c;
-    enter_terms(cols, hq, q, g->monoms, 1, g->nb_terms, mark, codes);
-    max_terms = std::max(max_terms, g->nb_terms);
-    check_row_limits(nrows, room, 8);
-    ++nrows;
+    enter_rows(cols, batch, mark, width);
+    batch.clear();
   }
   M.nentries = nrows;
   cols.sync();

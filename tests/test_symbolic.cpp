@@ -183,7 +183,16 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
       halves.push_back({g() % 9 == 0 ? nullptr : poly(t), unit ? nullptr : mult(rnd_vec(2)), u8(g() % 2)});
     }
     const u32 id_before = gen_sym_Dpol;
+#if !QUOR_INT
+    // Every other round looks its products up and finds its reductors on a team.
+    nb_threads = round % 2 ? 3 : 1;
+    symbolic_rows_per_lookup_team = 1;
+#endif
     SymbolicMatrix M = build(halves, red);
+#if !QUOR_INT
+    nb_threads = 1;
+    symbolic_rows_per_lookup_team = 64;
+#endif
     ASSERT_EQ(M.stopped, 0);
 
     // Reference: closure of the columns under "first reductor whose lead divides".
