@@ -91,6 +91,27 @@ class ColumnIndex {
   static constexpr u64 kLow = 0x9E3779B97F4A7C15ULL, kHigh = 0xC2B2AE3D27D4EB4FULL;
   static u64 hash_of(Key k) { return u64(k) * kLow + u64(k >> 64) * kHigh; }
   static u64 sum_hash(Key a, u64 ha, u64 hb, Key sum) { return ha + hb + (u64(sum) < u64(a) ? kHigh : 0); }
+  // The products of a multiplier's key km with the keys of n terms: their
+  // hashes, and their index lines hinted to the cache kAhead terms before
+  // their lookup (the first ones on construction, from term from).
+  struct Products {
+    static constexpr u32 kAhead = 16;
+    const ColumnIndex& index;
+    Key km;
+    u64 hm;
+    const Key* keys;
+    const u64* hashes;
+    u32 n;
+    Products(const ColumnIndex& ix, Key m, const Key* k, u32 from, u32 count)
+        : index(ix), km(m), hm(hash_of(m)), keys(k), hashes(reinterpret_cast<const u64*>(k + count)), n(count) {
+      for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(index.entries_ + index.start_of(hash(j)));
+    }
+    u64 hash(u32 j) const { return sum_hash(km, hm, hashes[j], km + keys[j]); }
+    // Hints the line of term j + kAhead, before term j's lookup.
+    void hint(u32 j) const {
+      if (j + kAhead < n) __builtin_prefetch(index.entries_ + index.start_of(hash(j + kAhead)));
+    }
+  };
   // Start in the index of the hash h (its top bits).
   u32 start_of(u64 h) const { return u32(h >> shift_); }
   // Code of key k (of hash h), or kEmpty with *at the free entry where it belongs.
@@ -179,16 +200,10 @@ void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u
       if (get_code(h, m, monoms[j], &codes[j], &rec)) fresh(codes[j], rec);
     return;
   }
-  // The index lines are hinted to the cache kAhead terms before their lookup.
-  constexpr u32 kAhead = 16;
-  const u64* hashes = reinterpret_cast<const u64*>(keys + n);
-  const Key km = m ? pack(m) : 0;
-  const u64 hm = hash_of(km);
-  auto product_hash = [&](u32 j) { return sum_hash(km, hm, hashes[j], km + keys[j]); };
-  for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(entries_ + start_of(product_hash(j)));
+  const Products row(*this, m ? pack(m) : 0, keys, from, n);
   for (u32 j = from; j < n; ++j) {
-    if (j + kAhead < n) __builtin_prefetch(entries_ + start_of(product_hash(j + kAhead)));
-    const Key k = km + keys[j];
+    row.hint(j);
+    const Key k = row.km + keys[j];
     if (k & guards_) {
       // A slot too wide for the keys: widen them (or leave the index) and
       // take the rest of the row afresh.
@@ -197,7 +212,7 @@ void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u
       return;
     }
     u32 at;
-    const u32 c = find(k, product_hash(j), &at);
+    const u32 c = find(k, row.hash(j), &at);
     if (c != kEmpty) {
       codes[j] = c;
     } else {
@@ -208,16 +223,12 @@ void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u
 }
 
 inline void ColumnIndex::find_codes(Key km, const Key* keys, u32 from, u32 n, u32* codes) const {
-  constexpr u32 kAhead = 16;
-  const u64* hashes = reinterpret_cast<const u64*>(keys + n);
-  const u64 hm = hash_of(km);
-  auto product_hash = [&](u32 j) { return sum_hash(km, hm, hashes[j], km + keys[j]); };
-  for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(entries_ + start_of(product_hash(j)));
+  const Products row(*this, km, keys, from, n);
   for (u32 j = from; j < n; ++j) {
-    if (j + kAhead < n) __builtin_prefetch(entries_ + start_of(product_hash(j + kAhead)));
+    row.hint(j);
     const Key k = km + keys[j];
     u32 at;
-    codes[j] = (k & guards_) ? kAbsent : find(k, product_hash(j), &at);
+    codes[j] = (k & guards_) ? kAbsent : find(k, row.hash(j), &at);
   }
 }
 
