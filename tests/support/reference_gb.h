@@ -64,7 +64,8 @@ template <class K, class T = typename K::T>
 Pol<T> reduce(const K& k, Pol<T> f, const std::vector<Pol<T>>& G, bool make_monic = true) {
   Pol<T> r;
   while (!f.empty()) {
-    const auto [m, v] = *f.begin();
+    const auto m = f.begin()->first;
+    const auto v = f.begin()->second;
     auto g = std::find_if(G.begin(), G.end(), [&](const Pol<T>& g) { return divides(g.begin()->first, m); });
     if (g != G.end()) axpy(k, f, *g, k.neg(v), m);
     else r[m] = v, f.erase(f.begin());
