@@ -324,6 +324,198 @@ Crit critBackEtrangeronLPC(Crit N) {
   return N;
 }
 
+// ---- the new pairs of one polynomial ----
+
+namespace {
+constexpr u32 kNone = ~u32(0);
+
+// Bit 4w + l set when slot l of word w is non-zero (words past 16 folded).
+inline u64 support_mask(const u64* e, u32 B) {
+  u64 s = 0;
+  for (u32 w = 0; w < B; ++w) {
+    const u64 top = nonzero_lanes(e[w]) >> 15;                           // bits 0, 16, 32, 48
+    s |= ((top * 0x0001000200040008ULL) >> 48 & 0xF) << (4 * (w & 15));  // gathered into bits 48 .. 51
+  }
+  return s;
+}
+// A hash of the words whose top bits depend on every slot.
+inline u64 hash_words(const u64* e, u32 B) {
+  u64 h = 0;
+  for (u32 w = 0; w < B; ++w) h = (h ^ e[w] ^ (e[w] >> 32)) * 0x9E3779B97F4A7C15ULL;
+  return h;
+}
+inline bool coprime_leads(const u64* a, const u64* b, u32 B) {
+  for (u32 w = 0; w < B; ++w)
+    if (nonzero_lanes(a[w]) & nonzero_lanes(b[w]) & ~h_mask_in_word(w)) return false;
+  return true;
+}
+
+// The pairs of one lcm: its candidates (indices into G) in G's order.
+struct LcmClass {
+  u32 deg;
+  u32 first;  // candidate
+  u32 last;
+  u32 size;
+};
+
+// Working tables of new_pairs_Crit, kept from call to call.
+struct NewPairScratch {
+  std::vector<u64> leads;    // B words per entry of G
+  std::vector<u32> ids;
+  std::vector<u32> next;     // per entry of G: the next candidate of its class
+  std::vector<LcmClass> classes;
+  std::vector<u64> lcm;      // B words per class
+  std::vector<u32> slots;    // open addressing on the lcm: class + 1, 0 free
+  std::vector<u32> by_degree;
+  std::vector<u32> degree_start;
+  std::vector<u64> applied;  // B words per class that removes its multiples: its lcm / m
+  std::vector<u64> applied_support;
+  std::vector<u32> members;
+  std::vector<u32> order;
+  std::vector<u64> cofactors;
+  std::vector<u32> kept;     // entries of G whose pair survives
+};
+
+// One scratch per thread, reached once per call.
+__attribute__((noinline)) NewPairScratch& new_pair_scratch() {
+  static thread_local NewPairScratch s;
+  return s;
+}
+}  // namespace
+
+Crit new_pairs_Crit(Dpol p, Dpol* G, u32 n) {
+  const u32 B = nb_of_blocks_of_variables;
+  const u64* m = lead_Expos(p);
+  NewPairScratch& S = new_pair_scratch();
+  // The leads in one pass of independent loads.
+  S.leads.resize(u64(n) * B);
+  S.ids.resize(n);
+  S.next.resize(n);
+  for (u32 i = 0; i < n; ++i) {
+    std::memcpy(&S.leads[u64(i) * B], lead_Expos(G[i]), 8 * size_t(B));
+    S.ids[i] = G[i]->id;
+  }
+  const u32 pid = p->id;
+
+  // The lcm classes.
+  u32 bits = 4;
+  while ((u64(1) << bits) < 2 * u64(n)) ++bits;
+  S.slots.assign(size_t(1) << bits, 0);
+  S.classes.clear();
+  S.lcm.clear();
+  S.lcm.resize(u64(n) * B + B);  // room for every class, and the lcm being made
+  u32 dmin = ~u32(0), dmax = 0;
+  for (u32 i = 0; i < n; ++i) {
+    const u64* e = &S.leads[u64(i) * B];
+    u64* l = &S.lcm[S.classes.size() * B];  // made in the next class's place
+    for (u32 w = 0; w < B; ++w) l[w] = max_word(e[w], m[w]);
+    const u32 d = lcm_degree(l);
+    if (!(Dlim_min < d && d <= Dlim)) continue;
+    // A pair whose lcm is its older lead follows the others of its class
+    // with a message: the whole sort keeps every comparison that says it.
+    if (equal_Expos(l, S.ids[i] < pid ? e : m))
+      return critBackEtrangeronLPC(trier_Crit(QUOR_NAME(generate_Crit)(p, G, n)));
+    const u32 mask = (u32(1) << bits) - 1;
+    u32 at = u32(hash_words(l, B) >> (64 - bits));
+    u32 c;
+    while (true) {
+      const u32 s = S.slots[at];
+      if (s == 0) {
+        c = u32(S.classes.size());
+        S.slots[at] = c + 1;
+        S.classes.push_back({d, i, i, 0});
+        dmin = std::min(dmin, d);
+        dmax = std::max(dmax, d);
+        break;
+      }
+      if (equal_Expos(&S.lcm[u64(s - 1) * B], l)) {
+        c = s - 1;
+        break;
+      }
+      at = (at + 1) & mask;
+    }
+    LcmClass& C = S.classes[c];
+    if (C.size++) S.next[C.last] = i;
+    C.last = i;
+    S.next[i] = kNone;
+  }
+  const u32 nc = u32(S.classes.size());
+
+  // Classes by ascending degree: a class removes only multiples of its lcm,
+  // which lie in higher degrees, so the order within a degree does not matter.
+  S.by_degree.resize(nc);
+  if (nc) {
+    S.degree_start.assign(dmax - dmin + 2, 0);
+    for (u32 c = 0; c < nc; ++c) ++S.degree_start[S.classes[c].deg - dmin + 1];
+    for (u32 d = 1; d < S.degree_start.size(); ++d) S.degree_start[d] += S.degree_start[d - 1];
+    for (u32 c = 0; c < nc; ++c) S.by_degree[S.degree_start[S.classes[c].deg - dmin]++] = c;
+  }
+  S.applied.clear();
+  S.applied_support.clear();
+  S.kept.clear();
+  u64 q16[16];
+  std::vector<u64> q_wide(B > 16 ? B : 0);
+  u64* q = B > 16 ? q_wide.data() : q16;
+  for (const u32 c : S.by_degree) {
+    const LcmClass& C = S.classes[c];
+    const u64* L = &S.lcm[u64(c) * B];
+    // lcm(g, m) divides lcm(g', m) exactly when their quotients by m do.
+    for (u32 w = 0; w < B; ++w) q[w] = L[w] - m[w];
+    const u64 sq = support_mask(q, B);
+    bool removed = false;
+    for (size_t a = 0; a < S.applied_support.size() && !removed; ++a)
+      removed = (S.applied_support[a] & ~sq) == 0 && is_sub_Expos1(q, &S.applied[a * B]);
+    if (removed) continue;
+    // The class in the order of the sort: cofactor1 descending, equal ones in G's order.
+    S.members.clear();
+    for (u32 i = C.first; i != kNone; i = S.next[i]) S.members.push_back(i);
+    if (C.size > 1) {
+      S.cofactors.resize(u64(C.size) * B);
+      S.order.resize(C.size);
+      for (u32 j = 0; j < C.size; ++j) {
+        const u32 i = S.members[j];
+        const u64* older = S.ids[i] < pid ? &S.leads[u64(i) * B] : m;
+        for (u32 w = 0; w < B; ++w) S.cofactors[u64(j) * B + w] = L[w] - older[w];
+        S.order[j] = j;
+      }
+      std::stable_sort(S.order.begin(), S.order.end(), [&](u32 x, u32 y) {
+        return comp_Expos(&S.cofactors[u64(x) * B], &S.cofactors[u64(y) * B]) > 0;
+      });
+      for (u32& j : S.order) j = S.members[j];
+      S.members.swap(S.order);
+    }
+    // The walk of critBackEtrangeronLPC over the class: it removes the
+    // multiples of its lcm when it reaches the class's last pair.
+    bool applies = false;
+    for (u32 j = 0; j < C.size;) {
+      const u32 i = S.members[j];
+      const bool coprime = coprime_leads(&S.leads[u64(i) * B], m, B);
+      if (j + 1 == C.size) {
+        applies = true;
+        if (!coprime) S.kept.push_back(i);
+        break;
+      }
+      if (coprime) S.kept.push_back(i);
+      j += coprime ? 2 : 1;
+    }
+    if (applies) {
+      S.applied.insert(S.applied.end(), q, q + B);
+      S.applied_support.push_back(sq);
+    }
+  }
+
+  // The survivors as records, listed in the reverse order of G as the whole
+  // list was: the sort puts them in the order they had in it.
+  std::sort(S.kept.begin(), S.kept.end());
+  Crit list = nullptr;
+  for (const u32 i : S.kept) {
+    Crit c = S.ids[i] < pid ? QUOR_NAME(make_Crit1)(G[i], p) : QUOR_NAME(make_Crit1)(p, G[i]);
+    c->next = list;
+    list = c;
+  }
+  return trier_Crit(list);
+}
+
 // ---- basis and reductors ----
 
 u32 updatF(const u64* m, Dpol p, Dpol* G, u32 n) {

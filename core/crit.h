@@ -20,6 +20,8 @@
 // polynomial p with leading exponents m:
 //   N = trier_Crit(generate_Crit(p, G, n)); D = crit2onLPC(m, D);
 //   D = updatD(critBackEtrangeronLPC(N), D); n = updatF(m, p, G, n).
+// new_pairs_Crit gives critBackEtrangeronLPC(N) without making the pairs
+// that the criteria remove (most of them).
 #pragma once
 #include "core/quor_build.h"
 
@@ -79,6 +81,9 @@ i32 Disjoint(const sCrit* x);
 Crit critBackonD1(u32 d, const u64* lcm, Crit D);
 // The sorted new pairs N that survive the equal-lcm and coprime criteria.
 Crit critBackEtrangeronLPC(Crit N);
+// critBackEtrangeronLPC(trier_Crit(generate_Crit(p, G, n))), the same pairs in the same order with
+// the same messages, without making the pairs that the criteria remove.
+Crit new_pairs_Crit(Dpol p, Dpol* G, u32 n);
 
 // ---- basis and reductors ----
 // Keeps the G[i] whose leading monomial m does not divide, appends p; the new count.

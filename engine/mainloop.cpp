@@ -74,9 +74,9 @@ inline bool is_constant_lead(const sDpol* p) {
 // filtered new pairs merged in, p into the basis; returns the new count.
 u32 update_with(Dpol p, Crit* pairs, Dpol* basis, u32 count) {
   const u64* m = lead_Expos(p);
-  Crit fresh = trier_Crit(QUOR_NAME(generate_Crit)(p, basis, count));
+  Crit fresh = new_pairs_Crit(p, basis, count);  // sorted and filtered
   *pairs = crit2onLPC(m, *pairs);
-  *pairs = updatD(critBackEtrangeronLPC(fresh), *pairs);
+  *pairs = updatD(fresh, *pairs);
   return updatF(m, p, basis, count);
 }
 
