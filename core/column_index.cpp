@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <omp.h>
+
 #include "core/zone.h"
 
 namespace quor::QUOR_NS {
@@ -69,24 +71,16 @@ void ColumnIndex::clear_term_keys(u32 capacity) {
   term_count_ = 0;
 }
 
-const ColumnIndex::Key* ColumnIndex::keys_of(u64* const* monoms, u32 n) {
+ColumnIndex::TermKeys* ColumnIndex::keyed(u64* const* monoms) {
   u32 i = pointer_hash(monoms, term_mask_);
   while (term_keys_[i].monoms && term_keys_[i].monoms != monoms) i = (i + 1) & term_mask_;
-  if (term_keys_[i].monoms) return term_keys_[i].keys;
+  return term_keys_[i].monoms ? &term_keys_[i] : nullptr;
+}
+
+ColumnIndex::Key* ColumnIndex::add_term_keys(u64* const* monoms, u32 n) {
   Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * (sizeof(Key) + sizeof(u64))));
-  u64* hashes = reinterpret_cast<u64*>(keys + n);
-  constexpr u32 kAhead = 8;  // the records are scattered: each is hinted a few terms ahead
-  for (u32 j = 0; j < n && j < kAhead; ++j) __builtin_prefetch(monoms[j]);
-  for (u32 j = 0; j < n; ++j) {
-    if (j + kAhead < n) __builtin_prefetch(monoms[j + kAhead]);
-    const u64* e = monoms[j] + 1;
-    if (!fits(e)) {
-      widen_for(nullptr, e);  // forgets every term's keys
-      return direct_ ? nullptr : keys_of(monoms, n);
-    }
-    keys[j] = pack(e);
-    hashes[j] = hash_of(keys[j]);
-  }
+  u32 i = pointer_hash(monoms, term_mask_);
+  while (term_keys_[i].monoms) i = (i + 1) & term_mask_;
   term_keys_[i] = TermKeys{monoms, keys};
   if (2 * ++term_count_ > term_mask_) {
     // Twice the room, the keys made so far kept.
@@ -102,6 +96,71 @@ const ColumnIndex::Key* ColumnIndex::keys_of(u64* const* monoms, u32 n) {
     term_count_ = kept;
   }
   return keys;
+}
+
+bool ColumnIndex::make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const {
+  u64* hashes = reinterpret_cast<u64*>(keys + n);
+  constexpr u32 kAhead = 8;  // the records are scattered: each is hinted a few terms ahead
+  for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(monoms[j]);
+  for (u32 j = from; j < n; ++j) {
+    if (j + kAhead < n) __builtin_prefetch(monoms[j + kAhead]);
+    const u64* e = monoms[j] + 1;
+    if (!fits(e)) return false;
+    keys[j] = pack(e);
+    hashes[j] = hash_of(keys[j]);
+  }
+  return true;
+}
+
+const ColumnIndex::Key* ColumnIndex::keys_of(u64* const* monoms, u32 n) {
+  if (const TermKeys* k = keyed(monoms)) return k->keys;
+  Key* keys = add_term_keys(monoms, n);
+  if (!make_keys(monoms, 0, n, keys)) {
+    u32 j = 0;
+    while (fits(monoms[j] + 1)) ++j;
+    widen_for(nullptr, monoms[j] + 1);  // forgets every term's keys
+    return direct_ ? nullptr : keys_of(monoms, n);
+  }
+  return keys;
+}
+
+void ColumnIndex::key_terms(const std::vector<std::pair<u64* const*, u32>>& polys, u32 width) {
+  if (direct_) return;
+  std::vector<std::pair<u64* const*, u32>> todo;
+  std::vector<Key*> room;
+  for (const auto& [monoms, n] : polys) {
+    if (keyed(monoms)) continue;
+    todo.emplace_back(monoms, n);
+    room.push_back(add_term_keys(monoms, n));
+  }
+  if (todo.empty()) return;
+  // A term that does not fit widens the keys for every such term at once.
+  const u32 nb = nb_of_blocks_of_variables;
+  std::vector<u64> wide(u64(width + 1) * nb, 0);  // a row of words per thread, then their union
+  bool narrow = false;
+#pragma omp parallel num_threads(width)
+  {
+    u64* mine = wide.data() + u64(omp_get_thread_num() + 1) * nb;
+    bool seen = false;
+#pragma omp for schedule(dynamic, 4)
+    for (i64 t = 0; t < i64(todo.size()); ++t) {
+      const auto [monoms, n] = todo[u64(t)];
+      for (u32 from = 0; !make_keys(monoms, from, n, room[u64(t)]);) {
+        while (fits(monoms[from] + 1)) ++from;
+        for (u32 w = 0; w < nb; ++w) mine[w] |= monoms[from][1 + w];
+        seen = true;
+        if (++from == n) break;
+      }
+    }
+    if (seen) {
+#pragma omp critical
+      {
+        for (u32 w = 0; w < nb; ++w) wide[w] |= mine[w];
+        narrow = true;
+      }
+    }
+  }
+  if (narrow) widen_for(nullptr, wide.data());  // forgets every term's keys
 }
 
 void ColumnIndex::widen_for(const u64* a, const u64* b) {

@@ -21,6 +21,9 @@
 #pragma once
 #include "core/quor_build.h"
 
+#include <utility>
+#include <vector>
+
 #include "core/hashtable.h"
 
 namespace quor::QUOR_NS {
@@ -63,11 +66,14 @@ class ColumnIndex {
   u32 generation() const { return generation_; }
   // The keys of monoms[0 .. n-1] for find_codes (made on first use; may widen), null once the step left the index.
   const Key* term_keys(u64* const* monoms, u32 n) { return direct_ ? nullptr : keys_of(monoms, n); }
+  // Makes the keys of the polynomials (terms, term count) not keyed yet on a team of width threads (may widen).
+  void key_terms(const std::vector<std::pair<u64* const*, u32>>& polys, u32 width);
   // The key of the multiplier m (null for 1), widening first when a slot does not fit.
   Key multiplier_key(const u64* m);
   // codes[j] = the code of m * term j (km = m's key, keys = term_keys of the n terms) for j = from .. n-1, kAbsent
-  // where it is not indexed or needs wider keys.  Reads only: a team may share it while nothing is entered.
-  void find_codes(Key km, const Key* keys, u32 from, u32 n, u32* codes) const;
+  // where it is not indexed or needs wider keys; those j go to absent, in order, and their count is returned.
+  // Reads only: a team may share it while nothing is entered.
+  u32 find_codes(Key km, const Key* keys, u32 from, u32 n, u32* codes, u32* absent) const;
 
  private:
   struct Entry {
@@ -122,6 +128,12 @@ class ColumnIndex {
   // Keys of the n terms monoms[0 .. n-1] (made on first use), their n hashes
   // behind them; null when the step has left the index.
   const Key* keys_of(u64* const* monoms, u32 n);
+  // The place of monoms' keys among the terms' keys, null when they are not made.
+  TermKeys* keyed(u64* const* monoms);
+  // Room for the keys of n terms, entered under monoms (keys to be made).
+  Key* add_term_keys(u64* const* monoms, u32 n);
+  // Makes the keys of terms from .. n-1 into keys (hashes behind the n keys); false at the first that does not fit.
+  bool make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const;
   // Room in the keys for every slot of a + b (a may be null), or the rest of
   // the step in the table when they cannot hold it.
   void widen_for(const u64* a, const u64* b);
@@ -222,14 +234,18 @@ void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u
   }
 }
 
-inline void ColumnIndex::find_codes(Key km, const Key* keys, u32 from, u32 n, u32* codes) const {
+inline u32 ColumnIndex::find_codes(Key km, const Key* keys, u32 from, u32 n, u32* codes, u32* absent) const {
   const Products row(*this, km, keys, from, n);
+  u32 count = 0;
   for (u32 j = from; j < n; ++j) {
     row.hint(j);
     const Key k = km + keys[j];
     u32 at;
     codes[j] = (k & guards_) ? kAbsent : find(k, row.hash(j), &at);
+    absent[count] = j;
+    count += codes[j] == kAbsent;
   }
+  return count;
 }
 
 }  // namespace quor::QUOR_NS

@@ -161,39 +161,70 @@ struct PendingRow {
 // the others are then entered in row order, so the codes are the same.
 void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mark, u32 width) {
   u64* rec = nullptr;
-  std::vector<ColumnIndex::Key> km;
-  std::vector<const ColumnIndex::Key*> keys;
   bool team = width > 1 && rows.size() > 1 && cols.indexed();
-  if (team) {
-    km.resize(rows.size());
-    keys.resize(rows.size());
-    // Keys made before a widening are stale: take them all again.
-    for (u32 g = cols.generation() + 1; team && g != cols.generation();) {
-      g = cols.generation();
-      for (std::size_t r = 0; r < rows.size() && team; ++r) {
-        km[r] = cols.multiplier_key(rows[r].m);
-        keys[r] = cols.term_keys(rows[r].monoms, rows[r].n);
-        team = cols.indexed();
-      }
-    }
-  }
-  if (team) {
-#pragma omp parallel for num_threads(width) schedule(dynamic, 8)
-    for (i64 r = 0; r < i64(rows.size()); ++r)
-      cols.find_codes(km[r], keys[r], rows[r].from, rows[r].n, rows[r].codes);
-  }
-  for (const PendingRow& w : rows) {
-    if (!team) {
+  if (!team) {
+    for (const PendingRow& w : rows) {
       if (w.from == 0) {
         cols.get_code(w.h, w.m, w.monoms[0], &w.codes[0], &rec);
         mark[w.codes[0]] = kMarkLead;
       }
       enter_terms(cols, w.h, w.m, w.monoms, 1, w.n, mark, w.codes);
-      continue;
     }
-    for (u32 j = w.from; j < w.n; ++j) {
-      const bool fresh =
-          w.codes[j] == ColumnIndex::kAbsent && cols.get_code(w.h, w.m, w.monoms[j], &w.codes[j], &rec) != 0;
+    return;
+  }
+  std::vector<ColumnIndex::Key> km(rows.size());
+  std::vector<const ColumnIndex::Key*> keys(rows.size());
+  std::vector<std::pair<u64* const*, u32>> polys(rows.size());
+  for (std::size_t r = 0; r < rows.size(); ++r) polys[r] = {rows[r].monoms, rows[r].n};
+  // Keys made before a widening are stale: take them all again.
+  for (u32 g = cols.generation() + 1; team && g != cols.generation();) {
+    g = cols.generation();
+    cols.key_terms(polys, width);
+    for (std::size_t r = 0; r < rows.size() && team; ++r) {
+      km[r] = cols.multiplier_key(rows[r].m);
+      keys[r] = cols.term_keys(rows[r].monoms, rows[r].n);
+      team = cols.indexed();
+    }
+  }
+  if (!team) return enter_rows(cols, rows, mark, 1);
+
+  // The products not indexed yet, per row: where its list lies in its
+  // worker's buffer, and its length.
+  struct Absent {
+    u32 worker, count;
+    u64 at;
+  };
+  std::vector<Absent> absent(rows.size());
+  std::vector<std::vector<u32>> lists(width);
+  std::atomic<bool> failed{false};
+#pragma omp parallel num_threads(width)
+  {
+    const u32 t = u32(omp_get_thread_num());
+    std::vector<u32>& list = lists[t];
+#pragma omp for schedule(dynamic, 8)
+    for (i64 r = 0; r < i64(rows.size()); ++r) {
+      if (failed.load(std::memory_order_relaxed)) continue;
+      const PendingRow& w = rows[u64(r)];
+      const u64 at = list.size();
+      try {
+        list.resize(at + w.n - w.from);
+      } catch (const std::bad_alloc&) {
+        failed.store(true);
+        continue;
+      }
+      const u32 k = cols.find_codes(km[u64(r)], keys[u64(r)], w.from, w.n, w.codes, list.data() + at);
+      list.resize(at + k);
+      absent[u64(r)] = Absent{t, k, at};
+    }
+  }
+  if (failed.load()) raise_allocation_failure();
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const PendingRow& w = rows[r];
+    if (w.from == 0 && w.codes[0] != ColumnIndex::kAbsent) mark[w.codes[0]] = kMarkLead;
+    const u32* list = lists[absent[r].worker].data() + absent[r].at;
+    for (u32 i = 0; i < absent[r].count; ++i) {
+      const u32 j = list[i];
+      const bool fresh = cols.get_code(w.h, w.m, w.monoms[j], &w.codes[j], &rec) != 0;
       if (j == 0)
         mark[w.codes[0]] = kMarkLead;
       else if (fresh)

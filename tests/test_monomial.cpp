@@ -442,13 +442,19 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
         const ColumnIndex::Key* keys = nullptr;
         for (u32 g = index.generation() + 1; g != index.generation() && index.indexed();) {
           g = index.generation();
+          index.key_terms({{terms.data(), u32(terms.size())}}, 2);
           km = index.multiplier_key(w);
           keys = index.term_keys(terms.data(), u32(terms.size()));
         }
-        if (keys) index.find_codes(km, keys, 0, u32(terms.size()), codes.data());
-        for (u32 j = 0; j < terms.size(); ++j)
-          if ((!keys || codes[j] == ColumnIndex::kAbsent) && index.get_code(h, w, terms[j], &codes[j], &rec))
-            fresh.push_back(codes[j]);
+        std::vector<u32> absent(terms.size());
+        for (u32 j = 0; j < terms.size(); ++j) absent[j] = j;
+        if (keys) {
+          absent.resize(index.find_codes(km, keys, 0, u32(terms.size()), codes.data(), absent.data()));
+          for (u32 j = 0, a = 0; j < terms.size(); ++j)
+            if (codes[j] == ColumnIndex::kAbsent) ASSERT_EQ(absent.at(a++), j);
+        }
+        for (u32 j : absent)
+          if (index.get_code(h, w, terms[j], &codes[j], &rec)) fresh.push_back(codes[j]);
       } else {
         for (u32 j = 0; j < terms.size(); ++j)
           if (index.get_code(h, w, terms[j], &codes[j], &rec)) fresh.push_back(codes[j]);
