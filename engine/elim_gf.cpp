@@ -421,11 +421,14 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   }
   // The block's non-zero cells are those of the kept columns: each
   // survivor takes its own, then the block is left empty.
+  // Survivors take the first accumulators: the others, rarely reached, are
+  // neither cleared nor faulted in.
   const u32* const kept = w.kept;
+  u32 slot = 0;
   for (u32 b = 0; b < nb; ++b) {
     Live& l = lv[b];
     if (!l.lead) continue;
-    l.cur = w.row_at(b, l.lead);
+    l.cur = w.row_at(slot++, l.lead);
     l.span = ncols - l.lead + 1;
     for (const u32* k = std::lower_bound(kept, kept + nkept, l.lead); k < kept + nkept; ++k)
       l.cur[*k - l.lead] = ilv[L * u64(*k) + b];
@@ -793,6 +796,15 @@ void check_matrix(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, u32 p) {
   check_matrix_rows(rows, nrows, ncols, nreduce);
 }
 
+// n records of zone memory, each value-initialised (the pages of a zone
+// serve matrix after matrix, where the system allocator's come back new).
+template <class T>
+T* zone_array(u64 n) {
+  T* a = static_cast<T*>(QUOR_NAME(alloc64)(n * sizeof(T)));
+  std::fill(a, a + n, T{});
+  return a;
+}
+
 // Moves a row's code and coefficients from an arena into the current zone.
 void to_zone(sALGO_Dpol* row) {
   const u64 n = lzw_count_entries(row->code, row->nb_codes);
@@ -849,8 +861,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   sh.contested = contested.data();
   sh.ready = ready.get();
   sh.is_known = known.data();
-  std::vector<Decoded> dec(nrows, Decoded{nullptr, nullptr, 0, 0});
-  sh.dec = dec.data();
+  sh.dec = zone_array<Decoded>(nrows);
   std::vector<u32> pivots;
   for (u32 i = 0; i < nrows; ++i)
     if (rows[i]->flag == 0 && piv[rows[i]->lead] == i32(i)) pivots.push_back(i);
@@ -858,8 +869,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
 
   std::vector<Worker> workers(width);
   for (Worker& w : workers) w.take(ncols);
-  std::vector<Decoded> col_dec(u64(ncols) + 1, Decoded{nullptr, nullptr, 0, 0});
-  sh.col_dec = col_dec.data();
+  sh.col_dec = zone_array<Decoded>(u64(ncols) + 1);
   DecodePass decode{sh, pivots};
   on_team(width, workers, [&](Worker& w) { decode.run(w); });
   if (sh.abort.load()) raise_kept_fatal();
