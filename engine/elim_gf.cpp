@@ -170,7 +170,7 @@ struct Worker {
     for (Cell*& a : acc) a = static_cast<Cell*>(lines((ncols + 1) * sizeof(Cell)));
     ilv = static_cast<u32*>(lines(kBlock * (ncols + 1) * sizeof(u32)));
     kept = static_cast<u32*>(lines((ncols + 1) * sizeof(u32)));
-    pos = static_cast<u32*>(lines(ncols * sizeof(u32) + 4));
+    pos = static_cast<u32*>(lines((ncols + kTailSlack) * sizeof(u32)));
     coef = static_cast<Dom*>(lines(ncols * sizeof(Dom) + 2));
     forget(ncols);
     ilv_clean = ncols + 1;
@@ -529,7 +529,7 @@ struct DecodePass {
         const sALGO_Dpol* row = sh.rows[pivots[i]];
         // Into the worker's scratch (a row has fewer entries than columns),
         // then stored as u16 when they fit.
-        const u32 m = lzw_tail_positions(row->code, row->nb_codes, w.pos);
+        const u32 m = lzw_tail_positions_padded(row->code, row->nb_codes, w.pos);
         const bool wide = Shared::wide_positions(w.pos, m);
         u8* offs = w.arena.take(Shared::offs_bytes(m, wide) + 4);
         if (!offs) {

@@ -396,6 +396,54 @@ inline u32 lzw_tail_positions(const u8* code, u32 ncodes, u32* out) {
   return n;
 }
 
+// Positions a padded decode may write beyond the last entry.
+inline constexpr u32 kTailSlack = 16;
+// lzw_tail_positions without a branch on the kind of code: a code writes
+// kTailSlack consecutive positions from its first one, of which the next
+// code overwrites those beyond its count (a gap writes one, a run r), so
+// out needs room for the entries and kTailSlack more.  One body for every
+// vector width, as axpy_lanes32_vec.
+template <unsigned W>
+__attribute__((always_inline)) inline u32 tail_positions_vec(const u8* s, u32 ncodes, u32* out) {
+  typedef u32 Vec __attribute__((vector_size(W)));
+  constexpr u32 K = W / sizeof(u32);
+  static_assert(kTailSlack % K == 0, "whole vectors of positions");
+  u32 ramp[K];
+  for (u32 k = 0; k < K; ++k) ramp[k] = k;
+  Vec iota;
+  std::memcpy(&iota, ramp, sizeof iota);
+  u32* o = out;
+  u32 pos = 0;
+  for (u32 i = 0; i < ncodes; ++i) {
+    const u32 b = *s++;
+    if (__builtin_expect(b == 0xFF, 0)) {
+      pos += u32(lzw_read_gap(b, s));
+      *o++ = pos;
+      continue;
+    }
+    // Masks rather than a choice, which the compiler would make a branch.
+    const u32 run = 0u - (b >> 7);  // all ones for a run
+    const u32 r = (run & (b & 0x7F)) | (~run & 1);
+    const u32 first = pos + ((run & 1) | (~run & b));
+    for (u32 k = 0; k < kTailSlack; k += K) {
+      const Vec v = iota + (first + k);
+      std::memcpy(o + k, &v, sizeof v);
+    }
+    if (__builtin_expect(r > kTailSlack, 0))
+      for (u32 k = kTailSlack; k < r; ++k) o[k] = first + k;
+    o += r;
+    pos = first + r - 1;
+  }
+  return u32(o - out);
+}
+__attribute__((target("avx512f"))) inline u32 tail_positions_avx512(const u8* s, u32 ncodes, u32* out) {
+  return tail_positions_vec<64>(s, ncodes, out);
+}
+inline u32 lzw_tail_positions_padded(const u8* s, u32 ncodes, u32* out) {
+  if (simd_avx512()) return tail_positions_avx512(s, ncodes, out);
+  return tail_positions_vec<16>(s, ncodes, out);
+}
+
 // AXPY from a decoded row: cells[pos[j]] += m * coef[j] for j < n, without
 // reduction.  Positions are distinct, so each call adds at most one product
 // to a cell (the bound of lzw_axpy applies).

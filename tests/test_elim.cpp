@@ -525,6 +525,42 @@ QTEST(ElimKernels, VectorRunsMatchTheScalarWrapAxpy) {
 
 // The row sort gives the order of the Shell sort with the gaps n/2 .. 1,
 // rows alike in lead and key included (their order is that sort's own).
+// The branch-free decode of the pivots gives the code walk's positions on
+// every vector path: runs shorter and longer than one store, gaps of every
+// code width, the empty run byte 0x80; it writes nothing beyond its slack.
+QTEST(ElimKernels, PaddedDecodeMatchesTheCodeWalk) {
+  struct Restore {
+    ~Restore() { simd_cap = 2; }
+  } restore;
+  std::mt19937 g(5);
+  auto check = [](const std::vector<u8>& code, u32 ncodes) {
+    std::vector<u32> want(1 << 16), got(want.size() + kTailSlack + 8, 0xDEADBEEFu);
+    const u32 n = lzw_tail_positions(code.data(), ncodes, want.data());
+    for (int cap : {2, 0}) {
+      simd_cap = cap;
+      std::fill(got.begin(), got.end(), 0xDEADBEEFu);
+      ASSERT_EQ(lzw_tail_positions_padded(code.data(), ncodes, got.data()), n) << "cap " << cap;
+      ASSERT_TRUE(std::equal(want.begin(), want.begin() + n, got.begin())) << "cap " << cap;
+      ASSERT_EQ(got[n + kTailSlack], 0xDEADBEEFu) << "cap " << cap;
+    }
+  };
+  for (int round = 0; round < 40; ++round) {
+    std::vector<u32> pos{0};
+    while (pos.size() < 400) {
+      const u32 kind = u32(g() % 4);
+      if (kind == 0)
+        for (u32 r = 1 + u32(g() % (round % 2 ? 20 : 140)); r-- > 0;) pos.push_back(pos.back() + 1);
+      else
+        pos.push_back(pos.back() + (kind == 1 ? 2 + u32(g() % 120) : kind == 2 ? 126 + u32(g() % 3000) : 65280 + g() % 9));
+    }
+    std::vector<u8> code(lzw_worst_bytes(pos.size()));
+    u32 ncodes = 0;
+    code.resize(lzw_encode(pos.data(), pos.size(), code.data(), code.size(), &ncodes));
+    check(code, ncodes);
+  }
+  check({0x80, 0x05, 0x83, 0x80}, 4);  // positions 5, 6, 7, 8
+}
+
 QTEST(ElimKernels, RowSortIsTheShellSortsOrder) {
   std::mt19937 g(8);
   for (int round = 0; round < 40; ++round) {
