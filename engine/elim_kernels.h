@@ -351,7 +351,7 @@ inline u32 compact_long(typename Mod::Cell* cells, u64 span, D* coef, u32* pos, 
 // coef / pos and every cell is left empty (the accumulator is ready for the
 // next row).  Returns their count.
 template <class D, class Mod>
-inline u32 compact_sparse(u64* cells, u64 span, D* coef, u32* pos, const Mod& mod) {
+inline u32 compact_sparse_scalar(u64* cells, u64 span, D* coef, u32* pos, const Mod& mod) {
   u32 n = 0;
   for (u64 k = first_nonzero_cell(cells, 0, span); k < span; k = first_nonzero_cell(cells, k + 1, span)) {
     const u32 r = mod.residue(cells[k]);
@@ -359,6 +359,30 @@ inline u32 compact_sparse(u64* cells, u64 span, D* coef, u32* pos, const Mod& mo
     if (r) coef[n] = D(r), pos[n++] = u32(k);
   }
   return n;
+}
+// The same, eight cells tested at once: their non-zero ones as a mask.
+template <class D, class Mod>
+__attribute__((target("avx512f"))) u32 compact_sparse_avx512(u64* cells, u64 span, D* coef, u32* pos,
+                                                             const Mod& mod) {
+  u32 n = 0;
+  auto take = [&](u64 k) {
+    const u32 r = mod.residue(cells[k]);
+    cells[k] = 0;
+    if (r) coef[n] = D(r), pos[n++] = u32(k);
+  };
+  u64 k = 0;
+  for (; k + 8 <= span; k += 8) {
+    const __m512i v = _mm512_loadu_si512(cells + k);
+    for (u32 m = _mm512_test_epi64_mask(v, v); m; m &= m - 1) take(k + u32(__builtin_ctz(m)));
+  }
+  for (; k < span; ++k)
+    if (cells[k]) take(k);
+  return n;
+}
+template <class D, class Mod>
+inline u32 compact_sparse(u64* cells, u64 span, D* coef, u32* pos, const Mod& mod) {
+  if (simd_avx512()) return compact_sparse_avx512<D>(cells, span, coef, pos, mod);
+  return compact_sparse_scalar<D>(cells, span, coef, pos, mod);
 }
 
 // Compaction onto a given pattern of n positions: coef[j] = residue at
