@@ -30,7 +30,7 @@ quor::i32 QUOR_NAME(no_expand) = 0;
 #if !QUOR_INT
 namespace quor {
 u32 symbolic_rows_per_coding_team = 8192;
-u32 symbolic_rows_per_lookup_team = 64;
+u64 symbolic_lookups_per_team = u64(1) << 18;
 }  // namespace quor
 #endif
 
@@ -147,6 +147,16 @@ inline void enter_terms(ColumnIndex& cols, u64 h, const u64* m, u64* const* mono
 // A row whose products m * monoms[j], j = from .. n-1, are to be numbered
 // into codes[j] (m's hash h, m null for 1); from 0: a half, whose lead is
 // marked a lead.
+// Products from which a batch is looked up on the team.
+inline u64 team_lookups() {
+#if !QUOR_INT
+  return std::max<u64>(1, symbolic_lookups_per_team);
+#else
+  return ~u64(0);
+#endif
+}
+constexpr u32 kFirstChunk = 64;
+
 struct PendingRow {
   u64 h;
   const u64* m;
@@ -161,7 +171,9 @@ struct PendingRow {
 // the others are then entered in row order, so the codes are the same.
 void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mark, u32 width) {
   u64* rec = nullptr;
-  bool team = width > 1 && rows.size() > 1 && cols.indexed();
+  u64 lookups = 0;
+  for (const PendingRow& w : rows) lookups += w.n - w.from;
+  bool team = width > 1 && rows.size() > 1 && lookups >= team_lookups() && cols.indexed();
   if (!team) {
     for (const PendingRow& w : rows) {
       if (w.from == 0) {
@@ -413,11 +425,11 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   RowCodes row_codes;
   ColumnIndex cols;
 #if !QUOR_INT
-  // Lookups on the elimination's team, in batches of at least lookup_rows rows.
+  // Lookups on the elimination's team, the halves in chunks of kFirstChunk rows at least.
   const u32 width = nb_threads > 1 ? u32(std::min(nb_threads, 1024)) : 1;
-  const u32 lookup_rows = width > 1 ? std::max<u32>(1, symbolic_rows_per_lookup_team) : 1;
+  const u32 chunk = width > 1 ? kFirstChunk : 1;
 #else
-  const u32 width = 1, lookup_rows = 1;
+  const u32 width = 1, chunk = 1;
 #endif
   std::vector<PendingRow> batch;
   {
@@ -460,7 +472,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     ++nrows;
     // Chunks grow with the rows entered, so that most products of a chunk
     // are already indexed when its team looks them up.
-    if (batch.size() >= std::max(nrows / 2, lookup_rows)) {
+    if (batch.size() >= std::max(nrows / 2, chunk)) {
       enter_rows(cols, batch, mark, width);
       batch.clear();
     }
@@ -502,7 +514,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   std::vector<u32> found;
   for (u32 c = 0; c < cols.count();) {
     const u32 first = c, end = cols.count();
-    const bool team = width > 1 && end - first >= lookup_rows;
+    const bool team = width > 1 && u64(end - first) * nr / 512 >= team_lookups();
     if (team) {
       found.resize(end - first);
 #pragma omp parallel for num_threads(width) schedule(dynamic, 64)

@@ -122,10 +122,10 @@ QTEST_F(MainLoop, SeveralThreadsGiveTheSameBasis) {
   omp_set_num_threads(3);
   // Every matrix's rows coded, and its products looked up, on the team too.
   symbolic_rows_per_coding_team = 1;
-  symbolic_rows_per_lookup_team = 1;
+  symbolic_lookups_per_team = 1;
   const u32 k = run(cyclic(4));
   symbolic_rows_per_coding_team = 8192;
-  symbolic_rows_per_lookup_team = 64;
+  symbolic_lookups_per_team = u64(1) << 18;
   nb_threads = saved;
   omp_set_num_threads(saved);
   EXPECT_EQ(k, 7u);

@@ -186,12 +186,12 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
 #if !QUOR_INT
     // Every other round looks its products up and finds its reductors on a team.
     nb_threads = round % 2 ? 3 : 1;
-    symbolic_rows_per_lookup_team = 1;
+    symbolic_lookups_per_team = 1;
 #endif
     SymbolicMatrix M = build(halves, red);
 #if !QUOR_INT
     nb_threads = 1;
-    symbolic_rows_per_lookup_team = 64;
+    symbolic_lookups_per_team = u64(1) << 18;
 #endif
     ASSERT_EQ(M.stopped, 0);
 
