@@ -172,7 +172,8 @@ struct PendingRow {
 void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mark, u32 width) {
   u64* rec = nullptr;
   u64 lookups = 0;
-  for (const PendingRow& w : rows) lookups += w.n - w.from;
+  if (width > 1)
+    for (const PendingRow& w : rows) lookups += w.n - w.from;
   bool team = width > 1 && rows.size() > 1 && lookups >= team_lookups() && cols.indexed();
   if (!team) {
     for (const PendingRow& w : rows) {
@@ -666,7 +667,7 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
   if (want_pipe2) QUOR_NAME(Stderr)("(%ux%u)", M.nrows, M.ncols);
 
   // The eliminations read coded rows only.
-  code_unexpanded_rows(M);
+  if (QUOR_NAME(no_expand)) code_unexpanded_rows(M);
   Dpol* result = static_cast<Dpol*>(QUOR_NAME(alloc64)(even_up(M.nreduce) * sizeof(Dpol)));
   const u32 k = QUOR_NAME(LINEAR_solve)(M.rows, M.nrows, M.ncols, M.nreduce, result,
                                         QUOR_NAME(ptr_Base_Exposants));
