@@ -515,7 +515,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   std::vector<u32> found;
   for (u32 c = 0; c < cols.count();) {
     const u32 first = c, end = cols.count();
-    const bool team = width > 1 && u64(end - first) * nr / 512 >= team_lookups();
+    const bool team = width > 1 && u64(end - first) * nr / 64 >= team_lookups();
     if (team) {
       found.resize(end - first);
 #pragma omp parallel for num_threads(width) schedule(dynamic, 64)
