@@ -191,5 +191,39 @@ QTEST(RequestInterrupt, EndsALongComputationAndTheNextRequestWorks) {
   HostVersion_forget();
 }
 
+// ---------------------------------------------------------------- receive
+
+// Canonical lines of a basis in the library's order.
+std::vector<std::string> ordered_lines(const std::vector<Poly>& basis, const System& s) {
+  std::vector<std::string> v;
+  for (const Poly& p : basis) v.push_back(quor::standin::poly_text(p, s.vars));
+  return v;
+}
+
+// The results read again in batches (from one word, so that a result fills a
+// batch alone, to several results sharing one) and completed on a team: the
+// same polynomials in the same order as the request's own reading, and the
+// host's rules kept.
+QTEST(RequestReceive, BatchesCompletedOnATeamMatchTheRequestsReading) {
+  const System k6 = system_named("katsura-6");
+  const RequestOptions o = this_build();
+  Host h;
+  const std::vector<std::string> want = ordered_lines(basis_of(h, k6, o), k6);
+  ASSERT_TRUE(same_lines(reference_lines(kData + (kGf ? "/katsura-6.gf65521.gb.txt" : "/katsura-6.qq.gb.txt")),
+                         lines(basis_of(h, k6, o), k6)));
+  for (std::size_t batch_words : {std::size_t(1), std::size_t(200), std::size_t(5000)}) {
+    SCOPED_TRACE("batches of " + std::to_string(batch_words) + " words");
+    quor::standin::host_session_detail::ResultReader reader(h, k6.vars.size(), o.prime, 4, batch_words, 0);
+    std::vector<Poly> again = {Poly{}};  // results are appended after what is there
+    quor::standin::host_session_detail::read_results(h, reader, again);
+    ASSERT_EQ(again.size(), want.size() + 1);
+    EXPECT_TRUE(again.front().empty());
+    again.erase(again.begin());
+    EXPECT_EQ(ordered_lines(again, k6), want);
+    EXPECT_TRUE(h.violations().empty()) << h.violations().front();
+    EXPECT_TRUE(h.host_gmp_functions_in_place());
+  }
+}
+
 }  // namespace
 QUOR_TEST_END

@@ -73,6 +73,18 @@ TEST(SystemFile, ProductsPowersAndSigns) {
   EXPECT_EQ(quor::standin::poly_text(s.polys[0], s.vars), "8*a^3*b-3*b^2+1");
   EXPECT_EQ(quor::standin::poly_text(s.polys[1], s.vars), "-a");
   EXPECT_EQ(quor::standin::poly_text(Poly{}, s.vars), "0");
+  // Unit coefficients beside and without a monomial, long exponents, and
+  // coefficients of one limb, at its edge and beyond it.
+  const System t = read_text(
+      "# vars: a,b\n[-1, 1 - a, a^12*b^100 - 1, -18446744073709551615*a + 18446744073709551616*b "
+      "- 1180591620717411303424, 3*a*b - 10]\n");
+  ASSERT_EQ(t.polys.size(), 5u);
+  EXPECT_EQ(quor::standin::poly_text(t.polys[0], t.vars), "-1");
+  EXPECT_EQ(quor::standin::poly_text(t.polys[1], t.vars), "1-a");
+  EXPECT_EQ(quor::standin::poly_text(t.polys[2], t.vars), "a^12*b^100-1");
+  EXPECT_EQ(quor::standin::poly_text(t.polys[3], t.vars),
+            "-18446744073709551615*a+18446744073709551616*b-1180591620717411303424");
+  EXPECT_EQ(quor::standin::poly_text(t.polys[4], t.vars), "3*a*b-10");
 }
 
 TEST(SystemFile, MalformedFilesNameTheLineAndColumn) {

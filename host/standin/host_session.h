@@ -10,10 +10,15 @@
 
 #include <gmp.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/C/entry_points.h"
@@ -59,6 +64,29 @@ class RequestInterrupted : public RequestError {
   using RequestError::RequestError;
 };
 
+// Runs f(0), ..., f(count - 1) on up to width threads (the caller's among
+// them), each index once, in no particular order; rethrows the first exception.
+template <class F>
+void on_team(std::size_t count, std::size_t width, const F& f) {
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failed;
+  std::mutex failed_lock;
+  auto work = [&] {
+    try {
+      for (std::size_t i; (i = next.fetch_add(1)) < count;) f(i);
+    } catch (...) {
+      next = count;
+      const std::lock_guard<std::mutex> hold(failed_lock);
+      if (!failed) failed = std::current_exception();
+    }
+  };
+  std::vector<std::thread> team;
+  for (std::size_t t = 1; t < std::min(width, count); ++t) team.emplace_back(work);
+  work();
+  for (std::thread& t : team) t.join();
+  if (failed) std::rethrow_exception(failed);
+}
+
 namespace host_session_detail {
 
 inline void check(const CallResult& r, const char* what) {
@@ -101,26 +129,92 @@ void send(Host& h, const P& p, std::size_t nvars, long prime, std::size_t k) {
   }
 }
 
-// Result index of nterms terms; next = the following result's term count (when there is one).
-inline Poly receive(Host& h, std::int32_t index, std::int32_t nterms, std::size_t n, long prime,
-                    const std::string& next_name, long& next) {
-  Poly p(static_cast<std::size_t>(nterms));
-  if (prime != 0) {
-    std::vector<std::uint32_t> e(std::size_t(nterms) * n + 1), c(std::size_t(nterms) + 1);
+// Reads the results of a request in the library's order.  Modulo a prime the
+// export of several results goes into buffers kept from one result to the
+// next, and a batch of them becomes terms between two calls (the host's GMP
+// functions in place) on the request's threads: a term's exponent vector and
+// limb, two heap blocks, are most of what a large basis costs to receive.
+class ResultReader {
+ public:
+  // A batch holds about batch_words words (exponents and coefficients) and
+  // is completed on the caller's thread alone below team_terms terms.
+  ResultReader(Host& h, std::size_t nvars, long prime, long threads, std::size_t batch_words = std::size_t(1) << 23,
+               std::size_t team_terms = std::size_t(1) << 14)
+      : h_(h),
+        n_(nvars),
+        prime_(prime),
+        threads_(threads > 1 ? std::size_t(threads) : 1),
+        batch_words_(batch_words),
+        team_terms_(team_terms) {}
+  ResultReader(const ResultReader&) = delete;
+  ResultReader& operator=(const ResultReader&) = delete;
+
+  // Appends result index (nterms terms) to into, its terms filled now or by
+  // flush() (empty after a refused read); next = the following result's term
+  // count (when there is one).
+  void read(std::int32_t index, std::int32_t nterms, const std::string& next_name, long& next,
+            std::vector<Poly>& into) {
+    if (prime_ != 0)
+      read_residues(index, nterms, next, into);
+    else
+      into.push_back(read_integers(index, nterms, next_name, next));
+  }
+
+  // Completes every result read since the last flush.
+  void flush() {
+    const std::size_t width = batch_terms_ >= team_terms_ ? threads_ : 1;
+    on_team(pending_.size(), width, [&](std::size_t k) { complete(pending_[k]); });
+    pending_.clear();
+    batch_terms_ = 0;
+  }
+
+ private:
+  struct Pending {
+    std::vector<Poly>* into;
+    std::size_t slot;   // its index in *into
+    std::size_t terms;
+    std::size_t first;  // its first term in the batch
+  };
+
+  void read_residues(std::int32_t index, std::int32_t nterms, long& next, std::vector<Poly>& into) {
+    const std::size_t terms = std::size_t(nterms);
+    if (batch_terms_ > 0 && (batch_terms_ + terms) * (n_ + 1) > batch_words_) flush();
+    // One word more than the result needs: never an empty array.
+    const std::size_t e_end = (batch_terms_ + terms) * n_ + 1, c_end = batch_terms_ + terms + 1;
+    if (e_.size() < e_end) e_.resize(e_end);
+    if (c_.size() < c_end) c_.resize(c_end);
+    std::uint32_t* e = e_.data() + batch_terms_ * n_;
+    std::uint32_t* c = c_.data() + batch_terms_;
     std::uint32_t nx = 0;
     std::int32_t code = 0;
-    check(h.run([&] {
-      code = quor_receive_poly(index, std::uint32_t(n), std::uint32_t(nterms), e.data(), c.data(), &nx);
-      return h.null();
+    check(h_.run([&] {
+      code = quor_receive_poly(index, std::uint32_t(n_), std::uint32_t(nterms), e, c, &nx);
+      return h_.null();
     }),
           "receive");
     if (code != 1) throw RequestError("receive: result " + std::to_string(index) + " cannot be read");
     next = long(nx);
-    for (std::int32_t i = 0; i < nterms; ++i) {
-      mpz_set_ui(p[std::size_t(i)].c.get(), c[std::size_t(i)]);
-      p[std::size_t(i)].e.assign(e.begin() + long(i) * long(n), e.begin() + long(i + 1) * long(n));
+    into.emplace_back();
+    pending_.push_back({&into, into.size() - 1, terms, batch_terms_});
+    batch_terms_ += terms;
+    // Alone, completed while the export is still in the cache.
+    if (threads_ == 1) flush();
+  }
+
+  void complete(const Pending& r) const {
+    Poly& p = (*r.into)[r.slot];
+    p.resize(r.terms);
+    const std::uint32_t* e = e_.data() + r.first * n_;
+    for (std::size_t i = 0; i < r.terms; ++i, e += n_) {
+      mpz_set_ui(p[i].c.get(), c_[r.first + i]);
+      p[i].e.assign(e, e + n_);
     }
-  } else {
+  }
+
+  Poly read_integers(std::int32_t index, std::int32_t nterms, const std::string& next_name, long& next) {
+    Host& h = h_;
+    const std::size_t n = n_;
+    Poly p(static_cast<std::size_t>(nterms));
     HostValue ev = h.rtable_int32(std::vector<std::int32_t>(std::size_t(nterms) * n + 1, 0),
                                   std::int32_t(std::size_t(nterms) * n + 1));
     const CallResult r = h.call(quor_int_receive_poly_gmp,
@@ -131,24 +225,51 @@ inline Poly receive(Host& h, std::int32_t index, std::int32_t nterms, std::size_
     for (std::int32_t i = 0; i < nterms; ++i) {
       Term& t = p[std::size_t(i)];
       mpz_set(t.c.get(), HostToGMPInteger(h.kernel(), c[std::size_t(i)]));
-      for (std::size_t j = 0; j < n; ++j) t.e.push_back(h.rtable_at(ev, std::int32_t(long(i) * long(n) + long(j) + 1)));
+      t.e.resize(n);
+      for (std::size_t j = 0; j < n; ++j) t.e[j] = h.rtable_at(ev, std::int32_t(long(i) * long(n) + long(j) + 1));
     }
     if (HostValue v = h.assigned(next_name)) next = long(h.to_int(v));
+    return p;
   }
-  return p;
+
+  Host& h_;
+  const std::size_t n_;
+  const long prime_;
+  const std::size_t threads_;
+  const std::size_t batch_words_, team_terms_;
+  std::vector<std::uint32_t> e_, c_;  // the batch's exponents (n_ a term) and coefficients
+  std::size_t batch_terms_ = 0;
+  std::vector<Pending> pending_;
+};
+
+// Result index of nterms terms; next = the following result's term count (when there is one).
+inline Poly receive(Host& h, std::int32_t index, std::int32_t nterms, std::size_t n, long prime,
+                    const std::string& next_name, long& next) {
+  ResultReader reader(h, n, prime, 1);
+  std::vector<Poly> one;
+  reader.read(index, nterms, next_name, next, one);
+  reader.flush();
+  return std::move(one.front());
+}
+
+// Appends every result of the call that just returned to into, following the
+// term counts handed back.
+inline void read_results(Host& h, ResultReader& reader, std::vector<Poly>& into) {
+  const long count = long(h.to_int(h.assigned("count")));
+  long terms = long(h.to_int(h.assigned("first")));
+  for (long i = 0; i < count; ++i) {
+    long next = 0;
+    reader.read(std::int32_t(i), std::int32_t(terms), "next" + std::to_string(i), next, into);
+    terms = next;
+  }
+  reader.flush();
 }
 
 // Reads the time, then every result of the call that just returned, into out.
 inline void receive_results(Host& h, std::size_t nvars, const RequestOptions& o, RequestResult& out) {
   out.cpu_seconds = h.to_double(h.assigned("t"));
-  const long count = long(h.to_int(h.assigned("count")));
-  long terms = long(h.to_int(h.assigned("first")));
-  for (long i = 0; i < count; ++i) {
-    long next = 0;
-    out.basis.push_back(
-        receive(h, std::int32_t(i), std::int32_t(terms), nvars, o.prime, "next" + std::to_string(i), next));
-    terms = next;
-  }
+  ResultReader reader(h, nvars, o.prime, o.threads);
+  read_results(h, reader, out.basis);
 }
 
 }  // namespace host_session_detail

@@ -6,7 +6,6 @@
 #include <gmp.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -17,7 +16,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/call_quor.h"
@@ -176,14 +174,8 @@ void print_basis(const std::vector<Poly>& basis, const std::vector<std::string>&
   std::vector<std::string> texts(std::min(kChunk, basis.size()));
   for (std::size_t from = 0; from < basis.size(); from += kChunk) {
     const std::size_t n = std::min(kChunk, basis.size() - from);
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-      for (std::size_t i; (i = next.fetch_add(1)) < n;) texts[i] = quor::standin::poly_text(basis[from + i], vars);
-    };
-    std::vector<std::thread> team;
-    for (std::size_t t = 1; t < std::min(width, n); ++t) team.emplace_back(work);
-    work();
-    for (std::thread& t : team) t.join();
+    quor::standin::on_team(
+        n, width, [&](std::size_t i) { texts[i] = quor::standin::poly_text(basis[from + i], vars); });
     for (std::size_t i = 0; i < n; ++i) {
       std::fwrite(texts[i].data(), 1, texts[i].size(), stdout);
       std::fputc('\n', stdout);

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -460,39 +461,58 @@ std::vector<Poly> parse_poly_list(const std::string& text, const SystemOf<P>& sy
   return out;
 }
 
-// Text of a monomial ("x1^2*x3"; "" for 1).
-inline std::string monomial_text(const std::vector<std::int32_t>& e, const std::vector<std::string>& vars) {
-  std::string mono;
+// Appends the decimal text of |z| to out.
+inline void append_magnitude(std::string& out, mpz_srcptr z) {
+  if (mpz_size(z) <= 1) {
+    char d[24];
+    out.append(d, std::to_chars(d, d + sizeof d, mpz_getlimbn(z, 0)).ptr);
+    return;
+  }
+  mpz_t magnitude;
+  mpz_roinit_n(magnitude, mpz_limbs_read(z), mpz_size(z));
+  const std::size_t at = out.size();
+  out.resize(at + mpz_sizeinbase(magnitude, 10) + 1);
+  mpz_get_str(out.data() + at, 10, magnitude);
+  out.resize(at + std::strlen(out.data() + at));
+}
+
+// Appends the text of a monomial ("x1^2*x3"; nothing for 1) to out.
+inline void append_monomial(std::string& out, const std::vector<std::int32_t>& e, const std::vector<std::string>& vars) {
+  const std::size_t start = out.size();
   for (std::size_t j = 0; j < vars.size() && j < e.size(); ++j) {
     if (e[j] == 0) continue;
-    if (!mono.empty()) mono += '*';
-    mono += vars[j];
-    if (e[j] > 1) mono += '^' + std::to_string(e[j]);
+    if (out.size() > start) out += '*';
+    out += vars[j];
+    if (e[j] > 1) {
+      char d[12];
+      out += '^';
+      out.append(d, std::to_chars(d, d + sizeof d, e[j]).ptr);
+    }
   }
-  return mono;
 }
 
 // Canonical text of p, terms in their stored order: "c*x1^2*x3" with
 // coefficient 1 and exponent 1 omitted, "-c*m" for a negative term, "0" when empty.
+// Written in place: a large basis has millions of terms to print.
 inline std::string poly_text(const Poly& p, const std::vector<std::string>& vars) {
   if (p.empty()) return "0";
   std::string out;
   for (std::size_t i = 0; i < p.size(); ++i) {
     const Term& t = p[i];
-    const std::string mono = monomial_text(t.e, vars);
-    Big a;
-    mpz_abs(a.get(), t.c.get());
-    const std::string digits = a.text();
     if (mpz_sgn(t.c.get()) < 0)
       out += '-';
     else if (i > 0)
       out += '+';
-    if (mono.empty())
-      out += digits;
-    else if (digits == "1")
-      out += mono;
-    else
-      out += digits + '*' + mono;
+    const std::size_t at = out.size();
+    append_magnitude(out, t.c.get());
+    const std::size_t digits_end = out.size();
+    out += '*';
+    const std::size_t monomial_at = out.size();
+    append_monomial(out, t.e, vars);
+    if (out.size() == monomial_at)
+      out.resize(digits_end);  // the monomial 1: the digits alone
+    else if (mpz_cmpabs_ui(t.c.get(), 1) == 0)
+      out.erase(at, monomial_at - at);  // coefficient 1: the monomial alone
   }
   return out;
 }
