@@ -145,6 +145,56 @@ inline u32 nonzero_lanes(const u32* q) {
   return ~zeros & 0xFFFF;
 }
 
+// The residues of a column's cells, written back; the mask of the non-zero ones.
+u32 reduce_lanes(u32* cells, u32 lanes, const Mod& mod) {
+  u32 nz = 0;
+  for (; lanes; lanes &= lanes - 1) {
+    const u32 b = u32(__builtin_ctz(lanes));
+    cells[b] = mod.of(cells[b]);
+    nz |= u32(cells[b] != 0) << b;
+  }
+  return nz;
+}
+// The rows of the mask take the column's pivot: mult[b] = p - their residue
+// (0 for the others), their cells cleared.
+void take_lanes(u32* cells, u32 take, u32 p, u32* mult) {
+  std::memset(mult, 0, kBlock * sizeof(u32));
+  for (; take; take &= take - 1) {
+    const u32 b = u32(__builtin_ctz(take));
+    mult[b] = p - cells[b];
+    cells[b] = 0;
+  }
+}
+
+// 32-bit cells modulo p < 2^16 by a multiply-high: with inv = floor(2^32/p)
+// the quotient estimate is at most 1 below the true one.
+struct LaneMod {
+  u32 p, inv;
+  explicit LaneMod(u32 prime) : p(prime), inv(u32((u64(1) << 32) / prime)) {}
+};
+static_assert(2 * u64(0xFFFF) < (u64(1) << 32), "the remainder of the estimate, below 2p, fits a lane");
+// reduce_lanes and take_lanes for the sixteen cells of a column at once
+// (64-byte aligned): the estimate's products are vpmuludq's, even and odd
+// cells apart.
+__attribute__((target("avx512f"))) u32 reduce_lanes_avx512(u32* cells, const LaneMod& lm) {
+  static_assert(kBlock == 16, "one 512-bit vector of cells per column");
+  const __m512i x = _mm512_load_si512(cells);
+  const __m512i inv = _mm512_set1_epi32(i32(lm.inv)), p = _mm512_set1_epi32(i32(lm.p));
+  // The masked forms with every lane set (the plain ones warn with GCC 12).
+  const __m512i q_even = _mm512_maskz_srli_epi64(0xFF, _mm512_maskz_mul_epu32(0xFF, x, inv), 32);
+  const __m512i q_odd = _mm512_maskz_mul_epu32(0xFF, _mm512_maskz_srli_epi64(0xFF, x, 32), inv);
+  const __m512i q = _mm512_mask_blend_epi32(0xAAAA, q_even, q_odd);
+  __m512i r = _mm512_sub_epi32(x, _mm512_mullo_epi32(q, p));
+  r = _mm512_maskz_min_epu32(0xFFFF, r, _mm512_sub_epi32(r, p));  // r - p wraps above r when r < p
+  _mm512_store_si512(cells, r);
+  return _mm512_test_epi32_mask(r, r);
+}
+__attribute__((target("avx512f"))) void take_lanes_avx512(u32* cells, u32 take, const LaneMod& lm, u32* mult) {
+  const __m512i x = _mm512_load_si512(cells), zero = _mm512_setzero_si512();
+  _mm512_store_si512(mult, _mm512_mask_sub_epi32(zero, __mmask16(take), _mm512_set1_epi32(i32(lm.p)), x));
+  _mm512_store_si512(cells, _mm512_mask_mov_epi32(x, __mmask16(take), zero));
+}
+
 // What one worker owns: kBlock accumulator rows (cell c of column c, 1 ..
 // ncols), the interleaved accumulator of a block (32-bit cell (c, b) at
 // ilv[kBlock*c + b], see Lane32), the columns a block walk left non-zero,
@@ -378,7 +428,10 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     return c;
   };
   const u32 p = sh.mod.p;
+  const bool vec = simd_avx512();
+  const LaneMod lm(p);
   u32 nkept = 0;
+  u32 nolead = (u32(1) << nb) - 1;  // rows whose lead is still to be found
   for (u64 c = next_column(start); c <= ncols; c = next_column(c + 1)) {
     // The start of the pivots' rows of the columns ahead, while this one is
     // worked on (the walk meets most of them where the rows are dense).
@@ -390,34 +443,30 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
       }
     }
     u32* cells = ilv + L * c;
-    i32 e = -2;        // the column's entry, read when a row needs it
-    bool use = false;  // usable by every row of the block whose index is above e
-    alignas(32) u32 mult[L] = {};  // 0: the row does not take the pivot of c
-    u32 takers = 0;
-    bool left = false;  // a cell of the column stays non-zero
-    for (; lanes; lanes &= lanes - 1) {
-      const u32 b = u32(__builtin_ctz(lanes));
-      Live& l = lv[b];
-      const u32 v = sh.mod.of(cells[b]);
-      cells[b] = v;
-      if (!v) continue;
-      if (e == -2) {
-        e = sh.entry(c);
-        if (e >= 0) use = sh.known(e) ? !sh.contested[c] : sh.is_ready(e);
-      }
-      if (e >= 0 && u32(e) < l.row) {
-        if (use) {
-          cells[b] = 0;
-          mult[b] = p - v, ++takers;
-          continue;
-        }
-        if (sh.known(e)) l.full = true;
-      }
-      if (!l.lead) l.lead = u32(c);
-      left = true;
+    const u32 nz = vec ? reduce_lanes_avx512(cells, lm) : reduce_lanes(cells, lanes, sh.mod);
+    if (!nz) continue;
+    // The column's pivot serves the rows after it (the block's rows ascend),
+    // when usable; a known pivot that is not sends them to the ordered step.
+    const i32 e = sh.entry(c);
+    u32 take = 0;
+    if (e >= 0) {
+      u32 later = 0;
+      for (u32 b = 0; b < nb; ++b) later |= u32(u32(e) < lv[b].row) << b;
+      later &= nz;
+      if (sh.known(e) ? !sh.contested[c] : sh.is_ready(e)) take = later;
+      else if (sh.known(e))
+        for (; later; later &= later - 1) lv[__builtin_ctz(later)].full = true;
     }
+    const u32 left = nz & ~take;  // cells of the column that stay non-zero
+    for (u32 m = left & nolead; m; m &= m - 1) lv[__builtin_ctz(m)].lead = u32(c);
+    nolead &= ~left;
     if (left) w.kept[nkept++] = u32(c);
-    if (takers) sh.axpy_lanes<L>(cells, mult, takers, sh.known(e) ? sh.col_dec[c] : sh.dec[e]);
+    if (take) {
+      alignas(64) u32 mult[L];  // 0: the row does not take the pivot of c
+      if (vec) take_lanes_avx512(cells, take, lm, mult);
+      else take_lanes(cells, take, p, mult);
+      sh.axpy_lanes<L>(cells, mult, u32(__builtin_popcount(take)), sh.known(e) ? sh.col_dec[c] : sh.dec[e]);
+    }
   }
   // The block's non-zero cells are those of the kept columns: each
   // survivor takes its own, then the block is left empty.
