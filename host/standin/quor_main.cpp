@@ -263,6 +263,9 @@ int main(int argc, char** argv) {
     // The zero ideal: its basis is empty, printed as the one polynomial 0.
     if (basis.empty()) std::printf("0\n");
     print_basis(basis, sys.vars, o.threads);
+    // Freeing a large basis term by term takes about as long as printing it:
+    // it is left to the end of the process, which gives the memory back at once.
+    static_cast<void>(new std::vector<Poly>(std::move(basis)));
     return 0;
   } catch (const quor::standin::SystemFileError& e) {
     std::fprintf(stderr, "quor: %s\n", e.what());
