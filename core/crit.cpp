@@ -275,6 +275,23 @@ Crit crit2onLPC(const u64* m, Crit D) {
   return D;
 }
 
+Crit crit2onLPC_many(const u64* ms, u32 k, Crit D) {
+  const u32 B = nb_of_blocks_of_variables;
+  Crit* link = &D;
+  while (Crit x = *link) {
+    bool removed = false;
+    for (u32 j = 0; j < k && !removed; ++j) {
+      const u64* m = ms + u64(j) * B;
+      removed = is_sub_Expos1(x->lcm, m) && crit2(m, x->lcm, lead_Expos(x->older), lead_Expos(x->newer));
+    }
+    if (removed)
+      *link = kill_deep_Crit(x);
+    else
+      link = &x->next;
+  }
+  return D;
+}
+
 i32 Disjoint(const sCrit* x) {
   // Coprime apart from h exactly when the product of the two leads divides
   // their lcm there: no affine slot is non-zero in both.
@@ -383,7 +400,8 @@ __attribute__((noinline)) NewPairScratch& new_pair_scratch() {
 }
 }  // namespace
 
-Crit new_pairs_Crit(Dpol p, Dpol* G, u32 n) {
+bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partners) {
+  partners.clear();
   const u32 B = nb_of_blocks_of_variables;
   const u64* m = lead_Expos(p);
   NewPairScratch& S = new_pair_scratch();
@@ -413,8 +431,7 @@ Crit new_pairs_Crit(Dpol p, Dpol* G, u32 n) {
     if (!(Dlim_min < d && d <= Dlim)) continue;
     // A pair whose lcm is its older lead follows the others of its class
     // with a message: the whole sort keeps every comparison that says it.
-    if (equal_Expos(l, S.ids[i] < pid ? e : m))
-      return critBackEtrangeronLPC(trier_Crit(QUOR_NAME(generate_Crit)(p, G, n)));
+    if (equal_Expos(l, S.ids[i] < pid ? e : m)) return false;
     const u32 mask = (u32(1) << bits) - 1;
     u32 at = u32(hash_words(l, B) >> (64 - bits));
     u32 c;
@@ -504,16 +521,29 @@ Crit new_pairs_Crit(Dpol p, Dpol* G, u32 n) {
     }
   }
 
-  // The survivors as records, listed in the reverse order of G as the whole
-  // list was: the sort puts them in the order they had in it.
   std::sort(S.kept.begin(), S.kept.end());
+  for (const u32 i : S.kept) partners.push_back(G[i]);
+  return true;
+}
+
+Crit pairs_with_partners(Dpol p, const Dpol* partners, u32 k) {
+  // Listed in the reverse order of G as the whole list was, the sort puts
+  // them in the order they had in it.
   Crit list = nullptr;
-  for (const u32 i : S.kept) {
-    Crit c = S.ids[i] < pid ? QUOR_NAME(make_Crit1)(G[i], p) : QUOR_NAME(make_Crit1)(p, G[i]);
+  for (u32 i = 0; i < k; ++i) {
+    const Dpol g = partners[i];
+    Crit c = g->id < p->id ? QUOR_NAME(make_Crit1)(g, p) : QUOR_NAME(make_Crit1)(p, g);
     c->next = list;
     list = c;
   }
   return trier_Crit(list);
+}
+
+Crit new_pairs_Crit(Dpol p, Dpol* G, u32 n) {
+  static thread_local std::vector<Dpol> partners;
+  if (!surviving_partners(p, G, n, partners))
+    return critBackEtrangeronLPC(trier_Crit(QUOR_NAME(generate_Crit)(p, G, n)));
+  return pairs_with_partners(p, partners.data(), u32(partners.size()));
 }
 
 // ---- basis and reductors ----

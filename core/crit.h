@@ -26,6 +26,7 @@
 #include "core/quor_build.h"
 
 #include <cstddef>
+#include <vector>
 #include "core/poly.h"
 
 namespace quor::QUOR_NS {
@@ -75,6 +76,8 @@ Crit updatD(Crit a, Crit b);
 i32 crit2(const u64* m, const u64* lcm, const u64* e1, const u64* e2);
 // D without the pairs that crit2 removes for the leading exponents m.
 Crit crit2onLPC(const u64* m, Crit D);
+// D without the pairs that crit2 removes for one of the k leading exponents ms (B words each).
+Crit crit2onLPC_many(const u64* ms, u32 k, Crit D);
 // 1 when the two leading monomials of x share no variable apart from h.
 i32 Disjoint(const sCrit* x);
 // D without the pairs of degree >= d whose lcm is a multiple of lcm.
@@ -84,6 +87,11 @@ Crit critBackEtrangeronLPC(Crit N);
 // critBackEtrangeronLPC(trier_Crit(generate_Crit(p, G, n))), the same pairs in the same order with
 // the same messages, without making the pairs that the criteria remove.
 Crit new_pairs_Crit(Dpol p, Dpol* G, u32 n);
+// The G[i] whose pair with p survives there, in G's order; false when a pair of that list has its
+// older lead as lcm (its sort may write messages). Reads only; several threads may call it at once.
+bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partners);
+// The sorted pairs of p with partners[0..k-1] (given as surviving_partners gives them).
+Crit pairs_with_partners(Dpol p, const Dpol* partners, u32 k);
 
 // ---- basis and reductors ----
 // Keeps the G[i] whose leading monomial m does not divide, appends p; the new count.

@@ -8,9 +8,11 @@
 // their free lists as soon as a step no longer needs them.
 #include "engine/mainloop.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #if !QUOR_INT
 #include <omp.h>
@@ -50,6 +52,9 @@ double global_time_symbolic = 0.0;
 
 namespace {
 
+// Below this many pairs in all, the new pairs of a step are filtered on one thread.
+constexpr u64 kPairsPerTeam = 8192;
+
 inline bool stopped() { return QUOR_NAME(stop_immediately_semaphore) != 0; }
 // The computation cannot go on: interrupted, or the elimination gave up.
 inline bool failed() { return stopped() || elim_status() != kElimOk; }
@@ -79,6 +84,92 @@ u32 update_with(Dpol p, Crit* pairs, Dpol* basis, u32 count) {
   *pairs = updatD(fresh, *pairs);
   return updatF(m, p, basis, count);
 }
+
+}  // namespace
+
+// The criteria of each new polynomial against the basis it meets are decided
+// on the team (in the prime-field build); then, unless one of them needs the
+// whole sort of its pairs (which may write), the old pairs meet the chain
+// criterion of every new lead and the new pairs are merged in one pass.
+u32 update_with_step(Dpol* news, u32 k, Crit* pairs, Dpol* basis, u32 count) {
+  if (k == 0) return count;
+  const u32 B = nb_of_blocks_of_variables;
+  std::vector<u64> ms(u64(k) * B);
+  for (u32 j = 0; j < k; ++j) std::memcpy(&ms[u64(j) * B], lead_Expos(news[j]), 8 * size_t(B));
+  // Entry e of basis ++ news leaves the basis with the first later new
+  // polynomial whose lead divides its own (removed_by[e], k when none).
+  const u32 total = count + k;
+  std::vector<Dpol> all(basis, basis + count);
+  all.insert(all.end(), news, news + k);
+  std::vector<u64> leads(u64(total) * B);
+  for (u32 e = 0; e < total; ++e) std::memcpy(&leads[u64(e) * B], lead_Expos(all[e]), 8 * size_t(B));
+  std::vector<u32> removed_by(total, k);
+  u64 work = 0;
+  for (u32 j = 0; j < k; ++j) {
+    for (u32 e = 0; e < count + j; ++e)
+      if (removed_by[e] == k && is_sub_Expos1(&leads[u64(e) * B], &ms[u64(j) * B])) removed_by[e] = j;
+    work += count + j;
+  }
+  // The partners of news[j]: the basis it meets is the entries before it that are still in.
+  std::vector<std::vector<Dpol>> partners(k);
+  std::vector<u8> whole(k, 0);
+  auto decide = [&](u32 j) {
+    static thread_local std::vector<Dpol> met;
+    met.clear();
+    for (u32 e = 0; e < count + j; ++e)
+      if (removed_by[e] >= j) met.push_back(all[e]);
+    whole[j] = !surviving_partners(news[j], met.data(), u32(met.size()), partners[j]);
+  };
+#if !QUOR_INT
+  const i32 width = nb_threads > 1 && k > 1 && work >= kPairsPerTeam ? std::min(nb_threads, 1024) : 1;
+#pragma omp parallel for num_threads(width) schedule(dynamic, 1)
+  for (u32 j = 0; j < k; ++j) decide(j);
+#else
+  for (u32 j = 0; j < k; ++j) decide(j);
+#endif
+  bool any_whole = false;
+  for (u32 j = 0; j < k; ++j) any_whole |= whole[j] != 0;
+  if (any_whole) {
+    for (u32 j = 0; j < k; ++j) {
+      const Dpol p = news[j];
+      Crit fresh = whole[j] ? new_pairs_Crit(p, basis, count)
+                            : pairs_with_partners(p, partners[j].data(), u32(partners[j].size()));
+      *pairs = crit2onLPC(lead_Expos(p), *pairs);
+      *pairs = updatD(fresh, *pairs);
+      count = updatF(lead_Expos(p), p, basis, count);
+    }
+    return count;
+  }
+  // No new pair has its older lead as lcm, so no comparison below writes.
+  // A pair made for news[j] meets the chain criterion of the later leads; the
+  // merges one after the other leave equal pairs in the order of their lists
+  // (the old list first), which is the stable sort of the lists in turn.
+  Crit old_pairs = crit2onLPC_many(ms.data(), k, *pairs);
+  std::vector<Crit> fresh;
+  for (u32 j = 0; j < k; ++j) {
+    Crit list = pairs_with_partners(news[j], partners[j].data(), u32(partners[j].size()));
+    list = crit2onLPC_many(ms.data() + u64(j + 1) * B, k - j - 1, list);
+    for (Crit c = list; c; c = c->next) fresh.push_back(c);
+  }
+  std::stable_sort(fresh.begin(), fresh.end(), [](Crit a, Crit b) { return comp_Crit(a, b) < 0; });
+  for (size_t i = 0; i + 1 < fresh.size(); ++i) fresh[i]->next = fresh[i + 1];
+  if (!fresh.empty()) fresh.back()->next = nullptr;
+  *pairs = updatD(fresh.empty() ? nullptr : fresh.front(), old_pairs);
+  // The basis as updatF leaves it, with its check of the room at each entry.
+  u32 size = count;
+  for (u32 j = 0; j < k; ++j) {
+    u32 gone = 0;
+    for (u32 e = 0; e < count + j; ++e) gone += removed_by[e] == j;
+    if (size - gone >= kBasisCapacity) QUOR_NAME(Fatal)("Not enough memory to store the result (base) !%s", "\n");
+    size = size - gone + 1;
+  }
+  u32 n = 0;
+  for (u32 e = 0; e < total; ++e)
+    if (removed_by[e] == k) basis[n++] = all[e];
+  return n;
+}
+
+namespace {
 
 // Input order: larger leading degree first, then the smaller leading
 // monomial, then the larger id.
@@ -325,6 +416,7 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
 
   // ---- the loop ----
   u64 steps = 0;
+  std::vector<Dpol> news;
   while (pairs && pairs->deg <= Dlim) {
     QUOR_NAME(checkInterrupt)();
     if (stopped()) break;
@@ -349,23 +441,30 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
     Dpol* fresh = table + nred;
     if (verbose_degree != 0 && verbose_degree == d) show_step(fresh, k);
 
-    for (u32 i = 0; i < k; ++i) {
+    // The new basis polynomials up to the first constant one.
+    news.clear();
+    Dpol constant = nullptr;
+    for (u32 i = 0; i < k && !constant; ++i) {
       Dpol p = fresh[i];
       if (!p->new_flag) continue;
-      if (is_constant_lead(p)) {
-        if (QUOR_NAME(want_ignore_cste)) {
-          QUOR_NAME(Stderr)("!");
-          if (count >= kBasisCapacity) QUOR_NAME(Fatal)("Not enough memory to store the result (base) !%s", "\n");
-          result[count] = p;
-          *t = cpu_now() - t0;
-          return count + 1;
-        }
-        result[0] = p;
-        QUOR_NAME(Infos)("\n#C Dimension: -1, Degree: -1\n");
+      if (is_constant_lead(p))
+        constant = p;
+      else
+        news.push_back(p);
+    }
+    count = update_with_step(news.data(), u32(news.size()), &pairs, result, count);
+    if (Dpol p = constant) {
+      if (QUOR_NAME(want_ignore_cste)) {
+        QUOR_NAME(Stderr)("!");
+        if (count >= kBasisCapacity) QUOR_NAME(Fatal)("Not enough memory to store the result (base) !%s", "\n");
+        result[count] = p;
         *t = cpu_now() - t0;
-        return 1;
+        return count + 1;
       }
-      count = update_with(p, &pairs, result, count);
+      result[0] = p;
+      QUOR_NAME(Infos)("\n#C Dimension: -1, Degree: -1\n");
+      *t = cpu_now() - t0;
+      return 1;
     }
     reductors(table, &nred, fresh, k, quor_max_index);
     if (++steps >= kMaxSteps) break;

@@ -52,6 +52,11 @@ extern u32 aggressive_tab[kAggressiveDegrees];
 extern double global_time_symbolic;
 #endif
 
+// The pair list and the basis (count entries; returns the new count) after
+// the update of the main loop for news[0], news[1], ... news[k-1] in turn:
+// the same pairs in the same order, the same basis, the same messages.
+u32 update_with_step(Dpol* news, u32 k, Crit* pairs, Dpol* basis, u32 count);
+
 // Reduced Groebner basis of inputs[0..n-1] (reordered in place; zero
 // polynomials left out) into result[0..count-1] (room for quor_max_index);
 // returns count, or 0 when n = 0, when every input is zero, or when the

@@ -1,6 +1,7 @@
 // The F4 main loop: the selection of one degree's halves, the minimal basis,
 // whole reduced bases of small systems against a naive Buchberger run here
 // modulo each working prime, the end cases, and the recorded Hilbert entry.
+#include <random>
 #include <set>
 
 #include "api/record.h"
@@ -75,6 +76,90 @@ QTEST_F(MainLoop, SelectionGroupsByLcmTakesEachPolynomialOnceAndPutsTheLcmOneFir
   for (u32 i = 1; i < 3; ++i) pairs = updatD(trier_Crit(QUOR_NAME(generate_Crit)(f[i], f, i)), pairs);
   EXPECT_NE(fatal_text([&] { select_pairs_of_degree(&pairs, 3, halves, 2); }).find("table of reductors"),
             std::string::npos);
+}
+
+// A step's update at once is the update of its new polynomials in turn: the
+// same pairs in the same order, the same basis, the same "#" messages, with
+// new leads that divide older ones (the whole sort of their pairs) or not,
+// on the team too in the prime-field build.
+QTEST_F(MainLoop, AStepsUpdateAtOnceIsTheUpdateOfEachNewPolynomialInTurn) {
+  std::mt19937 rng(29);
+  layout(7);
+  Quor_verb_info = 4;
+  QUOR_NAME(want_quiet) = 0;
+#if !QUOR_INT
+  const i32 saved = nb_threads;
+  nb_threads = 3;
+#endif
+  auto update = [](Dpol p, Crit& D, std::vector<Dpol>& G, u32 count) {
+    const u64* m = lead_Expos(p);
+    Crit N = trier_Crit(QUOR_NAME(generate_Crit)(p, G.data(), count));
+    D = crit2onLPC(m, D);
+    D = updatD(critBackEtrangeronLPC(N), D);
+    return updatF(m, p, G.data(), count);
+  };
+  auto ids = [](Crit D) {
+    std::vector<std::pair<u32, u32>> v;
+    for (Crit c = D; c; c = c->next) v.push_back({c->older->id, c->newer->id});
+    return v;
+  };
+  u32 printed = 0, long_steps = 0;
+  for (int round = 0; round < 12; ++round) {
+    const u32 n = 20 + u32(rng() % 300), k = 1 + u32(rng() % 80);
+    std::set<Mono> seen;
+    auto lead = [&](u32 d) {  // a new monomial of degree d in x1 .. x7 and h
+      Mono e;
+      do {
+        e.assign(8, 0);
+        for (u32 i = 0; i < d; ++i) ++e[rng() % 8];
+      } while (!seen.insert(e).second);
+      return poly({{e, 1}});
+    };
+    std::vector<Dpol> base, news;
+    for (u32 i = 0; i < n; ++i) base.push_back(lead(5));
+    for (u32 j = 0; j < k; ++j) news.push_back(lead(5));
+    if (round % 3 == 2) {
+      // x1*x2 divides the lead x1*x2*u of the older g, and lcm(x1*u, x1*x2)
+      // is that lead too: g's pair comes after its class with a "#".
+      Mono u = {0, 0, 0, 0, 0, 0, 0, 0}, a = u, b = u, c = u;
+      for (u32 i = 0; i < 3; ++i) ++u[2 + rng() % 5];
+      a[0] = 1, a[1] = 1;
+      for (u32 s = 0; s < 8; ++s) b[s] = u[s] + (s == 0), c[s] = u[s] + a[s];
+      if (seen.insert(b).second) base.push_back(poly({{b, 1}}));
+      if (seen.insert(c).second) base.push_back(poly({{c, 1}}));
+      if (seen.insert(a).second) news[k / 2] = poly({{a, 1}});
+    }
+    const u32 n_all = u32(base.size());
+    long_steps += n_all * k >= 8192;
+    std::vector<Dpol> G[2];
+    Crit D[2];
+    u32 count[2];
+    std::string said[2];
+    for (int way = 0; way < 2; ++way) {
+      G[way].assign(n_all + k + 1, nullptr);
+      D[way] = nullptr;
+      count[way] = 0;
+      for (Dpol p : base) count[way] = update(p, D[way], G[way], count[way]);
+      host_.clear_output();
+      if (way == 0)
+        for (Dpol p : news) count[0] = update(p, D[0], G[0], count[0]);
+      else
+        count[1] = update_with_step(news.data(), k, &D[1], G[1].data(), count[1]);
+      said[way] = host_.output();
+    }
+    ASSERT_EQ(ids(D[1]), ids(D[0])) << "round " << round;
+    ASSERT_EQ(count[1], count[0]);
+    EXPECT_EQ(G[1], G[0]);
+    EXPECT_EQ(said[1], said[0]);
+    printed += !said[0].empty();
+    for (Crit c : D)
+      while (c) c = kill_deep_Crit(c);
+  }
+  EXPECT_GT(printed, 0u);
+  EXPECT_GT(long_steps, 1u);
+#if !QUOR_INT
+  nb_threads = saved;
+#endif
 }
 
 QTEST_F(MainLoop, MinimalBasisKeepsTheLastOfEqualLeadsAndDropsMultiples) {
