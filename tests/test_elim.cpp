@@ -416,6 +416,29 @@ QTEST_F(Elim, ZeroRowHeuristicIsIndependentOfThreads) {
   }
 }
 
+// Collecting ends inside a block whose later rows are already being
+// reduced: those rows are dropped, and what they leave in the accumulators
+// must not reach the back-reduction of the new rows found before.
+QTEST_F(Elim, RowsLeftWhenCollectingEndsDoNotReachTheNewRows) {
+  std::vector<IRow> kept;
+  for (u32 c = 5; c <= 7; ++c) kept.push_back({{c}, {1}, c, 0});
+  for (u32 k = 0; k < 16; ++k) kept.push_back({{10 + k, 38, 39}, {1, 2 + k, 5}, 100 + k, 1});
+  for (u32 c = 7; c >= 5; --c) kept.push_back({{c}, {4}, 200 + c, 1});
+  std::vector<IRow> m = kept;
+  // The rest of that block and a whole later one, which a second worker
+  // reduces while it waits for its turn.
+  for (u32 k = 0; k < 29; ++k) m.push_back({{1 + k % 4, 30, 35 + k % 3}, {1, 7, 3}, 300 + k, 1});
+  const auto want = reference(kept, 40);
+  ASSERT_EQ(want.size(), 16u);
+  QUOR_NAME(want_aggressive) = 1;
+  QUOR_NAME(want_aggressive2) = 2;  // ends after 3 consecutive vanished rows
+  QUOR_NAME(want_skip_comput) = 0;
+  for (int t : {1, 2, 4}) {
+    nb_threads = t;
+    EXPECT_EQ(run(m, 40), want) << t;
+  }
+}
+
 // The decoded AXPY kernels add what the byte-code kernel adds: one row, and
 // sixteen rows interleaved in wrapping 32-bit lanes (every lane, one lane
 // alone, lanes left out with a zero multiplier; cells near 2^32 so that
