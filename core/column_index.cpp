@@ -98,26 +98,24 @@ ColumnIndex::Key* ColumnIndex::add_term_keys(u64* const* monoms, u32 n) {
   return keys;
 }
 
-bool ColumnIndex::make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const {
+u32 ColumnIndex::make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const {
   u64* hashes = reinterpret_cast<u64*>(keys + n);
   constexpr u32 kAhead = 8;  // the records are scattered: each is hinted a few terms ahead
   for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(monoms[j]);
   for (u32 j = from; j < n; ++j) {
     if (j + kAhead < n) __builtin_prefetch(monoms[j + kAhead]);
     const u64* e = monoms[j] + 1;
-    if (!fits(e)) return false;
+    if (!fits(e)) return j;
     keys[j] = pack(e);
     hashes[j] = hash_of(keys[j]);
   }
-  return true;
+  return n;
 }
 
 const ColumnIndex::Key* ColumnIndex::keys_of(u64* const* monoms, u32 n) {
   if (const TermKeys* k = keyed(monoms)) return k->keys;
   Key* keys = add_term_keys(monoms, n);
-  if (!make_keys(monoms, 0, n, keys)) {
-    u32 j = 0;
-    while (fits(monoms[j] + 1)) ++j;
+  if (const u32 j = make_keys(monoms, 0, n, keys); j < n) {
     widen_for(nullptr, monoms[j] + 1);  // forgets every term's keys
     return direct_ ? nullptr : keys_of(monoms, n);
   }
@@ -145,11 +143,9 @@ void ColumnIndex::key_terms(const std::vector<std::pair<u64* const*, u32>>& poly
 #pragma omp for schedule(dynamic, 4)
     for (i64 t = 0; t < i64(todo.size()); ++t) {
       const auto [monoms, n] = todo[u64(t)];
-      for (u32 from = 0; !make_keys(monoms, from, n, room[u64(t)]);) {
-        while (fits(monoms[from] + 1)) ++from;
-        for (u32 w = 0; w < nb; ++w) mine[w] |= monoms[from][1 + w];
+      for (u32 j = 0; (j = make_keys(monoms, j, n, room[u64(t)])) < n; ++j) {
+        for (u32 w = 0; w < nb; ++w) mine[w] |= monoms[j][1 + w];
         seen = true;
-        if (++from == n) break;
       }
     }
     if (seen) {

@@ -132,8 +132,9 @@ class ColumnIndex {
   TermKeys* keyed(u64* const* monoms);
   // Room for the keys of n terms, entered under monoms (keys to be made).
   Key* add_term_keys(u64* const* monoms, u32 n);
-  // Makes the keys of terms from .. n-1 into keys (hashes behind the n keys); false at the first that does not fit.
-  bool make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const;
+  // Makes the keys of terms from .. n-1 into keys (hashes behind the n keys) up to the first that does not
+  // fit: its index, n when all fit.
+  u32 make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const;
   // Room in the keys for every slot of a + b (a may be null), or the rest of
   // the step in the table when they cannot hold it.
   void widen_for(const u64* a, const u64* b);

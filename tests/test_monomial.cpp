@@ -451,7 +451,9 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
         if (keys) {
           absent.resize(index.find_codes(km, keys, 0, u32(terms.size()), codes.data(), absent.data()));
           for (u32 j = 0, a = 0; j < terms.size(); ++j)
-            if (codes[j] == ColumnIndex::kAbsent) ASSERT_EQ(absent.at(a++), j);
+            if (codes[j] == ColumnIndex::kAbsent) {
+              ASSERT_EQ(absent.at(a++), j);
+            }
         }
         for (u32 j : absent)
           if (index.get_code(h, w, terms[j], &codes[j], &rec)) fresh.push_back(codes[j]);
