@@ -64,39 +64,48 @@ void* map_none(void* at, u64 bytes, int extra) {
   return mmap(at, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | extra, -1, 0);
 }
 
-// Sizes tried for a range of at least need bytes (page multiples): the wish,
-// halved while the address space is limited (ulimit -v), down to need itself,
-// so that a small request runs under a small limit.
-template <class Try>
-bool halving(u64 need, Try try_size) {
+// Size of a range of at least need bytes (page multiples) that `at` (null:
+// anywhere) can map: the wish, or, while the address space is limited
+// (ulimit -v), half of the largest range left, so that the host's own
+// allocations and the threads' stacks keep the other half; need itself when
+// that is less.  0 when even need cannot be mapped.
+u64 range_size(u64 need, char* at) {
   const u64 ps = page_size();
-  for (u64 sz = std::max(kSpaceReserve, need); sz > need; sz /= 2)
-    if (try_size((sz + ps - 1) & ~(ps - 1))) return true;
-  return try_size((need + ps - 1) & ~(ps - 1));
+  const int fixed = at ? MAP_FIXED_NOREPLACE : 0;
+  auto fits = [&](u64 sz) {
+    void* p = map_none(at, sz, fixed);
+    if (p == MAP_FAILED) return false;
+    munmap(p, sz);
+    return !at || p == at;
+  };
+  need = (need + ps - 1) & ~(ps - 1);
+  const u64 wish = std::max(kSpaceReserve, need);
+  if (fits(wish)) return wish;
+  for (u64 sz = wish / 2; sz > need; sz /= 2)
+    if (fits(sz)) return std::max(need, (sz / 2 + ps - 1) & ~(ps - 1));
+  return fits(need) ? need : 0;
 }
 
 bool reserve_space(u64 need) {
-  return halving(need, [](u64 sz) {
-    void* p = map_none(nullptr, sz, 0);
-    if (p == MAP_FAILED) return false;
-    space_base = space_cur = static_cast<char*>(p);
-    space_end = space_base + sz;
-    return true;
-  });
+  const u64 sz = range_size(need, nullptr);
+  void* p = sz ? map_none(nullptr, sz, 0) : MAP_FAILED;
+  if (p == MAP_FAILED) return false;
+  space_base = space_cur = static_cast<char*>(p);
+  space_end = space_base + sz;
+  return true;
 }
 
 // The range grows only in place: a range elsewhere could lie lower.
 bool extend_space(u64 need) {
-  return halving(need, [](u64 sz) {
-    void* p = map_none(space_end, sz, MAP_FIXED_NOREPLACE);
-    if (p == MAP_FAILED) return false;
-    if (p != space_end) {
-      munmap(p, sz);
-      return false;
-    }
-    space_end += sz;
-    return true;
-  });
+  const u64 sz = range_size(need, space_end);
+  void* p = sz ? map_none(space_end, sz, MAP_FIXED_NOREPLACE) : MAP_FAILED;
+  if (p == MAP_FAILED) return false;
+  if (p != space_end) {
+    munmap(p, sz);
+    return false;
+  }
+  space_end += sz;
+  return true;
 }
 }  // namespace
 

@@ -1,13 +1,16 @@
 // Requests under an address-space limit (ulimit -v), in a child process: a
 // request that needs more memory than the limit ends in a host error that
 // says so, and the next, smaller request of the same process succeeds with
-// the right basis; the request table refuses a polynomial past its end.
+// the right basis; a request that fits runs on eight threads, and a team the
+// system gives no thread runs on its caller; the request table refuses a
+// polynomial past its end.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -91,6 +94,59 @@ TEST(MemoryLimits, ARequestBeyondTheLimitIsRefusedAndTheNextSmallerOneRuns) {
       return h.violations().empty() ? 0 : 4;
     });
   }
+}
+
+// The zone's address range leaves the rest of a limited address space to
+// the host and the threads: a request that fits runs on eight threads, and
+// the host reads its basis on its own threads.
+TEST(MemoryLimits, ARequestThatFitsRunsOnEightThreadsUnderTheLimit) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+#endif
+  const sf::System s = sf::read_system(kData + "/katsura-8.txt");
+  for (const long mb : {300L, 400L, 600L})
+    under_limit(mb, [&] {
+      sf::Host h;
+      try {
+        sf::RequestOptions o;
+        o.prime = 65521;
+        const std::vector<std::string> one = basis_lines(sf::run_request(h, s, o), s);
+        o.threads = 8;
+        const sf::RequestResult r = sf::run_request(h, s, o);
+        if (r.end != sf::RequestEnd::done || basis_lines(r, s) != one) {
+          std::fprintf(stderr, "wrong basis under %ld MB\n", mb);
+          return 1;
+        }
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "refused under %ld MB: %s\n", mb, e.what());
+        return 2;
+      }
+      return h.violations().empty() ? 0 : 3;
+    });
+}
+
+// Where the system gives no thread, the caller alone does a team's work.
+TEST(MemoryLimits, ATeamWithoutThreadsRunsOnTheCaller) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+#endif
+  long used_kb = 0;
+  std::ifstream status("/proc/self/status");
+  for (std::string l; std::getline(status, l);)
+    if (l.rfind("VmSize:", 0) == 0) used_kb = std::stol(l.substr(7));
+  ASSERT_GT(used_kb, 0);
+  // A thread's stack alone no longer fits.
+  under_limit(used_kb / 1024 + 2, [] {
+    std::vector<std::atomic<int>> seen(1000);
+    try {
+      sf::on_team(seen.size(), 8, [&](std::size_t i) { ++seen[i]; });
+    } catch (const std::exception&) {
+      return 1;
+    }
+    for (const auto& v : seen)
+      if (v != 1) return 2;
+    return 0;
+  });
 }
 
 TEST(MemoryLimits, TheRequestTableRefusesAPolynomialPastItsEnd) {

@@ -65,7 +65,8 @@ class RequestInterrupted : public RequestError {
 };
 
 // Runs f(0), ..., f(count - 1) on up to width threads (the caller's among
-// them), each index once, in no particular order; rethrows the first exception.
+// them; fewer when the system gives no more), each index once, in no
+// particular order; rethrows the first exception.
 template <class F>
 void on_team(std::size_t count, std::size_t width, const F& f) {
   std::atomic<std::size_t> next{0};
@@ -81,7 +82,13 @@ void on_team(std::size_t count, std::size_t width, const F& f) {
     }
   };
   std::vector<std::thread> team;
-  for (std::size_t t = 1; t < std::min(width, count); ++t) team.emplace_back(work);
+  try {
+    team.reserve(std::min(width, count));
+    for (std::size_t t = 1; t < std::min(width, count); ++t) team.emplace_back(work);
+  } catch (const std::exception&) {
+    // No thread (or no memory) left: the threads already running and the
+    // caller do the work.
+  }
   work();
   for (std::thread& t : team) t.join();
   if (failed) std::rethrow_exception(failed);

@@ -63,14 +63,19 @@ constexpr unsigned char kGuardByte = 0xA5;
 
 // The host's own GMP memory functions: what must be in place whenever the
 // host has control.
+// GMP cannot take a failed allocation back: say why before the end.
+[[noreturn]] void big_integer_out_of_memory(std::size_t n) {
+  std::fprintf(stderr, "host: no memory left for a big integer of %zu bytes\n", n);
+  std::abort();
+}
 void* host_gmp_alloc(std::size_t n) {
   void* p = std::malloc(n);
-  if (p == nullptr) std::abort();
+  if (p == nullptr) big_integer_out_of_memory(n);
   return p;
 }
 void* host_gmp_realloc(void* p, std::size_t, std::size_t n) {
   void* q = std::realloc(p, n);
-  if (q == nullptr) std::abort();
+  if (q == nullptr) big_integer_out_of_memory(n);
   return q;
 }
 void host_gmp_free(void* p, std::size_t) { std::free(p); }
