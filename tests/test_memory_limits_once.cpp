@@ -41,6 +41,18 @@ std::vector<std::string> file_lines(const std::string& path) {
   return v;
 }
 
+// 0 when the request ended done with the reference basis and the host saw
+// no violation of its calls; else `wrong` (saying `what` on standard error)
+// or wrong + 1.
+int check_basis(const sf::Host& h, const sf::RequestResult& r, const sf::System& s,
+                const std::vector<std::string>& reference, const char* what, int wrong) {
+  if (r.end != sf::RequestEnd::done || basis_lines(r, s) != reference) {
+    std::fprintf(stderr, "%s\n", what);
+    return wrong;
+  }
+  return h.violations().empty() ? 0 : wrong + 1;
+}
+
 // Runs body in a child process under an address-space limit of `mb` MB;
 // the child's failures come back as its exit status and standard error.
 template <class F>
@@ -86,12 +98,8 @@ TEST(MemoryLimits, ARequestBeyondTheLimitIsRefusedAndTheNextSmallerOneRuns) {
       }
       sf::RequestOptions small;
       small.prime = other;
-      const sf::RequestResult r = sf::run_request(h, s, small);
-      if (r.end != sf::RequestEnd::done || basis_lines(r, s) != reference) {
-        std::fprintf(stderr, "the smaller request after the refusal went wrong\n");
-        return 3;
-      }
-      return h.violations().empty() ? 0 : 4;
+      return check_basis(h, sf::run_request(h, s, small), s, reference,
+                         "the smaller request after the refusal went wrong", 3);
     });
   }
 }
@@ -112,16 +120,11 @@ TEST(MemoryLimits, ARequestThatFitsRunsOnEightThreadsUnderTheLimit) {
         o.prime = 65521;
         const std::vector<std::string> one = basis_lines(sf::run_request(h, s, o), s);
         o.threads = 8;
-        const sf::RequestResult r = sf::run_request(h, s, o);
-        if (r.end != sf::RequestEnd::done || basis_lines(r, s) != one) {
-          std::fprintf(stderr, "wrong basis under %ld MB\n", mb);
-          return 1;
-        }
+        return check_basis(h, sf::run_request(h, s, o), s, one, "wrong basis on eight threads", 1);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "refused under %ld MB: %s\n", mb, e.what());
-        return 2;
+        return 3;
       }
-      return h.violations().empty() ? 0 : 3;
     });
 }
 
