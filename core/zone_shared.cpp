@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/zone_shared.h"
 
@@ -142,6 +143,21 @@ void zone_space_release() {
 }
 
 u64 zone_space_used() { return space_base == nullptr ? 0 : u64(space_cur - space_base); }
+
+void zero_memory(void* p, u64 n) {
+  char* const a = static_cast<char*>(p);
+  char* const e = a + n;
+  const u64 ps = page_size();
+  char* const lo = reinterpret_cast<char*>((addr(a) + ps - 1) & ~(ps - 1));
+  char* const hi = reinterpret_cast<char*>(addr(e) & ~(ps - 1));
+  // Below a few pages the system call costs more than it saves.
+  if (hi < lo + 16 * ps || madvise(lo, size_t(hi - lo), MADV_DONTNEED) != 0) {
+    std::memset(a, 0, n);
+    return;
+  }
+  std::memset(a, 0, size_t(lo - a));
+  std::memset(hi, 0, size_t(e - hi));
+}
 
 // ---- recorded system blocks ----
 

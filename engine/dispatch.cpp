@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -219,6 +220,18 @@ u64 result_room(u32 n) {
   if (r < n) r = n;
   return r + 1;
 }
+
+// The results' table: null polynomials as many as the largest basis, whose
+// pages are touched only where results go.
+class NullTable {
+ public:
+  explicit NullTable(u64 room) : at_(new Dpol[room]) { zero_memory(at_.get(), room * sizeof(Dpol)); }
+  Dpol* data() const { return at_.get(); }
+  Dpol& operator[](u64 i) const { return at_[i]; }
+
+ private:
+  std::unique_ptr<Dpol[]> at_;
+};
 
 // want_eliminated for the duration of one basis computation.
 struct EliminationSwitch {
@@ -570,7 +583,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
   LiftState state;
   state.mark = m3;
   std::vector<Dpol> copies(n > 0 ? n : 1);
-  std::vector<Dpol> table(result_room(n));
+  NullTable table(result_room(n));
   bool interrupted = false, complete = false;
   u32 rejects = 0;
   double lift_time = 0;
@@ -856,7 +869,7 @@ static UI32 groebner_request(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_s
 
   // The engine reorders its input table: the caller's stays as it was.
   std::vector<Dpol> inputs(base, base + n);
-  std::vector<Dpol> table(result_room(n));
+  NullTable table(result_room(n));
   u32 count = 0;
   if (code == QUOR_COMPUTE_GBASIS) {
     EliminationSwitch elim(desc._force_elim != 0);

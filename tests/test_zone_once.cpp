@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/zone_shared.h"
@@ -25,6 +27,25 @@ TEST(ZoneBothBuilds, ResetAloneForgetsTheCarvingBuffer) {
   auto* b = static_cast<char*>(Quor_malloc(10));
   std::memset(b, 0, 10);
   EXPECT_EQ(Quor_malloc_cur, before + 1);
+  Quor_malloc_reset();
+}
+
+// Exactly the range comes back zero, written pages or not, whether it holds
+// whole pages (given back to the system) or only parts of them.
+TEST(ZoneBothBuilds, ZeroMemoryClearsExactlyItsRange) {
+  constexpr std::size_t kBytes = std::size_t(1) << 20;
+  for (const bool zone : {false, true}) {
+    auto* block = static_cast<unsigned char*>(zone ? static_cast<void*>(zone_space_take(kBytes)) : std::malloc(kBytes));
+    ASSERT_NE(block, nullptr);
+    for (const auto& [from, n] : {std::pair<std::size_t, std::size_t>{3, kBytes - 10}, {100, 5000}, {0, 0}}) {
+      std::memset(block, 0xAB, kBytes);
+      zero_memory(block + from, n);
+      std::size_t wrong = 0;
+      for (std::size_t i = 0; i < kBytes; ++i) wrong += block[i] != (i >= from && i < from + n ? 0 : 0xAB);
+      EXPECT_EQ(wrong, 0u) << "from " << from << ", " << n << " bytes, " << (zone ? "zone" : "malloc");
+    }
+    if (!zone) std::free(block);
+  }
   Quor_malloc_reset();
 }
 
