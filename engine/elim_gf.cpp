@@ -140,20 +140,25 @@ class Arena {
 };
 
 // Rows a worker reduces together: each pivot row it reads then serves the
-// whole block while it is in cache.
+// whole block while it is in cache.  The first pass on a team takes twice as
+// many: every worker reads every known pivot there, so they are read half as
+// often.
 constexpr u32 kBlock = 16;
+constexpr u32 kWideBlock = 32;
+static_assert(kWideBlock <= 32, "a block's rows as the bits of a u32");
 
 // Bit b set when lane b of the block's column q is not zero (the 64-byte
-// aligned cells of one column).
+// aligned cells of one column, L of them).
+template <u32 L>
 inline u32 nonzero_lanes(const u32* q) {
-  static_assert(kBlock == 16, "four 128-bit words of lanes");
+  static_assert(L % 16 == 0, "whole cache lines of lanes");
   const __m128i zero = _mm_setzero_si128();
-  u32 zeros = 0;
-  for (u32 i = 0; i < 4; ++i) {
+  u64 zeros = 0;
+  for (u32 i = 0; i < L / 4; ++i) {
     const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(q + 4 * i));
-    zeros |= u32(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, zero)))) << (4 * i);
+    zeros |= u64(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, zero)))) << (4 * i);
   }
-  return ~zeros & 0xFFFF;
+  return u32(~zeros & ((u64(1) << L) - 1));
 }
 
 // The residues of a column's cells, written back; the mask of the non-zero ones.
@@ -168,8 +173,9 @@ u32 reduce_lanes(u32* cells, u32 lanes, const Mod& mod) {
 }
 // The rows of the mask take the column's pivot: mult[b] = p - their residue
 // (0 for the others), their cells cleared.
+template <u32 L>
 void take_lanes(u32* cells, u32 take, u32 p, u32* mult) {
-  std::memset(mult, 0, kBlock * sizeof(u32));
+  std::memset(mult, 0, L * sizeof(u32));
   for (; take; take &= take - 1) {
     const u32 b = u32(__builtin_ctz(take));
     mult[b] = p - cells[b];
@@ -184,11 +190,9 @@ struct LaneMod {
   explicit LaneMod(u32 prime) : p(prime), inv(u32((u64(1) << 32) / prime)) {}
 };
 static_assert(2 * u64(0xFFFF) < (u64(1) << 32), "the remainder of the estimate, below 2p, fits a lane");
-// reduce_lanes and take_lanes for the sixteen cells of a column at once
-// (64-byte aligned): the estimate's products are vpmuludq's, even and odd
-// cells apart.
-__attribute__((target("avx512f"))) u32 reduce_lanes_avx512(u32* cells, const LaneMod& lm) {
-  static_assert(kBlock == 16, "one 512-bit vector of cells per column");
+// reduce_lanes and take_lanes for a column's cells sixteen at once (64-byte
+// aligned): the estimate's products are vpmuludq's, even and odd cells apart.
+__attribute__((target("avx512f"))) u32 reduce_lanes16_avx512(u32* cells, const LaneMod& lm) {
   const __m512i x = _mm512_load_si512(cells);
   const __m512i inv = _mm512_set1_epi32(i32(lm.inv)), p = _mm512_set1_epi32(i32(lm.p));
   // The masked forms with every lane set (the plain ones warn with GCC 12).
@@ -200,15 +204,26 @@ __attribute__((target("avx512f"))) u32 reduce_lanes_avx512(u32* cells, const Lan
   _mm512_store_si512(cells, r);
   return _mm512_test_epi32_mask(r, r);
 }
-__attribute__((target("avx512f"))) void take_lanes_avx512(u32* cells, u32 take, const LaneMod& lm, u32* mult) {
+__attribute__((target("avx512f"))) void take_lanes16_avx512(u32* cells, u32 take, const LaneMod& lm, u32* mult) {
   const __m512i x = _mm512_load_si512(cells), zero = _mm512_setzero_si512();
   _mm512_store_si512(mult, _mm512_mask_sub_epi32(zero, __mmask16(take), _mm512_set1_epi32(i32(lm.p)), x));
   _mm512_store_si512(cells, _mm512_mask_mov_epi32(x, __mmask16(take), zero));
 }
+template <u32 L>
+u32 reduce_lanes_avx512(u32* cells, const LaneMod& lm) {
+  u32 nz = 0;
+  for (u32 i = 0; i < L / 16; ++i) nz |= reduce_lanes16_avx512(cells + 16 * i, lm) << (16 * i);
+  return nz;
+}
+template <u32 L>
+void take_lanes_avx512(u32* cells, u32 take, const LaneMod& lm, u32* mult) {
+  for (u32 i = 0; i < L / 16; ++i)
+    take_lanes16_avx512(cells + 16 * i, (take >> (16 * i)) & 0xFFFF, lm, mult + 16 * i);
+}
 
-// What one worker owns: kBlock accumulator rows (cell c of column c, 1 ..
-// ncols), the interleaved accumulator of a block (32-bit cell (c, b) at
-// ilv[kBlock*c + b], see Lane32), the columns a block walk left non-zero,
+// What one worker owns: up to kWideBlock accumulator rows (cell c of column
+// c, 1 .. ncols), the interleaved accumulator of a block of L rows (32-bit
+// cell (c, b) at ilv[L*c + b], see Lane32), the columns a block walk left non-zero,
 // compaction buffers and its arena.  The buffers come from the current zone,
 // taken by the master before any region: zone blocks serve matrix after
 // matrix, so their pages are not faulted in again for each one.
@@ -218,23 +233,25 @@ __attribute__((target("avx512f"))) void take_lanes_avx512(u32* cells, u32 take, 
 // cleared once per matrix, from the lowest lead on as leads come, never
 // span by span for each row.  Sparse rows then cost their entries only.
 struct Worker {
-  Cell* acc[kBlock] = {};
+  Cell* acc[kWideBlock] = {};
   u32* ilv = nullptr;
   u32* kept = nullptr;
   u32* pos = nullptr;
   Dom* coef = nullptr;
   Arena arena;
   u64 products = 0;
-  u64 acc_clean[kBlock] = {};  // cells of acc[b] from this column on are empty
-  u64 ilv_clean = 0;           // columns of ilv from this one on are empty
-  void take(u64 ncols) {
-    for (Cell*& a : acc) a = static_cast<Cell*>(lines((ncols + 1) * sizeof(Cell)));
-    ilv = static_cast<u32*>(lines(kBlock * (ncols + 1) * sizeof(u32)));
+  u64 acc_clean[kWideBlock] = {};  // cells of acc[b] from this column on are empty
+  u64 ilv_clean = 0;               // cells of ilv from this one on are empty
+  // Buffers for blocks of lanes rows at most.
+  void take(u64 ncols, u32 lanes) {
+    for (u32 b = 0; b < kWideBlock; ++b)
+      acc[b] = b < lanes ? static_cast<Cell*>(lines((ncols + 1) * sizeof(Cell))) : nullptr;
+    ilv = static_cast<u32*>(lines(lanes * (ncols + 1) * sizeof(u32)));
     kept = static_cast<u32*>(lines((ncols + 1) * sizeof(u32)));
     pos = static_cast<u32*>(lines((ncols + kTailSlack) * sizeof(u32)));
     coef = static_cast<Dom*>(lines(ncols * sizeof(Dom) + 2));
     forget(ncols);
-    ilv_clean = ncols + 1;
+    ilv_clean = lanes * (ncols + 1);
   }
   // acc[b] from column lead on, every cell empty: the cells of a row of that lead.
   Cell* row_at(u32 b, u64 lead) {
@@ -248,11 +265,13 @@ struct Worker {
   void forget(u64 ncols) {
     for (u64& c : acc_clean) c = ncols + 1;
   }
-  // ilv from column start on, every cell empty.
+  // ilv from column start on, every cell empty, for blocks of L rows (a
+  // walk leaves the cells it used empty, whatever its L).
+  template <u32 L>
   void ilv_from(u64 start) {
-    if (start < ilv_clean) {
-      std::memset(ilv + kBlock * start, 0, kBlock * (ilv_clean - start) * sizeof(u32));
-      ilv_clean = start;
+    if (L * start < ilv_clean) {
+      std::memset(ilv + L * start, 0, (ilv_clean - L * start) * sizeof(u32));
+      ilv_clean = L * start;
     }
   }
   // n bytes of zone memory on a cache-line boundary (the vector kernels' alignment).
@@ -404,8 +423,8 @@ void reduce_pass(Shared& sh, Live& lv) {
 // of its entries updates the block's cells of one column at once.  Same
 // operations per row as reduce_pass.  The rows that survive are then laid
 // out on the worker's row accumulators from their lead on.
+template <u32 L>
 void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
-  constexpr u64 L = kBlock;
   u32* const ilv = w.ilv;
   const u64 ncols = sh.ncols;
   u64 start = ncols + 1;
@@ -414,7 +433,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     if (!(sh.gone && sh.gone[rows[b]])) start = std::min<u64>(start, sh.rows[rows[b]]->lead);
   }
   if (start > ncols) return;
-  w.ilv_from(start);
+  w.template ilv_from<L>(start);
   for (u32 b = 0; b < nb; ++b) {
     if (sh.gone && sh.gone[rows[b]]) continue;
     const sALGO_Dpol* row = sh.rows[rows[b]];
@@ -435,14 +454,14 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   u32 lanes = 0;
   auto next_column = [&](u64 c) {
     for (; c <= ncols; ++c)
-      if ((lanes = nonzero_lanes(ilv + L * c))) break;
+      if ((lanes = nonzero_lanes<L>(ilv + L * c))) break;
     return c;
   };
   const u32 p = sh.mod.p;
   const bool vec = simd_avx512();
   const LaneMod lm(p);
   u32 nkept = 0;
-  u32 nolead = (u32(1) << nb) - 1;  // rows whose lead is still to be found
+  u32 nolead = u32((u64(1) << nb) - 1);  // rows whose lead is still to be found
   for (u64 c = next_column(start); c <= ncols; c = next_column(c + 1)) {
     // The start of the pivots' rows of the columns ahead, while this one is
     // worked on (the walk meets most of them where the rows are dense).
@@ -454,7 +473,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
       }
     }
     u32* cells = ilv + L * c;
-    const u32 nz = vec ? reduce_lanes_avx512(cells, lm) : reduce_lanes(cells, lanes, sh.mod);
+    const u32 nz = vec ? reduce_lanes_avx512<L>(cells, lm) : reduce_lanes(cells, lanes, sh.mod);
     if (!nz) continue;
     // The column's pivot serves the rows after it (the block's rows ascend),
     // when usable; a known pivot that is not sends them to the ordered step.
@@ -474,8 +493,8 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     if (left) w.kept[nkept++] = u32(c);
     if (take) {
       alignas(64) u32 mult[L];  // 0: the row does not take the pivot of c
-      if (vec) take_lanes_avx512(cells, take, lm, mult);
-      else take_lanes(cells, take, p, mult);
+      if (vec) take_lanes_avx512<L>(cells, take, lm, mult);
+      else take_lanes<L>(cells, take, p, mult);
       sh.axpy_lanes<L>(cells, mult, u32(__builtin_popcount(take)), sh.known(e) ? sh.col_dec[c] : sh.dec[e]);
     }
   }
@@ -654,20 +673,27 @@ struct PrePass {
   Shared& sh;
   const std::vector<u32>& todo;
   u8* gone;
+  u32 width;
   std::atomic<u32> next{0};
 
+  // Wide blocks while every worker gets a few of them.
   void run(Worker& w) {
+    if (todo.size() >= u64(4) * kWideBlock * width) run_as<kWideBlock>(w);
+    else run_as<kBlock>(w);
+  }
+  template <u32 L>
+  void run_as(Worker& w) {
     const u32 ntodo = u32(todo.size());
-    const u32 nblocks = (ntodo + kBlock - 1) / kBlock;
-    Live block[kBlock];
+    const u32 nblocks = (ntodo + L - 1) / L;
+    Live block[L];
     for (;;) {
       // Last blocks first: their leads lie furthest left, they cost the most,
       // and the cheap ones then even out the workers' ends.
       const u32 k = next.fetch_add(1, std::memory_order_relaxed);
       if (k >= nblocks || sh.abort.load(std::memory_order_relaxed)) return;
-      const u32 j0 = (nblocks - 1 - k) * kBlock;
-      const u32 nb = std::min(kBlock, ntodo - j0);
-      reduce_block(sh, todo.data() + j0, nb, w, block);
+      const u32 j0 = (nblocks - 1 - k) * L;
+      const u32 nb = std::min(L, ntodo - j0);
+      reduce_block<L>(sh, todo.data() + j0, nb, w, block);
       for (u32 b = 0; b < nb; ++b) {
         const Live& lv = block[b];
         if (!lv.cur) {
@@ -718,7 +744,7 @@ struct ForwardPass {
       if (j0 >= ntodo || closed.load(std::memory_order_relaxed)) return;
       const u32 nb = std::min(kBlock, ntodo - j0);
       u32 stored = sh.stored.load(std::memory_order_acquire);
-      reduce_block(sh, todo.data() + j0, nb, w, block);
+      reduce_block<kBlock>(sh, todo.data() + j0, nb, w, block);
       for (u32 b = 0; b < nb; ++b)
         if (!step(w, j0 + b, block + b, nb - b, stored)) return w.forget(sh.ncols);
     }
@@ -928,7 +954,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   std::vector<u32> out_idx(u64(nreduce) + 1);
 
   std::vector<Worker> workers(width);
-  for (Worker& w : workers) w.take(ncols);
+  for (Worker& w : workers) w.take(ncols, width > 1 ? kWideBlock : kBlock);
   sh.col_dec = zone_array<Decoded>(u64(ncols) + 1);
   DecodePass decode{sh, pivots};
   on_team(width, workers, [&](Worker& w) { decode.run(w); });
@@ -957,7 +983,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   std::vector<u8> gone;
   if (width > 1 && !QUOR_NAME(want_aggressive)) {
     gone.assign(nrows, 0);
-    PrePass pre{sh, todo, gone.data()};
+    PrePass pre{sh, todo, gone.data(), width};
     on_team(width, workers, [&](Worker& w) { pre.run(w); });
     if (sh.abort.load()) {
       restore(std::vector<u8>(nrows, 0));

@@ -630,6 +630,27 @@ QTEST_F(Elim, WideMatricesMatchDenseReference) {
   }
 }
 
+// Enough rows to reduce for the first pass's wide blocks on two and three
+// threads (the last block cut short, many rows vanishing), on every vector
+// width; the ordered pass then walks narrower blocks on the same buffers.
+QTEST_F(Elim, WideFirstPassBlocksMatchDenseReference) {
+  struct Restore {
+    ~Restore() { simd_cap = 2; }
+  } restore;
+  const u32 ncols = 260;
+  const auto m = random_matrix(31, ncols, 120, 420, 12);
+  const auto want = reference(m, ncols);
+  for (int cap : {2, 1, 0}) {
+    simd_cap = cap;
+    for (int t : {2, 3}) {
+      nb_threads = t;
+      u32 nreduce = 0;
+      EXPECT_EQ(run(m, ncols, &nreduce), want) << "cap " << cap << " threads " << t;
+      ASSERT_GE(nreduce, 4u * 32 * 3);
+    }
+  }
+}
+
 // A row to reduce sorted before the known pivot of its lead takes the column;
 // rows after it are then reduced by it, whatever the thread count.
 QTEST_F(Elim, RowToReduceBeforeTheKnownPivotTakesTheColumn) {
