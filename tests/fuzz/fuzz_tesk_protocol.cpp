@@ -44,7 +44,16 @@ void read_one(BUS& b, unsigned n, unsigned k) {
       Dmp<I>::Lists::kill_all(Wire<I>::read_list(b));
       Dmp<I>::Lists2::kill_all(Wire<I>::read_list_list(b));
     } else {
-      Dmp<I>::Lists::kill_all(Dmp<I>::Lists::cons(Wire<I>::read(b, Messages(second)), Wire<I>::read_list(b)));
+      // The list holds the polynomial before the rest is read: a refusal
+      // there gives both back (one call's two arguments would not).
+      List<I>* l = Dmp<I>::Lists::cons(Wire<I>::read(b, Messages(second)), nullptr);
+      try {
+        l->next = Wire<I>::read_list(b);
+      } catch (const Fatal_Hit&) {
+        Dmp<I>::Lists::kill_all(l);
+        throw;
+      }
+      Dmp<I>::Lists::kill_all(l);
     }
   } else {
     Dmp<I>::Lists::kill_all(Dmp<I>::Lists::cons(Wire<I>::read(b, Messages(first)), nullptr));
