@@ -27,7 +27,6 @@
 
 #include <immintrin.h>
 #include <omp.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
@@ -107,18 +106,11 @@ class Arena {
   u8* take(u64 n) {
     n = (n + 7) & ~u64(7);
     if (n > left_) {
-      // Chunks grow from 1 MB to 8 MB; from 2 MB on they are huge pages, as
-      // the zone's (the pivots' positions are read all over them).
-      constexpr u64 kHuge = u64(2) << 20;
-      u64 size = std::max<u64>(n, u64(1) << (20 + std::min<size_t>(chunks_.size(), 3)));
-      void* c;
-      if (size >= kHuge) {
-        size = (size + kHuge - 1) & ~(kHuge - 1);
-        c = std::aligned_alloc(kHuge, size);
-        if (c) madvise(c, size, MADV_HUGEPAGE);
-      } else {
-        c = std::malloc(size);
-      }
+      // Chunks of 1 MB, which the system allocator serves again matrix after
+      // matrix without new pages (huge pages here cost more in faults than
+      // they saved).
+      const u64 size = std::max<u64>(n, u64(1) << 20);
+      void* c = std::malloc(size);
       if (!c) return nullptr;
       chunks_.push_back(c);
       cur_ = static_cast<u8*>(c), left_ = size;
