@@ -131,7 +131,7 @@ class IntModeScope {
   IntModeScope& operator=(const IntModeScope&) = delete;
 
  private:
-  bool entered_ = false;
+  [[maybe_unused]] bool entered_ = false;
 };
 
 }  // namespace quor::QUOR_NS

@@ -38,10 +38,10 @@ inline u32 lcm_degree(const u64* l) { return degree_Expos(l); }
 
 inline Crit next_free(Crit c) {
   Crit n;
-  std::memcpy(&n, c, sizeof n);
+  std::memcpy(&n, static_cast<const void*>(c), sizeof n);  // the link kept in a free record
   return n;
 }
-inline void set_next_free(Crit c, Crit next) { std::memcpy(c, &next, sizeof next); }
+inline void set_next_free(Crit c, Crit next) { std::memcpy(static_cast<void*>(c), &next, sizeof next); }
 }  // namespace
 
 // ---- records ----

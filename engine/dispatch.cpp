@@ -50,7 +50,7 @@ namespace {
   QUOR_NAME(Fatal)("Strategy %s is not available in this version\n", strategy_name(code));
 }
 
-inline double cpu_now() { return QUOR_NAME(cpu)(); }
+[[maybe_unused]] inline double cpu_now() { return QUOR_NAME(cpu)(); }
 inline bool stopped() { return QUOR_NAME(stop_immediately_semaphore) != 0; }
 
 void clear_free_lists() {

@@ -53,7 +53,7 @@ double global_time_symbolic = 0.0;
 namespace {
 
 // Below this many pairs in all, the new pairs of a step are filtered on one thread.
-constexpr u64 kPairsPerTeam = 8192;
+[[maybe_unused]] constexpr u64 kPairsPerTeam = 8192;
 
 inline bool stopped() { return QUOR_NAME(stop_immediately_semaphore) != 0; }
 // The computation cannot go on: interrupted, or the elimination gave up.
@@ -104,7 +104,7 @@ u32 update_with_step(Dpol* news, u32 k, Crit* pairs, Dpol* basis, u32 count) {
   std::vector<u64> leads(u64(total) * B);
   for (u32 e = 0; e < total; ++e) std::memcpy(&leads[u64(e) * B], lead_Expos(all[e]), 8 * size_t(B));
   std::vector<u32> removed_by(total, k);
-  u64 work = 0;
+  [[maybe_unused]] u64 work = 0;
   for (u32 j = 0; j < k; ++j) {
     for (u32 e = 0; e < count + j; ++e)
       if (removed_by[e] == k && is_sub_Expos1(&leads[u64(e) * B], &ms[u64(j) * B])) removed_by[e] = j;

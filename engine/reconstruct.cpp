@@ -647,7 +647,7 @@ int QUOR_NAME(primpart)(INT* extra, INT* coefs, u32* const* rows, u32 nterms) {
   PolyLift lift(QUOR_NAME(product_of_primes));
   const INT& P = QUOR_NAME(product_of_primes);
   const INT& B = QUOR_NAME(maxi_INT);
-  const auto small = [&B](const INT& v) { return mpz_cmpabs(&v, &B) < 0; };
+  const auto small = [&](const INT& v) { return mpz_cmpabs(&v, &B) < 0; };
   // Last term first (the largest values sit in the tail); after a failure
   // the remaining terms only get their Chinese-remainder value.
   bool all = true;

@@ -155,7 +155,7 @@ inline u64 team_lookups() {
   return ~u64(0);
 #endif
 }
-constexpr u32 kFirstChunk = 64;
+[[maybe_unused]] constexpr u32 kFirstChunk = 64;
 
 struct PendingRow {
   u64 h;

@@ -35,7 +35,7 @@ inline void copy_shift(Dom* y, const Dom* x, const i32* s, i32 D) {
   for (i32 i = 0; i < D && s[i] >= 0; ++i) y[s[i]] = x[s[i] + 1];
 }
 
-inline u32 prime() { return *QUOR_NAME(modulo); }
+[[maybe_unused]] inline u32 prime() { return *QUOR_NAME(modulo); }
 
 }  // namespace
 

@@ -98,8 +98,8 @@ class MatSum {
   void fold();
   i32 n_;
   u32 p_;
-  i32 h_;
-  double pinv_;
+  [[maybe_unused]] i32 h_;
+  [[maybe_unused]] double pinv_;
   i64 terms_ = 0;
 #if QUOR_INT
   Scratch<u64> lo_, hi_;

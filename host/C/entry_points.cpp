@@ -56,7 +56,7 @@ OptionsCheck fill_comp_desc(sQUOR_Comp_Desc& d, I32 code, I32 nb, I32 force_elim
 namespace {
 
 // Words of the export buffer of quor_int_receive_poly.
-constexpr u32 kExportWords = 1000000;
+[[maybe_unused]] constexpr u32 kExportWords = 1000000;
 
 std::FILE* log_output = nullptr;
 // Memory generation under which this build's request was opened (0: none).

@@ -75,6 +75,7 @@ struct Lib_Print {
     FILE* f = nullptr;
     Lib_Print() = default;
     explicit Lib_Print(FILE* s) : f(s) {}
+    Lib_Print(const Lib_Print&) = default;
     Lib_Print& operator=(const Lib_Print&) = default;
     void flush();
 };

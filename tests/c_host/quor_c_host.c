@@ -43,7 +43,7 @@ struct HostKernelRec {
 
 static struct HostKernelRec kernel_rec;
 static HostKernel kernel = &kernel_rec;
-static struct HostValueRec null_rec = {K_NULL};
+static struct HostValueRec null_rec = {.kind = K_NULL};
 static jmp_buf on_error;
 static char error_text[1024];
 
