@@ -65,18 +65,6 @@ void* map_none(void* at, u64 bytes, int extra) {
   return mmap(at, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | extra, -1, 0);
 }
 
-// The range past its first kSmallSpace bytes asks for huge pages: a large
-// matrix's rows, pivots and accumulators are read all over tens of
-// megabytes, where 4 KB pages miss the TLB at nearly every pivot.  A small
-// request stays below, on pages that cost only what it touches.  The kernel
-// may refuse; nothing depends on it.
-constexpr u64 kSmallSpace = u64(64) << 20;
-void advise_huge(char* from, char* to) {
-  constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
-  const std::uintptr_t a = (addr(std::max(from, space_base + kSmallSpace)) + kHuge - 1) & ~(kHuge - 1);
-  if (a < addr(to)) madvise(reinterpret_cast<void*>(a), size_t(addr(to) - a), MADV_HUGEPAGE);
-}
-
 // Size of a range of at least need bytes (page multiples) that `at` (null:
 // anywhere) can map: the wish, or, while the address space is limited
 // (ulimit -v), half of the largest range left, so that the host's own
@@ -105,7 +93,6 @@ bool reserve_space(u64 need) {
   if (p == MAP_FAILED) return false;
   space_base = space_cur = static_cast<char*>(p);
   space_end = space_base + sz;
-  advise_huge(space_base, space_end);
   return true;
 }
 
@@ -119,7 +106,6 @@ bool extend_space(u64 need) {
     return false;
   }
   space_end += sz;
-  advise_huge(space_end - sz, space_end);
   return true;
 }
 }  // namespace
@@ -148,7 +134,6 @@ void zone_space_release() {
   if (space_cur == space_base) return;
   // Mapping fresh inaccessible pages over the used part gives its memory back.
   void* p = map_none(space_base, u64(space_cur - space_base), MAP_FIXED);
-  if (p != MAP_FAILED) advise_huge(space_base, space_cur);
   if (p == MAP_FAILED) {
     // Could not replace the pages: drop them and keep the range closed.
     madvise(space_base, size_t(space_cur - space_base), MADV_DONTNEED);
