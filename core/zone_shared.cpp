@@ -65,46 +65,47 @@ void* map_none(void* at, u64 bytes, int extra) {
   return mmap(at, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | extra, -1, 0);
 }
 
-// Size of a range of at least need bytes (page multiples) that `at` (null:
-// anywhere) can map: the wish, or, while the address space is limited
-// (ulimit -v), half of the largest range left, so that the host's own
-// allocations and the threads' stacks keep the other half; need itself when
-// that is less.  0 when even need cannot be mapped.
-u64 range_size(u64 need, char* at) {
+// Maps a range of at least need bytes at `at` (null: anywhere): the wish,
+// or, while the address space is limited (ulimit -v), half of the largest
+// range left, so that the host's own allocations and the threads' stacks
+// keep the other half; need itself when that is less.  Its size goes to
+// *size; null when even need cannot be mapped.
+char* map_range(u64 need, char* at, u64* size) {
   const u64 ps = page_size();
-  const int fixed = at ? MAP_FIXED_NOREPLACE : 0;
-  auto fits = [&](u64 sz) {
-    void* p = map_none(at, sz, fixed);
-    if (p == MAP_FAILED) return false;
-    munmap(p, sz);
-    return !at || p == at;
+  auto try_map = [&](u64 sz) -> char* {
+    void* p = map_none(at, sz, at ? MAP_FIXED_NOREPLACE : 0);
+    if (p == MAP_FAILED) return nullptr;
+    if (at && p != at) {
+      munmap(p, sz);
+      return nullptr;
+    }
+    *size = sz;
+    return static_cast<char*>(p);
   };
   need = (need + ps - 1) & ~(ps - 1);
   const u64 wish = std::max(kSpaceReserve, need);
-  if (fits(wish)) return wish;
+  if (char* p = try_map(wish)) return p;
   for (u64 sz = wish / 2; sz > need; sz /= 2)
-    if (fits(sz)) return std::max(need, (sz / 2 + ps - 1) & ~(ps - 1));
-  return fits(need) ? need : 0;
+    if (char* p = try_map(sz)) {
+      munmap(p, sz);
+      return try_map(std::max(need, (sz / 2 + ps - 1) & ~(ps - 1)));
+    }
+  return try_map(need);
 }
 
 bool reserve_space(u64 need) {
-  const u64 sz = range_size(need, nullptr);
-  void* p = sz ? map_none(nullptr, sz, 0) : MAP_FAILED;
-  if (p == MAP_FAILED) return false;
-  space_base = space_cur = static_cast<char*>(p);
+  u64 sz = 0;
+  char* p = map_range(need, nullptr, &sz);
+  if (!p) return false;
+  space_base = space_cur = p;
   space_end = space_base + sz;
   return true;
 }
 
 // The range grows only in place: a range elsewhere could lie lower.
 bool extend_space(u64 need) {
-  const u64 sz = range_size(need, space_end);
-  void* p = sz ? map_none(space_end, sz, MAP_FIXED_NOREPLACE) : MAP_FAILED;
-  if (p == MAP_FAILED) return false;
-  if (p != space_end) {
-    munmap(p, sz);
-    return false;
-  }
+  u64 sz = 0;
+  if (!map_range(need, space_end, &sz)) return false;
   space_end += sz;
   return true;
 }
