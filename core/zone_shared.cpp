@@ -2,6 +2,7 @@
 // system blocks, the carving buffer, the block pool, the reserved range the
 // zone blocks come from, and the system wrappers.
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "core/zone_shared.h"
 
@@ -160,6 +164,63 @@ void zero_memory(void* p, u64 n) {
   std::memset(hi, 0, size_t(e - hi));
 }
 
+// ---- scratch chunks ----
+
+namespace {
+std::mutex scratch_lock;
+
+// Whether the process runs under a limit of its address space or data.
+bool memory_limited() {
+  rlimit as{}, data{};
+  return (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) ||
+         (getrlimit(RLIMIT_DATA, &data) == 0 && data.rlim_cur != RLIM_INFINITY);
+}
+std::vector<std::pair<void*, u64>> scratch_free;  // chunks given back, with their sizes
+}  // namespace
+
+void* scratch_chunk_take(u64 bytes, u64* size) {
+  {
+    const std::lock_guard<std::mutex> hold(scratch_lock);
+    // The smallest chunk that will do; chunks come in few sizes.
+    std::size_t best = scratch_free.size();
+    for (std::size_t i = 0; i < scratch_free.size(); ++i)
+      if (scratch_free[i].second >= bytes && (best == scratch_free.size() || scratch_free[i].second < scratch_free[best].second))
+        best = i;
+    if (best < scratch_free.size()) {
+      const auto [p, n] = scratch_free[best];
+      scratch_free[best] = scratch_free.back();
+      scratch_free.pop_back();
+      *size = n;
+      return p;
+    }
+  }
+  *size = bytes;
+  return std::malloc(size_t(bytes));
+}
+
+void scratch_chunk_give(void* p, u64 size) {
+  if (p == nullptr) return;
+  // Under a memory limit, what is kept here the host may need.
+  if (memory_limited()) {
+    std::free(p);
+    return;
+  }
+  try {
+    const std::lock_guard<std::mutex> hold(scratch_lock);
+    scratch_free.emplace_back(p, size);
+    return;
+  } catch (const std::bad_alloc&) {
+  }
+  std::free(p);  // no room to keep it
+}
+
+void scratch_chunks_release() {
+  const std::lock_guard<std::mutex> hold(scratch_lock);
+  for (const auto& c : scratch_free) std::free(c.first);
+  scratch_free.clear();
+  scratch_free.shrink_to_fit();
+}
+
 // ---- recorded system blocks ----
 
 void* Quor_buf_malloc(u64 size, u64* recorded) {
@@ -221,6 +282,7 @@ QUOR_EXPORT void Quor_malloc_reset() {
   jc_reset_malloc();
   buf_malloc_cur = buf_malloc_lim = nullptr;
   zone_space_release();
+  scratch_chunks_release();
   pseudo_share_memory_min = 0;
   pseudo_share_memory_cur = 0;
   // Both builds' zones pointed into what was just released.

@@ -66,6 +66,19 @@ u64 zone_space_used();
 // touched: the pages of a large table a small request never reaches cost nothing.
 void zero_memory(void* p, u64 n);
 
+// ---- scratch chunks (both builds) ----
+// System memory for what threads write while a region runs.  A chunk given
+// back serves again, call after call, until the memory reset: its pages are
+// faulted in once per request, not once per matrix (a fault costs more than
+// most of what is written there, and more again with threads running).
+// Thread-safe.
+// A chunk of at least bytes bytes, its size in *size; null when the system has no memory.
+void* scratch_chunk_take(u64 bytes, u64* size);
+// Gives back a chunk of that size from scratch_chunk_take.
+void scratch_chunk_give(void* p, u64 size);
+// Frees every chunk given back.
+void scratch_chunks_release();
+
 // ---- system wrappers ----
 void* zmalloc(u64 n);               // malloc
 void zfree(void* p);                // free

@@ -36,6 +36,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/channels.h"
@@ -94,25 +95,28 @@ bool wait_for(Cond cond, const std::atomic<bool>& abort) {
   return true;
 }
 
-// Storage of the rows a worker rewrites while a region runs: chunks from the
-// system allocator that never move (other workers read the rows), copied into
-// the zone by the master afterwards.
+// Storage of the rows a worker rewrites while a region runs: scratch chunks
+// that never move (other workers read the rows), copied into the zone by the
+// master afterwards.
 class Arena {
  public:
   ~Arena() {
-    for (void* c : chunks_) std::free(c);
+    for (const auto& [c, size] : chunks_) scratch_chunk_give(c, size);
   }
   // n bytes (8-byte aligned), null when the system allocator fails.
   u8* take(u64 n) {
     n = (n + 7) & ~u64(7);
     if (n > left_) {
-      // Chunks of 1 MB, which the system allocator serves again matrix after
-      // matrix without new pages (huge pages here cost more in faults than
-      // they saved).
-      const u64 size = std::max<u64>(n, u64(1) << 20);
-      void* c = std::malloc(size);
+      // Chunks of 1 MB (huge pages here cost more in faults than they saved).
+      u64 size = 0;
+      void* c = scratch_chunk_take(std::max<u64>(n, u64(1) << 20), &size);
       if (!c) return nullptr;
-      chunks_.push_back(c);
+      try {
+        chunks_.emplace_back(c, size);
+      } catch (const std::bad_alloc&) {
+        scratch_chunk_give(c, size);
+        return nullptr;
+      }
       cur_ = static_cast<u8*>(c), left_ = size;
     }
     u8* p = cur_;
@@ -126,7 +130,7 @@ class Arena {
   }
 
  private:
-  std::vector<void*> chunks_;
+  std::vector<std::pair<void*, u64>> chunks_;
   u8* cur_ = nullptr;
   u64 left_ = 0;
 };
