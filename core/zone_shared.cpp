@@ -168,6 +168,16 @@ void zero_memory(void* p, u64 n) {
 
 namespace {
 std::mutex scratch_lock;
+// Chunks given back, with their sizes; freed at the process end too.
+struct ScratchChunks {
+  std::vector<std::pair<void*, u64>> list;
+  void release() {
+    for (const auto& c : list) std::free(c.first);
+    list.clear();
+    list.shrink_to_fit();
+  }
+  ~ScratchChunks() { release(); }
+} scratch_free;
 
 // Whether the process runs under a limit of its address space or data.
 bool memory_limited() {
@@ -175,21 +185,20 @@ bool memory_limited() {
   return (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) ||
          (getrlimit(RLIMIT_DATA, &data) == 0 && data.rlim_cur != RLIM_INFINITY);
 }
-std::vector<std::pair<void*, u64>> scratch_free;  // chunks given back, with their sizes
 }  // namespace
 
 void* scratch_chunk_take(u64 bytes, u64* size) {
   {
     const std::lock_guard<std::mutex> hold(scratch_lock);
     // The smallest chunk that will do; chunks come in few sizes.
-    std::size_t best = scratch_free.size();
-    for (std::size_t i = 0; i < scratch_free.size(); ++i)
-      if (scratch_free[i].second >= bytes && (best == scratch_free.size() || scratch_free[i].second < scratch_free[best].second))
-        best = i;
-    if (best < scratch_free.size()) {
-      const auto [p, n] = scratch_free[best];
-      scratch_free[best] = scratch_free.back();
-      scratch_free.pop_back();
+    auto& list = scratch_free.list;
+    std::size_t best = list.size();
+    for (std::size_t i = 0; i < list.size(); ++i)
+      if (list[i].second >= bytes && (best == list.size() || list[i].second < list[best].second)) best = i;
+    if (best < list.size()) {
+      const auto [p, n] = list[best];
+      list[best] = list.back();
+      list.pop_back();
       *size = n;
       return p;
     }
@@ -207,7 +216,7 @@ void scratch_chunk_give(void* p, u64 size) {
   }
   try {
     const std::lock_guard<std::mutex> hold(scratch_lock);
-    scratch_free.emplace_back(p, size);
+    scratch_free.list.emplace_back(p, size);
     return;
   } catch (const std::bad_alloc&) {
   }
@@ -216,9 +225,7 @@ void scratch_chunk_give(void* p, u64 size) {
 
 void scratch_chunks_release() {
   const std::lock_guard<std::mutex> hold(scratch_lock);
-  for (const auto& c : scratch_free) std::free(c.first);
-  scratch_free.clear();
-  scratch_free.shrink_to_fit();
+  scratch_free.release();
 }
 
 // ---- recorded system blocks ----
