@@ -49,6 +49,36 @@ TEST(ZoneBothBuilds, ZeroMemoryClearsExactlyItsRange) {
   Quor_malloc_reset();
 }
 
+// The elimination's spare chunks: one given back serves the next request of
+// its size or less, the smallest that will do; the reset frees them all.
+TEST(ZoneBothBuilds, ScratchChunksServeAgainUntilTheReset) {
+  constexpr u64 kMb = u64(1) << 20;
+  u64 small = 0, large = 0, again = 0;
+  void* a = scratch_chunk_take(kMb, &small);
+  void* b = scratch_chunk_take(3 * kMb, &large);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(small, kMb);
+  EXPECT_EQ(large, 3 * kMb);
+  std::memset(a, 1, kMb);
+  std::memset(b, 2, 3 * kMb);
+  scratch_chunk_give(b, large);
+  scratch_chunk_give(a, small);
+  EXPECT_EQ(scratch_chunk_take(kMb / 2, &again), a);
+  EXPECT_EQ(again, kMb);
+  void* c = scratch_chunk_take(2 * kMb, &again);
+  EXPECT_EQ(c, b);
+  EXPECT_EQ(again, 3 * kMb);
+  scratch_chunk_give(c, again);
+  scratch_chunk_give(a, kMb);
+  Quor_malloc_reset();
+  void* d = scratch_chunk_take(4 * kMb, &again);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(again, 4 * kMb);
+  scratch_chunk_give(d, again);
+  Quor_malloc_reset();
+}
+
 TEST(ZoneBothBuilds, TeskOperatorsNeverEndTheProcess) {
   void* p = Tesk_new_operator(100);
   void* q = Tesk_new_tab_operator(0);
