@@ -57,6 +57,18 @@ TEST(TeskBridgeSetup, ChoosesTheGivenPrimes) {
     Tesk_set_Coeffs_GFC(1, gfc_prime);
 }
 
+// Each build's first call sets the engine up: the second set-up keeps the
+// names the first one made instead of losing them.
+TEST(TeskBridgeSetup, BothSetUpsShareTheAdministrativeNames) {
+    Tesk_urgent_init_VGF(stdout, stderr);
+    char* const job = tesk::job_name;
+    char* const host = tesk::host_name;
+    Tesk_urgent_init_GFC(stdout, stderr);
+    EXPECT_EQ(tesk::job_name, job);
+    EXPECT_EQ(tesk::host_name, host);
+    EXPECT_STREQ(tesk::job_name, "input");
+}
+
 TEST(TeskBridgeSetup, RefusesPrimesItsDomainsCannotUse) {
     Tesk_urgent_init_VGF(stdout, stderr);
     const std::uint32_t low[] = {65521};

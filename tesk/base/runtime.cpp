@@ -496,7 +496,8 @@ void improved_shell_sort(char** a, int n, int (*cmp)(char*, char*)) {
 void init_admin() {
     static char job_fallback[255];
     static char host_fallback[500];
-    job_name = (char*)internal_Tesk_malloc(255);
+    // Both builds' set-ups come here: the names are made once.
+    if (!job_name) job_name = (char*)internal_Tesk_malloc(255);
     if (!job_name) job_name = job_fallback;
     strcpy(job_name, "input");
     strcpy(last_file_input, "tesk.input");
@@ -507,7 +508,7 @@ void init_admin() {
             fflush(tesk_stderr);
         }
     }
-    host_name = (char*)internal_Tesk_malloc(500);
+    if (!host_name) host_name = (char*)internal_Tesk_malloc(500);
     if (!host_name) host_name = host_fallback;
     bool ok = false;
     char buf[256];
