@@ -265,7 +265,7 @@ QTEST_F(BlockMethod, SessionsCombineToAGenerator) {
 
     const i32 n = 8, d = D / n;
     const auto [mx, seq] = sessions(n);
-    auto S = [&](i32 k) {  // row i of S_k: vector k of process i
+    auto S = [&, &seq = seq](i32 k) {  // row i of S_k: vector k of process i
       Naive s;
       for (i32 i = 0; i < n; ++i)
         for (i32 j = 0; j < n; ++j) s.push_back(residue_of(Dom1_of_word(seq[i][k * n + j], p), p));
