@@ -366,7 +366,7 @@ I32 QUOR_NAME(scheduler)() { return 0; }
 
 I32 QUOR_NAME(stop_immediately)() {
   QUOR_NAME(checkInterrupt)();
-  return QUOR_NAME(stop_immediately_semaphore);
+  return stop_flag();
 }
 
 double QUOR_NAME(cpu)() {

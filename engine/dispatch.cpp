@@ -51,7 +51,7 @@ namespace {
 }
 
 [[maybe_unused]] inline double cpu_now() { return QUOR_NAME(cpu)(); }
-inline bool stopped() { return QUOR_NAME(stop_immediately_semaphore) != 0; }
+inline bool stopped() { return stop_flag() != 0; }
 
 void clear_free_lists() {
   root_of_Expos = nullptr;

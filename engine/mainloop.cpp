@@ -55,7 +55,7 @@ namespace {
 // Below this many pairs in all, the new pairs of a step are filtered on one thread.
 [[maybe_unused]] constexpr u64 kPairsPerTeam = 8192;
 
-inline bool stopped() { return QUOR_NAME(stop_immediately_semaphore) != 0; }
+inline bool stopped() { return stop_flag() != 0; }
 // The computation cannot go on: interrupted, or the elimination gave up.
 inline bool failed() { return stopped() || elim_status() != kElimOk; }
 

@@ -261,7 +261,7 @@ HostValue gbasis_init(HostKernel kernel, HostArgs args) {
     raise_format("Quor interface error: the modulus %d should be a prime below 65536", int(prime));
 #endif
   log_output = nullptr;
-  QUOR_NAME(stop_immediately_semaphore) = 0;
+  set_stop_flag(0);
   if (HostVersion() < 11.0) std::signal(SIGINT, catch_sigint);
   {
     IntModeScope int_mode;
@@ -312,8 +312,8 @@ HostValue finish_compute(HostKernel kernel, HostArgs args, u32 nb, double t, boo
   HostAssign(kernel, HostArg(args, 1), ToHostFloat(kernel, t));
   HostAssign(kernel, HostArg(args, 2), ToHostInteger(kernel, first));
   HostAssign(kernel, HostArg(args, 3), ToHostInteger(kernel, nb));
-  if (look_at_stop && QUOR_NAME(stop_immediately_semaphore) == 1) {
-    QUOR_NAME(stop_immediately_semaphore) = 0;
+  if (look_at_stop && stop_flag() == 1) {
+    set_stop_flag(0);
     return ToHostInteger(kernel, -2);
   }
   return ToHostInteger(kernel, largest);

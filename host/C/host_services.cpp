@@ -128,7 +128,7 @@ void QUOR_NAME(checkInterrupt)() {
 #endif
 }
 
-void catch_sigint(int) { QUOR_NAME(stop_immediately_semaphore) = 1; }
+void catch_sigint(int) { set_stop_flag(1); }
 
 bool raise_unsafe() {
   return no_raise_depth.load(std::memory_order_relaxed) > 0 || omp_in_parallel();

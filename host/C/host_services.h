@@ -33,6 +33,10 @@ namespace quor::QUOR_NS {
 
 // Stop flag: 1 once SIGINT was caught on an older host; cleared by the init and compute entries.
 QUOR_EXPORT volatile i32 QUOR_NAME(stop_immediately_semaphore);
+// The stop flag read and written whole, without a race with the SIGINT
+// handler or with a thread of the host that sets it while a computation runs.
+inline i32 stop_flag() { return __atomic_load_n(&QUOR_NAME(stop_immediately_semaphore), __ATOMIC_RELAXED); }
+inline void set_stop_flag(i32 v) { __atomic_store_n(&QUOR_NAME(stop_immediately_semaphore), v, __ATOMIC_RELAXED); }
 
 // Fatal sink: leaves integer mode, raises the host error with text; never returns.
 QUOR_EXPORT __attribute__((noreturn)) void QUOR_NAME(error_Host)(const char* text);
