@@ -51,7 +51,6 @@ namespace {
 }
 
 [[maybe_unused]] inline double cpu_now() { return QUOR_NAME(cpu)(); }
-inline bool stopped() { return stop_flag() != 0; }
 
 void clear_free_lists() {
   root_of_Expos = nullptr;
@@ -615,7 +614,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     QUOR_NAME(Stderr)(" [RES=%.1fM,VIRT=%.1fM]", 0.0, 0.0);
     want_mingbasis = 0;
     QUOR_NAME(checkInterrupt)();
-    if (stopped()) {
+    if (stop_requested()) {
       interrupted = true;
       drop_pass();
       break;
@@ -645,7 +644,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
       QUOR_NAME(want_raw_output) = switches.raw;
       *t += pass_time;
       QUOR_NAME(checkInterrupt)();
-      if (stopped() || elim_status() == kElimInterrupted) {
+      if (stop_requested() || elim_status() == kElimInterrupted) {
         interrupted = true;
         drop_pass();
         break;
@@ -879,7 +878,7 @@ static UI32 groebner_request(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_s
     want_mingbasis_strong = 1;
     count = gbasis_universal_cmd(inputs.data(), n, table.data(), nullptr, 0, t, 0, 1);
   }
-  if (stopped() || elim_status() != kElimOk) count = 0;
+  if (stop_requested() || elim_status() != kElimOk) count = 0;
   if (restrict2 != 0) {
     const u32 keep = var_second_block;
     var_second_block = u32(restrict2);

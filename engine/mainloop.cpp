@@ -55,9 +55,8 @@ namespace {
 // Below this many pairs in all, the new pairs of a step are filtered on one thread.
 [[maybe_unused]] constexpr u64 kPairsPerTeam = 8192;
 
-inline bool stopped() { return stop_flag() != 0; }
 // The computation cannot go on: interrupted, or the elimination gave up.
-inline bool failed() { return stopped() || elim_status() != kElimOk; }
+inline bool failed() { return stop_requested() || elim_status() != kElimOk; }
 
 inline double cpu_now() { return QUOR_NAME(cpu)(); }
 
@@ -419,7 +418,7 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
   std::vector<Dpol> news;
   while (pairs && pairs->deg <= Dlim) {
     QUOR_NAME(checkInterrupt)();
-    if (stopped()) break;
+    if (stop_requested()) break;
     const u32 d = pairs->deg;
     if (d > kMaxPairDegree) QUOR_NAME(Fatal)("You should recompile with BIGNNI=1 (degree =%u)\n", d);
     if (!QUOR_NAME(want_very_quiet) || want_pipe2) QUOR_NAME(Infos)("[%u]", d);

@@ -46,7 +46,6 @@ constexpr u32 kMarkNoReductor = 0xFFFFFFFFu;
 
 inline u64 even_up(u64 n) { return (n + 1) & ~u64(1); }
 
-inline bool stop_requested() { return stop_flag() != 0; }
 
 
 // Rows may not reach quor_max_index + 1 nor room + 1; where = 5 (halves) or 8 (reductors).

@@ -145,7 +145,7 @@ u32 matrix_stage(Dpol* G, u32 count, Dpol* result) {
   return minimal_polynomial_sound(result[k - 1], dim, minpoly_only, false) ? k : 0;
 }
 
-bool stopped_or_failed() { return stop_flag() != 0 || elim_status() != kElimOk; }
+bool stopped_or_failed() { return stop_requested() || elim_status() != kElimOk; }
 
 // The inputs of the first basis, sorted, their terms in the basis's order.
 std::vector<Dpol> first_inputs(Dpol* polys, u32 n, u32 request_block) {

@@ -37,6 +37,8 @@ QUOR_EXPORT volatile i32 QUOR_NAME(stop_immediately_semaphore);
 // handler or with a thread of the host that sets it while a computation runs.
 inline i32 stop_flag() { return __atomic_load_n(&QUOR_NAME(stop_immediately_semaphore), __ATOMIC_RELAXED); }
 inline void set_stop_flag(i32 v) { __atomic_store_n(&QUOR_NAME(stop_immediately_semaphore), v, __ATOMIC_RELAXED); }
+// Whether the computation was asked to stop (polled by the engine's loops).
+inline bool stop_requested() { return stop_flag() != 0; }
 
 // Fatal sink: leaves integer mode, raises the host error with text; never returns.
 QUOR_EXPORT __attribute__((noreturn)) void QUOR_NAME(error_Host)(const char* text);
