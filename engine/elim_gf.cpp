@@ -302,6 +302,10 @@ struct Shared {
   Decoded* col_dec = nullptr;
   const u8* is_known;  // per row: 1 for a known pivot row (flag 0)
   const u8* gone = nullptr;  // per row: 1 when the first pass made it vanish
+  // After the first pass, the columns where a row may still be non-zero, ascending (null: every
+  // column): each other column's known pivot came before every row that may hold it and cleared it.
+  const u32* free_cols = nullptr;
+  u32 nfree = 0;
   std::atomic<bool> abort{false};
   std::atomic<u32> stored{0};  // new rows stored so far
 
@@ -402,13 +406,21 @@ void reduce_pass(Shared& sh, Live& lv) {
     cur += k, lead += u32(k), span -= k;
   }
   const u32 p = sh.mod.p;
-  for (u64 k = first_nonzero_cell(cur, 1, span); k < span; k = first_nonzero_cell(cur, k + 1, span)) {
+  auto visit = [&](u64 k) {
     const u32 c = reduce_cell<u16>(cur[k], sh.mod);
-    if (!c) continue;
+    if (!c) return;
     const i32 e = usable(lead + k, &lv.full);
-    if (e < 0) continue;
+    if (e < 0) return;
     cur[k] = 0;
     sh.axpy(cur + k, p - c, e);
+  };
+  if (sh.free_cols) {
+    // An AXPY writes right of its column only: the walk ahead still sees it.
+    const u32* const end = sh.free_cols + sh.nfree;
+    for (const u32* f = std::upper_bound(sh.free_cols, end, lead); f < end && *f - lead < span; ++f)
+      if (cur[*f - lead]) visit(*f - lead);
+  } else {
+    for (u64 k = first_nonzero_cell(cur, 1, span); k < span; k = first_nonzero_cell(cur, k + 1, span)) visit(k);
   }
   lv.cur = cur, lv.lead = lead, lv.span = span;
 }
@@ -448,7 +460,15 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   // Also gives the column's non-zero lanes: sparse rows meet columns where
   // one lane or two are.
   u32 lanes = 0;
+  const u32* free = sh.free_cols ? std::lower_bound(sh.free_cols, sh.free_cols + sh.nfree, u32(start)) : nullptr;
+  const u32* const free_end = sh.free_cols + sh.nfree;
   auto next_column = [&](u64 c) {
+    if (free) {
+      // The walk is ascending: the list is read once, from where it stands.
+      for (; free < free_end; ++free)
+        if (*free >= c && (lanes = nonzero_lanes<L>(ilv + L * u64(*free)))) return u64(*free++);
+      return ncols + 1;
+    }
     for (; c <= ncols; ++c)
       if ((lanes = nonzero_lanes<L>(ilv + L * c))) break;
     return c;
@@ -977,6 +997,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   // The first pass reduces every row to reduce; with the zero-row heuristic
   // on, rows it would pass over are better never reduced.
   std::vector<u8> gone;
+  std::vector<u32> free_cols;
   if (width > 1 && !QUOR_NAME(want_aggressive)) {
     gone.assign(nrows, 0);
     PrePass pre{sh, todo, gone.data(), width};
@@ -986,6 +1007,23 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       raise_kept_fatal();
     }
     sh.gone = gone.data();
+    // A known pivot sorted before every row to reduce that may hold its
+    // column (each whose first lead is at or left of it) has cleared the
+    // column in all of them, and no pivot applied from here on writes there:
+    // the walks of the ordered pass may skip those columns.  A column that a
+    // row to reduce may take (same lead, sorted first) stays in the walks.
+    std::vector<u32> first_by_lead(u64(ncols) + 1, ~u32(0));
+    for (size_t j = 0; j < todo.size(); ++j)
+      first_by_lead[orig[j].lead] = std::min(first_by_lead[orig[j].lead], todo[j]);
+    for (u32 c = 1, first = ~u32(0); c <= ncols; ++c) {
+      first = std::min(first, first_by_lead[c]);
+      if (piv[c] < 0 || u32(piv[c]) >= first) free_cols.push_back(c);
+    }
+    // The list pays where it leaves few columns: a dense scan reads eight cells at once.
+    if (8 * u64(free_cols.size()) <= ncols) {
+      sh.free_cols = free_cols.data();
+      sh.nfree = u32(free_cols.size());
+    }
   }
   ForwardPass fw(sh, todo, width, out, out_idx.data(), nreduce);
   on_team(width, workers, [&](Worker& w) { fw.run(w); });

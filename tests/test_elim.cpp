@@ -381,6 +381,28 @@ QTEST_F(Elim, ThreadCountDoesNotChangeTheResult) {
   }
 }
 
+// A row to reduce sorted before the known pivot of its lead may take that
+// column; the rows after it that hold the column must still meet it there,
+// while the threaded passes skip the columns the known pivots cleared.
+QTEST_F(Elim, ContestedColumnIsReducedInTheLaterRows) {
+  const u32 ncols = 90;
+  auto m = random_matrix(31, ncols, ncols - 2, 30, 12);  // few columns without a known pivot
+  for (IRow& r : m) r.key += 100;
+  for (u32 n = 0, i = 0; n < 3; ++i) {
+    if (m[i].flag != 0 || m[i].cols[0] < 8) continue;
+    const u32 lead = m[i].cols[0];
+    m.push_back({{lead, ncols}, {2, 1}, 1 + n, 1});  // sorted before the known pivot
+    for (u32 k = 0; k < 4; ++k) m.push_back({{lead - 7 + k, lead, ncols - k}, {1, 4 + k, 3}, 7000 + 10 * n + k, 1});
+    ++n;
+  }
+  nb_threads = 1;
+  const auto want = run(m, ncols);
+  for (int t : {2, 4, 8}) {
+    nb_threads = t;
+    EXPECT_EQ(run(m, ncols), want) << "threads " << t;
+  }
+}
+
 // Known pivots at columns 6..10, four rows to reduce that vanish (sorted
 // first: their leads are the largest columns), then one independent row.
 std::vector<IRow> vanishing_then_one() {
