@@ -308,6 +308,10 @@ struct Shared {
   u32 nfree = 0;
   std::atomic<bool> abort{false};
   std::atomic<u32> stored{0};  // new rows stored so far
+  // The leads of the new rows in the order they were stored (0: a slot
+  // taken, its lead not written yet), and the slots taken.
+  std::atomic<u32>* new_leads = nullptr;
+  std::atomic<u32> nleads{0};
 
   Lane32 lane;  // the block accumulator's cells
 
@@ -759,16 +763,27 @@ struct ForwardPass {
       const u32 j0 = next.fetch_add(kBlock, std::memory_order_relaxed);
       if (j0 >= ntodo || closed.load(std::memory_order_relaxed)) return;
       const u32 nb = std::min(kBlock, ntodo - j0);
-      u32 stored = sh.stored.load(std::memory_order_acquire);
+      u32 stored = sh.stored.load(std::memory_order_acquire), met = 0;
       reduce_block<kBlock>(sh, todo.data() + j0, nb, w, block);
       for (u32 b = 0; b < nb; ++b)
-        if (!step(w, j0 + b, block + b, nb - b, stored)) return w.forget(sh.ncols);
+        if (!step(w, j0 + b, block + b, nb - b, stored, met)) return w.forget(sh.ncols);
     }
   }
 
+  // Whether a new row among the leads in slots [from, to) holds a non-zero
+  // cell of the row on lv: only then may a pass do anything.
+  bool meets(const Live& lv, u32 from, u32 to) const {
+    for (u32 k = from; k < to; ++k) {
+      const u32 c = sh.new_leads[k].load(std::memory_order_relaxed);
+      if (c >= lv.lead && c - lv.lead < lv.span && lv.cur[c - lv.lead]) return true;
+    }
+    return false;
+  }
+
   // The ordered step of the row at position j of todo (lv[0], followed by
-  // the rest of its block), then its storage; false when the worker must leave.
-  bool step(Worker& w, u32 j, Live* lv_rest, u32 nrest, u32& stored) {
+  // the rest of its block), then its storage; false when the worker must
+  // leave.  met: the slots of new_leads the rest of the block has met.
+  bool step(Worker& w, u32 j, Live* lv_rest, u32 nrest, u32& stored, u32& met) {
     const u32 ncols = sh.ncols;
     const u32 r = todo[j];
     Live& lv = lv_rest[0];
@@ -783,8 +798,15 @@ struct ForwardPass {
         const u32 now = sh.stored.load(std::memory_order_acquire);
         if (now != stored) {
           stored = now;
+          // A pass leaves every column of a usable pivot empty, and known
+          // pivots stay as usable as they were: only the rows that hold the
+          // lead of a new row stored since have a pass to make.
+          const u32 taken = sh.nleads.load(std::memory_order_acquire);
+          u32 upto = met;
+          while (upto < taken && sh.new_leads[upto].load(std::memory_order_acquire)) ++upto;
           for (u32 b = 0; b < nrest; ++b)
-            if (lv_rest[b].cur) reduce_pass(sh, lv_rest[b]);
+            if (lv_rest[b].cur && meets(lv_rest[b], met, upto)) reduce_pass(sh, lv_rest[b]);
+          met = upto;
           spins = 0;
         } else if (++spins < 64) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -827,6 +849,7 @@ struct ForwardPass {
       row->lead = lv.lead;
       row->span = ncols - lv.lead + 1;
       sh.ready[r].store(1, std::memory_order_release);
+      sh.new_leads[sh.nleads.fetch_add(1, std::memory_order_relaxed)].store(lv.lead, std::memory_order_release);
       sh.stored.fetch_add(1, std::memory_order_release);
     }
     return true;
@@ -1025,6 +1048,9 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       sh.nfree = u32(free_cols.size());
     }
   }
+  std::unique_ptr<std::atomic<u32>[]> new_leads(new std::atomic<u32>[todo.size() + 1]);
+  for (size_t k = 0; k <= todo.size(); ++k) new_leads[k].store(0, std::memory_order_relaxed);
+  sh.new_leads = new_leads.get();
   ForwardPass fw(sh, todo, width, out, out_idx.data(), nreduce);
   on_team(width, workers, [&](Worker& w) { fw.run(w); });
   // The hooks and messages of the pass, in row order.
