@@ -347,6 +347,13 @@ bool code_rows_on_team(ALGO_Dpol* rows, u32 nrows, u32* const* codes, const u32*
 }
 #endif
 
+// Hash of the quotient u / v of two monomials (exponent words, each behind
+// its record's hash): the hash is linear, so no pass over the words.
+inline u64 quotient_hash(const u64* u, const u64* v) {
+  const u64 hu = hash_start_slot(u[-1]), hv = hash_start_slot(v[-1]);
+  return hu >= hv ? hu - hv : hu + quor_hash_prime - hv;
+}
+
 // Record (header first) of the monomial at position pos of the table's order.
 inline u64* record_at(Table_slot* s, u32 pos) { return s[s[pos].code_slot].monom - 1; }
 
@@ -538,7 +545,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       u64* q = QUOR_NAME(new_Expos)();  // exponent words from q[0]
       for (u32 w = 0; w < nb; ++w) q[w] = u[w] - red_lead[r][w];
       const Dpol g = table[red_index[r]];
-      const u64 hq = hash_Expos(q);
+      const u64 hq = quotient_hash(u, red_lead[r]);
       mark[c] = kMarkLead;
       Dpol d = new_Dpol(0);
       d->new_flag = 0;
