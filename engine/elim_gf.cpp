@@ -468,9 +468,10 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   const u32* const free_end = sh.free_cols + sh.nfree;
   auto next_column = [&](u64 c) {
     if (free) {
-      // The walk is ascending: the list is read once, from where it stands.
+      // The walk asks for the columns after the last one it was given: the
+      // list is read once, from where it stands.
       for (; free < free_end; ++free)
-        if (*free >= c && (lanes = nonzero_lanes<L>(ilv + L * u64(*free)))) return u64(*free++);
+        if ((lanes = nonzero_lanes<L>(ilv + L * u64(*free)))) return u64(*free++);
       return ncols + 1;
     }
     for (; c <= ncols; ++c)
