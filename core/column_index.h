@@ -114,7 +114,7 @@ class ColumnIndex {
     }
     u64 hash(u32 j) const { return sum_hash(km, hm, hashes[j], km + keys[j]); }
     // Hints the line of term j + kAhead, before term j's lookup.
-    void hint(u32 j) const {
+    __attribute__((always_inline)) void hint(u32 j) const {
       if (j + kAhead < n) __builtin_prefetch(index.entries_ + index.start_of(hash(j + kAhead)));
     }
   };

@@ -125,13 +125,15 @@ inline u32 next_candidate(const u64* masks, u32 r, u32 n, u64 out) {
 constexpr u32 kAhead = 24;
 
 // Hints for the lookup of term j + 2 * kAhead and j + kAhead (those below n).
-inline void prefetch_lookups(u64 h, u64* const* monoms, u32 j, u32 n, Table_de_Recherche t) {
+__attribute__((always_inline)) inline void prefetch_lookups(u64 h, u64* const* monoms, u32 j, u32 n,
+                                                           Table_de_Recherche t) {
   if (j + 2 * kAhead < n) __builtin_prefetch(monoms[j + 2 * kAhead]);
   if (j + kAhead < n) prefetch_slot(t, h + monoms[j + kAhead][0]);
 }
 
 // Starts the hints for a run of lookups from term from.
-inline void start_lookups(u64 h, u64* const* monoms, u32 from, u32 n, Table_de_Recherche t) {
+__attribute__((always_inline)) inline void start_lookups(u64 h, u64* const* monoms, u32 from, u32 n,
+                                                        Table_de_Recherche t) {
   for (u32 j = from; j < n && j < from + 2 * kAhead; ++j) __builtin_prefetch(monoms[j]);
   for (u32 j = from; j < n && j < from + kAhead; ++j) prefetch_slot(t, h + monoms[j][0]);
 }
