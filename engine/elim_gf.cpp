@@ -872,9 +872,15 @@ struct BackwardPass {
   std::atomic<u32> next{0};
   std::unique_ptr<std::atomic<u8>[]> done;
 
+  u32* leads;  // of nr, read in every row's walk over the rows above it
+
   BackwardPass(Shared& s, ALGO_Dpol* rows, const u32* index, u32 count)
-      : sh(s), nr(rows), idx(index), n(count), done(new std::atomic<u8>[count]) {
-    for (u32 i = 0; i < n; ++i) done[i].store(0, std::memory_order_relaxed);
+      : sh(s), nr(rows), idx(index), n(count), done(new std::atomic<u8>[count]),
+        leads(static_cast<u32*>(QUOR_NAME(alloc64)((u64(count) + 1) * sizeof(u32)))) {
+    for (u32 i = 0; i < n; ++i) {
+      done[i].store(0, std::memory_order_relaxed);
+      leads[i] = nr[i]->lead;
+    }
     if (n) done[n - 1].store(1, std::memory_order_relaxed);
   }
 
@@ -891,7 +897,7 @@ struct BackwardPass {
       for (u32 q = n - 1; q > i; --q) {
         if (!wait_for([&] { return done[q].load(std::memory_order_acquire) != 0; }, sh.abort))
           return;
-        Cell& cell = cells[nr[q]->lead - b->lead];
+        Cell& cell = cells[leads[q] - b->lead];
         const u32 c = mod.residue(cell);
         if (c) w.products += sh.axpy(&cell, mod.p - c, i32(idx[q]));
         cell = 0;
