@@ -62,6 +62,14 @@ void write_exponents(u32* row, const u64* record, u32 nvars) {
   for (u32 j = 0; j < nvars; ++j) row[j] = exported_slot(record, j);
 }
 
+// Exports read the terms' records in order, scattered in the zone: the
+// record kAhead terms on is hinted to the cache (always inlined, else the
+// optimiser drops the call of a function whose only effect is a hint).
+__attribute__((always_inline)) inline void hint_record(u64* const* monoms, u32 i, u32 nterms) {
+  constexpr u32 kAhead = 8;
+  if (i + kAhead < nterms) __builtin_prefetch(monoms[i + kAhead]);
+}
+
 u32 reduce_signed(i64 c, u32 p) {
   i64 r = c % i64(p);
   return u32(r < 0 ? r + p : r);
@@ -413,6 +421,7 @@ I32 Quor_int_export_poly_INT(UI32 nvars, UI32 nterms, UI32* exps, UI32* buf, int
   }
   if (B != nullptr) *B = b;
   for (u32 i = 0; i < nterms; ++i) {
+    hint_record(p->monoms, i, nterms);
     write_exponents(exps + u64(i) * nvars, p->monoms[i], nvars);
     Quor_int_export_INT(buf + u64(i) * b, p->coeffs[i], b);
   }
@@ -439,6 +448,7 @@ mpz_ptr* Quor_int_export_poly_INT_gmp(UI32 nvars, UI32 nterms, UI32* exps, QUOR_
   if (nterms != p->nb_terms || (exps == nullptr && u64(nvars) * nterms > 0)) return nullptr;
   auto* out = static_cast<mpz_ptr*>(Quor_int_alloc64(u64(nterms > 0 ? nterms : 1) * sizeof(mpz_ptr)));
   for (u32 i = 0; i < nterms; ++i) {
+    hint_record(p->monoms, i, nterms);
     write_exponents(exps + u64(i) * nvars, p->monoms[i], nvars);
     out[i] = &p->coeffs[i];
   }
@@ -457,6 +467,7 @@ I32 QUOR_NAME(export_poly)(UI32 nvars, UI32 nterms, UI32* exps, UI32* coeffs, QU
   check_poly(p);
   if (nterms != p->nb_terms || (nterms > 0 && (coeffs == nullptr || (exps == nullptr && nvars > 0)))) return -1;
   for (u32 i = 0; i < nterms; ++i) {
+    hint_record(p->monoms, i, nterms);
     write_exponents(exps + u64(i) * nvars, p->monoms[i], nvars);
     coeffs[i] = p->coeffs[0][i];
   }
