@@ -583,6 +583,14 @@ i32 is_reducible3(u64* const* monoms, Dpol* G, u32 n) {
   return 0;
 }
 
+void leads_without_h(const Dpol* G, u32 n, u64* out) {
+  const u32 B = nb_of_blocks_of_variables;
+  for (u32 i = 0; i < n; ++i, out += B) {
+    const u64* d = lead_Expos(G[i]);
+    for (u32 w = 0; w < B; ++w) out[w] = d[w] & ~h_mask_in_word(w);
+  }
+}
+
 i32 is_eliminated(u32 n, u64* const* monoms, u32 k) {
   if (k == 0) return 1;
   const u32 full = k >> 2;

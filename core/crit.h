@@ -102,6 +102,8 @@ void reductors(Dpol* R, u32* count, Dpol* list, u32 n, u32 capacity);
 Dpol is_reducible_by_G(const u64* m, Dpol* G, u32 n);
 // 1 when the lead of monoms is divisible by some lead of G with the divisor's h slot ignored.
 i32 is_reducible3(u64* const* monoms, Dpol* G, u32 n);
+// The leads of G[0..n-1] into out, B words each, the h slot cleared (a divisor as is_reducible3 reads it).
+void leads_without_h(const Dpol* G, u32 n, u64* out);
 // Keeps in place the polynomials free of block 1 and reports their count.
 u32 restriction(Dpol* G, u32 n);
 // 1 when no monomial (records; null skipped) has a nonzero exponent in slots 0 .. k-1.

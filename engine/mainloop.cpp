@@ -337,22 +337,36 @@ u32 select_pairs_of_degree(Crit* pairs, u32 d, Dpol* halves, u32 capacity) {
 }
 
 u32 minimal_basis(Dpol* G, u32 n) {
-  // Backward: a polynomial stays when no later survivor's lead divides its
-  // own; survivors are packed at the end (writes never pass the reader).
-  u32 kept = 0;
-  for (u32 i = n; i-- > 0;) {
-    Dpol p = G[i];
-    if (!is_reducible3(p->monoms, G + (n - kept), kept)) {
-      G[n - 1 - kept] = p;
-      ++kept;
+  // The leads side by side: on a large basis the n^2 tests would each chase
+  // a polynomial's pointers to its lead.
+  const u32 B = nb_of_blocks_of_variables;
+  std::vector<u64> lead(u64(n) * B), divisor(u64(n) * B);
+  for (u32 i = 0; i < n; ++i) std::memcpy(&lead[u64(i) * B], lead_Expos(G[i]), sizeof(u64) * B);
+  leads_without_h(G, n, divisor.data());
+  // Whether the lead of G[i] is divisible by the lead of some G[d], d in by.
+  auto reducible = [&](u32 i, const std::vector<u32>& by) {
+    const u64* m = &lead[u64(i) * B];
+    for (const u32 d : by) {
+      const u64* e = &divisor[u64(d) * B];
+      u32 w = 0;
+      while (w < B && !((m[w] - e[w]) & EXPOS_SIGN_MASK)) ++w;
+      if (w == B) return true;
     }
-  }
-  std::memmove(G, G + (n - kept), sizeof(Dpol) * kept);
+    return false;
+  };
+  // Backward: a polynomial stays when no later survivor's lead divides its own.
+  std::vector<u32> kept;
+  for (u32 i = n; i-- > 0;)
+    if (!reducible(i, kept)) kept.push_back(i);
+  std::reverse(kept.begin(), kept.end());
   // Forward: against the survivors before it.
-  u32 k = 0;
-  for (u32 i = 0; i < kept; ++i)
-    if (!is_reducible3(G[i]->monoms, G, k)) G[k++] = G[i];
-  return k;
+  std::vector<u32> survivors;
+  for (const u32 i : kept)
+    if (!reducible(i, survivors)) survivors.push_back(i);
+  std::vector<Dpol> out(survivors.size());
+  for (size_t k = 0; k < survivors.size(); ++k) out[k] = G[survivors[k]];
+  std::copy(out.begin(), out.end(), G);
+  return u32(out.size());
 }
 
 u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {

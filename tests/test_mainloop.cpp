@@ -174,6 +174,11 @@ QTEST_F(MainLoop, MinimalBasisKeepsTheLastOfEqualLeadsAndDropsMultiples) {
   Dpol H[3] = {c, d, make_poly({{{3, 0}, 1}})};
   ASSERT_EQ(minimal_basis(H, 3), 2u);
   EXPECT_EQ(H[1], d);
+  // The h of a divisor is ignored: x*h^2 removes x*y, not the other way.
+  Dpol xh = poly({{{1, 0, 2}, 1}}), xy = poly({{{1, 1, 0}, 1}});
+  Dpol K[2] = {xh, xy};
+  ASSERT_EQ(minimal_basis(K, 2), 1u);
+  EXPECT_EQ(K[0], xh);
 }
 
 // ---------------------------------------------------------------- whole bases
