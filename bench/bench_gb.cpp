@@ -82,7 +82,7 @@ double time_limit() { return quor::bench::time_limit(60.0); }
 struct Reference {
   bool present = false;
   // Leading monomial of each polynomial, and its canonical text.
-  std::vector<std::pair<std::vector<std::int32_t>, std::string>> entries;
+  std::vector<std::pair<quor::standin::Exponents, std::string>> entries;
 };
 
 struct Loaded {
@@ -143,10 +143,10 @@ const Loaded& system_named(const std::string& name) {
 void compare(const std::vector<Poly>& basis, const System& sys, const Reference& ref, int& lm, int& exact) {
   lm = exact = -1;
   if (!ref.present) return;
-  std::vector<std::pair<std::vector<std::int32_t>, std::string>> ours;
+  std::vector<std::pair<quor::standin::Exponents, std::string>> ours;
   for (const Poly& p : basis) {
     if (p.empty()) {
-      ours.emplace_back(std::vector<std::int32_t>(), "0");
+      ours.emplace_back(quor::standin::Exponents(), "0");
       continue;
     }
     ours.emplace_back(p.front().e, quor::standin::poly_text(p, sys.vars));

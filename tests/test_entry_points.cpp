@@ -116,7 +116,7 @@ class QUOR_SUITE(Entry) : public ::testing::Test {
     Poly p;
     for (const auto& t : quor::standin::host_session_detail::receive(h, index, nterms, std::size_t(nvars),
                                                                       QUOR_INT ? 0 : kPrime, next, nx))
-      p.push_back({t.e, mpz_get_si(t.c.get())});
+      p.push_back({{t.e.begin(), t.e.end()}, mpz_get_si(t.c.get())});
     if (!QUOR_INT && index < global_nb - 1) HostAssign(h.kernel(), h.name(next), I(nx));
     return p;
   }

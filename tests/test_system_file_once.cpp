@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -172,6 +174,55 @@ TEST(SystemFile, TermsAreKeptSparseWhileRead) {
   const Poly d = quor::standin::dense({s.polys[0][10000]}, s.vars.size());
   EXPECT_EQ(d[0].e.size(), 9999u);
   EXPECT_EQ(d[0].e[1], 2);
+}
+
+// A term's exponents are held in the term up to kInline variables and on
+// the heap beyond: both behave as a vector, across every change of place.
+TEST(SystemFile, ExponentsInTheTermOrOnTheHeapBehaveAsAVector) {
+  using quor::standin::Exponents;
+  constexpr std::size_t kIn = Exponents::kInline;
+  auto count_up = [](std::size_t n) {
+    Exponents e(n, 0);
+    for (std::size_t i = 0; i < n; ++i) e[i] = std::int32_t(i + 1);
+    return e;
+  };
+  auto is_count_up = [](const Exponents& e, std::size_t n) {
+    if (e.size() != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+      if (e[i] != std::int32_t(i + 1)) return false;
+    return true;
+  };
+  for (std::size_t n : {std::size_t(0), kIn, kIn + 1, std::size_t(9999)}) {
+    SCOPED_TRACE(n);
+    const Exponents a = count_up(n);
+    ASSERT_TRUE(is_count_up(a, n));
+    Exponents small = count_up(3), large = count_up(kIn + 5);
+    small = a;  // into a term's room, or onto the heap
+    large = a;  // from the heap, or kept there
+    EXPECT_TRUE(is_count_up(small, n));
+    EXPECT_TRUE(is_count_up(large, n));
+    EXPECT_EQ(small, a);
+    Exponents moved(std::move(small));
+    EXPECT_TRUE(is_count_up(moved, n));
+    EXPECT_TRUE(small.empty());
+    large = std::move(moved);
+    EXPECT_TRUE(is_count_up(large, n));
+    EXPECT_TRUE(is_count_up(a, n));  // the source of the copies is untouched
+    // Growing across the boundary keeps the exponents and adds zeros.
+    Exponents grown = a;
+    grown.resize(n + kIn);
+    for (std::size_t i = 0; i < n + kIn; ++i) ASSERT_EQ(grown[i], i < n ? std::int32_t(i + 1) : 0);
+    grown.resize(n);
+    EXPECT_EQ(grown, a);
+  }
+  // Ordered as vectors are.
+  EXPECT_LT(Exponents({1, 2}), Exponents({1, 3}));
+  EXPECT_LT(Exponents({1, 2}), Exponents({1, 2, 0}));
+  EXPECT_LT(count_up(kIn + 1), count_up(kIn + 2));
+  EXPECT_NE(count_up(kIn + 1), count_up(kIn));
+  Exponents e;
+  EXPECT_THROW(e.assign(65536, 0), std::length_error);
+  EXPECT_TRUE(e.empty());
 }
 
 TEST(SystemFile, ADirectoryIsNotASystemFile) {

@@ -203,7 +203,7 @@ QTEST(TeskBridgeRequests, HilbertSeriesOfTheWholeRingAndOfNoRing) {
 // Term maps of polynomials, for comparisons that ignore the order of terms.
 std::map<std::vector<i32>, std::string> terms(const Poly& p) {
   std::map<std::vector<i32>, std::string> m;
-  for (const auto& t : p) m[t.e] = t.c.text();
+  for (const auto& t : p) m[{t.e.begin(), t.e.end()}] = t.c.text();
   return m;
 }
 

@@ -20,11 +20,13 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <compare>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <stdexcept>
@@ -82,11 +84,118 @@ class Big {
   mpz_t z_;
 };
 
+// The exponents of a term, as a std::vector of them (at most 65535), held in
+// the term itself up to kInline variables: a basis of millions of terms then
+// costs no heap block, nor its pages, per term for them.
+class Exponents {
+ public:
+  static constexpr std::size_t kInline = 13;
+  using value_type = std::int32_t;
+  using iterator = std::int32_t*;
+  using const_iterator = const std::int32_t*;
+
+  Exponents() = default;
+  Exponents(std::size_t n, std::int32_t v) { assign(n, v); }
+  template <std::input_iterator It>
+  Exponents(It first, It last) {
+    assign(first, last);
+  }
+  Exponents(std::initializer_list<std::int32_t> l) { assign(l.begin(), l.end()); }
+  Exponents(const Exponents& o) { assign(o.begin(), o.end()); }
+  Exponents(Exponents&& o) noexcept { take(o); }
+  Exponents& operator=(const Exponents& o) {
+    if (this != &o) assign(o.begin(), o.end());
+    return *this;
+  }
+  Exponents& operator=(Exponents&& o) noexcept {
+    if (this != &o) {
+      release();
+      take(o);
+    }
+    return *this;
+  }
+  ~Exponents() { release(); }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::int32_t* data() { return on_heap() ? heap() : in_; }
+  const std::int32_t* data() const { return on_heap() ? heap() : in_; }
+  iterator begin() { return data(); }
+  iterator end() { return data() + size_; }
+  const_iterator begin() const { return data(); }
+  const_iterator end() const { return data() + size_; }
+  std::int32_t& operator[](std::size_t i) { return data()[i]; }
+  std::int32_t operator[](std::size_t i) const { return data()[i]; }
+  std::int32_t back() const { return data()[size_ - 1]; }
+
+  // n exponents, all v.
+  void assign(std::size_t n, std::int32_t v) {
+    room(n, 0);
+    std::fill_n(data(), n, v);
+  }
+  template <std::input_iterator It>
+  void assign(It first, It last) {
+    room(std::size_t(std::distance(first, last)), 0);
+    std::copy(first, last, data());
+  }
+  // n exponents: the first ones kept, the new ones 0.
+  void resize(std::size_t n) {
+    const std::size_t kept = std::min<std::size_t>(n, size_);
+    room(n, kept);
+    std::fill(data() + kept, data() + n, 0);
+  }
+
+  friend bool operator==(const Exponents& a, const Exponents& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+  }
+  friend auto operator<=>(const Exponents& a, const Exponents& b) {
+    return std::lexicographical_compare_three_way(a.begin(), a.end(), b.begin(), b.end());
+  }
+
+ private:
+  static constexpr std::size_t kMax = 65535;
+  bool on_heap() const { return cap_ > kInline; }
+  // Room for n exponents, the first kept of them kept; size() becomes n.
+  void room(std::size_t n, std::size_t kept) {
+    if (n > cap_) {
+      if (n > kMax) throw std::length_error("more than 65535 exponents in a term");
+      auto* h = new std::int32_t[n];
+      std::copy_n(data(), kept, h);
+      release();
+      std::memcpy(in_, &h, sizeof h);
+      cap_ = std::uint16_t(n);
+    }
+    size_ = std::uint16_t(n);
+  }
+  // The heap block, its address kept in in_ (unaligned: a term of 72 bytes).
+  std::int32_t* heap() const {
+    std::int32_t* h;
+    std::memcpy(&h, in_, sizeof h);
+    return h;
+  }
+  void release() {
+    if (on_heap()) delete[] heap();
+    cap_ = kInline;
+  }
+  // Takes o's exponents (*this holding none); o is left empty.
+  void take(Exponents& o) {
+    size_ = o.size_;
+    cap_ = o.cap_;
+    std::memcpy(in_, o.in_, sizeof in_);
+    o.size_ = 0;
+    o.cap_ = kInline;
+  }
+
+  std::uint16_t size_ = 0, cap_ = kInline;
+  std::int32_t in_[kInline];  // the exponents, or the address of their heap block
+};
+
 // One term: coefficient and one exponent per variable of the system.
 struct Term {
   Big c;
-  std::vector<std::int32_t> e;
+  Exponents e;
 };
+static_assert(sizeof(Term) == 72);
 using Poly = std::vector<Term>;
 
 // One term as read: coefficient and the (variable index, exponent > 0) pairs
@@ -477,7 +586,7 @@ inline void append_magnitude(std::string& out, mpz_srcptr z) {
 }
 
 // Appends the text of a monomial ("x1^2*x3"; nothing for 1) to out.
-inline void append_monomial(std::string& out, const std::vector<std::int32_t>& e, const std::vector<std::string>& vars) {
+inline void append_monomial(std::string& out, const Exponents& e, const std::vector<std::string>& vars) {
   const std::size_t start = out.size();
   for (std::size_t j = 0; j < vars.size() && j < e.size(); ++j) {
     if (e[j] == 0) continue;

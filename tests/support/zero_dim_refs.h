@@ -71,7 +71,7 @@ inline Coeffs reference_minpoly(const std::string& path, const sf::System& sys) 
   const std::vector<sf::Poly> ps = reference_polys(path, sys);
   std::vector<std::pair<std::vector<std::int32_t>, u64>> terms;
   for (const sf::Term& t : ps.at(0))
-    terms.push_back({t.e, mpz_fdiv_ui(t.c.get(), kP)});
+    terms.push_back({{t.e.begin(), t.e.end()}, mpz_fdiv_ui(t.c.get(), kP)});
   return monic_univariate(terms);
 }
 }  // namespace zero_dim_refs
