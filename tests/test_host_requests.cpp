@@ -211,18 +211,47 @@ QTEST(RequestReceive, BatchesCompletedOnATeamMatchTheRequestsReading) {
   const std::vector<std::string> want = ordered_lines(basis_of(h, k6, o), k6);
   ASSERT_TRUE(same_lines(reference_lines(kData + (kGf ? "/katsura-6.gf65521.gb.txt" : "/katsura-6.qq.gb.txt")),
                          lines(basis_of(h, k6, o), k6)));
-  for (std::size_t batch_words : {std::size_t(1), std::size_t(200), std::size_t(5000)}) {
-    SCOPED_TRACE("batches of " + std::to_string(batch_words) + " words");
-    quor::standin::host_session_detail::ResultReader reader(h, k6.vars.size(), o.prime, 4, batch_words, 0);
-    std::vector<Poly> again = {Poly{}};  // results are appended after what is there
+  for (long threads : {2, 8})
+    for (std::size_t batch_words : {std::size_t(1), std::size_t(200), std::size_t(5000)}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, batches of " + std::to_string(batch_words) + " words");
+      quor::standin::host_session_detail::ResultReader reader(h, k6.vars.size(), o.prime, threads, batch_words, 0);
+      std::vector<Poly> again = {Poly{}};  // results are appended after what is there
+      quor::standin::host_session_detail::read_results(h, reader, again);
+      ASSERT_EQ(again.size(), want.size() + 1);
+      EXPECT_TRUE(again.front().empty());
+      again.erase(again.begin());
+      EXPECT_EQ(ordered_lines(again, k6), want);
+      EXPECT_TRUE(h.violations().empty()) << h.violations().front();
+      EXPECT_TRUE(h.host_gmp_functions_in_place());
+    }
+}
+
+// A reader given up before its flush (as after a refused read) stops its
+// team at once, and the results can be read again in full.
+QTEST(RequestReceive, AReaderLeftBeforeItsFlushStopsItsTeam) {
+  const System k6 = system_named("katsura-6");
+  const RequestOptions o = this_build();
+  Host h;
+  const std::vector<std::string> want = ordered_lines(basis_of(h, k6, o), k6);
+  const long count = long(h.to_int(h.assigned("count")));
+  for (std::size_t batch_words : {std::size_t(1), std::size_t(200)}) {
+    std::vector<Poly> part;
+    {
+      quor::standin::host_session_detail::ResultReader reader(h, k6.vars.size(), o.prime, 8, batch_words, 0);
+      long terms = long(h.to_int(h.assigned("first")));
+      for (long i = 0; i < count; ++i) {
+        long next = 0;
+        reader.read(std::int32_t(i), std::int32_t(terms), "next" + std::to_string(i), next, part);
+        terms = next;
+      }
+    }
+    EXPECT_EQ(part.size(), want.size());
+    std::vector<Poly> again;
+    quor::standin::host_session_detail::ResultReader reader(h, k6.vars.size(), o.prime, 8, batch_words, 0);
     quor::standin::host_session_detail::read_results(h, reader, again);
-    ASSERT_EQ(again.size(), want.size() + 1);
-    EXPECT_TRUE(again.front().empty());
-    again.erase(again.begin());
     EXPECT_EQ(ordered_lines(again, k6), want);
-    EXPECT_TRUE(h.violations().empty()) << h.violations().front();
-    EXPECT_TRUE(h.host_gmp_functions_in_place());
   }
+  EXPECT_TRUE(h.violations().empty()) << h.violations().front();
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/C/entry_points.h"
@@ -137,15 +138,20 @@ void send(Host& h, const P& p, std::size_t nvars, long prime, std::size_t k) {
 }
 
 // Reads the results of a request in the library's order.  Modulo a prime the
-// export of several results goes into buffers kept from one result to the
-// next, and a batch of them becomes terms between two calls (the host's GMP
-// functions in place) on the request's threads: a term's exponent vector and
-// limb, two heap blocks, are most of what a large basis costs to receive.
+// library exports a result into a buffer and its terms are made from there
+// (the host's GMP functions in place).  Alone, a result is made at once, the
+// buffer still in the cache.  On several threads the caller's thread exports
+// while a team makes the terms: the results go in batches of about
+// batch_words words (exponents and coefficients), alternately into two
+// buffers kept from one batch to the next, and a batch is handed to the team
+// when the next result no longer fits; the caller makes results only while
+// the team is a batch behind.  A result is claimed with one atomic operation:
+// the export never waits for a lock a thread of the team holds.  The team
+// starts once team_terms terms have been handed: a small basis waits for no
+// thread.
 class ResultReader {
  public:
-  // A batch holds about batch_words words (exponents and coefficients) and
-  // is completed on the caller's thread alone below team_terms terms.
-  ResultReader(Host& h, std::size_t nvars, long prime, long threads, std::size_t batch_words = std::size_t(1) << 23,
+  ResultReader(Host& h, std::size_t nvars, long prime, long threads, std::size_t batch_words = std::size_t(1) << 20,
                std::size_t team_terms = std::size_t(1) << 14)
       : h_(h),
         n_(nvars),
@@ -155,6 +161,13 @@ class ResultReader {
         team_terms_(team_terms) {}
   ResultReader(const ResultReader&) = delete;
   ResultReader& operator=(const ResultReader&) = delete;
+  // Results read since the last flush may be left empty.
+  ~ResultReader() {
+    stop_ = true;
+    ++handed_;
+    handed_.notify_all();
+    for (std::thread& t : team_) t.join();
+  }
 
   // Appends result index (nterms terms) to into, its terms filled now or by
   // flush() (empty after a refused read); next = the following result's term
@@ -169,29 +182,43 @@ class ResultReader {
 
   // Completes every result read since the last flush.
   void flush() {
-    const std::size_t width = batch_terms_ >= team_terms_ ? threads_ : 1;
-    on_team(pending_.size(), width, [&](std::size_t k) { complete(pending_[k]); });
-    pending_.clear();
-    batch_terms_ = 0;
+    hand(batches_[now_]);
+    settle(batches_[1 - now_]);
+    settle(batches_[now_]);
   }
 
  private:
-  struct Pending {
-    std::vector<Poly>* into;
-    std::size_t slot;   // its index in *into
-    std::size_t terms;
-    std::size_t first;  // its first term in the batch
+  // Results exported into one buffer, and the polynomials made of them.
+  struct Batch {
+    std::vector<std::uint32_t> e, c;  // exponents (n_ a term) and coefficients
+    std::size_t terms = 0;            // in e and c
+    std::vector<std::size_t> first;   // each result's first term there
+    std::vector<std::pair<std::vector<Poly>*, std::size_t>> to;  // where each result goes
+    std::vector<Poly> made;           // each result, once made
+    std::uint32_t seq = 0;            // the batch's number among those handed
+    // The results handed, the next to claim (with seq in the high half: a
+    // thread still on an earlier batch in this buffer claims none), and
+    // those not yet made.
+    std::atomic<std::uint32_t> count{0};
+    std::atomic<std::uint64_t> claim{0};
+    std::atomic<std::uint32_t> left{0};
   };
 
   void read_residues(std::int32_t index, std::int32_t nterms, long& next, std::vector<Poly>& into) {
     const std::size_t terms = std::size_t(nterms);
-    if (batch_terms_ > 0 && (batch_terms_ + terms) * (n_ + 1) > batch_words_) flush();
+    if (batches_[now_].terms > 0 && (batches_[now_].terms + terms) * (n_ + 1) > batch_words_) {
+      hand(batches_[now_]);
+      now_ = 1 - now_;
+      settle(batches_[now_]);
+    }
+    Batch& b = batches_[now_];
+    if (b.first.empty()) b.claim = std::uint64_t(handed_.load()) << 32;  // before b changes
     // One word more than the result needs: never an empty array.
-    const std::size_t e_end = (batch_terms_ + terms) * n_ + 1, c_end = batch_terms_ + terms + 1;
-    if (e_.size() < e_end) e_.resize(e_end);
-    if (c_.size() < c_end) c_.resize(c_end);
-    std::uint32_t* e = e_.data() + batch_terms_ * n_;
-    std::uint32_t* c = c_.data() + batch_terms_;
+    const std::size_t e_end = (b.terms + terms) * n_ + 1, c_end = b.terms + terms + 1;
+    if (b.e.size() < e_end) b.e.resize(e_end);
+    if (b.c.size() < c_end) b.c.resize(c_end);
+    std::uint32_t* e = b.e.data() + b.terms * n_;
+    std::uint32_t* c = b.c.data() + b.terms;
     std::uint32_t nx = 0;
     std::int32_t code = 0;
     check(h_.run([&] {
@@ -202,19 +229,94 @@ class ResultReader {
     if (code != 1) throw RequestError("receive: result " + std::to_string(index) + " cannot be read");
     next = long(nx);
     into.emplace_back();
-    pending_.push_back({&into, into.size() - 1, terms, batch_terms_});
-    batch_terms_ += terms;
-    // Alone, completed while the export is still in the cache.
-    if (threads_ == 1) flush();
+    b.first.push_back(b.terms);
+    b.to.emplace_back(&into, into.size() - 1);
+    b.terms += terms;
+    // Alone, made while the export is still in the cache.
+    if (threads_ == 1) hand(b);
   }
 
-  void complete(const Pending& r) const {
-    Poly& p = (*r.into)[r.slot];
-    p.resize(r.terms);
-    const std::uint32_t* e = e_.data() + r.first * n_;
-    for (std::size_t i = 0; i < r.terms; ++i, e += n_) {
-      mpz_set_ui(p[i].c.get(), c_[r.first + i]);
-      p[i].e.assign(e, e + n_);
+  // Result k of b made into out.
+  void make(const Batch& b, std::size_t k, Poly& out) const {
+    const std::size_t first = b.first[k];
+    const std::size_t terms = (k + 1 < b.first.size() ? b.first[k + 1] : b.terms) - first;
+    out.resize(terms);
+    const std::uint32_t* e = b.e.data() + first * n_;
+    for (std::size_t i = 0; i < terms; ++i, e += n_) {
+      mpz_set_ui(out[i].c.get(), b.c[first + i]);
+      out[i].e.assign(e, e + n_);
+    }
+  }
+
+  // Gives the results of b to the team, or makes them at once while there is none.
+  void hand(Batch& b) {
+    const std::size_t count = b.first.size();
+    if (count == 0) return;
+    handed_terms_ += b.terms;
+    if (team_.empty() && threads_ > 1 && handed_terms_ >= team_terms_) start_team();
+    if (team_.empty()) {
+      for (std::size_t k = 0; k < count; ++k) make(b, k, (*b.to[k].first)[b.to[k].second]);
+      clear(b);
+      return;
+    }
+    b.made.resize(count);
+    b.seq = handed_.load();
+    b.count = std::uint32_t(count);
+    b.left = std::uint32_t(count);
+    ++handed_;
+    handed_.notify_all();
+  }
+
+  // Makes results of batch seq in b until none is left to claim.
+  void make_some(Batch& b, std::uint32_t seq) {
+    const std::uint32_t count = b.count;
+    std::uint64_t c = b.claim;
+    while (!stop_ && c >> 32 == seq && std::uint32_t(c) < count) {
+      if (!b.claim.compare_exchange_weak(c, c + 1)) continue;
+      try {
+        make(b, std::uint32_t(c), b.made[std::uint32_t(c)]);
+      } catch (...) {
+        const std::lock_guard<std::mutex> hold(failed_lock_);
+        if (!failed_) failed_ = std::current_exception();
+      }
+      if (--b.left == 0) b.left.notify_all();
+      c = b.claim;
+    }
+  }
+
+  // Waits until b's results are made, making some meanwhile, and moves them
+  // where they go; b is then empty.
+  void settle(Batch& b) {
+    if (b.first.empty()) return;
+    make_some(b, b.seq);
+    for (std::uint32_t l; (l = b.left) != 0;) b.left.wait(l);
+    {
+      const std::lock_guard<std::mutex> hold(failed_lock_);
+      if (failed_) std::rethrow_exception(std::exchange(failed_, nullptr));
+    }
+    for (std::size_t k = 0; k < b.made.size(); ++k) (*b.to[k].first)[b.to[k].second] = std::move(b.made[k]);
+    clear(b);
+  }
+
+  static void clear(Batch& b) {
+    b.terms = 0;
+    b.first.clear();
+    b.to.clear();
+    b.made.clear();
+  }
+
+  // The caller and up to threads_ - 1 threads (those the system gives).
+  void start_team() {
+    try {
+      for (std::size_t t = 1; t < threads_; ++t) team_.emplace_back([this] {
+          for (std::uint32_t seq = 0;; ++seq) {
+            handed_.wait(seq);
+            if (stop_) return;
+            for (Batch& b : batches_) make_some(b, seq);
+          }
+        });
+    } catch (const std::exception&) {
+      // No thread (or no memory) left: the threads already running and the caller do the work.
     }
   }
 
@@ -244,9 +346,14 @@ class ResultReader {
   const long prime_;
   const std::size_t threads_;
   const std::size_t batch_words_, team_terms_;
-  std::vector<std::uint32_t> e_, c_;  // the batch's exponents (n_ a term) and coefficients
-  std::size_t batch_terms_ = 0;
-  std::vector<Pending> pending_;
+  Batch batches_[2];
+  int now_ = 0;                    // the batch being filled
+  std::size_t handed_terms_ = 0;   // terms handed so far
+  std::atomic<std::uint32_t> handed_{0};  // batches handed to the team so far
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> team_;
+  std::mutex failed_lock_;
+  std::exception_ptr failed_;  // the first failure to make a result (under failed_lock_)
 };
 
 // Result index of nterms terms; next = the following result's term count (when there is one).
