@@ -151,7 +151,7 @@ void send(Host& h, const P& p, std::size_t nvars, long prime, std::size_t k) {
 // thread.
 class ResultReader {
  public:
-  ResultReader(Host& h, std::size_t nvars, long prime, long threads, std::size_t batch_words = std::size_t(1) << 20,
+  ResultReader(Host& h, std::size_t nvars, long prime, long threads, std::size_t batch_words = std::size_t(1) << 21,
                std::size_t team_terms = std::size_t(1) << 14)
       : h_(h),
         n_(nvars),
