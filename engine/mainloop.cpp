@@ -363,10 +363,9 @@ u32 minimal_basis(Dpol* G, u32 n) {
   std::vector<u32> survivors;
   for (const u32 i : kept)
     if (!reducible(i, survivors)) survivors.push_back(i);
-  std::vector<Dpol> out(survivors.size());
-  for (size_t k = 0; k < survivors.size(); ++k) out[k] = G[survivors[k]];
-  std::copy(out.begin(), out.end(), G);
-  return u32(out.size());
+  // Ascending, so each survivor moves down or stays.
+  for (size_t k = 0; k < survivors.size(); ++k) G[k] = G[survivors[k]];
+  return u32(survivors.size());
 }
 
 u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
