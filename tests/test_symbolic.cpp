@@ -195,7 +195,8 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
 #endif
     ASSERT_EQ(M.stopped, 0);
 
-    // Reference: closure of the columns under "first reductor whose lead divides".
+    // Reference: closure of the columns under "the shortest reductor whose lead
+    // divides, the first in table order among the shortest".
     std::set<Vec> cols, half_leads;
     std::vector<Vec> work;
     auto add_col = [&](const Vec& v) {
@@ -215,15 +216,16 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
       const Vec u = work.back();
       work.pop_back();
       if (half_leads.count(u)) continue;
-      for (u32 r = 0; r < red.size(); ++r) {
-        const Vec l = slots(lead_Expos(red[r]));
-        if (!divides(l, u)) continue;
-        reducer[u] = r;
-        Vec q(S);
-        for (u32 i = 0; i < S; ++i) q[i] = u[i] - l[i];
-        for (auto& t : product(q, red[r])) add_col(t.first);
-        break;
-      }
+      u32 best = u32(red.size());
+      for (u32 r = 0; r < red.size(); ++r)
+        if (divides(slots(lead_Expos(red[r])), u) && (best == red.size() || red[r]->nb_terms < red[best]->nb_terms))
+          best = r;
+      if (best == red.size()) continue;
+      const Vec l = slots(lead_Expos(red[best]));
+      reducer[u] = best;
+      Vec q(S);
+      for (u32 i = 0; i < S; ++i) q[i] = u[i] - l[i];
+      for (auto& t : product(q, red[best])) add_col(t.first);
     }
     ASSERT_EQ(M.ncols, cols.size());
     ASSERT_EQ(M.nrows, nhalf + reducer.size());
@@ -240,7 +242,7 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
     EXPECT_EQ(seen, cols);
 
     // Rows: the halves in order, then one reductor row per reducible non-lead
-    // column, from the first divisor in table order, in column insertion order.
+    // column, from the reference's divisor, in column insertion order.
     std::map<Vec, u32> reducer_rows;
     i64 last_code = -1;
     Table_slot* slot = QUOR_NAME(ptr_Base_Exposants)->slots;
