@@ -346,18 +346,18 @@ struct Shared {
     return dec[e].n;
   }
   // Interleaved cells of L rows (from pivot e's lead) take m[b] * the
-  // entries of e after its lead, lane b; a lane with m[b] = 0 is left as it is.
+  // entries of e after its lead, lane b, for the lanes b of take (m[b] = 0
+  // elsewhere).
   template <u64 L>
-  void axpy_lanes(u32* cells, const u32* m, u32 takers, const Decoded& d) const {
-    if (!d.wide) axpy_lanes_as<L>(cells, m, takers, static_cast<const u16*>(d.pos), d);
-    else axpy_lanes_as<L>(cells, m, takers, static_cast<const u32*>(d.pos), d);
+  void axpy_lanes(u32* cells, const u32* m, u32 take, const Decoded& d) const {
+    if (!d.wide) axpy_lanes_as<L>(cells, m, take, static_cast<const u16*>(d.pos), d);
+    else axpy_lanes_as<L>(cells, m, take, static_cast<const u32*>(d.pos), d);
   }
   template <u64 L, class P>
-  void axpy_lanes_as(u32* cells, const u32* m, u32 takers, const P* pos, const Decoded& d) const {
-    if (takers > 1) return axpy_lanes32<L>(cells, m, pos, d.coef, d.n, lane);
+  void axpy_lanes_as(u32* cells, const u32* m, u32 take, const P* pos, const Decoded& d) const {
+    if (take & (take - 1)) return axpy_lanes32<L>(cells, m, pos, d.coef, d.n, lane);
     // One lane: a strided scalar AXPY touches one cell per entry.
-    u32 b = 0;
-    while (!m[b]) ++b;
+    const u32 b = u32(__builtin_ctz(take));
     axpy_strided32<L>(cells + b, m[b], pos, d.coef, d.n, lane);
   }
   // Whether the n ascending positions need u32; the bytes they take.
@@ -500,7 +500,8 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   const u32 p = sh.mod.p;
   const LaneMod lm(p);
   u32 nkept = 0;
-  u32 nolead = u32((u64(1) << nb) - 1);  // rows whose lead is still to be found
+  const u32 all = u32((u64(1) << nb) - 1);
+  u32 nolead = all;  // rows whose lead is still to be found
   for (u64 c = next_column(start); c <= ncols; c = next_column(c + 1)) {
     // The start of the pivots' rows of the columns ahead, while this one is
     // worked on (the walk meets most of them where the rows are dense).
@@ -519,8 +520,10 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     const i32 e = sh.entry(c);
     u32 take = 0;
     if (e >= 0) {
-      u32 later = 0;
-      for (u32 b = 0; b < nb; ++b) later |= u32(u32(e) < lv[b].row) << b;
+      // The block's rows ascend: those after e are the last ones.
+      u32 later = all;
+      if (u32(e) >= lv[0].row)
+        for (u32 b = 0; b < nb && u32(e) >= lv[b].row; ++b) later &= ~(u32(1) << b);
       later &= nz;
       if (sh.known(e) ? !sh.contested[c] : sh.is_ready(e)) take = later;
       else if (sh.known(e))
@@ -534,7 +537,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
       alignas(64) u32 mult[L];  // 0: the row does not take the pivot of c
       if (vec) take_lanes_avx512<L>(cells, take, lm, mult);
       else take_lanes<L>(cells, take, p, mult);
-      sh.axpy_lanes<L>(cells, mult, u32(__builtin_popcount(take)), sh.known(e) ? sh.col_dec[c] : sh.dec[e]);
+      sh.axpy_lanes<L>(cells, mult, take, sh.known(e) ? sh.col_dec[c] : sh.dec[e]);
     }
   }
   // The block's non-zero cells are those of the kept columns: each
