@@ -505,10 +505,10 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   // Shortest reductors first: the closure then brings fewer products, and
   // the matrices come out smaller and sparser on every system measured
   // (eco-12 a quarter faster) than with the table's own order, which
-  // breaks ties.
-  std::sort(red_index, red_index + nr, [&](u32 a, u32 b) {
-    return table[a]->nb_terms != table[b]->nb_terms ? table[a]->nb_terms < table[b]->nb_terms : a < b;
-  });
+  // breaks ties.  A degree of the lead counts as one term less: the
+  // multiplier is one degree lower and the tail was reduced later.
+  auto cost = [&](u32 r) { return i64(table[r]->nb_terms) - i64(degree_Expos(lead_Expos(table[r]))); };
+  std::sort(red_index, red_index + nr, [&](u32 a, u32 b) { return cost(a) != cost(b) ? cost(a) < cost(b) : a < b; });
   for (u32 r = 0; r < nr; ++r) {
     red_lead[r] = lead_Expos(table[red_index[r]]);
     red_mask[r] = divisor_mask(red_lead[r]);

@@ -195,8 +195,8 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
 #endif
     ASSERT_EQ(M.stopped, 0);
 
-    // Reference: closure of the columns under "the shortest reductor whose lead
-    // divides, the first in table order among the shortest".
+    // Reference: closure of the columns under "the reductor whose lead divides
+    // with the fewest terms less lead degree, the first in table order among those".
     std::set<Vec> cols, half_leads;
     std::vector<Vec> work;
     auto add_col = [&](const Vec& v) {
@@ -216,10 +216,10 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
       const Vec u = work.back();
       work.pop_back();
       if (half_leads.count(u)) continue;
+      auto cost = [&](u32 r) { return i64(red[r]->nb_terms) - i64(degree_Expos(lead_Expos(red[r]))); };
       u32 best = u32(red.size());
       for (u32 r = 0; r < red.size(); ++r)
-        if (divides(slots(lead_Expos(red[r])), u) && (best == red.size() || red[r]->nb_terms < red[best]->nb_terms))
-          best = r;
+        if (divides(slots(lead_Expos(red[r])), u) && (best == red.size() || cost(r) < cost(best))) best = r;
       if (best == red.size()) continue;
       const Vec l = slots(lead_Expos(red[best]));
       reducer[u] = best;
