@@ -792,6 +792,18 @@ struct ForwardPass {
     }
   }
 
+  // The rows as they stand, in order, on one worker: in a matrix of rows to
+  // reduce that tails_meet_leads finds apart, each keeps its lead and tail.
+  void run_as_is(Worker& w) {
+    u32 stored = 0, met = 0;
+    for (u32 j = 0; j < todo.size(); ++j) {
+      const sALGO_Dpol* row = sh.rows[todo[j]];
+      Live lv{todo[j], w.row_at(0, row->lead), row->lead, sh.ncols - row->lead + 1, false};
+      lzw_scatter<u16>(lv.cur, row->code, row->nb_codes, row->coeffs[0]);
+      if (!step(w, j, &lv, 1, stored, met)) return w.forget(sh.ncols);
+    }
+  }
+
   // Whether a new row among the leads in slots [from, to) holds a non-zero
   // cell of the row on lv: only then may a pass do anything.
   bool meets(const Live& lv, u32 from, u32 to) const {
@@ -929,6 +941,33 @@ struct BackwardPass {
   }
 };
 
+// Whether two of rows[0 .. n-1] share a lead, or a tail entry of one lies in
+// the lead column of one of them.  When neither, the back-reduction has
+// nothing to do (a basis that reduces itself and is already reduced), nor
+// has the forward pass when they are all rows to reduce.  Reads the codes,
+// far less than the passes read.
+bool tails_meet_leads(const ALGO_Dpol* rows, u32 n, u32 ncols) {
+  const u64 words = u64(ncols) / 64 + 1;
+  u64* lead = static_cast<u64*>(QUOR_NAME(alloc64)(words * sizeof(u64)));
+  std::memset(lead, 0, words * sizeof(u64));
+  auto is_lead = [&](u64 c) { return (lead[c / 64] >> (c % 64)) & 1; };
+  for (u32 i = 0; i < n; ++i) {
+    if (is_lead(rows[i]->lead)) return true;
+    lead[rows[i]->lead / 64] |= u64(1) << (rows[i]->lead % 64);
+  }
+  for (u32 i = 0; i < n; ++i) {
+    const u64 l = rows[i]->lead;
+    u64 meets = 0;
+    lzw_walk(
+        rows[i]->code, rows[i]->nb_codes, [&](u64 q) { meets |= is_lead(l + q); },
+        [&](u64 q, u32 r) {
+          for (u32 x = 0; x < r; ++x) meets |= is_lead(l + q + x);
+        });
+    if (meets) return true;
+  }
+  return false;
+}
+
 // Runs body(worker) on every thread of a team of width (on the caller alone
 // for one), inside a no-raise region.
 template <class Body>
@@ -1049,7 +1088,8 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   // on, rows it would pass over are better never reduced.
   std::vector<u8> gone;
   std::vector<u32> free_cols;
-  if (width > 1 && !QUOR_NAME(want_aggressive)) {
+  const bool as_is = todo.size() == nrows && !tails_meet_leads(rows, nrows, ncols);
+  if (width > 1 && !QUOR_NAME(want_aggressive) && !as_is) {
     gone.assign(nrows, 0);
     PrePass pre{sh, todo, gone.data(), width};
     on_team(width, workers, [&](Worker& w) { pre.run(w); });
@@ -1080,7 +1120,8 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   for (size_t k = 0; k <= todo.size(); ++k) new_leads[k].store(0, std::memory_order_relaxed);
   sh.new_leads = new_leads.get();
   ForwardPass fw(sh, todo, width, out, out_idx.data(), nreduce);
-  on_team(width, workers, [&](Worker& w) { fw.run(w); });
+  if (as_is) fw.run_as_is(workers[0]);
+  else on_team(width, workers, [&](Worker& w) { fw.run(w); });
   // The hooks and messages of the pass, in row order.
   for (u8 f : fw.fates) QUOR_NAME(mark_useless)(f);
   for (double x : fw.percents) QUOR_NAME(Stderr)("%.1f%%/", x);
@@ -1099,9 +1140,11 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         std::swap(out[a], out[b]);
         std::swap(out_idx[a], out_idx[b]);
       });
-  BackwardPass bw(sh, out, out_idx.data(), nnew);
-  on_team(width, workers, [&](Worker& w) { bw.run(w); });
-  if (sh.abort.load()) raise_kept_fatal();
+  if (tails_meet_leads(out, nnew, ncols)) {
+    BackwardPass bw(sh, out, out_idx.data(), nnew);
+    on_team(width, workers, [&](Worker& w) { bw.run(w); });
+    if (sh.abort.load()) raise_kept_fatal();
+  }
   u64 products = 0;
   for (const Worker& w : workers) products += w.products;
   std::atomic_ref<u64>(complexite).fetch_add(products, std::memory_order_relaxed);

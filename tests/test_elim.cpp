@@ -381,6 +381,42 @@ QTEST_F(Elim, ThreadCountDoesNotChangeTheResult) {
   }
 }
 
+// A basis reducing itself that is already reduced (rows to reduce only,
+// leads apart, no tail entry in a lead column) comes back made monic, on
+// any team; a tail entry in a lead column, or a shared lead, still gets
+// its reduction.
+QTEST_F(Elim, ReducedBasisComesBackMonic) {
+  std::mt19937 g(61);
+  const u32 ncols = 300;
+  std::vector<IRow> m;
+  std::vector<bool> lead(ncols + 1, false);
+  for (u32 c = 1; c <= ncols; c += 1 + g() % 4) lead[c] = true;
+  for (u32 c = 1, key = 1; c <= ncols; ++c) {
+    if (!lead[c]) continue;
+    IRow r{{c}, {i64(g() % 9) + 2}, key++, 1};
+    for (u32 t = c + 1; t <= ncols; ++t)
+      if (!lead[t] && g() % 6 == 0) r.cols.push_back(t), r.val.push_back(i64(g() % 19) + 1);
+    m.push_back(r);
+  }
+  auto check = [&](const std::vector<IRow>& rows, const char* what) {
+    const auto want = reference(rows, ncols);
+    for (int t : {1, 4}) {
+      nb_threads = t;
+      EXPECT_EQ(run(rows, ncols), want) << what << ", threads " << t;
+    }
+  };
+  check(m, "reduced");
+  auto tail_on_lead = m;
+  IRow& r = tail_on_lead[0];
+  const auto at = std::lower_bound(r.cols.begin() + 1, r.cols.end(), m.back().cols[0]);
+  r.val.insert(r.val.begin() + (at - r.cols.begin()), 3);
+  r.cols.insert(at, m.back().cols[0]);
+  check(tail_on_lead, "a tail entry in a lead column");
+  auto shared = m;
+  shared.push_back({{m[3].cols[0], ncols}, {5, 1}, 999, 1});
+  check(shared, "a shared lead");
+}
+
 // A row to reduce sorted before the known pivot of its lead may take that
 // column; the rows after it that hold the column must still meet it there,
 // while the threaded passes skip the columns the known pivots cleared.
