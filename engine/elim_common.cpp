@@ -16,6 +16,7 @@
 #include "core/zone.h"
 #include "engine/elim.h"
 #include "engine/elim_kernels.h"
+#include "engine/radix_sort.h"
 
 namespace quor::QUOR_NS {
 
@@ -84,7 +85,12 @@ void sort_matrix_rows(ALGO_Dpol* rows, u32 nrows) {
     };
     std::vector<Keyed> v(nrows);
     for (u32 i = 0; i < nrows; ++i) v[i] = {(u64(~rows[i]->lead) << 32) | rows[i]->key, rows[i]};
-    std::sort(v.begin(), v.end(), [](const Keyed& a, const Keyed& b) { return a.k < b.k; });
+    if (nrows < kRadixSortFrom) {
+      std::sort(v.begin(), v.end(), [](const Keyed& a, const Keyed& b) { return a.k < b.k; });
+    } else {
+      std::vector<Keyed> scratch(nrows);
+      radix_sort(v.data(), scratch.data(), nrows, 1, [](const Keyed& a, u32) { return a.k; });
+    }
     bool alike = false;
     for (u32 i = 1; i < nrows && !alike; ++i) alike = v[i].k == v[i - 1].k;
     if (!alike) {

@@ -21,6 +21,7 @@
 #include "core/reltable.h"
 #include "core/zone.h"
 #include "engine/elim.h"
+#include "engine/radix_sort.h"
 #include "host/C/host_services.h"
 
 extern "C" {
@@ -387,7 +388,12 @@ template <u32 K>
 void sort_by_keys(const u64* const* monom, u32* order, u32 ncols, const ExposKeyLayout& L, u64* buffer) {
   auto* keys = reinterpret_cast<ColumnKey<K>*>(buffer);
   for (u32 c = 0; c < ncols; ++c) L.make(monom[order[c]], c, keys[c].w);
-  std::sort(keys, keys + ncols);
+  if (ncols < kRadixSortFrom) {
+    std::sort(keys, keys + ncols);
+  } else {
+    auto* scratch = static_cast<ColumnKey<K>*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(ColumnKey<K>)));
+    radix_sort(keys, scratch, ncols, K, [](const ColumnKey<K>& k, u32 i) { return k.w[i]; });
+  }
   u32* sorted = reinterpret_cast<u32*>(keys);  // read index c before writing slot c / 2 or less
   for (u32 c = 0; c < ncols; ++c) sorted[c] = u32(L.tail_of(keys[c].w));
   for (u32 c = 0; c < ncols; ++c) sorted[c] = order[sorted[c]];

@@ -18,6 +18,7 @@
 #include "core/zone.h"
 #include "engine/elim.h"
 #include "engine/elim_kernels.h"
+#include "engine/radix_sort.h"
 #if QUOR_INT
 #include "engine/elim_vp_kernels.h"
 #endif
@@ -645,13 +646,14 @@ QTEST(ElimKernels, PaddedDecodeMatchesTheCodeWalk) {
 QTEST(ElimKernels, RowSortIsTheShellSortsOrder) {
   std::mt19937 g(8);
   for (int round = 0; round < 40; ++round) {
-    const u32 n = 1 + g() % 300;
+    // Every fourth round is long enough for the radix sort.
+    const u32 n = round % 4 == 3 ? u32(kRadixSortFrom) + g() % 6000 : 1 + g() % 300;
     const bool ties = round % 2;
     std::vector<sALGO_Dpol> recs(n);
     std::vector<ALGO_Dpol> rows(n), want(n);
     for (u32 i = 0; i < n; ++i) {
       recs[i] = sALGO_Dpol{};
-      recs[i].lead = 1 + g() % 40;
+      recs[i].lead = 1 + g() % (n < kRadixSortFrom ? 40 : 70000);
       recs[i].key = ties ? g() % 5 : i * 7 + 3;
       rows[i] = want[i] = &recs[i];
     }
@@ -663,6 +665,39 @@ QTEST(ElimKernels, RowSortIsTheShellSortsOrder) {
         [&](u32 a, u32 b) { std::swap(want[a], want[b]); });
     sort_matrix_rows(rows.data(), n);
     ASSERT_EQ(rows, want) << "round " << round;
+  }
+}
+
+// The radix sort is a stable sort by the key words, the first the most
+// significant: keys alike, keys apart only in their high bits or in the
+// second word, all keys equal.
+QTEST(ElimKernels, RadixSortIsAStableSort) {
+  std::mt19937_64 g(12);
+  struct Rec {
+    u64 w[2];
+    u32 at;
+  };
+  for (int round = 0; round < 24; ++round) {
+    const u32 n = round % 3 == 0 ? 1 + u32(g() % 50) : 1000 + u32(g() % 20000);
+    const u32 words = 1 + round % 2;
+    std::vector<Rec> a(n), scratch(n);
+    for (u32 i = 0; i < n; ++i) {
+      const u64 r = g();
+      switch (round % 4) {
+        case 0: a[i].w[0] = r; break;
+        case 1: a[i].w[0] = r % 7; break;            // many alike
+        case 2: a[i].w[0] = (r % 5) << 50; break;    // high bits only
+        default: a[i].w[0] = round % 8 == 3 ? 9 : r % 3;  // all equal, or few values
+      }
+      a[i].w[1] = g() % 1000;
+      a[i].at = i;
+    }
+    auto want = a;
+    std::stable_sort(want.begin(), want.end(), [&](const Rec& x, const Rec& y) {
+      return x.w[0] != y.w[0] ? x.w[0] < y.w[0] : words == 2 && x.w[1] < y.w[1];
+    });
+    radix_sort(a.data(), scratch.data(), n, words, [](const Rec& r, u32 i) { return r.w[i]; });
+    for (u32 i = 0; i < n; ++i) ASSERT_EQ(a[i].at, want[i].at) << "round " << round << " record " << i;
   }
 }
 
