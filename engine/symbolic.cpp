@@ -30,7 +30,7 @@ quor::i32 QUOR_NAME(no_expand) = 0;
 
 #if !QUOR_INT
 namespace quor {
-u32 symbolic_rows_per_coding_team = 8192;
+u64 symbolic_entries_per_coding_team = u64(1) << 22;
 u64 symbolic_lookups_per_team = u64(1) << 18;
 }  // namespace quor
 #endif
@@ -437,6 +437,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   fresh_relative_MatrixRow();
   empty_Table_de_Recherche(t);
   u32 nrows = 0, nreduce = 0, max_terms = 1;
+  u64 entries = 0;  // of the rows, for the choice of a coding team
   RowCodes row_codes;
   ColumnIndex cols;
 #if !QUOR_INT
@@ -484,6 +485,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     check_row_limits(nrows, room, 5);
     batch.push_back(PendingRow{h, m, p->monoms, p->nb_terms, 0, row_codes.add(nrows, p->nb_terms)});
     max_terms = std::max(max_terms, p->nb_terms);
+    entries += p->nb_terms;
     ++nrows;
     // Chunks grow with the rows entered, so that most products of a chunk
     // are already indexed when its team looks them up.
@@ -570,6 +572,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       codes[0] = c;
       batch.push_back(PendingRow{hq, q, g->monoms, g->nb_terms, 1, codes});
       max_terms = std::max(max_terms, g->nb_terms);
+      entries += g->nb_terms;
       ++nrows;
       if (!team) {
         enter_rows(cols, batch, mark, 1);
@@ -608,7 +611,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   const bool unexpanded = QUOR_NAME(no_expand) != 0;
 #if !QUOR_INT
   // Large matrices code their rows on the elimination's team afterwards.
-  const u32 team = nb_threads > 1 && nrows >= symbolic_rows_per_coding_team ? u32(std::min(nb_threads, 1024)) : 1;
+  const u32 team = nb_threads > 1 && entries >= symbolic_entries_per_coding_team ? u32(std::min(nb_threads, 1024)) : 1;
 #else
   const u32 team = 1;
 #endif

@@ -18,9 +18,10 @@
 #include "engine/lzw_code.h"
 
 namespace quor {
-// Prime-field build: rows of a matrix from which they are coded on the
-// elimination's team (the rows are the same; tests lower it).
-extern u32 symbolic_rows_per_coding_team;
+// Prime-field build: entries of a matrix's rows from which they are coded on
+// the elimination's team: below, the team's chunks and the copies into the
+// zone cost more than they save (the rows are the same; tests lower it).
+extern u64 symbolic_entries_per_coding_team;
 // Prime-field build: products to look up (or reductor tests, in units of 64)
 // from which a batch of preprocessing is shared by the team: below, waking
 // the team costs more than it saves (the matrix is the same; tests lower it).

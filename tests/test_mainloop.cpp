@@ -211,10 +211,10 @@ QTEST_F(MainLoop, SeveralThreadsGiveTheSameBasis) {
   nb_threads = 3;
   omp_set_num_threads(3);
   // Every matrix's rows coded, and its products looked up, on the team too.
-  symbolic_rows_per_coding_team = 1;
+  symbolic_entries_per_coding_team = 1;
   symbolic_lookups_per_team = 1;
   const u32 k = run(cyclic(4));
-  symbolic_rows_per_coding_team = 8192;
+  symbolic_entries_per_coding_team = u64(1) << 22;
   symbolic_lookups_per_team = u64(1) << 18;
   nb_threads = saved;
   omp_set_num_threads(saved);
