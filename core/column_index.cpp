@@ -78,7 +78,7 @@ ColumnIndex::TermKeys* ColumnIndex::keyed(u64* const* monoms) {
 }
 
 ColumnIndex::Key* ColumnIndex::add_term_keys(u64* const* monoms, u32 n) {
-  Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * (sizeof(Key) + sizeof(u64))));
+  Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Key)));
   u32 i = pointer_hash(monoms, term_mask_);
   while (term_keys_[i].monoms) i = (i + 1) & term_mask_;
   term_keys_[i] = TermKeys{monoms, keys};
@@ -99,7 +99,6 @@ ColumnIndex::Key* ColumnIndex::add_term_keys(u64* const* monoms, u32 n) {
 }
 
 u32 ColumnIndex::make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const {
-  u64* hashes = reinterpret_cast<u64*>(keys + n);
   constexpr u32 kAhead = 8;  // the records are scattered: each is hinted a few terms ahead
   for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(monoms[j]);
   for (u32 j = from; j < n; ++j) {
@@ -107,7 +106,6 @@ u32 ColumnIndex::make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const
     const u64* e = monoms[j] + 1;
     if (!fits(e)) return j;
     keys[j] = pack(e);
-    hashes[j] = hash_of(keys[j]);
   }
   return n;
 }

@@ -92,27 +92,22 @@ class ColumnIndex {
   bool fits(const u64* e) const;
   // Key of the words e (every slot fits).
   Key pack(const u64* e) const;
-  // Hash of key k, linear but for the carry between its halves: the hash of
-  // a + b is hash(a) + hash(b), plus kHigh when the low halves carried.
+  // Hash of key k: two multiplications, cheaper than reading a stored hash.
   static constexpr u64 kLow = 0x9E3779B97F4A7C15ULL, kHigh = 0xC2B2AE3D27D4EB4FULL;
   static u64 hash_of(Key k) { return u64(k) * kLow + u64(k >> 64) * kHigh; }
-  static u64 sum_hash(Key a, u64 ha, u64 hb, Key sum) { return ha + hb + (u64(sum) < u64(a) ? kHigh : 0); }
-  // The products of a multiplier's key km with the keys of n terms: their
-  // hashes, and their index lines hinted to the cache kAhead terms before
-  // their lookup (the first ones on construction, from term from).
+  // The products of a multiplier's key km with the keys of n terms, their
+  // index lines hinted to the cache kAhead terms before their lookup (the
+  // first ones on construction, from term from).
   struct Products {
     static constexpr u32 kAhead = 16;
     const ColumnIndex& index;
     Key km;
-    u64 hm;
     const Key* keys;
-    const u64* hashes;
     u32 n;
-    Products(const ColumnIndex& ix, Key m, const Key* k, u32 from, u32 count)
-        : index(ix), km(m), hm(hash_of(m)), keys(k), hashes(reinterpret_cast<const u64*>(k + count)), n(count) {
+    Products(const ColumnIndex& ix, Key m, const Key* k, u32 from, u32 count) : index(ix), km(m), keys(k), n(count) {
       for (u32 j = from; j < n && j < from + kAhead; ++j) __builtin_prefetch(index.entries_ + index.start_of(hash(j)));
     }
-    u64 hash(u32 j) const { return sum_hash(km, hm, hashes[j], km + keys[j]); }
+    u64 hash(u32 j) const { return hash_of(km + keys[j]); }
     // Hints the line of term j + kAhead, before term j's lookup.
     __attribute__((always_inline)) void hint(u32 j) const {
       if (j + kAhead < n) __builtin_prefetch(index.entries_ + index.start_of(hash(j + kAhead)));
@@ -125,15 +120,14 @@ class ColumnIndex {
   // Enters the new product m1 * m2 (m2 alone when m1 is null, hash h1 of m1) of
   // key k at the free entry at; its code, *record its record.
   u32 insert(u32 at, Key k, u64 h1, const u64* m1, u64* m2, u64** record);
-  // Keys of the n terms monoms[0 .. n-1] (made on first use), their n hashes
-  // behind them; null when the step has left the index.
+  // Keys of the n terms monoms[0 .. n-1] (made on first use); null when the
+  // step has left the index.
   const Key* keys_of(u64* const* monoms, u32 n);
   // The place of monoms' keys among the terms' keys, null when they are not made.
   TermKeys* keyed(u64* const* monoms);
   // Room for the keys of n terms, entered under monoms (keys to be made).
   Key* add_term_keys(u64* const* monoms, u32 n);
-  // Makes the keys of terms from .. n-1 into keys (hashes behind the n keys) up to the first that does not
-  // fit: its index, n when all fit.
+  // Makes the keys of terms from .. n-1 into keys up to the first that does not fit: its index, n when all fit.
   u32 make_keys(u64* const* monoms, u32 from, u32 n, Key* keys) const;
   // Room in the keys for every slot of a + b (a may be null), or the rest of
   // the step in the table when they cannot hold it.
@@ -225,7 +219,7 @@ void ColumnIndex::get_codes(u64 h, const u64* m, u64* const* monoms, u32 from, u
       return;
     }
     u32 at;
-    const u32 c = find(k, row.hash(j), &at);
+    const u32 c = find(k, hash_of(k), &at);
     if (c != kEmpty) {
       codes[j] = c;
     } else {
@@ -242,7 +236,7 @@ inline u32 ColumnIndex::find_codes(Key km, const Key* keys, u32 from, u32 n, u32
     row.hint(j);
     const Key k = km + keys[j];
     u32 at;
-    codes[j] = (k & guards_) ? kAbsent : find(k, row.hash(j), &at);
+    codes[j] = (k & guards_) ? kAbsent : find(k, hash_of(k), &at);
     absent[count] = j;
     count += codes[j] == kAbsent;
   }
