@@ -3,6 +3,9 @@
 // stop at their start slot without comparing when nothing ever collided there.
 #include "core/hashtable.h"
 
+#include <cstdint>
+#include <vector>
+
 #include "core/channels.h"
 #include "core/zone.h"
 
@@ -145,9 +148,40 @@ Table_de_Recherche dynamic_Table_de_Recherche() {
   return t;
 }
 
+namespace {
+// The pages of the table's slots known written.  A probe reads first: on a
+// page never touched the system maps its zero page for the read, then faults
+// again at the write.  A write first (of the value there) makes it one
+// fault.  Only a hint: a stale bit costs that second fault, nothing else.
+struct WrittenPages {
+  const Table_slot* slots = nullptr;
+  std::vector<u64> bits;
+
+  // Writes the page of slot i's first word unless it is known written.
+  void touch(Table_slot* s, u32 i) {
+    if (s != slots) {
+      slots = s;
+      bits.clear();
+    }
+    const u64 page = (reinterpret_cast<std::uintptr_t>(&s[i].monom) >> 12) - (reinterpret_cast<std::uintptr_t>(s) >> 12);
+    if ((page >> 6) >= bits.size()) bits.resize((page >> 6) + 1, 0);
+    u64& word = bits[page >> 6];
+    if (word >> (page & 63) & 1) return;
+    word |= u64(1) << (page & 63);
+#if defined(__x86_64__)
+    asm volatile("addq $0, %0" : "+m"(s[i].monom));  // a write, whatever the word holds
+#else
+    __atomic_fetch_add(reinterpret_cast<std::uintptr_t*>(&s[i].monom), 0, __ATOMIC_RELAXED);
+#endif
+  }
+};
+WrittenPages written_pages;
+}  // namespace
+
 void clear_Table_de_Recherche(Table_de_Recherche t) {
   // An empty slot is zero; most of a large table's pages are never touched.
   zero_memory(t->slots, u64(quor_hash_prime) * sizeof(Table_slot));
+  if (written_pages.slots == t->slots) written_pages.slots = nullptr;  // the pages may have been given back
   t->count = 0;
 }
 
@@ -162,6 +196,7 @@ void empty_Table_de_Recherche(Table_de_Recherche t) {
   t->count = 0;
 }
 
+
 void append_codes(Table_de_Recherche t, const u64* const* words, u32 n) {
   const u32 p = quor_hash_prime;
   Table_slot* s = t->slots;
@@ -171,6 +206,7 @@ void append_codes(Table_de_Recherche t, const u64* const* words, u32 n) {
   for (u32 c = t->count; c < n; ++c) {
     if (c + kAhead < n) __builtin_prefetch(s + hash_start_slot(words[c + kAhead][-1]));
     u32 i = hash_start_slot(words[c][-1]);
+    written_pages.touch(s, i);
     bool wrapped = false;
     while (s[i].monom) {
       s[i].collision = 1;
