@@ -50,7 +50,7 @@ QUOR_EXPORT u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u
 // their count (0 on a failure).
 u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dpol* out);
 
-// Sorts rows by lead column descending, equal leads by key ascending.
+// Sorts rows by lead column descending, equal leads by key ascending (scratch from the current zone).
 void sort_matrix_rows(ALGO_Dpol* rows, u32 nrows);
 
 // Fatal unless every row is LZW-coded up to the last column, ncols fits and at most nreduce rows are flagged.

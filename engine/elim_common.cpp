@@ -83,13 +83,14 @@ void sort_matrix_rows(ALGO_Dpol* rows, u32 nrows) {
       u64 k;
       ALGO_Dpol row;
     };
-    std::vector<Keyed> v(nrows);
+    // Zone memory: its pages serve the matrices of every step.
+    Keyed* v = static_cast<Keyed*>(QUOR_NAME(alloc64)(u64(nrows) * sizeof(Keyed)));
     for (u32 i = 0; i < nrows; ++i) v[i] = {(u64(~rows[i]->lead) << 32) | rows[i]->key, rows[i]};
     if (nrows < kRadixSortFrom) {
-      std::sort(v.begin(), v.end(), [](const Keyed& a, const Keyed& b) { return a.k < b.k; });
+      std::sort(v, v + nrows, [](const Keyed& a, const Keyed& b) { return a.k < b.k; });
     } else {
-      std::vector<Keyed> scratch(nrows);
-      radix_sort(v.data(), scratch.data(), nrows, 1, [](const Keyed& a, u32) { return a.k; });
+      Keyed* scratch = static_cast<Keyed*>(QUOR_NAME(alloc64)(u64(nrows) * sizeof(Keyed)));
+      radix_sort(v, scratch, nrows, 1, [](const Keyed& a, u32) { return a.k; });
     }
     bool alike = false;
     for (u32 i = 1; i < nrows && !alike; ++i) alike = v[i].k == v[i - 1].k;

@@ -643,7 +643,7 @@ QTEST(ElimKernels, PaddedDecodeMatchesTheCodeWalk) {
   check({0x80, 0x05, 0x83, 0x80}, 4);  // positions 5, 6, 7, 8
 }
 
-QTEST(ElimKernels, RowSortIsTheShellSortsOrder) {
+QTEST_F(Elim, RowSortIsTheShellSortsOrder) {
   std::mt19937 g(8);
   for (int round = 0; round < 40; ++round) {
     // Every fourth round is long enough for the radix sort.
