@@ -615,6 +615,9 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
 #else
   const u32 team = 1;
 #endif
+  // The records in one block: no allocation and no padding per row.
+  const u64 record_bytes = (ALGO_Dpol_bytes(V) + 7) & ~u64(7);
+  char* const records = static_cast<char*>(QUOR_NAME(alloc64)(u64(nrows) * record_bytes));
   M.rows = rows;
   M.ncols = ncols;
   M.nreduce = nreduce;
@@ -622,7 +625,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     const MatrixRow_entry* e = rel_MatrixRow.at(i);
     Dpol src = e->source;
     const u32 lp = pos[row_codes.at[i][0]];
-    ALGO_Dpol row = static_cast<ALGO_Dpol>(QUOR_NAME(alloc64)(ALGO_Dpol_bytes(V)));
+    ALGO_Dpol row = reinterpret_cast<ALGO_Dpol>(records + i * record_bytes);
     QUOR_NAME(checkInterrupt)();
     if (stop_requested()) {
       M.nrows = i;
