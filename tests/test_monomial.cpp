@@ -399,6 +399,42 @@ QTEST_F(Monomial, CollisionsFullTableAndGrowth) {
   }
 }
 
+// Codes appended in runs, another table's between them, leave the slots
+// that entering the same monomials one by one leaves: a page met again keeps
+// what it holds.
+QTEST_F(Monomial, AppendedCodesLeaveTheTableAsGetCodeDoes) {
+  quor_max_index = 5000;  // 9431 slots, some 55 pages
+  set_hash_prime();
+  layout(4, 0);
+  std::mt19937_64 rng(5);
+  std::vector<const u64*> words;
+  Table_de_Recherche direct = dynamic_Table_de_Recherche(), appended = dynamic_Table_de_Recherche(),
+                     other = dynamic_Table_de_Recherche();
+  for (Table_de_Recherche t : {direct, appended, other}) clear_Table_de_Recherche(t);
+  u32 code;
+  u64* rec;
+  while (words.size() < 4000) {
+    u64* r = mono(random_vec(rng, 4, 30));
+    if (QUOR_NAME(get_code)(0, nullptr, r, direct, &code, &rec)) words.push_back(r + 1);
+  }
+  append_codes(appended, words.data(), 1500);
+  append_codes(other, words.data(), 700);
+  append_codes(appended, words.data(), 4000);
+  ASSERT_EQ(appended->count, direct->count);
+  for (u32 i = 0; i < quor_hash_prime; ++i) {
+    const Table_slot &a = direct->slots[i], &b = appended->slots[i];
+    ASSERT_EQ(a.monom, b.monom) << i;
+    ASSERT_EQ(a.collision, b.collision) << i;
+    if (a.monom) {
+      ASSERT_EQ(a.code, b.code) << i;
+    }
+    if (i < direct->count) {
+      ASSERT_EQ(a.code_slot, b.code_slot) << i;
+    }
+  }
+  expect_probe_invariant(appended);
+}
+
 // The step index against the table itself: the same calls give the same
 // answers, codes and products, and once synced the table holds the same slots,
 // codes and collision flags, whether the keys stay narrow, widen, or cannot
