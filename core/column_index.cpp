@@ -24,7 +24,9 @@ inline u32 pointer_hash(const void* p, u32 mask) {
 void ColumnIndex::start(Table_de_Recherche t, u32 bits_hint) {
   table_ = t;
   words_ = static_cast<const u64**>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u64*)));
+  made_ = static_cast<u8*>(QUOR_NAME(alloc64)(quor_hash_prime));
   count_ = t->count;  // 0: the table was emptied
+  std::memset(made_, 0, count_);
   direct_ = false;
   // A homogeneous step bounds every exponent by its degree; keys that cannot
   // hold the hint start narrower and widen if they must.
@@ -196,6 +198,7 @@ u32 ColumnIndex::insert(u32 at, Key k, u64 h1, const u64* m1, u64* m2, u64** rec
   }
   const u32 c = count_++;
   words_[c] = r + 1;
+  made_[c] = m1 != nullptr;
   entries_[at] = Entry{u64(k), u32(k >> 64), c};
   *record = r;
   if (2 * u64(count_) > u64(mask_) + 1) rebuild(2 * (mask_ + 1));
@@ -205,7 +208,10 @@ u32 ColumnIndex::insert(u32 at, Key k, u64 h1, const u64* m1, u64* m2, u64** rec
 i32 ColumnIndex::get_code(u64 h1, const u64* m1, u64* m2, u32* code, u64** record) {
   if (direct_) {
     const i32 fresh = QUOR_NS::get_code(h1, m1, m2, table_, code, record);
-    if (fresh) words_[*code] = *record + 1;
+    if (fresh) {
+      words_[*code] = *record + 1;
+      made_[*code] = m1 != nullptr;
+    }
     count_ = table_->count;
     return fresh;
   }

@@ -51,6 +51,8 @@ class ColumnIndex {
   const u64* words(u32 code) const { return words_[code]; }
   // The exponent words of every code, indexed by code.
   const u64* const* all_words() const { return words_; }
+  // Per code, 1 when its record was made for the step (a product), 0 when it is a term's own.
+  const u8* made_records() const { return made_; }
 
   // Enters the codes handed out since the last sync into the table.
   void sync();
@@ -143,6 +145,7 @@ class ColumnIndex {
 
   Table_de_Recherche table_ = nullptr;
   const u64** words_ = nullptr;  // per code (quor_hash_prime of them)
+  u8* made_ = nullptr;           // per code: its record was made for the step
   Entry* entries_ = nullptr;
   u32 mask_ = 0;         // capacity - 1
   u32 shift_ = 0;        // 64 - log2(capacity)

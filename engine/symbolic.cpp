@@ -429,7 +429,7 @@ void sort_columns(const u64* const* monom, u32* order, u32 ncols, bool strong) {
 }  // namespace
 
 SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32 room) {
-  SymbolicMatrix M{nullptr, 0, 0, 0, 0, 0, 0};
+  SymbolicMatrix M{nullptr, 0, 0, 0, 0, 0, 0, nullptr, nullptr};
   Table_de_Recherche t = QUOR_NAME(ptr_Base_Exposants);
   const u32 V = QUOR_NAME(vectorize);
   // One mark per code: a code can never reach the table's prime.
@@ -588,6 +588,8 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   // 3. Column order.  No two columns are equal, so any correct sort gives
   // the one ascending order; positions then go into the entries' values.
   const u32 ncols = t->count;
+  M.col_words = cols.all_words();
+  M.col_made = cols.made_records();
   Table_slot* s = t->slots;
   u32* pos = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));  // position of each code
   {
@@ -666,6 +668,23 @@ void release_reductor_multipliers(const SymbolicMatrix& M) {
   for (u32 i = M.nhalves; i < M.nentries; ++i) QUOR_NAME(kill_Expos)(rel_MatrixRow.at(i)->multiplier);
 }
 
+// The records made for the step's columns that none of the k new polynomials
+// holds go back to the monomial free list: kept, a run's columns would pile
+// up in the slabs, most of them never read again.  A record's hash word is
+// below 2^32: its top bit marks the records held while the others go.
+void release_column_records(const SymbolicMatrix& M, Dpol* polys, u32 k) {
+  constexpr u64 kHeld = u64(1) << 63;
+  for (u32 i = 0; i < k; ++i)
+    for (u32 j = 0; j < polys[i]->nb_terms; ++j) polys[i]->monoms[j][0] |= kHeld;
+  for (u32 c = 0; c < M.ncols; ++c) {
+    if (!M.col_made[c]) continue;
+    u64* r = const_cast<u64*>(M.col_words[c]) - 1;
+    if (!(r[0] & kHeld)) QUOR_NAME(kill_Expos)(r);
+  }
+  for (u32 i = 0; i < k; ++i)
+    for (u32 j = 0; j < polys[i]->nb_terms; ++j) polys[i]->monoms[j][0] &= ~kHeld;
+}
+
 void code_unexpanded_rows(SymbolicMatrix& M) {
   Table_de_Recherche t = QUOR_NAME(ptr_Base_Exposants);
   u32 most = 1;
@@ -701,7 +720,6 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
   release_reductor_multipliers(M);
   nb_of_renormed = 0;
   *room = k;
-  if (k == 0) return;
   for (u32 i = 0; i < k; ++i) {
     renorm_poly(&result[i]->nb_terms, &result[i]->monoms);
     out[i] = result[i];
@@ -713,6 +731,7 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
     if (nb_of_renormed >= 2)
       for (u32 i = 0; i < k; ++i) renorm_poly(&out[i]->nb_terms, &out[i]->monoms);
   }
+  release_column_records(M, out, k);
 }
 
 Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t, u32 lp) {
