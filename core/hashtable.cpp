@@ -196,7 +196,6 @@ void empty_Table_de_Recherche(Table_de_Recherche t) {
   t->count = 0;
 }
 
-
 void append_codes(Table_de_Recherche t, const u64* const* words, u32 n) {
   const u32 p = quor_hash_prime;
   Table_slot* s = t->slots;
