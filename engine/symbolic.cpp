@@ -668,6 +668,7 @@ void release_reductor_multipliers(const SymbolicMatrix& M) {
   for (u32 i = M.nhalves; i < M.nentries; ++i) QUOR_NAME(kill_Expos)(rel_MatrixRow.at(i)->multiplier);
 }
 
+namespace {
 // The records made for the step's columns that none of the k new polynomials
 // holds go back to the monomial free list: kept, a run's columns would pile
 // up in the slabs, most of them never read again.  A record's hash word is
@@ -684,6 +685,7 @@ void release_column_records(const SymbolicMatrix& M, Dpol* polys, u32 k) {
   for (u32 i = 0; i < k; ++i)
     for (u32 j = 0; j < polys[i]->nb_terms; ++j) polys[i]->monoms[j][0] &= ~kHeld;
 }
+}  // namespace
 
 void code_unexpanded_rows(SymbolicMatrix& M) {
   Table_de_Recherche t = QUOR_NAME(ptr_Base_Exposants);

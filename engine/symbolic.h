@@ -87,7 +87,8 @@ struct SymbolicMatrix {
   i32 stopped;      // 1: interrupted, the matrix is incomplete
   u32 nhalves;      // row entries of halves (the first ones)
   u32 nentries;     // row entries stored (nrows unless interrupted)
-  const u64* const* col_words;  // per column code, its exponent words (ncols of them)
+  // Both in the step's working memory (ncols entries each):
+  const u64* const* col_words;  // per column code, its exponent words
   const u8* col_made;           // per column code, 1 when its record was made for the step
 };
 
