@@ -87,6 +87,10 @@ TEST(SystemFile, ProductsPowersAndSigns) {
   EXPECT_EQ(quor::standin::poly_text(t.polys[3], t.vars),
             "-18446744073709551615*a+18446744073709551616*b-1180591620717411303424");
   EXPECT_EQ(quor::standin::poly_text(t.polys[4], t.vars), "3*a*b-10");
+  // Names longer than the room a term's digits take, and the largest exponent.
+  const std::string x(300, 'x'), y(200, 'y');
+  const System u = read_text("# vars: " + x + "," + y + "\n[-" + x + "^32767*" + y + " + 7*" + y + "^2]\n");
+  EXPECT_EQ(quor::standin::poly_text(u.polys[0], u.vars), "-" + x + "^32767*" + y + "+7*" + y + "^2");
 }
 
 TEST(SystemFile, MalformedFilesNameTheLineAndColumn) {

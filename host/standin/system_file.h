@@ -570,60 +570,80 @@ std::vector<Poly> parse_poly_list(const std::string& text, const SystemOf<P>& sy
   return out;
 }
 
-// Appends the decimal text of |z| to out.
-inline void append_magnitude(std::string& out, mpz_srcptr z) {
-  if (mpz_size(z) <= 1) {
-    char d[24];
-    out.append(d, std::to_chars(d, d + sizeof d, mpz_getlimbn(z, 0)).ptr);
-    return;
+namespace system_file_detail {
+// A string written a piece at a time: room for a piece is checked once, and
+// the characters then go in without an append's check each.
+class TextOut {
+ public:
+  // Room for k more characters.
+  void room(std::size_t k) {
+    if (s_.size() - n_ < k) s_.resize(std::max(2 * s_.size(), n_ + k));
   }
-  mpz_t magnitude;
-  mpz_roinit_n(magnitude, mpz_limbs_read(z), mpz_size(z));
-  const std::size_t at = out.size();
-  out.resize(at + mpz_sizeinbase(magnitude, 10) + 1);
-  mpz_get_str(out.data() + at, 10, magnitude);
-  out.resize(at + std::strlen(out.data() + at));
-}
+  void put(char c) { s_[n_++] = c; }
+  void put(const std::string& v) {
+    std::memcpy(s_.data() + n_, v.data(), v.size());
+    n_ += v.size();
+  }
+  template <class T>
+  void number(T x) {
+    n_ = std::size_t(std::to_chars(s_.data() + n_, s_.data() + s_.size(), x).ptr - s_.data());
+  }
+  // The decimal text of |z|.
+  void magnitude(mpz_srcptr z) {
+    if (mpz_size(z) <= 1) return number(mpz_getlimbn(z, 0));
+    mpz_t m;
+    mpz_roinit_n(m, mpz_limbs_read(z), mpz_size(z));
+    mpz_get_str(s_.data() + n_, 10, m);
+    n_ += std::strlen(s_.data() + n_);
+  }
+  std::string take() && {
+    s_.resize(n_);
+    return std::move(s_);
+  }
 
-// Appends the text of a monomial ("x1^2*x3"; nothing for 1) to out.
-inline void append_monomial(std::string& out, const Exponents& e, const std::vector<std::string>& vars) {
-  const std::size_t start = out.size();
-  for (std::size_t j = 0; j < vars.size() && j < e.size(); ++j) {
-    if (e[j] == 0) continue;
-    if (out.size() > start) out += '*';
-    out += vars[j];
-    if (e[j] > 1) {
-      char d[12];
-      out += '^';
-      out.append(d, std::to_chars(d, d + sizeof d, e[j]).ptr);
-    }
-  }
-}
+ private:
+  std::string s_;
+  std::size_t n_ = 0;
+};
+}  // namespace system_file_detail
 
 // Canonical text of p, terms in their stored order: "c*x1^2*x3" with
 // coefficient 1 and exponent 1 omitted, "-c*m" for a negative term, "0" when empty.
 // Written in place: a large basis has millions of terms to print.
 inline std::string poly_text(const Poly& p, const std::vector<std::string>& vars) {
   if (p.empty()) return "0";
-  std::string out;
+  system_file_detail::TextOut out;
   for (std::size_t i = 0; i < p.size(); ++i) {
     const Term& t = p[i];
-    if (mpz_sgn(t.c.get()) < 0)
-      out += '-';
+    const mpz_srcptr c = t.c.get();
+    const std::size_t n = std::min(vars.size(), t.e.size());
+    std::size_t j = 0;
+    while (j < n && t.e[j] == 0) ++j;
+    // Sign, digits (with mpz_get_str's terminator) and '*'.
+    out.room(mpz_size(c) <= 1 ? 24 : mpz_sizeinbase(c, 10) + 4);
+    if (mpz_sgn(c) < 0)
+      out.put('-');
     else if (i > 0)
-      out += '+';
-    const std::size_t at = out.size();
-    append_magnitude(out, t.c.get());
-    const std::size_t digits_end = out.size();
-    out += '*';
-    const std::size_t monomial_at = out.size();
-    append_monomial(out, t.e, vars);
-    if (out.size() == monomial_at)
-      out.resize(digits_end);  // the monomial 1: the digits alone
-    else if (mpz_cmpabs_ui(t.c.get(), 1) == 0)
-      out.erase(at, monomial_at - at);  // coefficient 1: the monomial alone
+      out.put('+');
+    // The monomial 1 keeps its digits; coefficient 1 is left out otherwise.
+    if (j == n || mpz_cmpabs_ui(c, 1) != 0) {
+      out.magnitude(c);
+      if (j < n) out.put('*');
+    }
+    for (bool first = true; j < n; ++j) {
+      const std::int32_t x = t.e[j];
+      if (x == 0) continue;
+      out.room(vars[j].size() + 13);
+      if (!first) out.put('*');
+      first = false;
+      out.put(vars[j]);
+      if (x > 1) {
+        out.put('^');
+        out.number(x);
+      }
+    }
   }
-  return out;
+  return std::move(out).take();
 }
 
 }  // namespace quor::standin
