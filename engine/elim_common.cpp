@@ -148,10 +148,17 @@ u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, 
 #if !QUOR_INT
   const double dt = omp_get_wtime() - t0;
 #endif
+  // Each term of a new polynomial reads its record through two table slots,
+  // scattered over the table: where the new rows have more terms than the
+  // matrix has columns, the records are read once per column instead.
+  u64 codes = 0;
+  for (u32 i = 0; i < n; ++i) codes += nr[i]->nb_codes + 1;
+  u64** records = n > 0 && codes >= ncols ? records_by_position(t, ncols) : nullptr;
   u32 count = 0;
   QUOR_NAME(swap_zone)();
   for (u32 i = 0; i < n; ++i) {
-    Dpol d = QUOR_NAME(clone_lzw_ALGO_Dpol)(nr[i], t, ncols - nr[i]->lead);
+    const u32 lp = ncols - nr[i]->lead;
+    Dpol d = records ? clone_lzw_from_records(nr[i], records, lp) : QUOR_NAME(clone_lzw_ALGO_Dpol)(nr[i], t, lp);
     if (d) result[count++] = d;
   }
   QUOR_NAME(swap_zone)();

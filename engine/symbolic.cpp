@@ -736,7 +736,10 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
   release_column_records(M, out, k);
 }
 
-Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t, u32 lp) {
+namespace {
+// clone_lzw_ALGO_Dpol with record(pos) the record at position pos.
+template <class RecordAt>
+Dpol clone_lzw_with(const sALGO_Dpol* row, u32 lp, RecordAt record) {
   const u64 n = lzw_count_entries(row->code, row->nb_codes);
   if (n > u64(lp) + 1) QUOR_NAME(Fatal)("bug dans Quor(clone_lzw)\n");
   Dpol p = raw_new_Dpol(u32(n));
@@ -744,26 +747,42 @@ Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t,
   p->new_flag = row->new_flag;
   p->row_flag = row->flag;
   p->input_flag = row->input_flag;
-  Table_slot* s = t->slots;
   u64** mo = p->monoms;
   u32 j = 0;
   bool bad = false;
-  mo[j++] = record_at(s, lp);
+  mo[j++] = record(lp);
   lzw_walk(
       row->code, row->nb_codes,
       [&](u64 o) {
         if (o > lp) bad = true;
-        else mo[j++] = record_at(s, u32(lp - o));
+        else mo[j++] = record(u32(lp - o));
       },
       [&](u64 o, u32 r) {
         if (o + r - 1 > lp) bad = true;
         else
-          for (u32 x = 0; x < r; ++x) mo[j++] = record_at(s, u32(lp - o - x));
+          for (u32 x = 0; x < r; ++x) mo[j++] = record(u32(lp - o - x));
       });
   if (bad) QUOR_NAME(Fatal)("bug dans Quor(clone_lzw)\n");
   const u32 V = QUOR_NAME(vectorize);
   for (u32 k = 0; k < V; ++k) std::memcpy(p->coeffs[k], row->coeffs[k], n * sizeof(Dom));
   return p;
+}
+}  // namespace
+
+Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t, u32 lp) {
+  Table_slot* s = t->slots;
+  return clone_lzw_with(row, lp, [s](u32 pos) { return record_at(s, pos); });
+}
+
+Dpol clone_lzw_from_records(const sALGO_Dpol* row, u64* const* records, u32 lp) {
+  return clone_lzw_with(row, lp, [records](u32 pos) { return records[pos]; });
+}
+
+u64** records_by_position(Table_de_Recherche t, u32 ncols) {
+  auto** r = static_cast<u64**>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u64*)));
+  Table_slot* s = t->slots;
+  for (u32 pos = 0; pos < ncols; ++pos) r[pos] = record_at(s, pos);
+  return r;
 }
 
 }  // namespace quor::QUOR_NS

@@ -112,6 +112,10 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
 // Polynomial (current zone, not numbered) of the coded result row whose lead
 // lies at position lp = ncols - lead of the table's order.
 QUOR_EXPORT Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t, u32 lp);
+// The same with the record of each position of the order given: records[pos].
+Dpol clone_lzw_from_records(const sALGO_Dpol* row, u64* const* records, u32 lp);
+// The record of every position 0 .. ncols-1 of the table's order, in the zone.
+u64** records_by_position(Table_de_Recherche t, u32 ncols);
 
 }  // namespace quor::QUOR_NS
 
