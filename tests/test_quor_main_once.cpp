@@ -85,6 +85,26 @@ TEST_F(QuorMain, PrintsTheReducedBasisWithTheFilesNames) {
   EXPECT_EQ(lines(r.out), lines("a-100000000000000000000*b\n2500000000000000000000000000000000000000*b^2-1\n"));
 }
 
+TEST_F(QuorMain, ALargeBasisPrintsWholeOnAnyTeam) {
+  // The 276 monomials of degree 22 in x, y, z are their own reduced basis:
+  // more results than the printer takes at once.
+  std::string list, want;
+  for (int a = 0; a <= 22; ++a)
+    for (int b = 0; a + b <= 22; ++b) {
+      std::string m;
+      for (const auto& [v, k] : {std::pair{"x", a}, {"y", b}, {"z", 22 - a - b}})
+        if (k) m += (m.empty() ? "" : "*") + std::string(v) + (k > 1 ? "^" + std::to_string(k) : "");
+      list += (list.empty() ? "" : ", ") + std::string("7*") + m;
+      want += m + "\n";
+    }
+  const std::string f = file("# vars: x, y, z\n[" + list + "]\n");
+  for (const char* args : {"", "--prime 65521 ", "--prime 65521 --threads 3 "}) {
+    const Outcome r = run(args + f);
+    ASSERT_EQ(r.status, 0) << args << r.err;
+    EXPECT_EQ(lines(r.out), lines(want)) << args;
+  }
+}
+
 TEST_F(QuorMain, PrintsHilbertSeriesAndNormalForms) {
   // (x^2 - y, x*y - 1): leading ideal (x^2, x*y, y^2), series 1 + 2t.
   const std::string f = file("# vars: x, y\n[x^2 - y, x*y - 1]\n");

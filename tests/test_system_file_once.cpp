@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -91,6 +92,36 @@ TEST(SystemFile, ProductsPowersAndSigns) {
   const std::string x(300, 'x'), y(200, 'y');
   const System u = read_text("# vars: " + x + "," + y + "\n[-" + x + "^32767*" + y + " + 7*" + y + "^2]\n");
   EXPECT_EQ(quor::standin::poly_text(u.polys[0], u.vars), "-" + x + "^32767*" + y + "+7*" + y + "^2");
+}
+
+// Rows as a host receives them print as the polynomial they make does,
+// past 64 variables too.
+TEST(SystemFile, ReceivedRowsPrintAsTheirPolynomial) {
+  std::mt19937 g(7);
+  for (const std::size_t nvars : {1, 3, 64, 70}) {
+    std::vector<std::string> vars;
+    for (std::size_t j = 0; j < nvars; ++j) vars.push_back("v" + std::to_string(j));
+    for (int round = 0; round < 20; ++round) {
+      const std::size_t n = g() % 6;
+      std::vector<std::uint32_t> e(n * nvars + 1), c(n + 1);
+      Poly p(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        c[i] = g() % 3 ? 1 + g() % 65520 : 1;
+        mpz_set_ui(p[i].c.get(), c[i]);
+        p[i].e.assign(nvars, 0);
+        for (std::size_t j = 0; j < nvars; ++j)
+          if (g() % 4 == 0) p[i].e[j] = std::int32_t(e[i * nvars + j] = g() % 3 ? 1 + g() % 3 : 32767);
+      }
+      EXPECT_EQ(quor::standin::rows_text(e.data(), c.data(), n, vars), quor::standin::poly_text(p, vars))
+          << nvars << " variables, round " << round;
+    }
+  }
+  // Past the first 64 variables only.
+  std::vector<std::string> vars(70, "w");
+  vars[66] = "z";
+  std::vector<std::uint32_t> e(70, 0), c{1, 0};
+  e[66] = 2;
+  EXPECT_EQ(quor::standin::rows_text(e.data(), c.data(), 1, vars), "z^2");
 }
 
 TEST(SystemFile, MalformedFilesNameTheLineAndColumn) {

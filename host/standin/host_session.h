@@ -137,6 +137,27 @@ void send(Host& h, const P& p, std::size_t nvars, long prime, std::size_t k) {
   }
 }
 
+// The results of the computation just done: their count and the first one's term count.
+inline std::pair<long, long> result_count(Host& h) {
+  return {long(h.to_int(h.assigned("count"))), long(h.to_int(h.assigned("first")))};
+}
+
+// Exports result index (nterms terms) modulo a prime into e (nvars words a
+// term) and c, one word more each than the terms need; returns the next
+// result's term count (when there is one).
+inline long receive_residues(Host& h, std::int32_t index, std::int32_t nterms, std::size_t nvars, std::uint32_t* e,
+                             std::uint32_t* c) {
+  std::uint32_t next = 0;
+  std::int32_t code = 0;
+  check(h.run([&] {
+    code = quor_receive_poly(index, std::uint32_t(nvars), std::uint32_t(nterms), e, c, &next);
+    return h.null();
+  }),
+        "receive");
+  if (code != 1) throw RequestError("receive: result " + std::to_string(index) + " cannot be read");
+  return long(next);
+}
+
 // Reads the results of a request in the library's order.  Modulo a prime the
 // library exports a result into a buffer and its terms are made from there
 // (the host's GMP functions in place).  Alone, a result is made at once, the
@@ -217,17 +238,7 @@ class ResultReader {
     const std::size_t e_end = (b.terms + terms) * n_ + 1, c_end = b.terms + terms + 1;
     if (b.e.size() < e_end) b.e.resize(e_end);
     if (b.c.size() < c_end) b.c.resize(c_end);
-    std::uint32_t* e = b.e.data() + b.terms * n_;
-    std::uint32_t* c = b.c.data() + b.terms;
-    std::uint32_t nx = 0;
-    std::int32_t code = 0;
-    check(h_.run([&] {
-      code = quor_receive_poly(index, std::uint32_t(n_), std::uint32_t(nterms), e, c, &nx);
-      return h_.null();
-    }),
-          "receive");
-    if (code != 1) throw RequestError("receive: result " + std::to_string(index) + " cannot be read");
-    next = long(nx);
+    next = receive_residues(h_, index, nterms, n_, b.e.data() + b.terms * n_, b.c.data() + b.terms);
     into.emplace_back();
     b.first.push_back(b.terms);
     b.to.emplace_back(&into, into.size() - 1);
@@ -369,8 +380,7 @@ inline Poly receive(Host& h, std::int32_t index, std::int32_t nterms, std::size_
 // Appends every result of the call that just returned to into, following the
 // term counts handed back.
 inline void read_results(Host& h, ResultReader& reader, std::vector<Poly>& into) {
-  const long count = long(h.to_int(h.assigned("count")));
-  long terms = long(h.to_int(h.assigned("first")));
+  auto [count, terms] = result_count(h);
   for (long i = 0; i < count; ++i) {
     long next = 0;
     reader.read(std::int32_t(i), std::int32_t(terms), "next" + std::to_string(i), next, into);
@@ -387,6 +397,9 @@ inline void receive_results(Host& h, std::size_t nvars, const RequestOptions& o,
 }
 
 }  // namespace host_session_detail
+
+using host_session_detail::receive_residues;
+using host_session_detail::result_count;
 
 // Opens a request of s through h: init, internal_threads, one send per polynomial.
 // Throws RequestError when a step is refused.
@@ -406,10 +419,10 @@ void open_request(Host& h, const SystemOf<P>& s, const RequestOptions& o) {
   for (std::size_t k = 0; k < s.polys.size(); ++k) send(h, s.polys[k], n, o.prime, k);
 }
 
-// Computes on the polynomials the open request holds and receives the results
-// (over the variables of s); throws RequestError when a step is refused.
-template <class P>
-RequestResult compute_request(Host& h, const SystemOf<P>& s, const RequestOptions& o) {
+// Computes on the polynomials the open request holds; when it is done, the
+// results wait in the library (result_count, receive_residues) and
+// cpu_seconds holds the time it assigned.  Throws RequestError when refused.
+inline RequestResult compute(Host& h, const RequestOptions& o) {
   using namespace host_session_detail;
   const bool gf = o.prime != 0;
   auto I = [&](long v) { return h.integer(v); };
@@ -432,7 +445,16 @@ RequestResult compute_request(Host& h, const SystemOf<P>& s, const RequestOption
     out.end = RequestEnd::stopped;
     return out;
   }
-  receive_results(h, s.vars.size(), o, out);
+  out.cpu_seconds = h.to_double(h.assigned("t"));
+  return out;
+}
+
+// Computes on the polynomials the open request holds and receives the results
+// (over the variables of s); throws RequestError when a step is refused.
+template <class P>
+RequestResult compute_request(Host& h, const SystemOf<P>& s, const RequestOptions& o) {
+  RequestResult out = compute(h, o);
+  if (out.end == RequestEnd::done) host_session_detail::receive_results(h, s.vars.size(), o, out);
   return out;
 }
 

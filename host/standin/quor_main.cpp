@@ -165,17 +165,31 @@ void symmetric(std::vector<Poly>& polys, long prime) {
       if (mpz_cmp_ui(t.c.get(), (unsigned long)prime / 2) > 0) mpz_sub_ui(t.c.get(), t.c.get(), (unsigned long)prime);
 }
 
-// Prints the basis, a polynomial per line.  The text of a large basis takes
-// as long as a step of the computation: it is made on the threads the
-// computation was given, a chunk at a time, and printed in order.
-void print_basis(const std::vector<Poly>& basis, const std::vector<std::string>& vars, long threads) {
-  constexpr std::size_t kChunk = 256;
+// The basis as the user reads it, a polynomial per line: modulo a prime
+// the lines themselves, made as the results come (their terms would cost
+// more than their text); over the integers the polynomials.
+struct Basis {
+  std::vector<std::string> lines;
+  std::vector<Poly> polys;
+  std::size_t size() const { return lines.size() + polys.size(); }
+};
+
+// The text of a large basis takes as long as a step of the computation: it
+// is made on the threads the computation was given, a chunk at a time.
+constexpr std::size_t kTextChunk = 256;
+
+// Prints the basis, a polynomial per line, in order.
+void print_basis(const Basis& basis, const std::vector<std::string>& vars, long threads) {
+  for (const std::string& l : basis.lines) {
+    std::fwrite(l.data(), 1, l.size(), stdout);
+    std::fputc('\n', stdout);
+  }
   const std::size_t width = std::size_t(std::max<long>(1, threads));
-  std::vector<std::string> texts(std::min(kChunk, basis.size()));
-  for (std::size_t from = 0; from < basis.size(); from += kChunk) {
-    const std::size_t n = std::min(kChunk, basis.size() - from);
+  std::vector<std::string> texts(std::min(kTextChunk, basis.polys.size()));
+  for (std::size_t from = 0; from < basis.polys.size(); from += kTextChunk) {
+    const std::size_t n = std::min(kTextChunk, basis.polys.size() - from);
     quor::standin::on_team(
-        n, width, [&](std::size_t i) { texts[i] = quor::standin::poly_text(basis[from + i], vars); });
+        n, width, [&](std::size_t i) { texts[i] = quor::standin::poly_text(basis.polys[from + i], vars); });
     for (std::size_t i = 0; i < n; ++i) {
       std::fwrite(texts[i].data(), 1, texts[i].size(), stdout);
       std::fputc('\n', stdout);
@@ -183,8 +197,39 @@ void print_basis(const std::vector<Poly>& basis, const std::vector<std::string>&
   }
 }
 
+// The lines of the results of the computation just done modulo a prime, as
+// the host receives them: exported a chunk of results at a time into
+// buffers kept from one chunk to the next, then made text on the team.
+std::vector<std::string> receive_lines(Host& h, const std::vector<std::string>& vars, long threads) {
+  const std::size_t n = vars.size(), width = std::size_t(std::max<long>(1, threads));
+  auto [count, terms] = quor::standin::result_count(h);
+  std::vector<std::string> lines(std::size_t(std::max<long>(0, count)));
+  std::vector<std::uint32_t> e, c;
+  std::vector<std::size_t> first;  // each result's first term in e and c, and the end
+  for (long from = 0; from < count; from += long(kTextChunk)) {
+    const std::size_t k = std::size_t(std::min<long>(long(kTextChunk), count - from));
+    first.assign(1, 0);
+    for (std::size_t i = 0; i < k; ++i) {
+      if (terms < 0 || terms > INT32_MAX)
+        throw quor::standin::RequestError("receive: result " + std::to_string(from + long(i)) + " has " +
+                                          std::to_string(terms) + " terms");
+      const std::size_t at = first.back(), end = at + std::size_t(terms);
+      if (e.size() < end * n + 1) e.resize(end * n + 1);
+      if (c.size() < end + 1) c.resize(end + 1);
+      terms = quor::standin::receive_residues(h, std::int32_t(from + long(i)), std::int32_t(end - at), n,
+                                              e.data() + at * n, c.data() + at);
+      first.push_back(end);
+    }
+    quor::standin::on_team(k, width, [&](std::size_t i) {
+      lines[std::size_t(from) + i] =
+          quor::standin::rows_text(e.data() + first[i] * n, c.data() + first[i], first[i + 1] - first[i], vars);
+    });
+  }
+  return lines;
+}
+
 // One request through the stand-in host, checked as a host would check it.
-std::vector<Poly> run_once(const Options& o, const SparseSystem& s) {
+Basis run_once(const Options& o, const SparseSystem& s) {
   Host h;
   quor::standin::RequestOptions ro;
   ro.prime = o.prime;
@@ -195,11 +240,20 @@ std::vector<Poly> run_once(const Options& o, const SparseSystem& s) {
   ro.extra = o.extra;
   ro.nb = std::int32_t(o.nb);
   quor::standin::RequestResult r;
+  Basis out;
   bool interrupted = false;
   try {
-    r = quor::standin::run_request(h, s, ro);
-    if (o.hilbert && r.end == quor::standin::RequestEnd::done) r = quor::standin::hilbert_request(h, s, ro);
-    interrupted = r.end != quor::standin::RequestEnd::done;
+    constexpr auto kDone = quor::standin::RequestEnd::done;
+    if (o.prime != 0 && !o.hilbert) {
+      quor::standin::open_request(h, s, ro);
+      r = quor::standin::compute(h, ro);
+      if (r.end == kDone) out.lines = receive_lines(h, s.vars, o.threads);
+    } else {
+      r = quor::standin::run_request(h, s, ro);
+      if (o.hilbert && r.end == kDone) r = quor::standin::hilbert_request(h, s, ro);
+      out.polys = std::move(r.basis);
+    }
+    interrupted = r.end != kDone;
   } catch (const quor::standin::RequestInterrupted&) {
     interrupted = true;
   } catch (const quor::standin::RequestError& e) {
@@ -215,15 +269,15 @@ std::vector<Poly> run_once(const Options& o, const SparseSystem& s) {
     }
   }
   if (interrupted) fail("interrupted", kInterrupted);
-  if (o.verbose) std::fprintf(stderr, "%zu polynomials, %.2f s\n", r.basis.size(), r.cpu_seconds);
+  if (o.verbose) std::fprintf(stderr, "%zu polynomials, %.2f s\n", out.size(), r.cpu_seconds);
   for (const std::string& v : h.violations()) std::fprintf(stderr, "quor: host check: %s\n", v.c_str());
   if (!h.violations().empty()) fail("the library broke the host's rules", kHostRules);
-  return std::move(r.basis);
+  return out;
 }
 
 // The request; a full monomial table is made four times larger (o[2]) and
 // the request made again, kTableRetries times at most.
-std::vector<Poly> run(Options o, const SparseSystem& s) {
+Basis run(Options o, const SparseSystem& s) {
   for (int attempt = 0;; ++attempt) {
     try {
       return run_once(o, s);
@@ -248,8 +302,9 @@ int main(int argc, char** argv) {
     const Options o = parse_args(argc, argv);
     std::signal(SIGINT, on_sigint);
     const SparseSystem sys = quor::standin::read_sparse_system(o.file);
-    std::vector<Poly> basis = run(o, sys);
+    Basis result = run(o, sys);
     if (o.hilbert) {
+      std::vector<Poly>& basis = result.polys;
       // Result 0: h(t) in the first variable's slot; result 1: the constant dim + 2.
       if (basis.size() != 2)
         fail("the Hilbert series came back as " + std::to_string(basis.size()) + " polynomials", kHostRules);
@@ -261,11 +316,11 @@ int main(int argc, char** argv) {
       return 0;
     }
     // The zero ideal: its basis is empty, printed as the one polynomial 0.
-    if (basis.empty()) std::printf("0\n");
-    print_basis(basis, sys.vars, o.threads);
+    if (result.size() == 0) std::printf("0\n");
+    print_basis(result, sys.vars, o.threads);
     // Freeing a large basis term by term takes about as long as printing it:
     // it is left to the end of the process, which gives the memory back at once.
-    static_cast<void>(new std::vector<Poly>(std::move(basis)));
+    static_cast<void>(new Basis(std::move(result)));
     return 0;
   } catch (const quor::standin::SystemFileError& e) {
     std::fprintf(stderr, "quor: %s\n", e.what());

@@ -575,36 +575,91 @@ namespace system_file_detail {
 // the characters then go in without an append's check each.
 class TextOut {
  public:
+  // Written into a buffer of the thread's, kept from one text to the next:
+  // a text costs its characters, not the growth of a string of its own.
+  TextOut() : buf_(scratch()), w_(buf_.data()) {}
+  TextOut(const TextOut&) = delete;
+  TextOut& operator=(const TextOut&) = delete;
   // Room for k more characters.
   void room(std::size_t k) {
-    if (s_.size() - n_ < k) s_.resize(std::max(2 * s_.size(), n_ + k));
+    if (std::size_t(buf_.data() + buf_.size() - w_) < k) {
+      const std::size_t n = std::size_t(w_ - buf_.data());
+      buf_.resize(std::max(2 * buf_.size(), n + k));
+      w_ = buf_.data() + n;
+    }
   }
-  void put(char c) { s_[n_++] = c; }
+  void put(char c) { *w_++ = c; }
   void put(const std::string& v) {
-    std::memcpy(s_.data() + n_, v.data(), v.size());
-    n_ += v.size();
+    std::memcpy(w_, v.data(), v.size());
+    w_ += v.size();
   }
   template <class T>
   void number(T x) {
-    n_ = std::size_t(std::to_chars(s_.data() + n_, s_.data() + s_.size(), x).ptr - s_.data());
+    w_ = std::to_chars(w_, buf_.data() + buf_.size(), x).ptr;
   }
   // The decimal text of |z|.
   void magnitude(mpz_srcptr z) {
     if (mpz_size(z) <= 1) return number(mpz_getlimbn(z, 0));
     mpz_t m;
     mpz_roinit_n(m, mpz_limbs_read(z), mpz_size(z));
-    mpz_get_str(s_.data() + n_, 10, m);
-    n_ += std::strlen(s_.data() + n_);
+    mpz_get_str(w_, 10, m);
+    w_ += std::strlen(w_);
   }
-  std::string take() && {
-    s_.resize(n_);
-    return std::move(s_);
-  }
+  std::string take() const { return std::string(buf_.data(), w_); }
 
  private:
-  std::string s_;
-  std::size_t n_ = 0;
+  static std::vector<char>& scratch() {
+    thread_local std::vector<char> b(4096);
+    return b;
+  }
+  std::vector<char>& buf_;
+  char* w_;
 };
+
+// Appends term i of a polynomial: '-' when negative ('+' after the first
+// term otherwise), then the magnitude (magnitude(out), at most digits
+// characters) unless it is 1 beside a monomial, then the monomial of the
+// exponents e[0 .. n) ("x1^2*x3"; nothing for 1).
+template <class Exponents, class Magnitude>
+void append_term(TextOut& out, std::size_t i, bool negative, bool unit, std::size_t digits, Magnitude magnitude,
+                 const Exponents& e, std::size_t n, const std::vector<std::string>& vars) {
+  // The variables present, 64 at a time as the bits of a mask: a branch per
+  // variable present, not one per variable.
+  auto present_from = [&](std::size_t base) {
+    std::uint64_t present = 0;
+    for (std::size_t k = 0, m = std::min<std::size_t>(64, n - base); k < m; ++k)
+      present |= std::uint64_t(e[base + k] != 0) << k;
+    return present;
+  };
+  std::size_t base = 0;
+  std::uint64_t present = n ? present_from(0) : 0;
+  while (!present && base + 64 < n) present = present_from(base += 64);
+  out.room(digits + 2);
+  if (negative)
+    out.put('-');
+  else if (i > 0)
+    out.put('+');
+  if (!present || !unit) {
+    magnitude(out);
+    if (present) out.put('*');
+  }
+  for (bool first = true;;) {
+    for (; present; present &= present - 1) {
+      const std::size_t v = base + std::size_t(__builtin_ctzll(present));
+      const std::int32_t x = std::int32_t(e[v]);
+      out.room(vars[v].size() + 13);
+      if (!first) out.put('*');
+      first = false;
+      out.put(vars[v]);
+      if (x > 1) {
+        out.put('^');
+        out.number(x);
+      }
+    }
+    if (base + 64 >= n) break;
+    present = present_from(base += 64);
+  }
+}
 }  // namespace system_file_detail
 
 // Canonical text of p, terms in their stored order: "c*x1^2*x3" with
@@ -614,36 +669,27 @@ inline std::string poly_text(const Poly& p, const std::vector<std::string>& vars
   if (p.empty()) return "0";
   system_file_detail::TextOut out;
   for (std::size_t i = 0; i < p.size(); ++i) {
-    const Term& t = p[i];
-    const mpz_srcptr c = t.c.get();
-    const std::size_t n = std::min(vars.size(), t.e.size());
-    std::size_t j = 0;
-    while (j < n && t.e[j] == 0) ++j;
-    // Sign, digits (with mpz_get_str's terminator) and '*'.
-    out.room(mpz_size(c) <= 1 ? 24 : mpz_sizeinbase(c, 10) + 4);
-    if (mpz_sgn(c) < 0)
-      out.put('-');
-    else if (i > 0)
-      out.put('+');
-    // The monomial 1 keeps its digits; coefficient 1 is left out otherwise.
-    if (j == n || mpz_cmpabs_ui(c, 1) != 0) {
-      out.magnitude(c);
-      if (j < n) out.put('*');
-    }
-    for (bool first = true; j < n; ++j) {
-      const std::int32_t x = t.e[j];
-      if (x == 0) continue;
-      out.room(vars[j].size() + 13);
-      if (!first) out.put('*');
-      first = false;
-      out.put(vars[j]);
-      if (x > 1) {
-        out.put('^');
-        out.number(x);
-      }
-    }
+    const mpz_srcptr c = p[i].c.get();
+    // Digits with mpz_get_str's terminator.
+    const std::size_t digits = mpz_size(c) <= 1 ? 21 : mpz_sizeinbase(c, 10) + 1;
+    system_file_detail::append_term(
+        out, i, mpz_sgn(c) < 0, mpz_cmpabs_ui(c, 1) == 0, digits, [c](auto& o) { o.magnitude(c); }, p[i].e,
+        std::min(vars.size(), p[i].e.size()), vars);
   }
-  return std::move(out).take();
+  return out.take();
+}
+
+// The text poly_text gives of the polynomial whose nterms terms come as a
+// host receives them: vars.size() exponents a term in e, the coefficients in c.
+inline std::string rows_text(const std::uint32_t* e, const std::uint32_t* c, std::size_t nterms,
+                             const std::vector<std::string>& vars) {
+  if (nterms == 0) return "0";
+  system_file_detail::TextOut out;
+  const std::size_t n = vars.size();
+  for (std::size_t i = 0; i < nterms; ++i)
+    system_file_detail::append_term(
+        out, i, false, c[i] == 1, 10, [v = c[i]](auto& o) { o.number(v); }, e + i * n, n, vars);
+  return out.take();
 }
 
 }  // namespace quor::standin
