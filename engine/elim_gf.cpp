@@ -384,6 +384,7 @@ struct Live {
   u32 lead;
   u64 span;
   bool full;  // a cell was left for the ordered step: redo the tail there
+  bool stands = false;  // final as it stands: its code and coefficients stay (cur null)
 };
 
 // Every AXPY of one reduction step eliminates a column to the right of the
@@ -794,12 +795,20 @@ struct ForwardPass {
 
   // The rows as they stand, in order, on one worker: in a matrix of rows to
   // reduce that tails_meet_leads finds apart, each keeps its lead and tail.
+  // A monic row without a zero coefficient is final already: it is not laid
+  // out on an accumulator and coded again.
   void run_as_is(Worker& w) {
     u32 stored = 0, met = 0;
     for (u32 j = 0; j < todo.size(); ++j) {
       const sALGO_Dpol* row = sh.rows[todo[j]];
-      Live lv{todo[j], w.row_at(0, row->lead), row->lead, sh.ncols - row->lead + 1, false};
-      lzw_scatter<u16>(lv.cur, row->code, row->nb_codes, row->coeffs[0]);
+      Live lv{todo[j], nullptr, row->lead, sh.ncols - row->lead + 1, false};
+      const Dom* c = row->coeffs[0];
+      const u64 n = lzw_count_entries(row->code, row->nb_codes);
+      lv.stands = c[0] == 1 && std::find(c, c + n, Dom(0)) == c + n;
+      if (!lv.stands) {
+        lv.cur = w.row_at(0, row->lead);
+        lzw_scatter<u16>(lv.cur, row->code, row->nb_codes, c);
+      }
       if (!step(w, j, &lv, 1, stored, met)) return w.forget(sh.ncols);
     }
   }
@@ -857,7 +866,7 @@ struct ForwardPass {
       if (!admitted && lv.cur) std::memset(static_cast<void*>(lv.cur), 0, lv.span * sizeof(Cell));
       if (admitted) {
         if (lv.cur && !settle(sh, lv)) return false;
-        survived = lv.cur != nullptr;
+        survived = lv.cur != nullptr || lv.stands;
         fates.push_back(survived ? 1 : 0);
         // Serialised by the turn: the stream sees the rows in sorted order.
         bus_row(nreduce ? 100.0 * (j + 1) / nreduce : 100.0);
@@ -877,7 +886,7 @@ struct ForwardPass {
       // ---- the new row, stored while the next rows settle ----
       if (!survived) return true;
       sALGO_Dpol* row = sh.rows[r];
-      if (!store_cells(sh, w, r, lv.cur, lv.span, true)) return false;
+      if (!lv.stands && !store_cells(sh, w, r, lv.cur, lv.span, true)) return false;
       row->dense = 0;
       row->encoding = CODE_LZW;
       row->lead = lv.lead;

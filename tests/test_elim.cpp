@@ -103,6 +103,12 @@ std::vector<Out> run(const std::vector<IRow>& m, u32 ncols, u32* nreduce_out = n
       for (u64 j = 0; j < k; ++j) d[r->lead + pos[j]] = r->coeffs[s][j];
       o.dense.push_back(d);
     }
+    // An entry of the code holds a non-zero coefficient for some prime.
+    for (u64 j = 0; j < k; ++j) {
+      bool any = false;
+      for (u32 s = 0; s < QUOR_NAME(vectorize); ++s) any |= r->coeffs[s][j] != 0;
+      EXPECT_TRUE(any) << "row of lead " << r->lead << ", entry " << j;
+    }
     got.push_back(o);
   }
   QUOR_NAME(restore_GC_state)(&mark);
@@ -416,6 +422,15 @@ QTEST_F(Elim, ReducedBasisComesBackMonic) {
   auto shared = m;
   shared.push_back({{m[3].cols[0], ncols}, {5, 1}, 999, 1});
   check(shared, "a shared lead");
+  // Monic rows stand as they are, but for one whose tail holds a zero.
+  auto monic = m;
+  for (IRow& row : monic) row.val[0] = 1;
+  for (IRow& row : monic)
+    if (row.val.size() > 2) {
+      row.val[1] = 0;
+      break;
+    }
+  check(monic, "monic rows");
 }
 
 // A row to reduce sorted before the known pivot of its lead may take that
