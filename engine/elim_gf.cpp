@@ -803,8 +803,10 @@ struct ForwardPass {
       const sALGO_Dpol* row = sh.rows[todo[j]];
       Live lv{todo[j], nullptr, row->lead, sh.ncols - row->lead + 1, false};
       const Dom* c = row->coeffs[0];
-      const u64 n = lzw_count_entries(row->code, row->nb_codes);
-      lv.stands = c[0] == 1 && std::find(c, c + n, Dom(0)) == c + n;
+      if (c[0] == 1) {
+        const Dom* end = c + lzw_count_entries(row->code, row->nb_codes);
+        lv.stands = std::find(c, end, Dom(0)) == end;
+      }
       if (!lv.stands) {
         lv.cur = w.row_at(0, row->lead);
         lzw_scatter<u16>(lv.cur, row->code, row->nb_codes, c);
