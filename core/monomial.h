@@ -69,6 +69,12 @@ inline u64 expos_pack_word(u64 w, u32 f) {
   const u64 x = (w & m0) | ((w >> (16 - f)) & (m0 << f));
   return (x & m1) | ((x >> (32 - 2 * f)) & (m1 << (2 * f)));
 }
+// The mask of expos_pack_word_pext for f bits a slot.
+inline u64 expos_pack_lanes(u32 f) { return ((u64(1) << f) - 1) * 0x0001000100010001ULL; }
+// expos_pack_word(w, f) by one parallel bit extract (lanes = expos_pack_lanes(f)); needs BMI2.
+__attribute__((target("bmi2"))) inline u64 expos_pack_word_pext(u64 w, u64 lanes) {
+  return __builtin_ia32_pext_di(w, lanes);
+}
 // Sum of the four 16-bit slots of one word.
 inline u32 expos_word_degree(u64 w) {
   const u64 s = (w & 0x0000FFFF0000FFFFULL) + ((w >> 16) & 0x0000FFFF0000FFFFULL);

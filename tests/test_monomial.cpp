@@ -115,6 +115,24 @@ QTEST_F(Monomial, LayoutAndPackingAtTheWordEdges) {
   EXPECT_EQ(root_of_Expos, nullptr);
 }
 
+QTEST_F(Monomial, WordPackingsAgree) {
+  // The column index packs keys with either; they must give the same bits,
+  // slot 0 lowest, f bits a slot, every slot below 2^f.
+  std::mt19937_64 rng(7);
+  for (u32 f = 1; f <= 16; ++f) {
+    for (int t = 0; t < 200; ++t) {
+      u64 w = 0, want = 0;
+      for (u32 s = 0; s < 4; ++s) {
+        const u64 x = (t == 0) ? (u64(1) << f) - 1 : rng() & ((u64(1) << f) - 1);
+        w |= x << (16 * s);
+        want |= x << (f * s);
+      }
+      ASSERT_EQ(expos_pack_word(w, f), want) << f;
+      if (__builtin_cpu_supports("bmi2")) ASSERT_EQ(expos_pack_word_pext(w, expos_pack_lanes(f)), want) << f;
+    }
+  }
+}
+
 QTEST_F(Monomial, OrderMatchesSlotwiseDefinition) {
   std::mt19937_64 rng(7);
   for (u32 n : {1u, 3u, 4u, 7u, 8u, 13u})
