@@ -76,6 +76,11 @@ class ColumnIndex {
   // where it is not indexed or needs wider keys; those j go to absent, in order, and their count is returned.
   // Reads only: a team may share it while nothing is entered.
   u32 find_codes(Key km, const Key* keys, u32 from, u32 n, u32* codes, u32* absent) const;
+  // get_code(h1, m1, m2, code, record) for the product whose key k (km + the term's key) was made
+  // in generation gen: where the keys still stand, neither factor's words are read again.
+  i32 get_code_keyed(u32 gen, Key k, u64 h1, const u64* m1, u64* m2, u32* code, u64** record);
+  // Hints the cache with the index line where the product of key k is looked up.
+  void hint(Key k) const { __builtin_prefetch(entries_ + start_of(hash_of(k))); }
 
  private:
   struct Entry {

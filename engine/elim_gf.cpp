@@ -939,12 +939,16 @@ struct BackwardPass {
       Cell* cells = w.row_at(0, b->lead);
       lzw_scatter<u16>(cells, b->code, b->nb_codes, b->coeffs[0]);
       for (u32 q = n - 1; q > i; --q) {
-        if (!wait_for([&] { return done[q].load(std::memory_order_acquire) != 0; }, sh.abort))
-          return;
+        // A final row is empty in every other new row's lead column, so the
+        // rows applied so far left this cell as it was: only a row that
+        // takes it is waited for.
         Cell& cell = cells[leads[q] - b->lead];
         const u32 c = mod.residue(cell);
-        if (c) w.products += sh.axpy(&cell, mod.p - c, i32(idx[q]));
         cell = 0;
+        if (!c) continue;
+        if (!wait_for([&] { return done[q].load(std::memory_order_acquire) != 0; }, sh.abort))
+          return;
+        w.products += sh.axpy(&cell, mod.p - c, i32(idx[q]));
       }
       if (!store_cells(sh, w, idx[i], cells, b->span, false)) return;
       done[i].store(1, std::memory_order_release);

@@ -158,6 +158,9 @@ inline u64 team_lookups() {
 #endif
 }
 [[maybe_unused]] constexpr u32 kFirstChunk = 64;
+// Products entered after the team's lookups: each index line is hinted this
+// many products ahead.
+constexpr u32 kEnterAhead = 8;
 
 struct PendingRow {
   u64 h;
@@ -202,6 +205,7 @@ void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mar
     }
   }
   if (!team) return enter_rows(cols, rows, mark, 1);
+  const u32 gen = cols.generation();
 
   // The products not indexed yet, per row: where its list lies in its
   // worker's buffer, and its length.
@@ -237,9 +241,14 @@ void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mar
     const PendingRow& w = rows[r];
     if (w.from == 0 && w.codes[0] != ColumnIndex::kAbsent) mark[w.codes[0]] = kMarkLead;
     const u32* list = lists[absent[r].worker].data() + absent[r].at;
-    for (u32 i = 0; i < absent[r].count; ++i) {
+    const u32 count = absent[r].count;
+    // Most of these were entered by an earlier row of the batch: the keys
+    // made for the lookups find them without reading the term's record.
+    for (u32 i = 0; i < count && i < kEnterAhead; ++i) cols.hint(km[r] + keys[r][list[i]]);
+    for (u32 i = 0; i < count; ++i) {
+      if (i + kEnterAhead < count) cols.hint(km[r] + keys[r][list[i + kEnterAhead]]);
       const u32 j = list[i];
-      const bool fresh = cols.get_code(w.h, w.m, w.monoms[j], &w.codes[j], &rec) != 0;
+      const bool fresh = cols.get_code_keyed(gen, km[r] + keys[r][j], w.h, w.m, w.monoms[j], &w.codes[j], &rec) != 0;
       if (j == 0)
         mark[w.codes[0]] = kMarkLead;
       else if (fresh)

@@ -509,8 +509,14 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
               ASSERT_EQ(absent.at(a++), j);
             }
         }
-        for (u32 j : absent)
-          if (index.get_code(h, w, terms[j], &codes[j], &rec)) fresh.push_back(codes[j]);
+        // With the lookup keys where they still stand: a product that needs
+        // wider keys, or one past a widening, goes the long way.
+        const u32 gen = index.generation();
+        for (u32 j : absent) {
+          const i32 is_new = keys ? index.get_code_keyed(gen, km + keys[j], h, w, terms[j], &codes[j], &rec)
+                                  : index.get_code(h, w, terms[j], &codes[j], &rec);
+          if (is_new) fresh.push_back(codes[j]);
+        }
       } else {
         for (u32 j = 0; j < terms.size(); ++j)
           if (index.get_code(h, w, terms[j], &codes[j], &rec)) fresh.push_back(codes[j]);
@@ -562,6 +568,41 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
   EXPECT_TRUE(fatal_says([&] { index.get_code(x[0], x + 1, one, &code, &rec); },
                          "Sorry the size of the matrix is too big ![1] (the monomial table is full: " +
                              std::to_string(quor_hash_prime) + " monomials"));
+}
+
+// Products entered with their lookup keys: the first one needs wider keys,
+// so those that follow come after a widening and must be found again under
+// the new keys, as the table finds them.
+QTEST_F(Monomial, KeyedEntriesAfterAWideningStayFindable) {
+  quor_max_index = 2048;
+  set_hash_prime();
+  layout(3, 0);
+  Table_de_Recherche t = dynamic_Table_de_Recherche();
+  clear_Table_de_Recherche(t);
+  ColumnIndex index;
+  index.start(t, 2);  // slots of 2 bits: 3 fits, 4 does not
+  std::vector<u64*> terms = {mono({3, 0, 0}), mono({0, 1, 0}), mono({0, 0, 1}), mono({1, 1, 1})};
+  const u32 n = u32(terms.size());
+  u64* m = mono({1, 0, 0});
+  index.key_terms({{terms.data(), n}}, 2);
+  const ColumnIndex::Key km = index.multiplier_key(m + 1);
+  const ColumnIndex::Key* keys = index.term_keys(terms.data(), n);
+  ASSERT_NE(keys, nullptr);
+  std::vector<u32> codes(n), absent(n);
+  ASSERT_EQ(index.find_codes(km, keys, 0, n, codes.data(), absent.data()), n);
+  const u32 gen = index.generation();
+  u64* rec;
+  for (u32 j = 0; j < n; ++j) {
+    EXPECT_EQ(index.get_code_keyed(gen, km + keys[j], m[0], m + 1, terms[j], &codes[j], &rec), 1);
+    EXPECT_EQ(codes[j], j);
+  }
+  EXPECT_NE(index.generation(), gen);
+  for (u32 j = 0; j < n; ++j) {
+    u32 again;
+    EXPECT_EQ(index.get_code(m[0], m + 1, terms[j], &again, &rec), 0) << j;
+    EXPECT_EQ(again, j);
+    EXPECT_EQ(unpack(rec + 1), unpack(index.words(j)));
+  }
 }
 
 QUOR_TEST_END
