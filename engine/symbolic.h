@@ -29,6 +29,11 @@ extern u64 symbolic_lookups_per_team;
 }  // namespace quor
 
 namespace quor::QUOR_NS {
+// Divisibility filter of the exponent words e in the request's layout: bit
+// j*b + t - 1 set when slot j is at least t (t = 1 .. b, b = 64 / slots, at
+// least 1; slots past 64 share bits).  A divisor's bits are a subset of its
+// multiple's.  The vector path where the processor and simd_cap allow it.
+u64 divisor_filter(const u64* e);
 
 // Row record of the matrix, one zone allocation per row.  Layout:
 //   offset  0  code / mult_hash  coded form: the columns after the lead

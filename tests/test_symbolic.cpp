@@ -9,6 +9,7 @@
 
 #include "core/channels.h"
 #include "core/reltable.h"
+#include "engine/elim_kernels.h"
 #include "engine/symbolic.h"
 #include "tests/support/request_fixture.h"
 
@@ -281,6 +282,32 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
 // Columns come out in the order's ascending sequence whatever the layout:
 // one or two blocks, the strong order, exponents small or large (a compact
 // sort key or none), degrees mixed.
+// The filter of every layout, on both paths, against its definition; the
+// top of each slot's field, and exponents past it, included.
+QTEST_F(Symbolic, DivisorFilterFollowsItsDefinition) {
+  struct Restore {
+    ~Restore() { simd_cap = 2; }
+  } restore;
+  std::mt19937_64 g(17);
+  for (u32 n = 1; n <= 40; ++n) {
+    layout(n, n > 2 ? n / 2 : 0);
+    const u32 slots = nb_of_variables, b = slots < 64 ? 64 / slots : 1;
+    for (int round = 0; round < 200; ++round) {
+      Vec v(slots);
+      for (u32& x : v) x = round % 4 == 0 ? u32(g() % 3) * b / 2 + u32(g() % 2) : u32(g() % (b + 3));
+      u64* m = mono(v);
+      u64 want = 0;
+      for (u32 j = 0; j < slots; ++j)
+        for (u32 t = 1; t <= b && t <= v[j]; ++t) want |= u64(1) << ((j * b + t - 1) & 63);
+      for (int cap : {2, 0}) {
+        simd_cap = cap;
+        ASSERT_EQ(divisor_filter(m + 1), want) << "slots " << slots << " cap " << cap;
+      }
+      QUOR_NAME(kill_Expos)(m);
+    }
+  }
+}
+
 QTEST_F(Symbolic, ColumnsFollowTheOrderInEveryLayout) {
   std::mt19937 g(77);
   struct Case {
