@@ -119,7 +119,7 @@ class ColumnIndex {
   // index lines hinted to the cache kAhead terms before their lookup (the
   // first ones on construction, from term from).
   struct Products {
-    static constexpr u32 kAhead = 16;
+    static constexpr u32 kAhead = 32;
     const ColumnIndex& index;
     Key km;
     const Key* keys;
