@@ -400,19 +400,20 @@ __attribute__((noinline)) NewPairScratch& new_pair_scratch() {
 }
 }  // namespace
 
-bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partners) {
+bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partners, const u64* given) {
   partners.clear();
   const u32 B = nb_of_blocks_of_variables;
   const u64* m = lead_Expos(p);
   NewPairScratch& S = new_pair_scratch();
-  // The leads in one pass of independent loads.
-  S.leads.resize(u64(n) * B);
+  // The leads in one pass of independent loads, unless given.
   S.ids.resize(n);
   S.next.resize(n);
+  if (!given) S.leads.resize(u64(n) * B);
   for (u32 i = 0; i < n; ++i) {
-    std::memcpy(&S.leads[u64(i) * B], lead_Expos(G[i]), 8 * size_t(B));
+    if (!given) std::memcpy(&S.leads[u64(i) * B], lead_Expos(G[i]), 8 * size_t(B));
     S.ids[i] = G[i]->id;
   }
+  const u64* const leads = given ? given : S.leads.data();
   const u32 pid = p->id;
 
   // The lcm classes.
@@ -424,7 +425,7 @@ bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partner
   S.lcm.resize(u64(n) * B + B);  // room for every class, and the lcm being made
   u32 dmin = ~u32(0), dmax = 0;
   for (u32 i = 0; i < n; ++i) {
-    const u64* e = &S.leads[u64(i) * B];
+    const u64* e = &leads[u64(i) * B];
     u64* l = &S.lcm[S.classes.size() * B];  // made in the next class's place
     for (u32 w = 0; w < B; ++w) l[w] = max_word(e[w], m[w]);
     const u32 d = lcm_degree(l);
@@ -491,7 +492,7 @@ bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partner
       S.order.resize(C.size);
       for (u32 j = 0; j < C.size; ++j) {
         const u32 i = S.members[j];
-        const u64* older = S.ids[i] < pid ? &S.leads[u64(i) * B] : m;
+        const u64* older = S.ids[i] < pid ? &leads[u64(i) * B] : m;
         for (u32 w = 0; w < B; ++w) S.cofactors[u64(j) * B + w] = L[w] - older[w];
         S.order[j] = j;
       }
@@ -506,7 +507,7 @@ bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partner
     bool applies = false;
     for (u32 j = 0; j < C.size;) {
       const u32 i = S.members[j];
-      const bool coprime = coprime_leads(&S.leads[u64(i) * B], m, B);
+      const bool coprime = coprime_leads(&leads[u64(i) * B], m, B);
       if (j + 1 == C.size) {
         applies = true;
         if (!coprime) S.kept.push_back(i);

@@ -89,7 +89,8 @@ Crit critBackEtrangeronLPC(Crit N);
 Crit new_pairs_Crit(Dpol p, Dpol* G, u32 n);
 // The G[i] whose pair with p survives there, in G's order; false when a pair of that list has its
 // older lead as lcm (its sort may write messages). Reads only; several threads may call it at once.
-bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partners);
+// leads: the exponent words of the G[i]'s leads side by side (B words each), when the caller has them.
+bool surviving_partners(Dpol p, Dpol const* G, u32 n, std::vector<Dpol>& partners, const u64* leads = nullptr);
 // The sorted pairs of p with partners[0..k-1] (given as surviving_partners gives them).
 Crit pairs_with_partners(Dpol p, const Dpol* partners, u32 k);
 

@@ -113,11 +113,20 @@ u32 update_with_step(Dpol* news, u32 k, Crit* pairs, Dpol* basis, u32 count) {
   std::vector<std::vector<Dpol>> partners(k);
   std::vector<u8> whole(k, 0);
   auto decide = [&](u32 j) {
+    // The leads gathered above, copied in order: read through the
+    // polynomials, each is three dependent loads.
     static thread_local std::vector<Dpol> met;
-    met.clear();
+    static thread_local std::vector<u64> met_leads;
+    met.resize(count + j);
+    met_leads.resize(u64(count + j) * B);
+    u32 n = 0;
     for (u32 e = 0; e < count + j; ++e)
-      if (removed_by[e] >= j) met.push_back(all[e]);
-    whole[j] = !surviving_partners(news[j], met.data(), u32(met.size()), partners[j]);
+      if (removed_by[e] >= j) {
+        met[n] = all[e];
+        for (u32 w = 0; w < B; ++w) met_leads[u64(n) * B + w] = leads[u64(e) * B + w];
+        ++n;
+      }
+    whole[j] = !surviving_partners(news[j], met.data(), n, partners[j], met_leads.data());
   };
 #if !QUOR_INT
   const i32 width = nb_threads > 1 && k > 1 && work >= kPairsPerTeam ? std::min(nb_threads, 1024) : 1;
