@@ -199,6 +199,8 @@ inline u64 team_lookups() {
 // Products entered after the team's lookups: each index line is hinted this
 // many products ahead.
 constexpr u32 kEnterAhead = 8;
+// Columns ahead whose table slot is hinted while the columns take their positions.
+constexpr u32 kSlotAhead = 16;
 
 struct PendingRow {
   u64 h;
@@ -644,11 +646,14 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     u32* order = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));
     for (u32 i = 0; i < ncols; ++i) order[i] = i;
     sort_columns(cols.all_words(), order, ncols, use_strong_order != 0);
+    // The slots lie all over the table: each is hinted kSlotAhead columns ahead.
     for (u32 i = 0; i < ncols; ++i) {
+      if (i + kSlotAhead < ncols) __builtin_prefetch(&s[order[i + kSlotAhead]]);
       pos[order[i]] = i;
       order[i] = s[order[i]].code_slot;  // every code's slot is read before slot i's field is rewritten
     }
     for (u32 i = 0; i < ncols; ++i) {
+      if (i + kSlotAhead < ncols) __builtin_prefetch(&s[order[i + kSlotAhead]], 1);
       s[i].code_slot = order[i];
       s[order[i]].value = i;
     }
