@@ -193,7 +193,7 @@ inline bool ColumnIndex::fits(const u64* e) const {
 }
 
 template <class Word>
-inline ColumnIndex::Key ColumnIndex::pack_with(const u64* e, Word word) const {
+__attribute__((always_inline)) inline ColumnIndex::Key ColumnIndex::pack_with(const u64* e, Word word) const {
   const u32 span = 4 * width_;
   u64 lo = 0, hi = 0;
   for (u32 w = 0, at = 0; w < nb_of_blocks_of_variables; ++w, at += span) {
