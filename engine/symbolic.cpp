@@ -89,10 +89,17 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) u64 divisor_mask_avx512(con
   const __m256i one = _mm256_set1_epi16(1);
   const __m256i x = _mm256_min_epu16(v, _mm256_set1_epi16(short(b)));
   const __m256i bits = _mm256_sub_epi16(_mm256_sllv_epi16(one, x), one);  // b = 16: 0 - 1, all sixteen
-  const __m512i lo = _mm512_sllv_epi64(_mm512_cvtepu16_epi64(_mm256_castsi256_si128(bits)), _mm512_load_si512(at));
-  const __m512i hi =
-      _mm512_sllv_epi64(_mm512_cvtepu16_epi64(_mm256_extracti128_si256(bits, 1)), _mm512_load_si512(at + 8));
-  return u64(_mm512_reduce_or_epi64(_mm512_or_si512(lo, hi)));
+  // The zero-masked forms: the plain ones start from an undefined vector,
+  // which the compiler reports.
+  const __m512i lo = _mm512_maskz_sllv_epi64(0xFF, _mm512_maskz_cvtepu16_epi64(0xFF, _mm256_castsi256_si128(bits)),
+                                             _mm512_load_si512(at));
+  const __m512i hi = _mm512_maskz_sllv_epi64(
+      0xFF, _mm512_maskz_cvtepu16_epi64(0xFF, _mm256_extracti128_si256(bits, 1)), _mm512_load_si512(at + 8));
+  const __m512i all = _mm512_or_si512(lo, hi);
+  const __m256i half =
+      _mm256_or_si256(_mm512_maskz_extracti64x4_epi64(0xF, all, 0), _mm512_maskz_extracti64x4_epi64(0xF, all, 1));
+  const __m128i quarter = _mm_or_si128(_mm256_castsi256_si128(half), _mm256_extracti128_si256(half, 1));
+  return u64(_mm_cvtsi128_si64(quarter)) | u64(_mm_extract_epi64(quarter, 1));
 }
 
 // divisor_mask for the monomials of one step: made for every column met,
