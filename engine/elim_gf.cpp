@@ -453,8 +453,8 @@ void reduce_pass(Shared& sh, Live& lv) {
 // of its entries updates the block's cells of one column at once.  Same
 // operations per row as reduce_pass.  The rows that survive are then laid
 // out on the worker's row accumulators from their lead on.
-template <u32 L>
-void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
+template <u32 L, bool Vec>
+__attribute__((always_inline)) inline void reduce_block_as(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   u32* const ilv = w.ilv;
   const u64 ncols = sh.ncols;
   u64 start = ncols + 1;
@@ -482,7 +482,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
   // Also gives the column's non-zero lanes: sparse rows meet columns where
   // one lane or two are.
   u32 lanes = 0;
-  const bool vec = simd_avx512();
+  constexpr bool vec = Vec;
   const u32* free = sh.free_cols ? std::lower_bound(sh.free_cols, sh.free_cols + sh.nfree, u32(start)) : nullptr;
   const u32* const free_end = sh.free_cols + sh.nfree;
   auto next_column = [&](u64 c) {
@@ -493,7 +493,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
         if ((lanes = nonzero_lanes<L>(ilv + L * u64(*free)))) return u64(*free++);
       return ncols + 1;
     }
-    if (vec) return next_nonzero_column_avx512<L>(ilv, c, ncols, &lanes);
+    if constexpr (vec) return next_nonzero_column_avx512<L>(ilv, c, ncols, &lanes);
     for (; c <= ncols; ++c)
       if ((lanes = nonzero_lanes<L>(ilv + L * c))) break;
     return c;
@@ -514,7 +514,9 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
       }
     }
     u32* cells = ilv + L * c;
-    const u32 nz = vec ? reduce_lanes_avx512<L>(cells, lm) : reduce_lanes(cells, lanes, sh.mod);
+    u32 nz;
+    if constexpr (vec) nz = reduce_lanes_avx512<L>(cells, lm);
+    else nz = reduce_lanes(cells, lanes, sh.mod);
     if (!nz) continue;
     // The column's pivot serves the rows after it (the block's rows ascend),
     // when usable; a known pivot that is not sends them to the ordered step.
@@ -536,7 +538,7 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
     if (left) w.kept[nkept++] = u32(c);
     if (take) {
       alignas(64) u32 mult[L];  // 0: the row does not take the pivot of c
-      if (vec) take_lanes_avx512<L>(cells, take, lm, mult);
+      if constexpr (vec) take_lanes_avx512<L>(cells, take, lm, mult);
       else take_lanes<L>(cells, take, p, mult);
       sh.axpy_lanes<L>(cells, mult, take, sh.known(e) ? sh.col_dec[c] : sh.dec[e]);
     }
@@ -556,6 +558,20 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
       l.cur[*k - l.lead] = ilv[L * u64(*k) + b];
   }
   for (u32 i = 0; i < nkept; ++i) std::memset(ilv + L * u64(kept[i]), 0, L * sizeof(u32));
+}
+
+// The walk compiled for 512-bit vectors, its column kernels inlined: it
+// calls them for every column it meets.
+template <u32 L>
+__attribute__((target("avx512f"), flatten)) void reduce_block_avx512(Shared& sh, const u32* rows, u32 nb, Worker& w,
+                                                                   Live* lv) {
+  reduce_block_as<L, true>(sh, rows, nb, w, lv);
+}
+
+template <u32 L>
+void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
+  if (simd_avx512()) return reduce_block_avx512<L>(sh, rows, nb, w, lv);
+  reduce_block_as<L, false>(sh, rows, nb, w, lv);
 }
 
 // The ordered part of row r (every row before it is settled): eliminates its
