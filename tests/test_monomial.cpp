@@ -49,6 +49,16 @@ Vec random_vec(std::mt19937_64& rng, u32 n, u32 max_e) {
   return v;
 }
 
+// An emptied table for about capacity monomials of n variables.
+Table_de_Recherche empty_table(u32 capacity, u32 n) {
+  quor_max_index = capacity;
+  set_hash_prime();
+  layout(n, 0);
+  Table_de_Recherche t = dynamic_Table_de_Recherche();
+  clear_Table_de_Recherche(t);
+  return t;
+}
+
 // Each entry's code-to-slot link holds, and every slot between its start slot
 // and its own slot is flagged as passed over.
 void expect_probe_invariant(Table_de_Recherche t) {
@@ -128,7 +138,9 @@ QTEST_F(Monomial, WordPackingsAgree) {
         want |= x << (f * s);
       }
       ASSERT_EQ(expos_pack_word(w, f), want) << f;
-      if (__builtin_cpu_supports("bmi2")) ASSERT_EQ(expos_pack_word_pext(w, expos_pack_lanes(f)), want) << f;
+      if (__builtin_cpu_supports("bmi2")) {
+        ASSERT_EQ(expos_pack_word_pext(w, expos_pack_lanes(f)), want) << f;
+      }
     }
   }
 }
@@ -553,11 +565,7 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
   }
 
   // A full table is refused through the index as the table refuses it.
-  quor_max_index = 512;
-  set_hash_prime();
-  layout(3, 0);
-  Table_de_Recherche t = dynamic_Table_de_Recherche();
-  clear_Table_de_Recherche(t);
+  Table_de_Recherche t = empty_table(512, 3);
   ColumnIndex index;
   index.start(t, 3);
   u32 code;
@@ -574,11 +582,7 @@ QTEST_F(Monomial, StepIndexLeavesTheTableAsGetCodeDoes) {
 // so those that follow come after a widening and must be found again under
 // the new keys, as the table finds them.
 QTEST_F(Monomial, KeyedEntriesAfterAWideningStayFindable) {
-  quor_max_index = 2048;
-  set_hash_prime();
-  layout(3, 0);
-  Table_de_Recherche t = dynamic_Table_de_Recherche();
-  clear_Table_de_Recherche(t);
+  Table_de_Recherche t = empty_table(2048, 3);
   ColumnIndex index;
   index.start(t, 2);  // slots of 2 bits: 3 fits, 4 does not
   std::vector<u64*> terms = {mono({3, 0, 0}), mono({0, 1, 0}), mono({0, 0, 1}), mono({1, 1, 1})};
