@@ -240,15 +240,7 @@ i32 ColumnIndex::get_code(u64 h1, const u64* m1, u64* m2, u32* code, u64** recor
     widen_for(m1, m2 + 1);
     return get_code(h1, m1, m2, code, record);
   }
-  u32 at;
-  const u32 c = find(k, hash_of(k), &at);
-  if (c != kEmpty) {
-    *code = c;
-    *record = const_cast<u64*>(words_[c]) - 1;
-    return 0;
-  }
-  *code = insert(at, k, h1, m1, m2, record);
-  return 1;
+  return get_code_keyed(generation_, k, h1, m1, m2, code, record);  // a key of this generation, no guard set
 }
 
 i32 ColumnIndex::get_code_keyed(u32 gen, Key k, u64 h1, const u64* m1, u64* m2, u32* code, u64** record) {
