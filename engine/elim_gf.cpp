@@ -576,14 +576,20 @@ void reduce_block(Shared& sh, const u32* rows, u32 nb, Worker& w, Live* lv) {
 
 // The ordered part of row r (every row before it is settled): eliminates its
 // lead with the pivots that appeared since, and redoes the tail when a known
-// pivot was passed over or used here.  Returns false on an abort.
-bool settle(Shared& sh, Live& lv) {
+// pivot was passed over or used here.  store_own() stores the worker's new
+// rows still waiting, before a pivot not ready is waited for: it may be one.
+// Returns false on an abort.
+template <class StoreOwn>
+bool settle(Shared& sh, Live& lv, StoreOwn&& store_own) {
   const u32 r = lv.row;
   auto pivot = [&](u64 c) -> i32 {
     const i32 e = sh.entry(c);
     return e < 0 || u32(e) >= r ? -1 : e;
   };
-  auto stored = [&](i32 e) { return wait_for([&] { return sh.is_ready(e); }, sh.abort); };
+  auto stored = [&](i32 e) {
+    if (sh.is_ready(e)) return true;
+    return store_own() && wait_for([&] { return sh.is_ready(e); }, sh.abort);
+  };
   for (;;) {
     const i32 e = pivot(lv.lead);
     if (e < 0) break;
@@ -804,9 +810,43 @@ struct ForwardPass {
       const u32 nb = std::min(kBlock, ntodo - j0);
       u32 stored = sh.stored.load(std::memory_order_acquire), met = 0;
       reduce_block<kBlock>(sh, todo.data() + j0, nb, w, block);
-      for (u32 b = 0; b < nb; ++b)
-        if (!step(w, j0 + b, block + b, nb - b, stored, met)) return w.forget(sh.ncols);
+      Waiting waiting;
+      bool ok = true;
+      for (u32 b = 0; b < nb && ok; ++b) ok = step(w, j0 + b, block + b, nb - b, stored, met, &waiting);
+      // The block's new rows leave the accumulators before the next block.
+      if (!store_waiting(w, waiting) || !ok) return w.forget(sh.ncols);
     }
+  }
+
+  // New rows of a worker's block whose storage waits: while the turn stays
+  // with the block, its next row takes its ordered step at once (the store
+  // of a row costs more than most steps), and the stores follow when the
+  // turn leaves, or when a row's lead meets one of them.
+  struct Waiting {
+    u32 n = 0;
+    Live* rows[kBlock];
+  };
+
+  // Stores the new row on lv: its coefficients and code, then usable by
+  // every worker.  False on an abort.
+  bool store_new(Worker& w, const Live& lv) {
+    sALGO_Dpol* row = sh.rows[lv.row];
+    if (!lv.stands && !store_cells(sh, w, lv.row, lv.cur, lv.span, true)) return false;
+    row->dense = 0;
+    row->encoding = CODE_LZW;
+    row->lead = lv.lead;
+    row->span = sh.ncols - lv.lead + 1;
+    sh.ready[lv.row].store(1, std::memory_order_release);
+    sh.new_leads[sh.nleads.fetch_add(1, std::memory_order_relaxed)].store(lv.lead, std::memory_order_release);
+    sh.stored.fetch_add(1, std::memory_order_release);
+    return true;
+  }
+
+  bool store_waiting(Worker& w, Waiting& waiting) {
+    for (u32 i = 0; i < waiting.n; ++i)
+      if (!store_new(w, *waiting.rows[i])) return false;
+    waiting.n = 0;
+    return true;
   }
 
   // The rows as they stand, in order, on one worker: in a matrix of rows to
@@ -842,13 +882,16 @@ struct ForwardPass {
   }
 
   // The ordered step of the row at position j of todo (lv[0], followed by
-  // the rest of its block), then its storage; false when the worker must
-  // leave.  met: the slots of new_leads the rest of the block has met.
-  bool step(Worker& w, u32 j, Live* lv_rest, u32 nrest, u32& stored, u32& met) {
-    const u32 ncols = sh.ncols;
+  // the rest of its block), then its storage, at once or (waiting given)
+  // with the block's; false when the worker must leave.  met: the slots of
+  // new_leads the rest of the block has met.
+  bool step(Worker& w, u32 j, Live* lv_rest, u32 nrest, u32& stored, u32& met, Waiting* waiting = nullptr) {
     const u32 r = todo[j];
     Live& lv = lv_rest[0];
+    auto store_own = [&] { return !waiting || store_waiting(w, *waiting); };
     {
+      // Another row has the turn: it may need this worker's new rows.
+      if (turn.load(std::memory_order_acquire) != j && !store_own()) return false;
       // While the rows before it settle, the row and the rest of its block
       // meet the pivots they store: what is left to the ordered step is
       // only what was stored since.  Once the heuristic admits no more rows,
@@ -883,7 +926,7 @@ struct ForwardPass {
       // A row passed over leaves its cells empty all the same.
       if (!admitted && lv.cur) std::memset(static_cast<void*>(lv.cur), 0, lv.span * sizeof(Cell));
       if (admitted) {
-        if (lv.cur && !settle(sh, lv)) return false;
+        if (lv.cur && !settle(sh, lv, store_own)) return false;
         survived = lv.cur != nullptr || lv.stands;
         fates.push_back(survived ? 1 : 0);
         // Serialised by the turn: the stream sees the rows in sorted order.
@@ -903,15 +946,8 @@ struct ForwardPass {
       turn.store(j + 1, std::memory_order_release);
       // ---- the new row, stored while the next rows settle ----
       if (!survived) return true;
-      sALGO_Dpol* row = sh.rows[r];
-      if (!lv.stands && !store_cells(sh, w, r, lv.cur, lv.span, true)) return false;
-      row->dense = 0;
-      row->encoding = CODE_LZW;
-      row->lead = lv.lead;
-      row->span = ncols - lv.lead + 1;
-      sh.ready[r].store(1, std::memory_order_release);
-      sh.new_leads[sh.nleads.fetch_add(1, std::memory_order_relaxed)].store(lv.lead, std::memory_order_release);
-      sh.stored.fetch_add(1, std::memory_order_release);
+      if (!waiting) return store_new(w, lv);
+      waiting->rows[waiting->n++] = &lv;
     }
     return true;
   }
