@@ -31,6 +31,8 @@ namespace {
 ElimStatus g_status = kElimOk;
 char g_status_text[256] = "";
 u32 g_bus_rows = 0;  // rows reduced while the progress stream was set
+// Codes of the new rows from which their polynomials are made on a team.
+[[maybe_unused]] constexpr u64 kCloneCodesPerTeam = u64(1) << 16;
 }  // namespace
 
 void bus_matrix(u32 nrows, u32 ncols) {
@@ -154,13 +156,13 @@ u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, 
   u64 codes = 0;
   for (u32 i = 0; i < n; ++i) codes += nr[i]->nb_codes + 1;
   u64** records = n > 0 && codes >= ncols ? records_by_position(t, ncols) : nullptr;
-  u32 count = 0;
+#if !QUOR_INT
+  const u32 width = nb_threads > 1 && codes >= kCloneCodesPerTeam ? u32(std::min(nb_threads, 1024)) : 1;
+#else
+  const u32 width = 1;
+#endif
   QUOR_NAME(swap_zone)();
-  for (u32 i = 0; i < n; ++i) {
-    const u32 lp = ncols - nr[i]->lead;
-    Dpol d = records ? clone_lzw_from_records(nr[i], records, lp) : QUOR_NAME(clone_lzw_ALGO_Dpol)(nr[i], t, lp);
-    if (d) result[count++] = d;
-  }
+  clone_lzw_rows(nr, n, ncols, t, records, result, width);
   QUOR_NAME(swap_zone)();
   if (QUOR_NAME(want_state_percent) && nrows) QUOR_NAME(Stderr)("100%%/");
 #if !QUOR_INT
@@ -168,7 +170,7 @@ u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, 
   if (dt > 1.0) QUOR_NAME(Stderr)("{L=%.2f sec}", dt);
 #endif
   QUOR_NAME(restore_GC_state)(&mark);
-  return count;
+  return n;
 }
 
 void QUOR_NAME(info_count_lzw)() {}

@@ -208,6 +208,8 @@ inline u64 team_lookups() {
 constexpr u32 kEnterAhead = 8;
 // Columns ahead whose table slot is hinted while the columns take their positions.
 constexpr u32 kSlotAhead = 16;
+// Columns from which the records held by a step's new polynomials are marked on a team.
+[[maybe_unused]] constexpr u32 kReleaseColumnsPerTeam = 1u << 14;
 
 struct PendingRow {
   u64 h;
@@ -493,7 +495,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   fresh_relative_MatrixRow();
   empty_Table_de_Recherche(t);
   u32 nrows = 0, nreduce = 0, max_terms = 1;
-  u64 entries = 0;  // of the rows, for the choice of a coding team
+  [[maybe_unused]] u64 entries = 0;  // of the rows, for the choice of a coding team
   RowCodes row_codes;
   ColumnIndex cols;
 #if !QUOR_INT
@@ -733,17 +735,31 @@ namespace {
 // holds go back to the monomial free list: kept, a run's columns would pile
 // up in the slabs, most of them never read again.  A record's hash word is
 // below 2^32: its top bit marks the records held while the others go.
-void release_column_records(const SymbolicMatrix& M, Dpol* polys, u32 k) {
+void release_column_records(const SymbolicMatrix& M, Dpol* polys, u32 k, u32 width) {
   constexpr u64 kHeld = u64(1) << 63;
-  for (u32 i = 0; i < k; ++i)
-    for (u32 j = 0; j < polys[i]->nb_terms; ++j) polys[i]->monoms[j][0] |= kHeld;
+  // Polynomials share records: the mark is set (or cleared) with a plain
+  // atomic load and store, as nothing else changes the word meanwhile.
+  auto mark = [&](bool on) {
+#pragma omp parallel for num_threads(width) schedule(dynamic, 8) if (width > 1)
+    for (i64 i = 0; i < i64(k); ++i) {
+      u64** m = polys[i]->monoms;
+      for (u32 j = 0; j < polys[i]->nb_terms; ++j) {
+        std::atomic_ref<u64> w(m[j][0]);
+        const u64 v = w.load(std::memory_order_relaxed);
+        if (bool(v & kHeld) != on) w.store(v ^ kHeld, std::memory_order_relaxed);
+      }
+    }
+  };
+  mark(true);
+  // The records lie scattered: each is hinted a few columns ahead.
+  constexpr u32 kAhead = 8;
   for (u32 c = 0; c < M.ncols; ++c) {
+    if (c + kAhead < M.ncols && M.col_made[c + kAhead]) __builtin_prefetch(M.col_words[c + kAhead] - 1, 1);
     if (!M.col_made[c]) continue;
     u64* r = const_cast<u64*>(M.col_words[c]) - 1;
     if (!(r[0] & kHeld)) QUOR_NAME(kill_Expos)(r);
   }
-  for (u32 i = 0; i < k; ++i)
-    for (u32 j = 0; j < polys[i]->nb_terms; ++j) polys[i]->monoms[j][0] &= ~kHeld;
+  mark(false);
 }
 }  // namespace
 
@@ -773,6 +789,11 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
   if (!QUOR_NAME(want_quiet)) QUOR_NAME(Output)("\nMatrix %u x %u x %u: ", M.nrows, M.ncols, M.nreduce);
   if (want_pipe2) QUOR_NAME(Stderr)("(%ux%u)", M.nrows, M.ncols);
 
+#if !QUOR_INT
+  const u32 width = nb_threads > 1 && M.ncols >= kReleaseColumnsPerTeam ? u32(std::min(nb_threads, 1024)) : 1;
+#else
+  const u32 width = 1;
+#endif
   // The eliminations read coded rows only.
   if (QUOR_NAME(no_expand)) code_unexpanded_rows(M);
   Dpol* result = static_cast<Dpol*>(QUOR_NAME(alloc64)(even_up(M.nreduce) * sizeof(Dpol)));
@@ -793,16 +814,15 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
     if (nb_of_renormed >= 2)
       for (u32 i = 0; i < k; ++i) renorm_poly(&out[i]->nb_terms, &out[i]->monoms);
   }
-  release_column_records(M, out, k);
+  release_column_records(M, out, k, width);
 }
 
 namespace {
-// clone_lzw_ALGO_Dpol with record(pos) the record at position pos.
+// Fills p, made with the entry count of the row whose lead lies at position
+// lp, with record(pos) the record at position pos; false when an entry lies
+// beyond lp.
 template <class RecordAt>
-Dpol clone_lzw_with(const sALGO_Dpol* row, u32 lp, RecordAt record) {
-  const u64 n = lzw_count_entries(row->code, row->nb_codes);
-  if (n > u64(lp) + 1) QUOR_NAME(Fatal)("bug dans Quor(clone_lzw)\n");
-  Dpol p = raw_new_Dpol(u32(n));
+bool fill_clone(Dpol p, const sALGO_Dpol* row, u32 lp, RecordAt record) {
   p->id = row->key;
   p->new_flag = row->new_flag;
   p->row_flag = row->flag;
@@ -822,20 +842,52 @@ Dpol clone_lzw_with(const sALGO_Dpol* row, u32 lp, RecordAt record) {
         else
           for (u32 x = 0; x < r; ++x) mo[j++] = record(u32(lp - o - x));
       });
-  if (bad) QUOR_NAME(Fatal)("bug dans Quor(clone_lzw)\n");
+  if (bad) return false;
   const u32 V = QUOR_NAME(vectorize);
-  for (u32 k = 0; k < V; ++k) std::memcpy(p->coeffs[k], row->coeffs[k], n * sizeof(Dom));
-  return p;
+  for (u32 k = 0; k < V; ++k) std::memcpy(p->coeffs[k], row->coeffs[k], u64(p->nb_terms) * sizeof(Dom));
+  return true;
+}
+
+// The entry count of a row whose lead lies at position lp, 0 when it has
+// more entries than positions.
+u64 clone_entries(const sALGO_Dpol* row, u32 lp) {
+  const u64 n = lzw_count_entries(row->code, row->nb_codes);
+  return n > u64(lp) + 1 ? 0 : n;
 }
 }  // namespace
 
 Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t, u32 lp) {
+  const u64 n = clone_entries(row, lp);
+  if (!n) QUOR_NAME(Fatal)("bug dans Quor(clone_lzw)\n");
+  Dpol p = raw_new_Dpol(u32(n));
   Table_slot* s = t->slots;
-  return clone_lzw_with(row, lp, [s](u32 pos) { return record_at(s, pos); });
+  if (!fill_clone(p, row, lp, [s](u32 pos) { return record_at(s, pos); })) QUOR_NAME(Fatal)("bug dans Quor(clone_lzw)\n");
+  return p;
 }
 
-Dpol clone_lzw_from_records(const sALGO_Dpol* row, u64* const* records, u32 lp) {
-  return clone_lzw_with(row, lp, [records](u32 pos) { return records[pos]; });
+void clone_lzw_rows(const ALGO_Dpol* rows, u32 n, u32 ncols, Table_de_Recherche t, u64* const* records, Dpol* out,
+                    u32 width) {
+  // The zone allocates on one thread only: the polynomials are made in row
+  // order between a count and a fill that the team shares.
+  if (n == 0) return;
+  u32* count = static_cast<u32*>(QUOR_NAME(alloc64)(u64(n) * sizeof(u32) + 8));
+  std::atomic<bool> bad{false};
+#pragma omp parallel for num_threads(width) schedule(dynamic, 16) if (width > 1)
+  for (i64 i = 0; i < i64(n); ++i) {
+    count[i] = u32(clone_entries(rows[i], ncols - rows[i]->lead));
+    if (!count[i]) bad.store(true, std::memory_order_relaxed);
+  }
+  if (bad.load()) QUOR_NAME(Fatal)("bug dans Quor(clone_lzw)\n");
+  for (u32 i = 0; i < n; ++i) out[i] = raw_new_Dpol(count[i]);
+  Table_slot* s = t->slots;
+#pragma omp parallel for num_threads(width) schedule(dynamic, 16) if (width > 1)
+  for (i64 i = 0; i < i64(n); ++i) {
+    const u32 lp = ncols - rows[i]->lead;
+    const bool ok = records ? fill_clone(out[i], rows[i], lp, [records](u32 pos) { return records[pos]; })
+                            : fill_clone(out[i], rows[i], lp, [s](u32 pos) { return record_at(s, pos); });
+    if (!ok) bad.store(true, std::memory_order_relaxed);
+  }
+  if (bad.load()) QUOR_NAME(Fatal)("bug dans Quor(clone_lzw)\n");
 }
 
 u64** records_by_position(Table_de_Recherche t, u32 ncols) {
