@@ -392,17 +392,21 @@ bool code_rows_on_team(ALGO_Dpol* rows, u32 nrows, u32* const* codes, const u32*
       }
     }
     if (failed.load()) return false;
+    // The zone allocates on one thread; the codes are copied (their pages
+    // faulted in) on the team.
     for (u32 k = 0; k < n; ++k) {
       sALGO_Dpol* row = rows[from + k];
       const Coded& d = done[k];
-      u8* code = static_cast<u8*>(QUOR_NAME(alloc64)(d.bytes));
-      if (d.bytes) std::memcpy(code, buf[d.worker].out.data() + d.at, d.bytes);
-      row->code = code;
+      row->code = static_cast<u8*>(QUOR_NAME(alloc64)(d.bytes));
       row->nb_codes = d.codes;
       row->encoding = CODE_LZW;
       row->multiplier = nullptr;
       row->source_monoms = nullptr;
     }
+#pragma omp parallel for num_threads(width) schedule(dynamic, 64)
+    for (i64 k = 0; k < i64(n); ++k)
+      if (done[k].bytes)
+        std::memcpy(rows[from + u64(k)]->code, buf[done[k].worker].out.data() + done[k].at, done[k].bytes);
   }
   return true;
 }
