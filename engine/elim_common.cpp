@@ -161,8 +161,10 @@ u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, 
 #else
   const u32 width = 1;
 #endif
+  // Scratch of this zone, given back with the rest at the end.
+  u32* count = static_cast<u32*>(QUOR_NAME(alloc64)(u64(n) * sizeof(u32) + 8));
   QUOR_NAME(swap_zone)();
-  clone_lzw_rows(nr, n, ncols, t, records, result, width);
+  clone_lzw_rows(nr, n, ncols, t, records, result, count, width);
   QUOR_NAME(swap_zone)();
   if (QUOR_NAME(want_state_percent) && nrows) QUOR_NAME(Stderr)("100%%/");
 #if !QUOR_INT

@@ -870,11 +870,10 @@ Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t,
 }
 
 void clone_lzw_rows(const ALGO_Dpol* rows, u32 n, u32 ncols, Table_de_Recherche t, u64* const* records, Dpol* out,
-                    u32 width) {
+                    u32* count, u32 width) {
   // The zone allocates on one thread only: the polynomials are made in row
   // order between a count and a fill that the team shares.
   if (n == 0) return;
-  u32* count = static_cast<u32*>(QUOR_NAME(alloc64)(u64(n) * sizeof(u32) + 8));
   std::atomic<bool> bad{false};
 #pragma omp parallel for num_threads(width) schedule(dynamic, 16) if (width > 1)
   for (i64 i = 0; i < i64(n); ++i) {

@@ -118,10 +118,11 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
 // lies at position lp = ncols - lead of the table's order.
 QUOR_EXPORT Dpol QUOR_NAME(clone_lzw_ALGO_Dpol)(const sALGO_Dpol* row, Table_de_Recherche t, u32 lp);
 // The polynomials of the coded result rows[0..n-1] of a matrix of ncols
-// columns, into out[0..n-1]: records[pos] the record at position pos of the
-// table's order, or the table's own when records is null; on width threads.
+// columns, into out[0..n-1] (current zone): records[pos] the record at
+// position pos of the table's order, or the table's own when records is
+// null; count is scratch for n entries; on width threads.
 void clone_lzw_rows(const ALGO_Dpol* rows, u32 n, u32 ncols, Table_de_Recherche t, u64* const* records, Dpol* out,
-                    u32 width);
+                    u32* count, u32 width);
 // The record of every position 0 .. ncols-1 of the table's order, in the zone.
 u64** records_by_position(Table_de_Recherche t, u32 ncols);
 
