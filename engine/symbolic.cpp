@@ -269,19 +269,21 @@ void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mar
   {
     const u32 t = u32(omp_get_thread_num());
     std::vector<u32>& list = lists[t];
+    // The list only grows: a row's room is not cleared again for each row.
+    u64 used = 0;
 #pragma omp for schedule(dynamic, 8)
     for (i64 r = 0; r < i64(rows.size()); ++r) {
       if (failed.load(std::memory_order_relaxed)) continue;
       const PendingRow& w = rows[u64(r)];
-      const u64 at = list.size();
+      const u64 at = used;
       try {
-        list.resize(at + w.n - w.from);
+        if (list.size() < at + w.n - w.from) list.resize(std::max<u64>(at + w.n - w.from, 2 * list.size()));
       } catch (const std::bad_alloc&) {
         failed.store(true);
         continue;
       }
       const u32 k = cols.find_codes(km[u64(r)], keys[u64(r)], w.from, w.n, w.codes, list.data() + at);
-      list.resize(at + k);
+      used = at + k;
       absent[u64(r)] = Absent{t, k, at};
     }
   }
@@ -381,9 +383,11 @@ bool code_rows_on_team(ALGO_Dpol* rows, u32 nrows, u32* const* codes, const u32*
           const u32 lp = pos[c[0]];
           b.offsets[0] = 0;
           for (u32 j = 1; j < nt; ++j) b.offsets[j] = lp - pos[c[j]];
-          b.code.resize(lzw_worst_bytes(nt));
+          // The buffer only grows: its room is not cleared again for each row.
+          const u64 worst = lzw_worst_bytes(nt);
+          if (b.code.size() < worst) b.code.resize(worst);
           u32 nc = 0;
-          const u64 bytes = nt < 2 ? 0 : lzw_encode(b.offsets.data(), nt, b.code.data(), b.code.size(), &nc);
+          const u64 bytes = nt < 2 ? 0 : lzw_encode(b.offsets.data(), nt, b.code.data(), worst, &nc);
           done[k] = Coded{w, nc, b.out.size(), bytes};
           b.out.insert(b.out.end(), b.code.begin(), b.code.begin() + i64(bytes));
         }
