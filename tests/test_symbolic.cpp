@@ -274,6 +274,21 @@ QTEST_F(Symbolic, RandomSystemsAgainstAReferenceClosure) {
     }
     EXPECT_EQ(reducer_rows.size(), reducer.size());
     total_reducer_rows += u32(reducer.size());
+
+    // Every row at once, on a team, through the records by position or the
+    // table's slots: the polynomials of the rows one at a time.
+    std::vector<Dpol> all(M.nrows);
+    std::vector<u32> count(M.nrows);
+    u64** by_position = records_by_position(QUOR_NAME(ptr_Base_Exposants), M.ncols);
+    for (u64** records : {by_position, static_cast<u64**>(nullptr)}) {
+      clone_lzw_rows(M.rows, M.nrows, M.ncols, QUOR_NAME(ptr_Base_Exposants), records, all.data(), count.data(), 4);
+      for (u32 i = 0; i < M.nrows; ++i) {
+        const Dpol one = clone(M.rows[i], M.ncols);
+        EXPECT_EQ(terms_of(all[i]), terms_of(one)) << i;
+        EXPECT_EQ(std::make_tuple(all[i]->id, all[i]->row_flag, all[i]->new_flag, all[i]->input_flag),
+                  std::make_tuple(one->id, one->row_flag, one->new_flag, one->input_flag));
+      }
+    }
   }
   EXPECT_GT(total_reducer_rows, 100u);  // the systems do exercise the preprocessing
   }
