@@ -165,6 +165,15 @@ int compute_hilbert(unsigned n, unsigned m, const std::uint16_t* exps, std::vect
     *numerator = std::move(s.numerator);
     return s.dim;
 }
+std::int64_t compute_degree(unsigned n, unsigned m, const std::uint16_t* exps, int* dim) {
+    tesk::want_quiet = 1;
+    const tesk::algo::Hilbert_Series s = tesk::algo::hilbert_series(n, m, exps);
+    *dim = s.dim;
+    std::int64_t h1 = 0;
+    for (std::int64_t c : s.numerator)
+        if (__builtin_add_overflow(h1, c, &h1)) tesk::Fatal("Degree: h(1) does not fit in 64 bits\n");
+    return h1;
+}
 }  // namespace
 
 TESK_EXPORT int Tesk_compute_Hilbert_VGF(unsigned n, unsigned m, const std::uint16_t* exps,
@@ -175,4 +184,12 @@ TESK_EXPORT int Tesk_compute_Hilbert_VGF(unsigned n, unsigned m, const std::uint
 TESK_EXPORT int Tesk_compute_Hilbert_GFC(unsigned n, unsigned m, const std::uint16_t* exps,
                                          std::vector<std::int64_t>* numerator) {
     return compute_hilbert(n, m, exps, numerator);
+}
+
+TESK_EXPORT std::int64_t Tesk_compute_Degree_VGF(unsigned n, unsigned m, const std::uint16_t* exps, int* dim) {
+    return compute_degree(n, m, exps, dim);
+}
+
+TESK_EXPORT std::int64_t Tesk_compute_Degree_GFC(unsigned n, unsigned m, const std::uint16_t* exps, int* dim) {
+    return compute_degree(n, m, exps, dim);
 }

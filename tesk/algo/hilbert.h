@@ -37,5 +37,9 @@ TESK_EXPORT int Tesk_compute_Hilbert_VGF(unsigned n, unsigned m, const std::uint
                                          std::vector<std::int64_t>* numerator);
 TESK_EXPORT int Tesk_compute_Hilbert_GFC(unsigned n, unsigned m, const std::uint16_t* exps,
                                          std::vector<std::int64_t>* numerator);
+// The degree of the same ideal, h(1) of its series (0 for the whole ring);
+// its dimension into *dim.  Both leave the engine quiet (want_quiet := 1).
+TESK_EXPORT std::int64_t Tesk_compute_Degree_VGF(unsigned n, unsigned m, const std::uint16_t* exps, int* dim);
+TESK_EXPORT std::int64_t Tesk_compute_Degree_GFC(unsigned n, unsigned m, const std::uint16_t* exps, int* dim);
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "tesk/algo/fglm.h"
 #include "tesk/algo/hilbert.h"
+#include "tesk/algo/lextri.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/front_end.h"
 #include "tesk/base/gfc.h"
@@ -49,6 +50,40 @@ void show(const Options& o, poly::List<I>* l) {
     else
         saving = gfc::want_to_save, save = gfc::bin_save_file;
     if (saving && save) poly::Wire<I>::out_protocol_list(*save, l, 0);
+}
+
+// The triangular sets of the decomposition, as a list of lists.
+void show_sets(const Options& o, poly::List_List<poly::DRLDRL__GFC>* T) {
+    using I = poly::DRLDRL__GFC;
+    switch (o.format) {
+    case Format::Plain:
+    case Format::Pretty:
+    case Format::Posso:
+        AFFICHE() << T << '\n';
+        return;
+    case Format::Tex:
+        if (want_output)
+            for (poly::List_List<I>* s = T; s; s = s->next) {
+                for (poly::List<I>* c = s->elt; c; c = c->next) Tex << c->elt << '\n';
+                Tex << '\n';
+            }
+        break;
+    case Format::Lisp:
+        if (want_output) Lisp_Print() << T << "\n";
+        break;
+    }
+    if (gfc::want_to_save && gfc::bin_save_file) poly::Wire<I>::out_protocol_list_list(*gfc::bin_save_file, T, 0);
+}
+
+// The lextriangular decomposition of the ideal of G in place of G; fatal
+// when the ideal is not zero-dimensional.
+void show_lextri(const Options& o, poly::List<poly::DRLDRL__GFC>* G) {
+    algo::Lextri_Status st;
+    poly::List_List<poly::DRLDRL__GFC>* T = algo::Lextri::decompose(G, &st);
+    if (st == algo::Lextri_Status::Not_Dim0)
+        Fatal("%s: the system is not zero-dimensional: no lextriangular decomposition\n", o.input);
+    show_sets(o, T);
+    poly::Dmp<poly::DRLDRL__GFC>::Lists2::kill_all(T);
 }
 
 // The lexicographic basis of the degree basis G in place of G; fatal when
@@ -116,7 +151,8 @@ int run_file(const Options& o) {
         if (o.lex) show_lex(o, G, h.nvars);
         else show(o, G);
     } else {
-        show(o, G);
+        if (o.lextri) show_lextri(o, G);
+        else show(o, G);
     }
     if (o.normal_form) {
         FILE* g = ouvrir(o.normal_form, "r");
@@ -138,21 +174,37 @@ int run_file(const Options& o) {
         const int dim = hilbert_of(G, num);
         Output("h(t) = %s\ndim = %d\n", hilbert_text(num).c_str(), dim);
     }
+    if (o.degree) {
+        if (h.block) Fatal("%s: the degree needs one block of variables, not a first block of %u\n", o.input, h.block);
+        std::vector<std::uint16_t> rows;
+        const unsigned m = leading_rows(G, rows);
+        int dim;
+        const std::int64_t deg = I::D::kOnHeap ? Tesk_compute_Degree_VGF(h.nvars, m, rows.data(), &dim)
+                                               : Tesk_compute_Degree_GFC(h.nvars, m, rows.data(), &dim);
+        Output("degree = %lld\n", (long long)deg);
+    }
     M::Lists::kill_all(G);
     return 0;
 }
 
 template <class I>
-int hilbert_of(poly::List<I>* l, std::vector<std::int64_t>& h) {
+unsigned leading_rows(poly::List<I>* l, std::vector<std::uint16_t>& rows) {
     using X = typename poly::Dmp<I>::X;
     const unsigned n = I::L::n();
-    std::vector<std::uint16_t> rows;
     unsigned m = 0;
     for (; l; l = l->next)
         if (poly::Term<I>* p = poly::Dmp<I>::strip(l->elt)) {
             for (unsigned i = 0; i < n; ++i) rows.push_back(std::uint16_t(X::extraire(p->exp, i)));
             ++m;
         }
+    return m;
+}
+
+template <class I>
+int hilbert_of(poly::List<I>* l, std::vector<std::int64_t>& h) {
+    const unsigned n = I::L::n();
+    std::vector<std::uint16_t> rows;
+    const unsigned m = leading_rows(l, rows);
     if constexpr (I::D::kOnHeap)
         return Tesk_compute_Hilbert_VGF(n, m, rows.data(), &h);
     else
@@ -173,6 +225,8 @@ std::string hilbert_text(const std::vector<std::int64_t>& h) {
     return s.empty() ? "0" : s;
 }
 
+template unsigned leading_rows<poly::BigDexp__VGF>(poly::List<poly::BigDexp__VGF>*, std::vector<std::uint16_t>&);
+template unsigned leading_rows<poly::DRLDRL__GFC>(poly::List<poly::DRLDRL__GFC>*, std::vector<std::uint16_t>&);
 template int hilbert_of<poly::BigDexp__VGF>(poly::List<poly::BigDexp__VGF>*, std::vector<std::int64_t>&);
 template int hilbert_of<poly::DRLDRL__GFC>(poly::List<poly::DRLDRL__GFC>*, std::vector<std::int64_t>&);
 template int run_file<poly::BigDexp__VGF>(const Options&);

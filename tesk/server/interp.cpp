@@ -14,6 +14,8 @@
 //                      leading monomials -> [16][dim] [6] [16][h_0] ... [16][h_d] [7]
 //   [25], [103] or [124]  the reduced lexicographic basis of the basis's
 //                      ideal (zero-dimensional, a vector of primes) -> [6] polys [7]
+//   [64], [82] or [156]  the lextriangular decomposition of the basis's ideal
+//                      (zero-dimensional, modulo p) -> [6] ([6] polys [7])... [7]
 //   [3] or [127]       the end                                    -> [5], then the server ends
 // A command that cannot be done now, or that this server does not know, is
 // answered [39][56][n] text, and the session goes on.  A domain command of
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "tesk/algo/fglm.h"
+#include "tesk/algo/lextri.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/gfc.h"
 #include "tesk/base/switches.h"
@@ -141,6 +144,17 @@ struct Session {
         poly::Dmp<poly::BigLexp__VGF>::Lists::kill_all(lex);
     }
 
+    // The triangular sets of the basis's ideal, or the reason there are none.
+    static void lextri(BUS& b) {
+        algo::Lextri_Status st;
+        poly::List_List<I>* T = algo::Lextri::decompose(basis, &st);
+        if (st == algo::Lextri_Status::Not_Dim0)
+            refuse(b, "The basis is not zero-dimensional: no lextriangular decomposition");
+        else
+            W::out_protocol_list_list(b, T, 0), b.flush();
+        M::Lists2::kill_all(T);
+    }
+
     // Answers commands until the end code (0) or a domain of the twin (2).
     static int parse(BUS& b) {
         for (;;) {
@@ -243,6 +257,15 @@ struct Session {
                     if (have_basis(b)) change_ordering(b);
                 } else {
                     refuse(b, "The change of ordering needs a vector of primes (code 172)");
+                }
+                break;
+            case MSG_TESK_LEXTRIANG:
+            case MSG_TESK_LEXTRI:
+            case MSG_TESK_RMT_LEXTRI:
+                if constexpr (I::D::kOnHeap) {
+                    refuse(b, "The lextriangular decomposition needs a prime below 65535 (code 9)");
+                } else {
+                    if (have_basis(b)) lextri(b);
                 }
                 break;
             case MSG_TESK_QUIT:

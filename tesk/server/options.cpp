@@ -19,7 +19,9 @@ const char kUsage[] =
     "  domain:  -prime P (modulo P < 65535) | -primes K (K primes above 2^31 at once) -offset N\n"
     "  input:   FILE | -cyclic N | -katsura N | -binaire N; -analyse\n"
     "  other:   -homog -qhomog -save FILE -teskhome DIR -normal-form FILE -hilbert -nbsol -prepare\n"
-    "           -lex (with -primes: the lexicographic basis of a zero-dimensional system)\n";
+    "           -lex (with -primes: the lexicographic basis of a zero-dimensional system)\n"
+    "  -lextri  the lextriangular decomposition of a zero-dimensional system (modulo P): a list of triangular sets\n"
+    "  -degree  the degree of the ideal (h(1) of the Hilbert series of a one-block basis)\n";
 
 // A whole decimal number in [lo, hi], else fatal naming the option.
 long number(const char* opt, const char* text, long lo, long hi) {
@@ -70,6 +72,8 @@ Options parse_options(int argc, char** argv) {
         else if (a == "-analyse") o.analyse = true;
         else if (a == "-nbsol") o.nb_sol = true;
         else if (a == "-prepare") o.prepare = true;
+        else if (a == "-lextri") o.lextri = true;
+        else if (a == "-degree") o.degree = true;
         else if (a == "-cyclic" || a == "-katsura" || a == "-binaire") {
             o.example = a == "-cyclic" ? Options::Example::Cyclic
                         : a == "-katsura" ? Options::Example::Katsura : Options::Example::Binaire;
@@ -90,6 +94,7 @@ Options parse_options(int argc, char** argv) {
         Fatal("%s\n%s", free_args.empty() ? "No input file" : "Too many arguments", kUsage);
     }
     if (o.lex && o.build != Build::Vector) Fatal("Option -lex needs a vector of primes (-primes K)\n%s", kUsage);
+    if (o.lextri && o.build != Build::Prime) Fatal("Option -lextri needs the prime-field build (-prime P)\n%s", kUsage);
     if (save) {
         // The save channel belongs to the build that computes.
         WBUS* w = new WBUS(save);

@@ -47,6 +47,8 @@ struct Options {
     bool analyse = false;   // -analyse: the weights of the input ("#weights <...>")
     bool nb_sol = false;    // -nbsol: "#solutions N" after the basis (-1: not zero-dimensional)
     bool prepare = false;   // -prepare: the prepared-basis text of the basis
+    bool lextri = false;    // -lextri: the lextriangular decomposition (prime-field build)
+    bool degree = false;    // -degree: "degree = N", the degree of the ideal
 };
 
 // Reads the command line, sets the engine's switches and opens the save
@@ -86,6 +88,10 @@ int run_file(const Options& o);
 // l: h's coefficients from t^0 on into h, dim returned (-1 when 1 is in the ideal).
 template <class I>
 int hilbert_of(poly::List<I>* l, std::vector<std::int64_t>& h);
+// The leading monomials of l's polynomials, n exponents a row, appended to
+// rows; returns the number of rows.
+template <class I>
+unsigned leading_rows(poly::List<I>* l, std::vector<std::uint16_t>& rows);
 // "t^2+2*t+1" (greatest degree first); "0" for no coefficient.
 std::string hilbert_text(const std::vector<std::int64_t>& h);
 

@@ -1,0 +1,344 @@
+// Lextriangular decomposition (lextri.h).
+#include "tesk/algo/lextri.h"
+
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "tesk/algo/normal_form.h"
+#include "tesk/algo/sugar.h"
+#include "tesk/base/runtime.h"
+#include "tesk/base/switches.h"
+#include "tesk/poly/staircase.h"
+
+namespace tesk::algo {
+
+namespace {
+
+using I = Lextri::I;
+using M = poly::Dmp<I>;
+using P = poly::Term<I>;
+using Lst = poly::List<I>;
+using LL = poly::List_List<I>;
+using D = I::D;
+using C = D::C;
+using Expo = std::vector<std::uint16_t>;  // exponents in variable order
+
+Expo exponents(const P* t, unsigned n) {
+    Expo e(n);
+    for (unsigned i = 0; i < n; ++i) e[i] = std::uint16_t(M::X::extraire(t->exp, i));
+    return e;
+}
+
+bool divides(const Expo& a, const Expo& b) {
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] > b[i]) return false;
+    return true;
+}
+
+// The reduced basis of the ideal of F (intact), by the sugar loop over the
+// blocks in force.
+Lst* basis(Lst* F) {
+    want_block = int(I::L::k());
+    return Sugar<I>::groebner(F);
+}
+
+// The reduced basis of G and p (p released).
+Lst* basis_with(Lst* G, P* p) {
+    Lst* F = M::Lists::cons(p, G);
+    Lst* B = basis(F);
+    M::Lists::kill_top(F);
+    M::Terms::kill_all(p);
+    return B;
+}
+
+// The quotient by a zero-dimensional reduced basis: normal forms and their
+// coordinates on the staircase.
+struct Quotient {
+    unsigned n;
+    unsigned dim;
+    std::vector<P*> R;                 // monic reducers
+    std::map<Expo, unsigned> column;   // standard monomial -> coordinate
+    Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_) {
+        if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
+    }
+    ~Quotient() {
+        for (P* p : R) M::Terms::kill_all(p);
+    }
+    P* nf(P* p) { return Sugar<I>::reduce_all(p, R); }
+    std::vector<C> coordinates(const P* p) {
+        std::vector<C> v(dim, 0);
+        for (; p; p = p->next) {
+            auto [it, fresh] = column.emplace(exponents(p, n), unsigned(column.size()));
+            if (it->second >= dim)
+                Fatal("Lextriangular decomposition: a normal form leaves the staircase of %u monomials\n", dim);
+            v[it->second] = p->coef;
+        }
+        return v;
+    }
+};
+
+// Vectors added one at a time, each kept when independent of those kept
+// before, else written as their combination.  Every kept row is 1 at its
+// pivot and 0 at the pivots of the rows before it.
+struct Span {
+    std::vector<std::vector<C>> rows, combs;  // row = combination of the kept vectors
+    std::vector<unsigned> pivots;
+    unsigned size() const { return unsigned(pivots.size()); }
+    // true when v is kept; false with v = sum lambda[i] * (kept vector i).
+    bool add(std::vector<C> v, std::vector<C>& lambda) {
+        const unsigned s = size();
+        std::vector<C> comb(s + 1, 0);
+        comb[s] = 1;
+        for (unsigned i = 0; i < s; ++i) {
+            const C f = v[pivots[i]];
+            if (!f) continue;
+            const C g = D::minus(f);
+            for (unsigned k = pivots[i]; k < v.size(); ++k)
+                if (rows[i][k]) D::lin_d(v[k], g, rows[i][k]);
+            for (unsigned k = 0; k <= i; ++k)
+                if (combs[i][k]) D::lin_d(comb[k], g, combs[i][k]);
+        }
+        unsigned p = 0;
+        while (p < v.size() && !v[p]) ++p;
+        if (p == v.size()) {  // comb . (kept, v) = 0
+            lambda.assign(s, 0);
+            for (unsigned k = 0; k < s; ++k) lambda[k] = D::minus(comb[k]);
+            return false;
+        }
+        const C u = D::inv(v[p]);
+        for (C& x : v) x = D::mult(x, u);
+        for (C& x : comb) x = D::mult(x, u);
+        rows.push_back(std::move(v));
+        combs.push_back(std::move(comb));
+        pivots.push_back(p);
+        return true;
+    }
+};
+
+// The monic minimal polynomial m of c on the quotient (m[k]: coefficient of
+// t^k) and the normal forms of c^k, k < deg m, owned by the caller.
+struct Min_Poly {
+    std::vector<C> m;
+    std::vector<P*> powers;
+};
+
+Min_Poly minimal_polynomial(Quotient& Q, P* c) {
+    Min_Poly r;
+    Span s;
+    std::vector<C> lambda;
+    P* v = M::one();
+    while (s.add(Q.coordinates(v), lambda)) {
+        r.powers.push_back(v);
+        v = Q.nf(M::mult(v, c));
+    }
+    M::Terms::kill_all(v);
+    r.m.assign(lambda.size() + 1, 0);
+    for (size_t k = 0; k < lambda.size(); ++k) r.m[k] = D::minus(lambda[k]);
+    r.m.back() = 1;
+    return r;
+}
+
+// sum m[k] x_j^k.
+P* univariate(const std::vector<C>& m, unsigned j, unsigned n) {
+    P* p = nullptr;
+    Expo e(n, 0);
+    for (size_t k = 0; k < m.size(); ++k) {
+        e[j] = std::uint16_t(k);
+        if (m[k]) p = M::add_dd(p, M::monom_raw(e.data(), m[k]));
+    }
+    return p;
+}
+
+// The square-free part of each variable's minimal polynomial added to the
+// reduced zero-dimensional basis G (released): the basis of the radical.
+Lst* radical(Lst* G, unsigned dim) {
+    const unsigned n = I::L::n();
+    std::vector<P*> added;
+    {
+        Quotient Q(G, dim);
+        Expo e(n, 0);
+        for (unsigned j = 0; j < n; ++j) {
+            e[j] = 1;
+            P* x = M::monom_raw(e.data(), C(1));
+            e[j] = 0;
+            Min_Poly mp = minimal_polynomial(Q, x);
+            M::Terms::kill_all(x);
+            for (P* q : mp.powers) M::Terms::kill_all(q);
+            if (mp.m.size() <= 2) continue;  // linear
+            P* m = univariate(mp.m, j, n);
+            P* g = M::gcd_dd(M::copy(m), differentiate_d(M::copy(m), j));
+            if (M::constante(g)) {
+                M::Terms::kill_all(g);
+                M::Terms::kill_all(m);
+                continue;
+            }
+            Lst* by = M::Lists::cons(g, nullptr);
+            added.push_back(M::exquo(m, by));
+            M::Lists::kill_all(by);
+        }
+    }
+    if (added.empty()) return G;
+    Lst* F = G;
+    for (P* p : added) F = M::Lists::cons(p, F);
+    Lst* B = basis(F);
+    M::Lists::kill_all(F);
+    return B;
+}
+
+// One polynomial of a reduced lexicographic basis: its leading monomial, main
+// variable (the first with an exponent in it) and the polynomial itself.
+struct Lex_Poly {
+    Expo lead;
+    unsigned main;
+    P* p;
+};
+
+// The reduced lexicographic basis of the ideal of the reduced basis behind Q,
+// by increasing leading monomial: the monomials are walked in increasing
+// lexicographic order, each a variable times an earlier standard one;
+// a normal form that depends on the earlier ones gives a basis polynomial.
+std::vector<Lex_Poly> lex_basis(Quotient& Q) {
+    const unsigned n = Q.n;
+    std::vector<Lex_Poly> out;
+    std::vector<Expo> stair;
+    std::vector<P*> nf;
+    std::vector<P*> xs;
+    for (unsigned k = 0; k < n; ++k) {
+        Expo e(n, 0);
+        e[k] = 1;
+        xs.push_back(M::monom_raw(e.data(), C(1)));
+    }
+    Span s;
+    std::vector<C> lambda;
+    std::map<Expo, std::pair<unsigned, unsigned>> todo;  // monomial -> (standard one, variable)
+    todo.emplace(Expo(n, 0), std::make_pair(0u, 0u));
+    while (!todo.empty()) {
+        auto node = todo.extract(todo.begin());
+        const Expo& e = node.key();
+        bool skip = false;
+        for (const Lex_Poly& l : out) skip = skip || divides(l.lead, e);
+        if (skip) continue;
+        P* p = stair.empty() ? M::one() : Q.nf(M::mult(nf[node.mapped().first], xs[node.mapped().second]));
+        if (s.add(Q.coordinates(p), lambda)) {
+            stair.push_back(e);
+            nf.push_back(p);
+            for (unsigned k = 0; k < n; ++k) {
+                Expo f = e;
+                ++f[k];
+                bool covered = todo.count(f) != 0;
+                for (const Lex_Poly& l : out) covered = covered || divides(l.lead, f);
+                if (!covered) todo.emplace(std::move(f), std::make_pair(unsigned(stair.size() - 1), k));
+            }
+            continue;
+        }
+        M::Terms::kill_all(p);
+        P* r = M::monom_raw(e.data(), C(1));
+        for (unsigned l = 0; l < lambda.size(); ++l)
+            if (lambda[l]) r = M::add_dd(r, M::monom_raw(stair[l].data(), D::minus(lambda[l])));
+        unsigned main = 0;
+        while (main < n && !e[main]) ++main;
+        out.push_back({e, main, r});
+    }
+    for (P* p : nf) M::Terms::kill_all(p);
+    for (P* p : xs) M::Terms::kill_all(p);
+    if (stair.size() != Q.dim)
+        Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(stair.size()), Q.dim);
+    return out;
+}
+
+// The leading coefficient of l in its main variable (a polynomial in the
+// variables after it).
+P* initial(const Lex_Poly& l, unsigned n) {
+    P* c = nullptr;
+    for (P* t = l.p; t; t = t->next) {
+        Expo e = exponents(t, n);
+        if (e[l.main] != l.lead[l.main]) continue;
+        e[l.main] = 0;
+        c = M::add_dd(c, M::monom_raw(e.data(), t->coef));
+    }
+    return c;
+}
+
+// The lowest variable with two polynomials in L (by increasing leading
+// monomial), or n when each variable has one, monic in it: L is triangular.
+unsigned split_level(const std::vector<Lex_Poly>& L, unsigned n) {
+    std::vector<unsigned> count(n, 0);
+    for (const Lex_Poly& l : L) ++count[l.main];
+    for (unsigned j = n; j-- > 0;)
+        if (count[j] != 1) return j;
+    return n;
+}
+
+}  // namespace
+
+void Lextri::init() {
+    Sugar<I>::init();
+    init_Objet_State();
+}
+
+poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
+    const unsigned n = I::L::n();
+    Lst* G = basis(F);
+    const int dim = poly::Staircase<I>::calculer_nb_solutions(G);
+    *status = dim < 0 ? Lextri_Status::Not_Dim0 : Lextri_Status::Done;
+    if (dim <= 0) {  // not zero-dimensional, or the whole ring
+        M::Lists::kill_all(G);
+        return nullptr;
+    }
+    init();
+    // Each state: the reduced basis of a radical ideal (pending), the number
+    // of splits that led to it (n); a finished one holds its triangular set (T).
+    sState* todo = new sState(0, radical(G, unsigned(dim)), nullptr, nullptr);
+    sState* done = nullptr;
+    while (todo) {
+        sState* s = todo;
+        todo = s->next;
+        Lst* B = s->pending;
+        const int d = poly::Staircase<I>::calculer_nb_solutions(B);
+        if (d <= 0) {  // no zero left in this branch
+            M::Lists::kill_all(B);
+            kill_State(s);
+            continue;
+        }
+        Quotient Q(B, unsigned(d));
+        std::vector<Lex_Poly> L = lex_basis(Q);
+        const unsigned j = split_level(L, n);
+        if (j == n) {
+            Lst* T = nullptr;
+            for (const Lex_Poly& l : L) T = M::Lists::cons(l.p, T);
+            done = new sState(s->n, nullptr, T, done);
+        } else {
+            const Lex_Poly* f = nullptr;
+            for (const Lex_Poly& l : L)
+                if (l.main == j && !f) f = &l;
+            P* c = initial(*f, n);
+            if (M::constante(c))
+                Fatal("Lextriangular decomposition: two basis polynomials in x%u, the smallest monic\n", j + 1);
+            // Where c vanishes, and where it does not: q(c) with q the minimal
+            // polynomial of c, its roots at 0 divided out.
+            Min_Poly mp = minimal_polynomial(Q, c);
+            unsigned low = 0;
+            while (!mp.m[low]) ++low;
+            if (low == 0) Fatal("Lextriangular decomposition: a leading coefficient that vanishes nowhere\n");
+            P* qc = nullptr;
+            for (size_t k = low; k < mp.m.size(); ++k)
+                if (mp.m[k]) qc = M::add_dd(qc, M::copy_scal(mp.m[k], mp.powers[k - low]));
+            for (P* q : mp.powers) M::Terms::kill_all(q);
+            todo = new sState(s->n + 1, basis_with(B, qc), nullptr, todo);
+            todo = new sState(s->n + 1, basis_with(B, c), nullptr, todo);
+            for (const Lex_Poly& l : L) M::Terms::kill_all(l.p);
+        }
+        M::Lists::kill_all(B);
+        kill_State(s);
+    }
+    LL* out = nullptr;
+    while (done) {
+        out = M::Lists2::cons(done->T, out);
+        done = kill_State(done);
+    }
+    return out;
+}
+
+}  // namespace tesk::algo

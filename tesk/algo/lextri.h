@@ -1,0 +1,49 @@
+// Lextriangular decomposition of a zero-dimensional ideal over the prime
+// field (DRLDRL__GFC), variable 0 the greatest: triangular sets T_1 .. T_r,
+// each the reduced lexicographic basis {t_0(x_0, ..), .., t_(n-1)(x_(n-1))}
+// with one polynomial per variable, monic in its main variable, whose zero
+// sets are disjoint and together are the zeros of the ideal.  The ideals of
+// the sets are radical and intersect to the radical of the input; the sum of
+// their degrees (products of the main degrees) counts the distinct zeros.
+//
+// The input is first made radical (each variable's minimal polynomial on the
+// quotient made square-free).  Then a work stack of decomposition states,
+// each holding the reduced basis of a radical ideal P: the lexicographic
+// basis of P (by linear algebra on the quotient) is either triangular, and
+// is a result, or has, at its lowest variable x_j with two polynomials, a
+// smallest one whose leading coefficient c (in x_(j+1) ..) vanishes on some
+// zeros of P only; P then splits into P + (c) and P : c = P + (q(c)), q the
+// minimal polynomial of c on the quotient of P with its roots at 0 divided out.
+#ifndef TESK_ALGO_LEXTRI_H
+#define TESK_ALGO_LEXTRI_H
+
+#include "tesk/poly/dmp.h"
+#include "tesk/poly/state.h"
+
+namespace tesk::algo {
+
+enum class Lextri_Status {
+    Done,      // the decomposition (empty for the whole ring)
+    Not_Dim0,  // the ideal is not zero-dimensional: nothing computed
+};
+
+struct Lextri {
+    using I = poly::DRLDRL__GFC;
+
+    // The prime-field package and the decomposition-state family; the state
+    // family starts afresh at every call.
+    static void init();
+    // The triangular sets of the ideal of F (left intact; the prime and the
+    // variables in force), each by decreasing main variable; null for the
+    // whole ring.  Null unless *status is Done.
+    static poly::List_List<I>* decompose(poly::List<I>* F, Lextri_Status* status);
+};
+
+}  // namespace tesk::algo
+
+namespace tesk {
+TESK_FWD(init_LEXTRI__DMP__DRLDRL__GFC, algo::Lextri::init)
+TESK_FWD(lextri_DMP__DRLDRL__GFC, algo::Lextri::decompose)
+}  // namespace tesk
+
+#endif
