@@ -8,6 +8,7 @@
 
 #include "tesk/algo/normal_form.h"
 #include "tesk/algo/sugar.h"
+#include "tesk/base/gfc.h"
 #include "tesk/base/runtime.h"
 #include "tesk/base/switches.h"
 #include "tesk/poly/staircase.h"
@@ -151,6 +152,46 @@ P* univariate(const std::vector<C>& m, unsigned j, unsigned n) {
     return p;
 }
 
+// The monic square-free part of the univariate polynomial m in x_j
+// (consumed), in characteristic p: u = m / gcd(m, m') holds the factors of a
+// multiplicity prime to p, once each; those of a multiplicity p*k are in
+// the gcd, whose square-free part is then joined to u.  A zero derivative
+// makes m a p-th power, m(x) = r(x)^p with r's coefficients those of m
+// (a^p = a modulo p).
+P* square_free(P* m, unsigned j) {
+    if (M::constante(m)) return M::hMonic(m);
+    P* d = differentiate_d(M::copy(m), j);
+    if (!d) {
+        const unsigned p = unsigned(gfc::MAGIC);
+        P* r = nullptr;
+        for (P* t = m; t; t = t->next) {
+            Expo e = exponents(t, I::L::n());
+            e[j] = std::uint16_t(e[j] / p);
+            r = M::add_dd(r, M::monom_raw(e.data(), t->coef));
+        }
+        M::Terms::kill_all(m);
+        return square_free(r, j);
+    }
+    P* g = M::gcd_dd(M::copy(m), d);
+    Lst* by = M::Lists::cons(g, nullptr);
+    P* u = M::hMonic(M::exquo(m, by));
+    by->elt = nullptr;
+    M::Lists::kill(by);
+    if (M::constante(g)) {
+        M::Terms::kill_all(g);
+        return u;
+    }
+    P* r = square_free(g, j);  // u * r / gcd(u, r)
+    P* c = M::gcd_dd(M::copy(u), M::copy(r));
+    by = M::Lists::cons(c, nullptr);
+    P* v = M::exquo(r, by);
+    M::Lists::kill_all(by);
+    P* out = M::mult(u, v);
+    M::Terms::kill_all(u);
+    M::Terms::kill_all(v);
+    return out;
+}
+
 // The square-free part of each variable's minimal polynomial added to the
 // reduced zero-dimensional basis G (released): the basis of the radical.
 Lst* radical(Lst* G, unsigned dim) {
@@ -167,16 +208,11 @@ Lst* radical(Lst* G, unsigned dim) {
             M::Terms::kill_all(x);
             for (P* q : mp.powers) M::Terms::kill_all(q);
             if (mp.m.size() <= 2) continue;  // linear
-            P* m = univariate(mp.m, j, n);
-            P* g = M::gcd_dd(M::copy(m), differentiate_d(M::copy(m), j));
-            if (M::constante(g)) {
-                M::Terms::kill_all(g);
-                M::Terms::kill_all(m);
-                continue;
-            }
-            Lst* by = M::Lists::cons(g, nullptr);
-            added.push_back(M::exquo(m, by));
-            M::Lists::kill_all(by);
+            P* r = square_free(univariate(mp.m, j, n), j);
+            if (M::X::extraire(r->exp, j) + 1 < mp.m.size())
+                added.push_back(r);
+            else
+                M::Terms::kill_all(r);
         }
     }
     if (added.empty()) return G;

@@ -1,0 +1,296 @@
+// The lextriangular decomposition and the degree of an ideal through
+// tesk-server, against Singular's radicals, vdims and multiplicities modulo
+// 65521 (tools/make-lextri-data); the decomposition over a peer session.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tesk/algo/lextri.h"
+#include "tesk/algo/sugar.h"
+#include "tesk/base/bus.h"
+#include "tesk/poly/protocol.h"
+#include "tesk/poly/staircase.h"
+#include "tests/support/tesk_bases.h"
+#include "tests/support/tesk_server_run.h"
+
+namespace {
+
+using namespace tesk;
+using namespace tesk::poly;
+using I = DRLDRL__GFC;
+using M = Dmp<I>;
+using S = algo::Sugar<I>;
+using tesk_poly_model::load_basis;
+using tesk_poly_model::load_system;
+using tesk_poly_model::sugar_set_up;
+using tesk_server_run::expect_code;
+using tesk_server_run::feed_peer;
+using tesk_server_run::server;
+using tesk_server_run::write_file;
+
+struct TempDir : quor_test::TempDir {
+    TempDir() : quor_test::TempDir("tesk_lextri") {}
+};
+
+const std::string kData = QUOR_TEST_DATA_DIR;
+
+// "<name> <number>" lines of a data file.
+std::map<std::string, long> numbers(const std::string& file) {
+    std::map<std::string, long> m;
+    std::ifstream in(kData + "/" + file);
+    std::string name;
+    long v;
+    while (in >> name >> v) m[name] = v;
+    return m;
+}
+
+// Exponent of variable i in the term t.
+unsigned expo(const Term<I>* t, unsigned i) { return M::X::extraire(t->exp, i); }
+
+// The main degree of p in variable j when p is free of the variables before j
+// and monic in x_j (one term x_j^d, coefficient 1, holds the largest power
+// of x_j); 0 otherwise.
+unsigned main_degree(Term<I>* p, unsigned j, unsigned n) {
+    unsigned d = 0;
+    for (Term<I>* t = p; t; t = t->next) {
+        for (unsigned i = 0; i < j; ++i)
+            if (expo(t, i)) return 0;
+        d = std::max(d, expo(t, j));
+    }
+    unsigned at_d = 0;
+    bool pure = false;
+    for (Term<I>* t = p; t; t = t->next) {
+        if (expo(t, j) != d) continue;
+        ++at_d;
+        unsigned rest = 0;
+        for (unsigned i = 0; i < n; ++i) rest += i == j ? 0 : expo(t, i);
+        pure = rest == 0 && t->coef == 1;
+    }
+    return at_d == 1 && pure ? d : 0;
+}
+
+// A polynomial modulo 65521 by exponents, lexicographically increasing (the
+// variable 0 greatest): the leading term last.
+using Lex = std::map<std::vector<std::uint16_t>, std::uint64_t>;
+constexpr std::uint64_t kP = 65521;
+
+Lex lex(Term<I>* p, unsigned n) {
+    Lex l;
+    for (; p; p = p->next) {
+        std::vector<std::uint16_t> e(n);
+        for (unsigned i = 0; i < n; ++i) e[i] = std::uint16_t(expo(p, i));
+        l[e] = p->coef;
+    }
+    return l;
+}
+
+// The remainder of p by a triangular set T (T[j] monic in x_j, free of the
+// variables before it: a lexicographic basis with leading monomials x_j^d_j).
+bool reduces_to_zero(Lex p, const std::vector<Lex>& T, const std::vector<unsigned>& d) {
+    while (!p.empty()) {
+        auto top = std::prev(p.end());
+        const std::vector<std::uint16_t> m = top->first;
+        const std::uint64_t c = top->second;
+        unsigned j = 0;
+        while (j < T.size() && m[j] < d[j]) ++j;
+        if (j == T.size()) return false;  // a standard monomial is left
+        for (const auto& [e, a] : T[j]) {
+            std::vector<std::uint16_t> f = m;
+            for (size_t i = 0; i < f.size(); ++i) f[i] = std::uint16_t(f[i] + e[i] - (i == j ? d[j] : 0));
+            std::uint64_t& x = p[f];
+            x = (x + (kP - c) * a) % kP;
+            if (!x) p.erase(f);
+        }
+    }
+    return true;
+}
+
+// The reduced basis of the union of the lists.
+List<I>* basis_of(std::vector<List<I>*> ls) {
+    List<I>* F = nullptr;
+    for (List<I>* l : ls)
+        for (List<I>* c = l; c; c = c->next) F = M::Lists::cons(c->elt, F);
+    List<I>* G = S::groebner(F);
+    M::Lists::free_all(F);
+    return G;
+}
+
+// The decomposition that tesk-server -lextri writes on its save channel.
+List_List<I>* lextri_by_server(const TempDir& d, const std::string& system, unsigned n) {
+    const std::string save = d / "save.bin";
+    unlink(save.c_str());
+    const auto r = server(d, "-nooutput -lextri -save " + save + " " + kData + "/" + system + ".txt");
+    EXPECT_EQ(r.status, 0) << r.out;
+    sugar_set_up<I>(n);
+    RBUS in(save.c_str());
+    EXPECT_EQ(in.get32(), std::uint32_t(MSG_TESK_Begin));
+    List_List<I>* T = Wire<I>::read_list_list(in);
+    in.kill();
+    return T;
+}
+
+// Each set triangular (x_j's polynomial j-th, free of x_0 .. x_(j-1), monic in
+// x_j); the ideal of each contains Singular's radical of the input; any two
+// sets have no common zero; the degrees add up to Singular's vdim of the
+// radical.  Then the intersection of the sets' ideals, which holds the
+// radical and whose quotient has the radical's dimension, is the radical.
+TEST(TeskLextri, TriangularSetsIntersectToTheRadical) {
+    TempDir d;
+    const auto vdim = numbers("lextri.gf65521.vdim.txt");
+    const std::pair<const char*, unsigned> systems[] = {
+        {"cyclic-5", 5}, {"katsura-5", 6}, {"katsura-4-squared", 5}, {"lextri-multiroots", 3}};
+    for (auto [name, n] : systems) {
+        SCOPED_TRACE(name);
+        List_List<I>* T = lextri_by_server(d, name, n);
+        ASSERT_NE(T, nullptr);
+        List<I>* radical = load_basis<I>(name, std::string(name) + ".radical.gf65521.gb.txt");
+        std::vector<List<I>*> sets;
+        long total = 0;
+        for (List_List<I>* s = T; s; s = s->next) {
+            sets.push_back(s->elt);
+            ASSERT_EQ(M::Lists::size(s->elt), n);
+            long degree = 1;
+            std::vector<Lex> ts;
+            std::vector<unsigned> ds;
+            for (List<I>* c = s->elt; c; c = c->next) {
+                const unsigned j = unsigned(ds.size());
+                ds.push_back(main_degree(c->elt, j, n));
+                ts.push_back(lex(c->elt, n));
+                ASSERT_GT(ds.back(), 0u) << "polynomial " << j << " of a set";
+                degree *= ds.back();
+            }
+            total += degree;
+            for (List<I>* r = radical; r; r = r->next) EXPECT_TRUE(reduces_to_zero(lex(r->elt, n), ts, ds));
+        }
+        EXPECT_EQ(total, vdim.at(name));
+        for (size_t a = 0; a < sets.size(); ++a)
+            for (size_t b = a + 1; b < sets.size(); ++b) {
+                List<I>* G = basis_of({sets[a], sets[b]});
+                EXPECT_TRUE(G && !G->next && M::constante(G->elt)) << "sets " << a << " and " << b << " meet";
+                M::Lists::kill_all(G);
+            }
+        M::Lists::kill_all(radical);
+        M::Lists2::kill_all(T);
+    }
+}
+
+TEST(TeskLextri, OutputAndRefusals) {
+    TempDir d;
+    auto r = server(d, kData + "/lextri-multiroots.txt -lextri");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "[[x+65520*y,y^3+65520*y,z],[x+65520*z,y+65520*z,z^2+65520]]\n");
+    write_file(d / "one.txt", "# vars: x,y\n[x*y-1, x]\n");
+    EXPECT_EQ(server(d, "-lextri " + (d / "one.txt")).out, "[]\n");
+    // Modulo 7, x^14 - 2x^7 + 1 = (x - 1)^14: a root of x's minimal polynomial
+    // of a multiplicity divisible by the characteristic.
+    write_file(d / "p7.txt", "# vars: x,y\n[x^14-2*x^7+1, y^2-x*y]\n");
+    EXPECT_EQ(server(d, "-prime 7 -lextri " + (d / "p7.txt")).out, "[[x+6,y^2+6*y]]\n");
+    r = server(d, "-lextri " + kData + "/cyclic-4.txt");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.out.find("#error (fatal): " + kData +
+                         "/cyclic-4.txt: the system is not zero-dimensional: no lextriangular decomposition"),
+              std::string::npos)
+        << r.out;
+    r = server(d, "-primes 2 -lextri " + kData + "/cyclic-5.txt");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out.rfind("#error (fatal): Option -lextri needs the prime-field build (-prime P)", 0), 0u) << r.out;
+}
+
+// -degree against Singular's mult of the standard basis, zero- and
+// positive-dimensional, over both builds; 0 for the whole ring.
+TEST(TeskDegree, MultiplicityOfTheStandardBasis) {
+    TempDir d;
+    const auto mult = numbers("degree.gf65521.mult.txt");
+    ASSERT_GE(mult.size(), 6u);
+    for (const auto& [name, m] : mult) {
+        const std::string file = kData + "/" + name + ".txt";
+        EXPECT_EQ(server(d, "-nooutput -degree " + file).out, "degree = " + std::to_string(m) + "\n") << name;
+        EXPECT_EQ(server(d, "-nooutput -primes 2 -degree " + file).out, "degree = " + std::to_string(m) + "\n")
+            << name;
+    }
+    write_file(d / "one.txt", "# vars: x,y\n[x*y-1, x]\n");
+    EXPECT_EQ(server(d, "-nooutput -degree " + (d / "one.txt")).out, "degree = 0\n");
+    const auto r = server(d, "-nooutput -degree " + kData + "/elim-ratcurve-b2.txt");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.out.find("the degree needs one block of variables, not a first block of 2"), std::string::npos)
+        << r.out;
+}
+
+// A peer session: a system, its decomposition as a list of lists (the same
+// as the engine's here), a refusal for a system that is not zero-dimensional;
+// the command stream cut at every byte is refused with status 3.
+TEST(TeskLextriPeer, DecompositionAsListOfLists) {
+    if (!internal_TESKHOME) set_path_TESKHOME("/");
+    want_quiet = 1;
+    sugar_set_up<I>(3);
+    BUS b(TESK_SERVER_PATH, nullptr, nullptr, Serveurs_Type(7), 0, nullptr);
+    ASSERT_TRUE(b.valid);
+    Wire<I>::out_domain_protocol(b);
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    expect_code(b, MSG_TESK_OK);
+    List<I>* F = load_system<I>("lextri-multiroots");
+    Wire<I>::out_protocol_list(b, F, 0);
+    b << MSG_TESK_LEXTRI;
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    expect_code(b, MSG_TESK_Begin);
+    List_List<I>* got = Wire<I>::read_list_list(b);
+    algo::Lextri_Status st;
+    List_List<I>* want = algo::Lextri::decompose(F, &st);
+    ASSERT_EQ(st, algo::Lextri_Status::Done);
+    ASSERT_EQ(M::Lists2::size(got), 2u);
+    for (List_List<I>* g = got, *w = want; g && w; g = g->next, w = w->next) {
+        ASSERT_EQ(M::Lists::size(g->elt), M::Lists::size(w->elt));
+        for (List<I>* p = g->elt, *q = w->elt; p && q; p = p->next, q = q->next) EXPECT_TRUE(M::eq(p->elt, q->elt));
+    }
+    M::Lists2::kill_all(got);
+    M::Lists2::kill_all(want);
+    M::Lists::kill_all(F);
+
+    // x*y, y^2: not zero-dimensional; answered, and the session goes on.
+    F = tesk_poly_model::Model<I>::list({tesk_poly_model::Model<I>::poly({{{1, 1, 0}, 1}}),
+                                         tesk_poly_model::Model<I>::poly({{{0, 2, 0}, 1}})});
+    Wire<I>::out_protocol_list(b, F, 0);
+    b << MSG_TESK_RMT_LEXTRI;
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    expect_code(b, MSG_TESK_ERROR);
+    char* text = b.parse_Atome(Messages(1));
+    EXPECT_STREQ(text, "The basis is not zero-dimensional: no lextriangular decomposition");
+    delete[] text;
+    b << MSG_TESK_QUIT;
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    b.kill();
+    M::Lists::kill_all(F);
+
+    // The same exchange as bytes, cut anywhere.
+    TempDir d;
+    sugar_set_up<I>(2);
+    {
+        WBUS w((d / "fixture").c_str());
+        Wire<I>::out_domain_protocol(w);
+        List<I>* G = tesk_poly_model::Model<I>::list({tesk_poly_model::Model<I>::poly({{{2, 0}, 1}, {{0, 1}, -1}}),
+                                                      tesk_poly_model::Model<I>::poly({{{0, 2}, 1}, {{1, 0}, -1}})});
+        Wire<I>::out_protocol_list(w, G, 0);
+        w << MSG_TESK_LEXTRIANG;
+        w.kill();
+        M::Lists::kill_all(G);
+    }
+    const std::string bytes = tesk_server_run::read_file(d / "fixture");
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+        const auto r = feed_peer(d, bytes.substr(0, cut));
+        EXPECT_EQ(r.status, 3) << "cut " << cut;
+        EXPECT_NE(r.log.find("#error (fatal): "), std::string::npos) << cut;
+        // The whole stream: [5] [5] [5], then [6] [6] two polynomials [7] [7].
+        if (cut == bytes.size()) {
+            EXPECT_GT(r.answers.size(), 3 * 4 + 4 * 4 + 40u);
+        }
+    }
+}
+
+}  // namespace
