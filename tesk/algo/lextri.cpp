@@ -310,11 +310,15 @@ unsigned split_level(const std::vector<Lex_Poly>& L, unsigned n) {
 }  // namespace
 
 void Lextri::init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
     Sugar<I>::init();
     init_Objet_State();
 }
 
 poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
+    init();
     const unsigned n = I::L::n();
     Lst* G = basis(F);
     const int dim = poly::Staircase<I>::calculer_nb_solutions(G);
@@ -323,7 +327,6 @@ poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
         M::Lists::kill_all(G);
         return nullptr;
     }
-    init();
     // Each state: the reduced basis of a radical ideal (pending), the number
     // of splits that led to it (n); a finished one holds its triangular set (T).
     sState* todo = new sState(0, radical(G, unsigned(dim)), nullptr, nullptr);

@@ -30,8 +30,7 @@ enum class Lextri_Status {
 struct Lextri {
     using I = poly::DRLDRL__GFC;
 
-    // The prime-field package and the decomposition-state family; the state
-    // family starts afresh at every call.
+    // Once per process: the prime-field package and the decomposition-state family.
     static void init();
     // The triangular sets of the ideal of F (left intact; the prime and the
     // variables in force), each by decreasing main variable; null for the
