@@ -176,6 +176,12 @@ TEST(TeskLextri, OutputAndRefusals) {
                          "/cyclic-4.txt: the system is not zero-dimensional: no lextriangular decomposition"),
               std::string::npos)
         << r.out;
+    // 128 zeros, 128 values of x1: its minimal polynomial leaves the exponent type.
+    r = server(d, "-lextri " + kData + "/katsura-7.txt");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.out.find("#error (fatal): Lextriangular decomposition: x1^128 does not fit the exponents"),
+              std::string::npos)
+        << r.out;
     r = server(d, "-primes 2 -lextri " + kData + "/cyclic-5.txt");
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out.rfind("#error (fatal): Option -lextri needs the prime-field build (-prime P)", 0), 0u) << r.out;

@@ -141,8 +141,17 @@ Min_Poly minimal_polynomial(Quotient& Q, P* c) {
     return r;
 }
 
+// A polynomial of the decomposition needs x_j^d: fatal when the exponents of
+// the prime-field build cannot hold it (the system has too many zeros).
+void check_exponent(unsigned j, std::size_t d) {
+    if (d > max_exponent_DRLDRL)
+        Fatal("Lextriangular decomposition: x%u^%u does not fit the exponents of the prime-field build (at most %u)\n",
+              j + 1, unsigned(d), max_exponent_DRLDRL);
+}
+
 // sum m[k] x_j^k.
 P* univariate(const std::vector<C>& m, unsigned j, unsigned n) {
+    check_exponent(j, m.size() - 1);
     P* p = nullptr;
     Expo e(n, 0);
     for (size_t k = 0; k < m.size(); ++k) {
@@ -270,6 +279,7 @@ std::vector<Lex_Poly> lex_basis(Quotient& Q) {
             continue;
         }
         M::Terms::kill_all(p);
+        for (unsigned k = 0; k < n; ++k) check_exponent(k, e[k]);
         P* r = M::monom_raw(e.data(), C(1));
         for (unsigned l = 0; l < lambda.size(); ++l)
             if (lambda[l]) r = M::add_dd(r, M::monom_raw(stair[l].data(), D::minus(lambda[l])));
