@@ -208,6 +208,16 @@ TEST(TeskIdealOps, PeerIntersectsAListOfIdeals) {
     expect_code(b, MSG_TESK_Begin);
     EXPECT_EQ(canonical<G>(Wire<G>::read_list(b), true), basis);
     Dmp<G>::Lists::kill_all(F);
+    // Over a vector of primes: one block, no intersection; the session goes on.
+    tesk_poly_model::sugar_set_up<BigDexp__VGF>(3);
+    Wire<BigDexp__VGF>::out_domain_protocol(b);
+    b << MSG_TESK_ACTION7 << MSG_TESK_Begin << MSG_TESK_Begin << MSG_TESK_End << MSG_TESK_End;
+    b.flush();
+    for (int i = 0; i < 3; ++i) expect_code(b, MSG_TESK_OK);
+    expect_code(b, MSG_TESK_ERROR);
+    char* text = b.parse_Atome(Messages(1));
+    EXPECT_STREQ(text, "The intersection needs the prime-field build (code 9)");
+    delete[] text;
     b << MSG_TESK_QUIT;
     b.flush();
     expect_code(b, MSG_TESK_OK);
