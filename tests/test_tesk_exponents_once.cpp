@@ -338,6 +338,46 @@ TEST(ExpoTypes, OrdersMirrorAndFirstBlock) {
     EXPECT_EQ(nb_second_block_DRLDRL(), 1u);
 }
 
+// The variable lists and domain hashes under the switches of the server's
+// -elim K (from variable K), -intersect (from the tag's block) and -quotient
+// (the headers from variable 0 again); monomials always from variable 0.
+TEST(ExpoTypes, VariableListsAfterTheEliminatedBlock) {
+    struct Switches {
+        int elim, inter, quot, block;
+    };
+    auto with = [](Switches s, const std::function<void()>& f) {
+        want_elim = s.elim, want_intersect = s.inter, want_quotient_display = s.quot, want_block = s.block;
+        f();
+        want_elim = want_intersect = want_quotient_display = 0, want_block = -1;
+    };
+    set_nb_var_DRLDRL(4, 2);
+    set_nb_var_BigLexp(4);
+    std::string header, list, lheader, llist, mono;
+    unsigned hash[3];
+    const Switches cases[] = {{0, 0, 0, -1}, {1, 0, 0, 2}, {1, 1, 0, 2}, {1, 1, 1, 2}};
+    const char* want[][4] = {{"#vars [a,b,c,d]\n\n", "a,b,c,d", "#vars [a,b,c,d]\n\n", "a,b,c,d"},
+                             {"#vars [c,d]\n\n", "c,d", "#vars [c,d]\n\n", "c,d"},
+                             {"#vars [c,d]\n\n", "c,d", "#vars [c,d]\n\n", "c,d"},
+                             {"#vars [a,b,c,d]\n\n", "c,d", "#vars [a,b,c,d]\n\n", "c,d"}};
+    for (int i = 0; i < 4; ++i) {
+        with(cases[i], [&] {
+            header = capture_log([] { afficherHeader_DRLDRL(0); });
+            list = capture_log([] { display_list_of_vars_DRLDRL(); });
+            lheader = capture_log([] { afficherHeader_BigLexp(0); });
+            llist = capture_log([] { display_list_of_vars_BigLexp(); });
+            mono = capture_log([] { fortran_DRLDRL(Fortran_Print(log_output), Vec<Drl>(Exps{1, 0, 2, 0}).p()); });
+            if (i < 3) hash[i] = Hash_domain_DRLDRL(7);
+        });
+        EXPECT_EQ(header, want[i][0]) << i;
+        EXPECT_EQ(list, want[i][1]) << i;
+        EXPECT_EQ(lheader, want[i][2]) << i;
+        EXPECT_EQ(llist, want[i][3]) << i;
+        EXPECT_EQ(mono, "a*c^2") << i;
+    }
+    EXPECT_NE(hash[0], hash[1]);  // the eliminated names leave the domain's hash
+    EXPECT_EQ(hash[1], hash[2]);
+}
+
 // ---------------------------------------------------------------- wire bytes
 struct ByteSink {
     std::vector<unsigned char> b;

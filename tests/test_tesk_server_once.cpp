@@ -21,7 +21,6 @@
 #include "tesk/algo/normal_form.h"
 #include "tesk/base/bus.h"
 #include "tesk/poly/protocol.h"
-#include "tests/support/loopback.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tesk_bases.h"
 #include "tests/support/tesk_server_run.h"

@@ -9,6 +9,7 @@
 #include "tesk/algo/fglm.h"
 #include "tesk/algo/hilbert.h"
 #include "tesk/algo/lextri.h"
+#include "tesk/algo/ideal_ops.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/front_end.h"
 #include "tesk/base/gfc.h"
@@ -101,6 +102,35 @@ void show_lex(const Options& o, poly::List<poly::BigDexp__VGF>* G, unsigned n) {
     poly::Dmp<poly::BigLexp__VGF>::Lists::kill_all(lex);
 }
 
+// The names of vars joined by ',', the tag left out.
+std::string joined(const std::vector<std::string>& vars) {
+    std::string s;
+    for (const std::string& v : vars)
+        if (v != "@") s += (s.empty() ? "" : ",") + v;
+    return s;
+}
+
+// The list of the second file of -intersect / -quotient, over the variables
+// of the first (header h); fatal at the first name that differs.
+template <class I>
+poly::List<I>* read_second(const Options& o, const Header& h) {
+    const char* op = o.quotient ? "-quotient" : "-intersect";
+    String_or_File in(ouvrir(o.second, "r"));
+    const Header h2 = read_header<I>(in, o.second, false);
+    if (h2.vars != h.vars) {
+        size_t i = 0;
+        while (i < h.vars.size() && i < h2.vars.size() && h.vars[i] == h2.vars[i]) ++i;
+        // The columns are those of the user's names, after the tag.
+        const size_t at = i && h2.vars[0] == "@" ? i - 1 : i;
+        const unsigned col = at < h2.var_columns.size() ? h2.var_columns[at] : 1;
+        Fatal("%s:%u:%u: option %s: the variables %s are not those of %s (%s)\n", o.second, h2.vars_line, col, op,
+              joined(h2.vars).c_str(), o.input, joined(h.vars).c_str());
+    }
+    poly::List<I>* G = read_list<I>(in, o.second, h);
+    in.close();
+    return G;
+}
+
 }  // namespace
 
 template <class I>
@@ -124,7 +154,10 @@ int run_file(const Options& o) {
         S::set(h.nvars, 0, 0);
     } else {
         gfc::set_module_GFC(o.prime);
-        S::set(h.nvars, h.block ? h.block : h.nvars, 0);
+        if (o.elim && o.elim >= h.nvars)
+            Fatal("Option -elim %u: K must be from 1 to %u, one less than the %u variables of %s\n", o.elim,
+                  h.nvars - 1, h.nvars, o.input);
+        S::set(h.nvars, o.elim ? o.elim : h.block ? h.block : h.nvars, 0);
     }
     poly::List<I>* F;
     switch (o.example) {
@@ -139,7 +172,15 @@ int run_file(const Options& o) {
         analyse_system(c);
         M::Lists::kill_all(c);
     }
-    poly::List<I>* G = S::groebner(F);
+    using Ops = algo::Ideal_Ops<I>;
+    poly::List<I>* G;
+    if (o.second) {
+        poly::List<I>* F2 = read_second<I>(o, h);
+        G = o.quotient ? Ops::quotient(F, F2) : Ops::intersect(F, F2);
+        M::Lists::kill_all(F2);
+    } else {
+        G = o.elim ? Ops::eliminate(F) : Ops::groebner(F);
+    }
     M::Lists::kill_all(F);
 
     // Only the final results go to the save channel.

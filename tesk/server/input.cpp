@@ -9,6 +9,7 @@
 
 #include "tesk/base/front_end.h"
 #include "tesk/base/gfc.h"
+#include "tesk/base/switches.h"
 #include "tesk/base/vgf.h"
 #include "tesk/server/server.h"
 
@@ -71,22 +72,25 @@ struct Reader {
     }
 
     // --------------------------------------------------------------- header
-    std::vector<std::string> names(const std::string& value) {
+    // The names of a list; the column of each within `value` (from 0) into cols.
+    std::vector<std::string> names(const std::string& value, std::vector<unsigned>* cols = nullptr) {
         std::vector<std::string> out;
         size_t start = 0;
         for (;;) {
             const size_t comma = value.find(',', start);
-            const std::string v = trim(value.substr(start, comma == std::string::npos ? comma : comma - start));
+            const std::string raw = value.substr(start, comma == std::string::npos ? comma : comma - start);
+            const std::string v = trim(raw);
             bool ok = !v.empty() && ident_start((unsigned char)v[0]);
             for (char ch : v) ok = ok && ident((unsigned char)ch);
             if (!ok) error("malformed variable name '" + v + "'");
             out.push_back(v);
+            if (cols) cols->push_back(unsigned(start + (v.empty() ? 0 : raw.find(v))));
             if (comma == std::string::npos) return out;
             start = comma + 1;
         }
     }
 
-    Header header(std::vector<std::string>& vars) {
+    Header header(std::vector<std::string>& vars, bool register_names) {
         Header h;
         std::vector<std::string> extra;
         bool seen_vars = false;
@@ -96,7 +100,8 @@ struct Reader {
             header_line = in.current_line();
             get();
             std::string l = line();
-            if (!l.empty() && l[0] == 'C') l.erase(0, 1);
+            unsigned column = 2;  // of l's first character: after the '#'
+            if (!l.empty() && l[0] == 'C') l.erase(0, 1), ++column;
             const size_t colon = l.find(':');
             if (colon == std::string::npos) {
                 header_line = 0;
@@ -104,7 +109,11 @@ struct Reader {
             }
             const std::string key = trim(l.substr(0, colon)), value = trim(l.substr(colon + 1));
             if (key == "vars") {
-                vars = names(value);
+                h.var_columns.clear();
+                vars = names(value, &h.var_columns);
+                const size_t lead = l.find_first_not_of(" \t\r", colon + 1);
+                for (unsigned& c : h.var_columns) c += column + unsigned(lead == std::string::npos ? colon + 1 : lead);
+                h.vars_line = header_line;
                 seen_vars = true;
             } else if (key == "extra") {
                 extra = names(value);
@@ -122,8 +131,17 @@ struct Reader {
                 if (vars[i] == vars[j]) error("variable " + vars[i] + " listed twice");
         if (h.block >= vars.size() && h.block) error("a first block of " + std::to_string(h.block) +
                                                     " variables leaves none for the second");
+        // The intersection's tag variable: the first block alone, the
+        // user's variables after it.  "@" is a name no polynomial can use.
+        bool tag = false;
+        if constexpr (!I::D::kOnHeap) tag = want_intersect != 0;
+        if (tag) {
+            vars.insert(vars.begin(), "@");
+            h.block = 1;
+            want_block = 1;
+        }
         // The names go to the build's table; the limits there are fatal.
-        for (size_t i = 0; i < vars.size(); ++i) {
+        for (size_t i = 0; register_names && i < vars.size(); ++i) {
             const unsigned blk = h.block && i >= h.block ? 1 : 0;
             if constexpr (I::D::kOnHeap)
                 vgf::add_variable(vars[i].c_str(), blk);
@@ -131,10 +149,12 @@ struct Reader {
                 gfc::add_variable(vars[i].c_str(), blk);
         }
         for (const std::string& e : extra) {
-            if constexpr (I::D::kOnHeap)
-                vgf::add_bvariable(e.c_str());
-            else
-                gfc::add_bvariable(e.c_str());
+            if (register_names) {
+                if constexpr (I::D::kOnHeap)
+                    vgf::add_bvariable(e.c_str());
+                else
+                    gfc::add_bvariable(e.c_str());
+            }
             vars.push_back(e);
         }
         h.nvars = unsigned(vars.size());
@@ -257,10 +277,10 @@ struct Reader {
 }  // namespace
 
 template <class I>
-Header read_header(String_or_File& in, const char* where) {
+Header read_header(String_or_File& in, const char* where, bool names) {
     Reader<I> r(in, where);
     std::vector<std::string> vars;
-    Header h = r.header(vars);
+    Header h = r.header(vars, names);
     h.vars = vars;
     return h;
 }
@@ -276,8 +296,8 @@ poly::List<I>* read_list(String_or_File& in, const char* where, const Header& h)
     return r.list();
 }
 
-template Header read_header<poly::BigDexp__VGF>(String_or_File&, const char*);
-template Header read_header<poly::DRLDRL__GFC>(String_or_File&, const char*);
+template Header read_header<poly::BigDexp__VGF>(String_or_File&, const char*, bool);
+template Header read_header<poly::DRLDRL__GFC>(String_or_File&, const char*, bool);
 template poly::List<poly::BigDexp__VGF>* read_list<poly::BigDexp__VGF>(String_or_File&, const char*, const Header&);
 template poly::List<poly::DRLDRL__GFC>* read_list<poly::DRLDRL__GFC>(String_or_File&, const char*, const Header&);
 

@@ -16,6 +16,9 @@
 //                      ideal (zero-dimensional, a vector of primes) -> [6] polys [7]
 //   [64], [82] or [156]  the lextriangular decomposition of the basis's ideal
 //                      (zero-dimensional, modulo p) -> [6] ([6] polys [7])... [7]
+//   [112] [6] lists [7]  the reduced basis of the intersection of the
+//                      ideals of the lists (prime-field build; none: {1})
+//                                                                 -> [6] polys [7]
 //   [3] or [127]       the end                                    -> [5], then the server ends
 // A command that cannot be done now, or that this server does not know, is
 // answered [39][56][n] text, and the session goes on.  A domain command of
@@ -29,6 +32,7 @@
 
 #include "tesk/algo/fglm.h"
 #include "tesk/algo/lextri.h"
+#include "tesk/algo/ideal_ops.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/gfc.h"
 #include "tesk/base/switches.h"
@@ -155,6 +159,41 @@ struct Session {
         M::Lists2::kill_all(T);
     }
 
+    // The intersection of the ideals of L (released), computed with a tag
+    // variable before the peer's; the system and basis kept across.
+    static void intersect(BUS& b, poly::List_List<I>* L) {
+        using Ops = algo::Ideal_Ops<I>;
+        std::vector<poly::List<I>*> lists;
+        for (poly::List_List<I>* c = L; c; c = c->next) lists.push_back(c->elt), c->elt = nullptr;
+        M::Lists2::kill_all(L);
+        poly::List<I>* R = nullptr;
+        std::vector<poly::List<I>**> kept{&system, &basis}, all = kept;
+        for (auto& l : lists) all.push_back(&l);
+        typename Ops::Detached d;
+        Ops::detach(all, d);
+        const int block = want_block;
+        want_block = 1;
+        S::set(domain.n + 1, 1, 0);
+        Ops::attach(d, 1, all);
+        poly::Chain<poly::List_List<I>> in;
+        for (auto& l : lists) {
+            poly::List_List<I>* c = M::Lists2::new_();
+            c->elt = l;
+            in.add(c);
+        }
+        poly::List_List<I>* T = in.finish();
+        R = Ops::intersect(T);
+        M::Lists2::kill_all(T);
+        kept.push_back(&R);
+        typename Ops::Detached e;
+        Ops::detach(kept, e);
+        S::set(domain.n, domain.k ? domain.k : domain.n, 0);
+        want_block = block;
+        Ops::attach(e, -1, kept);
+        send(b, R);
+        M::Lists::kill_all(R);
+    }
+
     // Answers commands until the end code (0) or a domain of the twin (2).
     static int parse(BUS& b) {
         for (;;) {
@@ -268,6 +307,21 @@ struct Session {
                     if (have_basis(b)) lextri(b);
                 }
                 break;
+            case MSG_TESK_ACTION7: {
+                ready();
+                Messages first;
+                b >> first;
+                if (first != MSG_TESK_Begin)
+                    Fatal("Unexpected code %u on the channel where a list of lists (6) was expected\n", unsigned(first));
+                poly::List_List<I>* L = W::read_list_list(b);
+                if constexpr (I::D::kOnHeap) {
+                    M::Lists2::kill_all(L);
+                    refuse(b, "The intersection needs the prime-field build (code 9)");
+                } else {
+                    intersect(b, L);
+                }
+                break;
+            }
             case MSG_TESK_QUIT:
             case MSG_TESK_RMT_QUIT:
                 ok(b);

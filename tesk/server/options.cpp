@@ -21,7 +21,10 @@ const char kUsage[] =
     "  other:   -homog -qhomog -save FILE -teskhome DIR -normal-form FILE -hilbert -nbsol -prepare\n"
     "           -lex (with -primes: the lexicographic basis of a zero-dimensional system)\n"
     "  -lextri  the lextriangular decomposition of a zero-dimensional system (modulo P): a list of triangular sets\n"
-    "  -degree  the degree of the ideal (h(1) of the Hilbert series of a one-block basis)\n";
+    "  -degree  the degree of the ideal (h(1) of the Hilbert series of a one-block basis)\n"
+    "  ideals:  -elim K (prime field: the basis of the ideal's polynomials free of the first K variables)\n"
+    "           -intersect FILE2 (prime field: the intersection with the ideal of FILE2, same variables)\n"
+    "           -quotient FILE2 (prime field: the quotient ideal FILE : FILE2, same variables)\n";
 
 // A whole decimal number in [lo, hi], else fatal naming the option.
 long number(const char* opt, const char* text, long lo, long hi) {
@@ -39,6 +42,7 @@ Options parse_options(int argc, char** argv) {
     if (const char* p = std::getenv("TESKPRIME")) o.prime = std::uint32_t(number("TESKPRIME", p, 3, 65534));
     const char* save = nullptr;
     std::vector<const char*> free_args;
+    std::vector<const char*> ideal_ops;  // -elim, -intersect, -quotient as given
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> const char* {
@@ -74,6 +78,20 @@ Options parse_options(int argc, char** argv) {
         else if (a == "-prepare") o.prepare = true;
         else if (a == "-lextri") o.lextri = true;
         else if (a == "-degree") o.degree = true;
+        else if (a == "-elim") {
+            ideal_ops.push_back(argv[i]);
+            o.elim = unsigned(number("-elim", value(), 1, 999));
+            want_elim = 1;
+            want_block = int(o.elim);
+        } else if (a == "-intersect" || a == "-quotient") {
+            // The quotient is made of intersections: both switches, and the
+            // header then lists the variables from the first again.
+            ideal_ops.push_back(argv[i]);
+            o.second = value();
+            o.quotient = a == "-quotient";
+            want_elim = want_intersect = 1;
+            if (o.quotient) want_quotient_display = 1;
+        }
         else if (a == "-cyclic" || a == "-katsura" || a == "-binaire") {
             o.example = a == "-cyclic" ? Options::Example::Cyclic
                         : a == "-katsura" ? Options::Example::Katsura : Options::Example::Binaire;
@@ -95,6 +113,16 @@ Options parse_options(int argc, char** argv) {
     }
     if (o.lex && o.build != Build::Vector) Fatal("Option -lex needs a vector of primes (-primes K)\n%s", kUsage);
     if (o.lextri && o.build != Build::Prime) Fatal("Option -lextri needs the prime-field build (-prime P)\n%s", kUsage);
+    if (!ideal_ops.empty()) {
+        const char* op = ideal_ops[0];
+        if (ideal_ops.size() > 1) Fatal("Options %s and %s exclude one another\n%s", op, ideal_ops[1], kUsage);
+        if (o.build != Build::Prime)
+            Fatal("Option %s needs the prime-field build (-prime P): the integer build has one block of variables\n",
+                  op);
+        if (!o.input) Fatal("Option %s needs a system file\n%s", op, kUsage);
+        if (o.second && o.example != Options::Example::None)
+            Fatal("Option %s needs a system file, not an example\n%s", op, kUsage);
+    }
     if (save) {
         // The save channel belongs to the build that computes.
         WBUS* w = new WBUS(save);

@@ -49,6 +49,12 @@ struct Options {
     bool prepare = false;   // -prepare: the prepared-basis text of the basis
     bool lextri = false;    // -lextri: the lextriangular decomposition (prime-field build)
     bool degree = false;    // -degree: "degree = N", the degree of the ideal
+    // Ideal operations of the prime-field build, one at most: -elim K (the
+    // ideal's polynomials free of the first K variables), -intersect FILE2,
+    // -quotient FILE2 (FILE2 over the same variables).
+    unsigned elim = 0;
+    const char* second = nullptr;
+    bool quotient = false;
 };
 
 // Reads the command line, sets the engine's switches and opens the save
@@ -64,17 +70,23 @@ void hold_channel(BUS* b);
 // "# extra: t,..." (extra trailing variables) and "# name: ..."; other lines
 // beginning with '#' are comments; then one list [p1, ..., pm] of
 // polynomials with integer coefficients ('*', '^', any spacing).
+//
+// In the prime-field build under -intersect or -quotient the header parser
+// puts a tag variable "@" before the user's, alone in the first block, and
+// sets want_block to 1.
 struct Header {
-    std::vector<std::string> vars;  // the user's variables, then the extra ones
+    std::vector<std::string> vars;  // the tag, the user's variables, then the extra ones
     unsigned nvars = 0;
     unsigned block = 0;             // first-block length (0: one block)
+    unsigned vars_line = 0;         // where the "# vars:" line is
+    std::vector<unsigned> var_columns;  // the column of each user's name there
 };
 
 // The header of the file (names given to add_variable / add_bvariable of the
-// build); fatal "<file>:<line>: <what>" on a malformed one.  The source is
-// left at the list.
+// build when `names`); fatal "<file>:<line>: <what>" on a malformed one.  The
+// source is left at the list.
 template <class I>
-Header read_header(String_or_File& in, const char* where);
+Header read_header(String_or_File& in, const char* where, bool names = true);
 // The list that follows (comment lines before it skipped), coefficients reduced modulo the build's primes; fatal
 // "<file>:<line>: <what>" on malformed or truncated text.
 template <class I>

@@ -1,0 +1,188 @@
+// Ideal operations (ideal_ops.h) for the two builds.
+#include "tesk/algo/ideal_ops.h"
+
+#include "tesk/algo/sugar.h"
+
+namespace tesk::algo {
+
+namespace {
+
+// Only an instance with two blocks of variables eliminates.
+template <class I>
+void need_two_blocks(const char* what) {
+    if constexpr (I::L::kDegBlocks != 2)
+        Fatal("%s needs an elimination order: %s has one block of variables\n", what, I::kDMP);
+}
+
+// The tag layout: the first block is x_0 alone and the inputs leave it out.
+template <class I>
+void need_tag_layout(const char* what, std::initializer_list<poly::List<I>*> ls) {
+    need_two_blocks<I>(what);
+    if (I::L::k() != 1 || I::L::n() < 2)
+        Fatal("%s needs a first block of one tag variable, not %u of %u variables\n", what, I::L::k(), I::L::n());
+    for (poly::List<I>* l : ls)
+        for (; l; l = l->next)
+            if (!poly::Dmp<I>::is_eliminated(poly::Dmp<I>::strip(l->elt), 1))
+                Fatal("%s: an input holds the tag variable\n", what);
+}
+
+// The polynomials of B (released) free of the first k variables, in order.
+template <class I>
+poly::List<I>* keep_eliminated(poly::List<I>* B, unsigned k) {
+    using M = poly::Dmp<I>;
+    poly::Chain<poly::List<I>> out;
+    while (B) {
+        poly::List<I>* c = B;
+        B = B->next;
+        if (M::is_eliminated(c->elt, k)) {
+            out.add(c);
+        } else {
+            c->next = nullptr;
+            M::Lists::kill_all(c);
+        }
+    }
+    return out.finish();
+}
+
+}  // namespace
+
+template <class I>
+poly::List<I>* Ideal_Ops<I>::groebner(Lst* F) {
+    return Sugar<I>::groebner(F);
+}
+
+template <class I>
+poly::List<I>* Ideal_Ops<I>::eliminate(Lst* F) {
+    need_two_blocks<I>("The elimination");
+    return keep_eliminated<I>(groebner(F), I::L::k());
+}
+
+template <class I>
+poly::List<I>* Ideal_Ops<I>::intersect(Lst* F, Lst* G) {
+    need_tag_layout<I>("The intersection", {F, G});
+    std::vector<std::uint16_t> e(I::L::n(), 0);
+    e[0] = 1;
+    P* t = M::monom_raw(e.data(), I::D::one());
+    P* u = M::add_dd(M::one(), M::neg_d(M::copy(t)));  // 1 - t
+    poly::Chain<Lst> H;
+    bool in_F = false, in_G = false;
+    for (Lst* c = F; c; c = c->next)
+        if (P* p = M::strip(c->elt)) H.add(M::Lists::cons(M::mult(t, p), nullptr)), in_F = true;
+    for (Lst* c = G; c; c = c->next)
+        if (P* p = M::strip(c->elt)) H.add(M::Lists::cons(M::mult(u, p), nullptr)), in_G = true;
+    M::Terms::kill_all(t);
+    M::Terms::kill_all(u);
+    Lst* h = H.finish();
+    if (!in_F || !in_G) {  // the zero ideal
+        M::Lists::kill_all(h);
+        return nullptr;
+    }
+    Lst* B = groebner(h);
+    M::Lists::kill_all(h);
+    return keep_eliminated<I>(B, 1);
+}
+
+template <class I>
+poly::List<I>* Ideal_Ops<I>::intersect(LL* L) {
+    if (!L) return M::Lists::cons(M::one(), nullptr);
+    need_tag_layout<I>("The intersection", {L->elt});
+    // From the given generators rather than a basis: a basis has more and
+    // larger polynomials for the tag to multiply.
+    if (!L->next) return groebner(L->elt);
+    Lst* R = intersect(L->elt, L->next->elt);
+    for (LL* c = L->next->next; c && R; c = c->next) {
+        Lst* S = intersect(R, c->elt);
+        M::Lists::kill_all(R);
+        R = S;
+    }
+    return R;
+}
+
+template <class I>
+poly::List<I>* Ideal_Ops<I>::quotient(Lst* F, Lst* G) {
+    need_tag_layout<I>("The quotient", {F, G});
+    Lst* B = groebner(F);
+    Lst* R = nullptr;
+    bool first = true;
+    for (Lst* c = G; c; c = c->next) {
+        P* g = M::strip(c->elt);
+        if (!g) continue;
+        Lst* Q;
+        if (!Sugar<I>::normal_form(M::copy(g), B)) {
+            Q = M::Lists::cons(M::one(), nullptr);  // g in I: I : g is the whole ring
+        } else {
+            // I : g = (I ∩ (g)) / g, each quotient exact.
+            Lst* gl = M::Lists::cons(M::copy(g), nullptr);
+            Lst* K = intersect(F, gl);
+            for (Lst* k = K; k; k = k->next) k->elt = M::exquo(k->elt, gl);
+            M::Lists::kill_all(gl);
+            Q = groebner(K);
+            M::Lists::kill_all(K);
+        }
+        if (first) {
+            R = Q, first = false;
+        } else {
+            Lst* S = intersect(R, Q);
+            M::Lists::kill_all(R);
+            M::Lists::kill_all(Q);
+            R = S;
+        }
+    }
+    M::Lists::kill_all(B);
+    return first ? M::Lists::cons(M::one(), nullptr) : R;
+}
+
+template <class I>
+void Ideal_Ops<I>::detach(const std::vector<Lst**>& ls, Detached& d) {
+    const unsigned n = I::L::n(), k = I::D::residues();
+    d.n = n;
+    std::vector<std::uint16_t> e(n + 1);
+    std::vector<std::uint32_t> r(k);
+    for (Lst** pl : ls) {
+        std::vector<unsigned> counts;
+        for (Lst* c = *pl; c; c = c->next) {
+            unsigned m = 0;
+            while (P* t = M::extract_raw_first(c, e.data(), r.data())) {
+                M::Terms::kill(t);
+                d.exps.insert(d.exps.end(), e.begin(), e.begin() + n);
+                d.residues.insert(d.residues.end(), r.begin(), r.end());
+                ++m;
+            }
+            counts.push_back(m);
+        }
+        d.polys.push_back(std::move(counts));
+        M::Lists::kill_all(*pl);
+        *pl = nullptr;
+    }
+}
+
+template <class I>
+void Ideal_Ops<I>::attach(const Detached& d, int shift, const std::vector<Lst**>& ls) {
+    const unsigned n = I::L::n(), k = I::D::residues();
+    std::vector<std::uint16_t> e(n + 1);
+    size_t at = 0;
+    for (size_t i = 0; i < ls.size(); ++i) {
+        poly::Chain<Lst> out;
+        for (unsigned m : i < d.polys.size() ? d.polys[i] : std::vector<unsigned>{}) {
+            poly::Chain<P> terms;
+            for (unsigned j = 0; j < m; ++j, ++at) {
+                std::fill(e.begin(), e.end(), 0);
+                for (unsigned v = 0; v < d.n; ++v) {
+                    const std::uint16_t x = d.exps[at * d.n + v];
+                    const long w = long(v) + shift;
+                    if (!x) continue;
+                    if (w < 0 || w >= long(n)) Fatal("Variable %u holds an exponent but has no place among %u\n", v, n);
+                    e[size_t(w)] = x;
+                }
+                if (P* t = M::monom_raw(e.data(), &d.residues[at * k], k)) terms.add(t);
+            }
+            out.add(M::Lists::cons(M::sort_and_merge(terms.finish()), nullptr));
+        }
+        *ls[i] = out.finish();
+    }
+}
+
+template struct Ideal_Ops<poly::BigDexp__VGF>;
+template struct Ideal_Ops<poly::DRLDRL__GFC>;
+
+}  // namespace tesk::algo

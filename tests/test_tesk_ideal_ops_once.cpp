@@ -1,0 +1,254 @@
+// Ideal operations of the Tesk engine through its server: -elim, -intersect
+// and -quotient against Singular's reduced bases modulo two primes
+// (tests/data/ideal, made by tools/make-ideal-ops), their bad inputs, and a
+// peer's intersection of a list of ideals, whole and cut at every byte.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/standin/system_file.h"
+#include "tesk/base/bus.h"
+#include "tesk/poly/protocol.h"
+#include "tests/support/tesk_bases.h"
+#include "tests/support/tesk_peer.h"
+#include "tests/support/text_file.h"
+
+namespace {
+
+using namespace tesk;
+using namespace tesk::poly;
+using quor::standin::Poly;
+using quor_test::slurp;
+
+const std::string kData = QUOR_TEST_DATA_DIR;
+
+std::string system_path(const std::string& name) {
+    const std::string p = kData + "/ideal/" + name + ".txt";
+    return std::ifstream(p) ? p : kData + "/" + name + ".txt";
+}
+
+struct Result {
+    int status;
+    std::string out;
+};
+
+Result server(const quor_test::TempDir& d, const std::string& args) {
+    const std::string out = d / "out.txt";
+    const int st = std::system((std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null").c_str());
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, slurp(out)};
+}
+
+std::uint64_t power(std::uint64_t a, std::uint64_t e, std::uint64_t p) {
+    std::uint64_t r = 1;
+    for (a %= p; e; e >>= 1, a = a * a % p)
+        if (e & 1) r = r * a % p;
+    return r;
+}
+
+// The polynomials of the list text over vars, modulo p, each scaled so that
+// its greatest term (exponents compared lexicographically) has coefficient 1,
+// in a canonical text; the zero polynomial left out.
+std::vector<std::string> canonical(const std::string& list, const quor::standin::System& sys, std::uint64_t p) {
+    std::vector<std::string> out;
+    if (list == "[]") return out;
+    for (const Poly& q : quor::standin::parse_poly_list(list, sys, "answer")) {
+        std::map<std::vector<int>, std::uint64_t> terms;
+        for (const auto& t : q) {
+            std::uint64_t& c = terms[std::vector<int>(t.e.begin(), t.e.end())];
+            c = (c + mpz_fdiv_ui(t.c.get(), p)) % p;
+        }
+        std::erase_if(terms, [](const auto& t) { return t.second == 0; });
+        if (terms.empty()) continue;
+        const std::uint64_t inv = power(terms.rbegin()->second, p - 2, p);
+        std::string s;
+        for (auto it = terms.rbegin(); it != terms.rend(); ++it) {
+            s += std::to_string(it->second * inv % p) + "*[";
+            for (int e : it->first) s += std::to_string(e) + " ";
+            s += "]";
+        }
+        out.push_back(s);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// One polynomial a line, as Singular prints them, into a list text.
+std::string lines_to_list(const std::string& text) {
+    std::istringstream in(text);
+    std::string s = "[", line;
+    while (std::getline(in, line))
+        if (!line.empty()) s += (s.size() > 1 ? "," : "") + line;
+    return s + "]";
+}
+
+// Every case of tests/data/ideal/cases.txt, modulo both primes.
+TEST(TeskIdealOps, ServerAgreesWithSingular) {
+    quor_test::TempDir d("tesk_ideal");
+    std::ifstream cases(kData + "/ideal/cases.txt");
+    std::map<std::string, int> count;
+    for (std::string line; std::getline(cases, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream ls(line);
+        std::string op, sys, arg;
+        ls >> op >> sys >> arg;
+        const auto S = quor::standin::read_system(system_path(sys));
+        const std::string opt = op == "elim" ? "-elim " + arg : "-" + op + " " + system_path(arg);
+        for (std::uint64_t p : {65521u, 32003u}) {
+            const std::string args = "-prime " + std::to_string(p) + " " + opt + " " + system_path(sys);
+            const Result r = server(d, args);
+            ASSERT_EQ(r.status, 0) << args << "\n" << r.out;
+            const std::string want =
+                slurp(kData + "/ideal/" + op + "-" + sys + "-" + arg + "." + std::to_string(p) + ".txt");
+            ASSERT_FALSE(want.empty()) << line;
+            EXPECT_EQ(canonical(r.out.substr(0, r.out.find('\n')), S, p), canonical(lines_to_list(want), S, p))
+                << args;
+        }
+        ++count[op];
+    }
+    EXPECT_GE(count["elim"], 6);
+    EXPECT_GE(count["intersect"], 6);
+    EXPECT_GE(count["quotient"], 6);
+}
+
+TEST(TeskIdealOps, BadInputIsFatalAndNamed) {
+    quor_test::TempDir d("tesk_ideal");
+    const std::string curve = system_path("curve"), other = d / "other.txt", cut = d / "cut.txt";
+    {
+        std::ofstream(other) << "# name: other\n#C vars: x, z,y\n[x]\n";
+    }
+    struct Case {
+        std::string args, text;
+    } cases[] = {
+        {"-intersect " + other + " " + curve,
+         other + ":2:13: option -intersect: the variables x,z,y are not those of " + curve + " (x,y,z)\n"},
+        {"-quotient " + other + " " + curve, other + ":2:13: option -quotient"},
+        {"-elim 3 " + curve, "Option -elim 3: K must be from 1 to 2, one less than the 3 variables of " + curve},
+        {"-elim 0 " + curve, "Option -elim needs a number from 1 to 999, not '0'"},
+        {"-elim 1 -intersect " + curve + " " + curve, "Options -elim and -intersect exclude one another"},
+        {"-primes 2 -quotient " + curve + " " + curve, "Option -quotient needs the prime-field build (-prime P)"},
+        {"-intersect " + curve + " -cyclic 3", "Option -intersect needs a system file, not an example"},
+        {"-intersect " + (d / "absent.txt") + " " + curve, "Fichier " + (d / "absent.txt") + " non ouvrable !"},
+    };
+    for (const Case& c : cases) {
+        const Result r = server(d, c.args);
+        EXPECT_EQ(r.status, 3) << c.args;
+        EXPECT_NE(r.out.find("#error (fatal): " + c.text), std::string::npos) << c.args << "\n" << r.out;
+    }
+    // A second file cut anywhere is refused with its name and line.
+    const std::string whole = slurp(system_path("line"));
+    for (size_t at = 0; at < whole.rfind(']'); ++at) {
+        std::ofstream(cut) << whole.substr(0, at);
+        const Result r = server(d, "-intersect " + cut + " " + curve);
+        EXPECT_EQ(r.status, 3) << at;
+        EXPECT_NE(r.out.find("#error (fatal): " + cut + ":"), std::string::npos) << at << "\n" << r.out;
+    }
+}
+
+// The lists of the two systems as a list of lists.
+template <class I>
+List_List<I>* two_ideals(const std::string& a, const std::string& b) {
+    using M = Dmp<I>;
+    List_List<I>* l = M::Lists2::new_();
+    l->elt = tesk_poly_model::load_system<I>("ideal/" + a);
+    l->next = M::Lists2::new_();
+    l->next->elt = tesk_poly_model::load_system<I>("ideal/" + b);
+    l->next->next = nullptr;
+    return l;
+}
+
+void expect_code(BUS& b, Messages want) {
+    Messages m;
+    b >> m;
+    EXPECT_EQ(m, want);
+}
+
+TEST(TeskIdealOps, PeerIntersectsAListOfIdeals) {
+    using G = DRLDRL__GFC;
+    using tesk_poly_model::canonical;
+    using tesk_poly_model::load_basis;
+    if (!internal_TESKHOME) set_path_TESKHOME("/");
+    want_quiet = 1;
+    BUS b(TESK_SERVER_PATH, nullptr, nullptr, Serveurs_Type(7), 0, nullptr);
+    ASSERT_TRUE(b.valid);
+    tesk_poly_model::sugar_set_up<G>(3);
+    Wire<G>::out_domain_protocol(b);
+    // A system and its basis first: they outlast the intersection.
+    List<G>* F = tesk_poly_model::load_system<G>("ideal/points");
+    Wire<G>::out_protocol_list(b, F, 0);
+    b << MSG_TESK_GROEBNER;
+    b.flush();
+    for (int i = 0; i < 3; ++i) expect_code(b, MSG_TESK_OK);
+    expect_code(b, MSG_TESK_Begin);
+    const auto basis = canonical<G>(Wire<G>::read_list(b), true);
+
+    List_List<G>* L = two_ideals<G>("curve", "line");
+    b << MSG_TESK_ACTION7;
+    Wire<G>::out_protocol_list_list(b, L, 0);
+    b.flush();
+    Dmp<G>::Lists2::kill_all(L);
+    expect_code(b, MSG_TESK_Begin);
+    EXPECT_EQ(canonical<G>(Wire<G>::read_list(b), true),
+              canonical<G>(load_basis<G>("ideal/curve", "ideal/intersect-curve-line.65521.txt"), true));
+    // No ideal at all: the whole ring.
+    b << MSG_TESK_ACTION7 << MSG_TESK_Begin << MSG_TESK_End;
+    b.flush();
+    expect_code(b, MSG_TESK_Begin);
+    List<G>* one = Wire<G>::read_list(b);
+    ASSERT_TRUE(one && !one->next && Dmp<G>::constante(one->elt) && one->elt);
+    Dmp<G>::Lists::kill_all(one);
+    b << MSG_TESK_RMT_SEND_GBASIS;
+    b.flush();
+    expect_code(b, MSG_TESK_Begin);
+    EXPECT_EQ(canonical<G>(Wire<G>::read_list(b), true), basis);
+    Dmp<G>::Lists::kill_all(F);
+    // Over a vector of primes: one block, no intersection; the session goes on.
+    tesk_poly_model::sugar_set_up<BigDexp__VGF>(3);
+    Wire<BigDexp__VGF>::out_domain_protocol(b);
+    b << MSG_TESK_ACTION7 << MSG_TESK_Begin << MSG_TESK_Begin << MSG_TESK_End << MSG_TESK_End;
+    b.flush();
+    for (int i = 0; i < 3; ++i) expect_code(b, MSG_TESK_OK);
+    expect_code(b, MSG_TESK_ERROR);
+    char* text = b.parse_Atome(Messages(1));
+    EXPECT_STREQ(text, "The intersection needs the prime-field build (code 9)");
+    delete[] text;
+    b << MSG_TESK_QUIT;
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    b.kill();
+}
+
+// The same message cut at every byte: status 3 and the fatal text, never a
+// signal nor a hang; whole, the intersection comes back.
+TEST(TeskIdealOps, PeerListOfListsCutAtEveryByte) {
+    using G = DRLDRL__GFC;
+    quor_test::TempDir d("tesk_ideal");
+    tesk_poly_model::sugar_set_up<G>(3);
+    {
+        WBUS w((d / "fixture").c_str());
+        Wire<G>::out_domain_protocol(w);
+        List_List<G>* L = two_ideals<G>("curve", "line");
+        w << MSG_TESK_ACTION7;
+        Wire<G>::out_protocol_list_list(w, L, 0);
+        w.kill();
+        Dmp<G>::Lists2::kill_all(L);
+    }
+    const std::string bytes = slurp(d / "fixture");
+    ASSERT_GT(bytes.size(), 100u);
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+        const quor_test::Peer_Run r = quor_test::feed_peer(d, bytes.substr(0, cut));
+        EXPECT_EQ(r.status, 3) << "cut " << cut;
+        EXPECT_NE(r.log.find("#error (fatal): "), std::string::npos) << cut;
+        if (cut == bytes.size()) {
+            EXPECT_GT(r.answers.size(), 2 * 4 + 6 * 20u) << "the intersection came back";
+        }
+    }
+}
+
+}  // namespace
