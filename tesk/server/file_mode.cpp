@@ -70,8 +70,6 @@ void show_lex(const Options& o, poly::List<poly::BigDexp__VGF>* G, unsigned n) {
     poly::Dmp<poly::BigLexp__VGF>::Lists::kill_all(lex);
 }
 
-}  // namespace
-
 // The number of terms of a dense polynomial of degree d in n variables,
 // C(n + d, d), or a value above cap once it passes cap.
 unsigned long long dense_terms(unsigned n, unsigned d, unsigned long long cap) {
@@ -103,8 +101,8 @@ void input_reports(const Options& o, poly::List<I>* F) {
     if (o.sparse_dim) Output("#sparse-dim %u\n", poly::sparse_dim(F));
 }
 
-// The variables of the last list's polynomials; the homogenising variable
-// of -homog must be absent from the polynomials it homogenises.
+// -homog homogenises with the last variable: a polynomial that is not
+// homogeneous already must not use it.
 template <class I>
 void check_homogenisable(const Options& o, poly::List<I>* F, const Header& h) {
     using X = typename poly::Dmp<I>::X;
@@ -122,6 +120,8 @@ void check_homogenisable(const Options& o, poly::List<I>* F, const Header& h) {
                   o.input, h.vars[last].c_str());
     }
 }
+
+}  // namespace
 
 template <class I>
 int run_file(const Options& o) {
@@ -145,8 +145,6 @@ int run_file(const Options& o) {
         if (dense_terms(h.nvars, o.random_degree, kMaxTerms) > kMaxTerms)
             Fatal("Option -random: polynomials of degree %u in %u variables have more than %llu terms\n",
                   o.random_degree, h.nvars, kMaxTerms);
-        if (o.random_degree > X::kMaxDeg)
-            Fatal("Option -random: degree %u above %u\n", o.random_degree, unsigned(X::kMaxDeg));
     }
     if constexpr (I::D::kOnHeap) {
         if (h.block) Fatal("%s: two blocks of variables need the prime-field build (-prime)\n", o.input);
