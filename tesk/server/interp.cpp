@@ -53,7 +53,6 @@ struct Domain {
     unsigned version = 1;
 } domain;
 
-
 void ok(BUS& b) {
     b << MSG_TESK_OK;
     b.flush();

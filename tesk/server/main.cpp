@@ -4,10 +4,10 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
-#include <string>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "tesk/base/front_end.h"
