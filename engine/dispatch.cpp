@@ -774,6 +774,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     state.primes_in_M += block;
     QUOR_NAME(restore_GC_state)(&m1);
     QUOR_NAME(restore_tesk_state_z2)(&m2);
+    QUOR_NAME(Stderr)("SWAP Z1/2 ");
     QUOR_NAME(Stderr)("Memory usage (estimate):  %.3f\n", double(mem_after - mem_before) / 1024.0);
     if (complete) break;
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "core/zone.h"
 #include "engine/elim.h"
 #include "tesk/algo/bridge_setup.h"
+#include "tesk/algo/fglm.h"
 #include "tesk/algo/hilbert.h"
 #include "tesk/algo/normal_form.h"
 #include "tesk/base/runtime.h"
@@ -289,5 +291,31 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
   release(results);
   return QUOR_INT ? k : k / 2;
 }
+
+#if QUOR_INT
+void lib_dump_mult_matrix(Dpol* G, u32 nG) {
+  const u32 n = nb_of_affine_variables;
+  std::string path;
+  bool ok = false;
+  tesk::algo::Fglm_Status st;
+  {
+    TeskCall call;
+    engine_layout();
+    TL g = to_engine(G, nG);
+    tesk::algo::Mult_Matrix M;
+    st = tesk::algo::compute_C_Mult_by_xi(g, n - 1, &M);
+    release(g);
+    if (st == tesk::algo::Fglm_Status::Done) ok = tesk::algo::dump_Mult_Matrix(M, &path);
+  }
+  if (st != tesk::algo::Fglm_Status::Done)
+    QUOR_NAME(Stderr)("No matrix dump: %s\n", st == tesk::algo::Fglm_Status::Not_Dim0
+                                                 ? "the basis is not zero-dimensional"
+                                                 : "a leading coefficient vanishes modulo a prime of the block");
+  else if (!ok)
+    QUOR_NAME(Stderr)("Can't write the matrix dump %s\n", path.c_str());
+  else
+    QUOR_NAME(Stderr)("Matrix of x%u written in %s\n", n, path.c_str());
+}
+#endif
 
 }  // namespace quor::QUOR_NS

@@ -31,8 +31,17 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
 // Integer build: lexicographic basis in shape position of the zero-dimensional
 // reduced basis G[0..nG-1] into out, f(x_last) first (flag = 1: f alone;
 // sqfr = 1: its square-free part; estimate: sequence length of f alone, <= 0
-// for the quotient's dimension; dump unused); returns its size, 0 for a bad
-// prime (elim_status).  Prime-field build: refused (fatal).
+// for the quotient's dimension; dump != 0: the multiplication matrix by
+// x_last also goes to "/tmp/fmat<pid>", see lib_dump_mult_matrix); returns its
+// size, 0 for a bad prime (elim_status).  Prime-field build: refused (fatal).
 u32 lib_fast_chg_order(Dpol* G, u32 nG, Dpol* out, i32 sqfr, i32 flag, i32 estimate, i32 dump);
+
+#if QUOR_INT
+// The engine's multiplication matrix by x_last for the zero-dimensional
+// reduced basis G, one matrix per working prime, written in binary to
+// "/tmp/fmat<pid>" (the name said on the diagnostic stream); a dump that
+// cannot be made is said there too and changes nothing else.
+void lib_dump_mult_matrix(Dpol* G, u32 nG);
+#endif
 
 }  // namespace quor::QUOR_NS

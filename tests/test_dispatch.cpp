@@ -388,6 +388,12 @@ QTEST_F(Dispatch, LargeRationalsNeedSeveralPassesWhateverTheFirstBlock) {
     EXPECT_EQ(forms(compute(big_conics(), QUOR_COMPUTE_GBASIS, pas0)), want) << pas0;
     EXPECT_GT(passes(), 1u) << pas0;
     EXPECT_FALSE(said("Bad primes"));
+    // Each pass ends by handing its scratch zone over, and says so.
+    size_t swaps = 0;
+    for (size_t at = host_.output().find("SWAP Z1/2 "); at != std::string::npos;
+         at = host_.output().find("SWAP Z1/2 ", at + 1))
+      ++swaps;
+    EXPECT_EQ(swaps, passes()) << pas0;
   }
 }
 

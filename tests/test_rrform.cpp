@@ -2,6 +2,9 @@
 // f'/d modulo f against a naive one (both kernels), the rewriting of a
 // basis in every prime slot, what it refuses; and the lift of a rational
 // function from runs of evaluation points.
+#include <unistd.h>
+
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -9,6 +12,7 @@
 #include "engine/reconstruct.h"
 #include "engine/rrform.h"
 #include "engine/tesk_bridge.h"
+#include "tests/support/fmat_reader.h"
 #include "tests/support/zero_dim_fixture.h"
 
 QUOR_TEST_BEGIN
@@ -136,6 +140,20 @@ QTEST_F(RationalForm, TheChangeOfOrderingListsFFirstAndReportsDisagreeingPrimes)
     EXPECT_EQ(as_rpol(out[1], k), (RPol{{{1, 0}, 1}, {{0, 1}, prime(k) - 1}, {{0, 0}, prime(k) - 1}})) << k;
   }
   EXPECT_EQ(lib_fast_chg_order(G.data(), 2, out.data(), 0, 1, -1, 0), 1u);
+  EXPECT_EQ(as_rpol(out[0], 0), (RPol{{{0, 2}, 1}, {{0, 0}, prime(0) - 2}}));
+  // Asked for, the matrix of x2 on the staircase 1, x2 goes to the dump too.
+  const std::string dump = "/tmp/fmat" + std::to_string(getpid());
+  std::remove(dump.c_str());
+  ASSERT_EQ(lib_fast_chg_order(G.data(), 2, out.data(), 0, 0, -1, 1), 2u);
+  const tesk::algo::Mult_Matrix M = quor_test::read_fmat(dump);
+  std::remove(dump.c_str());
+  ASSERT_EQ(M.dim, 2u);
+  EXPECT_EQ(M.var, 1u);
+  ASSERT_EQ(M.primes.size(), V());
+  for (u32 k = 0; k < V(); ++k) {
+    EXPECT_EQ(M.primes[k], prime(k));
+    EXPECT_EQ(std::vector<u32>(M.a.begin() + 4 * k, M.a.begin() + 4 * k + 4), (std::vector<u32>{0, 1, 2, 0})) << k;
+  }
   EXPECT_EQ(as_rpol(out[0], 0), (RPol{{{0, 2}, 1}, {{0, 0}, prime(0) - 2}}));
 
   // x1 - x2, x2^2 (one double point): square-free, f = x2 and x1 = 0 mod f.

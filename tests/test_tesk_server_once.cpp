@@ -3,18 +3,22 @@
 // (a spawning channel, then a stream cut at every byte).
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tesk/algo/fglm.h"
@@ -212,6 +216,112 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
     }
 }
 
+// The options of the experiments on the input and of the output forms.
+TEST(TeskServerFile, InputExperimentsAndNtlOutput) {
+    TempDir d;
+    write_file(d / "s.txt", kSmall);
+    const std::string s = d / "s.txt";
+    // Each dense univariate-looking row: y^2 - 3 is [-3 0 1], x - (2/3)y is [0 -2/3] by degree.
+    EXPECT_EQ(server(d, "-ntl " + s).out, "[ 65518 0 1]\n[ 0 43680]\n");
+    // Orbits under x <-> y: x*y - 2 stays, y^2 - 3 becomes x^2 + y^2 - 3; canonical: one term per orbit.
+    EXPECT_EQ(server(d, "-nooutput -orbit " + s).out, "[x*y+65519,x^2+y^2+65518]\n");
+    EXPECT_EQ(server(d, "-nooutput -canonic " + s).out, "[x*y+65519,x^2+65518]\n");
+    EXPECT_EQ(server(d, "-nooutput -sparse-dim " + s).out, "#sparse-dim 3\n");
+    // TESKPRIME is the default modulus, -prime overrides it.
+    EXPECT_EQ(server(d, s, "TESKPRIME=7").out, "[y^2+4,x+4*y]\n");
+    EXPECT_EQ(server(d, "-prime 65521 " + s, "TESKPRIME=7").out, "[y^2+65518,x+43680*y]\n");
+
+    // -homog: homogenised with the extra last variable, computed, dehomogenised: the affine basis.
+    write_file(d / "h.txt", "# vars: x,y\n# extra: h\n[x^2+y+1, y^2-x, x*y-2]\n");
+    write_file(d / "a.txt", "# vars: x,y,h\n[x^2+y+1, y^2-x, x*y-2]\n");
+    const Result homog = server(d, "-homog " + (d / "h.txt"));
+    EXPECT_EQ(homog.status, 0) << homog.out;
+    EXPECT_EQ(homog.out, server(d, d / "a.txt").out);
+    const Result uses = server(d, "-homog " + s);
+    EXPECT_EQ(uses.status, 3);
+    EXPECT_NE(uses.out.find("-homog homogenises with the last variable y, which the system uses"), std::string::npos);
+
+    // -random N D: the system first (N polynomials in N variables), then its basis; the same each run.
+    const Result r = server(d, "-random 3 2");
+    EXPECT_EQ(r.status, 0) << r.out;
+    const size_t nl = r.out.find('\n');
+    ASSERT_NE(nl, std::string::npos);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.begin() + long(nl), ','), 2) << r.out;
+    EXPECT_NE(r.out.find("a^2"), std::string::npos);
+    EXPECT_EQ(server(d, "-random 3 2").out, r.out);
+    // With a file: its header's variables.
+    const Result rf = server(d, "-random 2 3 " + s);
+    EXPECT_EQ(rf.status, 0) << rf.out;
+    EXPECT_NE(rf.out.find("x^3"), std::string::npos) << rf.out;
+    EXPECT_EQ(server(d, "-random 40 40").status, 3);
+}
+
+// The usage, the texts of bad values, and the save file (regressions).
+TEST(TeskServerFile, UsageMessagesAndSaveFile) {
+    TempDir d;
+    Result h = server(d, "-h");
+    EXPECT_EQ(h.status, 0);
+    for (const char* opt : {"-fortran", "-pretty", "-tex", "-lisp", "-posso", "-ntl", "-raw", "-binary", "-nooutput",
+                            "-head", "-last", "-host-input", "-ohost", "-out-rational", "-prime P", "-primes K",
+                            "-offset N", "-cyclic N", "-katsura N", "-binaire N", "-random N D", "-homog", "-qhomog",
+                            "-analyse", "-orbit", "-canonic", "-sparse-dim", "-normal-form FILE", "-nbsol", "-prepare",
+                            "-hilbert", "-lex", "-elim K", "-intersect FILE2", "-quotient FILE2", "-lextri",
+                            "-degree", "-save FILE", "-teskhome DIR"})
+        EXPECT_NE(h.out.find(std::string("\n  ") + opt + " "), std::string::npos) << opt;
+    for (const char* says : {"modulo 65521 by default", "README.md", "<r1 ... rK>", "At most 500 variables in a block",
+                             "reduced Groebner basis"})
+        EXPECT_NE(h.out.find(says), std::string::npos) << says;
+    EXPECT_NE(server(d, "").out.find("Options:\n  -h "), std::string::npos);
+
+    struct Case {
+        std::string args, env, text;
+    } cases[] = {
+        {"-katsura 1", "", "Option -katsura needs a number from 2 to 100, not '1'\n"},
+        {"-cyclic x", "", "Option -cyclic needs a number from 2 to 100, not 'x'\n"},
+        {"-binaire 101", "", "Option -binaire needs a number from 2 to 100, not '101'\n"},
+        {"-prime 65535 x.txt", "", "Option -prime needs a number from 3 to 65534, not '65535'\n"},
+        {"-prime 65533 x.txt", "", "Option -prime needs a prime, and 65533 is not one\n"},
+        {"x.txt", "TESKPRIME=65533", "TESKPRIME needs a prime, and 65533 is not one\n"},
+        {"-slave no-such-host.invalid 4000", "", "Unknown host no-such-host.invalid"},
+    };
+    for (const Case& c : cases) {
+        const Result r = server(d, c.args, c.env);
+        EXPECT_EQ(r.status, 3) << c.args;
+        EXPECT_NE(r.out.find("#error (fatal): " + c.text), std::string::npos) << c.args << "\n" << r.out;
+    }
+    // The basis of an example is printed in a, b, c, and a second list may use those names.
+    write_file(d / "q.txt", "[a^2, b*c, d]\n");
+    const Result nf = server(d, "-katsura 4 -normal-form " + (d / "q.txt"));
+    EXPECT_EQ(nf.status, 0) << nf.out;
+    const size_t second = nf.out.find("\n[");
+    ASSERT_NE(second, std::string::npos) << nf.out;
+    EXPECT_EQ(std::count(nf.out.begin() + long(second), nf.out.end(), ','), 2) << nf.out;
+
+    // -save F F: the input is read before F is written; mode 0644.
+    const std::string f = d / "f.txt";
+    write_file(f, kSmall);
+    Result r = server(d, "-save " + f + " " + f);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "[y^2+65518,x+43680*y]\n");
+    struct stat st {};
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    const std::string saved = read_file(f);
+    EXPECT_GT(saved.size(), 40u);
+    EXPECT_EQ(saved.substr(0, 4), std::string("\0\0\0\6", 4));
+    // A failing run leaves it as it was, and leaves nothing beside it.
+    for (const std::string& args : {d / "absent.txt", std::string("-katsura 1"), (d / "bad.txt")}) {
+        write_file(d / "bad.txt", "# vars: x\n[x+]\n");
+        r = server(d, "-save " + f + " " + args);
+        EXPECT_EQ(r.status, 3) << args;
+        EXPECT_EQ(read_file(f), saved) << args;
+    }
+    DIR* dir = opendir(d.path.c_str());
+    ASSERT_NE(dir, nullptr);
+    for (dirent* e; (e = readdir(dir));) EXPECT_NE(std::string(e->d_name).rfind("f.txt.", 0), 0u) << e->d_name;
+    closedir(dir);
+}
+
 // ---------------------------------------------------------------------------
 // Peer mode
 
@@ -342,7 +452,79 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     EXPECT_EQ(st, algo::Fglm_Status::Done);
     Dmp<V>::Lists::kill_all(Gv);
 
+    // A composite modulus is refused, and the session keeps its primes.
+    b << MSG_TESK_set_vect << Messages(1) << Messages(4294967295u);
+    b.flush();
+    expect_code(b, MSG_TESK_ERROR);
+    text = b.parse_Atome(Messages(1));
+    EXPECT_STREQ(text, "Bad primes: 4294967295 is not a prime above 2^31");
+    delete[] text;
+    b << MSG_TESK_set_module << Messages(65535 - 2);  // 65533 = 19 * 3449
+    b.flush();
+    expect_code(b, MSG_TESK_ERROR);
+    delete[] b.parse_Atome(Messages(1));
+    // The variables: at most 500 in a block, as in file mode.
+    for (auto [n, k, good] : {std::tuple{501u, 0u, false}, {500u, 0u, true}, {1000u, 500u, true}, {1001u, 500u, false}}) {
+        if (k)
+            b << MSG_TESK_set_nb_block << Messages(n) << Messages(k);
+        else
+            b << MSG_TESK_set_nb_var << Messages(n);
+        b.flush();
+        expect_code(b, good ? MSG_TESK_OK : MSG_TESK_ERROR);
+        if (!good) delete[] b.parse_Atome(Messages(1));
+    }
+
     // The end code stops the server.
+    const int pid = b.pid;
+    b << MSG_TESK_QUIT;
+    b.flush();
+    expect_code(b, MSG_TESK_OK);
+    EXPECT_TRUE(gone(pid));
+    b.pid = -1;
+    b.kill();
+}
+
+// The codes the interpreter's header lists as commands without items are
+// known to it, and the codes it does not list are not: every listed one
+// gets an answer other than "Unknown command".
+TEST(TeskServerPeer, TheHeaderListsTheCodesTheInterpreterTakes) {
+    const std::string src = read_file(std::string(QUOR_SOURCE_DIR) + "/tesk/server/interp.cpp");
+    const std::string head = src.substr(0, src.find("#include"));
+    std::vector<unsigned> listed;
+    for (size_t at = head.find("\n//   ["); at != std::string::npos; at = head.find("\n//   [", at + 1)) {
+        std::string line = head.substr(at + 6, head.find('\n', at + 1) - at - 6);
+        line = line.substr(0, line.find("  "));  // the command, before its description
+        if (line.find("][") != std::string::npos || line.find("] p") != std::string::npos) continue;  // with items
+        for (size_t b = line.find('['); b != std::string::npos; b = line.find('[', b + 1))
+            listed.push_back(unsigned(std::stoul(line.substr(b + 1))));
+    }
+    EXPECT_GE(listed.size(), 8u);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), 103u), 0);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), 124u), 0);
+    if (!internal_TESKHOME) set_path_TESKHOME("/");
+    want_quiet = 1;
+    BUS b(TESK_SERVER_PATH, nullptr, nullptr, Serveurs_Type(7), 0, nullptr);
+    ASSERT_TRUE(b.valid);
+    auto answer = [&](unsigned code) {
+        b << Messages(code);
+        b.flush();
+        Messages m;
+        b >> m;
+        std::string text;
+        if (m == MSG_TESK_ERROR) {
+            char* t = b.parse_Atome(Messages(1));
+            text = t;
+            delete[] t;
+        } else {
+            text = "answered";
+        }
+        return text;
+    };
+    for (unsigned code : listed) {
+        if (code == MSG_TESK_QUIT || code == MSG_TESK_RMT_QUIT) continue;
+        EXPECT_EQ(answer(code).find("Unknown command"), std::string::npos) << code;
+    }
+    for (unsigned code : {103u, 124u}) EXPECT_EQ(answer(code).rfind("Unknown command", 0), 0u) << code;
     const int pid = b.pid;
     b << MSG_TESK_QUIT;
     b.flush();

@@ -236,17 +236,23 @@ TYPED_TEST(TeskStair, Generators) {
     for (auto& [e, c] : r) EXPECT_TRUE(s.count(e));
 }
 
-// random_List writes its system and refuses to go on, without ending the process.
-TEST(TeskExamplesGfc, RandomListRefusesAndWeightAnalysis) {
+// random_List writes its system and returns it: k polynomials on the monomials of degree at most d.
+TEST(TeskExamplesGfc, RandomListAndWeightAnalysis) {
     using I = DRLDRL__GFC;
     using T = Sys<I>;
     Cfg<I, 3, 3, 1>::set_up();
-    List<I>* l = reinterpret_cast<List<I>*>(1);
+    List<I>* l = nullptr;
     std::string out;
     std::string log = written(log_output, [&] { out = written(Fortran.f, [&] { l = Examples<I>::random_List(2, 3); }); });
-    EXPECT_EQ(l, nullptr);
-    EXPECT_EQ(out.back(), '\n');
-    EXPECT_NE(log.find("Error: random_List_DMP__DRLDRL__GFC"), std::string::npos) << log;
+    ASSERT_EQ(Dmp<I>::Lists::size(l), 3u);
+    for (List<I>* c = l; c; c = c->next)
+        for (Term<I>* t = c->elt; t; t = t->next) EXPECT_LE(Dmp<I>::X::totalDegree(t->exp), 2u);
+    EXPECT_GT(Dmp<I>::Terms::size(l->elt), 5u);  // of the 10 monomials, about 10 / 65521 draw 0
+    EXPECT_EQ(out.front(), '[');
+    EXPECT_EQ(std::count(out.begin(), out.end(), ','), 2) << out;  // "[p,q,r]\n"
+    EXPECT_EQ(out.substr(out.size() - 2), "]\n");
+    EXPECT_EQ(log, "");
+    Dmp<I>::Lists::kill_all(l);
     // 2*x0*x1 + x2: x2 scaled by 2; then x0 + 3*x1: x0 scaled by 3.
     auto* L = T::list({T::poly({{{1, 1, 0}, 2}, {{0, 0, 1}, 1}}), T::poly({{{1, 0, 0}, 1}, {{0, 1, 0}, 3}})});
     want_quiet = 0;

@@ -51,7 +51,13 @@ struct Walk {
     std::vector<SP*> xs;      // x_k, one term each
     std::map<Expo, unsigned> column;  // degree-staircase monomial -> coordinate
     std::vector<Expo> stair;  // lex standard monomials, in the order found
-    std::vector<SP*> nf;      // their normal forms
+    // One block per standard monomial (newest first in the list; by index in
+    // the vector): head the monomial, nf its normal form made monic, len the
+    // independent multiples found from it.  scale[l]: the normal form of
+    // stair[l] is scale[l] * nf, so the elimination sees exact normal forms.
+    sList_Bloc* blocks = nullptr;
+    std::vector<sBloc*> block;
+    std::vector<VGF> scale;
     std::vector<Expo> leads;  // lex leading monomials found
     // Candidates by increasing lex order (variable 0 the greatest), with the
     // standard monomial and the variable that make each one.
@@ -83,10 +89,24 @@ struct Walk {
             if (test(lambda[int(l)])) p = DM::add_dd(p, DM::monom_raw(stair[l].data(), vgf::minus(lambda[int(l)])));
         return p;
     }
+    // A new standard monomial e with exact normal form p (consumed); false
+    // when its leading coefficient is not invertible modulo every prime.
+    bool keep(const Expo& e, SP* p) {
+        const VGF u = copy(p->coef);  // hMonic below changes the coefficient in place
+        if (!Normal_Forms<Src>::invertible(u)) {
+            SM::Terms::kill_all(p);
+            return false;
+        }
+        stair.push_back(e);
+        scale.push_back(u);
+        blocks = creat_List_Bloc(SM::monom_raw(e.data(), cVGF(1)), SM::hMonic(p), 0, blocks);
+        block.push_back(blocks->elt);
+        return true;
+    }
     ~Walk() {
         for (SP* p : R) SM::Terms::kill_all(p);
         for (SP* p : xs) SM::Terms::kill_all(p);
-        for (SP* p : nf) SM::Terms::kill_all(p);
+        kill_all_List_Bloc(blocks);
     }
 };
 
@@ -140,9 +160,11 @@ poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, 
         for (const Expo& l : w.leads) skip = skip || divides(l, e);
         if (skip) continue;
         const unsigned s = unsigned(w.stair.size());
+        const unsigned parent = node.mapped().first;
         SP* p = s == 0 ? SM::monom_raw(zero.data(), cVGF(1))
-                       : SM::mult_dd(SM::copy(w.nf[node.mapped().first]), w.xs[node.mapped().second]);
+                       : SM::mult_dd(SM::copy(w.block[parent]->nf), w.xs[node.mapped().second]);
         p = Sugar<Src>::reduce_all(p, w.R);
+        if (s > 0) p = SM::scal(w.scale[parent], p);
         if (!w.coordinates(p)) Fatal("Change of ordering: a normal form leaves the staircase of %d monomials\n", dim);
         mul(M, mu, lambda);
         unsigned i = s;
@@ -161,8 +183,12 @@ poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, 
         }
         // The first vector is 1, coordinate 0 of the identity: nothing to eliminate.
         if (s > 0) mise_a_jour(i, s - 1, M, lambda, lambda[int(i)]);
-        w.stair.push_back(e);
-        w.nf.push_back(p);
+        if (!w.keep(e, p)) {
+            DM::Lists::kill_all(out);
+            *status = Fglm_Status::Bad_Prime;
+            return nullptr;
+        }
+        if (s > 0) ++w.block[parent]->len;
         w.offer(s);
     }
     if (w.stair.size() != unsigned(dim)) Fatal("Change of ordering: %u standard monomials for %d solutions\n",

@@ -13,6 +13,11 @@
 #ifndef TESK_ALGO_FGLM_H
 #define TESK_ALGO_FGLM_H
 
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "tesk/poly/dmp.h"
 
 namespace tesk::algo {
@@ -38,6 +43,47 @@ struct Fglm {
     // dimension of the quotient (-1 when not zero-dimensional).
     static poly::List<Dst>* change_ordering(poly::List<Src>* G, Fglm_Status* status, int* solutions = nullptr);
 };
+
+// The matrix of multiplication by x_var on the quotient of a zero-dimensional
+// ideal, one matrix per prime of the domain: coordinates number the
+// standard monomials of the degree basis in increasing order (1 is 0), and
+// row r holds the coordinates of the normal form of x_var * m_r.
+struct Mult_Matrix {
+    unsigned dim = 0;
+    unsigned var = 0;
+    std::vector<std::uint32_t> primes;
+    std::vector<std::uint32_t> a;  // residue k of entry (r, c) at (k * dim + r) * dim + c
+    std::uint32_t at(unsigned k, unsigned r, unsigned c) const { return a[(std::size_t(k) * dim + r) * dim + c]; }
+    bool operator==(const Mult_Matrix&) const = default;
+};
+
+// Text forms: NTL "[[a b]\n[c d]\n]" after the prime's line; host
+// "M_p:=Matrix([[a,b],[c,d]]):"; one matrix per prime.  Binary: big-endian
+// 32-bit words dim, var, the prime count, the primes, then `a` in order.
+enum class Matrix_Syntax { NTL, Host, Binary };
+
+// Clears want_rational_output and want_float_output while a matrix is
+// printed and puts back what they were, however the printing ends.
+class Plain_Coefficients {
+public:
+    Plain_Coefficients();
+    ~Plain_Coefficients();
+    Plain_Coefficients(const Plain_Coefficients&) = delete;
+    Plain_Coefficients& operator=(const Plain_Coefficients&) = delete;
+private:
+    int rational_, floating_;
+};
+
+// Writes M on f in the syntax; false when a write or the flush failed.
+bool write_Mult_Matrix(const Mult_Matrix& M, Matrix_Syntax s, std::FILE* f);
+// The matrix of x_var for the ideal of G (the reduced degree basis, no
+// header cells; left intact) into *M, then written on f when f is given
+// (*written: whether that succeeded).  Not_Dim0 / Bad_Prime: M left empty.
+Fglm_Status compute_C_Mult_by_xi(poly::List<Fglm::Src>* G, unsigned var, Mult_Matrix* M, std::FILE* f = nullptr,
+                                 Matrix_Syntax s = Matrix_Syntax::NTL, bool* written = nullptr);
+// The binary form of M in "/tmp/fmat<process id>" (mode 0644, replaced
+// whole); the name into *path; false when it could not be written.
+bool dump_Mult_Matrix(const Mult_Matrix& M, std::string* path);
 
 }  // namespace tesk::algo
 

@@ -33,6 +33,16 @@ void Bloc_Spec::copy_fields(sBloc* d, sBloc* s) {
 }
 }  // namespace poly
 
+sList_Bloc* creat_List_Bloc(sDMP__BigDexp__VGF* head, sDMP__BigDexp__VGF* nf, int len, sList_Bloc* rest) {
+    sBloc* b = poly::Family<poly::Bloc_Spec>::new_();
+    b->head = head;
+    b->nf = nf;
+    b->len = len;
+    b->next = nullptr;
+    if (nf) nf->coef = cVGF(1);
+    return poly::List_Family<poly::List_Bloc_Spec>::cons(b, rest);
+}
+
 unsigned Hash_Bloc(sBloc*, unsigned) { Fatal("Pas fait Hash_Bloc\n"); }
 
 Fortran_Print operator<<(Fortran_Print p, sList_Bloc* l) { return poly::print_elements(p, l, "[", ",", "]"); }

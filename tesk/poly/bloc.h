@@ -62,6 +62,10 @@ extern template struct List_Family<List_Bloc_Spec>;
 TESK_FAMILY_NAMES(Bloc, poly::Family<poly::Bloc_Spec>)
 TESK_LIST_FAMILY_NAMES(List_Bloc, poly::List_Family<poly::List_Bloc_Spec>)
 
+// A new cell in front of rest holding a new block {head, nf, len, nil};
+// nf's leading coefficient becomes 1, so nf must be monic or meant so.
+sList_Bloc* creat_List_Bloc(sDMP__BigDexp__VGF* head, sDMP__BigDexp__VGF* nf, int len, sList_Bloc* rest);
+
 // A block prints nothing; a list of blocks prints its brackets and separators.
 inline Basic_Print operator<<(Basic_Print p, sBloc*) { return p; }
 inline Fortran_Print operator<<(Fortran_Print p, sBloc*) { return p; }

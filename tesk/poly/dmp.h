@@ -287,6 +287,8 @@ struct Dmp {
     static Lst* eval_var_one_d(Lst* l, unsigned i);
     static P* eval_var_one_d(P* p) { return de_homog_d(p, L::n() ? L::n() - 1 : 0); }
     static P* permut_d(P* p, const unsigned* perm);  // variable i becomes perm[i]; re-sorted
+    // A permuted copy of p (p kept), traced on Fortran as "Avant " p and "Apres " the copy.
+    static P* permut_fast(P* p, const unsigned* perm);
     static P* keep_first_var_d(P* p);          // the constant and the terms holding variable 0
     static P* tosym_d(P* p);                   // the terms with non-increasing exponents
     static P* tosym(P* p);                     // a fresh tosym_d(p)
@@ -505,6 +507,7 @@ TESK_POLY_INSTANCES(TESK_POLY_DECLARE)
     TESK_FWD(gcd_DMP__##I##_dd, poly::Dmp<poly::I>::gcd_dd)                             \
     TESK_FWD(eval_var_one_DMP__##I##_d, poly::Dmp<poly::I>::eval_var_one_d)             \
     TESK_FWD(permut_DMP__##I##_d, poly::Dmp<poly::I>::permut_d)                         \
+    TESK_FWD(permut_fast_DMP__##I, poly::Dmp<poly::I>::permut_fast)                     \
     TESK_FWD(keep_first_var_DMP__##I##_d, poly::Dmp<poly::I>::keep_first_var_d)        \
     TESK_FWD(tosym_DMP__##I##_d, poly::Dmp<poly::I>::tosym_d)                           \
     TESK_FWD(tosym_DMP__##I, poly::Dmp<poly::I>::tosym)                                 \

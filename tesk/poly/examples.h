@@ -43,9 +43,8 @@ struct Examples {
     // A copy of s with random coefficients, the terms that draw 0 left out;
     // d is not used.
     static P* random(unsigned d, P* s);
-    // Writes k random polynomials on the monomials of degree at most d, as a
-    // list and a newline on Fortran, then refuses to go on with them: an error
-    // line on the log and null.
+    // k random polynomials on the monomials of degree at most d (exactly d
+    // with want_homog), written as a list and a newline on Fortran and returned.
     static Lst* random_List(unsigned d, unsigned k);
 
     // Looks for variable scalings that make the leading two coefficients of

@@ -140,9 +140,7 @@ List<I>* Examples<I>::random_List(unsigned d, unsigned k) {
     for (unsigned j = 0; j < k; ++j) l = M::Lists::cons(random(d, support), l);
     M::Terms::kill_all(support);
     Fortran << l << "\n";
-    M::Lists::kill_all(l);
-    Erreur("random_List_%s: fin temporaire, the random system is written out, not kept\n", I::kDMP);
-    return nullptr;
+    return l;
 }
 
 // Each step scales one variable so that one polynomial gets a leading pair

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tesk/poly/dmp_impl.h"
+#include "tesk/poly/print.h"
 
 namespace tesk::poly {
 
@@ -85,6 +86,27 @@ template <class I>
 Term<I>* Dmp<I>::permut_d(P* p, const unsigned* perm) {
     for (P* t = p; t; t = t->next) X::permut(t->exp, perm);
     return Terms::trier(p, comp);
+}
+
+// The symmetric representatives are permuted first, the other terms after
+// them, and the whole chain sorted once: a permutation keeps the terms
+// distinct, so nothing merges.
+template <class I>
+Term<I>* Dmp<I>::permut_fast(P* p, const unsigned* perm) {
+    Fortran << "Avant " << p << "\n";
+    Chain<P> sym, rest;
+    for (P* t = p; t; t = t->next) {
+        P* c = term(D::copy(t->coef), t->exp);
+        (X::is_sym_orbit(t->exp) ? sym : rest).add(c);
+    }
+    P* q = sym.finish();
+    P** end = &q;
+    while (*end) end = &(*end)->next;
+    *end = rest.finish();
+    for (P* t = q; t; t = t->next) X::permut(t->exp, perm);
+    q = Terms::trier(q, comp);
+    Fortran << "Apres " << q << "\n";
+    return q;
 }
 
 template <class I>

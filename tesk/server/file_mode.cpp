@@ -1,6 +1,7 @@
 // File mode (server.h): the system of the input file, its reduced basis by
 // the sugar loop, printed in the chosen syntax; then the normal forms of a
 // second list when asked.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -42,6 +43,9 @@ void show(const Options& o, poly::List<I>* l) {
         break;
     case Format::Lisp:
         if (want_output) Lisp_Print() << l << "\n";
+        break;
+    case Format::NTL:
+        if (want_output) poly::Print<I>::NTL_List(l);
         break;
     }
     int saving;
@@ -131,15 +135,68 @@ poly::List<I>* read_second(const Options& o, const Header& h) {
     return G;
 }
 
+// The number of terms of a dense polynomial of degree d in n variables,
+// C(n + d, d), or a value above cap once it passes cap.
+unsigned long long dense_terms(unsigned n, unsigned d, unsigned long long cap) {
+    unsigned long long c = 1;
+    for (unsigned i = 1; i <= d && c <= cap; ++i) c = c * (n + i) / i;
+    return c;
+}
+
+// The experiments on the input that print before the basis.
+template <class I>
+void input_reports(const Options& o, poly::List<I>* F) {
+    using M = poly::Dmp<I>;
+    if (o.analyse) {  // on a copy: the analysis rescales the coefficients
+        poly::List<I>* c = M::Lists::copy_all(F);
+        analyse_system(c);
+        M::Lists::kill_all(c);
+    }
+    if (o.orbit || o.canonic) {
+        poly::Chain<poly::List<I>> orbits, canonics;
+        for (poly::List<I>* c = F; c; c = c->next) {
+            if (o.orbit) orbits.add(M::Lists::cons(M::orbit(c->elt), nullptr));
+            if (o.canonic) canonics.add(M::Lists::cons(M::canonic(c->elt), nullptr));
+        }
+        for (poly::List<I>* l : {orbits.finish(), canonics.finish()}) {
+            if (l) Fortran << l << "\n";
+            M::Lists::kill_all(l);
+        }
+    }
+    if (o.sparse_dim) Output("#sparse-dim %u\n", poly::sparse_dim(F));
+}
+
+// -homog homogenises with the last variable: a polynomial that is not
+// homogeneous already must not use it.
+template <class I>
+void check_homogenisable(const Options& o, poly::List<I>* F, const Header& h) {
+    using X = typename poly::Dmp<I>::X;
+    const unsigned last = h.nvars - 1;
+    for (poly::List<I>* c = F; c; c = c->next) {
+        unsigned lo = ~0u, hi = 0;
+        bool uses_last = false;
+        for (poly::Term<I>* t = c->elt; t; t = t->next) {
+            const unsigned d = X::totalDegree(t->exp);
+            lo = std::min(lo, d), hi = std::max(hi, d);
+            uses_last = uses_last || X::extraire(t->exp, last) != 0;
+        }
+        if (uses_last && lo != hi)
+            Fatal("%s: -homog homogenises with the last variable %s, which the system uses: add one (\"# extra: h\")\n",
+                  o.input, h.vars[last].c_str());
+    }
+}
+
 }  // namespace
 
 template <class I>
 int run_file(const Options& o) {
     using S = algo::Sugar<I>;
     using M = poly::Dmp<I>;
+    using X = typename M::X;
     // The header first: the names, then the domain and the variable count,
     // then the polynomials (no term record before the count).
-    const bool example = o.example != Options::Example::None;
+    const bool random = o.example == Options::Example::Random;
+    const bool example = !o.has_file;  // -random N D FILE: FILE's header gives the variables
     FILE* f = example ? nullptr : std::strcmp(o.input, "-") == 0 ? stdin : ouvrir(o.input, "r");
     String_or_File in = example ? String_or_File() : String_or_File(f);
     S::init();  // before the names: it sets the exponent type up
@@ -148,6 +205,12 @@ int run_file(const Options& o) {
         h.nvars = o.example_vars;
     else
         h = read_header<I>(in, o.input);
+    if (random) {  // every polynomial is dense: refuse what cannot be held
+        constexpr unsigned long long kMaxTerms = 200000;
+        if (dense_terms(h.nvars, o.random_degree, kMaxTerms) > kMaxTerms)
+            Fatal("Option -random: polynomials of degree %u in %u variables have more than %llu terms\n",
+                  o.random_degree, h.nvars, kMaxTerms);
+    }
     if constexpr (I::D::kOnHeap) {
         if (h.block) Fatal("%s: two blocks of variables need the prime-field build (-prime)\n", o.input);
         set_VGF(o.nprimes);
@@ -159,18 +222,26 @@ int run_file(const Options& o) {
                   h.nvars - 1, h.nvars, o.input);
         S::set(h.nvars, o.elim ? o.elim : h.block ? h.block : h.nvars, 0);
     }
+    if (h.vars.empty()) {  // the names the printers give, so that -normal-form may use them
+        Var_Name nb;
+        for (unsigned i = 0; i < h.nvars; ++i) h.vars.push_back(X::var_name(i, nb));
+    }
     poly::List<I>* F;
     switch (o.example) {
     case Options::Example::Cyclic: F = poly::Examples<I>::cyclic(h.nvars, want_homog); break;
     case Options::Example::Katsura: F = poly::Examples<I>::katsura(h.nvars, want_homog); break;
     case Options::Example::Binaire: F = poly::Examples<I>::exemple_binaire(h.nvars, want_homog); break;
+    case Options::Example::Random: F = poly::Examples<I>::random_List(o.random_degree, o.example_vars); break;
     default: F = read_list<I>(in, o.input, h);
     }
     in.close();
-    if (o.analyse) {  // on a copy: the analysis rescales the coefficients
-        poly::List<I>* c = M::Lists::copy_all(F);
-        analyse_system(c);
-        M::Lists::kill_all(c);
+    input_reports(o, F);
+    // -homog: the basis of the homogenised system, dehomogenised and reduced
+    // again (a basis already: the second run only reduces it).
+    const unsigned last = h.nvars - 1;
+    if (want_homog && o.example == Options::Example::None) {
+        check_homogenisable(o, F, h);
+        F = M::homog_d(F, last);
     }
     using Ops = algo::Ideal_Ops<I>;
     poly::List<I>* G;
@@ -182,8 +253,16 @@ int run_file(const Options& o) {
         G = o.elim ? Ops::eliminate(F) : Ops::groebner(F);
     }
     M::Lists::kill_all(F);
+    if (want_homog) {
+        G = M::de_homog_d(G, last);
+        poly::List<I>* R = S::groebner(G);
+        M::Lists::kill_all(G);
+        G = R;
+    }
 
-    // Only the final results go to the save channel.
+    // Only the final results go to the save channel, opened now: a run that
+    // fails before leaves the save file as it was.
+    if (o.save) open_save(o.save, I::D::kOnHeap ? Build::Vector : Build::Prime);
     if constexpr (I::D::kOnHeap)
         vgf::want_to_save = 1;
     else

@@ -3,7 +3,8 @@
 // Every command is one code, then its items; every command gets one answer:
 //   [13][n]            n variables, one block                    -> [5]
 //   [85][n][k]         n variables, the first k in block 1       -> [5]
-//   [9][p]             coefficients modulo p < 65535 (prime-field build)   -> [5]
+//                      (at most 500 variables in a block, as in file mode)
+//   [9][p]             coefficients modulo the prime p < 65535 (prime-field build)   -> [5]
 //   [172][k][p1..pk]   coefficients modulo k primes above 2^31 (integer build) -> [5]
 //   [173][d]           offset of the default primes               -> [5]
 //   [6] polys [7]      the system (protocol form)                 -> [5]
@@ -12,19 +13,23 @@
 //   [23] polynomial    its normal form by the basis               -> polynomial
 //   [130] or [121]     the Hilbert series h(t)/(1-t)^dim of the basis's
 //                      leading monomials -> [16][dim] [6] [16][h_0] ... [16][h_d] [7]
-//   [25], [103] or [124]  the reduced lexicographic basis of the basis's
+//   [25], [84] or [155]  the reduced lexicographic basis of the basis's
 //                      ideal (zero-dimensional, a vector of primes) -> [6] polys [7]
 //   [64], [82] or [156]  the lextriangular decomposition of the basis's ideal
 //                      (zero-dimensional, modulo p) -> [6] ([6] polys [7])... [7]
-//   [112] [6] lists [7]  the reduced basis of the intersection of the
+//   [112][6] lists [7] the reduced basis of the intersection of the
 //                      ideals of the lists (prime-field build; none: {1})
 //                                                                 -> [6] polys [7]
 //   [3] or [127]       the end                                    -> [5], then the server ends
 // A command that cannot be done now, or that this server does not know, is
-// answered [39][56][n] text, and the session goes on.  A domain command of
+// answered [39][56][n] text, and the session goes on; so is a modulus that
+// is not a prime, or primes of which one is not.  A domain command of
 // the other build hands the session to its twin.  An item that does not read
 // (bad code, count or range, a cut stream) is fatal: the server ends with
 // status 3 and says what it met.
+#include <netdb.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -54,15 +59,6 @@ struct Domain {
     std::vector<std::uint32_t> primes;  // the primes sent, else empty
     unsigned version = 1;
 } domain;
-
-constexpr unsigned kMaxVars = 1000;
-
-bool is_small_prime(std::uint32_t p) {
-    if (p < 2) return false;
-    for (std::uint32_t d = 2; d * d <= p; ++d)
-        if (p % d == 0) return false;
-    return true;
-}
 
 void ok(BUS& b) {
     b << MSG_TESK_OK;
@@ -204,15 +200,17 @@ struct Session {
             case MSG_TESK_set_nb_block: {
                 const unsigned n = b.get32();
                 const unsigned k = m == MSG_TESK_set_nb_block ? b.get32() : 0;
-                if (n == 0 || n > kMaxVars || k > n)
-                    refuse(b, "Bad number of variables %u (first block %u): 1 to %u", n, k, kMaxVars);
+                const unsigned first = k && k < n ? k : n;
+                if (n == 0 || k > n || first > kMaxVarsPerBlock || n - first > kMaxVarsPerBlock)
+                    refuse(b, "Bad number of variables %u (first block %u): 1 to %u in a block", n, k,
+                           kMaxVarsPerBlock);
                 else
                     domain.n = n, domain.k = k == n ? 0 : k, domain.have_vars = true, ++domain.version, ok(b);
                 break;
             }
             case MSG_TESK_set_module: {
                 const std::uint32_t p = b.get32();
-                if (p < 3 || p > 65534 || !is_small_prime(p)) {
+                if (p < 3 || p > 65534 || !is_prime32(p)) {
                     refuse(b, "Bad prime %u: a prime below 65535", p);
                     break;
                 }
@@ -226,9 +224,11 @@ struct Session {
                 if (k == 0 || k > vgf::NB_DEFAULT_PRIMES32) Fatal("Bad count of primes %u in a domain item\n", k);
                 std::vector<std::uint32_t> ps(k);
                 bool good = true;
-                for (auto& p : ps) good = (p = b.get32()) >= 0x80000000u && good;
+                std::uint32_t bad = 0;
+                for (auto& p : ps)
+                    if ((p = b.get32()) < 0x80000000u || !is_prime32(p)) good = false, bad = p;
                 if (!good) {
-                    refuse(b, "Bad primes: every prime must be above 2^31");
+                    refuse(b, "Bad primes: %u is not a prime above 2^31", bad);
                     break;
                 }
                 domain.build = Build::Vector, domain.primes = ps, ++domain.version;
@@ -338,6 +338,14 @@ struct Session {
 
 int run_peer(const Options& o) {
     want_quiet = 1;
+    // The channel ends the process on its own for a host it cannot find.
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (const int e = getaddrinfo(o.peer_host, nullptr, &hints, &found); e != 0)
+        Fatal("Unknown host %s: %s\n", o.peer_host, gai_strerror(e));
+    freeaddrinfo(found);
     domain.build = o.build;
     domain.prime = o.prime;
     domain.nprimes = o.nprimes;

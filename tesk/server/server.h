@@ -27,7 +27,13 @@ namespace tesk::server {
 // 2^16) or the integer one (BigDexp__VGF, a vector of primes above 2^31).
 enum class Build { Prime, Vector };
 
-enum class Format { Plain, Pretty, Tex, Lisp, Posso };
+enum class Format { Plain, Pretty, Tex, Lisp, Posso, NTL };
+
+// At most this many variables in a block, in file mode and in peer mode.
+inline constexpr unsigned kMaxVarsPerBlock = 500;
+
+// 1 when p (below 2^32) is a prime.
+bool is_prime32(std::uint32_t p);
 
 struct Options {
     Build build = Build::Prime;
@@ -35,15 +41,22 @@ struct Options {
     unsigned nprimes = 2;         // -primes K: the first K default primes (offset by -offset)
     Format format = Format::Plain;
     const char* input = nullptr;        // file mode
+    bool has_file = false;              // input names a file (else an example, input = argv[0])
     const char* peer_host = nullptr;    // peer mode
     int peer_port = -1;
     const char* normal_form = nullptr;  // -normal-form FILE: a list reduced by the basis
     bool hilbert = false;               // -hilbert
     bool lex = false;                   // -lex: the lexicographic basis instead (integer build)
     // An example system instead of a file: -cyclic N, -katsura N, -binaire N
-    // (N variables; with -homog the last one homogenises).
-    enum class Example { None, Cyclic, Katsura, Binaire } example = Example::None;
+    // (N variables; with -homog the last one homogenises), or -random N D
+    // (N polynomials of degree D, in N variables unless FILE's header names them).
+    enum class Example { None, Cyclic, Katsura, Binaire, Random } example = Example::None;
     unsigned example_vars = 0;
+    unsigned random_degree = 0;
+    bool orbit = false;       // -orbit: the cyclic orbit sum of each input polynomial
+    bool canonic = false;     // -canonic: its canonical form (one term per orbit)
+    bool sparse_dim = false;  // -sparse-dim: "#sparse-dim N", the distinct monomials of the input
+    const char* save = nullptr;  // -save FILE: the results in binary, written when they are
     bool analyse = false;   // -analyse: the weights of the input ("#weights <...>")
     bool nb_sol = false;    // -nbsol: "#solutions N" after the basis (-1: not zero-dimensional)
     bool prepare = false;   // -prepare: the prepared-basis text of the basis
@@ -57,13 +70,18 @@ struct Options {
     bool quotient = false;
 };
 
-// Reads the command line, sets the engine's switches and opens the save
-// channel; fatal (status 3) on an unknown option or a missing value.
+// Reads the command line and sets the engine's switches; fatal (status 3) on
+// an unknown option, a missing or bad value; -h: the usage, status 0.
 Options parse_options(int argc, char** argv);
 
 // The channels the server holds, closed by its end (normal or fatal).
 void hold_channel(BUS* b);
 [[noreturn]] void end_server(int status);
+
+// The save channel of the build on a fresh file beside `path` (mode 0644),
+// which the successful end renames to `path`; any other end removes it, so
+// a failing run leaves `path` as it was.
+void open_save(const char* path, Build build);
 
 // ---------------------------------------------------------------------------
 // Input files: "# vars: x,y,..." (greatest first), optional "# blocks: k",

@@ -35,10 +35,11 @@ struct Result {
     std::string out;
 };
 
-// The server with these arguments, its standard output and error together.
-inline Result server(const quor_test::TempDir& d, const std::string& args) {
+// The server with these arguments (and environment assignments before
+// them), its standard output and error together.
+inline Result server(const quor_test::TempDir& d, const std::string& args, const std::string& env = "") {
     const std::string out = d / "out.txt";
-    const std::string cmd = std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null";
+    const std::string cmd = env + " " + std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null";
     const int st = std::system(cmd.c_str());
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, read_file(out)};
 }
