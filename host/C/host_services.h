@@ -3,7 +3,8 @@
 // single end-of-process hook and the no-raise regions.
 //
 // Fatal path rule.  A host error unwinds (C++ exception) from the raise to
-// the host's caller of the entry point.  It must never cross an OpenMP
+// the entry guard of the exported function, which hands it to the host
+// (a C++ exception or a longjmp of the host's).  It must never cross an OpenMP
 // parallel region (std::terminate) nor GMP's frames (GMP's state is left
 // half-updated).  Code that enters such a stretch opens a NoRaiseRegion
 // around it (outside the parallel region, or around the call into GMP):
