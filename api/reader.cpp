@@ -438,9 +438,53 @@ struct Terms {
   u32 n = 0;
   u32 cap = 0;
   u32 V = 0;
+  // The distinct monomials so far by a hash of their words: open addressing,
+  // a slot holds a term's index + 1 (0: empty); nslots is a power of 2.
+  u32* slots = nullptr;
+  u32 nslots = 0;
   u32* at(u32 t) { return coef + u64(t) * V; }
+  static u32 hash(const u64* e) {
+    u64 h = 0;
+    for (u32 w = 0; w < nb_of_blocks_of_variables; ++w) h = (h ^ e[w]) * 0x9E3779B97F4A7C15ull;
+    return u32(h >> 32);
+  }
+  // Enters term i (distinct from those entered) in the slots.
+  void enter(u32 i) {
+    u32 s = hash(mono[i]) & (nslots - 1);
+    while (slots[s] != 0) s = (s + 1) & (nslots - 1);
+    slots[s] = i + 1;
+  }
+  // The last term, now complete, joins an earlier one with the same monomial
+  // (x1+x1 is 2*x1): a polynomial being read costs its distinct monomials,
+  // not its written terms.
+  void merge_last() {
+    if (n == 0) return;
+    const u32 last = n - 1;
+    if (2 * u64(n) > nslots) {
+      while (2 * u64(n) > nslots) nslots = nslots ? 2 * nslots : 128;
+      slots = static_cast<u32*>(QUOR_NAME(alloc64)(u64(nslots) * sizeof(u32)));
+      std::memset(slots, 0, u64(nslots) * sizeof(u32));
+      for (u32 i = 0; i < last; ++i) enter(i);
+    }
+    for (u32 s = hash(mono[last]) & (nslots - 1);; s = (s + 1) & (nslots - 1)) {
+      if (slots[s] == 0) {
+        slots[s] = last + 1;
+        return;
+      }
+      const u32 j = slots[s] - 1;
+      if (equal_Expos(mono[j], mono[last])) {
+        u32* a = at(j);
+        const u32* c = at(last);
+        for (u32 k = 0; k < V; ++k) a[k] = add_mod(a[k], c[k], prime(k));
+        QUOR_NAME(kill_Expos)(mono[last] - 1);
+        --n;
+        return;
+      }
+    }
+  }
   // A new last term (unit monomial, coefficient sign * 1).
   void start(bool negative) {
+    merge_last();
     if (n + 1 >= quor_max_index)
       reader_fatal("[parser] The limit for the number of monomials in a polynom is set to %u (2)\n",
                    quor_max_index);
@@ -493,6 +537,7 @@ i32 read_terms(std::FILE* f, Terms& t, u32* buf) {
       case kTokClose:
         if (after_sign) reader_fatal("Sign without a term\n");
         if (pos.parens != 0) reader_fatal("Unbalanced brackets: '(' not closed\n");
+        t.merge_last();
         return tok;
       case kTokOpen:
         reader_fatal("Unbalanced brackets: '[' inside a list\n");

@@ -44,6 +44,27 @@ void check_nvars(u32 nvars) {
     QUOR_NAME(Fatal)("Quor interface error: %u exponents for %u variables\n", nvars, nb_of_affine_variables);
 }
 
+// Refuses, before anything is taken, a polynomial of n terms whose monomial
+// records (an exponent slot for every variable) and coefficients cannot fit
+// in what the zones can still be given.
+void check_room(u32 n) {
+#if QUOR_INT
+  const u64 coefficient = sizeof(INT);
+#else
+  const u64 coefficient = u64(sizeof(Dom)) * QUOR_NAME(vectorize);
+#endif
+  const u64 need = u64(n) * (sz_Expos + sizeof(u64*) + coefficient);
+  // Below 64 MB the system's limits are not worth asking for every polynomial.
+  if (need < (u64(1) << 26)) return;
+  const u64 room = zone_space_room();
+  if (need > room)
+    QUOR_NAME(Fatal)(
+        "Quor interface error: a polynomial of %u terms in %u variables needs %llu MB (an exponent for every variable "
+        "in every term), more than the %llu MB left to the library's memory\n",
+        n, nb_of_affine_variables, (unsigned long long)((need + (1u << 20) - 1) >> 20),
+        (unsigned long long)(room >> 20));
+}
+
 // Exponent words of a fresh monomial of zone 3, all zero.
 u64* fresh_monomial() {
   require_open_memory();
@@ -251,6 +272,7 @@ QUOR_INPOLY QUOR_NAME(creat_poly)(UI32 n) {
     QUOR_NAME(record)("  base[global_nb++]=prev;\n");
   }
   require_open_memory();
+  check_room(n);
   Zone3Scope zone3;
 #if QUOR_INT
   Dpol_INT p = new_Dpol_INT(n);

@@ -149,6 +149,18 @@ void zone_space_release() {
 
 u64 zone_space_used() { return space_base == nullptr ? 0 : u64(space_cur - space_base); }
 
+u64 zone_space_room() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  u64 reach = pages > 0 ? u64(pages) * page_size() : ~u64(0);
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit r{};
+    if (getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY) reach = std::min<u64>(reach, r.rlim_cur);
+  }
+  const u64 used = zone_space_used();
+  const u64 range = space_base == nullptr ? kSpaceReserve : u64(space_end - space_cur);
+  return std::min(reach > used ? reach - used : 0, range);
+}
+
 void zero_memory(void* p, u64 n) {
   char* const a = static_cast<char*>(p);
   char* const e = a + n;

@@ -61,6 +61,10 @@ char* zone_space_take(u64 bytes);
 void zone_space_release();
 // Bytes of zone blocks handed out since the last release.
 u64 zone_space_used();
+// Bytes the zones can still be given: what is left of the reserved range
+// (of the range a first block would reserve), within the physical memory
+// and the process's address-space and data limits.
+u64 zone_space_room();
 // Zeroes the n bytes at p (private anonymous memory: the zone's or malloc's).
 // Whole pages go back to the system, which hands them out zeroed when first
 // touched: the pages of a large table a small request never reaches cost nothing.

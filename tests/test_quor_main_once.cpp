@@ -176,6 +176,39 @@ TEST_F(QuorMain, TheZeroIdealPrintsZero) {
   }
 }
 
+// Memory in proportion to the input: repeated terms are one term once read,
+// and a system whose exponent rows cannot fit is refused before any is sent.
+TEST_F(QuorMain, RepeatedTermsCostOneAndAnOversizedLayoutIsRefused) {
+  std::string vars = "# vars: x1";
+  for (int i = 2; i <= 9999; ++i) vars += ",x" + std::to_string(i);
+  // 60,000 terms x1 in 9,999 variables: 2.5 GB sent term by term before.
+  std::string repeated = vars + "\n[x2";
+  for (int i = 0; i < 60000; ++i) repeated += "+x1";
+  const std::string f = file(repeated + "]\n");
+  for (const char* args : {"", "--prime 65521 "}) {
+    const Outcome r = run(args + f);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(*args ? "x1+3406*x2" : "60000*x1+x2") + "\n") << args;
+  }
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#endif
+  // 30,000 distinct terms: 1.7 GB of rows and records, under a limit of 400 MB.
+  std::string distinct = vars + "\n[";
+  for (int i = 0; i < 30000; ++i)
+    distinct += (i ? "+x" : "x") + std::to_string(i % 9999 + 1) + "^" + std::to_string(i / 9999 + 2);
+  const std::string g = file(distinct + "]\n");
+  const fs::path err = dir_ / "err";
+  const int w = std::system(("ulimit -v 400000; " + kProgram.string() + " " + g + " >/dev/null 2>" + err.string()).c_str());
+  ASSERT_TRUE(WIFEXITED(w));
+  EXPECT_EQ(WEXITSTATUS(w), 1);
+  EXPECT_EQ(quor_test::slurp(err).rfind("quor: the system does not fit in memory: its 30000 terms in 9999 variables take "
+                                        "1717 MB with an exponent for every variable in every term, and the process may "
+                                        "have 391 MB", 0),
+            0u)
+      << quor_test::slurp(err);
+}
+
 // A monomial table made deliberately small through o[2] is made four times
 // larger, twice at most, before the request gives up with the table's message.
 TEST_F(QuorMain, AFullMonomialTableIsEnlargedTwice) {

@@ -165,6 +165,24 @@ QTEST_F(Reader, RepeatedMonomialsMergeAndZeroTermsVanish) {
   EXPECT_EQ(m[0]->nb_terms, QUOR_NAME(vectorize) == 1 ? 1u : 2u);
 }
 
+QTEST_F(Reader, RepeatedTermsMergeAsTheyAreRead) {
+  // 25,000 written terms, three distinct monomials, in 400 variables: the
+  // monomial records taken stay those of the distinct ones, not of every
+  // written term (which would take 20 MB here).
+  QUOR_NAME(reset_memory)();
+  open(400, 400);
+  std::string text = "[";
+  for (int i = 0; i < 12500; ++i) text += i % 2 ? "+x1" : "+x1-x400";
+  text += "-x1*x2+x2*x1+x2*x1]";
+  const u64 before = ct_obj_alloc;
+  auto l = parse(text);
+  ASSERT_EQ(l.size(), 1u);
+  Exps x1(400, 0), x400(400, 0), x1x2(400, 0);
+  x1[0] = 1, x400[399] = 1, x1x2[0] = x1x2[1] = 1;
+  EXPECT_EQ(terms(l[0]), (Terms{{x1x2, residues("1")}, {x1, residues("12500")}, {x400, residues("-6250")}}));
+  EXPECT_LE(ct_obj_alloc - before, 10000u * sz_Expos + 8);  // one slab of records at most
+}
+
 QTEST_F(Reader, ResidueFormsAndProperty) {
   std::string angle = "<", binary = "{";
   std::vector<u32> want;

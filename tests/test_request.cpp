@@ -234,6 +234,19 @@ QTEST_F(Request, RefusesBadArgumentsWithTheirTexts) {
   EXPECT_TRUE(host_.host_gmp_functions_in_place());
 }
 
+QTEST_F(Request, RefusesAPolynomialTheZonesCannotHoldBeforeTakingIt) {
+  // 4,000,000 terms in 9,999 variables: 80 GB of monomial records, past any
+  // zone range; the table of the polynomial alone would have been taken.
+  open_request(9999, 0);
+  const u64 used = zone_space_used();
+  const std::string text = fatal_text([] { QUOR_NAME(creat_poly)(4000000); });
+  EXPECT_EQ(text.rfind("Quor interface error: a polynomial of 4000000 terms in 9999 variables needs ", 0), 0u) << text;
+  EXPECT_NE(text.find("MB left to the library's memory"), std::string::npos) << text;
+  EXPECT_EQ(zone_space_used(), used);
+  EXPECT_EQ(cur_id_garbage, 1u);  // zone 3 swapped back
+  EXPECT_NE(QUOR_NAME(creat_poly)(1000), nullptr);
+}
+
 // ---------------------------------------------------------------- transfer
 
 QTEST_F(Request, PolynomialsComeBackExactlyMergedAndHomogenised) {

@@ -211,6 +211,25 @@ TEST(SystemFile, TermsAreKeptSparseWhileRead) {
   EXPECT_EQ(d[0].e[1], 2);
 }
 
+TEST(SystemFile, LikeTermsMergeAsTheyAreRead) {
+  const System s = read_text("# vars: a,b\n[a + a, 2*a*b - 3*b*a + b^2*a^0 + 1 - b*b, a - a, 4 - 1 + b]\n");
+  ASSERT_EQ(s.polys.size(), 4u);
+  EXPECT_EQ(quor::standin::poly_text(s.polys[0], s.vars), "2*a");
+  // In the order of their first appearance; a sum that cancels stays for the library to drop.
+  EXPECT_EQ(quor::standin::poly_text(s.polys[1], s.vars), "-a*b+0*b^2+1");
+  EXPECT_EQ(quor::standin::poly_text(s.polys[2], s.vars), "0*a");
+  EXPECT_EQ(quor::standin::poly_text(s.polys[3], s.vars), "3+b");
+  // 60,000 written terms of one monomial in 9,999 variables are one term, however large its coefficient.
+  std::string text = "# vars: x1";
+  for (int i = 2; i <= 9999; ++i) text += ",x" + std::to_string(i);
+  text += "\n[";
+  for (int i = 0; i < 60000; ++i) text += i % 3 ? "+x1" : "+100000000000000000000*x1";
+  text += "]\n";
+  const quor::standin::SparseSystem big = quor::standin::read_sparse_system_text(text, "repeated");
+  ASSERT_EQ(big.polys[0].size(), 1u);
+  EXPECT_EQ(big.polys[0][0].c.text(), "2000000000000000000040000");
+}
+
 // A term's exponents are held in the term up to kInline variables and on
 // the heap beyond: both behave as a vector, across every change of place.
 TEST(SystemFile, ExponentsInTheTermOrOnTheHeapBehaveAsAVector) {

@@ -67,6 +67,7 @@ void leave_integer_mode() { Quor_pop_gmp_alloc_fnct(); }
 
 [[noreturn]] void raise_text(const char* text) {
   leave_integer_mode();
+  if (guard_depth > 0) unwind_to_guard(false, text);
   HostRaiseError(Host_kernel, text);
   process_exit(1);
 }

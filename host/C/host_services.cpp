@@ -59,26 +59,74 @@ void QUOR_NAME(error_Host)(const char* text) {
     process_exit(1);
   }
   leave_integer_mode();
+  if (guard_depth > 0) unwind_to_guard(false, text);
   if (Host_kernel != nullptr) HostRaiseError(Host_kernel, text);
+  process_exit(1);
+}
+
+namespace {
+
+// The message of the raise on its way to the outermost guard.
+bool guarded_interrupt = false;
+char guarded_text[kKeptSize];
+
+void keep_guarded(bool interrupt, const char* text) {
+  guarded_interrupt = interrupt;
+  if (text != guarded_text) {
+    std::strncpy(guarded_text, text, kKeptSize - 1);
+    guarded_text[kKeptSize - 1] = '\0';
+  }
+}
+
+void allocation_failure_text(char* text, std::size_t size) {
+  const u64 bytes = last_failed_allocation();
+  forget_failed_allocation();
+  if (bytes != 0)
+    std::snprintf(text, size, "not enough memory: %llu bytes asked (the memory is exhausted)",
+                  (unsigned long long)bytes);
+  else
+    std::snprintf(text, size, "not enough memory: an allocation failed (the memory is exhausted)");
+}
+
+}  // namespace
+
+int guard_depth = 0;
+std::uintptr_t outermost_guard = 0;
+
+void unwind_to_guard(bool interrupt, const char* text) {
+  keep_guarded(interrupt, text);
+  throw GuardedRaise{};
+}
+
+void keep_allocation_failure() {
+  char text[160];
+  allocation_failure_text(text, sizeof text);
+  keep_guarded(false, text);
+}
+
+void keep_library_exception(const char* what) {
+  guarded_interrupt = false;
+  std::snprintf(guarded_text, sizeof guarded_text, "Quor internal error: %s", what != nullptr ? what : "");
+}
+
+void deliver_guarded_raise() {
+  if (guard_depth > 0) throw GuardedRaise{};
+  leave_integer_mode();
+  if (guarded_interrupt) {
+    guarded_interrupt = false;
+    if (HostVersion() >= 13.0 && reset_memory_hook != nullptr) reset_memory_hook();
+    if (Host_kernel != nullptr) HostCheckInterrupt(Host_kernel);
+    // The computation is gone, whatever the host's check did.
+    keep_guarded(false, "interrupted");
+  }
+  if (Host_kernel != nullptr) HostRaiseError(Host_kernel, guarded_text);
   process_exit(1);
 }
 
 void raise_allocation_failure() {
   char text[160];
-  const u64 size = last_failed_allocation();
-  forget_failed_allocation();
-  if (size != 0)
-    std::snprintf(text, sizeof text, "not enough memory: %llu bytes asked (the memory is exhausted)",
-                  (unsigned long long)size);
-  else
-    std::snprintf(text, sizeof text, "not enough memory: an allocation failed (the memory is exhausted)");
+  allocation_failure_text(text, sizeof text);
   QUOR_NAME(error_Host)(text);
-}
-
-void raise_library_exception(const char* what) {
-  std::string text = "Quor internal error: ";
-  text += what != nullptr ? what : "";
-  QUOR_NAME(error_Host)(text.c_str());
 }
 
 double HostVersion() {
@@ -112,7 +160,11 @@ void QUOR_NAME(checkInterrupt)() {
     Quor_pop_gmp_alloc_fnct();
   }
 #endif
-  if (HostVersion() >= 13.0 && HostGetInterruptValue(Host_kernel) != 0) {
+  if (guard_depth > 0) {
+    // Inside a guard the host's check, which may unwind, is made by the
+    // guard once the library's frames are gone; here the host is only asked.
+    if (HostGetInterruptValue(Host_kernel) != 0) unwind_to_guard(true, "interrupted");
+  } else if (HostVersion() >= 13.0 && HostGetInterruptValue(Host_kernel) != 0) {
     if (reset_memory_hook != nullptr) {
       reset_memory_hook();
       HostCheckInterrupt(Host_kernel);

@@ -3,7 +3,8 @@
 // single end-of-process hook and the no-raise regions.
 //
 // Fatal path rule.  A host error unwinds (C++ exception) from the raise to
-// the host's caller of the entry point.  It must never cross an OpenMP
+// the entry guard of the exported function, which hands it to the host
+// (a C++ exception or a longjmp of the host's).  It must never cross an OpenMP
 // parallel region (std::terminate) nor GMP's frames (GMP's state is left
 // half-updated).  Code that enters such a stretch opens a NoRaiseRegion
 // around it (outside the parallel region, or around the call into GMP):
@@ -24,6 +25,7 @@
 #include "core/quor_build.h"
 
 #include <atomic>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 
@@ -72,29 +74,72 @@ bool fatal_kept();
 // Raises the kept message when raising is safe (does not return then); otherwise does nothing.
 void raise_kept_fatal();
 
+
 // Raises the build's host error for a failed allocation: "not enough memory",
 // with the bytes asked when the library's allocator recorded them.
 [[noreturn]] void raise_allocation_failure();
-// Raises the build's host error for another exception of the library's (text: its what()).
-[[noreturn]] void raise_library_exception(const char* what);
+
+// Open entry guards of this build (on the host's calling thread).
+extern int guard_depth;
+// What unwinds the library's own frames inside an entry guard: a host error
+// or an interrupt becomes this exception, its message kept in the build's
+// state, and the outermost guard hands it to the host once every destructor
+// of the library has run.  A host that unwinds with longjmp then skips none
+// of them: nothing the library owns outlives the request.
+struct GuardedRaise {};
+// Keeps text (or the interrupt) as what the outermost guard raises, and unwinds to it.
+[[noreturn]] void unwind_to_guard(bool interrupt, const char* text);
+// Keeps the "not enough memory" message of a failed allocation.
+void keep_allocation_failure();
+// Keeps the message of another exception of the library's (text: its what()).
+void keep_library_exception(const char* what);
+// Inside an outer guard: unwinds on to it.  Outermost: hands the kept message
+// to the host (an interrupt: the memory released on hosts from version 13,
+// then the host's interrupt check, then the host error "interrupted").
+[[noreturn]] void deliver_guarded_raise();
+
+// Where the outermost open guard's level lies on the stack.
+extern std::uintptr_t outermost_guard;
+
+// One level of guard_depth for the guard's lifetime.
+class GuardLevel {
+ public:
+  GuardLevel() {
+    // A host that unwound past a guard with longjmp skipped its exit: a guard
+    // that lies no deeper on the stack than the outermost one is a new outermost one.
+    const auto here = reinterpret_cast<std::uintptr_t>(this);
+    if (guard_depth > 0 && here >= outermost_guard) guard_depth = 0;
+    if (guard_depth++ == 0) outermost_guard = here;
+  }
+  ~GuardLevel() { --guard_depth; }
+  GuardLevel(const GuardLevel&) = delete;
+  GuardLevel& operator=(const GuardLevel&) = delete;
+};
 
 // Runs the body of an exported function so that no exception of the
-// library's leaves it: std::bad_alloc and the standard library's errors
-// become the build's host error (the objects of the body are released on the
-// way); the host's own unwinding passes through.
+// library's leaves it: the host errors and interrupts of the library,
+// std::bad_alloc and the standard library's errors are caught here, the
+// objects of the body released on the way, and become the build's host
+// error; the host's own unwinding passes through.
 template <class Body>
 auto entry_guard(Body&& body) -> decltype(body()) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    raise_allocation_failure();
-  } catch (const std::length_error&) {
-    raise_allocation_failure();
-  } catch (const std::logic_error& e) {
-    raise_library_exception(e.what());
-  } catch (const std::runtime_error& e) {
-    raise_library_exception(e.what());
+  {
+    const GuardLevel level;
+    try {
+      return body();
+    } catch (const GuardedRaise&) {
+    } catch (const std::bad_alloc&) {
+      keep_allocation_failure();
+    } catch (const std::length_error&) {
+      keep_allocation_failure();
+    } catch (const std::logic_error& e) {
+      keep_library_exception(e.what());
+    } catch (const std::runtime_error& e) {
+      keep_library_exception(e.what());
+    }
   }
+  // Outside the handler: a host's longjmp from here leaves no exception half-caught.
+  deliver_guarded_raise();
 }
 
 // RAII no-raise region; its destructor raises the kept message when the outermost region closes.

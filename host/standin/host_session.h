@@ -9,6 +9,8 @@
 #define QUOR_HOST_STANDIN_HOST_SESSION_H
 
 #include <gmp.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -401,11 +403,53 @@ inline void receive_results(Host& h, std::size_t nvars, const RequestOptions& o,
 using host_session_detail::receive_residues;
 using host_session_detail::result_count;
 
+// Bytes of memory the process may have: the physical memory, or less under
+// an address-space or data limit.
+inline std::uint64_t memory_within_reach() {
+  const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+  std::uint64_t bytes = pages > 0 && page > 0 ? std::uint64_t(pages) * std::uint64_t(page) : UINT64_MAX;
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit r{};
+    if (getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY) bytes = std::min<std::uint64_t>(bytes, r.rlim_cur);
+  }
+  return bytes;
+}
+
+// Bytes the polynomials of s take once each term holds an exponent for every
+// variable: the library's monomial records of all the terms (two bytes a
+// variable and one more slot, in 8-byte words, and a header word) and the
+// host's exponent rows of the largest polynomial (four bytes a variable).
+template <class P>
+std::uint64_t dense_layout_bytes(const SystemOf<P>& s, std::uint64_t* terms) {
+  const std::uint64_t n = s.vars.size(), record = 8 + 8 * ((n + 1 + 3) / 4);
+  std::uint64_t all = 0, largest = 0;
+  for (const P& p : s.polys) {
+    all += p.size();
+    largest = std::max<std::uint64_t>(largest, p.size());
+  }
+  *terms = all;
+  return all * record + largest * n * 4;
+}
+
+// Refuses s before anything is sent when its dense exponent layout cannot
+// fit in the memory the process may have.
+template <class P>
+void check_dense_layout(const SystemOf<P>& s) {
+  std::uint64_t terms = 0;
+  const std::uint64_t need = dense_layout_bytes(s, &terms), have = memory_within_reach();
+  if (need <= have) return;
+  auto mb = [](std::uint64_t b) { return std::to_string((b + (1 << 20) - 1) >> 20) + " MB"; };
+  throw RequestError("the system does not fit in memory: its " + std::to_string(terms) + " terms in " +
+                     std::to_string(s.vars.size()) + " variables take " + mb(need) +
+                     " with an exponent for every variable in every term, and the process may have " + mb(have));
+}
+
 // Opens a request of s through h: init, internal_threads, one send per polynomial.
-// Throws RequestError when a step is refused.
+// Throws RequestError when a step is refused (or s cannot fit, before any step).
 template <class P>
 void open_request(Host& h, const SystemOf<P>& s, const RequestOptions& o) {
   using namespace host_session_detail;
+  check_dense_layout(s);
   const bool gf = o.prime != 0;
   const std::size_t n = s.vars.size();
   const std::int32_t first = s.blocks > 0 ? s.blocks : std::int32_t(n);

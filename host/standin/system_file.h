@@ -32,6 +32,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -333,8 +334,22 @@ class Parser {
     return s_.substr(a, i_ - a);
   }
 
+  // Hash of a term's (variable, exponent) pairs.
+  struct PairsHash {
+    std::size_t operator()(const std::vector<std::pair<std::int32_t, std::int32_t>>& e) const {
+      std::uint64_t h = 0;
+      for (const auto& [v, k] : e)
+        h = (h ^ (std::uint64_t(std::uint32_t(v)) << 32 | std::uint32_t(k))) * 0x9E3779B97F4A7C15ull;
+      return std::size_t(h >> 16);
+    }
+  };
+
+  // The terms in the order of their first appearance; a term whose monomial
+  // came before joins it as it is read (x1+x1 is 2*x1): a polynomial costs
+  // its distinct monomials, also once sent with an exponent per variable.
   SparsePoly poly() {
     SparsePoly p;
+    std::unordered_map<std::vector<std::pair<std::int32_t, std::int32_t>>, std::size_t, PairsHash> seen;
     bool first = true;
     for (;;) {
       skip();
@@ -345,8 +360,14 @@ class Parser {
       } else if (!first) {
         return p;
       }
-      p.push_back(term(sign));
+      SparseTerm t = term(sign);
       first = false;
+      const auto [it, fresh] = seen.try_emplace(t.e, p.size());
+      if (fresh) {
+        p.push_back(std::move(t));
+        continue;
+      }
+      mpz_add(p[it->second].c.get(), p[it->second].c.get(), t.c.get());
     }
   }
 
