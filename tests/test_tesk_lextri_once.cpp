@@ -26,6 +26,8 @@ using tesk_poly_model::load_system;
 using tesk_poly_model::sugar_set_up;
 using tesk_server_run::expect_code;
 using tesk_server_run::feed_peer;
+using tesk_server_run::quit_peer;
+using tesk_server_run::send_domain;
 using tesk_server_run::server;
 using tesk_server_run::write_file;
 
@@ -212,13 +214,9 @@ TEST(TeskDegree, MultiplicityOfTheStandardBasis) {
 TEST(TeskLextriPeer, DecompositionAsListOfLists) {
     if (!internal_TESKHOME) set_path_TESKHOME("/");
     want_quiet = 1;
-    sugar_set_up<I>(3);
     BUS b(TESK_SERVER_PATH, nullptr, nullptr, Serveurs_Type(7), 0, nullptr);
     ASSERT_TRUE(b.valid);
-    Wire<I>::out_domain_protocol(b);
-    b.flush();
-    expect_code(b, MSG_TESK_OK);
-    expect_code(b, MSG_TESK_OK);
+    send_domain<I>(b, 3);
     List<I>* F = load_system<I>("lextri-multiroots");
     Wire<I>::out_protocol_list(b, F, 0);
     b << MSG_TESK_LEXTRI;
@@ -254,10 +252,7 @@ TEST(TeskLextriPeer, DecompositionAsListOfLists) {
     char* text = b.parse_Atome(Messages(1));
     EXPECT_STREQ(text, "The basis is not zero-dimensional: no lextriangular decomposition");
     delete[] text;
-    b << MSG_TESK_QUIT;
-    b.flush();
-    expect_code(b, MSG_TESK_OK);
-    b.kill();
+    quit_peer(b);
     M::Lists::kill_all(F);
 
     // The same exchange as bytes, cut anywhere.
