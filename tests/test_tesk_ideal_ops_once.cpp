@@ -110,9 +110,11 @@ TEST(TeskIdealOps, ServerAgreesWithSingular) {
 
 TEST(TeskIdealOps, BadInputIsFatalAndNamed) {
     quor_test::TempDir d("tesk_ideal");
-    const std::string curve = system_path("curve"), other = d / "other.txt", cut = d / "cut.txt";
+    const std::string curve = system_path("curve"), other = d / "other.txt", cut = d / "cut.txt",
+                      one = d / "one.txt";
     {
         std::ofstream(other) << "# name: other\n#C vars: x, z,y\n[x]\n";
+        std::ofstream(one) << "# vars: x\n[x^2-1]\n";
     }
     struct Case {
         std::string args, text;
@@ -121,6 +123,7 @@ TEST(TeskIdealOps, BadInputIsFatalAndNamed) {
          other + ":2:13: option -intersect: the variables x,z,y are not those of " + curve + " (x,y,z)\n"},
         {"-quotient " + other + " " + curve, other + ":2:13: option -quotient"},
         {"-elim 3 " + curve, "Option -elim 3: K must be from 1 to 2, one less than the 3 variables of " + curve},
+        {"-elim 1 " + one, "Option -elim 1: " + one + " has 1 variable, and an elimination leaves one at least"},
         {"-elim 0 " + curve, "Option -elim needs a number from 1 to 999, not '0'"},
         {"-elim 1 -intersect " + curve + " " + curve, "Options -elim and -intersect exclude one another"},
         {"-primes 2 -quotient " + curve + " " + curve, "Option -quotient needs the prime-field build (-prime P)"},

@@ -228,6 +228,9 @@ int run_file(const Options& o) {
         S::set(h.nvars, 0, 0);
     } else {
         gfc::set_module_GFC(o.prime);
+        if (o.elim && h.nvars < 2)
+            Fatal("Option -elim %u: %s has %u variable, and an elimination leaves one at least\n", o.elim, o.input,
+                  h.nvars);
         if (o.elim && o.elim >= h.nvars)
             Fatal("Option -elim %u: K must be from 1 to %u, one less than the %u variables of %s\n", o.elim,
                   h.nvars - 1, h.nvars, o.input);
