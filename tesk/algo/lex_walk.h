@@ -39,8 +39,7 @@ public:
     // A walk over n variables, starting at the monomial 1.
     explicit Lex_Walk(unsigned n) : n_(n) { todo_.emplace(Expo(n, 0), std::make_pair(0u, 0u)); }
 
-    // The next monomial into *e, made as variable *var times standard monomial
-    // *from (both 0 for the monomial 1); false when the walk is over.
+    // The next monomial into *e, = x_*var times standard monomial *from (0, 0 for 1); false at the end.
     bool next(Expo* e, unsigned* from, unsigned* var) {
         while (!todo_.empty()) {
             auto node = todo_.extract(todo_.begin());
@@ -53,8 +52,7 @@ public:
         return false;
     }
 
-    // e, the last monomial of next, is standard monomial number stair().size(); its
-    // multiples by each variable come later.
+    // e (the last of next) is the standard monomial stair().size(); its multiples come later.
     void standard(const Expo& e) {
         const unsigned from = unsigned(stair_.size());
         stair_.push_back(e);
@@ -65,7 +63,7 @@ public:
         }
     }
 
-    // e, the last monomial of next, leads a basis polynomial: its multiples are left out.
+    // e (the last of next) leads a basis polynomial: its multiples are left out.
     void leading(const Expo& e) { leads_.push_back(e); }
 
     // The standard monomials in the order found.
