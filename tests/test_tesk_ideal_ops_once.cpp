@@ -4,8 +4,6 @@
 // peer's intersection of a list of ideals, whole and cut at every byte.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -17,7 +15,7 @@
 #include "tesk/base/bus.h"
 #include "tesk/poly/protocol.h"
 #include "tests/support/tesk_bases.h"
-#include "tests/support/tesk_peer.h"
+#include "tests/support/tesk_server_run.h"
 #include "tests/support/text_file.h"
 
 namespace {
@@ -26,23 +24,16 @@ using namespace tesk;
 using namespace tesk::poly;
 using quor::standin::Poly;
 using quor_test::slurp;
+using tesk_server_run::expect_code;
+using tesk_server_run::quit_peer;
+using tesk_server_run::Result;
+using tesk_server_run::server;
 
 const std::string kData = QUOR_TEST_DATA_DIR;
 
 std::string system_path(const std::string& name) {
     const std::string p = kData + "/ideal/" + name + ".txt";
     return std::ifstream(p) ? p : kData + "/" + name + ".txt";
-}
-
-struct Result {
-    int status;
-    std::string out;
-};
-
-Result server(const quor_test::TempDir& d, const std::string& args) {
-    const std::string out = d / "out.txt";
-    const int st = std::system((std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null").c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, slurp(out)};
 }
 
 std::uint64_t power(std::uint64_t a, std::uint64_t e, std::uint64_t p) {
@@ -119,9 +110,11 @@ TEST(TeskIdealOps, ServerAgreesWithSingular) {
 
 TEST(TeskIdealOps, BadInputIsFatalAndNamed) {
     quor_test::TempDir d("tesk_ideal");
-    const std::string curve = system_path("curve"), other = d / "other.txt", cut = d / "cut.txt";
+    const std::string curve = system_path("curve"), other = d / "other.txt", cut = d / "cut.txt",
+                      one = d / "one.txt";
     {
         std::ofstream(other) << "# name: other\n#C vars: x, z,y\n[x]\n";
+        std::ofstream(one) << "# vars: x\n[x^2-1]\n";
     }
     struct Case {
         std::string args, text;
@@ -130,6 +123,7 @@ TEST(TeskIdealOps, BadInputIsFatalAndNamed) {
          other + ":2:13: option -intersect: the variables x,z,y are not those of " + curve + " (x,y,z)\n"},
         {"-quotient " + other + " " + curve, other + ":2:13: option -quotient"},
         {"-elim 3 " + curve, "Option -elim 3: K must be from 1 to 2, one less than the 3 variables of " + curve},
+        {"-elim 1 " + one, "Option -elim 1: " + one + " has 1 variable, and an elimination leaves one at least"},
         {"-elim 0 " + curve, "Option -elim needs a number from 1 to 999, not '0'"},
         {"-elim 1 -intersect " + curve + " " + curve, "Options -elim and -intersect exclude one another"},
         {"-primes 2 -quotient " + curve + " " + curve, "Option -quotient needs the prime-field build (-prime P)"},
@@ -161,12 +155,6 @@ List_List<I>* two_ideals(const std::string& a, const std::string& b) {
     l->next->elt = tesk_poly_model::load_system<I>("ideal/" + b);
     l->next->next = nullptr;
     return l;
-}
-
-void expect_code(BUS& b, Messages want) {
-    Messages m;
-    b >> m;
-    EXPECT_EQ(m, want);
 }
 
 TEST(TeskIdealOps, PeerIntersectsAListOfIdeals) {
@@ -218,10 +206,7 @@ TEST(TeskIdealOps, PeerIntersectsAListOfIdeals) {
     char* text = b.parse_Atome(Messages(1));
     EXPECT_STREQ(text, "The intersection needs the prime-field build (code 9)");
     delete[] text;
-    b << MSG_TESK_QUIT;
-    b.flush();
-    expect_code(b, MSG_TESK_OK);
-    b.kill();
+    quit_peer(b);
 }
 
 // The same message cut at every byte: status 3 and the fatal text, never a

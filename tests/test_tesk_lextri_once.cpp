@@ -26,6 +26,8 @@ using tesk_poly_model::load_system;
 using tesk_poly_model::sugar_set_up;
 using tesk_server_run::expect_code;
 using tesk_server_run::feed_peer;
+using tesk_server_run::quit_peer;
+using tesk_server_run::send_domain;
 using tesk_server_run::server;
 using tesk_server_run::write_file;
 
@@ -164,6 +166,9 @@ TEST(TeskLextri, OutputAndRefusals) {
     auto r = server(d, kData + "/lextri-multiroots.txt -lextri");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "[[x+65520*y,y^3+65520*y,z],[x+65520*z,y+65520*z,z^2+65520]]\n");
+    // In the NTL syntax, each set then an empty line.
+    EXPECT_EQ(server(d, "-ntl -lextri " + kData + "/lextri-multiroots.txt").out,
+              "[ 0 65520]\n[ 0 65520 0 1]\n[ 0 1]\n\n[ 0 65520]\n[ 0 65520]\n[ 65520 0 1]\n\n");
     write_file(d / "one.txt", "# vars: x,y\n[x*y-1, x]\n");
     EXPECT_EQ(server(d, "-lextri " + (d / "one.txt")).out, "[]\n");
     // Modulo 7, x^14 - 2x^7 + 1 = (x - 1)^14: a root of x's minimal polynomial
@@ -174,6 +179,12 @@ TEST(TeskLextri, OutputAndRefusals) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.out.find("#error (fatal): " + kData +
                          "/cyclic-4.txt: the system is not zero-dimensional: no lextriangular decomposition"),
+              std::string::npos)
+        << r.out;
+    // After -elim, the ideal of the eliminated polynomials is the one decomposed.
+    r = server(d, "-elim 1 -lextri " + kData + "/lextri-multiroots.txt");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.out.find("/lextri-multiroots.txt: the elimination ideal (of -elim) is not zero-dimensional"),
               std::string::npos)
         << r.out;
     // 128 zeros, 128 values of x1: its minimal polynomial leaves the exponent type.
@@ -212,13 +223,9 @@ TEST(TeskDegree, MultiplicityOfTheStandardBasis) {
 TEST(TeskLextriPeer, DecompositionAsListOfLists) {
     if (!internal_TESKHOME) set_path_TESKHOME("/");
     want_quiet = 1;
-    sugar_set_up<I>(3);
     BUS b(TESK_SERVER_PATH, nullptr, nullptr, Serveurs_Type(7), 0, nullptr);
     ASSERT_TRUE(b.valid);
-    Wire<I>::out_domain_protocol(b);
-    b.flush();
-    expect_code(b, MSG_TESK_OK);
-    expect_code(b, MSG_TESK_OK);
+    send_domain<I>(b, 3);
     List<I>* F = load_system<I>("lextri-multiroots");
     Wire<I>::out_protocol_list(b, F, 0);
     b << MSG_TESK_LEXTRI;
@@ -254,10 +261,7 @@ TEST(TeskLextriPeer, DecompositionAsListOfLists) {
     char* text = b.parse_Atome(Messages(1));
     EXPECT_STREQ(text, "The basis is not zero-dimensional: no lextriangular decomposition");
     delete[] text;
-    b << MSG_TESK_QUIT;
-    b.flush();
-    expect_code(b, MSG_TESK_OK);
-    b.kill();
+    quit_peer(b);
     M::Lists::kill_all(F);
 
     // The same exchange as bytes, cut anywhere.

@@ -125,6 +125,8 @@ TEST(TeskMultMatrix, SwitchesRestoredHoweverTheOutputEnds) {
                 EXPECT_EQ(algo::compute_C_Mult_by_xi(G, 1, &M, full, algo::Matrix_Syntax::NTL, &ok),
                           algo::Fglm_Status::Done);
                 EXPECT_FALSE(ok);
+                EXPECT_EQ(want_rational_output, r);
+                EXPECT_EQ(want_float_output, f);
                 std::fclose(full);
             }
             EXPECT_EQ(fatal_of([&] { algo::compute_C_Mult_by_xi(G, 5, &M); }),

@@ -46,8 +46,10 @@ struct TempDir : quor_test::TempDir {
 using tesk_server_run::expect_code;
 using tesk_server_run::feed_peer;
 using tesk_server_run::Peer_Run;
+using tesk_server_run::quit_peer;
 using tesk_server_run::read_file;
 using tesk_server_run::Result;
+using tesk_server_run::send_domain;
 using tesk_server_run::server;
 using tesk_server_run::write_file;
 
@@ -268,6 +270,26 @@ TEST(TeskServerFile, UsageMessagesAndSaveFile) {
                             "-hilbert", "-lex", "-elim K", "-intersect FILE2", "-quotient FILE2", "-lextri",
                             "-degree", "-save FILE", "-teskhome DIR"})
         EXPECT_NE(h.out.find(std::string("\n  ") + opt + " "), std::string::npos) << opt;
+    // Every option the parser takes is in the usage, one option a line, and
+    // in the README's server section.
+    const std::string parser = read_file(std::string(QUOR_SOURCE_DIR) + "/tesk/server/options.cpp");
+    const std::string readme = read_file(std::string(QUOR_SOURCE_DIR) + "/README.md");
+    const size_t from = readme.find("## The Tesk server");
+    ASSERT_NE(from, std::string::npos);
+    const std::string section = readme.substr(from, readme.find("\n## ", from + 1) - from);
+    const std::string options = h.out.substr(h.out.find("Options:\n") + 9);
+    std::vector<std::string> taken;
+    for (size_t at = parser.find("a == \"-"); at != std::string::npos; at = parser.find("a == \"-", at + 1))
+        taken.push_back(parser.substr(at + 6, parser.find('"', at + 6) - at - 6));
+    EXPECT_GE(taken.size(), 45u);
+    for (const std::string& opt : taken) {
+        EXPECT_TRUE(options.find("\n  " + opt + " ") != std::string::npos || options.rfind("  " + opt + " ", 0) == 0 ||
+                    options.find(opt + ",") != std::string::npos || options.find(opt + ")") != std::string::npos)
+            << opt;
+        EXPECT_NE(section.find("`" + opt), std::string::npos) << opt;
+    }
+    for (size_t at = 0; at < options.size(); at = options.find('\n', at) + 1)
+        EXPECT_EQ(options.substr(at, 3), "  -") << options.substr(at, options.find('\n', at) - at);
     for (const char* says : {"modulo 65521 by default", "README.md", "<r1 ... rK>", "At most 500 variables in a block",
                              "reduced Groebner basis"})
         EXPECT_NE(h.out.find(says), std::string::npos) << says;
@@ -328,11 +350,7 @@ TEST(TeskServerFile, UsageMessagesAndSaveFile) {
 // The basis of `system` from the peer: its domain, the list, then [15].
 template <class I>
 void peer_basis(BUS& b, const std::string& system, unsigned n, const std::string& reference, bool monic_ref) {
-    sugar_set_up<I>(n);
-    Wire<I>::out_domain_protocol(b);
-    b.flush();
-    const int items = I::D::kOnHeap ? 3 : 2;  // [13] [172] [173] or [85] [9]
-    for (int i = 0; i < items; ++i) expect_code(b, MSG_TESK_OK);
+    send_domain<I>(b, n);
     List<I>* F = load_system<I>(system);
     Wire<I>::out_protocol_list(b, F, 0);
     b << MSG_TESK_GROEBNER;
@@ -362,14 +380,6 @@ void peer_normal_form(BUS& b, List<I>* basis, int (*library)(List<I>*, List<I>*,
     Dmp<I>::Lists::kill_all(pair);
     Dmp<I>::Lists::kill_all(one);
     Dmp<I>::Lists::kill_all(basis);
-}
-
-bool gone(int pid) {
-    for (int i = 0; i < 300; ++i, usleep(10000)) {
-        const std::string st = read_file("/proc/" + std::to_string(pid) + "/stat");
-        if (st.empty() || st.find(") Z ") != std::string::npos) return true;
-    }
-    return false;
 }
 
 TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
@@ -475,13 +485,7 @@ TEST(TeskServerPeer, SpawnedSessionOverLoopback) {
     }
 
     // The end code stops the server.
-    const int pid = b.pid;
-    b << MSG_TESK_QUIT;
-    b.flush();
-    expect_code(b, MSG_TESK_OK);
-    EXPECT_TRUE(gone(pid));
-    b.pid = -1;
-    b.kill();
+    quit_peer(b);
 }
 
 // The codes the interpreter's header lists as commands without items are
@@ -525,13 +529,7 @@ TEST(TeskServerPeer, TheHeaderListsTheCodesTheInterpreterTakes) {
         EXPECT_EQ(answer(code).find("Unknown command"), std::string::npos) << code;
     }
     for (unsigned code : {103u, 124u}) EXPECT_EQ(answer(code).rfind("Unknown command", 0), 0u) << code;
-    const int pid = b.pid;
-    b << MSG_TESK_QUIT;
-    b.flush();
-    expect_code(b, MSG_TESK_OK);
-    EXPECT_TRUE(gone(pid));
-    b.pid = -1;
-    b.kill();
+    quit_peer(b);
 }
 
 // A command stream cut at every byte, or with any one byte changed: the

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 #include <map>
-#include <utility>
 #include <vector>
 
+#include "tesk/algo/lex_walk.h"
 #include "tesk/algo/normal_form.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/dense_vgf.h"
@@ -28,76 +28,50 @@ using Dst = Fglm::Dst;
 using SM = poly::Dmp<Src>;
 using DM = poly::Dmp<Dst>;
 using SP = poly::Term<Src>;
-using Expo = std::vector<std::uint16_t>;  // exponents in variable order
-
-// Exponents of a term of the degree package.
-Expo exponents(const SP* t, unsigned n) {
-    Expo e(n);
-    for (unsigned i = 0; i < n; ++i) e[i] = std::uint16_t(SM::X::extraire(t->exp, i));
-    return e;
-}
-
-bool divides(const Expo& a, const Expo& b) {
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i] > b[i]) return false;
-    return true;
-}
 
 struct Walk {
     unsigned n;
     int dim;
-    Walk(unsigned vars, int d) : n(vars), dim(d) {}
+    Walk(unsigned vars, int d) : n(vars), dim(d), lex(vars) {}
     std::vector<SP*> R;       // the monic reducers
     std::vector<SP*> xs;      // x_k, one term each
     std::map<Expo, unsigned> column;  // degree-staircase monomial -> coordinate
-    std::vector<Expo> stair;  // lex standard monomials, in the order found
+    Lex_Walk lex;             // the lex standard monomials, in the order found
     // One block per standard monomial (newest first in the list; by index in
     // the vector): head the monomial, nf its normal form made monic, len the
     // independent multiples found from it.  scale[l]: the normal form of
-    // stair[l] is scale[l] * nf, so the elimination sees exact normal forms.
+    // lex.stair()[l] is scale[l] * nf, so the elimination sees exact normal forms.
     sList_Bloc* blocks = nullptr;
     std::vector<sBloc*> block;
     std::vector<VGF> scale;
-    std::vector<Expo> leads;  // lex leading monomials found
-    // Candidates by increasing lex order (variable 0 the greatest), with the
-    // standard monomial and the variable that make each one.
-    std::map<Expo, std::pair<unsigned, unsigned>> todo;
 
     // mu := the coordinates of p; false when p leaves the staircase of dim monomials.
     bool coordinates(SP* p) {
         mu.zero();
         for (SP* t = p; t; t = t->next) {
-            auto [it, fresh] = column.emplace(exponents(t, n), unsigned(column.size()));
+            auto [it, fresh] = column.emplace(exponents<Src>(t, n), unsigned(column.size()));
             if (it->second >= unsigned(dim)) return false;
             mu[int(it->second)] = t->coef;
         }
         return true;
     }
-    void offer(unsigned from) {
-        for (unsigned k = 0; k < n; ++k) {
-            Expo e = stair[from];
-            ++e[k];
-            bool skip = todo.count(e) != 0;
-            for (const Expo& l : leads) skip = skip || divides(l, e);
-            if (!skip) todo.emplace(std::move(e), std::make_pair(from, k));
-        }
-    }
     // x^e minus its coordinates lambda[0 .. s) on the lex standard monomials.
     poly::Term<Dst>* relation(const Expo& e, unsigned s) {
         poly::Term<Dst>* p = DM::monom_raw(e.data(), cVGF(1));
         for (unsigned l = 0; l < s; ++l)
-            if (test(lambda[int(l)])) p = DM::add_dd(p, DM::monom_raw(stair[l].data(), vgf::minus(lambda[int(l)])));
+            if (test(lambda[int(l)]))
+                p = DM::add_dd(p, DM::monom_raw(lex.stair()[l].data(), vgf::minus(lambda[int(l)])));
         return p;
     }
-    // A new standard monomial e with exact normal form p (consumed); false
-    // when its leading coefficient is not invertible modulo every prime.
+    // The block of a new standard monomial e with exact normal form p
+    // (consumed); false when its leading coefficient is not invertible
+    // modulo every prime.
     bool keep(const Expo& e, SP* p) {
         const VGF u = copy(p->coef);  // hMonic below changes the coefficient in place
         if (!Normal_Forms<Src>::invertible(u)) {
             SM::Terms::kill_all(p);
             return false;
         }
-        stair.push_back(e);
         scale.push_back(u);
         blocks = creat_List_Bloc(SM::monom_raw(e.data(), cVGF(1)), SM::hMonic(p), 0, blocks);
         block.push_back(blocks->elt);
@@ -152,17 +126,11 @@ poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, 
     lambda = V__QFVGF(unsigned(dim));
 
     poly::List<Dst>* out = nullptr;
-    w.todo.emplace(zero, std::make_pair(0u, 0u));
-    while (!w.todo.empty()) {
-        auto node = w.todo.extract(w.todo.begin());
-        const Expo& e = node.key();
-        bool skip = false;
-        for (const Expo& l : w.leads) skip = skip || divides(l, e);
-        if (skip) continue;
-        const unsigned s = unsigned(w.stair.size());
-        const unsigned parent = node.mapped().first;
-        SP* p = s == 0 ? SM::monom_raw(zero.data(), cVGF(1))
-                       : SM::mult_dd(SM::copy(w.block[parent]->nf), w.xs[node.mapped().second]);
+    Expo e;
+    unsigned parent, var;
+    while (w.lex.next(&e, &parent, &var)) {
+        const unsigned s = unsigned(w.lex.stair().size());
+        SP* p = s == 0 ? SM::monom_raw(zero.data(), cVGF(1)) : SM::mult_dd(SM::copy(w.block[parent]->nf), w.xs[var]);
         p = Sugar<Src>::reduce_all(p, w.R);
         if (s > 0) p = SM::scal(w.scale[parent], p);
         if (!w.coordinates(p)) Fatal("Change of ordering: a normal form leaves the staircase of %d monomials\n", dim);
@@ -171,7 +139,7 @@ poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, 
         while (i < unsigned(dim) && !test(lambda[int(i)])) ++i;
         if (i == unsigned(dim)) {  // a dependence: a basis polynomial
             out = DM::Lists::cons(w.relation(e, s), out);
-            w.leads.push_back(e);
+            w.lex.leading(e);
             SM::Terms::kill_all(p);
             continue;
         }
@@ -189,10 +157,10 @@ poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, 
             return nullptr;
         }
         if (s > 0) ++w.block[parent]->len;
-        w.offer(s);
+        w.lex.standard(e);
     }
-    if (w.stair.size() != unsigned(dim)) Fatal("Change of ordering: %u standard monomials for %d solutions\n",
-                                               unsigned(w.stair.size()), dim);
+    if (w.lex.stair().size() != unsigned(dim))
+        Fatal("Change of ordering: %u standard monomials for %d solutions\n", unsigned(w.lex.stair().size()), dim);
     return out;
 }
 

@@ -3,9 +3,10 @@
 
 #include <cstdint>
 #include <map>
-#include <utility>
 #include <vector>
 
+#include "tesk/algo/ideal_ops.h"
+#include "tesk/algo/lex_walk.h"
 #include "tesk/algo/normal_form.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/gfc.h"
@@ -24,25 +25,12 @@ using Lst = poly::List<I>;
 using LL = poly::List_List<I>;
 using D = I::D;
 using C = D::C;
-using Expo = std::vector<std::uint16_t>;  // exponents in variable order
 
-Expo exponents(const P* t, unsigned n) {
-    Expo e(n);
-    for (unsigned i = 0; i < n; ++i) e[i] = std::uint16_t(M::X::extraire(t->exp, i));
-    return e;
-}
-
-bool divides(const Expo& a, const Expo& b) {
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i] > b[i]) return false;
-    return true;
-}
-
-// The reduced basis of the ideal of F (intact), by the sugar loop over the
-// blocks in force.
+// The reduced basis of the ideal of F (intact) for the blocks in force, by
+// the ideal-operations driver told the length of the first block.
 Lst* basis(Lst* F) {
     want_block = int(I::L::k());
-    return Sugar<I>::groebner(F);
+    return Ideal_Ops<I>::groebner(F);
 }
 
 // The reduced basis of G and p (p released).
@@ -71,7 +59,7 @@ struct Quotient {
     std::vector<C> coordinates(const P* p) {
         std::vector<C> v(dim, 0);
         for (; p; p = p->next) {
-            auto [it, fresh] = column.emplace(exponents(p, n), unsigned(column.size()));
+            auto [it, fresh] = column.emplace(exponents<I>(p, n), unsigned(column.size()));
             if (it->second >= dim)
                 Fatal("Lextriangular decomposition: a normal form leaves the staircase of %u monomials\n", dim);
             v[it->second] = p->coef;
@@ -174,7 +162,7 @@ P* square_free(P* m, unsigned j) {
         const unsigned p = unsigned(gfc::MAGIC);
         P* r = nullptr;
         for (P* t = m; t; t = t->next) {
-            Expo e = exponents(t, I::L::n());
+            Expo e = exponents<I>(t, I::L::n());
             e[j] = std::uint16_t(e[j] / p);
             r = M::add_dd(r, M::monom_raw(e.data(), t->coef));
         }
@@ -241,14 +229,12 @@ struct Lex_Poly {
 };
 
 // The reduced lexicographic basis of the ideal of the reduced basis behind Q,
-// by increasing leading monomial: the monomials are walked in increasing
-// lexicographic order, each a variable times an earlier standard one;
-// a normal form that depends on the earlier ones gives a basis polynomial.
+// by increasing leading monomial: a normal form on the walk that depends on
+// the earlier ones gives a basis polynomial.
 std::vector<Lex_Poly> lex_basis(Quotient& Q) {
     const unsigned n = Q.n;
     std::vector<Lex_Poly> out;
-    std::vector<Expo> stair;
-    std::vector<P*> nf;
+    std::vector<P*> nf;  // of each standard monomial
     std::vector<P*> xs;
     for (unsigned k = 0; k < n; ++k) {
         Expo e(n, 0);
@@ -257,40 +243,31 @@ std::vector<Lex_Poly> lex_basis(Quotient& Q) {
     }
     Span s;
     std::vector<C> lambda;
-    std::map<Expo, std::pair<unsigned, unsigned>> todo;  // monomial -> (standard one, variable)
-    todo.emplace(Expo(n, 0), std::make_pair(0u, 0u));
-    while (!todo.empty()) {
-        auto node = todo.extract(todo.begin());
-        const Expo& e = node.key();
-        bool skip = false;
-        for (const Lex_Poly& l : out) skip = skip || divides(l.lead, e);
-        if (skip) continue;
-        P* p = stair.empty() ? M::one() : Q.nf(M::mult(nf[node.mapped().first], xs[node.mapped().second]));
+    Lex_Walk w(n);
+    Expo e;
+    unsigned from, var;
+    while (w.next(&e, &from, &var)) {
+        P* p = nf.empty() ? M::one() : Q.nf(M::mult(nf[from], xs[var]));
         if (s.add(Q.coordinates(p), lambda)) {
-            stair.push_back(e);
             nf.push_back(p);
-            for (unsigned k = 0; k < n; ++k) {
-                Expo f = e;
-                ++f[k];
-                bool covered = todo.count(f) != 0;
-                for (const Lex_Poly& l : out) covered = covered || divides(l.lead, f);
-                if (!covered) todo.emplace(std::move(f), std::make_pair(unsigned(stair.size() - 1), k));
-            }
+            w.standard(e);
             continue;
         }
         M::Terms::kill_all(p);
         for (unsigned k = 0; k < n; ++k) check_exponent(k, e[k]);
         P* r = M::monom_raw(e.data(), C(1));
         for (unsigned l = 0; l < lambda.size(); ++l)
-            if (lambda[l]) r = M::add_dd(r, M::monom_raw(stair[l].data(), D::minus(lambda[l])));
+            if (lambda[l]) r = M::add_dd(r, M::monom_raw(w.stair()[l].data(), D::minus(lambda[l])));
         unsigned main = 0;
         while (main < n && !e[main]) ++main;
         out.push_back({e, main, r});
+        w.leading(e);
     }
     for (P* p : nf) M::Terms::kill_all(p);
     for (P* p : xs) M::Terms::kill_all(p);
-    if (stair.size() != Q.dim)
-        Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(stair.size()), Q.dim);
+    if (w.stair().size() != Q.dim)
+        Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(w.stair().size()),
+              Q.dim);
     return out;
 }
 
@@ -299,7 +276,7 @@ std::vector<Lex_Poly> lex_basis(Quotient& Q) {
 P* initial(const Lex_Poly& l, unsigned n) {
     P* c = nullptr;
     for (P* t = l.p; t; t = t->next) {
-        Expo e = exponents(t, n);
+        Expo e = exponents<I>(t, n);
         if (e[l.main] != l.lead[l.main]) continue;
         e[l.main] = 0;
         c = M::add_dd(c, M::monom_raw(e.data(), t->coef));

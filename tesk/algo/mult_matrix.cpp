@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tesk/algo/fglm.h"
+#include "tesk/algo/lex_walk.h"
 #include "tesk/algo/normal_form.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/switches.h"
@@ -21,13 +22,6 @@ namespace {
 using Src = Fglm::Src;
 using SM = poly::Dmp<Src>;
 using SP = poly::Term<Src>;
-using Expo = std::vector<std::uint16_t>;
-
-Expo exponents(const SP* t, unsigned n) {
-    Expo e(n);
-    for (unsigned i = 0; i < n; ++i) e[i] = std::uint16_t(SM::X::extraire(t->exp, i));
-    return e;
-}
 
 bool put_word(std::FILE* f, std::uint32_t w) {
     const unsigned char b[4] = {std::uint8_t(w >> 24), std::uint8_t(w >> 16), std::uint8_t(w >> 8), std::uint8_t(w)};
@@ -89,7 +83,7 @@ Fglm_Status compute_C_Mult_by_xi(poly::List<Src>* G, unsigned var, Mult_Matrix* 
     std::vector<Expo> stair;
     std::map<Expo, unsigned> column;
     SP* st = D ? poly::Staircase<Src>::escalier(G) : nullptr;
-    for (SP* t = st; t; t = t->next) stair.push_back(exponents(t, n));
+    for (SP* t = st; t; t = t->next) stair.push_back(exponents<Src>(t, n));
     SM::Terms::kill_all(st);
     if (stair.size() != D) Fatal("Multiplication matrix: %u standard monomials for %u\n", unsigned(stair.size()), D);
     for (unsigned c = 0; c < D; ++c) column[stair[D - 1 - c]] = c;
@@ -98,7 +92,7 @@ Fglm_Status compute_C_Mult_by_xi(poly::List<Src>* G, unsigned var, Mult_Matrix* 
         ++x[var];
         SP* p = Sugar<Src>::reduce_all(SM::monom_raw(x.data(), cVGF(1)), R);
         for (SP* t = p; t; t = t->next) {
-            const auto it = column.find(exponents(t, n));
+            const auto it = column.find(exponents<Src>(t, n));
             if (it == column.end()) Fatal("Multiplication matrix: a normal form leaves the staircase\n");
             for (unsigned j = 0; j < k; ++j) M->a[(std::size_t(j) * D + r) * D + it->second] = t->coef._v[j];
         }

@@ -76,6 +76,13 @@ void show_sets(const Options& o, poly::List_List<poly::DRLDRL__GFC>* T) {
     case Format::Lisp:
         if (want_output) Lisp_Print() << T << "\n";
         break;
+    case Format::NTL:
+        if (want_output)
+            for (poly::List_List<I>* s = T; s; s = s->next) {
+                poly::Print<I>::NTL_List(s->elt);
+                Fortran << "\n";
+            }
+        break;
     }
     if (gfc::want_to_save && gfc::bin_save_file) poly::Wire<I>::out_protocol_list_list(*gfc::bin_save_file, T, 0);
 }
@@ -85,8 +92,12 @@ void show_sets(const Options& o, poly::List_List<poly::DRLDRL__GFC>* T) {
 void show_lextri(const Options& o, poly::List<poly::DRLDRL__GFC>* G) {
     algo::Lextri_Status st;
     poly::List_List<poly::DRLDRL__GFC>* T = algo::Lextri::decompose(G, &st);
+    // After an ideal operation, say which ideal: that of its result.
+    const char* ideal = o.elim ? "elimination ideal (of -elim)"
+                        : o.second ? (o.quotient ? "quotient (of -quotient)" : "intersection (of -intersect)")
+                                   : "system";
     if (st == algo::Lextri_Status::Not_Dim0)
-        Fatal("%s: the system is not zero-dimensional: no lextriangular decomposition\n", o.input);
+        Fatal("%s: the %s is not zero-dimensional: no lextriangular decomposition\n", o.input, ideal);
     show_sets(o, T);
     poly::Dmp<poly::DRLDRL__GFC>::Lists2::kill_all(T);
 }
@@ -217,6 +228,9 @@ int run_file(const Options& o) {
         S::set(h.nvars, 0, 0);
     } else {
         gfc::set_module_GFC(o.prime);
+        if (o.elim && h.nvars < 2)
+            Fatal("Option -elim %u: %s has %u variable, and an elimination leaves one at least\n", o.elim, o.input,
+                  h.nvars);
         if (o.elim && o.elim >= h.nvars)
             Fatal("Option -elim %u: K must be from 1 to %u, one less than the %u variables of %s\n", o.elim,
                   h.nvars - 1, h.nvars, o.input);

@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "tesk/base/bus.h"
+#include "tesk/poly/protocol.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tesk_bases.h"
 #include "tests/support/tesk_peer.h"
 #include "tests/support/text_file.h"
 
@@ -48,6 +51,37 @@ inline void expect_code(BUS& b, Messages want) {
     Messages m;
     b >> m;
     EXPECT_EQ(m, want);
+}
+
+// Whether the process pid has ended (within 3 s).
+inline bool gone(int pid) {
+    for (int i = 0; i < 300; ++i, usleep(10000)) {
+        const std::string st = read_file("/proc/" + std::to_string(pid) + "/stat");
+        if (st.empty() || st.find(") Z ") != std::string::npos) return true;
+    }
+    return false;
+}
+
+// The domain of instance I over n variables set up here and sent to the
+// peer, which accepts each of its items.
+template <class I>
+void send_domain(BUS& b, unsigned n) {
+    tesk_poly_model::sugar_set_up<I>(n);
+    tesk::poly::Wire<I>::out_domain_protocol(b);
+    b.flush();
+    const int items = I::D::kOnHeap ? 3 : 2;  // [13] [172] [173] or [85] [9]
+    for (int i = 0; i < items; ++i) expect_code(b, tesk::MSG_TESK_OK);
+}
+
+// The end code: the peer answers it and its process ends.
+inline void quit_peer(BUS& b) {
+    const int pid = b.pid;
+    b << tesk::MSG_TESK_QUIT;
+    b.flush();
+    expect_code(b, tesk::MSG_TESK_OK);
+    EXPECT_TRUE(gone(pid));
+    b.pid = -1;
+    b.kill();
 }
 
 // Peer mode: the stream fed over loopback (tests/support/tesk_peer.h).
