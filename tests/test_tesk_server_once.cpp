@@ -63,7 +63,8 @@ struct Result {
 // The server with these arguments, its standard output and error together.
 Result server(const TempDir& d, const std::string& args) {
     const std::string out = d / "out.txt";
-    const std::string cmd = std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null";
+    // Bounded: a server that does not end fails the test (status 124) instead of hanging it.
+    const std::string cmd = "timeout 60 " + std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null";
     const int st = std::system(cmd.c_str());
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, read_file(out)};
 }
@@ -204,6 +205,9 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
     write_file(d / "unknown.txt", "# vars: x,y\n\n[x+y,\n x*z]\n");
     write_file(d / "novars.txt", "[x]\n");
     write_file(d / "big.txt", "# vars: x\n[x^200]\n");
+    // The basis y^200 - 1, x - y: past the exponents' 8 bits while computing.
+    write_file(d / "past.txt", "# vars: x,y\n[x^127*y^73-1, x-y]\n");
+    write_file(d / "past2.txt", "# vars: x,y\n# blocks: 1\n[x^127*y^73-1, x-y]\n");
     struct Case {
         std::string args, text;
     } cases[] = {
@@ -213,6 +217,8 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
         {d / "unknown.txt", d / "unknown.txt" + ":4: unknown variable 'z'\n"},
         {d / "novars.txt", d / "novars.txt" + ":1: no '# vars:' line before the list\n"},
         {d / "big.txt", d / "big.txt" + ":2: exponent 200 above 127\n"},
+        {d / "past.txt", "Depassement du degre 200 !\n"},
+        {"-prime 7 " + (d / "past2.txt"), "Depassement du degre 200 !\n"},
         {"-bogus x.txt", "Unknown option -bogus\n"},
         {"-prime 65536 x.txt", "Option -prime needs a number from 3 to 65534, not '65536'\n"},
         {d / "absent.txt", "Fichier " + (d / "absent.txt") + " non ouvrable !\n"},
@@ -465,6 +471,32 @@ TEST(TeskServerPeer, StreamCutOrCorruptedAtEveryByte) {
         EXPECT_EQ(r.status, 3) << "byte " << at << "\n" << r.log;
         EXPECT_NE(r.log.find("#error (fatal): "), std::string::npos) << at;
     }
+}
+
+// Exponents past their 8 bits while a basis is computed for a peer, in one
+// block or two, modulo small and large primes: the server ends with the
+// fatal text, never runs on.
+TEST(TeskServerPeer, DegreePastTheExponentRange) {
+    using G = DRLDRL__GFC;
+    TempDir d;
+    for (auto [prime, k] : {std::pair{65521u, 2u}, {7u, 1u}, {32003u, 1u}}) {
+        sugar_set_up<G>(2);
+        gfc::set_module_GFC(prime);
+        set_nb_var_DRLDRL(2, k);
+        {
+            WBUS w((d / "fixture").c_str());
+            Wire<G>::out_domain_protocol(w);
+            List<G>* F = Model<G>::list({Model<G>::poly({{{127, 73}, 1}, {{0, 0}, -1}}), Model<G>::poly({{{1, 0}, 1}, {{0, 1}, -1}})});
+            Wire<G>::out_protocol_list(w, F, 0);
+            w << MSG_TESK_GROEBNER;
+            w.kill();
+            Dmp<G>::Lists::kill_all(F);
+        }
+        const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
+        EXPECT_EQ(r.status, 3) << prime << "\n" << r.log;
+        EXPECT_NE(r.log.find("#error (fatal): Depassement du degre 200 !\n"), std::string::npos) << prime << "\n" << r.log;
+    }
+    gfc::set_module_GFC(65521);
 }
 
 }  // namespace

@@ -189,6 +189,8 @@ struct Sugar<I>::Run {
 
     // h (monic, not zero) joins the basis with sugar s.
     void add(P* h, unsigned s) {
+        // A tail past the exponents' range goes unseen by the pairs' lcms.
+        for (const P* e = h; e; e = e->next) X::check_range(e->exp);
         P* t = set_sugar(M::link_one(h), std::max(s, max_degree<I>(h)));
         if (M::constante(h)) {
             unit = true;
