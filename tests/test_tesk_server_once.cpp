@@ -392,7 +392,9 @@ struct Peer_Run {
     std::string log, answers;
 };
 
-Peer_Run feed_peer(const TempDir& d, const std::string& bytes) {
+// With hang_up the peer closes its end as soon as it has sent the bytes,
+// reading none of the answers.
+Peer_Run feed_peer(const TempDir& d, const std::string& bytes, bool hang_up = false) {
     const std::string log = d / "log";
     int port = 0;
     const int ls = quor_test::listen_loopback(port);
@@ -409,19 +411,23 @@ Peer_Run feed_peer(const TempDir& d, const std::string& bytes) {
     Peer_Run r{0, "", ""};
     pollfd pf{ls, POLLIN, 0};
     if (poll(&pf, 1, 10000) == 1) {
-        const int c = accept(ls, nullptr, nullptr);
+        int c = accept(ls, nullptr, nullptr);
         unsigned char hello[8];
         if (recv(c, hello, 8, MSG_WAITALL) == 8 && hello[3] == 35) {
             (void)!send(c, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (hang_up) {
+                close(c);
+                c = -1;
+            }
             shutdown(c, SHUT_WR);
             char buf[4096];
-            for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 10000) == 1;) {
+            for (pollfd q{c, POLLIN, 0}; c >= 0 && poll(&q, 1, 10000) == 1;) {
                 const ssize_t k = recv(c, buf, sizeof buf, 0);
                 if (k <= 0) break;
                 r.answers.append(buf, size_t(k));
             }
         }
-        close(c);
+        if (c >= 0) close(c);
     }
     close(ls);
     int st = 0;
@@ -497,6 +503,34 @@ TEST(TeskServerPeer, DegreePastTheExponentRange) {
         EXPECT_NE(r.log.find("#error (fatal): Depassement du degre 200 !\n"), std::string::npos) << prime << "\n" << r.log;
     }
     gfc::set_module_GFC(65521);
+}
+
+// A peer that goes away while the server still has answers to write: the
+// failed write ends the server once, with the fatal line and status 3; the
+// channel closed on the way out drops what it cannot send.
+TEST(TeskServerPeer, PeerGoneWhileAnswering) {
+    using G = DRLDRL__GFC;
+    TempDir d;
+    sugar_set_up<G>(5);
+    {
+        WBUS w((d / "fixture").c_str());
+        Wire<G>::out_domain_protocol(w);
+        List<G>* F = load_system<G>("cyclic-5");
+        Wire<G>::out_protocol_list(w, F, 0);
+        for (int i = 0; i < 40; ++i) w << MSG_TESK_GROEBNER;
+        w.kill();
+        Dmp<G>::Lists::kill_all(F);
+    }
+    const std::string bytes = read_file(d / "fixture");
+    for (int run = 0; run < 5; ++run) {
+        const Peer_Run r = feed_peer(d, bytes, true);
+        EXPECT_EQ(r.status, 3) << r.log.substr(0, 2000);
+        size_t fatal = 0;
+        for (size_t at = 0; (at = r.log.find("#error (fatal): ", at)) != std::string::npos; ++at) ++fatal;
+        EXPECT_EQ(fatal, 1u) << r.log.substr(0, 2000);
+        EXPECT_NE(r.log.find("#error (fatal): Error I/O (write)\n"), std::string::npos) << r.log.substr(0, 2000);
+        EXPECT_LT(r.log.size(), 1000u);
+    }
 }
 
 }  // namespace

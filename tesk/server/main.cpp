@@ -18,13 +18,16 @@ std::vector<BUS*>& held() {
     return channels;
 }
 
+// Taken off the list before closing, so that an end raised while closing
+// does not close them again.
 void close_channels() {
-    for (BUS* b : held()) {
+    std::vector<BUS*> channels;
+    channels.swap(held());
+    vgf::bin_save_file = gfc::bin_save_file = nullptr;
+    for (BUS* b : channels) {
         b->kill();
         delete b;
     }
-    held().clear();
-    vgf::bin_save_file = gfc::bin_save_file = nullptr;
 }
 
 // Every end of the process, fatal ones included, closes the channels first.
