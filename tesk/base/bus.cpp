@@ -858,6 +858,7 @@ void BUS::kill() {
     flush();
     if (gz_pipe) {
         int status = pclose(gz_pipe);
+        gz_status = status;
         gz_pipe = nullptr;
         make_invalid();
         // The file is only whole when gzip ended well.
