@@ -485,7 +485,7 @@ TEST(TeskServerPeer, StreamCutOrCorruptedAtEveryByte) {
 TEST(TeskServerPeer, DegreePastTheExponentRange) {
     using G = DRLDRL__GFC;
     TempDir d;
-    for (auto [prime, k] : {std::pair{65521u, 2u}, {7u, 1u}, {32003u, 1u}}) {
+    for (auto [prime, k] : {std::pair{65521u, 2u}, {11u, 2u}, {7u, 1u}, {32003u, 1u}}) {
         sugar_set_up<G>(2);
         gfc::set_module_GFC(prime);
         set_nb_var_DRLDRL(2, k);
