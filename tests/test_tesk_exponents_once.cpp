@@ -122,6 +122,28 @@ std::string capture_log(const std::function<void()>& f) {
     return r;
 }
 
+// The text of the fatal error that f raises, "" when none.
+struct Fatal_Hit {
+    std::string text;
+};
+std::string fatal_of(const std::function<void()>& f) {
+    Exit_Hook old = set_exit_hook([](int, const char* m) {
+        Fatal_loop = 0;
+        throw Fatal_Hit{m};
+    });
+    FILE* saved = log_output;
+    log_output = nullptr;
+    std::string text;
+    try {
+        f();
+    } catch (const Fatal_Hit& h) {
+        text = h.text;
+    }
+    set_exit_hook(old);
+    log_output = saved;
+    return text;
+}
+
 template <class M>
 class Expo : public ::testing::Test {};
 using Types = ::testing::Types<Dexp, Lexp, Drl>;
@@ -215,9 +237,9 @@ TYPED_TEST(Expo, AgreesWithModel) {
 }
 
 // Degrees up to the top of their slots stay exact for the order and for
-// divisibility (the degree slot is not part of the divisibility mask); the
-// lcm check warns once when the lcm leaves the exact range.
-TYPED_TEST(Expo, ExactAtTheEdgesAndWarnsPastThem) {
+// divisibility (the degree slot is not part of the divisibility mask); an lcm
+// or a vector past the exact range is a fatal error, every time.
+TYPED_TEST(Expo, ExactAtTheEdgesAndFatalPastThem) {
     using M = TypeParam;
     M::set(5, 2);
     const unsigned t = M::kMaxExp;
@@ -235,22 +257,23 @@ TYPED_TEST(Expo, ExactAtTheEdgesAndWarnsPastThem) {
     EXPECT_EQ(M::is_sub(c.p(), a.p()), 0);
 
     M::set(5, 3);
-    M::L::overflow_flag() = 0;
     Vec<M> r;
     if (M::kBlocks > 0) {
-        // Largest exact degree (t + t + 1 for both widths): no warning; one more warns once.
+        // Largest exact degree (t + t + 1 for both widths): accepted; one more is fatal, again and again.
         Vec<M> x(Exps{t, 0, 1, 0, 0}), y(Exps{0, t, 0, 0, 0}), x2(Exps{t, 0, 2, 0, 0});
-        EXPECT_EQ(capture_log([&] { M::zsup_verif(x.p(), y.p(), r.p()); }), "");
+        EXPECT_EQ(fatal_of([&] { M::zsup_verif(x.p(), y.p(), r.p()); }), "");
         EXPECT_EQ(M::totalDegree(r.p()), M::kMaxDeg);
-        EXPECT_EQ(capture_log([&] { M::zsup_verif(x2.p(), y.p(), r.p()); }),
-                  "#C Warning: Depassement du degre " + std::to_string(M::kMaxDeg + 1) + " !");
-        EXPECT_EQ(capture_log([&] { M::zsup_verif(x2.p(), y.p(), r.p()); }), "");
+        const std::string past = "Depassement du degre " + std::to_string(M::kMaxDeg + 1) + " !\n";
+        EXPECT_EQ(fatal_of([&] { M::zsup_verif(x2.p(), y.p(), r.p()); }), past);
+        EXPECT_EQ(fatal_of([&] { M::zsup_verif(x2.p(), y.p(), r.p()); }), past);
+        M::zsup(x.p(), y.p(), r.p());
+        EXPECT_EQ(fatal_of([&] { M::check_range(r.p()); }), "");
     }
-    M::L::overflow_flag() = 0;
     Vec<M> big(Exps{0, 0, 0, 0, t}), one(Exps{0, 0, 0, 0, 1}), over;
     M::add(big.p(), one.p(), over.p());
-    EXPECT_NE(capture_log([&] { M::zsup_verif(over.p(), one.p(), r.p()); }), "");
-    EXPECT_EQ(M::L::overflow_flag(), 1);
+    EXPECT_NE(fatal_of([&] { M::zsup_verif(over.p(), one.p(), r.p()); }), "");
+    EXPECT_NE(fatal_of([&] { M::check_range(over.p()); }), "");
+    EXPECT_EQ(fatal_of([&] { M::check_range(big.p()); }), "");
 }
 
 TYPED_TEST(Expo, PowersPermutationsAndFlatCopies) {

@@ -189,6 +189,9 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
     write_file(d / "unknown.txt", "# vars: x,y\n\n[x+y,\n x*z]\n");
     write_file(d / "novars.txt", "[x]\n");
     write_file(d / "big.txt", "# vars: x\n[x^200]\n");
+    // The basis y^200 - 1, x - y: past the exponents' 8 bits while computing.
+    write_file(d / "past.txt", "# vars: x,y\n[x^127*y^73-1, x-y]\n");
+    write_file(d / "past2.txt", "# vars: x,y\n# blocks: 1\n[x^127*y^73-1, x-y]\n");
     struct Case {
         std::string args, text;
     } cases[] = {
@@ -198,6 +201,8 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
         {d / "unknown.txt", d / "unknown.txt" + ":4: unknown variable 'z'\n"},
         {d / "novars.txt", d / "novars.txt" + ":1: no '# vars:' line before the list\n"},
         {d / "big.txt", d / "big.txt" + ":2: exponent 200 above 127\n"},
+        {d / "past.txt", "Depassement du degre 200 !\n"},
+        {"-prime 7 " + (d / "past2.txt"), "Depassement du degre 200 !\n"},
         {"-bogus x.txt", "Unknown option -bogus\n"},
         {"-prime 65536 x.txt", "Option -prime needs a number from 3 to 65534, not '65536'\n"},
         {d / "absent.txt", "Fichier " + (d / "absent.txt") + " non ouvrable !\n"},
@@ -564,6 +569,60 @@ TEST(TeskServerPeer, StreamCutOrCorruptedAtEveryByte) {
         const Peer_Run r = feed_peer(d, bad);
         EXPECT_EQ(r.status, 3) << "byte " << at << "\n" << r.log;
         EXPECT_NE(r.log.find("#error (fatal): "), std::string::npos) << at;
+    }
+}
+
+// Exponents past their 8 bits while a basis is computed for a peer, in one
+// block or two, modulo small and large primes: the server ends with the
+// fatal text, never runs on.
+TEST(TeskServerPeer, DegreePastTheExponentRange) {
+    using G = DRLDRL__GFC;
+    TempDir d;
+    for (auto [prime, k] : {std::pair{65521u, 2u}, {11u, 2u}, {7u, 1u}, {32003u, 1u}}) {
+        sugar_set_up<G>(2);
+        gfc::set_module_GFC(prime);
+        set_nb_var_DRLDRL(2, k);
+        {
+            WBUS w((d / "fixture").c_str());
+            Wire<G>::out_domain_protocol(w);
+            List<G>* F = Model<G>::list({Model<G>::poly({{{127, 73}, 1}, {{0, 0}, -1}}), Model<G>::poly({{{1, 0}, 1}, {{0, 1}, -1}})});
+            Wire<G>::out_protocol_list(w, F, 0);
+            w << MSG_TESK_GROEBNER;
+            w.kill();
+            Dmp<G>::Lists::kill_all(F);
+        }
+        const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
+        EXPECT_EQ(r.status, 3) << prime << "\n" << r.log;
+        EXPECT_NE(r.log.find("#error (fatal): Depassement du degre 200 !\n"), std::string::npos) << prime << "\n" << r.log;
+    }
+    gfc::set_module_GFC(65521);
+}
+
+// A peer that goes away while the server still has answers to write: the
+// failed write ends the server once, with the fatal line and status 3; the
+// channel closed on the way out drops what it cannot send.
+TEST(TeskServerPeer, PeerGoneWhileAnswering) {
+    using G = DRLDRL__GFC;
+    TempDir d;
+    sugar_set_up<G>(5);
+    {
+        WBUS w((d / "fixture").c_str());
+        Wire<G>::out_domain_protocol(w);
+        List<G>* F = load_system<G>("cyclic-5");
+        Wire<G>::out_protocol_list(w, F, 0);
+        for (int i = 0; i < 40; ++i) w << MSG_TESK_GROEBNER;
+        w.kill();
+        Dmp<G>::Lists::kill_all(F);
+    }
+    const std::string bytes = read_file(d / "fixture");
+    for (int run = 0; run < 5; ++run) {
+        const Peer_Run r = feed_peer(d, bytes, true);
+        EXPECT_EQ(r.status, 3) << r.log.substr(0, 2000);
+        size_t fatal = 0;
+        for (size_t at = 0; (at = r.log.find("#error (fatal): ", at)) != std::string::npos; ++at) ++fatal;
+        EXPECT_EQ(fatal, 1u) << r.log.substr(0, 2000);
+        EXPECT_NE(r.log.find("#error (fatal): Error I/O (write)\n"), std::string::npos) << r.log.substr(0, 2000);
+        EXPECT_LT(r.log.size(), 1000u);
     }
 }
 

@@ -1,7 +1,10 @@
 // The Buchberger loop with sugar (sugar.h) for the two builds.
 #include "tesk/algo/sugar.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -23,11 +26,71 @@ bool sugar_overflow_told = false;  // one warning per process, whatever the inst
 
 // The history channels of the running instance (one computation at a time).
 std::unique_ptr<BUS> history_out;
-std::unique_ptr<BUS> history_in;
+std::string history_out_name;  // to write it again when a replay is refused
 
 void close_channel(std::unique_ptr<BUS>& b) {
     if (b) b->kill();
     b.reset();
+}
+
+// The history being replayed, read straight from the channel's descriptor:
+// a short or damaged file is an answer here, where the channel's own
+// readers end the process.
+struct History_Source {
+    std::unique_ptr<BUS> bus;
+    unsigned char buf[4096];
+    std::size_t at = 0, end = 0;
+
+    bool more() {
+        if (at < end) return true;
+        if (!bus || bus->fd1 < 0) return false;
+        ssize_t r;
+        do {
+            r = ::read(bus->fd1, buf, sizeof buf);
+        } while (r < 0 && errno == EINTR);
+        if (r <= 0) return false;
+        at = 0;
+        end = std::size_t(r);
+        return true;
+    }
+    bool get(unsigned char* dst, std::size_t n) {
+        for (; n; --n) {
+            if (!more()) return false;
+            *dst++ = buf[at++];
+        }
+        return true;
+    }
+    // Words and halves travel most significant byte first.
+    bool get32(std::uint32_t& w) {
+        unsigned char b[4];
+        if (!get(b, 4)) return false;
+        w = std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
+        return true;
+    }
+    bool get16(std::uint16_t& h) {
+        unsigned char b[2];
+        if (!get(b, 2)) return false;
+        h = std::uint16_t(b[0] << 8 | b[1]);
+        return true;
+    }
+    // Reads the rest (gzip then ends normally) and closes: true when nothing
+    // was left and gzip, if any, found the file whole.
+    bool close() {
+        bool rest = false;
+        for (; more(); at = end) rest = true;
+        if (!bus) return !rest;
+        bus->kill();
+        const bool whole = bus->gz_status == 0;
+        bus.reset();
+        return whole && !rest;
+    }
+};
+std::unique_ptr<History_Source> history_in;
+
+bool close_history_in() {
+    const bool whole = history_in ? history_in->close() : true;
+    history_in.reset();
+    return whole;
 }
 
 // Largest total degree of the terms of p (header cell skipped).
@@ -92,6 +155,7 @@ struct Sugar<I>::Run {
     Sugar_Stats st;
     bool unit = false;
     bool replay = false;
+    bool refused = false;  // the history was found wrong: the run starts again without it
 
     P* normal_form(P* p, bool monic) {
         return keep_only_result<I>([&] {
@@ -110,26 +174,76 @@ struct Sugar<I>::Run {
         });
     }
 
-    // The next result: from the history while it lasts, else from compute().
+    // The next result: from the history when one is replayed, else from
+    // compute().  A replayed result must be what a reduction could give: led
+    // by at most `bound` (below it when strict), monic and fully reduced.
     template <class F>
-    P* result(F compute) {
+    P* result(const E* bound, bool strict, F compute) {
         P* h = nullptr;
         if (replay) {
-            if (read_history(h) && (!h || !reducer(red, M::hMonic(h)->exp))) {
+            const int got = read_history(h);
+            const char* why = got < 0    ? "its bytes do not make a result"
+                              : got == 0 ? "it ends before the computation"
+                                         : misfit(h, bound, strict);
+            if (!why) {
                 ++st.replayed;
                 write_history(h);
                 return h;
             }
-            if (h) {
-                Warning("The history does not match this computation; the replay stops\n");
-                M::Terms::kill_all(h);
-            }
-            replay = false;
+            M::Terms::kill_all(h);
+            refuse(why);
+            return nullptr;
         }
         ++st.reductions;
         h = compute();
         write_history(h);
         return h;
+    }
+    const char* misfit(P* h, const E* bound, bool strict) const {
+        if (!h) return nullptr;
+        if (!D::is_one(h->coef)) return "a result is not monic";
+        const int c = X::greater(h->exp, bound);
+        if (c > 0 || (strict && c == 0)) return "a result is led above its pair";
+        for (P* t = h; t; t = t->next)
+            if (reducer(red, t->exp)) return "the basis reduces a result";
+        // Its pairs' lcms are checked as they are made, fatally: refused here instead.
+        E l[poly::kMaxExpoWords];
+        std::uint32_t sums[2];
+        for (P* q : red) {
+            X::template zfold<true>(q->exp, h->exp, l, sums);
+            if (X::past_range(l, sums)) return "its pairs leave the exponents' range";
+        }
+        return nullptr;
+    }
+    void refuse(const char* why) {
+        Warning("The history does not match this computation (%s); computing without it\n", why);
+        close_history_in();
+        replay = false;
+        refused = true;
+    }
+    // After a whole replay: the history ends here, gzip found it whole, and
+    // every input reduces to zero by the basis obtained.
+    void verify(const std::vector<P*>& in) {
+        P* h = nullptr;
+        if (read_history(h) != 0) {
+            M::Terms::kill_all(h);
+            return refuse("it goes on past the computation");
+        }
+        if (!close_history_in()) return refuse("the file is damaged");
+        if (unit) return;  // 1 reduces everything
+        for (P* f : in)
+            if (P* rest = keep_only_result<I>([&] { return reduce_all(M::copy(f), red); })) {
+                M::Terms::kill_all(rest);
+                return refuse("an input does not reduce to zero by the basis");
+            }
+    }
+    void release() {
+        for (P* t : basis) M::Terms::kill_all(t);
+        basis.clear();
+        active.clear();
+        red.clear();
+        Crits::kill_all(pairs);
+        pairs = nullptr;
     }
 
     // Gebauer and Moeller's update by the new tagged t: the new pairs that
@@ -189,6 +303,8 @@ struct Sugar<I>::Run {
 
     // h (monic, not zero) joins the basis with sugar s.
     void add(P* h, unsigned s) {
+        // A tail past the exponents' range goes unseen by the pairs' lcms.
+        for (const P* e = h; e; e = e->next) X::check_range(e->exp);
         P* t = set_sugar(M::link_one(h), std::max(s, max_degree<I>(h)));
         if (M::constante(h)) {
             unit = true;
@@ -252,22 +368,34 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
             return da != db ? da < db : X::greater(a->exp, b->exp) < 0;
         });
         for (P* f : in) {
-            P* h = r.result([&] { return r.normal_form(M::copy(f), true); });
+            P* h = r.result(f->exp, false, [&] { return r.normal_form(M::copy(f), true); });
+            if (r.refused) break;
             if (h) r.add(h, max_degree<I>(f));
             else ++r.st.zeros;
             if (r.unit) break;
         }
-        while (r.pairs && !r.unit) {
+        while (r.pairs && !r.unit && !r.refused) {
             Crit* c = r.pairs;
             r.pairs = c->next;
-            P* h = r.result([&] { return r.reduce_pair(c); });
+            P* h = r.result(c->lcmfij, true, [&] { return r.reduce_pair(c); });
             const unsigned s = c->totdeg;
             Crits::kill(c);
+            if (r.refused) break;
             if (h) r.add(h, s);
             else ++r.st.zeros;
         }
         Crits::kill_all(r.pairs);
         r.pairs = nullptr;
+        if (r.replay) r.verify(in);
+        if (r.refused) {
+            // Everything replayed is dropped: once wrong, none of it is trusted.
+            r.release();
+            if (history_out) {
+                close_channel(history_out);
+                history_out = std::make_unique<WCBUS>(history_out_name.c_str());
+            }
+            return groebner(F, stats);  // the history is closed: the loop reduces by itself
+        }
 
         // The reduced basis: the active polynomials, tails reduced by the others.
         std::vector<P*> G;
@@ -310,13 +438,23 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
 template <class I>
 void Sugar<I>::open_write_history(const char* name) {
     close_channel(history_out);
-    if (name) history_out = std::make_unique<WCBUS>(name);
+    if (!name) return;
+    history_out_name = name;
+    history_out = std::make_unique<WCBUS>(name);
 }
 
 template <class I>
 void Sugar<I>::open_read_history(const char* name) {
-    close_channel(history_in);
-    if (name) history_in = std::make_unique<RCBUS>((std::string(name) + ".gz").c_str());
+    close_history_in();
+    if (name) replay_history(new RCBUS((std::string(name) + ".gz").c_str()));
+}
+
+template <class I>
+void Sugar<I>::replay_history(BUS* channel) {
+    close_history_in();
+    if (!channel) return;
+    history_in = std::make_unique<History_Source>();
+    history_in->bus.reset(channel);
 }
 
 template <class I>
@@ -326,7 +464,7 @@ void Sugar<I>::close_history() {
         history_out->flush();
     }
     close_channel(history_out);
-    close_channel(history_in);
+    close_history_in();
 }
 
 template <class I>
@@ -338,28 +476,67 @@ void Sugar<I>::write_history(P* h) {
         *history_out << MSG_TESK_NIL;
 }
 
+// Bytes are checked before anything is built from them, against what the
+// writer puts: codes, the coefficient's form, exponents the type holds and
+// terms in strictly decreasing order.
 template <class I>
 int Sugar<I>::read_history(P*& h) {
     h = nullptr;
     if (!history_in) return 0;
-    Messages m;
-    *history_in >> m;
-    switch (m) {
-    case MSG_TESK_GDMP:
-    case MSG_TESK_LAST_GDMP:
-    case MSG_TESK_NEED_SORT:
-        h = poly::Wire<I>::read(*history_in, m);
-        return 1;
+    History_Source& s = *history_in;
+    std::uint32_t code;
+    if (!s.get32(code)) return -1;  // cut before its end code
+    switch (code) {
+    case MSG_TESK_QUIT:
+        return 0;
     case MSG_TESK_NIL:
         return 1;
-    case MSG_TESK_QUIT:
+    case MSG_TESK_NEED_SORT:
+        if (!s.get32(code)) return -1;
+        if (code == MSG_TESK_NIL) return 1;
+        break;
+    case MSG_TESK_GDMP:
+    case MSG_TESK_LAST_GDMP:
         break;
     default:
-        Warning("Unknown message: %u\n", unsigned(m));
-        break;
+        Warning("Unknown message: %u\n", unsigned(code));
+        return -1;
     }
-    close_channel(history_in);
-    return 0;
+    constexpr std::uint32_t coef_code = D::kOnHeap ? MSG_TESK_RAW : MSG_TESK_GF;
+    const unsigned n = I::L::n(), k = D::residues();
+    std::vector<std::uint32_t> res(k);
+    std::uint16_t exps[poly::kMaxExpoWords * (64 / I::L::kBits)];
+    poly::Chain<P> out;
+    auto damaged = [&] {
+        M::Terms::kill_all(out.finish());
+        return -1;
+    };
+    for (;;) {
+        if (code != MSG_TESK_GDMP && code != MSG_TESK_LAST_GDMP) return damaged();
+        std::uint32_t w;
+        if (!s.get32(w) || w != coef_code) return damaged();
+        if (D::kOnHeap && (!s.get32(w) || w != k)) return damaged();
+        for (std::uint32_t& r : res)
+            if (!s.get32(r)) return damaged();
+        if (!s.get32(w) || w != MSG_TESK_DIRPCAT) return damaged();
+        unsigned deg[2] = {0, 0};
+        for (unsigned i = 0; i < n; ++i) {
+            if (!s.get16(exps[i]) || exps[i] > X::kMaxExp) return damaged();
+            deg[X::block_of_var(i)] += exps[i];
+        }
+        if (deg[0] > X::kMaxDeg || deg[1] > X::kMaxDeg) return damaged();
+        P* t = M::monom_raw(exps, res.data(), k);
+        if (!t) return damaged();  // the writer sends no zero coefficient
+        if (out.tail && X::greater(out.tail->exp, t->exp) <= 0) {
+            M::Terms::kill(t);
+            return damaged();
+        }
+        out.add(t);
+        if (code == MSG_TESK_LAST_GDMP) break;
+        if (!s.get32(code)) return damaged();
+    }
+    h = out.finish();
+    return 1;
 }
 
 template struct Sugar<poly::BigDexp__VGF>;

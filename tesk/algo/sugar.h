@@ -22,9 +22,15 @@
 //   zero      [8]
 //   end       [3], written when the history is closed
 // The replay takes [123], [11] or [14] as a polynomial, [8] as zero and [3]
-// as the end; any other code is warned about ("Unknown message: %u\n") and
-// ends the replay, as does a polynomial that the basis already reduces
-// (a history of another computation): the loop then reduces by itself.
+// as the end; an unknown code is warned about ("Unknown message: %u\n").
+// A history is checked as it is replayed, since a damaged or foreign one
+// would silently give another basis or an endless computation: its bytes
+// must make whole items, each polynomial monic, fully reduced by the basis
+// so far and led below its pair's lcm (at most its input's leading
+// monomial), the results must end exactly where the computation does, gzip
+// must find the file whole, and every input must reduce to zero by the
+// basis obtained.  On the first failure the run says so in one warning line
+// and starts again without the history; a replay never reduces by itself.
 #ifndef TESK_ALGO_SUGAR_H
 #define TESK_ALGO_SUGAR_H
 
@@ -111,9 +117,12 @@ struct Sugar {
     // replayed from "<name>.gz" (null: none).  Closed by the loop.
     static void open_write_history(const char* name);
     static void open_read_history(const char* name);
+    // The next run replays from this open channel instead (taken over; closed by the loop).
+    static void replay_history(BUS* channel);
     static void close_history();  // writes [3] on a written history, closes both
     static void write_history(P* h);
-    // 1 with the next result in h (null for zero); 0 when the replay is over.
+    // 1 with the next result in h (null for zero); 0 at the end of the
+    // history; -1 when its bytes do not make an item of this instance.
     static int read_history(P*& h);
 
     // The reduced Groebner basis of F (left intact): monic, untagged, by

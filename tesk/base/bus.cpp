@@ -467,6 +467,12 @@ void BUS::write_out(const unsigned char* p, std::size_t n) {
             poll(&pf, 1, -1);
             continue;
         }
+        // On the way out of a fatal end what cannot be written is dropped:
+        // failing again would start the end again from within itself.
+        if (Fatal_loop) {
+            can_write_ = 0;
+            return;
+        }
         if (want_Host_syntax) Fatal("\n");
         perror("write: ");
         Fatal("Error I/O (write)\n");
@@ -852,10 +858,11 @@ void BUS::kill() {
     flush();
     if (gz_pipe) {
         int status = pclose(gz_pipe);
+        gz_status = status;
         gz_pipe = nullptr;
         make_invalid();
         // The file is only whole when gzip ended well.
-        if (gz_write && status != 0) Fatal("Error I/O (write)\n");
+        if (gz_write && status != 0 && !Fatal_loop) Fatal("Error I/O (write)\n");
         return;
     }
     close(fd0);

@@ -45,6 +45,7 @@ public:
     const char* remote_ = nullptr; // host of a started peer (null or "" when local)
     std::uint32_t describe = 0;    // word that came with MSG_TESK_DESCRIBE in the handshake
     Boolean can_write_ = 1;        // 0 for a read-only file channel
+    int gz_status = 0;             // what pclose gave for the gzip pipe at kill (0: gzip ended well)
 
     // ---------------------------------------------------------------- construction
     // A channel on an open descriptor (valid; kill closes it).

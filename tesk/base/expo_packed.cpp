@@ -2,6 +2,7 @@
 // variable names and the printers, instantiated for the three layouts.
 #include "tesk/base/expo_packed.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,14 +13,10 @@
 
 namespace tesk::expo {
 
+// The degree to report when c, whose block degrees are sums, leaves the
+// exact range; 0 while it is inside.
 template <class L>
-typename L::V* Packed<L>::zsup_verif(const V* a, const V* b, V* c) {
-    std::uint32_t sums[2];
-    zfold<true>(a, b, c, sums);
-    int& warned = L::overflow_flag();
-    if (warned) return c;
-    // The lcm bounds the degrees met while reducing the pair, so this is
-    // where a computation leaving the exact range is seen.
+std::uint32_t Packed<L>::past_range(const V* c, const std::uint32_t sums[2]) {
     bool over = false;
     std::uint32_t report = sums[0] + sums[1];
     if constexpr (L::kDegBlocks > 0) {
@@ -31,11 +28,39 @@ typename L::V* Packed<L>::zsup_verif(const V* a, const V* b, V* c) {
     }
     for (unsigned j = 0, W = L::words(); j < W && !over; ++j)
         if (c[j].w & L::div_mask(j)) over = true;
-    if (over) {
-        warned = 1;
-        Warning("Depassement du degre %d !", int(report));
-    }
+    return over ? std::max<std::uint32_t>(report, 1) : 0;
+}
+
+// Past the range the order and divisibility are wrong, and a computation
+// that goes on does not end: it stops here.
+template <class L>
+[[noreturn]] static void degree_overflow(std::uint32_t d) {
+    L::overflow_flag() = 1;
+    Fatal("Depassement du degre %d !\n", int(d));
+}
+
+template <class L>
+typename L::V* Packed<L>::zsup_verif(const V* a, const V* b, V* c) {
+    std::uint32_t sums[2];
+    zfold<true>(a, b, c, sums);
+    // The lcm bounds the degrees met while reducing the pair in a graded
+    // order, so this is where a computation leaving the exact range is seen.
+    if (const std::uint32_t d = past_range(c, sums)) degree_overflow<L>(d);
     return c;
+}
+
+template <class L>
+void Packed<L>::check_range(const V* v) {
+    V small[64];
+    std::vector<V> big;
+    V* t = small;
+    if (L::words() > 64) {
+        big.resize(L::words());
+        t = big.data();
+    }
+    std::uint32_t sums[2];
+    zfold<true>(v, v, t, sums);
+    if (const std::uint32_t d = past_range(v, sums)) degree_overflow<L>(d);
 }
 
 template <class L>

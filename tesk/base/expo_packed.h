@@ -13,7 +13,7 @@
 // All of this is exact while every exponent is at most kMaxExp (2^15-1 or
 // 2^7-1) and every block degree at most kMaxDeg (2^16-1 or 2^8-1).  The
 // operations do not check their operands; the lcm check (zsup_verif_*) is
-// where the engine sees a computation leave that range, and it warns.
+// where the engine sees a computation leave that range, and it ends it.
 //
 // A layout L supplies (all static):
 //   using V; kBits; kOBits; kDegBlocks (0: lexicographic, 1 or 2 blocks each
@@ -260,8 +260,12 @@ struct Packed {
         zfold<false>(a, b, c, s);
         return c;
     }
-    // As zsup; warns once per type when the lcm leaves the exact range.
+    // As zsup; fatal "Depassement du degre %d !" when the lcm leaves the exact range.
     static V* zsup_verif(const V* a, const V* b, V* c);
+    // The same fatal error when v (its degree slots aside) leaves the exact range.
+    static void check_range(const V* v);
+    // The degree to report when c with block degrees sums leaves the exact range, else 0.
+    static std::uint32_t past_range(const V* c, const std::uint32_t sums[2]);
 
     // Every slot, degrees included, times s (B-bit wrap): the s-th power.
     static V* zscal(unsigned s, V* v) {

@@ -50,12 +50,16 @@ bool close_save(bool keep) {
     return ok || !keep;
 }
 
+// Taken off the list before closing, so that an end raised while closing
+// does not close them again.
 void close_channels() {
-    for (BUS* b : held()) {
+    std::vector<BUS*> channels;
+    channels.swap(held());
+    vgf::bin_save_file = gfc::bin_save_file = nullptr;
+    for (BUS* b : channels) {
         b->kill();
         delete b;
     }
-    held().clear();
 }
 
 // Every end of the process, fatal ones included, closes the channels first;

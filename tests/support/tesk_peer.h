@@ -27,7 +27,9 @@ struct Peer_Run {
 
 // Starts TESK_SERVER_PATH as a peer of a loopback socket, sends it bytes,
 // closes the writing side and reads its answers until it ends (10 s at most).
-inline Peer_Run feed_peer(const TempDir& d, const std::string& bytes) {
+// With hang_up the peer closes its end as soon as it has sent the bytes,
+// reading none of the answers.
+inline Peer_Run feed_peer(const TempDir& d, const std::string& bytes, bool hang_up = false) {
     const std::string log = d / "log";
     int port = 0;
     const int ls = listen_loopback(port);
@@ -44,19 +46,24 @@ inline Peer_Run feed_peer(const TempDir& d, const std::string& bytes) {
     Peer_Run r{0, "", ""};
     pollfd pf{ls, POLLIN, 0};
     if (poll(&pf, 1, 10000) == 1) {
-        const int c = accept(ls, nullptr, nullptr);
+        int c = accept(ls, nullptr, nullptr);
         unsigned char hello[8];
         if (recv(c, hello, 8, MSG_WAITALL) == 8 && hello[3] == 35) {
             (void)!send(c, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            shutdown(c, SHUT_WR);
+            if (hang_up) {
+                close(c);
+                c = -1;
+            } else {
+                shutdown(c, SHUT_WR);
+            }
             char buf[4096];
-            for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 10000) == 1;) {
+            for (pollfd q{c, POLLIN, 0}; c >= 0 && poll(&q, 1, 10000) == 1;) {
                 const ssize_t k = recv(c, buf, sizeof buf, 0);
                 if (k <= 0) break;
                 r.answers.append(buf, size_t(k));
             }
         }
-        close(c);
+        if (c >= 0) close(c);
     }
     close(ls);
     int st = 0;

@@ -42,7 +42,8 @@ struct Result {
 // them), its standard output and error together.
 inline Result server(const quor_test::TempDir& d, const std::string& args, const std::string& env = "") {
     const std::string out = d / "out.txt";
-    const std::string cmd = env + " " + std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null";
+    // Bounded: a server that does not end fails the test (status 124) instead of hanging it.
+    const std::string cmd = env + " timeout 60 " + std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null";
     const int st = std::system(cmd.c_str());
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, read_file(out)};
 }
