@@ -4,8 +4,9 @@
 //
 // Every call runs inside a TeskCall: the engine is set up once per process,
 // its end-of-process hook turns any fatal condition of the engine into this
-// build's host error (the request fails, the next one works), and in the
-// integer build the engine's coefficient heap goes back to its state of entry.
+// build's host error (the request fails, the next one works), its loops poll
+// the core's interrupt check, and in the integer build the engine's
+// coefficient heap goes back to its state of entry.
 #include "engine/tesk_bridge.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "core/monomial.h"
 #include "core/zone.h"
 #include "engine/elim.h"
+#include "host/C/host_services.h"
 #include "tesk/algo/bridge_setup.h"
 #include "tesk/algo/hilbert.h"
 #include "tesk/algo/normal_form.h"
@@ -49,6 +51,17 @@ using TM = tesk::poly::Dmp<tesk::poly::DRLDRL__GFC>;
   QUOR_NAME(Fatal)("The Tesk engine stopped (status %d)\n", status);
 }
 
+// Unwinds the engine when the stop flag (SIGINT on older hosts) is set: the
+// bridge call then ends with no result, as the core's loops end theirs.
+struct EngineStopped {};
+
+// The engine's interrupt poll: the core's poll asks the host, which unwinds
+// the request itself when the user interrupted.
+void engine_poll() {
+  QUOR_NAME(checkInterrupt)();
+  if (stop_requested()) throw EngineStopped{};
+}
+
 // One call into the engine (see the top of the file).
 class TeskCall {
  public:
@@ -65,6 +78,7 @@ class TeskCall {
       ready = true;
     }
     previous_ = tesk::set_exit_hook(engine_ended);
+    previous_poll_ = tesk::set_poll_hook(engine_poll);
 #if QUOR_INT
     tesk::vgf::save_tesk_state_VGF(&heap_);
 #endif
@@ -73,6 +87,7 @@ class TeskCall {
 #if QUOR_INT
     tesk::vgf::restore_tesk_state_VGF(&heap_);
 #endif
+    tesk::set_poll_hook(previous_poll_);
     tesk::set_exit_hook(previous_);
   }
   TeskCall(const TeskCall&) = delete;
@@ -80,6 +95,7 @@ class TeskCall {
 
  private:
   tesk::Exit_Hook previous_ = nullptr;
+  tesk::Poll_Hook previous_poll_ = nullptr;
 #if QUOR_INT
   tesk::Garbage_State heap_{};
 #endif
@@ -234,13 +250,15 @@ u32 lib_hilbert_compute(HostDpol* polys, u32 n, HostDpol* out) {
   std::vector<std::uint16_t> rows = leading_exponents(polys, n, &count);
   std::vector<std::int64_t> numerator;
   int dim;
-  {
+  try {
     TeskCall call;
 #if QUOR_INT
     dim = Tesk_compute_Hilbert_VGF(nv, count, rows.data(), &numerator);
 #else
     dim = Tesk_compute_Hilbert_GFC(nv, count, rows.data(), &numerator);
 #endif
+  } catch (const EngineStopped&) {
+    return 0;
   }
   // The results outlive the request's scratch, as its inputs do.
   Zone3Scope zone3;
@@ -261,14 +279,23 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
   TL g = to_engine(G, nG);
   TL h = univ ? to_engine(H, nH) : nullptr;
   TL results = nullptr;
+  int bad = 0;
+  try {
 #if QUOR_INT
-  const int bad = Tesk_normalForm_VGF(f, g, h, univ, &results);
+    bad = Tesk_normalForm_VGF(f, g, h, univ, &results);
 #else
-  const int bad = Tesk_normalForm_GFC(f, g, h, univ, &results);
+    bad = Tesk_normalForm_GFC(f, g, h, univ, &results);
 #endif
+  } catch (const EngineStopped&) {
+    bad = -1;
+  }
   release(f);
   release(g);
   release(h);
+  if (bad < 0) {
+    elim_fail(kElimInterrupted, "interrupted\n", false);
+    return 0;
+  }
   if (bad) {
 #if QUOR_INT
     elim_fail(kElimBadPrime, "A leading coefficient of the basis vanishes modulo a prime of the block\n");

@@ -134,6 +134,7 @@ poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, 
     poly::List<Dst>* out = nullptr;
     w.todo.emplace(zero, std::make_pair(0u, 0u));
     while (!w.todo.empty()) {
+        poll_interrupt();
         auto node = w.todo.extract(w.todo.begin());
         const Expo& e = node.key();
         bool skip = false;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "tesk/base/runtime.h"
 #include "tesk/base/vgf_heap.h"
 #include "tesk/poly/compaction.h"
 #include "tesk/poly/protocol.h"
@@ -218,6 +219,7 @@ template <class I>
 poly::Term<I>* Sugar<I>::reduce_all(P* p, const std::vector<P*>& R) {
     poly::Chain<P> out;
     while (p) {
+        poll_interrupt();
         if (P* q = reducer(R, p->exp)) {
             p = M::reduire(p, q);
         } else {
@@ -258,6 +260,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
             if (r.unit) break;
         }
         while (r.pairs && !r.unit) {
+            poll_interrupt();
             Crit* c = r.pairs;
             r.pairs = c->next;
             P* h = r.result([&] { return r.reduce_pair(c); });
