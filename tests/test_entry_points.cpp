@@ -312,6 +312,34 @@ QTEST_F(Entry, ComputeErrorsKeepTheInputs) {
   EXPECT_EQ(receive_all(2), kSmallBasis);
 }
 
+// The CPU time, the first result's term count and the result count go to
+// names: anything else is refused, naming the argument, before any work (the
+// inputs stay; a host would otherwise see its values assigned to).
+QTEST_F(Entry, ResultArgumentsMustBeNames) {
+  send_small_system();
+  const std::vector<std::pair<HostValue, std::string>> bad = {
+      {I(5), "5"}, {h.string("t"), "\"t\""}, {h.list({I(1)}), "[1]"}, {options({4, 0, 0, 0}), ""}};
+  const char* const receives[] = {"the CPU time", "the number of terms of the first result", "the number of results"};
+  for (HostEntryPoint entry : {QUOR_LNAME(gbasis_compute), QUOR_LNAME(hilbert_compute)})
+    for (std::size_t i = 0; i < 3; ++i)
+      for (const auto& [value, shown] : bad) {
+        std::vector<HostValue> a = {h.name("t"), h.name("first"), h.name("count"), I(0), I(0), I(8),
+                                    I(0), I(0), h.string("QUOR_COMPUTE_GBASIS"), I(0), I(0), options({4, 0, 0, 0})};
+        a[i] = value;
+        const long polls = h.polls();
+        const std::string e = error(entry, a);
+        EXPECT_THAT(e, HasSubstr("argument " + std::to_string(i + 1) + " receives " + receives[i] +
+                                 " and must be a name, not " + shown));
+        EXPECT_EQ(h.polls(), polls) << e;
+      }
+  EXPECT_EQ(global_nb, 2);
+  EXPECT_EQ(h.assigned("t"), nullptr);
+  ASSERT_TRUE(compute("QUOR_COMPUTE_GBASIS").ok());
+  // Names that hold a value already are names too.
+  ASSERT_TRUE(compute("QUOR_COMPUTE_GBASIS").ok());
+  EXPECT_EQ(receive_all(2), kSmallBasis);
+}
+
 QTEST_F(Entry, SmallEntriesAndTheDebugLevel) {
   EXPECT_EQ(error(QUOR_LNAME(debug_level), {}), "1 arguments expected");
   EXPECT_EQ(error(QUOR_LNAME(internal_threads), {}), "1 arguments expected");

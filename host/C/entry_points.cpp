@@ -289,6 +289,31 @@ HostValue gbasis_init(HostKernel kernel, HostArgs args) {
   return ToHostInteger(kernel, 1);
 }
 
+// The compute entries assign the CPU time, the first result's term count and
+// the result count to arguments 1 to 3: each must be a name, checked before
+// any work so that a refused call costs nothing.
+void check_result_names(HostKernel kernel, HostArgs args) {
+  static const char* const receives[] = {"the CPU time", "the number of terms of the first result",
+                                         "the number of results"};
+  for (i32 i = 1; i <= 3; ++i) {
+    HostValue v = HostArg(args, i);
+    if (IsHostUnassignedName(kernel, v)) continue;
+    char text[200];
+    if (IsHostPointerNULL(kernel, v)) {
+      std::snprintf(text, sizeof text, "Quor interface error: argument %d receives %s and must be a name, not nothing",
+                    int(i), receives[i - 1]);
+      raise_text(text);
+    }
+    const bool not_a_name = IsHostNULL(kernel, v) || IsHostInteger32(kernel, v) || IsHostList(kernel, v) ||
+                            IsHostRTable(v) || (IsHostString != nullptr && IsHostString(kernel, v));
+    if (not_a_name) {
+      std::snprintf(text, sizeof text, "Quor interface error: argument %d receives %s and must be a name, not %%1",
+                    int(i), receives[i - 1]);
+      raise_with(text, v);
+    }
+  }
+}
+
 // Arguments 5 to 8 of the compute entries.
 struct ComputeArgs {
   i32 pas0, bk0, final_restrict;
@@ -343,6 +368,7 @@ HostValue gbasis_compute(HostKernel kernel, HostArgs args) {
     raise_with_int(
         "Incorrect number of arguments ! (C code new version with Options table/12 args --> receive %-1 arguments)",
         argc);
+  check_result_names(kernel, args);
   const ComputeArgs c = read_compute_args(args);
   const char* strategy = HostToString(kernel, HostArg(args, 9));
   const i32 nb_extra = int_arg(args, 10);
@@ -380,6 +406,7 @@ HostValue gbasis_compute(HostKernel kernel, HostArgs args) {
 HostValue hilbert_compute(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   if (HostNumArgs(args) != 12) raise_text("Incorrect number of arguments ! (C code - Hilbert)");
+  check_result_names(kernel, args);
   const ComputeArgs c = read_compute_args(args);
   (void)HostToString(kernel, HostArg(args, 9));
   return compute_on_inputs(kernel, args, false, [&](InPoly* inputs, u32 n, double* t) {
