@@ -204,7 +204,9 @@ QTEST_F(Entry, AnExportThatDoesNotFitTheBufferIsRefused) {
   w.back() = 7;
   ASSERT_TRUE(call(quor_int_send_poly, {I(1000000), I(1), I(1), options({1}), options(w)}).ok());
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(error(quor_int_receive_poly, {I(0), I(1), I(1), options({0}), h.name("n")}), "cannot export poly: code=-2");
+  EXPECT_EQ(error(quor_int_receive_poly, {I(0), I(1), I(1), options({0}), h.name("n")}),
+            "cannot export poly: code=-2: the coefficients are too large for the export buffer of 4,000,000 bytes "
+            "(quor_int_receive_poly_gmp receives them)");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Export poly bug -2 [7]\n");
 }
 
@@ -517,6 +519,52 @@ QTEST_F(Entry, AnInterruptUnwindsWithTheHostsFunctionsAndEndsTheRequest) {
 }
 
 // ---------------------------------------------------------------- sound input handling
+
+// A receive after an interrupted request (unwound by the host, or stopped
+// with -2 on an older host) says that there is no result; a bad index after
+// a whole request keeps the plain refusal.
+QTEST_F(Entry, AReceiveAfterAnInterruptSaysThereIsNoResult) {
+  auto receive_error = [&] {
+#if QUOR_INT
+    return error(quor_int_receive_poly, {I(0), I(2), I(1), options({0, 0}), h.name("n")});
+#else
+    u32 e[2], c[1], next = 0;
+    return std::to_string(quor_receive_poly(0, 2, 1, e, c, &next));
+#endif
+  };
+  const std::string interrupted = "the last request was interrupted and has no result";
+  for (const int version : {13, 10}) {
+    HostVersion_forget();
+    h.set_version(version);
+    send_small_system();
+    if (version >= 11) {
+      interrupt_counter = 4095;
+      h.interrupt_after_polls(1);
+      EXPECT_TRUE(compute("QUOR_COMPUTE_GBASIS").interrupted);
+      h.interrupt_after_polls(0);
+    } else {
+      std::raise(SIGINT);
+      EXPECT_EQ(h.to_int(compute("QUOR_COMPUTE_GBASIS").value), -2);
+      std::signal(SIGINT, SIG_DFL);
+    }
+    ::testing::internal::CaptureStderr();
+    const std::string said = receive_error();
+    EXPECT_THAT(said + " " + ::testing::internal::GetCapturedStderr(), HasSubstr(interrupted))
+        << "host version " << version;
+  }
+  HostVersion_forget();
+  h.set_version(13);
+  send_small_system();
+  ASSERT_TRUE(compute("QUOR_COMPUTE_GBASIS").ok());
+  ::testing::internal::CaptureStderr();
+#if QUOR_INT
+  EXPECT_EQ(error(quor_int_receive_poly, {I(7), I(2), I(1), options({0, 0}), h.name("n")}), "cannot export poly: code=-1");
+#else
+  u32 e[2], c[1], next = 0;
+  EXPECT_EQ(quor_receive_poly(7, 2, 1, e, c, &next), -1);
+#endif
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), ::testing::Not(HasSubstr(interrupted)));
+}
 
 QTEST_F(Entry, TheTableHoldsOneHundredThousandPolynomials) {
   ASSERT_TRUE(init(1, 0).ok());

@@ -116,6 +116,15 @@ TEST_F(QuorMain, PrintsHilbertSeriesAndNormalForms) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "h(t) = 2*t+1\ndim = 0\n") << prime;
   }
+  // A curve in three variables: dim + 2 = 3 comes modulo the prime; dim is
+  // one of -1 .. 3, which modulo 3 leaves only 1, modulo 2 three values.
+  const std::string curve = file("# vars: x, y, z\n[x^2 - y*z, x*y - z^2]\n");
+  auto dim_line = [&](const std::string& prime) {
+    const std::string out = run(prime + "--hilbert " + curve).out;
+    return out.substr(std::min(out.find("dim"), out.size()));
+  };
+  for (const char* prime : {"", "--prime 3 ", "--prime 5 "}) EXPECT_EQ(dim_line(prime), "dim = 1\n") << prime;
+  EXPECT_EQ(dim_line("--prime 2 "), "dim = -1 modulo 2 (one of -1, 1, 3)\n");
   // Normal forms of 2x^3, 3y^2 - x and x^2 - y by the basis {x^2 - y, x*y - 1, y^2 - x}: 2, 2x and 0.
   const std::string g = file("# vars: x, y\n[2*x^3, 3*y^2 - x, x^2 - y, x^2 - y, x*y - 1, y^2 - x]\n");
   Outcome r = run("--strategy QUOR_COMPUTE_GBASIS_NF --nb 3 " + g);

@@ -18,6 +18,7 @@ static_assert(sizeof(std::sig_atomic_t) == sizeof(i32), "the stop flag is writte
 
 volatile i32 QUOR_NAME(stop_immediately_semaphore) = 0;
 u32 interrupt_counter = 0;
+bool request_interrupted = false;
 void (*reset_memory_hook)() = nullptr;
 std::atomic<int> no_raise_depth{0};
 
@@ -112,6 +113,8 @@ void QUOR_NAME(checkInterrupt)() {
     Quor_pop_gmp_alloc_fnct();
   }
 #endif
+  const bool was_interrupted = request_interrupted;
+  request_interrupted = true;  // stays so when the host unwinds from here
   if (HostVersion() >= 13.0 && HostGetInterruptValue(Host_kernel) != 0) {
     if (reset_memory_hook != nullptr) {
       reset_memory_hook();
@@ -123,6 +126,7 @@ void QUOR_NAME(checkInterrupt)() {
   } else {
     HostCheckInterrupt(Host_kernel);
   }
+  request_interrupted = was_interrupted;
 #if QUOR_INT
   if (switched) Quor_push_gmp_alloc_fnct(lib_alloc, lib_realloc, lib_free);
 #endif
