@@ -19,6 +19,7 @@
 #include "core/coeffs.h"
 #include "core/crit.h"
 #include "core/hashtable.h"
+#include "core/team_shared.h"
 #include "core/zone.h"
 #include "engine/staircase.h"
 #include "host/C/host_services.h"
@@ -496,7 +497,7 @@ ShapeResidues sparse_fglm_slots(const MultMatrix* Mp, i32 sqfr, bool minpoly_onl
   // Only where a failing prime returns softly: a fatal condition of the
   // FGLM could not be raised from the team.
   const u32 team = want_fglm_soft_failure && !minpoly_only
-                       ? std::max(1u, std::min(V, u32(omp_get_max_threads())))
+                       ? team_width(std::max(1u, std::min(V, u32(omp_get_max_threads()))))
                        : 1;
 #else
   const u32 team = 1;
