@@ -207,12 +207,19 @@ std::vector<std::uint16_t> leading_exponents(HostDpol* polys, u32 n, u32* count)
   return rows;
 }
 
+[[maybe_unused]] bool vanishes_modulo_every_prime(std::int64_t c) {
+  for (u32 k = 0; k < QUOR_NAME(vectorize); ++k)
+    if (c % i64(QUOR_NAME(Primes)[k]) != 0) return false;
+  return true;
+}
+
 // A univariate polynomial in x1 (exponent in slot 0) with the given
-// coefficients, highest power first, zeros left out.
+// coefficients, highest power first, zeros left out (prime field: those
+// that vanish modulo the prime too).
 HostDpol univariate(const std::vector<std::int64_t>& c) {
   std::vector<u32> powers;
   for (u32 i = u32(c.size()); i-- > 0;)
-    if (c[i] != 0) powers.push_back(i);
+    if (c[i] != 0 && (QUOR_INT || !vanishes_modulo_every_prime(c[i]))) powers.push_back(i);
   const u32 nt = u32(powers.size());
   std::vector<std::uint16_t> e(nb_of_affine_variables + 1, 0);
   auto monomial = [&](u32 power) {

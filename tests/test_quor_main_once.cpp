@@ -124,7 +124,9 @@ TEST_F(QuorMain, PrintsHilbertSeriesAndNormalForms) {
     return out.substr(std::min(out.find("dim"), out.size()));
   };
   for (const char* prime : {"", "--prime 3 ", "--prime 5 "}) EXPECT_EQ(dim_line(prime), "dim = 1\n") << prime;
-  EXPECT_EQ(dim_line("--prime 2 "), "dim = -1 modulo 2 (one of -1, 1, 3)\n");
+  EXPECT_EQ(dim_line("--prime 2 "), "dim = 1 modulo 2 (one of -1, 1, 3)\n");
+  // Modulo 2 the coefficient 2 of h vanishes: the term is left out.
+  EXPECT_EQ(run("--prime 2 --hilbert " + curve).out, "h(t) = t^2+1\ndim = 1 modulo 2 (one of -1, 1, 3)\n");
   // Normal forms of 2x^3, 3y^2 - x and x^2 - y by the basis {x^2 - y, x*y - 1, y^2 - x}: 2, 2x and 0.
   const std::string g = file("# vars: x, y\n[2*x^3, 3*y^2 - x, x^2 - y, x^2 - y, x*y - 1, y^2 - x]\n");
   Outcome r = run("--strategy QUOR_COMPUTE_GBASIS_NF --nb 3 " + g);

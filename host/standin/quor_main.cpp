@@ -238,7 +238,8 @@ std::string dimension_line(long constant, long prime, long n) {
   for (long d = -1; d <= n; ++d)
     if ((d + 2) % prime == r) dims.push_back(d);
   if (dims.size() == 1) return "dim = " + std::to_string(dims[0]);
-  std::string line = "dim = " + std::to_string(r - 2) + " modulo " + std::to_string(prime) + " (one of";
+  const long residue = ((r - 2) % prime + prime) % prime;
+  std::string line = "dim = " + std::to_string(residue) + " modulo " + std::to_string(prime) + " (one of";
   for (std::size_t i = 0; i < dims.size(); ++i) line += (i ? ", " : " ") + std::to_string(dims[i]);
   return line + ")";
 }
