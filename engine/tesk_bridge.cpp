@@ -282,23 +282,27 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
 #endif
   TeskCall call;
   engine_layout();
-  TL f = to_engine(F, nF);
-  TL g = to_engine(G, nG);
-  TL h = univ ? to_engine(H, nH) : nullptr;
-  TL results = nullptr;
+  // The engine's lists go back to its free lists on every way out, an
+  // interrupt's or a fatal condition's too.
+  struct Lists {
+    TL f = nullptr, g = nullptr, h = nullptr, results = nullptr;
+    ~Lists() {
+      for (TL l : {f, g, h, results}) release(l);
+    }
+  } l;
+  l.f = to_engine(F, nF);
+  l.g = to_engine(G, nG);
+  l.h = univ ? to_engine(H, nH) : nullptr;
   int bad = 0;
   try {
 #if QUOR_INT
-    bad = Tesk_normalForm_VGF(f, g, h, univ, &results);
+    bad = Tesk_normalForm_VGF(l.f, l.g, l.h, univ, &l.results);
 #else
-    bad = Tesk_normalForm_GFC(f, g, h, univ, &results);
+    bad = Tesk_normalForm_GFC(l.f, l.g, l.h, univ, &l.results);
 #endif
   } catch (const EngineStopped&) {
     bad = -1;
   }
-  release(f);
-  release(g);
-  release(h);
   if (bad < 0) {
     elim_fail(kElimInterrupted, "interrupted\n", false);
     return 0;
@@ -312,7 +316,7 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
 #endif
   }
   u32 k = 0;
-  for (TL c = results; c; c = c->next, ++k) {
+  for (TL c = l.results; c; c = c->next, ++k) {
 #if QUOR_INT
     out[k] = from_engine(c);
 #else
@@ -320,7 +324,6 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
     if (k % 2 == 1) out[k / 2] = from_engine(c);
 #endif
   }
-  release(results);
   return QUOR_INT ? k : k / 2;
 }
 
