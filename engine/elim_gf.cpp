@@ -39,9 +39,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/call_quor.h"
 #include "core/channels.h"
 #include "core/coeffs.h"
-#include "core/call_quor.h"
+#include "core/team_shared.h"
 #include "core/zone.h"
 #include "engine/elim_kernels.h"
 #include "host/C/host_services.h"
@@ -75,7 +76,7 @@ u32 g_batches = 0;
 u32 team_for(u32 nreduce, u32 ncols) {
   const u64 asked = nb_threads > 1 ? u64(std::min(nb_threads, 1024)) : 1u;
   const u64 work = u64(nreduce) * ncols / std::max<u64>(1, elim_cells_per_thread);
-  return u32(std::max<u64>(1, std::min(asked, work)));
+  return team_width(u32(std::max<u64>(1, std::min(asked, work))));
 }
 
 // Busy wait of a worker for a condition another worker makes true soon; false

@@ -25,6 +25,7 @@
 #include "core/hashtable.h"
 #include "core/monomial.h"
 #include "core/reltable.h"
+#include "core/team_shared.h"
 #include "core/zone.h"
 #include "engine/elim.h"
 #include "engine/rrform.h"
@@ -129,7 +130,7 @@ u32 update_with_step(Dpol* news, u32 k, Crit* pairs, Dpol* basis, u32 count) {
     whole[j] = !surviving_partners(news[j], met.data(), n, partners[j], met_leads.data());
   };
 #if !QUOR_INT
-  const i32 width = nb_threads > 1 && k > 1 && work >= kPairsPerTeam ? std::min(nb_threads, 1024) : 1;
+  const i32 width = nb_threads > 1 && k > 1 && work >= kPairsPerTeam ? i32(team_width(u32(std::min(nb_threads, 1024)))) : 1;
 #pragma omp parallel for num_threads(width) schedule(dynamic, 1)
   for (u32 j = 0; j < k; ++j) decide(j);
 #else

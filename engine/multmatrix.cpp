@@ -19,6 +19,7 @@
 #include "core/coeffs.h"
 #include "core/crit.h"
 #include "core/hashtable.h"
+#include "core/team_shared.h"
 #include "core/zone.h"
 #include "engine/staircase.h"
 #include "host/C/host_services.h"
@@ -92,6 +93,7 @@ class NodeGraph {
   void expand() {
     std::vector<u64> q(B_), prod(B_);
     while (!pending_.empty()) {
+      QUOR_NAME(checkInterrupt)();
       const u32 id = pending_.back();
       pending_.pop_back();
       const u64* P = &words_[u64(id) * B_];
@@ -245,6 +247,7 @@ void build_mult_matrix(Dpol* G, u32 nG, u32 D, MultMatrix* M) {
   std::vector<u64> prod(B);
   u32 np = 0, nd = 0, nlead = 0;
   for (u32 k = 0; k < D; ++k) {
+    QUOR_NAME(checkInterrupt)();
     u64* mrec = stair[k];
     ++count_debug;
     u32 v = 0;
@@ -494,7 +497,7 @@ ShapeResidues sparse_fglm_slots(const MultMatrix* Mp, i32 sqfr, bool minpoly_onl
   // Only where a failing prime returns softly: a fatal condition of the
   // FGLM could not be raised from the team.
   const u32 team = want_fglm_soft_failure && !minpoly_only
-                       ? std::max(1u, std::min(V, u32(omp_get_max_threads())))
+                       ? team_width(std::max(1u, std::min(V, u32(omp_get_max_threads()))))
                        : 1;
 #else
   const u32 team = 1;
@@ -521,12 +524,18 @@ ShapeResidues sparse_fglm_slots(const MultMatrix* Mp, i32 sqfr, bool minpoly_onl
   if (team == 1) {
     for (u32 k = 0; k < V; ++k) run_prime(k, 0);
   } else {
-    NoRaiseRegion guard;
-    std::atomic<u32> next{0};
-#pragma omp parallel num_threads(team)
-    {
-      const u32 t = u32(omp_get_thread_num());
-      for (u32 k; (k = next.fetch_add(1)) < V;) run_prime(k, t);
+    // One prime per thread and round: between rounds, outside the team, the
+    // interrupt poll may unwind the request.
+    for (u32 first = 0; first < V; first += team) {
+      QUOR_NAME(checkInterrupt)();
+      const u32 end = std::min(V, first + team);
+      NoRaiseRegion guard;
+      std::atomic<u32> next{first};
+#pragma omp parallel num_threads(end - first)
+      {
+        const u32 t = u32(omp_get_thread_num());
+        for (u32 k; (k = next.fetch_add(1)) < end;) run_prime(k, t);
+      }
     }
   }
   for (u64 i = 0; i < u64(V) * n; ++i)

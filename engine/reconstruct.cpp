@@ -15,6 +15,7 @@
 
 #include "core/channels.h"
 #include "core/coeffs.h"
+#include "core/team_shared.h"
 #include "core/zone.h"
 #include "host/C/host_services.h"
 
@@ -806,7 +807,7 @@ void combine_upgrade_many(const std::vector<UpgradeJob>& jobs, const INT& M, con
   mp_get_memory_functions(nullptr, nullptr, &own_free);
   {
     NoRaiseRegion guard;
-#pragma omp parallel
+#pragma omp parallel num_threads(team_width(u32(omp_get_max_threads())))
     {
       std::vector<u32> res(V);
       mpz_t c;

@@ -19,6 +19,7 @@
 #include "core/crit.h"
 #include "core/monomial.h"
 #include "core/reltable.h"
+#include "core/team_shared.h"
 #include "core/zone.h"
 #include "engine/elim.h"
 #include "engine/elim_kernels.h"
@@ -508,7 +509,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   ColumnIndex cols;
 #if !QUOR_INT
   // Lookups on the elimination's team, the halves in chunks of kFirstChunk rows at least.
-  const u32 width = nb_threads > 1 ? u32(std::min(nb_threads, 1024)) : 1;
+  const u32 width = nb_threads > 1 ? team_width(u32(std::min(nb_threads, 1024))) : 1;
   const u32 chunk = width > 1 ? kFirstChunk : 1;
 #else
   const u32 width = 1, chunk = 1;
@@ -798,7 +799,8 @@ void internal_symbolic_reduction(u32 nsel, Dpol* table, u32 nred, Dpol* out, u32
   if (want_pipe2) QUOR_NAME(Stderr)("(%ux%u)", M.nrows, M.ncols);
 
 #if !QUOR_INT
-  const u32 width = nb_threads > 1 && M.ncols >= kReleaseColumnsPerTeam ? u32(std::min(nb_threads, 1024)) : 1;
+  const u32 width =
+      nb_threads > 1 && M.ncols >= kReleaseColumnsPerTeam ? team_width(u32(std::min(nb_threads, 1024))) : 1;
 #else
   const u32 width = 1;
 #endif

@@ -4,8 +4,9 @@
 //
 // Every call runs inside a TeskCall: the engine is set up once per process,
 // its end-of-process hook turns any fatal condition of the engine into this
-// build's host error (the request fails, the next one works), and in the
-// integer build the engine's coefficient heap goes back to its state of entry.
+// build's host error (the request fails, the next one works), its loops poll
+// the core's interrupt check, and in the integer build the engine's
+// coefficient heap goes back to its state of entry.
 #include "engine/tesk_bridge.h"
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "core/monomial.h"
 #include "core/zone.h"
 #include "engine/elim.h"
+#include "host/C/host_services.h"
 #include "tesk/algo/bridge_setup.h"
 #include "tesk/algo/fglm.h"
 #include "tesk/algo/hilbert.h"
@@ -51,6 +53,17 @@ using TM = tesk::poly::Dmp<tesk::poly::DRLDRL__GFC>;
   QUOR_NAME(Fatal)("The Tesk engine stopped (status %d)\n", status);
 }
 
+// Unwinds the engine when the stop flag (SIGINT on older hosts) is set: the
+// bridge call then ends with no result, as the core's loops end theirs.
+struct EngineStopped {};
+
+// The engine's interrupt poll: the core's poll asks the host, which unwinds
+// the request itself when the user interrupted.
+void engine_poll() {
+  QUOR_NAME(checkInterrupt)();
+  if (stop_requested()) throw EngineStopped{};
+}
+
 // One call into the engine (see the top of the file).
 class TeskCall {
  public:
@@ -67,6 +80,7 @@ class TeskCall {
       ready = true;
     }
     previous_ = tesk::set_exit_hook(engine_ended);
+    previous_poll_ = tesk::set_poll_hook(engine_poll);
 #if QUOR_INT
     tesk::vgf::save_tesk_state_VGF(&heap_);
 #endif
@@ -75,6 +89,7 @@ class TeskCall {
 #if QUOR_INT
     tesk::vgf::restore_tesk_state_VGF(&heap_);
 #endif
+    tesk::set_poll_hook(previous_poll_);
     tesk::set_exit_hook(previous_);
   }
   TeskCall(const TeskCall&) = delete;
@@ -82,6 +97,7 @@ class TeskCall {
 
  private:
   tesk::Exit_Hook previous_ = nullptr;
+  tesk::Poll_Hook previous_poll_ = nullptr;
 #if QUOR_INT
   tesk::Garbage_State heap_{};
 #endif
@@ -193,12 +209,19 @@ std::vector<std::uint16_t> leading_exponents(HostDpol* polys, u32 n, u32* count)
   return rows;
 }
 
+[[maybe_unused]] bool vanishes_modulo_every_prime(std::int64_t c) {
+  for (u32 k = 0; k < QUOR_NAME(vectorize); ++k)
+    if (c % i64(QUOR_NAME(Primes)[k]) != 0) return false;
+  return true;
+}
+
 // A univariate polynomial in x1 (exponent in slot 0) with the given
-// coefficients, highest power first, zeros left out.
+// coefficients, highest power first, zeros left out (prime field: those
+// that vanish modulo the prime too).
 HostDpol univariate(const std::vector<std::int64_t>& c) {
   std::vector<u32> powers;
   for (u32 i = u32(c.size()); i-- > 0;)
-    if (c[i] != 0) powers.push_back(i);
+    if (c[i] != 0 && (QUOR_INT || !vanishes_modulo_every_prime(c[i]))) powers.push_back(i);
   const u32 nt = u32(powers.size());
   std::vector<std::uint16_t> e(nb_of_affine_variables + 1, 0);
   auto monomial = [&](u32 power) {
@@ -236,13 +259,15 @@ u32 lib_hilbert_compute(HostDpol* polys, u32 n, HostDpol* out) {
   std::vector<std::uint16_t> rows = leading_exponents(polys, n, &count);
   std::vector<std::int64_t> numerator;
   int dim;
-  {
+  try {
     TeskCall call;
 #if QUOR_INT
     dim = Tesk_compute_Hilbert_VGF(nv, count, rows.data(), &numerator);
 #else
     dim = Tesk_compute_Hilbert_GFC(nv, count, rows.data(), &numerator);
 #endif
+  } catch (const EngineStopped&) {
+    return 0;
   }
   // The results outlive the request's scratch, as its inputs do.
   Zone3Scope zone3;
@@ -259,18 +284,31 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
 #endif
   TeskCall call;
   engine_layout();
-  TL f = to_engine(F, nF);
-  TL g = to_engine(G, nG);
-  TL h = univ ? to_engine(H, nH) : nullptr;
-  TL results = nullptr;
+  // The engine's lists go back to its free lists on every way out, an
+  // interrupt's or a fatal condition's too.
+  struct Lists {
+    TL f = nullptr, g = nullptr, h = nullptr, results = nullptr;
+    ~Lists() {
+      for (TL l : {f, g, h, results}) release(l);
+    }
+  } l;
+  l.f = to_engine(F, nF);
+  l.g = to_engine(G, nG);
+  l.h = univ ? to_engine(H, nH) : nullptr;
+  int bad = 0;
+  try {
 #if QUOR_INT
-  const int bad = Tesk_normalForm_VGF(f, g, h, univ, &results);
+    bad = Tesk_normalForm_VGF(l.f, l.g, l.h, univ, &l.results);
 #else
-  const int bad = Tesk_normalForm_GFC(f, g, h, univ, &results);
+    bad = Tesk_normalForm_GFC(l.f, l.g, l.h, univ, &l.results);
 #endif
-  release(f);
-  release(g);
-  release(h);
+  } catch (const EngineStopped&) {
+    bad = -1;
+  }
+  if (bad < 0) {
+    elim_fail(kElimInterrupted, "interrupted\n", false);
+    return 0;
+  }
   if (bad) {
 #if QUOR_INT
     elim_fail(kElimBadPrime, "A leading coefficient of the basis vanishes modulo a prime of the block\n");
@@ -280,7 +318,7 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
 #endif
   }
   u32 k = 0;
-  for (TL c = results; c; c = c->next, ++k) {
+  for (TL c = l.results; c; c = c->next, ++k) {
 #if QUOR_INT
     out[k] = from_engine(c);
 #else
@@ -288,7 +326,6 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
     if (k % 2 == 1) out[k / 2] = from_engine(c);
 #endif
   }
-  release(results);
   return QUOR_INT ? k : k / 2;
 }
 

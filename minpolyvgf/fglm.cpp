@@ -266,6 +266,8 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
         std::fprintf(diag(), "[%d]", k / 2);
         std::fflush(stderr);
       }
+      // Outside a team the request's interrupt poll may unwind here (no file is open then).
+      if (!session && !omp_in_parallel()) QUOR_NAME(checkInterrupt)();
       T.apply(y, x);
       std::swap(x, y);
       if (session) {

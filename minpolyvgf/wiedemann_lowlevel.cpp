@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "core/coeffs.h"
+#include "core/team_shared.h"
 #include "core/zone.h"
 #include "minpolyvgf/scratch.h"
 
@@ -67,7 +68,7 @@ void QUOR_NAME(dense_matrix_I32_align_vect)(Dom* y, const Dom* x, i32 D, const i
   // One vector dot product per row: x stays in the first-level cache.
   for (i32 r = 0; r < count; ++r) y[list[r]] = plain_dot(rows + std::size_t(r) * n, x, D, p);
 #else
-#pragma omp parallel
+#pragma omp parallel num_threads(team_width(u32(omp_get_max_threads())))
   {
     const i32 T = omp_get_num_threads(), t = omp_get_thread_num();
     const i32 block = (count + T - 1) / T;
@@ -205,7 +206,7 @@ void dense_matrix_I32_align_vect_openmp(Dom* y, const Dom* x, i32 D, const i32* 
   const i32 n = i32(QUOR_NAME(align_vector_size)(u32(std::max(D, 0))));
   const i32 chunks = std::max(nb_threads, 1);
   const i32 chunk = count > 0 ? (count + chunks - 1) / chunks : 0;
-#pragma omp parallel
+#pragma omp parallel num_threads(team_width(u32(omp_get_max_threads())))
   {
     const i32 T = omp_get_num_threads(), t = omp_get_thread_num();
     for (i32 c = t; c < chunks; c += T) {

@@ -204,7 +204,9 @@ QTEST_F(Entry, AnExportThatDoesNotFitTheBufferIsRefused) {
   w.back() = 7;
   ASSERT_TRUE(call(quor_int_send_poly, {I(1000000), I(1), I(1), options({1}), options(w)}).ok());
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(error(quor_int_receive_poly, {I(0), I(1), I(1), options({0}), h.name("n")}), "cannot export poly: code=-2");
+  EXPECT_EQ(error(quor_int_receive_poly, {I(0), I(1), I(1), options({0}), h.name("n")}),
+            "cannot export poly: code=-2: the coefficients are too large for the export buffer of 4,000,000 bytes "
+            "(quor_int_receive_poly_gmp receives them)");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Export poly bug -2 [7]\n");
 }
 
@@ -308,6 +310,34 @@ QTEST_F(Entry, ComputeErrorsKeepTheInputs) {
   // A strategy the computation refuses gives the inputs back too.
   EXPECT_THAT(compute("QUOR_COMPUTE_GBASIS_NF").error, HasSubstr(QUOR_INT ? "_nb=0 should be" : "not available"));
   EXPECT_EQ(global_nb, 2);
+  ASSERT_TRUE(compute("QUOR_COMPUTE_GBASIS").ok());
+  EXPECT_EQ(receive_all(2), kSmallBasis);
+}
+
+// The CPU time, the first result's term count and the result count go to
+// names: anything else is refused, naming the argument, before any work (the
+// inputs stay; a host would otherwise see its values assigned to).
+QTEST_F(Entry, ResultArgumentsMustBeNames) {
+  send_small_system();
+  const std::vector<std::pair<HostValue, std::string>> bad = {
+      {I(5), "5"}, {h.string("t"), "\"t\""}, {h.list({I(1)}), "[1]"}, {options({4, 0, 0, 0}), ""}};
+  const char* const receives[] = {"the CPU time", "the number of terms of the first result", "the number of results"};
+  for (HostEntryPoint entry : {QUOR_LNAME(gbasis_compute), QUOR_LNAME(hilbert_compute)})
+    for (std::size_t i = 0; i < 3; ++i)
+      for (const auto& [value, shown] : bad) {
+        std::vector<HostValue> a = {h.name("t"), h.name("first"), h.name("count"), I(0), I(0), I(8),
+                                    I(0), I(0), h.string("QUOR_COMPUTE_GBASIS"), I(0), I(0), options({4, 0, 0, 0})};
+        a[i] = value;
+        const long polls = h.polls();
+        const std::string e = error(entry, a);
+        EXPECT_THAT(e, HasSubstr("argument " + std::to_string(i + 1) + " receives " + receives[i] +
+                                 " and must be a name, not " + shown));
+        EXPECT_EQ(h.polls(), polls) << e;
+      }
+  EXPECT_EQ(global_nb, 2);
+  EXPECT_EQ(h.assigned("t"), nullptr);
+  ASSERT_TRUE(compute("QUOR_COMPUTE_GBASIS").ok());
+  // Names that hold a value already are names too.
   ASSERT_TRUE(compute("QUOR_COMPUTE_GBASIS").ok());
   EXPECT_EQ(receive_all(2), kSmallBasis);
 }
@@ -489,6 +519,52 @@ QTEST_F(Entry, AnInterruptUnwindsWithTheHostsFunctionsAndEndsTheRequest) {
 }
 
 // ---------------------------------------------------------------- sound input handling
+
+// A receive after an interrupted request (unwound by the host, or stopped
+// with -2 on an older host) says that there is no result; a bad index after
+// a whole request keeps the plain refusal.
+QTEST_F(Entry, AReceiveAfterAnInterruptSaysThereIsNoResult) {
+  auto receive_error = [&] {
+#if QUOR_INT
+    return error(quor_int_receive_poly, {I(0), I(2), I(1), options({0, 0}), h.name("n")});
+#else
+    u32 e[2], c[1], next = 0;
+    return std::to_string(quor_receive_poly(0, 2, 1, e, c, &next));
+#endif
+  };
+  const std::string interrupted = "the last request was interrupted and has no result";
+  for (const int version : {13, 10}) {
+    HostVersion_forget();
+    h.set_version(version);
+    send_small_system();
+    if (version >= 11) {
+      interrupt_counter = 4095;
+      h.interrupt_after_polls(1);
+      EXPECT_TRUE(compute("QUOR_COMPUTE_GBASIS").interrupted);
+      h.interrupt_after_polls(0);
+    } else {
+      std::raise(SIGINT);
+      EXPECT_EQ(h.to_int(compute("QUOR_COMPUTE_GBASIS").value), -2);
+      std::signal(SIGINT, SIG_DFL);
+    }
+    ::testing::internal::CaptureStderr();
+    const std::string said = receive_error();
+    EXPECT_THAT(said + " " + ::testing::internal::GetCapturedStderr(), HasSubstr(interrupted))
+        << "host version " << version;
+  }
+  HostVersion_forget();
+  h.set_version(13);
+  send_small_system();
+  ASSERT_TRUE(compute("QUOR_COMPUTE_GBASIS").ok());
+  ::testing::internal::CaptureStderr();
+#if QUOR_INT
+  EXPECT_EQ(error(quor_int_receive_poly, {I(7), I(2), I(1), options({0, 0}), h.name("n")}), "cannot export poly: code=-1");
+#else
+  u32 e[2], c[1], next = 0;
+  EXPECT_EQ(quor_receive_poly(7, 2, 1, e, c, &next), -1);
+#endif
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), ::testing::Not(HasSubstr(interrupted)));
+}
 
 QTEST_F(Entry, TheTableHoldsOneHundredThousandPolynomials) {
   ASSERT_TRUE(init(1, 0).ok());

@@ -148,4 +148,74 @@ TEST(InterruptSoak, AHundredInterruptedRequestsLeaveTheLibraryAsTheyFoundIt) {
         << last_kb[k] << " KB after the last";
 }
 
+// Normal forms run in the Tesk engine, whose loops poll as the core's do: a
+// Ctrl-C half a second into a reduction of minutes stops the request (a
+// host from version 11 unwinds it, an older one sees the compute entry
+// return -2), and the next normal-form request still gives the right answer.
+TEST(InterruptSoak, NormalFormsStopOnEveryHostVersion) {
+  const sf::System k7 = sf::read_system(kData + "/katsura-7.txt");
+  sf::System nf = k7;
+  {
+    sf::Host h;
+    const sf::RequestResult basis = sf::run_request(h, k7, sf::RequestOptions{});
+    ASSERT_EQ(basis.end, sf::RequestEnd::done);
+    nf.polys = sf::dense(sf::read_sparse_system_text("# vars: x1,x2,x3,x4,x5,x6,x7,x8\n"
+                                                     "[x1^400+x2^399*x3-7*x1*x2^300]",
+                                                     "f"))
+                   .polys;
+    nf.polys.insert(nf.polys.end(), basis.basis.begin(), basis.basis.end());
+  }
+  sf::RequestOptions o;
+  o.strategy = "QUOR_COMPUTE_GBASIS_NF";
+  o.nb = 1;
+  const sf::System small = sf::read_system(kData + "/katsura-6.nf.txt");
+  const sf::System want = sf::read_system(kData + "/katsura-6.nf.expected.txt");
+  for (const int version : {10, 13}) {
+    quor::quor_int::HostVersion_forget();
+    {
+      sf::Host h;
+      h.set_version(version);
+      std::atomic<bool> done{false};
+      std::thread user;
+      const auto t0 = std::chrono::steady_clock::now();
+      bool stopped = false;
+      try {
+        sf::open_request(h, nf, o);
+        user = std::thread([&done, version] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(500));
+          if (done) return;
+          if (version < 11)
+            ::kill(::getpid(), SIGINT);
+          else
+            sf::Host::raise_interrupt_flag();
+        });
+        const sf::RequestResult r = sf::compute_request(h, nf, o);
+        stopped = r.end == (version < 11 ? sf::RequestEnd::stopped : sf::RequestEnd::interrupted);
+      } catch (const sf::RequestInterrupted&) {
+        stopped = version >= 11;
+      }
+      done = true;
+      if (user.joinable()) user.join();
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+      EXPECT_TRUE(stopped) << "host version " << version;
+      EXPECT_LT(seconds, 20.0) << "host version " << version;
+      EXPECT_TRUE(h.violations().empty()) << h.violations().front();
+    }
+    quor::quor_int::HostVersion_forget();
+    sf::Host h;
+    sf::RequestOptions ok = o;
+    ok.nb = 5;
+    const sf::RequestResult r = sf::run_request(h, small, ok);
+    ASSERT_EQ(r.end, sf::RequestEnd::done);
+    ASSERT_EQ(r.basis.size(), want.polys.size());
+    // The same polynomials, whatever the order of their terms.
+    auto text = [&](sf::Poly p) {
+      std::sort(p.begin(), p.end(), [](const sf::Term& a, const sf::Term& b) { return a.e < b.e; });
+      return sf::poly_text(p, small.vars);
+    };
+    for (std::size_t i = 0; i < r.basis.size(); ++i)
+      EXPECT_EQ(text(r.basis[i]), text(want.polys[i])) << "host version " << version << ", result " << i;
+  }
+}
+
 }  // namespace

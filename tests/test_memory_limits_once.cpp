@@ -5,6 +5,7 @@
 // system gives no thread runs on its caller; the request table refuses a
 // polynomial past its end.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,6 +151,48 @@ TEST(MemoryLimits, ATeamWithoutThreadsRunsOnTheCaller) {
       if (v != 1) return 2;
     return 0;
   });
+}
+
+// Under a limit that leaves no room for eight threads' stacks the team is
+// made smaller, down to the caller alone: the request ends in the basis or in
+// a host error when even that cannot be had, and the OpenMP runtime never
+// ends the process for a thread it could not create.
+TEST(MemoryLimits, TheTeamShrinksToWhatTheLimitLeaves) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+#endif
+  // katsura-12 modulo 65521 on eight threads under 300 MB: the command-line
+  // host ends with the library's refusal, not the runtime's "Thread creation failed".
+  const std::string k12 = std::string(QUOR_SHARED_DIR) + "/systems/katsura-12.txt";
+  if (!std::ifstream(k12)) GTEST_SKIP() << k12 << " is absent";
+  int err_pipe[2];
+  ASSERT_EQ(::pipe(err_pipe), 0);
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(err_pipe[1], 2);
+    ::close(err_pipe[0]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    const rlimit lim{rlim_t(300) << 20, rlim_t(300) << 20};
+    if (::setrlimit(RLIMIT_AS, &lim) != 0) ::_exit(90);
+    const std::string quor = std::string(QUOR_BINARY_DIR) + "/quor";
+    ::execl(quor.c_str(), "quor", "--prime", "65521", "--threads", "8", k12.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(err_pipe[1]);
+  std::string err;
+  char buf[512];
+  for (ssize_t n; (n = ::read(err_pipe[0], buf, sizeof buf)) > 0;) err.append(buf, std::size_t(n));
+  ::close(err_pipe[0]);
+  int w = 0;
+  ASSERT_EQ(::waitpid(pid, &w, 0), pid);
+  ASSERT_TRUE(WIFEXITED(w)) << err;
+  EXPECT_EQ(err.find("libgomp"), std::string::npos) << err;
+  if (WEXITSTATUS(w) != 0) {
+    EXPECT_EQ(WEXITSTATUS(w), 1) << err;
+    EXPECT_NE(err.find("the memory is exhausted"), std::string::npos) << err;
+  }
 }
 
 TEST(MemoryLimits, TheRequestTableRefusesAPolynomialPastItsEnd) {

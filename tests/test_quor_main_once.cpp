@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -113,6 +116,17 @@ TEST_F(QuorMain, PrintsHilbertSeriesAndNormalForms) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "h(t) = 2*t+1\ndim = 0\n") << prime;
   }
+  // A curve in three variables: dim + 2 = 3 comes modulo the prime; dim is
+  // one of -1 .. 3, which modulo 3 leaves only 1, modulo 2 three values.
+  const std::string curve = file("# vars: x, y, z\n[x^2 - y*z, x*y - z^2]\n");
+  auto dim_line = [&](const std::string& prime) {
+    const std::string out = run(prime + "--hilbert " + curve).out;
+    return out.substr(std::min(out.find("dim"), out.size()));
+  };
+  for (const char* prime : {"", "--prime 3 ", "--prime 5 "}) EXPECT_EQ(dim_line(prime), "dim = 1\n") << prime;
+  EXPECT_EQ(dim_line("--prime 2 "), "dim = 1 modulo 2 (one of -1, 1, 3)\n");
+  // Modulo 2 the coefficient 2 of h vanishes: the term is left out.
+  EXPECT_EQ(run("--prime 2 --hilbert " + curve).out, "h(t) = t^2+1\ndim = 1 modulo 2 (one of -1, 1, 3)\n");
   // Normal forms of 2x^3, 3y^2 - x and x^2 - y by the basis {x^2 - y, x*y - 1, y^2 - x}: 2, 2x and 0.
   const std::string g = file("# vars: x, y\n[2*x^3, 3*y^2 - x, x^2 - y, x^2 - y, x*y - 1, y^2 - x]\n");
   Outcome r = run("--strategy QUOR_COMPUTE_GBASIS_NF --nb 3 " + g);
@@ -294,6 +308,67 @@ TEST_F(QuorMain, SigintStopsTheRequestAndCompletesTheRecord) {
       << name;
   EXPECT_NE(program.find("groebner)(base,"), std::string::npos);
   EXPECT_TRUE(program.ends_with("  exit(0);\n}\n")) << program.substr(program.size() - 40);
+}
+
+// Ctrl-C during the normal forms (the Tesk engine's reduction of a high
+// power by the katsura-7 basis, minutes of work): the request ends as an
+// interrupted one, at the engine's next poll.
+TEST_F(QuorMain, SigintStopsTheNormalForms) {
+  Outcome basis = run(std::string(QUOR_TEST_DATA_DIR) + "/katsura-7.txt");
+  ASSERT_EQ(basis.status, 0) << basis.err;
+  std::string list;
+  for (std::string l : lines(basis.out)) list += ",\n" + l;
+  const std::string input = file("# vars: x1,x2,x3,x4,x5,x6,x7,x8\n[x1^400+x2^399*x3-7*x1*x2^300" + list + "]\n");
+  int err_pipe[2];
+  ASSERT_EQ(::pipe(err_pipe), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(err_pipe[1], 2);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execl(kProgram.c_str(), "quor", "--verbose", "--strategy", "QUOR_COMPUTE_GBASIS_NF", "--nb", "1", input.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(err_pipe[1]);
+  // The first pass has begun ("/S:0"): the normal form is being computed;
+  // the interrupt comes half a second later, and the end within 20 s.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point none{}, begun = Clock::now();
+  Clock::time_point signal_at = none, sent = none;
+  std::string err;
+  char buf[256];
+  bool started = false, killed = false;
+  for (;;) {
+    pollfd pf{err_pipe[0], POLLIN, 0};
+    if (::poll(&pf, 1, 100) > 0) {
+      const ssize_t n = ::read(err_pipe[0], buf, sizeof buf);
+      if (n <= 0) break;  // quor has ended
+      err.append(buf, std::size_t(n));
+    }
+    const Clock::time_point now = Clock::now();
+    if (!started && err.find("/S:0") != std::string::npos) {
+      started = true;
+      signal_at = now + std::chrono::milliseconds(500);
+    }
+    if (started && sent == none && now >= signal_at) {
+      ::kill(pid, SIGINT);
+      sent = now;
+    }
+    if (now > (sent == none ? begun + std::chrono::seconds(60) : sent + std::chrono::seconds(20))) {
+      ::kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+  }
+  ::close(err_pipe[0]);
+  int w = 0;
+  ASSERT_EQ(::waitpid(pid, &w, 0), pid);
+  ASSERT_TRUE(started) << err;
+  ASSERT_FALSE(killed) << "still running 20 s after the interrupt\n" << err.substr(err.size() > 400 ? err.size() - 400 : 0);
+  ASSERT_TRUE(WIFEXITED(w));
+  EXPECT_EQ(WEXITSTATUS(w), 130);
+  EXPECT_NE(err.find("quor: interrupted\n"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -238,6 +238,7 @@ class VerbosityScope {
 HostValue gbasis_init(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   request_generation = 0;
+  request_interrupted = false;
   QUOR_NAME(reset_memory)();
   QUOR_NAME(local_reset_memory)();
   constexpr i32 expected = QUOR_INT ? 4 : 5;
@@ -290,6 +291,31 @@ HostValue gbasis_init(HostKernel kernel, HostArgs args) {
   return ToHostInteger(kernel, 1);
 }
 
+// The compute entries assign the CPU time, the first result's term count and
+// the result count to arguments 1 to 3: each must be a name, checked before
+// any work so that a refused call costs nothing.
+void check_result_names(HostKernel kernel, HostArgs args) {
+  static const char* const receives[] = {"the CPU time", "the number of terms of the first result",
+                                         "the number of results"};
+  for (i32 i = 1; i <= 3; ++i) {
+    HostValue v = HostArg(args, i);
+    if (IsHostUnassignedName(kernel, v)) continue;
+    char text[200];
+    if (IsHostPointerNULL(kernel, v)) {
+      std::snprintf(text, sizeof text, "Quor interface error: argument %d receives %s and must be a name, not nothing",
+                    int(i), receives[i - 1]);
+      raise_text(text);
+    }
+    const bool not_a_name = IsHostNULL(kernel, v) || IsHostInteger32(kernel, v) || IsHostList(kernel, v) ||
+                            IsHostRTable(v) || (IsHostString != nullptr && IsHostString(kernel, v));
+    if (not_a_name) {
+      std::snprintf(text, sizeof text, "Quor interface error: argument %d receives %s and must be a name, not %%1",
+                    int(i), receives[i - 1]);
+      raise_with(text, v);
+    }
+  }
+}
+
 // Arguments 5 to 8 of the compute entries.
 struct ComputeArgs {
   i32 pas0, bk0, final_restrict;
@@ -315,6 +341,7 @@ HostValue finish_compute(HostKernel kernel, HostArgs args, u32 nb, double t, boo
   HostAssign(kernel, HostArg(args, 3), ToHostInteger(kernel, nb));
   if (look_at_stop && stop_flag() == 1) {
     set_stop_flag(0);
+    request_interrupted = true;
     return ToHostInteger(kernel, -2);
   }
   return ToHostInteger(kernel, largest);
@@ -325,6 +352,7 @@ HostValue finish_compute(HostKernel kernel, HostArgs args, u32 nb, double t, boo
 template <class Compute>
 HostValue compute_on_inputs(HostKernel kernel, HostArgs args, bool look_at_stop, Compute compute) {
   require_request();
+  request_interrupted = false;
   u32 n = 0;
   InPoly* inputs = take_inputs(n);
   double t = 0.0;
@@ -344,6 +372,7 @@ HostValue gbasis_compute(HostKernel kernel, HostArgs args) {
     raise_with_int(
         "Incorrect number of arguments ! (C code new version with Options table/12 args --> receive %-1 arguments)",
         argc);
+  check_result_names(kernel, args);
   const ComputeArgs c = read_compute_args(args);
   const char* strategy = HostToString(kernel, HostArg(args, 9));
   const i32 nb_extra = int_arg(args, 10);
@@ -381,6 +410,7 @@ HostValue gbasis_compute(HostKernel kernel, HostArgs args) {
 HostValue hilbert_compute(HostKernel kernel, HostArgs args) {
   Host_kernel = kernel;
   if (HostNumArgs(args) != 12) raise_text("Incorrect number of arguments ! (C code - Hilbert)");
+  check_result_names(kernel, args);
   const ComputeArgs c = read_compute_args(args);
   (void)HostToString(kernel, HostArg(args, 9));
   return compute_on_inputs(kernel, args, false, [&](InPoly* inputs, u32 n, double* t) {
@@ -436,11 +466,29 @@ void append_poly(i32 nvars, i32 nterms, const I32* exps, SetCoeff set_coeff) {
   ++global_nb;
 }
 
+// The code's text, then what it means for the host: a result that does not
+// fit the export buffer, or no result at all after an interrupt.
 [[noreturn]] void export_failure(i32 code, i32 tag, i32 shown) {
   leave_integer_mode();
   std::fprintf(stderr, "Export poly bug %d [%d]\n", int(code), int(tag));
   std::fflush(stderr);
+  if (code == -2)
+    raise_with_int(
+        "cannot export poly: code=%-1: the coefficients are too large for the export buffer of 4,000,000 bytes "
+        "(quor_int_receive_poly_gmp receives them)",
+        shown);
   raise_with_int("cannot export poly: code=%-1", shown);
+}
+
+// An index that reads no result: none is left after an interrupted request.
+[[noreturn]] void unreadable(i32 tag, i32 shown) {
+  if (request_interrupted) {
+    leave_integer_mode();
+    std::fprintf(stderr, "Export poly bug %d [%d]\n", -1, int(tag));
+    std::fflush(stderr);
+    raise_with_int("cannot export poly: code=%-1: the last request was interrupted and has no result", shown);
+  }
+  export_failure(-1, tag, shown);
 }
 
 // Assigns the term count of the result after index to the name, when there is one.
@@ -538,7 +586,7 @@ static HostValue quor_int_receive_poly_body(HostKernel kernel, HostArgs args) {
   const i32 nterms = int_arg(args, 3);
   HostValue ev = HostArg(args, 4);
   check_int32_rtable(ev);
-  if (!readable(index)) export_failure(-1, 7, -1);
+  if (!readable(index)) unreadable(7, -1);
   check_receive_shape(nvars, nterms);
   auto* exps = reinterpret_cast<u32*>(convert_Array_to_C(ev, i64(nterms) * nvars, "the exponent array"));
   if (QUOR_NAME(zone) == nullptr) {
@@ -573,7 +621,7 @@ static HostValue quor_int_receive_poly_gmp_body(HostKernel kernel, HostArgs args
   const i32 nvars = int_arg(args, 2);
   const i32 nterms = int_arg(args, 3);
   HostValue ev = array_arg(args, 4, "args 4 is not array !\n");
-  if (!readable(index)) export_failure(-1, 3, -1);
+  if (!readable(index)) unreadable(3, -1);
   check_receive_shape(nvars, nterms);
   auto* exps = reinterpret_cast<u32*>(convert_Array_to_C(ev, i64(nterms) * nvars, "the exponent array"));
   mpz_ptr* coeffs;
@@ -595,7 +643,7 @@ static HostValue quor_int_receive_poly_new_body(HostKernel kernel, HostArgs args
   const i32 index = int_arg(args, 1);
   HostValue vars = HostArg(args, 2);
   const i32 nvars = int_arg(args, 3);
-  if (!readable(index)) export_failure(-1, 6, 3);
+  if (!readable(index)) unreadable(6, 3);
   check_receive_shape(nvars, 0);
   if (!IsHostList(kernel, vars) || HostListLength(kernel, vars) < nvars)
     raise_format("Quor interface error: a list of %d variables expected", int(nvars));
@@ -715,7 +763,8 @@ static I32 send_poly_body(UI32 nvars, UI32 nterms, const I32* exps, const I32* c
 }
 
 static I32 receive_poly_body(I32 index, UI32 nvars, UI32 nterms, UI32* exps, UI32* coeffs, UI32* next) {
-  if (!readable(index)) return -1;
+  if (!readable(index))
+    return request_interrupted ? refuse("quor_receive_poly: the last request was interrupted and has no result\n") : -1;
   if (nvars != current_id_vars)
     return refuse("quor_receive_poly: %u variables, the request has %u (a result is read with all of them)\n", nvars,
                   current_id_vars);

@@ -64,6 +64,9 @@ HOST_API int IsHostNULL(HostKernel k, HostValue v);
 HOST_API int IsHostPointerNULL(HostKernel k, HostValue v);
 /* Non-zero when v is a name without value. */
 HOST_API int IsHostUnassignedName(HostKernel k, HostValue v);
+/* Non-zero when v is a string.  Weak: a host may leave it out, and the
+ * library then takes a string for a name (the host's assignment refuses it). */
+HOST_API int IsHostString(HostKernel k, HostValue v) __attribute__((weak));
 
 /* ---- errors and interrupts --------------------------------------------- */
 /* Raises a host error with the text; unwinds to the caller of the entry point. */

@@ -18,6 +18,7 @@ static_assert(sizeof(std::sig_atomic_t) == sizeof(i32), "the stop flag is writte
 
 volatile i32 QUOR_NAME(stop_immediately_semaphore) = 0;
 u32 interrupt_counter = 0;
+bool request_interrupted = false;
 void (*reset_memory_hook)() = nullptr;
 std::atomic<int> no_raise_depth{0};
 
@@ -160,6 +161,8 @@ void QUOR_NAME(checkInterrupt)() {
     Quor_pop_gmp_alloc_fnct();
   }
 #endif
+  const bool was_interrupted = request_interrupted;
+  request_interrupted = true;  // stays so when the host unwinds from here
   if (guard_depth > 0) {
     // Inside a guard the host's check, which may unwind, is made by the
     // guard once the library's frames are gone; here the host is only asked.
@@ -175,6 +178,7 @@ void QUOR_NAME(checkInterrupt)() {
   } else {
     HostCheckInterrupt(Host_kernel);
   }
+  request_interrupted = was_interrupted;
 #if QUOR_INT
   if (switched) Quor_push_gmp_alloc_fnct(lib_alloc, lib_realloc, lib_free);
 #endif

@@ -50,6 +50,10 @@ QUOR_EXPORT __attribute__((noreturn)) void QUOR_NAME(error_Host)(const char* tex
 QUOR_EXPORT void QUOR_NAME(checkInterrupt)();
 // Calls of the poll so far (the host is asked when it reaches a multiple of 4096).
 extern u32 interrupt_counter;
+// True once an interrupt ended the last compute call: set while the poll lets
+// the host look (left set when the host unwinds) and by a compute entry that
+// returns -2; the init and compute entries clear it.
+extern bool request_interrupted;
 
 // Host version, cached after the first successful probe; 0 when it cannot be read.
 double HostVersion();

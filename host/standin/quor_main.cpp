@@ -228,6 +228,22 @@ std::vector<std::string> receive_lines(Host& h, const std::vector<std::string>& 
   return lines;
 }
 
+// The line of the dimension, from the constant dim + 2 the library sends
+// (modulo the prime, if any).  dim is one of -1 .. n: modulo a prime up to
+// n + 2 several may share the residue, and then all of them are named.
+std::string dimension_line(long constant, long prime, long n) {
+  if (prime == 0) return "dim = " + std::to_string(constant - 2);
+  const long r = ((constant % prime) + prime) % prime;
+  std::vector<long> dims;
+  for (long d = -1; d <= n; ++d)
+    if ((d + 2) % prime == r) dims.push_back(d);
+  if (dims.size() == 1) return "dim = " + std::to_string(dims[0]);
+  const long residue = ((r - 2) % prime + prime) % prime;
+  std::string line = "dim = " + std::to_string(residue) + " modulo " + std::to_string(prime) + " (one of";
+  for (std::size_t i = 0; i < dims.size(); ++i) line += (i ? ", " : " ") + std::to_string(dims[i]);
+  return line + ")";
+}
+
 // One request through the stand-in host, checked as a host would check it.
 Basis run_once(const Options& o, const SparseSystem& s) {
   Host h;
@@ -311,8 +327,9 @@ int main(int argc, char** argv) {
       symmetric(basis, o.prime);
       std::vector<std::string> t(sys.vars.size(), "?");
       t[0] = "t";
-      const long dim = basis[1].empty() ? -2 : mpz_get_si(basis[1][0].c.get()) - 2;
-      std::printf("h(t) = %s\ndim = %ld\n", quor::standin::poly_text(basis[0], t).c_str(), dim);
+      const long constant = basis[1].empty() ? 0 : mpz_get_si(basis[1][0].c.get());
+      std::printf("h(t) = %s\n%s\n", quor::standin::poly_text(basis[0], t).c_str(),
+                  dimension_line(constant, o.prime, long(sys.vars.size())).c_str());
       return 0;
     }
     // The zero ideal: its basis is empty, printed as the one polynomial 0.

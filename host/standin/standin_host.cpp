@@ -574,6 +574,7 @@ int IsHostPointerNULL(HostKernel, HostValue v) { return v == nullptr; }
 int IsHostUnassignedName(HostKernel, HostValue v) {
   return v != nullptr && v->kind == HostValueRec::Name && v->assigned == nullptr;
 }
+int IsHostString(HostKernel, HostValue v) { return v != nullptr && v->kind == HostValueRec::String; }
 
 void HostRaiseError(HostKernel k, const char* msg) { impl_of(k).raise(msg, {}); }
 void HostRaiseError1(HostKernel k, const char* msg, HostValue a1) {

@@ -129,6 +129,7 @@ poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, 
     Expo e;
     unsigned parent, var;
     while (w.lex.next(&e, &parent, &var)) {
+        poll_interrupt();
         const unsigned s = unsigned(w.lex.stair().size());
         SP* p = s == 0 ? SM::monom_raw(zero.data(), cVGF(1)) : SM::mult_dd(SM::copy(w.block[parent]->nf), w.xs[var]);
         p = Sugar<Src>::reduce_all(p, w.R);

@@ -80,6 +80,7 @@ Ideal minimalize(const Ideal& I) {
 
 // K(I) for minimal generators I.
 Poly first_numerator(const Ideal& I) {
+    poll_interrupt();
     const unsigned n = I.n, m = I.size();
     if (m == 0) return {1};
     for (unsigned i = 0; i < m; ++i)

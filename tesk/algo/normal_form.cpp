@@ -62,6 +62,7 @@ poly::List<I>* Normal_Forms<I>::compute(Lst* F, Lst* G, Lst* H, int univ, int* b
             P* f = M::copy(M::strip(c->elt));
             if (univ) {
                 for (Lst* h = H; h && f; h = h->next) {
+                    poll_interrupt();
                     if (!M::strip(h->elt)) continue;
                     Lst one{M::strip(h->elt), nullptr};
                     f = M::exquo(f, &one);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "tesk/base/runtime.h"
 #include "tesk/base/vgf_heap.h"
 #include "tesk/poly/compaction.h"
 #include "tesk/poly/protocol.h"
@@ -334,6 +335,7 @@ template <class I>
 poly::Term<I>* Sugar<I>::reduce_all(P* p, const std::vector<P*>& R) {
     poly::Chain<P> out;
     while (p) {
+        poll_interrupt();
         if (P* q = reducer(R, p->exp)) {
             p = M::reduire(p, q);
         } else {
@@ -375,6 +377,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
             if (r.unit) break;
         }
         while (r.pairs && !r.unit && !r.refused) {
+            poll_interrupt();
             Crit* c = r.pairs;
             r.pairs = c->next;
             P* h = r.result(c->lcmfij, true, [&] { return r.reduce_pair(c); });

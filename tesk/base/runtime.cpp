@@ -149,6 +149,14 @@ Exit_Hook set_exit_hook(Exit_Hook h) {
     return old;
 }
 
+Poll_Hook poll_hook = nullptr;
+
+Poll_Hook set_poll_hook(Poll_Hook h) {
+    Poll_Hook old = poll_hook;
+    poll_hook = h;
+    return old;
+}
+
 void tesk_exit(int status, const char* message) {
     if (Exit_Hook h = exit_hook) h(status, message ? message : "");
     std::exit(status);

@@ -74,6 +74,16 @@ using Exit_Hook = void (*)(int status, const char* message);
 Exit_Hook set_exit_hook(Exit_Hook h);        // installs h (null: the default); returns the previous one
 [[noreturn]] void tesk_exit(int status, const char* message);  // calls the hook; exit(status) if it returns
 
+// The interrupt poll of the engine's long loops.  A host bridge installs a
+// hook that asks its host whether the user interrupted, and unwinds the
+// computation (it does not return) when so; without a hook nothing happens.
+using Poll_Hook = void (*)();
+extern Poll_Hook poll_hook;
+Poll_Hook set_poll_hook(Poll_Hook h);  // installs h (null: none); returns the previous one
+inline void poll_interrupt() {         // calls the hook, if any
+    if (Poll_Hook h = poll_hook) h();
+}
+
 // ---------------------------------------------------------------------------
 // Time.
 float delay();                 // CPU time (user + system) of the process, seconds
