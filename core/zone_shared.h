@@ -61,6 +61,10 @@ char* zone_space_take(u64 bytes);
 void zone_space_release();
 // Bytes of zone blocks handed out since the last release.
 u64 zone_space_used();
+// Gives back to the system the whole pages of [p, p + n) when they lie in the
+// reserved range (they read as zero when touched again); elsewhere nothing.
+// Returns the bytes given back.
+u64 zone_space_discard(void* p, u64 n);
 // Zeroes the n bytes at p (private anonymous memory: the zone's or malloc's).
 // Whole pages go back to the system, which hands them out zeroed when first
 // touched: the pages of a large table a small request never reaches cost nothing.

@@ -595,6 +595,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     QUOR_NAME(restore_tesk_state_z2)(&m2);
     QUOR_NAME(restore_tesk_state_z3)(&state.mark);
     clear_free_lists();
+    zone_all_spares_dead();
   };
 
   for (;; ++pass) {
@@ -774,6 +775,9 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     state.primes_in_M += block;
     QUOR_NAME(restore_GC_state)(&m1);
     QUOR_NAME(restore_tesk_state_z2)(&m2);
+    // Only the state in zone 3 below its mark lives on: the next pass takes
+    // the pages the others leave before it makes new ones resident.
+    zone_all_spares_dead();
     QUOR_NAME(Stderr)("Memory usage (estimate):  %.3f\n", double(mem_after - mem_before) / 1024.0);
     if (complete) break;
 
@@ -808,6 +812,9 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     }
     for (u32 i = 0; i < count; ++i) resultat[i] = state.results[i];
   }
+  // The results sit in zone 3; the host makes its own copies next.
+  zone_all_spares_dead();
+  zone_give_back_dead();
   // Where the time went: the passes' engine and the reconstruction.
   QUOR_NAME(Stderr)("Lift: %.2f sec, %u primes in %d passes\n", lift_time, state.primes_in_M, pass);
   *t = cpu_now() - t0;
@@ -891,6 +898,9 @@ static UI32 groebner_request(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_s
   secure_results(table.data(), count);
   QUOR_NAME(restore_GC_state)(&m1);
   QUOR_NAME(restore_tesk_state_z2)(&m2);
+  // The results sit in zone 3; the host makes its own copies next.
+  zone_all_spares_dead();
+  zone_give_back_dead();
   for (u32 i = 0; i < count; ++i) resultat[i] = table[i];
   return count;
 }

@@ -250,6 +250,8 @@ u32 run_step(Dpol* table, u32 nred, u32 nsel, Dpol* reductors_tab, u32 nreductor
   u32 room = quor_max_index - nred - nsel;
   internal_symbolic_reduction(nsel, reductors_tab, nreductors, table + nred, &room);
   QUOR_NAME(restore_GC_state)(&mark);
+  // The step's polynomials are in the other zone: what it left here is dead.
+  zone_spares_dead();
   return room;
 }
 
