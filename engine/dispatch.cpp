@@ -7,8 +7,10 @@
 //             in zones 1 and 2; the lift computes the new coefficient values
 //             in zone 1 while the pass results are still intact there.
 //   persist   the state (integer results, their monomials, the modulus M) is
-//             copied to zone 2, zone 3 goes back to m3, the state is copied
-//             back to zone 3 and zones 1 and 2 go back to m1 and m2.
+//             copied to zone 1 above the lift's values (pages the pass's
+//             steps left there, where zone 2 would take new ones), zone 3
+//             goes back to m3, the state is copied back to zone 3 and zones
+//             1 and 2 go back to m1 and m2.
 // Nothing is read after the memory holding it was released, and the final
 // results sit in zone 3, which only the next memory reset ends.
 #include "engine/dispatch.h"
@@ -435,18 +437,16 @@ struct LiftState {
 };
 
 // Copies the new state (views into any zone) to zone 3 from m3_entry on:
-// first to zone 2, then, zone 3 released, back into zone 3.
+// first to the working zone, then, zone 3 released, back into zone 3.
 void persist_state(LiftState& s, const std::vector<IntView>& views, const INT& M, const GC_state& m3_entry) {
   const u32 count = u32(views.size());
   std::vector<Dpol_INT> staged(count);
   INT staged_M;
-  QUOR_NAME(swap_zone)();
   {
     MonoCopies copies;
     for (u32 i = 0; i < count; ++i) staged[i] = persist_here(views[i], copies);
     staged_M = QUOR_NAME(copy_INT)(M);
   }
-  QUOR_NAME(swap_zone)();
   QUOR_NAME(restore_tesk_state_z3)(&m3_entry);
   clear_free_lists();
   {
