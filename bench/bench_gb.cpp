@@ -3,7 +3,8 @@
 //
 // Ours: a whole host request (init, send, compute, receive) through the host
 // entry points and the stand-in host, modulo 65521 on 1 and 8 threads and
-// over the integers.  Peers: mathicgb's `mgb` (F4 reducer, 1 and 8 threads),
+// over the integers (the basis, and for some systems the multiplication
+// matrix's rational form, QUOR_COMPUTE_MATRIXN).  Peers: mathicgb's `mgb` (F4 reducer, 1 and 8 threads),
 // Singular (std modulo 65521, modStd over the rationals) and giac (gbasis
 // modulo 65521 and over the rationals, one thread), run as external
 // programs.  Peers that are not installed are not registered.
@@ -17,13 +18,18 @@
 // QUOR_BENCH_TIMEOUT, seconds, default 60): a run that takes longer is
 // killed and reported as an error, and a library failure cannot take the
 // benchmark process down.  The parent never calls the library, so each child
-// starts with a fresh library and OpenMP runtime.  A run shorter than a
+// starts with a fresh library and OpenMP runtime.  The parent holds no
+// reference basis (the children read them), so that what a child inherits
+// from it adds little to the child's peak.  A run shorter than a
 // quarter of a second is made five times and the one of median wall time
 // reported, ours and the peers' alike: a single run of a few milliseconds
 // swings with whatever the machine did just before.
 //
 // Counters: wall_s (wall seconds of the run; also the benchmark's manual
-// time), cpu_s (CPU seconds of every thread / process of the run; the CPU
+// time), peak_mb (peak resident memory of the run, megabytes of 10^6 bytes:
+// ours, the child's own peak at the end of the request, before the
+// reference is read; a peer's or the earlier build's, its process's, from
+// wait4), cpu_s (CPU seconds of every thread / process of the run; the CPU
 // column of the report is the benchmark process's own, which only waits),
 // compute_s (the computation alone: our compute call, the peers' own timers),
 // polys (size of the basis), ref_lm / ref_exact (1: the basis has the
@@ -91,8 +97,21 @@ struct Reference {
 struct Loaded {
   std::string error;  // non-empty: the system cannot be used
   System sys;
-  Reference gf, qq;
+  // The reference files (read in the children) and their line counts.
+  std::string gf_path, qq_path;
+  long gf_size = -1, qq_size = -1;
 };
+
+// Non-empty lines of a file, -1 when it cannot be read.
+long count_lines(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return -1;
+  long n = 0;
+  std::string line;
+  while (std::getline(in, line))
+    if (line.find_first_not_of(" \t\r") != std::string::npos) ++n;
+  return n > 0 ? n : -1;
+}
 
 std::string shared_dir() { return QUOR_SHARED_DIR; }
 
@@ -132,8 +151,10 @@ const Loaded& system_named(const std::string& name) {
     slot = std::make_unique<Loaded>();
     try {
       slot->sys = quor::standin::read_system(system_path(name));
-      slot->gf = load_reference(slot->sys, shared_dir() + "/reference/" + name + ".gf65521.gb.txt");
-      slot->qq = load_reference(slot->sys, shared_dir() + "/reference/" + name + ".qq.gb.txt");
+      slot->gf_path = shared_dir() + "/reference/" + name + ".gf65521.gb.txt";
+      slot->qq_path = shared_dir() + "/reference/" + name + ".qq.gb.txt";
+      slot->gf_size = count_lines(slot->gf_path);
+      slot->qq_size = count_lines(slot->qq_path);
     } catch (const std::exception& e) {
       slot->error = e.what();
     }
@@ -171,24 +192,62 @@ void compare(const std::vector<Poly>& basis, const System& sys, const Reference&
 
 struct OursResult {
   double wall = 0, compute = 0, cpu = 0;
+  long peak_kb = 0;  // the process's peak at the end of the request
   std::vector<Poly> basis;
 };
 
+// The results of a computation modulo a prime as the command-line host
+// receives them: residues exported a few at a time, made text at once.
+std::vector<std::string> receive_lines(Host& h, const std::vector<std::string>& vars) {
+  const std::size_t nvars = vars.size();
+  auto [count, terms] = quor::standin::result_count(h);
+  std::vector<std::string> lines;
+  std::vector<std::uint32_t> e, c;
+  for (long i = 0; i < count; ++i) {
+    if (terms < 0 || terms > INT32_MAX) throw std::runtime_error("a result has " + std::to_string(terms) + " terms");
+    const std::size_t t = std::size_t(terms);
+    if (e.size() < (t + 1) * nvars) e.resize((t + 1) * nvars);
+    if (c.size() < t + 1) c.resize(t + 1);
+    terms = quor::standin::receive_residues(h, std::int32_t(i), std::int32_t(t), nvars, e.data(), c.data());
+    lines.push_back(quor::standin::rows_text(e.data(), c.data(), t, vars));
+  }
+  return lines;
+}
+
 // The whole request (init, threads, send, compute, receive) of s, modulo
-// kPrime on `threads` threads, or over the integers.
-OursResult run_request(const System& s, bool gf, int threads) {
+// kPrime on `threads` threads, or over the integers, for the strategy.
+// Modulo a prime the results are received as the command-line host receives
+// them (residues made text, see receive_lines), and made polynomials after
+// the peak is read.
+OursResult run_request(const System& s, bool gf, int threads, const std::string& strategy) {
   Host h;
   quor::standin::RequestOptions o;
   o.prime = gf ? kPrime : 0;
   o.threads = gf ? threads : 0;
+  o.strategy = strategy;
   const double t0 = now(), c0 = self_cpu();
-  quor::standin::RequestResult r = quor::standin::run_request(h, s, o);
+  quor::standin::RequestResult r;
+  std::vector<std::string> lines;
+  if (gf) {
+    quor::standin::open_request(h, s, o);
+    r = quor::standin::compute(h, o);
+    if (r.end == quor::standin::RequestEnd::done) lines = receive_lines(h, s.vars);
+  } else {
+    r = quor::standin::run_request(h, s, o);
+  }
   if (r.end != quor::standin::RequestEnd::done) throw std::runtime_error("the computation was interrupted");
   OursResult out;
   out.wall = now() - t0;
   out.cpu = self_cpu() - c0;
+  out.peak_kb = quor::bench::self_peak_kb();
   out.compute = r.compute_wall;
   out.basis = std::move(r.basis);
+  if (gf) {
+    std::string list = "[";
+    for (std::size_t i = 0; i < lines.size(); ++i) list += (i ? ",\n" : "") + lines[i];
+    std::vector<std::string>().swap(lines);
+    out.basis = quor::standin::parse_poly_list(list + "]", s, "the results");
+  }
   if (!h.violations().empty()) throw std::runtime_error("host check: " + h.violations().front());
   return out;
 }
@@ -294,13 +353,19 @@ std::string base_program() {
 // The benchmarks
 // ---------------------------------------------------------------------------
 
-enum class Variant { gf1, gf8, integer, base_gf1, base_gf8, base_int, mgb1, mgb8, sing_std, sing_modstd, giac_gf, giac_qq };
+enum class Variant {
+  gf1, gf8, integer, int_matrixn, base_gf1, base_gf8, base_int, base_int_matrixn,
+  mgb1, mgb8, sing_std, sing_modstd, giac_gf, giac_qq
+};
+
+constexpr const char* kMatrixN = "QUOR_COMPUTE_MATRIXN";
 
 const char* variant_name(Variant v) {
   switch (v) {
     case Variant::gf1: return "quor_gf_1t";
     case Variant::gf8: return "quor_gf_8t";
     case Variant::integer: return "quor_int";
+    case Variant::int_matrixn: return "quor_int_mn";
     case Variant::mgb1: return "mgb_1t";
     case Variant::mgb8: return "mgb_8t";
     case Variant::sing_std: return "singular_std";
@@ -308,6 +373,7 @@ const char* variant_name(Variant v) {
     case Variant::base_gf1: return "base_gf_1t";
     case Variant::base_gf8: return "base_gf_8t";
     case Variant::base_int: return "base_int";
+    case Variant::base_int_matrixn: return "base_int_mn";
     case Variant::giac_gf: return "giac_gf";
     case Variant::giac_qq: return "giac_qq";
   }
@@ -322,6 +388,7 @@ std::map<std::pair<std::string, Variant>, double>& ours_wall() {
 
 struct Sample {
   double wall = 0, cpu = 0, compute = -1;
+  long peak_kb = 0;
   long polys = -1;
   int lm = -1, exact = -1;
 };
@@ -333,19 +400,20 @@ struct Outcome {
 };
 
 Outcome run_ours(const Loaded& l, Variant v, double limit) {
-  const bool gf = v != Variant::integer;
+  const bool gf = v == Variant::gf1 || v == Variant::gf8;
+  const bool matrixn = v == Variant::int_matrixn;
   const int threads = v == Variant::gf8 ? kManyThreads : 1;
-  const Reference& ref = gf ? l.gf : l.qq;
   const ChildRun c = run_child(
       [&](int fd) {
         std::string report;
         try {
-          const OursResult r = run_request(l.sys, gf, threads);
+          const OursResult r = run_request(l.sys, gf, threads, matrixn ? kMatrixN : "QUOR_COMPUTE_GBASIS");
+          const long peak = r.peak_kb;
           int lm = -1, exact = -1;
-          compare(r.basis, l.sys, ref, lm, exact);
+          if (!matrixn) compare(r.basis, l.sys, load_reference(l.sys, gf ? l.gf_path : l.qq_path), lm, exact);
           char b[256];
-          std::snprintf(b, sizeof b, "QUOR_BENCH %.9f %.9f %.9f %zu %d %d\n", r.wall, r.compute, r.cpu,
-                        r.basis.size(), lm, exact);
+          std::snprintf(b, sizeof b, "QUOR_BENCH %.9f %.9f %.9f %zu %d %d %ld\n", r.wall, r.compute, r.cpu,
+                        r.basis.size(), lm, exact, peak);
           report = b;
         } catch (const std::exception& e) {
           report = std::string("QUOR_ERROR ") + e.what() + "\n";
@@ -358,8 +426,8 @@ Outcome run_ours(const Loaded& l, Variant v, double limit) {
   Sample s;
   std::size_t polys = 0;
   if (!c.timed_out && at != std::string::npos &&
-      std::sscanf(c.output.c_str() + at, "QUOR_BENCH %lf %lf %lf %zu %d %d", &s.wall, &s.compute, &s.cpu, &polys,
-                  &s.lm, &s.exact) == 6) {
+      std::sscanf(c.output.c_str() + at, "QUOR_BENCH %lf %lf %lf %zu %d %d %ld", &s.wall, &s.compute, &s.cpu,
+                  &polys, &s.lm, &s.exact, &s.peak_kb) == 7) {
     s.polys = long(polys);
     o.sample = s;
     return o;
@@ -370,10 +438,7 @@ Outcome run_ours(const Loaded& l, Variant v, double limit) {
   return o;
 }
 
-long reference_size(const Loaded& l, bool rationals) {
-  const Reference& r = rationals ? l.qq : l.gf;
-  return r.present ? long(r.entries.size()) : -1;
-}
+long reference_size(const Loaded& l, bool rationals) { return rationals ? l.qq_size : l.gf_size; }
 
 // A peer's sample: the child's times, the number of polynomials it printed
 // and its own compute time (-1: not reported); lm tells whether the count is
@@ -382,6 +447,7 @@ Outcome peer_sample(const Loaded& l, const ChildRun& c, bool rationals, long cou
   Sample s;
   s.wall = c.wall;
   s.cpu = c.cpu;
+  s.peak_kb = c.peak_kb;
   s.compute = compute;
   s.polys = count;
   const long want = reference_size(l, rationals);
@@ -462,17 +528,20 @@ Outcome run_giac(const Loaded& l, const std::string& name, bool rationals, doubl
 }
 
 // The earlier build's command-line host on the system file; its printed
-// basis (one polynomial a line) is checked against the reference.
+// basis (one polynomial a line) is checked against the reference, in a
+// child of its own (the parent stays lean).
 Outcome run_base(const Loaded& l, const std::string& name, Variant v, double limit) {
   Outcome o;
   const std::string prog = base_program();
-  const bool gf = v != Variant::base_int;
+  const bool gf = v == Variant::base_gf1 || v == Variant::base_gf8;
+  const bool matrixn = v == Variant::base_int_matrixn;
   const fs::path dir = scratch() / ("base-" + name + "-" + variant_name(v));
   fs::create_directories(dir);
   const fs::path basis = dir / "basis.txt";
   std::vector<std::string> argv{prog};
   if (gf) argv.insert(argv.end(), {"--prime", std::to_string(kPrime), "--threads",
                                    std::to_string(v == Variant::base_gf8 ? kManyThreads : 1)});
+  if (matrixn) argv.insert(argv.end(), {"--strategy", kMatrixN});
   argv.push_back(system_path(name));
   const ChildRun c = run_child(
       [&](int) {
@@ -489,18 +558,32 @@ Outcome run_base(const Loaded& l, const std::string& name, Variant v, double lim
   Sample s;
   s.wall = c.wall;
   s.cpu = c.cpu;
-  const Reference got = load_reference(l.sys, basis.string());
-  const Reference& ref = gf ? l.gf : l.qq;
-  s.polys = long(got.entries.size());
-  if (ref.present) {
-    s.lm = s.exact = 0;
-    if (got.entries.size() == ref.entries.size()) {
-      s.lm = s.exact = 1;
-      for (std::size_t i = 0; i < got.entries.size(); ++i) {
-        if (got.entries[i].first != ref.entries[i].first) s.lm = s.exact = 0;
-        if (got.entries[i].second != ref.entries[i].second) s.exact = 0;
-      }
-    }
+  s.peak_kb = c.peak_kb;
+  const ChildRun check = run_child(
+      [&](int fd) {
+        const Reference got = load_reference(l.sys, basis.string());
+        int lm = -1, exact = -1;
+        const Reference ref = matrixn ? Reference{} : load_reference(l.sys, gf ? l.gf_path : l.qq_path);
+        if (ref.present) {
+          lm = exact = 0;
+          if (got.entries.size() == ref.entries.size()) {
+            lm = exact = 1;
+            for (std::size_t i = 0; i < got.entries.size(); ++i) {
+              if (got.entries[i].first != ref.entries[i].first) lm = exact = 0;
+              if (got.entries[i].second != ref.entries[i].second) exact = 0;
+            }
+          }
+        }
+        return quor::bench::write_report(
+            fd, "QUOR_CHECK " + std::to_string(got.entries.size()) + " " + std::to_string(lm) + " " +
+                    std::to_string(exact) + "\n");
+      },
+      limit);
+  const std::size_t at = check.output.find("QUOR_CHECK ");
+  if (at == std::string::npos ||
+      std::sscanf(check.output.c_str() + at, "QUOR_CHECK %ld %d %d", &s.polys, &s.lm, &s.exact) != 3) {
+    o.error = "the basis could not be checked: " + describe_failure(check, limit);
+    return o;
   }
   o.sample = s;
   return o;
@@ -519,6 +602,7 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
   const double limit = time_limit();
   Sample sum;
   sum.wall = sum.cpu = 0;
+  long peak_kb = 0;
   double compute_sum = 0;
   bool have_compute = true;
   long iters = 0;
@@ -526,14 +610,16 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
     switch (v) {
       case Variant::gf1:
       case Variant::gf8:
-      case Variant::integer: return run_ours(l, v, limit);
+      case Variant::integer:
+      case Variant::int_matrixn: return run_ours(l, v, limit);
       case Variant::mgb1: return run_mgb(l, name, 1, limit);
       case Variant::mgb8: return run_mgb(l, name, kManyThreads, limit);
       case Variant::sing_std: return run_singular(l, name, false, limit);
       case Variant::sing_modstd: return run_singular(l, name, true, limit);
       case Variant::base_gf1:
       case Variant::base_gf8:
-      case Variant::base_int: return run_base(l, name, v, limit);
+      case Variant::base_int:
+      case Variant::base_int_matrixn: return run_base(l, name, v, limit);
       case Variant::giac_gf: return run_giac(l, name, false, limit);
       case Variant::giac_qq: return run_giac(l, name, true, limit);
     }
@@ -565,6 +651,7 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
     state.SetIterationTime(s.wall);
     sum.wall += s.wall;
     sum.cpu += s.cpu;
+    peak_kb = std::max(peak_kb, s.peak_kb);
     if (s.compute < 0) have_compute = false;
     compute_sum += s.compute;
     sum.polys = s.polys;
@@ -577,10 +664,12 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
   const double wall = sum.wall / double(iters);
   state.counters["wall_s"] = wall;
   state.counters["cpu_s"] = sum.cpu / double(iters);
+  state.counters["peak_mb"] = double(peak_kb) * 1024.0 / 1e6;
   if (have_compute) state.counters["compute_s"] = compute_sum / double(iters);
   state.counters["polys"] = double(sum.polys);
   state.counters["ref_lm"] = sum.lm;
-  if (v == Variant::gf1 || v == Variant::gf8 || v == Variant::integer) ours_wall()[{name, v}] = wall;
+  if (v == Variant::gf1 || v == Variant::gf8 || v == Variant::integer || v == Variant::int_matrixn)
+    ours_wall()[{name, v}] = wall;
   if (v == Variant::gf1 || v == Variant::gf8 || v == Variant::integer || v == Variant::base_gf1 ||
       v == Variant::base_gf8 || v == Variant::base_int)
     state.counters["ref_exact"] = sum.exact;
@@ -603,6 +692,7 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
     case Variant::giac_qq:
     case Variant::base_int:
     case Variant::sing_modstd: ratio("x_int", Variant::integer); break;
+    case Variant::base_int_matrixn: ratio("x_int", Variant::int_matrixn); break;
     default: break;
   }
   if (sum.lm == 0) state.SetLabel("basis differs from the reference");
@@ -610,12 +700,13 @@ void run_benchmark(benchmark::State& state, const std::string& name, Variant v) 
 
 struct Entry {
   const char* system;
-  bool rationals;  // also over the integers / rationals
+  bool rationals;        // also over the integers / rationals
+  bool matrixn = false;  // also the rational form over the integers
 };
 
 // Registered in this order; each system's ours come before its peers, so the ratios can be taken.
 constexpr Entry kSystems[] = {
-    {"katsura-8", true},  {"katsura-9", true}, {"katsura-10", true}, {"katsura-11", true},
+    {"katsura-8", true},  {"katsura-9", true, true}, {"katsura-10", true, true}, {"katsura-11", true, true},
     {"katsura-12", true}, {"cyclic-6", true},  {"cyclic-7", true},   {"cyclic-8", false},
     {"eco-11", true},     {"eco-12", false},   {"noon-7", true},     {"noon-8", true},
     {"elim-katsura-8-b2", true},             {"elim-ratcurve-b2", true},
@@ -629,10 +720,12 @@ int register_all() {
   for (const Entry& e : kSystems) {
     std::vector<Variant> vs = {Variant::gf1, Variant::gf8};
     if (e.rationals) vs.push_back(Variant::integer);
+    if (e.matrixn) vs.push_back(Variant::int_matrixn);
     if (have_base) {
       vs.push_back(Variant::base_gf1);
       vs.push_back(Variant::base_gf8);
       if (e.rationals) vs.push_back(Variant::base_int);
+      if (e.matrixn) vs.push_back(Variant::base_int_matrixn);
     }
     if (have_mgb) {
       vs.push_back(Variant::mgb1);

@@ -50,6 +50,13 @@ inline double cpu_of(const struct rusage& r) {
          double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
 }
 
+// Peak resident memory of this process so far, kilobytes.
+inline long self_peak_kb() {
+  struct rusage r {};
+  getrusage(RUSAGE_SELF, &r);
+  return r.ru_maxrss;
+}
+
 // CPU seconds of this process so far (every thread).
 inline double self_cpu() {
   struct rusage r {};
@@ -63,6 +70,7 @@ struct ChildRun {
   int status = 0;       // exit status, or the signal
   double wall = 0.0;    // fork to exit
   double cpu = 0.0;     // the child and the descendants it waited for
+  long peak_kb = 0;     // peak resident memory of the child or of a descendant it waited for (kilobytes)
   std::string output;   // what the child wrote on its report pipe
 };
 
@@ -117,6 +125,7 @@ inline ChildRun run_child(const std::function<int(int fd)>& body, double limit) 
       if (w == pid) {
         r.wall = now() - t0;
         r.cpu = cpu_of(ru);
+        r.peak_kb = ru.ru_maxrss;
         r.exited = WIFEXITED(st);
         r.status = WIFEXITED(st) ? WEXITSTATUS(st) : WTERMSIG(st);
         close(fds[0]);
@@ -142,6 +151,7 @@ inline ChildRun run_child(const std::function<int(int fd)>& body, double limit) 
   wait4(pid, &st, 0, &ru);
   r.wall = now() - t0;
   r.cpu = cpu_of(ru);
+  r.peak_kb = ru.ru_maxrss;
   r.status = WIFSIGNALED(st) ? WTERMSIG(st) : WEXITSTATUS(st);
   close(fds[0]);
   return r;

@@ -39,6 +39,8 @@ i32 cur_garbages3 = 0;
 i32 max_garbages3 = 0;
 u32 limit_garbages3 = 30000;
 u32 cur_id_garbage3 = 3;
+i32 dead_garbages = INT32_MAX, dead_garbages2 = INT32_MAX, dead_garbages3 = INT32_MAX;
+i32 given_garbages = INT32_MAX, given_garbages2 = INT32_MAX, given_garbages3 = INT32_MAX;
 
 u32 zone_memory_allocated = 0;
 u32 dynamic_max_garbages = 30000;
@@ -75,18 +77,37 @@ struct ZoneRef {
   i32& max;
   u32& limit;
   u32& id;
+  i32& dead;
+  i32& given;
 };
 ZoneRef zone1() {
   return {bignum_tas, bot_bignum_tas, all_garbages, zone_memory_size,
-          cur_garbages, max_garbages, limit_garbages, cur_id_garbage};
+          cur_garbages, max_garbages, limit_garbages, cur_id_garbage, dead_garbages, given_garbages};
 }
 ZoneRef zone2() {
   return {bignum_tas2, bot_bignum_tas2, all_garbages2, zone_memory2_size,
-          cur_garbages2, max_garbages2, limit_garbages2, cur_id_garbage2};
+          cur_garbages2, max_garbages2, limit_garbages2, cur_id_garbage2, dead_garbages2, given_garbages2};
 }
 ZoneRef zone3() {
   return {bignum_tas3, bot_bignum_tas3, all_garbages3, zone_memory3_size,
-          cur_garbages3, max_garbages3, limit_garbages3, cur_id_garbage3};
+          cur_garbages3, max_garbages3, limit_garbages3, cur_id_garbage3, dead_garbages3, given_garbages3};
+}
+
+constexpr i32 kNoSlot = INT32_MAX;
+
+// The zone now uses its blocks below slot cur: none of them is dead or given back.
+void note_used(ZoneRef z) {
+  z.dead = std::max(z.dead, z.cur);
+  z.given = std::max(z.given, z.cur);
+}
+
+// Gives back the pages of z's dead spare blocks not given back yet.
+void give_back(ZoneRef z) {
+  if (z.all == nullptr || z.dead >= z.max) return;
+  for (i32 s = std::min(z.given, z.max) - 1; s >= z.dead && s >= z.cur; --s) {
+    zone_space_discard(z.all[s], z.size[s]);
+    z.given = s;
+  }
 }
 
 void swap_zones(ZoneRef a, ZoneRef b) {
@@ -98,6 +119,8 @@ void swap_zones(ZoneRef a, ZoneRef b) {
   std::swap(a.max, b.max);
   std::swap(a.limit, b.limit);
   std::swap(a.id, b.id);
+  std::swap(a.dead, b.dead);
+  std::swap(a.given, b.given);
 }
 void save(ZoneRef z, GC_state* m) {
   m->cur_garbages = z.cur;
@@ -119,6 +142,7 @@ void forget_zone(ZoneRef z, u32 id) {
   z.max = 0;
   z.limit = dynamic_max_garbages;
   z.id = id;
+  z.dead = z.given = kNoSlot;
 }
 
 void grow_zone_tables(ZoneRef z, u32 capacity) {
@@ -143,14 +167,18 @@ void update_all_garbages(char* p, u32 size) {
                      int(cur_id_garbage), int(limit_garbages));
   if (all_garbages == nullptr || zone_memory_size == nullptr)
     QUOR_NAME(Fatal)("var all_garbages not set !\n");
-  if (cur_garbages < max_garbages) {
+  const bool displaced = cur_garbages < max_garbages;
+  if (displaced) {
     all_garbages[max_garbages] = all_garbages[cur_garbages];
     zone_memory_size[max_garbages] = zone_memory_size[cur_garbages];
   }
+  // A spare block that may hold survivors, moved last, must not count as dead.
+  if (displaced && cur_garbages < dead_garbages) dead_garbages = kNoSlot;
   all_garbages[cur_garbages] = p;
   zone_memory_size[cur_garbages] = size;
   ++cur_garbages;
   ++max_garbages;
+  note_used(zone1());
   bignum_tas = p;
   bot_bignum_tas = p + size;
 }
@@ -210,6 +238,7 @@ void* QUOR_NAME(alloc_internal)(u64 n) {
     const u32 before = zone_memory_allocated;
     zone_memory_allocated = u32(n + 64);
     QUOR_NAME(Stderr)("INCREASE HEAP %d\n", int(zone_memory_allocated));
+    zone_give_back_dead();
     char* p = QUOR_NAME(give_block_memory)();
     if (p == nullptr || i64(cur_garbages) >= i64(limit_garbages)) {
       bot_bignum_tas = nullptr;
@@ -236,13 +265,19 @@ void* QUOR_NAME(alloc_internal)(u64 n) {
       const u32 sz = zone_memory_size[cur_garbages];
       if (n > sz || addr(a) <= addr(bot_bignum_tas)) break;
       ++cur_garbages;
+      note_used(zone1());
       bot_bignum_tas = a + sz;
       bignum_tas = a + n;
       if (addr(a) + n < addr(bot_bignum_tas)) return a;
     }
     // A new block.  The spare blocks of zones 2 and 3 are not lent: after a
     // restore they may still hold survivors waiting to be moved down, and the
-    // moving itself allocates in the other zones.
+    // moving itself allocates in the other zones.  The dead ones go back to
+    // the system first: the new block's pages then take their place instead
+    // of adding to them (giving back only one block's worth, and keeping the
+    // others resident, left katsura-11 modulo 65521 at 152 MB instead of 143
+    // MB, at the same speed).
+    zone_give_back_dead();
     char* p = QUOR_NAME(give_block_memory)();
     if (p == nullptr || i64(cur_garbages) >= i64(limit_garbages)) {
       bot_bignum_tas = nullptr;
@@ -298,6 +333,16 @@ void QUOR_NAME(realloca)(void* p, u64 n, u64 m) {
   const u64 keep = (n + 7) & ~u64(7);
   // Never forward: with m not a multiple of 8 the rounded size may exceed it.
   if (keep < m) bignum_tas -= (m - keep);
+}
+
+void zone_spares_dead() { dead_garbages = cur_garbages; }
+
+void zone_all_spares_dead() {
+  for (ZoneRef z : {zone1(), zone2(), zone3()}) z.dead = z.cur;
+}
+
+void zone_give_back_dead() {
+  for (ZoneRef z : {zone1(), zone2(), zone3()}) give_back(z);
 }
 
 void QUOR_NAME(swap_zone)() { swap_zones(zone1(), zone2()); }

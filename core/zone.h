@@ -60,6 +60,12 @@ extern i32 cur_garbages3;
 extern i32 max_garbages3;
 extern u32 limit_garbages3;
 extern u32 cur_id_garbage3;
+// Spare blocks known to hold nothing: slots dead_garbages .. max-1 of a zone
+// (none when it is max or more), and among them the slots given_garbages ..
+// max-1 whose pages went back to the system (they come back zeroed when
+// touched).  They move with the zone's other fields.
+extern i32 dead_garbages, dead_garbages2, dead_garbages3;
+extern i32 given_garbages, given_garbages2, given_garbages3;
 
 // Usable size of the next zone block (a block is this + 8 bytes); only grows,
 // survives the memory reset.  Raise it before one large request to avoid the
@@ -101,6 +107,20 @@ QUOR_EXPORT void QUOR_NAME(realloca)(void* p, u64 n, u64 m);
 // Exchange every field of zone 1 with zone 2 / zone 3 (twice is the identity).
 QUOR_EXPORT void QUOR_NAME(swap_zone)();
 QUOR_EXPORT void QUOR_NAME(swap_zone3)();
+
+// ---- spare blocks given back ----
+// The working zone's spare blocks (those after the current one) hold nothing
+// the caller needs: no survivor of a restored mark waits in them.  Their
+// pages go back to the system when a block must be taken fresh (its pages
+// then take their place instead of adding to them) or at
+// zone_give_back_dead; the zone reuses the blocks as before, their pages
+// made resident again only as they are touched.
+void zone_spares_dead();
+// zone_spares_dead for the three zones.
+void zone_all_spares_dead();
+// Gives back now the pages of every block zone_spares_dead declared, in the
+// three zones, that no zone has used since.
+void zone_give_back_dead();
 
 // ---- marks ----
 QUOR_EXPORT void QUOR_NAME(save_GC_state)(GC_state* m);              // zone 1 -> m

@@ -161,6 +161,16 @@ u64 zone_space_room() {
   return std::min(reach > used ? reach - used : 0, range);
 }
 
+u64 zone_space_discard(void* p, u64 n) {
+  char* const a = static_cast<char*>(p);
+  if (space_base == nullptr || a < space_base || a + n > space_cur) return 0;
+  const u64 ps = page_size();
+  char* const lo = reinterpret_cast<char*>((addr(a) + ps - 1) & ~(ps - 1));
+  char* const hi = reinterpret_cast<char*>(addr(a + n) & ~(ps - 1));
+  if (hi <= lo || madvise(lo, size_t(hi - lo), MADV_DONTNEED) != 0) return 0;
+  return u64(hi - lo);
+}
+
 void zero_memory(void* p, u64 n) {
   char* const a = static_cast<char*>(p);
   char* const e = a + n;

@@ -65,6 +65,10 @@ u64 zone_space_used();
 // (of the range a first block would reserve), within the physical memory
 // and the process's address-space and data limits.
 u64 zone_space_room();
+// Gives back to the system the whole pages of [p, p + n) when they lie in the
+// reserved range (they read as zero when touched again); elsewhere nothing.
+// Returns the bytes given back.
+u64 zone_space_discard(void* p, u64 n);
 // Zeroes the n bytes at p (private anonymous memory: the zone's or malloc's).
 // Whole pages go back to the system, which hands them out zeroed when first
 // touched: the pages of a large table a small request never reaches cost nothing.

@@ -7,8 +7,10 @@
 //             in zones 1 and 2; the lift computes the new coefficient values
 //             in zone 1 while the pass results are still intact there.
 //   persist   the state (integer results, their monomials, the modulus M) is
-//             copied to zone 2, zone 3 goes back to m3, the state is copied
-//             back to zone 3 and zones 1 and 2 go back to m1 and m2.
+//             copied to zone 1 above the lift's values (pages the pass's
+//             steps left there, where zone 2 would take new ones), zone 3
+//             goes back to m3, the state is copied back to zone 3 and zones
+//             1 and 2 go back to m1 and m2.
 // Nothing is read after the memory holding it was released, and the final
 // results sit in zone 3, which only the next memory reset ends.
 #include "engine/dispatch.h"
@@ -435,18 +437,16 @@ struct LiftState {
 };
 
 // Copies the new state (views into any zone) to zone 3 from m3_entry on:
-// first to zone 2, then, zone 3 released, back into zone 3.
+// first to the working zone, then, zone 3 released, back into zone 3.
 void persist_state(LiftState& s, const std::vector<IntView>& views, const INT& M, const GC_state& m3_entry) {
   const u32 count = u32(views.size());
   std::vector<Dpol_INT> staged(count);
   INT staged_M;
-  QUOR_NAME(swap_zone)();
   {
     MonoCopies copies;
     for (u32 i = 0; i < count; ++i) staged[i] = persist_here(views[i], copies);
     staged_M = QUOR_NAME(copy_INT)(M);
   }
-  QUOR_NAME(swap_zone)();
   QUOR_NAME(restore_tesk_state_z3)(&m3_entry);
   clear_free_lists();
   {
@@ -595,6 +595,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     QUOR_NAME(restore_tesk_state_z2)(&m2);
     QUOR_NAME(restore_tesk_state_z3)(&state.mark);
     clear_free_lists();
+    zone_all_spares_dead();
   };
 
   for (;; ++pass) {
@@ -775,6 +776,9 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     QUOR_NAME(restore_GC_state)(&m1);
     QUOR_NAME(restore_tesk_state_z2)(&m2);
     QUOR_NAME(Stderr)("SWAP Z1/2 ");
+    // Only the state in zone 3 below its mark lives on: the next pass takes
+    // the pages the others leave before it makes new ones resident.
+    zone_all_spares_dead();
     QUOR_NAME(Stderr)("Memory usage (estimate):  %.3f\n", double(mem_after - mem_before) / 1024.0);
     if (complete) break;
 
@@ -809,6 +813,9 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     }
     for (u32 i = 0; i < count; ++i) resultat[i] = state.results[i];
   }
+  // The results sit in zone 3; the host makes its own copies next.
+  zone_all_spares_dead();
+  zone_give_back_dead();
   // Where the time went: the passes' engine and the reconstruction.
   QUOR_NAME(Stderr)("Lift: %.2f sec, %u primes in %d passes\n", lift_time, state.primes_in_M, pass);
   *t = cpu_now() - t0;
@@ -892,6 +899,9 @@ static UI32 groebner_request(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_s
   secure_results(table.data(), count);
   QUOR_NAME(restore_GC_state)(&m1);
   QUOR_NAME(restore_tesk_state_z2)(&m2);
+  // The results sit in zone 3; the host makes its own copies next.
+  zone_all_spares_dead();
+  zone_give_back_dead();
   for (u32 i = 0; i < count; ++i) resultat[i] = table[i];
   return count;
 }

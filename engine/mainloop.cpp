@@ -251,6 +251,8 @@ u32 run_step(Dpol* table, u32 nred, u32 nsel, Dpol* reductors_tab, u32 nreductor
   u32 room = quor_max_index - nred - nsel;
   internal_symbolic_reduction(nsel, reductors_tab, nreductors, table + nred, &room);
   QUOR_NAME(restore_GC_state)(&mark);
+  // The step's polynomials are in the other zone: what it left here is dead.
+  zone_spares_dead();
   return room;
 }
 
@@ -517,6 +519,12 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
 #endif
 
   // ---- end of the computation ----
+#if !QUOR_INT
+  // The large steps are over: their pages go back before the last steps and
+  // the results take new ones (the integer build's next pass would only
+  // make them resident again).
+  zone_give_back_dead();
+#endif
   if (failed()) {
     // Whatever stands in the tables is no basis: report the stop, not a result.
     *t = cpu_now() - t0;

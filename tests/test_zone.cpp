@@ -243,6 +243,60 @@ QTEST_F(ZoneTest, ResetForgetsTheZonesAndReleasesTheBlocks) {
   EXPECT_NE(QUOR_NAME(alloc64)(10), nullptr);
 }
 
+// Spare blocks declared dead go back to the system when a block is taken
+// fresh or at zone_give_back_dead; spare blocks that may hold survivors, and
+// blocks used again, keep their bytes.
+QTEST_F(ZoneTest, DeadSpareBlocksGoBackOnlyAsDeclared) {
+  constexpr u64 kBig = 60000;  // one block each (blocks of 64 KB)
+  QUOR_NAME(alloc64)(kBig);
+  GC_state mark;
+  QUOR_NAME(save_GC_state)(&mark);
+  unsigned char* p[3];
+  for (auto*& q : p) {
+    q = static_cast<unsigned char*>(QUOR_NAME(alloc64)(kBig));
+    std::memset(q, 0xAB, kBig);
+  }
+  auto holds = [&](const unsigned char* q, unsigned char v) {
+    return std::all_of(q, q + kBig, [v](unsigned char c) { return c == v; });
+  };
+  auto fresh_block_in_zone2 = [] {
+    QUOR_NAME(swap_zone)();
+    QUOR_NAME(alloc64)(kBig);
+    QUOR_NAME(swap_zone)();
+  };
+  QUOR_NAME(restore_GC_state)(&mark);
+  fresh_block_in_zone2();  // not declared: they may hold survivors
+  for (auto* q : p) EXPECT_TRUE(holds(q, 0xAB));
+
+  zone_spares_dead();
+  fresh_block_in_zone2();
+  for (auto* q : p) EXPECT_TRUE(holds(q, 0));
+
+  // The zone takes its first spare block again: it is no longer dead.
+  auto* again = static_cast<unsigned char*>(QUOR_NAME(alloc64)(kBig));
+  ASSERT_EQ(again, p[0]);
+  std::memset(again, 0xCD, kBig);
+  std::memset(p[1], 0xEF, kBig);  // a spare written again (as a survivor of a restored mark would be)
+  fresh_block_in_zone2();
+  EXPECT_TRUE(holds(again, 0xCD));
+  EXPECT_TRUE(holds(p[1], 0xEF)) << "given back once, not again";
+
+  QUOR_NAME(restore_GC_state)(&mark);
+  zone_all_spares_dead();
+  zone_give_back_dead();
+  EXPECT_TRUE(holds(again, 0));
+  // Blocks given back serve again, zeroed.
+  auto* last = static_cast<unsigned char*>(QUOR_NAME(alloc64)(kBig));
+  EXPECT_EQ(last, p[0]);
+  std::memset(last, 0x11, kBig);
+  EXPECT_TRUE(holds(last, 0x11));
+
+  // Memory outside the reserved range is never touched.
+  std::vector<unsigned char> outside(1 << 16, 0x5A);
+  EXPECT_EQ(zone_space_discard(outside.data(), outside.size()), 0u);
+  EXPECT_TRUE(std::all_of(outside.begin(), outside.end(), [](unsigned char c) { return c == 0x5A; }));
+}
+
 QUOR_TEST_END
 
 // The other build, reached by the few names this test needs (a translation
