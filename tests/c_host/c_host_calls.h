@@ -53,4 +53,15 @@ HostValue int32_table(int32_t* data, int32_t count);
 /* Frees every value made so far. */
 void release_values(void);
 
+/* A polynomial as exponent rows (nvars words a term) and integer coefficients. */
+typedef struct {
+  int32_t nterms;
+  int32_t exps[4096];
+  int32_t coeffs[1024];
+} Poly;
+/* Appends c * x_a * x_b to p (a or b negative: that factor absent). */
+void add_term(Poly* p, int nvars, int a, int b, int32_t c);
+/* Katsura-n in the n + 1 variables x_0 .. x_n into polys, the linear one last; returns n + 1. */
+int katsura(int n, Poly* polys);
+
 #endif

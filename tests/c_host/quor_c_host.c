@@ -32,40 +32,6 @@ static HostEntryPoint entry(const char* n) {
   return f;
 }
 
-/* Katsura-n: n + 1 variables x_0 .. x_n, as exponent rows and integer coefficients. */
-typedef struct {
-  int32_t nterms;
-  int32_t exps[4096];
-  int32_t coeffs[1024];
-} Poly;
-
-static void add_term(Poly* p, int nvars, int a, int b, int32_t c) {
-  int32_t* e = p->exps + p->nterms * nvars;
-  memset(e, 0, sizeof(int32_t) * (size_t)nvars);
-  if (a >= 0) e[a] += 1;
-  if (b >= 0) e[b] += 1;
-  p->coeffs[p->nterms++] = c;
-}
-
-static int katsura(int n, Poly* polys) {
-  const int nvars = n + 1;
-  for (int m = 0; m < n; ++m) {
-    Poly* p = &polys[m];
-    p->nterms = 0;
-    for (int l = -n; l <= n; ++l) {
-      const int a = abs(l), b = abs(m - l);
-      if (b <= n) add_term(p, nvars, a, b, 1);
-    }
-    add_term(p, nvars, m, -1, -1);
-  }
-  Poly* p = &polys[n];
-  p->nterms = 0;
-  add_term(p, nvars, 0, -1, 1);
-  for (int i = 1; i <= n; ++i) add_term(p, nvars, i, -1, 2);
-  add_term(p, nvars, -1, -1, -1);
-  return n + 1;
-}
-
 static HostValue call(HostEntryPoint f, struct HostArgsRec* args) { return f(kernel, args); }
 
 /* One request in the build (1: integer); the number of results, or -1 with error_text. */
