@@ -32,7 +32,9 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
 // reduced basis G[0..nG-1] into out, f(x_last) first (flag = 1: f alone;
 // sqfr = 1: its square-free part; estimate: sequence length of f alone, <= 0
 // for the quotient's dimension; dump unused); returns its size, 0 for a bad
-// prime (elim_status).  Prime-field build: refused (fatal).
+// prime (elim_status).  Fatal, as for the matrix request, when G is not the
+// basis of a zero-dimensional system (the empty basis of the zero ideal
+// included) or of one with solutions.  Prime-field build: refused (fatal).
 u32 lib_fast_chg_order(Dpol* G, u32 nG, Dpol* out, i32 sqfr, i32 flag, i32 estimate, i32 dump);
 
 }  // namespace quor::QUOR_NS
