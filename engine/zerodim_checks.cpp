@@ -108,6 +108,7 @@ bool second_basis_in_shape(Dpol* G, u32 count) {
   const u32 dim = zero_dim_quotient(sorted.data(), count);
   bool triangular = true;
   for (u32 i = 0; i < count && triangular; ++i) {
+    if (G[i]->nb_terms == 0) continue;
     const u64* lead = lead_Expos(G[i]);
     const u32 last = expos_slot(lead, n - 1), degree = degree_Expos(lead);
     triangular = degree == last || degree == 1;
