@@ -8,7 +8,9 @@
 #include "engine/rrform.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/call_quor.h"
 #include "core/channels.h"
@@ -44,6 +46,49 @@ bool univariate(const sDpol* g, u32 n) {
   for (u32 t = 0; t < g->nb_terms; ++t)
     if (power_of_last(g->monoms[t] + 1, n) < 0) return false;
   return true;
+}
+
+// The text of the monomial e (no header) in buf, cut to its size; the string
+// is gone before the caller raises a host error with it.
+const char* monomial_text(const u64* e, char (&buf)[160]) {
+  const std::string s = expos_to_string(e, 0);
+  std::snprintf(buf, sizeof buf, "%s", s.c_str());
+  return buf;
+}
+
+const char* variable_name(u32 v) {
+  const char* name = v < QUOR_MAX_VARIABLE_NAMES ? Liste_variables[v] : nullptr;
+  return name ? name : "?";
+}
+
+// The refusals of a basis that is not triangular, each naming what is wrong
+// (polynomials counted from 1 in the order of G).
+[[noreturn]] void no_univariate(u32 nG, u32 n) {
+  if (nG == 0) QUOR_NAME(Fatal)("Cannot find the univariate polynomial ! The basis is empty\n");
+  QUOR_NAME(Fatal)("Cannot find the univariate polynomial ! No polynomial of the basis (%u) is in %s alone\n", nG,
+                   variable_name(n - 1));
+}
+
+// g = G[i] (not f) led by x_j, j < n - 1, with a tail of powers of x_last
+// below d; fatal otherwise.
+void check_triangular(const sDpol* g, u32 i, u32 nG, u32 n, u32 d, u32 fi) {
+  char buf[160];
+  if (g->nb_terms == 0) QUOR_NAME(Fatal)("Pas une base reduite: polynomial %u of %u is zero\n", i + 1, nG);
+  const u64* lead = lead_Expos(g);
+  if (power_of_last(lead, n) >= 0)
+    QUOR_NAME(Fatal)("Pas une base reduite: polynomial %u of %u is led by %s, in %s alone like polynomial %u\n",
+                     i + 1, nG, monomial_text(lead, buf), variable_name(n - 1), fi + 1);
+  if (degree_Expos(lead) != 1)
+    QUOR_NAME(Fatal)("Pas une base reduite: polynomial %u of %u is led by %s, not by a variable other than %s to "
+                     "the first power\n",
+                     i + 1, nG, monomial_text(lead, buf), variable_name(n - 1));
+  for (u32 t = 1; t < g->nb_terms; ++t) {
+    const i32 e = power_of_last(g->monoms[t] + 1, n);
+    if (e < 0 || u32(e) >= d)
+      QUOR_NAME(Fatal)("Pas une base reduite: polynomial %u of %u has the term %s, not a power of %s below %u, the "
+                       "degree of the univariate polynomial %u\n",
+                       i + 1, nG, monomial_text(g->monoms[t] + 1, buf), variable_name(n - 1), d, fi + 1);
+  }
 }
 
 // The record of x_last^e (fresh, hashed).
@@ -222,20 +267,14 @@ void apply_rr(Dpol* G, u32 nG) {
   const u32 n = nb_of_affine_variables;
   u32 fi = 0;
   while (fi < nG && !univariate(G[fi], n)) ++fi;
-  if (fi == nG) QUOR_NAME(Fatal)("Cannot find the univariate polynomial !\n");
+  if (fi == nG) no_univariate(nG, n);
   const sDpol* f = G[fi];
   const u32 d = f->nb_terms ? degree_Expos(lead_Expos(f)) : 0;
-  // Every tail must be a sum of powers of x_last below d, or the product
-  // modulo f would silently mix in other monomials; a second polynomial led
-  // by a power of x_last cannot be in a reduced triangular basis either.
-  for (u32 i = 0; i < nG; ++i) {
-    if (i == fi) continue;
-    if (G[i]->nb_terms && power_of_last(lead_Expos(G[i]), n) >= 0) QUOR_NAME(Fatal)("Pas une base reduite\n");
-    for (u32 t = 1; t < G[i]->nb_terms; ++t) {
-      const i32 e = power_of_last(G[i]->monoms[t] + 1, n);
-      if (e < 0 || u32(e) >= d) QUOR_NAME(Fatal)("Pas une base reduite\n");
-    }
-  }
+  // Every other polynomial must be x_j + v_j(x_last), deg v_j < d: another
+  // lead (x_j^2, a product) would be rewritten as if it were x_j, a tail with
+  // other monomials silently mixed in.
+  for (u32 i = 0; i < nG; ++i)
+    if (i != fi) check_triangular(G[i], i, nG, n, d, fi);
   const u32 V = QUOR_NAME(vectorize);
   const u32 m = nG - 1;
   if (d == 0 || m == 0) {

@@ -24,8 +24,10 @@ bool rr_simd_available();
 // x_last alone) by its rational form, in every prime slot of the block; a
 // result term is kept where any slot is non-zero.  Host errors, before
 // anything changes: no univariate polynomial ("Cannot find the univariate
-// polynomial !\n"), a tail term that is not a power of x_last below d ("Pas
-// une base reduite\n"), f not square-free at any prime of the block.  f not
+// polynomial !" and what the basis holds), another polynomial not led by one
+// of the other variables to the first power or with a tail term that is not
+// a power of x_last below d ("Pas une base reduite:", the polynomial and its
+// lead or term), f not square-free at any prime of the block.  f not
 // square-free at some primes only, or of lower degree at one: a bad prime
 // (elim_status), G unchanged.
 void apply_rr(Dpol* G, u32 nG);

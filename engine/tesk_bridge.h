@@ -33,7 +33,10 @@ u32 lib_normalForm(Dpol* F, u32 nF, Dpol* G, u32 nG, Dpol* H, u32 nH, i32 univ, 
 // sqfr = 1: its square-free part; estimate: sequence length of f alone, <= 0
 // for the quotient's dimension; dump != 0: the multiplication matrix by
 // x_last also goes to "/tmp/fmat<pid>", see lib_dump_mult_matrix); returns its
-// size, 0 for a bad prime (elim_status).  Prime-field build: refused (fatal).
+// size, 0 for a bad prime (elim_status).  Fatal, as for the matrix request,
+// when G is not the basis of a zero-dimensional system (the empty basis of
+// the zero ideal included) or of one with solutions.  Prime-field build:
+// refused (fatal).
 u32 lib_fast_chg_order(Dpol* G, u32 nG, Dpol* out, i32 sqfr, i32 flag, i32 estimate, i32 dump);
 
 #if QUOR_INT

@@ -26,10 +26,9 @@ namespace quor::QUOR_NS {
 
 #if QUOR_INT
 u32 lib_fast_chg_order(Dpol* G, u32 nG, Dpol* out, i32 sqfr, i32 flag, i32 estimate, i32 dump) {
-  if (nG == 0) return 0;
-  if (dump) lib_dump_mult_matrix(G, nG);
   const double t0 = QUOR_NAME(cpu)();
   const u32 dim = zero_dim_quotient(G, nG);
+  if (dump) lib_dump_mult_matrix(G, nG);
   const bool minpoly_only = flag != 0;
   if (!minpoly_only && !shape_position_checked(G, nG, dim)) return 0;
   SoftFglmFailure soft;

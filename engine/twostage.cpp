@@ -301,8 +301,12 @@ u32 third_stage(Dpol* G, u32 count, Dpol* result, u32 sqfr, i32 no_rr, bool seco
     k = lib_fast_chg_order(G, count, result, i32(sqfr), want_radical_strateg1 ? 1 : no_rr, -1, 0);
   } else {
     QUOR_NAME(Stderr)("Copy %d pols ...\n", int(count));
-    std::copy(G, G + count, result);
-    k = count;
+    // The rational form reads a second basis as the shape basis: one out of
+    // shape position (x^2 - 1 for x^2 = y) would be taken for one.
+    if (second_basis_in_shape(G, count)) {
+      std::copy(G, G + count, result);
+      k = count;
+    }
   }
   if (timing) QUOR_NAME(Stderr)("#C Second step time %.2f sec\n", QUOR_NAME(cpu)() - t2);
 #if QUOR_INT

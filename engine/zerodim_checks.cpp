@@ -100,6 +100,22 @@ bool shape_position_checked(Dpol* G, u32 count, u32 dim) {
   return true;
 }
 
+bool second_basis_in_shape(Dpol* G, u32 count) {
+  const u32 n = nb_of_affine_variables;
+  if (count == 1 && G[0]->nb_terms > 0 && degree_Expos(lead_Expos(G[0])) == 0) return true;
+  // The checks sort their basis: the results keep the order of G.
+  std::vector<Dpol> sorted(G, G + count);
+  const u32 dim = zero_dim_quotient(sorted.data(), count);
+  bool triangular = true;
+  for (u32 i = 0; i < count && triangular; ++i) {
+    if (G[i]->nb_terms == 0) continue;
+    const u64* lead = lead_Expos(G[i]);
+    const u32 last = expos_slot(lead, n - 1), degree = degree_Expos(lead);
+    triangular = degree == last || degree == 1;
+  }
+  return triangular || shape_position_checked(sorted.data(), count, dim);
+}
+
 bool minimal_polynomial_sound(const sDpol* mu, u32 dim, bool minpoly_only, bool sqfr) {
   i32 lo = INT_MAX, hi = -1;
   for (u32 s = 0; s < QUOR_NAME(vectorize); ++s) {

@@ -19,6 +19,15 @@ u32 zero_dim_quotient(Dpol* G, u32 count);
 // Only the pass that fixes the results checks; later ones return true.
 bool shape_position_checked(Dpol* G, u32 count, u32 dim);
 
+// Whether the rational form may be asked of the second basis G[0..count-1]
+// (reduced for the order in force): true when it is led by the variables but
+// the last to the first power and by a power of the last, or is the basis 1
+// of a system without solution (its own form); fatal as for the matrix
+// request when the system is not zero-dimensional or not in shape position;
+// false with a bad prime.  A basis of a system in shape position that the
+// order leaves otherwise passes, for the rational form to name what is wrong.
+bool second_basis_in_shape(Dpol* G, u32 count);
+
 // Checks the minimal polynomial mu of a stage (its square-free part when
 // sqfr).  False, with a bad prime, when the primes of the block disagree on
 // its degree or a slot has no parametrisation; fatal when none was computed or

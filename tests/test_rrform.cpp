@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <random>
+#include <utility>
 #include <string>
 
 #include "engine/paramlift.h"
@@ -97,18 +98,33 @@ QTEST_F(RationalForm, TailsAreMultipliedByTheHalvedDerivativeInEverySlot) {
 }
 
 QTEST_F(RationalForm, BasesItCannotRewriteAreRefusedUntouched) {
-  layout(3);
+  layout(3, 2);  // blocks x1, x2 | x3: x1 leads x1 + x3^2
+  char* const kept[3] = {Liste_variables[0], Liste_variables[1], Liste_variables[2]};
+  char x1[] = "x1", x2[] = "x2", x3[] = "x3";
+  Liste_variables[0] = x1, Liste_variables[1] = x2, Liste_variables[2] = x3;
   const Terms f = {{{0, 0, 2}, 1}, {{0, 0, 0}, -2}};
   // A tail with another variable, a tail of degree d, a second polynomial in
-  // x3 alone: not a triangular basis.
-  for (const Terms& g : {Terms{{{1, 0, 0}, 1}, {{0, 1, 1}, 1}}, Terms{{{1, 0, 0}, 1}, {{0, 0, 2}, 1}},
-                         Terms{{{0, 0, 1}, 1}, {{0, 0, 0}, 1}}}) {
+  // x3 alone, a lead that is not a variable (x1^2 = x3 is not x1 = ...): not
+  // a triangular basis, and the refusal says where.
+  const std::pair<Terms, const char*> bad[] = {
+      {{{{1, 0, 0}, 1}, {{0, 1, 1}, 1}}, "polynomial 1 of 2 has the term x2*x3, not a power of x3 below 2, the degree "
+                                         "of the univariate polynomial 2"},
+      {{{{1, 0, 0}, 1}, {{0, 0, 2}, 1}}, "polynomial 1 of 2 has the term x3^2, not a power of x3 below 2, the degree of the "
+                                         "univariate polynomial 2"},
+      {{{{0, 0, 1}, 1}, {{0, 0, 0}, 1}}, "polynomial 2 of 2 is led by x3^2, in x3 alone like polynomial 1"},
+      {{{{2, 0, 0}, 1}, {{0, 0, 1}, -1}}, "polynomial 1 of 2 is led by x1^2, not by a variable other than x3 to the "
+                                          "first power"}};
+  for (const auto& [g, what] : bad) {
     auto G = hand({g, f});
-    EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 2); }), "Pas une base reduite\n");
+    const std::vector<Dpol> before = G;
+    EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 2); }), std::string("Pas une base reduite: ") + what + "\n");
+    EXPECT_EQ(G, before);
   }
   auto G = hand({{{{1, 0, 0}, 1}, {{0, 1, 0}, 1}}});
-  EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 1); }), "Cannot find the univariate polynomial !\n");
-  EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 0); }), "Cannot find the univariate polynomial !\n");
+  EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 1); }),
+            "Cannot find the univariate polynomial ! No polynomial of the basis (1) is in x3 alone\n");
+  EXPECT_EQ(fatal_text([&] { apply_rr(G.data(), 0); }), "Cannot find the univariate polynomial ! The basis is empty\n");
+  for (u32 v = 0; v < 3; ++v) Liste_variables[v] = kept[v];
 
   // f = x3^2: the form is 0/0 at the double root.
   G = hand({{{{1, 0, 0}, 1}, {{0, 0, 1}, 1}}, {{{0, 0, 2}, 1}}});

@@ -214,8 +214,7 @@ QTEST_F(TwoStage, ASecondBasisInShapeTakesTheRationalFormToo) {
   EXPECT_NE(host_.output().find("Copy 7 pols"), std::string::npos);
   // A degree order for the second basis: not triangular.
   const std::string refusal = fatal_text([&] { results<IntApi>(sys, QUOR_COMPUTE_GBASIS_MULTI, 0, n, 0); });
-  EXPECT_TRUE(refusal == "Pas une base reduite\n" || refusal == "Cannot find the univariate polynomial !\n")
-      << refusal;
+  EXPECT_EQ(refusal, "Cannot find the univariate polynomial ! No polynomial of the basis (41) is in x7 alone\n");
   // Without a second basis: the change of ordering, then the same form.
   EXPECT_EQ(exact(results<IntApi>(sys, QUOR_COMPUTE_GBASIS_MULTI)), matrix);
   EXPECT_NE(host_.output().find("Compute RR with"), std::string::npos);
@@ -238,6 +237,34 @@ QTEST_F(TwoStage, APrimeDividingALeadOfTheSecondOrderIsABadPrime) {
   const std::set<IntPoly> matrix = exact(results<IntApi>(sys, QUOR_COMPUTE_MATRIXN));
   EXPECT_EQ(matrix.size(), 4u);
   EXPECT_EQ(exact(results<IntApi>(sys, QUOR_COMPUTE_GBASIS_MULTI, 0, 4, 3)), matrix);
+}
+
+QTEST_F(TwoStage, TheZeroIdealIsRefusedByEveryZeroDimensionalStrategy) {
+  const Sys zero = {{{{1, 0}, 0}}};
+  for (i32 code : {QUOR_COMPUTE_RRFORM, QUOR_COMPUTE_RRFORM_SQFR, QUOR_COMPUTE_MINPOLY, QUOR_COMPUTE_MINPOLY_SQFR,
+                   QUOR_COMPUTE_RADICAL_STRATEG1, QUOR_COMPUTE_RADICAL_STRATEG2, QUOR_COMPUTE_GBASIS_MULTI,
+                   QUOR_COMPUTE_MATRIXN})
+    EXPECT_EQ(fatal_text([&] { results<IntApi>(zero, code); }), "Not a zero-dimensional system\n")
+        << strategy_name(code);
+  EXPECT_EQ(fatal_text([&] { results<IntApi>(zero, QUOR_COMPUTE_GBASIS_MULTI, 0, 1, 1); }),
+            "Not a zero-dimensional system\n");
+}
+
+QTEST_F(TwoStage, ASecondBasisOutOfShapePositionIsRefusedAsTheMatrixRequestIs) {
+  // x1^2 = x2, x2^2 = 1: four solutions, two values of x2.  The second basis
+  // for the blocks x1 | x2 is the input, which the rational form would have
+  // read as x1^2 - 1, x2^2 - 1 (x1 = +-1).
+  const Sys sys = {{{{2, 0}, 1}, {{0, 1}, -1}}, {{{0, 2}, 1}, {{0, 0}, -1}}};
+  const std::string matrix = fatal_text([&] { results<IntApi>(sys, QUOR_COMPUTE_MATRIXN); });
+  EXPECT_NE(matrix.find("degree 2 for a quotient of dimension 4"), std::string::npos) << matrix;
+  EXPECT_EQ(fatal_text([&] { results<IntApi>(sys, QUOR_COMPUTE_GBASIS_MULTI, 0, 2, 1); }), matrix);
+  EXPECT_EQ(fatal_text([&] { results<IntApi>(corner(), QUOR_COMPUTE_GBASIS_MULTI, 0, 3, 0); }),
+            fatal_text([&] { results<IntApi>(corner(), QUOR_COMPUTE_MATRIXN); }));
+  // No solution: the second basis is 1, which is its own rational form.
+  const Sys none = {{{{1, 0}, 1}}, {{{1, 0}, 1}, {{0, 0}, -1}}};
+  const auto R = results<IntApi>(none, QUOR_COMPUTE_GBASIS_MULTI, 0, 2, 1);
+  ASSERT_EQ(R.size(), 1u);
+  EXPECT_EQ(IntApi::exact(R[0], 2), (IntPoly{{{0, 0}, "1"}}));
 }
 
 QTEST_F(TwoStage, TheRadicalSwitchHoldsForItsRequestOnly) {

@@ -36,7 +36,10 @@ void Family<S>::init_Objet() {
         if (root && S::key() == last_Objet) return;
         // Each key keeps its records: switching back to a size seen before
         // takes its free list up again instead of a new block every time.
-        static std::vector<detail::KeyedState<R>> others;
+        // Never destroyed, like the blocks it points into: a static vector
+        // is gone before the process's last look at its memory, and the
+        // blocks of every other key would seem lost.
+        static std::vector<detail::KeyedState<R>>& others = *new std::vector<detail::KeyedState<R>>;
         if (root) others.push_back({last_Objet, root, z, stat_tesk});
         last_Objet = S::key();
         for (std::size_t i = 0; i < others.size(); ++i)
