@@ -144,9 +144,11 @@ void hilbert(Host& h, const System& s, long prime, bool basis) {
   for (const auto& t : res[0])
     for (std::size_t v = 1; v < n; ++v)
       if (t.e[v] != 0) fault("hilbert: h(t) not in the first variable", text(res[0]));
-  if (!constant(res[1])) fault("hilbert: dim + 2 not a constant", text(res[1]));
-  // Modulo a prime at most n + 2 the constant is ambiguous.
-  if (prime != 0 && prime <= long(n) + 2) return;
+  // Modulo a prime at most n + 2 the constant is ambiguous, and may vanish
+  // (the zero polynomial, without terms).
+  const bool ambiguous = prime != 0 && prime <= long(n) + 2;
+  if (!constant(res[1]) && !(ambiguous && res[1].empty())) fault("hilbert: dim + 2 not a constant", text(res[1]));
+  if (ambiguous) return;
   const long dim = mpz_get_si(res[1][0].c.get()) - 2;
   if (dim < -1 || dim > long(n)) fault("hilbert: dim", std::to_string(dim));
   if ((dim == -1) != res[0].empty()) fault("hilbert: h and dim disagree", std::to_string(dim) + text(res[0]));
