@@ -682,6 +682,9 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
     }
     sALGO_Dpol* b = nr[t];
     if (b->encoding != CODE_LZW) QUOR_NAME(Fatal)("code <> CODE_LZW");
+    // The row's own arrays, dead once expanded, take its new coefficients
+    // when they fit: a copy of every slot of the basis is not kept.
+    const u32 had = 1 + lzw_tail_positions(b->code, b->nb_codes, pos.data());
     u32 m = 0;
     for (u32 s = V; s-- > 0;) {
       make_slot_current(s);
@@ -704,7 +707,7 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
         }
       }
       // The lead stays 1: every later row's lead lies right of it.
-      Dom* c = static_cast<Dom*>(QUOR_NAME(alloc64)(u64(m) * sizeof(Dom)));
+      Dom* c = m <= had ? b->coeffs[s] : static_cast<Dom*>(QUOR_NAME(alloc64)(u64(m) * sizeof(Dom)));
       std::memcpy(c, coef.data(), u64(m) * sizeof(Dom));
       b->coeffs[s] = c;
     }
