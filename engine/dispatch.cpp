@@ -779,6 +779,7 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     // Only the state in zone 3 below its mark lives on: the next pass takes
     // the pages the others leave before it makes new ones resident.
     zone_all_spares_dead();
+    elim_give_back_room();
     QUOR_NAME(Stderr)("Memory usage (estimate):  %.3f\n", double(mem_after - mem_before) / 1024.0);
     if (complete) break;
 

@@ -109,6 +109,8 @@ QUOR_EXPORT i32 QUOR_NAME(want_ignore_simulin);
 QUOR_EXPORT void QUOR_NAME(reset_simulation)();
 // Matrices recorded by the writing pass.
 u32 simulation_matrices();
+// Gives back the room the eliminations of a pass keep from matrix to matrix.
+void elim_give_back_room();
 
 // ---- prime slot context (shared with the parametrisation lift) ----
 // floor((2^64 - p*2^32) / p) of the current prime.

@@ -27,6 +27,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -75,6 +76,34 @@ bool g_mesg2 = false;
 u32 g_percent_rows = 0;
 
 bool stop_now() { return QUOR_NAME(stop_immediately)() != 0; }
+
+// Room of the pivots' transposed coefficients for one group of 8 slots:
+// emptied at each group, its chunks kept from matrix to matrix of a pass
+// (their pages stay resident) and given back at the pass's end.
+struct TransposedRoom {
+  static constexpr u64 kChunk = u64(1) << 20;  // u32 per chunk at least
+  std::vector<std::unique_ptr<u32[]>> chunks;
+  std::vector<u64> sizes;
+  u32 cur = 0;   // chunk being filled
+  u64 used = 0;  // its u32 in use
+  u32* take(u64 n) {
+    n = (n + 15) & ~u64(15);
+    while (cur < chunks.size() && used + n > sizes[cur]) ++cur, used = 0;
+    if (cur == chunks.size()) {
+      const u64 size = std::max(kChunk, n);
+      u32* c = new (std::nothrow) u32[size];
+      if (!c) QUOR_NAME(Fatal)("Cannot allocate the transposed coefficients\n");
+      chunks.emplace_back(c);
+      sizes.push_back(size);
+      used = 0;
+    }
+    u32* p = chunks[cur].get() + used;
+    used += n;
+    return p;
+  }
+  void clear() { cur = 0, used = 0; }
+};
+TransposedRoom g_tr_room;
 
 // The trace record of the current matrix, read or written.
 struct TraceCursor {
@@ -131,11 +160,11 @@ struct Work {
   u32 ncols;
   u32* piv;  // ncols + 1 entries: row index of the pivot of a column, kNone for none
   Cell* acc;
-  // Pivot coefficients transposed for the vector kernel, made on first use:
-  // entry (row e, group q) at tr[e * ngroups + q], null until then; each
-  // holds the row's entries times 8 slots, entry-major (zone 1).
+  // Pivot coefficients transposed for the vector kernel, for the group of 8
+  // slots being reduced, made on first use: row e's at tr[e], null until
+  // then; each holds the row's entries times 8 slots, entry-major (in
+  // g_tr_room, emptied with tr at each group).
   const u32** tr = nullptr;
-  u32 ngroups = 0;
   // Positions of each pivot's entries after its lead (relative to it),
   // decoded on first use; scratch holds ncols positions for the decoding.
   // c0 caches slot 0's coefficients after the lead (the one-slot walk's
@@ -168,13 +197,14 @@ const Work::Tail& tail(const Work& w, u32 e) {
   return t;
 }
 
-// Transposed coefficients of pivot row e for the 8 slots from s0 (a multiple of 8).
+// Transposed coefficients of pivot row e for the 8 slots from s0 (a multiple
+// of 8: the group being reduced).
 const u32* transposed(const Work& w, u32 e, u32 s0) {
-  const u32** slot = &w.tr[u64(e) * w.ngroups + s0 / 8];
+  const u32** slot = &w.tr[e];
   if (*slot) return *slot;
   const sALGO_Dpol* r = w.rows[e];
   const u64 n = u64(tail(w, e).n) + 1;
-  u32* t = static_cast<u32*>(QUOR_NAME(alloc64)(n * 8 * sizeof(u32)));
+  u32* t = g_tr_room.take(n * 8);
   const Dom* c[8];
   for (u32 g = 0; g < 8; ++g) c[g] = slot_coeffs(w, r, s0 + g);
   // Entry-major: the output is written once, in order.
@@ -426,6 +456,21 @@ constexpr u32 kRows = 8;
 constexpr u64 kRowGroupBytes = u64(16) << 20;
 
 
+// The fields of a row that its reduction replaces.
+struct RowFields {
+  u8* code = nullptr;
+  u32 lead = 0, span = 0, dense = 0, nb_codes = 0, encoding = 0;
+  static RowFields of(const sALGO_Dpol* r) { return {r->code, r->lead, r->span, r->dense, r->nb_codes, r->encoding}; }
+  void put(sALGO_Dpol* r) const {
+    r->code = code, r->lead = lead, r->span = span, r->dense = dense, r->nb_codes = nb_codes, r->encoding = encoding;
+  }
+};
+// A surviving row of a matrix: its index, its fields as given and as reduced.
+struct Kept {
+  u32 i;
+  RowFields orig, red;
+};
+
 struct RowGroup {
   u32 n = 0, next = 0;   // rows, next row to hand out
   u32 cap = 0;           // most rows of a group (at most kRows)
@@ -637,6 +682,9 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
     }
     sALGO_Dpol* b = nr[t];
     if (b->encoding != CODE_LZW) QUOR_NAME(Fatal)("code <> CODE_LZW");
+    // The row's own arrays, dead once expanded, take its new coefficients
+    // when they fit: a copy of every slot of the basis is not kept.
+    const u32 had = 1 + lzw_tail_positions(b->code, b->nb_codes, pos.data());
     u32 m = 0;
     for (u32 s = V; s-- > 0;) {
       make_slot_current(s);
@@ -659,7 +707,7 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
         }
       }
       // The lead stays 1: every later row's lead lies right of it.
-      Dom* c = static_cast<Dom*>(QUOR_NAME(alloc64)(u64(m) * sizeof(Dom)));
+      Dom* c = m <= had ? b->coeffs[s] : static_cast<Dom*>(QUOR_NAME(alloc64)(u64(m) * sizeof(Dom)));
       std::memcpy(c, coef.data(), u64(m) * sizeof(Dom));
       b->coeffs[s] = c;
     }
@@ -677,7 +725,10 @@ bool backward(ALGO_Dpol* nr, u32 n, u32 ncols, Cell* acc, u32 V) {
 void QUOR_NAME(reset_simulation)() {
   g_matrix = 0;
   if (simul_write) g_trace.clear();
+  elim_give_back_room();
 }
+
+void elim_give_back_room() { g_tr_room = TransposedRoom{}; }
 
 u32 simulation_matrices() { return u32(g_trace.size()); }
 
@@ -698,14 +749,14 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
     if (rows[i]->flag == 0) piv[rows[i]->lead] = i;
   Cell* acc = static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(Cell)));
   Cell* gacc = V > 1 ? static_cast<Cell*>(QUOR_NAME(alloc64)(u64(ncols) * kGroup * sizeof(Cell))) : nullptr;
-  Work w{rows, ncols, piv, acc, nullptr, 0, nullptr, nullptr, V - 1};
+  Work w{rows, ncols, piv, acc, nullptr, nullptr, nullptr, V - 1};
   w.tails = static_cast<Work::Tail*>(QUOR_NAME(alloc64)(u64(nrows) * sizeof(Work::Tail)));
   std::fill(w.tails, w.tails + nrows, Work::Tail{nullptr, nullptr, 0});
   w.scratch = static_cast<u32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(u32)));
   if (V >= kGroup && kGroup == 8 && wrap_simd_available()) {
-    w.ngroups = V / 8 + 1;
-    w.tr = static_cast<const u32**>(QUOR_NAME(alloc64)(u64(nrows) * w.ngroups * sizeof(u32*)));
-    std::fill(w.tr, w.tr + u64(nrows) * w.ngroups, nullptr);
+    w.tr = static_cast<const u32**>(QUOR_NAME(alloc64)(u64(nrows) * sizeof(u32*)));
+    std::fill(w.tr, w.tr + nrows, nullptr);
+    g_tr_room.clear();
   }
   if (!g_banner) {
     g_banner = true;
@@ -734,14 +785,61 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
       batch.pos[g] = static_cast<u32*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * sizeof(u32)));
     }
   }
+  // One group of 8 slots is reduced at a time (below), so one accumulator
+  // serves every group; its rows per group are those the budget gives when
+  // it is shared by all the groups, as before.
   RowGroup rg;
   const u64 row_bytes = (u64(ncols) + 1) * std::max(1u, full_groups) * 8 * sizeof(Cell);
   rg.cap = u32(std::min<u64>(kRows, kRowGroupBytes / row_bytes));
   rg.stride = rg.cap * 8;
   const bool row_groups = V >= kGroup && w.tr && wrap_avx512_available() && rg.cap >= 2;
-  std::vector<Cell*> rg_acc(row_groups ? full_groups : 0);
+  std::vector<Cell*> rg_acc(row_groups ? 1 : 0);
   for (Cell*& a : rg_acc) a = static_cast<Cell*>(QUOR_NAME(alloc64)((u64(ncols) + 1) * rg.stride * sizeof(Cell)));
   rg.acc = rg_acc.data();
+  // The cells of the slots s0 .. s0+G-1 of the row being stored: from the
+  // row group when it covers them, else reduced into gacc.
+  Cell* gv = gacc;
+  u32 gstride = kGroup;
+  // Checks the slots g0 .. G-1 of the group from s0 of row i (cells gv, the
+  // row's span from its first column, slot 0's lead at off) against slot
+  // 0's pattern pat (n0 positions) and stores their coefficients in arrays;
+  // false, the status set, on a bad prime.
+  auto store_slots = [&](u32 i, u32 s0, u32 G, u32 g0, u64 span, u64 off, const u32* pat, u32 n0) -> bool {
+    u32 sts[kGroup], zero_counts[kGroup], outsides[kGroup];
+    compact_group_slots(gv, gstride, g0, G, span, off, pat, n0, slot_coef.data(), mods.data() + s0, sts, zero_counts,
+                        outsides);
+    for (u32 g = g0; g < G; ++g) {
+      const u32 s = s0 + g;
+      const u32 p = QUOR_NAME(Primes)[s];
+      const u32 st = sts[g], zeros = zero_counts[g], outside = outsides[g];
+      if (st == 1) {
+        fail_text(kElimBadPrime, true, "Bad prime number bp=%u\n", p);
+        return false;
+      }
+      if (st == 2) {
+        fail_text(kElimBadPrime, true, "Cas complique line %d for p[%d]=%u\n", int(i), int(s), p);
+        return false;
+      }
+      if (st == 3) {
+        fail_text(kElimBadPrime, true, "Probably a bad prime ! (sz=%d sz0=%d)\n", int(n0), int(n0 + outside));
+        return false;
+      }
+      for (u32 z = 0; z < zeros; ++z)
+        QUOR_NAME(Stderr)("%s\nWarning: new experimental implementation of size_compact_row_adaptative\n",
+                          "======================================================================");
+      make_slot_current(s);
+      arrays[s] = store_coefficients(slot_coef[g], n0);
+      make_slot_current(0);
+    }
+    return true;
+  };
+  // The first walk over the rows decides their fates and reduces the first
+  // group of slots; each later group of 8 slots takes its own walk over the
+  // surviving rows (below), so that the pivots' transposed coefficients are
+  // held for 8 slots at a time.  A surviving row keeps its fields as given
+  // (orig) for those walks beside the reduced ones (red).
+  const u32 first_slots = std::min(V, kGroup);
+  std::vector<Kept> kept;
   u32 nnew = 0, done = 0;
   for (u32 i = 0; i < nrows; ++i) {
     if (stop_now()) {
@@ -792,20 +890,14 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
         }
         rg.base = kNone;
         for (u32 r = 0; r < rg.n; ++r) rg.base = std::min(rg.base, rows[rg.index[r]]->lead);
-        for (u32 q = 0; q < full_groups; ++q)
-          if (reduce_rows_group(w, rg, q * kGroup, mods.data() + q * kGroup, rg.acc[q]) == Fate::kStopped)
-            return Fate::kStopped;
+        if (reduce_rows_group(w, rg, 0, mods.data(), rg.acc[0]) == Fate::kStopped) return Fate::kStopped;
       }
       if (rg.next < rg.n && rg.index[rg.next] == i) rgr = rg.next++;
       return Fate::kSurvived;
     };
-    // The cells of the slots s0 .. s0+G-1 of the row: from the row group
-    // when it covers them, else reduced now into gacc.
-    Cell* gv = gacc;
-    u32 gstride = kGroup;
     auto group_view = [&](u32 s0, u32 G) -> Fate {
       if (rgr != kNone && G == kGroup) {
-        gv = rg.acc[s0 / kGroup] + u64(row->lead - rg.base) * rg.stride + rgr * 8;
+        gv = rg.acc[0] + u64(row->lead - rg.base) * rg.stride + rgr * 8;
         gstride = rg.stride;
         return Fate::kSurvived;
       }
@@ -873,55 +965,93 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
                   : compact_reduced<u32, Mod>(cur, span, coef.data(), pos0.data());
       arrays[0] = store_coefficients(coef.data(), n0);
     }
-    // The other slots, kGroup at a time on one walk of the row.  With a
-    // full group or more the groups start at slot 0 (recomputed, not
-    // compacted again), so that whole groups use the vector kernel.
+    // The first group of slots on one walk of the row.  With a full group
+    // or more it starts at slot 0 (recomputed, not compacted again), so
+    // that whole groups use the vector kernel.
     const u64 off = lead - row->lead;
-    for (u32 s0 = V >= kGroup ? 0 : 1; s0 < V; s0 += kGroup) {
+    if (const u32 s0 = V >= kGroup ? 0 : 1; s0 < V) {
       const u32 G = std::min(kGroup, V - s0);
       if (!(group0 && s0 == 0) && group_view(s0, pad ? kGroup : G) == Fate::kStopped) {
         elim_fail(kElimInterrupted, "", false);
         return 0;
       }
-      const u32 g0 = s0 == 0 ? 1 : 0;
-      u32 sts[kGroup], zero_counts[kGroup], outsides[kGroup];
-      compact_group_slots(gv, gstride, g0, G, row->span, off, pat, n0, slot_coef.data(), mods.data() + s0, sts,
-                          zero_counts, outsides);
-      for (u32 g = g0; g < G; ++g) {
-        const u32 s = s0 + g;
-        const u32 p = QUOR_NAME(Primes)[s];
-        const u32 st = sts[g], zeros = zero_counts[g], outside = outsides[g];
-        if (st == 1) {
-          fail_text(kElimBadPrime, true, "Bad prime number bp=%u\n", p);
-          return 0;
-        }
-        if (st == 2) {
-          fail_text(kElimBadPrime, true, "Cas complique line %d for p[%d]=%u\n", int(i), int(s), p);
-          return 0;
-        }
-        if (st == 3) {
-          fail_text(kElimBadPrime, true, "Probably a bad prime ! (sz=%d sz0=%d)\n", int(n0),
-                    int(n0 + outside));
-          return 0;
-        }
-        for (u32 z = 0; z < zeros; ++z)
-          QUOR_NAME(Stderr)("%s\nWarning: new experimental implementation of size_compact_row_adaptative\n",
-                            "======================================================================");
-        make_slot_current(s);
-        arrays[s] = store_coefficients(slot_coef[g], n0);
-        make_slot_current(0);
-      }
+      if (!store_slots(i, s0, G, s0 == 0 ? 1 : 0, row->span, off, pat, n0)) return 0;
     }
+    if (V > first_slots) kept.push_back(Kept{i, RowFields::of(row), {}});
     u32 codes = 0;
     u64 bytes = 0;
     row->code = compress_lzw(pat, n0, &codes, &bytes);
     row->nb_codes = codes;
-    for (u32 s = 0; s < V; ++s) row->coeffs[s] = arrays[s];
+    for (u32 s = 0; s < first_slots; ++s) row->coeffs[s] = arrays[s];
     row->dense = 0;
     row->encoding = CODE_LZW;
     row->lead = lead;
     row->span = ncols - lead + 1;
+    if (V > first_slots) kept.back().red = RowFields::of(row);
     out[nnew++] = row;
+  }
+
+  // The later groups of slots.  A row is reduced with its given fields and
+  // coefficients of the group against the pivots before it, which then hold
+  // their reduced fields and the group's reduced coefficients: the same
+  // pivots, by the same indices, as on the first walk.
+  for (u32 s0 = kGroup; s0 < V; s0 += kGroup) {
+    const u32 G = std::min(kGroup, V - s0);
+    if (w.tr) {
+      std::fill(w.tr, w.tr + nrows, nullptr);
+      g_tr_room.clear();
+    }
+    rg.n = rg.next = 0;
+    for (u64 k = 0; k < kept.size(); ++k) {
+      if (stop_now()) {
+        elim_fail(kElimInterrupted, "", false);
+        return 0;
+      }
+      const Kept& kp = kept[k];
+      const u32 i = kp.i;
+      sALGO_Dpol* row = rows[i];
+      // Slot 0's pattern, from the reduced row's code.
+      pos0[0] = 0;
+      const u32 n0 = 1 + lzw_tail_positions(kp.red.code, kp.red.nb_codes, pos0.data() + 1);
+      u32 rgr = kNone;
+      if (row_groups && rg.next == rg.n) {
+        rg.n = rg.next = 0;
+        for (u64 r = k; r < kept.size() && rg.n < rg.cap; ++r)
+          rg.index[rg.n] = kept[r].i, rg.lead[rg.n++] = kept[r].red.lead;
+        if (rg.n < 2) {
+          rg.n = 0;
+        } else {
+          rg.base = kNone;
+          for (u32 r = 0; r < rg.n; ++r) {
+            kept[k + r].orig.put(rows[rg.index[r]]);
+            rg.base = std::min(rg.base, kept[k + r].orig.lead);
+          }
+          const Fate f = reduce_rows_group(w, rg, s0, mods.data() + s0, rg.acc[0]);
+          for (u32 r = 0; r < rg.n; ++r) kept[k + r].red.put(rows[rg.index[r]]);
+          if (f == Fate::kStopped) {
+            elim_fail(kElimInterrupted, "", false);
+            return 0;
+          }
+        }
+      }
+      if (rg.next < rg.n && rg.index[rg.next] == i) rgr = rg.next++;
+      const RowFields& given = kp.orig;
+      if (rgr != kNone) {
+        gv = rg.acc[0] + u64(given.lead - rg.base) * rg.stride + rgr * 8;
+        gstride = rg.stride;
+      } else {
+        gv = gacc, gstride = pad ? kGroup : G;
+        given.put(row);
+        const Fate f = reduce_group(gstride, w, i, s0, mods.data() + s0, gacc);
+        kp.red.put(row);
+        if (f == Fate::kStopped) {
+          elim_fail(kElimInterrupted, "", false);
+          return 0;
+        }
+      }
+      if (!store_slots(i, s0, G, 0, given.span, kp.red.lead - given.lead, pos0.data(), n0)) return 0;
+      for (u32 s = s0; s < s0 + G; ++s) row->coeffs[s] = arrays[s];
+    }
   }
   bus_ok();
 

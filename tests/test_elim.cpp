@@ -891,9 +891,10 @@ QTEST_F(Elim, OnePrimeAndManyPrimes) {
 
 // Rows to reduce are taken several at a time for the first prime: many rows
 // on few columns (they eliminate each other and most vanish), over one
-// prime, a full vector group and one more; a replay over other primes agrees.
+// prime, a full vector group and one more, several groups (each reduced on
+// its own walk over the surviving rows); a replay over other primes agrees.
 QTEST_F(Elim, CrowdedRowsMatchDenseReference) {
-  for (u32 V : {1u, 8u, 9u}) {
+  for (u32 V : {1u, 8u, 9u, 25u}) {
     for (u32 seed = 0; seed < 4; ++seed) {
       const auto m = random_matrix(80 + seed, 40, 12, 70, seed % 2 ? 10 : 40);
       simul_write = 1;
@@ -931,7 +932,7 @@ QTEST_F(Elim, NarrowerVectorPathsGiveTheSameResults) {
       EXPECT_EQ(run(m, ncols), reference(m, ncols)) << "cap " << cap << " seed " << seed;
     }
 #if QUOR_INT
-    for (u32 V : {8u, 9u}) {
+    for (u32 V : {8u, 9u, 20u}) {
       const auto m = random_matrix(80 + V, 40, 12, 70, 40);
       simul_write = 1;
       use_primes(V, 20);
@@ -1048,9 +1049,10 @@ QTEST_F(Elim, DisagreeingPrimeIsReported) {
 // needs it as the pivot of x3; in a replay, row 0 loses its lead modulo
 // the block's first prime.
 QTEST_F(Elim, RowOfAGroupThatDisagreesFailsWithItsMessage) {
-  // Slot 3 of a full group; slot 8, alone in the last group of nine slots.
-  for (u32 slot : {3u, 8u}) {
-    use_primes(9, 30);
+  // Slot 3 of a full group; slot 8, alone in the last group of nine slots;
+  // slot 17, in the third group of twenty.
+  for (u32 slot : {3u, 8u, 17u}) {
+    use_primes(slot < 16 ? 9 : 20, 30);
     const i64 q = QUOR_NAME(Primes)[slot];
     const std::vector<IRow> bad{{{3, 5}, {3 * q, 1}, 1, 1}, {{2, 3}, {1, 1}, 2, 1}};
     EXPECT_TRUE(run(bad, 6).empty());
