@@ -312,19 +312,30 @@ void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mar
 // The codes of each row's terms, kept from the numbering to the coding of
 // the rows, so that each product is looked up once.
 struct RowCodes {
+  ScratchArena& scratch;
   u32** at = nullptr;
   u32 capacity = 0;
+  u32* room = nullptr;  // the codes' current piece of scratch
+  u64 left = 0;
 
   // Room for the n codes of row i (rows come in order).
   u32* add(u32 i, u32 n) {
     if (i >= capacity) {
       const u32 cap = std::max<u32>(1024, 2 * capacity);
-      auto** grown = static_cast<u32**>(QUOR_NAME(alloc64)(u64(cap) * sizeof(u32*)));
+      auto** grown = static_cast<u32**>(scratch.take(u64(cap) * sizeof(u32*)));
       if (i) std::memcpy(grown, at, u64(i) * sizeof(u32*));
       at = grown;
       capacity = cap;
     }
-    return at[i] = static_cast<u32*>(zone_alloc_exact(u64(n) * sizeof(u32), alignof(u32)));
+    // Rows' codes side by side, without the arena's alignment between them.
+    if (n > left) {
+      left = std::max<u64>(n, u64(1) << 15);
+      room = static_cast<u32*>(scratch.take(left * sizeof(u32)));
+    }
+    at[i] = room;
+    room += n;
+    left -= n;
+    return at[i];
   }
 };
 
@@ -499,13 +510,16 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   SymbolicMatrix M{nullptr, 0, 0, 0, 0, 0, 0, nullptr, nullptr};
   Table_de_Recherche t = QUOR_NAME(ptr_Base_Exposants);
   const u32 V = QUOR_NAME(vectorize);
+  // The index, the rows' codes and the other scratch of the preprocessing
+  // are given back before the elimination, which takes the same chunks.
+  ScratchArena scratch;
   // One mark per code: a code can never reach the table's prime.
-  u32* mark = static_cast<u32*>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u32)));
+  u32* mark = static_cast<u32*>(scratch.take(u64(quor_hash_prime) * sizeof(u32)));
   fresh_relative_MatrixRow();
   empty_Table_de_Recherche(t);
   u32 nrows = 0, nreduce = 0, max_terms = 1;
   [[maybe_unused]] u64 entries = 0;  // of the rows, for the choice of a coding team
-  RowCodes row_codes;
+  RowCodes row_codes{scratch};
   ColumnIndex cols;
 #if !QUOR_INT
   // Lookups on the elimination's team, the halves in chunks of kFirstChunk rows at least.
@@ -524,7 +538,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       const u64* m = get_relative_Expos(i);
       degree = std::max(degree, (m ? degree_Expos(m) : 0) + degree_Expos(p->monoms[0] + 1));
     }
-    cols.start(t, u32(std::bit_width(degree)));
+    cols.start(t, u32(std::bit_width(degree)), &scratch);
   }
 
   // 1. The selected halves.
@@ -569,11 +583,9 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   // 2. Symbolic preprocessing: one pass over the codes in insertion order,
   // picking up the monomials that the reductor rows insert on the way.
   const u32 nb = nb_of_blocks_of_variables;
-  // Scratch of the step lives in zone 1, so that a fatal error unwinding from
-  // here leaks nothing: the caller's mark (or the next reset) takes it back.
-  const u64** red_lead = static_cast<const u64**>(QUOR_NAME(alloc64)(u64(nred) * sizeof(u64*)));
-  u64* red_mask = static_cast<u64*>(QUOR_NAME(alloc64)(u64(nred) * sizeof(u64)));
-  u32* red_index = static_cast<u32*>(QUOR_NAME(alloc64)(u64(nred) * sizeof(u32)));
+  const u64** red_lead = static_cast<const u64**>(scratch.take(u64(nred) * sizeof(u64*)));
+  u64* red_mask = static_cast<u64*>(scratch.take(u64(nred) * sizeof(u64)));
+  u32* red_index = static_cast<u32*>(scratch.take(u64(nred) * sizeof(u32)));
   u32 nr = 0;
   for (u32 r = 0; r < nred; ++r)
     if (table[r] && table[r]->nb_terms != 0) red_index[nr++] = r;
@@ -659,9 +671,9 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   M.col_words = cols.all_words();
   M.col_made = cols.made_records();
   Table_slot* s = t->slots;
-  u32* pos = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));  // position of each code
+  u32* pos = static_cast<u32*>(scratch.take(u64(ncols) * sizeof(u32)));  // position of each code
   {
-    u32* order = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));
+    u32* order = static_cast<u32*>(scratch.take(u64(ncols) * sizeof(u32)));
     for (u32 i = 0; i < ncols; ++i) order[i] = i;
     sort_columns(cols.all_words(), order, ncols, use_strong_order != 0);
     // The slots lie all over the table: each is hinted kSlotAhead columns ahead.
@@ -680,7 +692,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
 
   // 4. Row records, coded as they are built; coefficients are the sources'.
   ALGO_Dpol* rows = static_cast<ALGO_Dpol*>(QUOR_NAME(alloc64)(even_up(nrows) * sizeof(ALGO_Dpol)));
-  u32* scratch = static_cast<u32*>(QUOR_NAME(alloc64)(u64(max_terms) * sizeof(u32)));
+  u32* offsets = static_cast<u32*>(scratch.take(u64(max_terms) * sizeof(u32)));
   const bool unexpanded = QUOR_NAME(no_expand) != 0;
 #if !QUOR_INT
   // Large matrices code their rows on the elimination's team afterwards.
@@ -723,7 +735,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     } else if (team > 1) {
       row->nb_codes = src->nb_terms;  // until the team codes the row
     } else {
-      code_row_from_codes(row, row_codes.at[i], src->nb_terms, pos, scratch);
+      code_row_from_codes(row, row_codes.at[i], src->nb_terms, pos, offsets);
     }
     rows[i] = row;
   }
