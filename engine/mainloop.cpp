@@ -567,6 +567,11 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
     if (want_rr) apply_rr(result, count);
 #endif
   }
+#if !QUOR_INT
+  // The last steps' pages too, before the host receives the results.
+  zone_give_back_dead();
+  scratch_chunks_release();
+#endif
   *t = cpu_now() - t0;
   QUOR_NAME(info_count_lzw)();
   QUOR_NAME(checkInterrupt)();
