@@ -311,6 +311,9 @@ void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mar
   }
 }
 
+// Staged codes from which a batch is numbered before it is complete.
+constexpr u64 kStagedCodes = u64(1) << 20;
+
 // The codes of each row's terms, kept from the numbering to the coding of
 // the rows, so that each product is looked up once.  A batch's codes are
 // numbered into a staging buffer, then kept in 16 bits while every code
@@ -336,6 +339,8 @@ struct RowCodes {
       at = grown;
       capacity = cap;
     }
+    // Room for a batch's worth once: doubling would leave twice that.
+    if (staging.capacity() == 0) staging.reserve(kStagedCodes + (u64(1) << 16));
     const u64 o = staging.size();
     staging.resize(o + n);
     return o;
@@ -366,9 +371,6 @@ struct RowCodes {
   bool narrow(u32 i) const { return i < wide_from; }
   u32 first(u32 i) const { return narrow(i) ? static_cast<const u16*>(at[i])[0] : static_cast<const u32*>(at[i])[0]; }
 };
-
-// Staged codes from which a batch is numbered before it is complete.
-constexpr u64 kStagedCodes = u64(1) << 20;
 
 // Numbers the batch's rows (enter_rows) through the staging buffer and keeps their codes.
 void enter_batch(ColumnIndex& cols, std::vector<PendingRow>& rows, u32* mark, u32 width, RowCodes& codes) {
