@@ -311,8 +311,10 @@ void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mar
   }
 }
 
-// Staged codes from which a batch is numbered before it is complete.
-constexpr u64 kStagedCodes = u64(1) << 20;
+// Staged codes from which a batch is numbered before it is complete, on one
+// thread (any cut of the rows in their order numbers them alike; a team's
+// batches are kept whole, each is one round of lookups on the team).
+constexpr u64 kStagedCodes = u64(1) << 18;
 
 // The codes of each row's terms, kept from the numbering to the coding of
 // the rows, so that each product is looked up once.  A batch's codes are
@@ -617,7 +619,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     ++nrows;
     // Chunks grow with the rows entered, so that most products of a chunk
     // are already indexed when its team looks them up.
-    if (batch.size() >= std::max(nrows / 2, chunk) || row_codes.staging.size() >= kStagedCodes)
+    if (batch.size() >= std::max(nrows / 2, chunk) || (width == 1 && row_codes.staging.size() >= kStagedCodes))
       enter_batch(cols, batch, mark, width, row_codes);
   }
   enter_batch(cols, batch, mark, width, row_codes);
@@ -698,8 +700,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       max_terms = std::max(max_terms, g->nb_terms);
       entries += g->nb_terms;
       ++nrows;
-      // Any cut of the rows in their order numbers them alike.
-      if (!team || row_codes.staging.size() >= kStagedCodes) enter_batch(cols, batch, mark, team ? width : 1, row_codes);
+      if (!team) enter_batch(cols, batch, mark, 1, row_codes);
     }
     enter_batch(cols, batch, mark, width, row_codes);
   }
