@@ -21,8 +21,9 @@ inline u32 pointer_hash(const void* p, u32 mask) {
 }
 }  // namespace
 
-void ColumnIndex::start(Table_de_Recherche t, u32 bits_hint) {
+void ColumnIndex::start(Table_de_Recherche t, u32 bits_hint, ScratchArena* scratch) {
   table_ = t;
+  scratch_ = scratch;
   words_ = static_cast<const u64**>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u64*)));
   made_ = static_cast<u8*>(QUOR_NAME(alloc64)(quor_hash_prime));
   count_ = t->count;  // 0: the table was emptied
@@ -54,7 +55,7 @@ bool ColumnIndex::set_bits(u32 bits) {
 }
 
 void ColumnIndex::rebuild(u32 capacity) {
-  entries_ = static_cast<Entry*>(QUOR_NAME(alloc64)(u64(capacity) * sizeof(Entry)));
+  entries_ = static_cast<Entry*>(take(u64(capacity) * sizeof(Entry)));
   std::memset(static_cast<void*>(entries_), 0xFF, u64(capacity) * sizeof(Entry));
   mask_ = capacity - 1;
   shift_ = 64 - u32(__builtin_ctz(capacity));
@@ -67,7 +68,7 @@ void ColumnIndex::rebuild(u32 capacity) {
 }
 
 void ColumnIndex::clear_term_keys(u32 capacity) {
-  term_keys_ = static_cast<TermKeys*>(QUOR_NAME(alloc64)(u64(capacity) * sizeof(TermKeys)));
+  term_keys_ = static_cast<TermKeys*>(take(u64(capacity) * sizeof(TermKeys)));
   std::memset(static_cast<void*>(term_keys_), 0, u64(capacity) * sizeof(TermKeys));
   term_mask_ = capacity - 1;
   term_count_ = 0;
@@ -80,7 +81,7 @@ ColumnIndex::TermKeys* ColumnIndex::keyed(u64* const* monoms) {
 }
 
 ColumnIndex::Key* ColumnIndex::add_term_keys(u64* const* monoms, u32 n) {
-  Key* keys = static_cast<Key*>(QUOR_NAME(alloc64)(u64(n) * sizeof(Key)));
+  Key* keys = static_cast<Key*>(take(u64(n) * sizeof(Key)));
   u32 i = pointer_hash(monoms, term_mask_);
   while (term_keys_[i].monoms) i = (i + 1) & term_mask_;
   term_keys_[i] = TermKeys{monoms, keys};

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/hashtable.h"
+#include "core/zone.h"
 
 namespace quor::QUOR_NS {
 
@@ -33,8 +34,10 @@ class ColumnIndex {
   using Key = unsigned __int128;
 
   // Starts a step on the emptied table t; bits_hint: bits of the largest
-  // exponent expected.  Scratch comes from the zone.
-  void start(Table_de_Recherche t, u32 bits_hint);
+  // exponent expected.  The per-code words and flags come from the zone, the
+  // index and the terms' keys from scratch (the zone when null), which must
+  // outlive the index's use.
+  void start(Table_de_Recherche t, u32 bits_hint, ScratchArena* scratch = nullptr);
 
   // get_code(h1, m1, m2, t, code, record) of the step (m1 exponent words or null).
   i32 get_code(u64 h1, const u64* m1, u64* m2, u32* code, u64** record);
@@ -165,8 +168,11 @@ class ColumnIndex {
   void clear_term_keys(u32 capacity);
   // The step goes to the table from here on.
   void give_up();
+  // n bytes of the index's scratch.
+  void* take(u64 n) { return scratch_ ? scratch_->take(n) : QUOR_NAME(alloc64)(n); }
 
   Table_de_Recherche table_ = nullptr;
+  ScratchArena* scratch_ = nullptr;
   const u64** words_ = nullptr;  // per code (quor_hash_prime of them)
   u8* made_ = nullptr;           // per code: its record was made for the step
   Entry* entries_ = nullptr;

@@ -523,6 +523,47 @@ void zone_reset_memory(i32 keep_other) {
 
 i32 deja_vu_init_mem = 0;
 
+void* ScratchArena::take(u64 n) {
+  n = (n + 63) & ~u64(63);
+  if (n > left_) {
+    if (count_ == capacity_) {
+      const u32 cap = capacity_ ? 2 * capacity_ : 16;
+      auto* grown = static_cast<Chunk*>(std::realloc(chunks_, cap * sizeof(Chunk)));
+      if (grown == nullptr) QUOR_NAME(Fatal)("Cannot allocate memory !");
+      chunks_ = grown;
+      capacity_ = cap;
+    }
+    // Chunks of 1 MB, the size the elimination's arenas take; a request of
+    // a quarter of that or more has a chunk of its own, and the current
+    // chunk goes on serving the small ones.
+    constexpr u64 kChunk = u64(1) << 20;
+    const bool own = n >= kChunk / 4;
+    u64 size = 0;
+    void* c = scratch_chunk_take(own ? n + 64 : kChunk, &size);
+    if (c == nullptr)
+      QUOR_NAME(Fatal)("Not enough memory in alloc (%d,%d)! (a block of %llu bytes asked: the memory is exhausted)\n",
+                       int(n), int(cur_garbages), (unsigned long long)(own ? n + 64 : kChunk));
+    chunks_[count_++] = Chunk{c, size};
+    const std::uintptr_t a = round_up(addr(c), 64);
+    if (own) return ptr(a);
+    cur_ = ptr(a);
+    left_ = size - (a - addr(c));
+  }
+  char* p = cur_;
+  cur_ += n;
+  left_ -= n;
+  return p;
+}
+
+void ScratchArena::release() {
+  for (u32 i = count_; i-- > 0;) scratch_chunk_give(chunks_[i].at, chunks_[i].size);
+  std::free(chunks_);
+  chunks_ = nullptr;
+  count_ = capacity_ = 0;
+  cur_ = nullptr;
+  left_ = 0;
+}
+
 Zone3Scope::Zone3Scope() { QUOR_NAME(swap_zone3)(); }
 Zone3Scope::~Zone3Scope() { QUOR_NAME(swap_zone3)(); }
 
@@ -534,3 +575,4 @@ void require_open_memory() {
 }
 
 }  // namespace quor::QUOR_NS
+

@@ -166,6 +166,33 @@ i32 stack_request_fits(i64 n);
 // Vector length of the dense kernels: n rounded up to 4 (integer build) / 8.
 QUOR_EXPORT u32 QUOR_NAME(align_vector_size)(u32 n);
 
+// Bump memory for the scratch of one phase, taken from the scratch chunks
+// and given back to them on release or destruction: what a phase leaves in
+// the chunks then serves the next phase (an elimination after the symbolic
+// preprocessing), where the working zone would keep the scratch resident
+// under everything allocated after it.
+class ScratchArena {
+ public:
+  ScratchArena() = default;
+  ~ScratchArena() { release(); }
+  ScratchArena(const ScratchArena&) = delete;
+  ScratchArena& operator=(const ScratchArena&) = delete;
+  // n bytes, 64-aligned (fatal, as a zone block that cannot be had, when the system has none).
+  void* take(u64 n);
+  // Gives every chunk back.
+  void release();
+
+ private:
+  struct Chunk {
+    void* at;
+    u64 size;
+  };
+  Chunk* chunks_ = nullptr;  // malloc'd, capacity_ entries
+  u32 count_ = 0, capacity_ = 0;
+  char* cur_ = nullptr;
+  u64 left_ = 0;
+};
+
 // Makes zone 3 the working zone for its lifetime (swaps back on every exit).
 class Zone3Scope {
  public:

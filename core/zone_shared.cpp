@@ -194,7 +194,7 @@ std::mutex scratch_lock;
 struct ScratchChunks {
   std::vector<std::pair<void*, u64>> list;
   void release() {
-    for (const auto& c : list) std::free(c.first);
+    for (const auto& c : list) munmap(c.first, size_t(c.second));
     list.clear();
     list.shrink_to_fit();
   }
@@ -225,15 +225,22 @@ void* scratch_chunk_take(u64 bytes, u64* size) {
       return p;
     }
   }
+  // Mapped, not malloc'd: freed, they go back to the system, where large
+  // blocks of the allocator's would raise its mapping threshold and then
+  // stay in its heap.
+  const u64 ps = page_size();
+  bytes = (bytes + ps - 1) & ~(ps - 1);
+  void* p = mmap(nullptr, size_t(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
   *size = bytes;
-  return std::malloc(size_t(bytes));
+  return p;
 }
 
 void scratch_chunk_give(void* p, u64 size) {
   if (p == nullptr) return;
   // Under a memory limit, what is kept here the host may need.
   if (memory_limited()) {
-    std::free(p);
+    munmap(p, size_t(size));
     return;
   }
   try {
@@ -242,7 +249,7 @@ void scratch_chunk_give(void* p, u64 size) {
     return;
   } catch (const std::bad_alloc&) {
   }
-  std::free(p);  // no room to keep it
+  munmap(p, size_t(size));  // no room to keep it
 }
 
 void scratch_chunks_release() {

@@ -520,10 +520,11 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
 
   // ---- end of the computation ----
 #if !QUOR_INT
-  // The large steps are over: their pages go back before the last steps and
-  // the results take new ones (the integer build's next pass would only
-  // make them resident again).
+  // The large steps are over: their pages and the scratch chunks they left
+  // go back before the last steps and the results take new ones (the
+  // integer build's next pass would only make them resident again).
   zone_give_back_dead();
+  scratch_chunks_release();
 #endif
   if (failed()) {
     // Whatever stands in the tables is no basis: report the stop, not a result.
@@ -566,6 +567,11 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
     if (want_rr) apply_rr(result, count);
 #endif
   }
+#if !QUOR_INT
+  // The last steps' pages too, before the host receives the results.
+  zone_give_back_dead();
+  scratch_chunks_release();
+#endif
   *t = cpu_now() - t0;
   QUOR_NAME(info_count_lzw)();
   QUOR_NAME(checkInterrupt)();

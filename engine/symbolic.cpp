@@ -218,6 +218,8 @@ struct PendingRow {
   u64* const* monoms;
   u32 n, from;
   u32* codes;
+  u32 row;     // its index among the matrix rows
+  u64 staged;  // where its codes lie among the staged ones
 };
 
 // Numbers the rows' products as entering them one row after the other does
@@ -309,24 +311,76 @@ void enter_rows(ColumnIndex& cols, const std::vector<PendingRow>& rows, u32* mar
   }
 }
 
-// The codes of each row's terms, kept from the numbering to the coding of
-// the rows, so that each product is looked up once.
-struct RowCodes {
-  u32** at = nullptr;
-  u32 capacity = 0;
+// Staged codes from which a batch is numbered before it is complete, on one
+// thread (any cut of the rows in their order numbers them alike; a team's
+// batches are kept whole, each is one round of lookups on the team).
+constexpr u64 kStagedCodes = u64(1) << 18;
 
-  // Room for the n codes of row i (rows come in order).
-  u32* add(u32 i, u32 n) {
+// The codes of each row's terms, kept from the numbering to the coding of
+// the rows, so that each product is looked up once.  A batch's codes are
+// numbered into a staging buffer, then kept in 16 bits while every code
+// handed out fits there (rows before wide_from), in 32 bits after: they
+// are most of the preprocessing's scratch (katsura-11: 39 MB of 32-bit
+// codes at its largest step).
+struct RowCodes {
+  ScratchArena& scratch;
+  void** at = nullptr;
+  u32 capacity = 0;
+  u32 wide_from = ~u32(0);
+  char* room = nullptr;  // the codes' current piece of scratch
+  u64 left = 0;          // bytes
+  std::vector<u32> staging;
+
+  // Room for the n codes of row i (rows come in order) among the staged
+  // ones: its offset there (the pointer is made at the batch's numbering).
+  u64 stage(u32 i, u32 n) {
     if (i >= capacity) {
       const u32 cap = std::max<u32>(1024, 2 * capacity);
-      auto** grown = static_cast<u32**>(QUOR_NAME(alloc64)(u64(cap) * sizeof(u32*)));
-      if (i) std::memcpy(grown, at, u64(i) * sizeof(u32*));
+      auto** grown = static_cast<void**>(scratch.take(u64(cap) * sizeof(void*)));
+      if (i) std::memcpy(grown, at, u64(i) * sizeof(void*));
       at = grown;
       capacity = cap;
     }
-    return at[i] = static_cast<u32*>(zone_alloc_exact(u64(n) * sizeof(u32), alignof(u32)));
+    // Room for a batch's worth once: doubling would leave twice that.
+    if (staging.capacity() == 0) staging.reserve(kStagedCodes + (u64(1) << 16));
+    const u64 o = staging.size();
+    staging.resize(o + n);
+    return o;
   }
+  // Keeps the staged codes of the batch's rows, in row order.
+  void keep(const std::vector<PendingRow>& rows, u32 ncodes) {
+    for (const PendingRow& w : rows) {
+      if (wide_from == ~u32(0) && ncodes > 0x10000u) wide_from = w.row;
+      const bool narrow = w.row < wide_from;
+      const u64 bytes = u64(w.n) * (narrow ? sizeof(u16) : sizeof(u32));
+      if (bytes > left) {
+        left = std::max<u64>(bytes, u64(1) << 17);
+        room = static_cast<char*>(scratch.take(left));
+      }
+      at[w.row] = room;
+      const u32* c = staging.data() + w.staged;
+      if (narrow) {
+        u16* d = reinterpret_cast<u16*>(room);
+        for (u32 j = 0; j < w.n; ++j) d[j] = u16(c[j]);
+      } else {
+        std::memcpy(room, c, bytes);
+      }
+      room += bytes;
+      left -= bytes;
+    }
+    staging.clear();
+  }
+  bool narrow(u32 i) const { return i < wide_from; }
+  u32 first(u32 i) const { return narrow(i) ? static_cast<const u16*>(at[i])[0] : static_cast<const u32*>(at[i])[0]; }
 };
+
+// Numbers the batch's rows (enter_rows) through the staging buffer and keeps their codes.
+void enter_batch(ColumnIndex& cols, std::vector<PendingRow>& rows, u32* mark, u32 width, RowCodes& codes) {
+  for (PendingRow& w : rows) w.codes = codes.staging.data() + w.staged;
+  enter_rows(cols, rows, mark, width);
+  codes.keep(rows, cols.count());
+  rows.clear();
+}
 
 // Codes the row from the n offsets of its terms in scratch (scratch[0] = 0).
 void code_offsets(sALGO_Dpol* row, const u32* scratch, u32 n) {
@@ -341,7 +395,8 @@ void code_offsets(sALGO_Dpol* row, const u32* scratch, u32 n) {
 
 // Codes the row whose n terms have the column positions pos[codes[j]];
 // scratch holds n offsets.
-void code_row_from_codes(sALGO_Dpol* row, const u32* codes, u32 n, const u32* pos, u32* scratch) {
+template <class Code>
+void code_row_from_codes(sALGO_Dpol* row, const Code* codes, u32 n, const u32* pos, u32* scratch) {
   const u32 lp = pos[codes[0]];
   scratch[0] = 0;
   for (u32 j = 1; j < n; ++j) scratch[j] = lp - pos[codes[j]];
@@ -354,7 +409,7 @@ void code_row_from_codes(sALGO_Dpol* row, const u32* codes, u32 n, const u32* po
 // the workers' buffers, then the master moves each code into the zone, in
 // row order (the zone is the master's).  Returns false when a worker could
 // not get memory.
-bool code_rows_on_team(ALGO_Dpol* rows, u32 nrows, u32* const* codes, const u32* pos, u32 max_terms, u32 width) {
+bool code_rows_on_team(ALGO_Dpol* rows, u32 nrows, const RowCodes& codes, const u32* pos, u32 max_terms, u32 width) {
   constexpr u32 kChunk = 4096;
   struct Coded {
     u32 worker, codes;
@@ -379,11 +434,16 @@ bool code_rows_on_team(ALGO_Dpol* rows, u32 nrows, u32* const* codes, const u32*
         b.offsets.resize(max_terms);
         for (u32 k; !failed.load(std::memory_order_relaxed) && (k = next.fetch_add(1)) < n;) {
           sALGO_Dpol* row = rows[from + k];
-          const u32* c = codes[from + k];
           const u32 nt = row->nb_codes;  // the term count, kept there meanwhile
-          const u32 lp = pos[c[0]];
-          b.offsets[0] = 0;
-          for (u32 j = 1; j < nt; ++j) b.offsets[j] = lp - pos[c[j]];
+          auto offsets = [&](const auto* c) {
+            const u32 lp = pos[c[0]];
+            b.offsets[0] = 0;
+            for (u32 j = 1; j < nt; ++j) b.offsets[j] = lp - pos[c[j]];
+          };
+          if (codes.narrow(from + k))
+            offsets(static_cast<const u16*>(codes.at[from + k]));
+          else
+            offsets(static_cast<const u32*>(codes.at[from + k]));
           // The buffer only grows: its room is not cleared again for each row.
           const u64 worst = lzw_worst_bytes(nt);
           if (b.code.size() < worst) b.code.resize(worst);
@@ -499,13 +559,16 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   SymbolicMatrix M{nullptr, 0, 0, 0, 0, 0, 0, nullptr, nullptr};
   Table_de_Recherche t = QUOR_NAME(ptr_Base_Exposants);
   const u32 V = QUOR_NAME(vectorize);
+  // The index, the rows' codes and the other scratch of the preprocessing
+  // are given back before the elimination, which takes the same chunks.
+  ScratchArena scratch;
   // One mark per code: a code can never reach the table's prime.
-  u32* mark = static_cast<u32*>(QUOR_NAME(alloc64)(u64(quor_hash_prime) * sizeof(u32)));
+  u32* mark = static_cast<u32*>(scratch.take(u64(quor_hash_prime) * sizeof(u32)));
   fresh_relative_MatrixRow();
   empty_Table_de_Recherche(t);
   u32 nrows = 0, nreduce = 0, max_terms = 1;
   [[maybe_unused]] u64 entries = 0;  // of the rows, for the choice of a coding team
-  RowCodes row_codes;
+  RowCodes row_codes{scratch};
   ColumnIndex cols;
 #if !QUOR_INT
   // Lookups on the elimination's team, the halves in chunks of kFirstChunk rows at least.
@@ -524,7 +587,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       const u64* m = get_relative_Expos(i);
       degree = std::max(degree, (m ? degree_Expos(m) : 0) + degree_Expos(p->monoms[0] + 1));
     }
-    cols.start(t, u32(std::bit_width(degree)));
+    cols.start(t, u32(std::bit_width(degree)), &scratch);
   }
 
   // 1. The selected halves.
@@ -550,30 +613,25 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     if (flag || d->input_flag) ++nreduce;
     set_relative_MatrixRow(nrows, MatrixRow_entry{d, p, m, u32(h)});
     check_row_limits(nrows, room, 5);
-    batch.push_back(PendingRow{h, m, p->monoms, p->nb_terms, 0, row_codes.add(nrows, p->nb_terms)});
+    batch.push_back(PendingRow{h, m, p->monoms, p->nb_terms, 0, nullptr, nrows, row_codes.stage(nrows, p->nb_terms)});
     max_terms = std::max(max_terms, p->nb_terms);
     entries += p->nb_terms;
     ++nrows;
     // Chunks grow with the rows entered, so that most products of a chunk
     // are already indexed when its team looks them up.
-    if (batch.size() >= std::max(nrows / 2, chunk)) {
-      enter_rows(cols, batch, mark, width);
-      batch.clear();
-    }
+    if (batch.size() >= std::max(nrows / 2, chunk) || (width == 1 && row_codes.staging.size() >= kStagedCodes))
+      enter_batch(cols, batch, mark, width, row_codes);
   }
-  enter_rows(cols, batch, mark, width);
-  batch.clear();
+  enter_batch(cols, batch, mark, width, row_codes);
 
   M.nhalves = nrows;
 
   // 2. Symbolic preprocessing: one pass over the codes in insertion order,
   // picking up the monomials that the reductor rows insert on the way.
   const u32 nb = nb_of_blocks_of_variables;
-  // Scratch of the step lives in zone 1, so that a fatal error unwinding from
-  // here leaks nothing: the caller's mark (or the next reset) takes it back.
-  const u64** red_lead = static_cast<const u64**>(QUOR_NAME(alloc64)(u64(nred) * sizeof(u64*)));
-  u64* red_mask = static_cast<u64*>(QUOR_NAME(alloc64)(u64(nred) * sizeof(u64)));
-  u32* red_index = static_cast<u32*>(QUOR_NAME(alloc64)(u64(nred) * sizeof(u32)));
+  const u64** red_lead = static_cast<const u64**>(scratch.take(u64(nred) * sizeof(u64*)));
+  u64* red_mask = static_cast<u64*>(scratch.take(u64(nred) * sizeof(u64)));
+  u32* red_index = static_cast<u32*>(scratch.take(u64(nred) * sizeof(u32)));
   u32 nr = 0;
   for (u32 r = 0; r < nred; ++r)
     if (table[r] && table[r]->nb_terms != 0) red_index[nr++] = r;
@@ -636,19 +694,15 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
       d->id = g->id;
       set_relative_MatrixRow(nrows, MatrixRow_entry{d, g, q, u32(hq)});
       check_row_limits(nrows, room, 8);
-      u32* codes = row_codes.add(nrows, g->nb_terms);
-      codes[0] = c;
-      batch.push_back(PendingRow{hq, q, g->monoms, g->nb_terms, 1, codes});
+      const u64 staged = row_codes.stage(nrows, g->nb_terms);
+      row_codes.staging[staged] = c;
+      batch.push_back(PendingRow{hq, q, g->monoms, g->nb_terms, 1, nullptr, nrows, staged});
       max_terms = std::max(max_terms, g->nb_terms);
       entries += g->nb_terms;
       ++nrows;
-      if (!team) {
-        enter_rows(cols, batch, mark, 1);
-        batch.clear();
-      }
+      if (!team) enter_batch(cols, batch, mark, 1, row_codes);
     }
-    enter_rows(cols, batch, mark, width);
-    batch.clear();
+    enter_batch(cols, batch, mark, width, row_codes);
   }
   M.nentries = nrows;
   cols.sync();
@@ -659,9 +713,9 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   M.col_words = cols.all_words();
   M.col_made = cols.made_records();
   Table_slot* s = t->slots;
-  u32* pos = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));  // position of each code
+  u32* pos = static_cast<u32*>(scratch.take(u64(ncols) * sizeof(u32)));  // position of each code
   {
-    u32* order = static_cast<u32*>(QUOR_NAME(alloc64)(u64(ncols) * sizeof(u32)));
+    u32* order = static_cast<u32*>(scratch.take(u64(ncols) * sizeof(u32)));
     for (u32 i = 0; i < ncols; ++i) order[i] = i;
     sort_columns(cols.all_words(), order, ncols, use_strong_order != 0);
     // The slots lie all over the table: each is hinted kSlotAhead columns ahead.
@@ -680,7 +734,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
 
   // 4. Row records, coded as they are built; coefficients are the sources'.
   ALGO_Dpol* rows = static_cast<ALGO_Dpol*>(QUOR_NAME(alloc64)(even_up(nrows) * sizeof(ALGO_Dpol)));
-  u32* scratch = static_cast<u32*>(QUOR_NAME(alloc64)(u64(max_terms) * sizeof(u32)));
+  u32* offsets = static_cast<u32*>(scratch.take(u64(max_terms) * sizeof(u32)));
   const bool unexpanded = QUOR_NAME(no_expand) != 0;
 #if !QUOR_INT
   // Large matrices code their rows on the elimination's team afterwards.
@@ -697,7 +751,7 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   for (u32 i = 0; i < nrows; ++i) {
     const MatrixRow_entry* e = rel_MatrixRow.at(i);
     Dpol src = e->source;
-    const u32 lp = pos[row_codes.at[i][0]];
+    const u32 lp = pos[row_codes.first(i)];
     ALGO_Dpol row = reinterpret_cast<ALGO_Dpol>(records + i * record_bytes);
     QUOR_NAME(checkInterrupt)();
     if (stop_requested()) {
@@ -723,12 +777,15 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
     } else if (team > 1) {
       row->nb_codes = src->nb_terms;  // until the team codes the row
     } else {
-      code_row_from_codes(row, row_codes.at[i], src->nb_terms, pos, scratch);
+      if (row_codes.narrow(i))
+        code_row_from_codes(row, static_cast<const u16*>(row_codes.at[i]), src->nb_terms, pos, offsets);
+      else
+        code_row_from_codes(row, static_cast<const u32*>(row_codes.at[i]), src->nb_terms, pos, offsets);
     }
     rows[i] = row;
   }
 #if !QUOR_INT
-  if (!unexpanded && team > 1 && !code_rows_on_team(rows, nrows, row_codes.at, pos, max_terms, team))
+  if (!unexpanded && team > 1 && !code_rows_on_team(rows, nrows, row_codes, pos, max_terms, team))
     raise_allocation_failure();
 #endif
   M.nrows = nrows;

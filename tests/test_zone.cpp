@@ -367,4 +367,29 @@ QTEST(Zone, BothBuildsAlternateAndEitherResetEndsBoth) {
   }
 }
 
+// A phase's scratch: aligned pieces, a large one in a chunk of its own
+// while the small ones go on in theirs, and on release every chunk back in
+// the pool for the next phase, the zone untouched.
+TEST_F(QUOR_SUITE(ZoneTest), ScratchArenaGivesItsChunksBackToTheNextPhase) {
+  char* const before = bump();
+  void* first = nullptr;
+  {
+    ScratchArena a;
+    auto* p = static_cast<char*>(a.take(10));
+    auto* q = static_cast<char*>(a.take(100));
+    auto* big = static_cast<char*>(a.take(u64(1) << 21));
+    auto* r = static_cast<char*>(a.take(10));
+    for (char* x : {p, q, big, r}) EXPECT_EQ(reinterpret_cast<std::uintptr_t>(x) % 64, 0u);
+    EXPECT_EQ(q, p + 64);
+    EXPECT_EQ(r, q + 128);
+    std::memset(big, 1, u64(1) << 21);
+    first = p;
+  }
+  {
+    ScratchArena b;
+    EXPECT_EQ(b.take(64), first);
+  }
+  EXPECT_EQ(bump(), before);
+}
+
 QUOR_TEST_END
