@@ -525,6 +525,20 @@ i32 deja_vu_init_mem = 0;
 
 void* ScratchArena::take(u64 n) {
   n = (n + 63) & ~u64(63);
+  if (!region_tried_) {
+    region_tried_ = true;
+    region_ = scratch_region_enter();
+  }
+  if (region_ != nullptr && !region_full_) {
+    if (scratch_region_reach(region_used_ + n)) {
+      void* p = region_ + region_used_;
+      region_used_ += n;
+      return p;
+    }
+    // The region is exhausted: the rest of the phase takes chunks (the
+    // region stays held, what it gave is still in use).
+    region_full_ = true;
+  }
   if (n > left_) {
     if (count_ == capacity_) {
       const u32 cap = capacity_ ? 2 * capacity_ : 16;
@@ -556,6 +570,10 @@ void* ScratchArena::take(u64 n) {
 }
 
 void ScratchArena::release() {
+  if (region_ != nullptr) scratch_region_leave();
+  region_ = nullptr;
+  region_used_ = 0;
+  region_tried_ = region_full_ = false;
   for (u32 i = count_; i-- > 0;) scratch_chunk_give(chunks_[i].at, chunks_[i].size);
   std::free(chunks_);
   chunks_ = nullptr;

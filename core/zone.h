@@ -166,14 +166,17 @@ i32 stack_request_fits(i64 n);
 // Vector length of the dense kernels: n rounded up to 4 (integer build) / 8.
 QUOR_EXPORT u32 QUOR_NAME(align_vector_size)(u32 n);
 
-// Bump memory for the scratch of one phase, taken from the scratch chunks
-// and given back to them on release or destruction: what a phase leaves in
-// the chunks then serves the next phase (an elimination after the symbolic
+// Bump memory for the scratch of one phase, laid out from the start of the
+// scratch region (or, when another phase holds it, taken from the scratch
+// chunks) and given back on release or destruction: the pages a phase leaves
+// then serve the next phase (an elimination after the symbolic
 // preprocessing), where the working zone would keep the scratch resident
 // under everything allocated after it.
 class ScratchArena {
  public:
-  ScratchArena() = default;
+  // With region false the phase takes chunks only (a team's phases, whose
+  // chunks the workers' own storage takes in turn).
+  explicit ScratchArena(bool region = true) : region_tried_(!region) {}
   ~ScratchArena() { release(); }
   ScratchArena(const ScratchArena&) = delete;
   ScratchArena& operator=(const ScratchArena&) = delete;
@@ -191,6 +194,10 @@ class ScratchArena {
   u32 count_ = 0, capacity_ = 0;
   char* cur_ = nullptr;
   u64 left_ = 0;
+  // The scratch region, when this phase holds it: bytes laid out from its base.
+  char* region_ = nullptr;
+  u64 region_used_ = 0;
+  bool region_tried_ = false, region_full_ = false;
 };
 
 // Makes zone 3 the working zone for its lifetime (swaps back on every exit).

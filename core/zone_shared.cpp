@@ -252,9 +252,61 @@ void scratch_chunk_give(void* p, u64 size) {
   munmap(p, size_t(size));  // no room to keep it
 }
 
+namespace {
+// The scratch region: one reserved range that a phase's scratch is laid out
+// in from its start, the next phase taking the same pages again.  Pooled
+// chunks change hands between phases and end up touched in different
+// places; here every page is one the largest phase has touched.
+constexpr u64 kRegionReserve = u64(64) << 30;  // address space only
+constexpr u64 kRegionStep = u64(4) << 20;      // made usable this much at a time
+char* region_base = nullptr;
+u64 region_usable = 0;  // bytes from the base made readable and writable
+bool region_tried = false;  // since the last release
+bool region_held = false;
+}  // namespace
+
+char* scratch_region_enter() {
+  const std::lock_guard<std::mutex> hold(scratch_lock);
+  if (region_held) return nullptr;
+  if (!region_tried) {
+    region_tried = true;
+    // Under a limit of the address space the reservation would count whole.
+    if (!memory_limited()) {
+      void* p = mmap(nullptr, size_t(kRegionReserve), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (p != MAP_FAILED) region_base = static_cast<char*>(p);
+    }
+  }
+  if (region_base == nullptr) return nullptr;
+  region_held = true;
+  return region_base;
+}
+
+bool scratch_region_reach(u64 bytes) {
+  const std::lock_guard<std::mutex> hold(scratch_lock);
+  if (bytes <= region_usable) return true;
+  if (bytes > kRegionReserve) return false;
+  const u64 want = std::min(kRegionReserve, (bytes + kRegionStep - 1) & ~(kRegionStep - 1));
+  if (mprotect(region_base + region_usable, size_t(want - region_usable), PROT_READ | PROT_WRITE) != 0) return false;
+  region_usable = want;
+  return true;
+}
+
+void scratch_region_leave() {
+  const std::lock_guard<std::mutex> hold(scratch_lock);
+  region_held = false;
+}
+
 void scratch_chunks_release() {
   const std::lock_guard<std::mutex> hold(scratch_lock);
   scratch_free.release();
+  // The region goes too: under a limit of the address space set before the
+  // next request, the reservation would count whole.
+  if (region_base != nullptr && !region_held) {
+    munmap(region_base, size_t(kRegionReserve));
+    region_base = nullptr;
+    region_usable = 0;
+  }
+  if (!region_held) region_tried = false;
 }
 
 // ---- recorded system blocks ----

@@ -84,8 +84,15 @@ void zero_memory(void* p, u64 n);
 void* scratch_chunk_take(u64 bytes, u64* size);
 // Gives back a chunk of that size from scratch_chunk_take.
 void scratch_chunk_give(void* p, u64 size);
-// Frees every chunk given back.
+// Frees every chunk given back, and the scratch region when no phase holds it.
 void scratch_chunks_release();
+// The scratch region's base for the calling phase alone; null when another
+// phase holds it or the system gives none (then take chunks).
+char* scratch_region_enter();
+// Makes the region's first bytes usable; false when it cannot (take chunks for the rest).
+bool scratch_region_reach(u64 bytes);
+// Gives the region back for the next phase.
+void scratch_region_leave();
 
 // ---- system wrappers ----
 void* zmalloc(u64 n);               // malloc

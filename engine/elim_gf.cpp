@@ -109,15 +109,15 @@ class Arena {
     n = (n + 7) & ~u64(7);
     if (n > left_) {
       // Chunks of 1 MB (huge pages here cost more in faults than they saved).
-      u64 size = 0;
-      void* c = scratch_chunk_take(std::max<u64>(n, u64(1) << 20), &size);
+      u64 size = std::max<u64>(n, u64(1) << 20);
+      void* c = from ? from->take(size) : scratch_chunk_take(size, &size);
       if (!c) return nullptr;
-      try {
-        chunks_.emplace_back(c, size);
-      } catch (const std::bad_alloc&) {
-        scratch_chunk_give(c, size);
-        return nullptr;
-      }
+      if (!from) try {
+          chunks_.emplace_back(c, size);
+        } catch (const std::bad_alloc&) {
+          scratch_chunk_give(c, size);
+          return nullptr;
+        }
       cur_ = static_cast<u8*>(c), left_ = size;
     }
     u8* p = cur_;
@@ -129,6 +129,9 @@ class Arena {
     n = (n + 7) & ~u64(7), used = (used + 7) & ~u64(7);
     cur_ -= n - used, left_ += n - used;
   }
+  // Where the chunks come from when not the pool (on the caller's thread
+  // alone: it is fatal when the system has no memory).
+  ScratchArena* from = nullptr;
 
  private:
   std::vector<std::pair<void*, u64>> chunks_;
@@ -1109,7 +1112,7 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
   // left them, their untouched pages still untouched, where pooled chunks
   // change hands and end up touched whole (noon-8 on eight threads peaked at
   // 339 MB instead of 193 MB).
-  ScratchArena scratch;
+  ScratchArena scratch{nb_threads <= 1};
   CallBuffers buffers{width > 1 ? nullptr : &scratch};
   i32* piv = static_cast<i32*>(buffers.take((u64(ncols) + 1) * sizeof(i32)));
   std::fill(piv, piv + u64(ncols) + 1, -1);
@@ -1145,6 +1148,8 @@ u32 eliminate_sorted(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, ALGO_Dp
 
   std::vector<Worker> workers(width);
   for (Worker& w : workers) w.take(ncols, width > 1 ? kWideBlock : kBlock, buffers);
+  // On one thread the worker's rows go in the call's scratch, after its buffers.
+  if (nb_threads <= 1) workers[0].arena.from = &scratch;
   sh.col_dec = zone_array<Decoded>(buffers, u64(ncols) + 1);
   DecodePass decode{sh, pivots};
   on_team(width, workers, [&](Worker& w) { decode.run(w); });

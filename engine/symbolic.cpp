@@ -559,9 +559,16 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   SymbolicMatrix M{nullptr, 0, 0, 0, 0, 0, 0, nullptr, nullptr};
   Table_de_Recherche t = QUOR_NAME(ptr_Base_Exposants);
   const u32 V = QUOR_NAME(vectorize);
+#if !QUOR_INT
+  // Lookups on the elimination's team, the halves in chunks of kFirstChunk rows at least.
+  const u32 width = nb_threads > 1 ? team_width(u32(std::min(nb_threads, 1024))) : 1;
+  const u32 chunk = width > 1 ? kFirstChunk : 1;
+#else
+  const u32 width = 1, chunk = 1;
+#endif
   // The index, the rows' codes and the other scratch of the preprocessing
-  // are given back before the elimination, which takes the same chunks.
-  ScratchArena scratch;
+  // are given back before the elimination, which takes the same pages.
+  ScratchArena scratch{width == 1};
   // One mark per code: a code can never reach the table's prime.
   u32* mark = static_cast<u32*>(scratch.take(u64(quor_hash_prime) * sizeof(u32)));
   fresh_relative_MatrixRow();
@@ -570,13 +577,6 @@ SymbolicMatrix symbolic_build_matrix(u32 nsel, Dpol* table, u32 nred, Dpol* out,
   [[maybe_unused]] u64 entries = 0;  // of the rows, for the choice of a coding team
   RowCodes row_codes{scratch};
   ColumnIndex cols;
-#if !QUOR_INT
-  // Lookups on the elimination's team, the halves in chunks of kFirstChunk rows at least.
-  const u32 width = nb_threads > 1 ? team_width(u32(std::min(nb_threads, 1024))) : 1;
-  const u32 chunk = width > 1 ? kFirstChunk : 1;
-#else
-  const u32 width = 1, chunk = 1;
-#endif
   std::vector<PendingRow> batch;
   {
     // Every exponent of a homogeneous step is at most its degree.

@@ -367,27 +367,46 @@ QTEST(Zone, BothBuildsAlternateAndEitherResetEndsBoth) {
   }
 }
 
-// A phase's scratch: aligned pieces, a large one in a chunk of its own
-// while the small ones go on in theirs, and on release every chunk back in
-// the pool for the next phase, the zone untouched.
-TEST_F(QUOR_SUITE(ZoneTest), ScratchArenaGivesItsChunksBackToTheNextPhase) {
+// A phase's scratch: aligned pieces laid out one after the other, the next
+// phase starting where this one started; a phase taking scratch while
+// another holds the region, or one told to take chunks only, gets chunks
+// (a large piece in a chunk of its own, the small ones going on in theirs),
+// given back to the pool on release; the zone untouched.
+TEST_F(QUOR_SUITE(ZoneTest), ScratchArenaLaysEachPhaseOutFromTheSameStart) {
   char* const before = bump();
   void* first = nullptr;
-  {
-    ScratchArena a;
-    auto* p = static_cast<char*>(a.take(10));
-    auto* q = static_cast<char*>(a.take(100));
-    auto* big = static_cast<char*>(a.take(u64(1) << 21));
-    auto* r = static_cast<char*>(a.take(10));
+  auto chunks = [](ScratchArena& c) {
+    auto* p = static_cast<char*>(c.take(10));
+    auto* q = static_cast<char*>(c.take(100));
+    auto* big = static_cast<char*>(c.take(u64(1) << 21));
+    auto* r = static_cast<char*>(c.take(10));
     for (char* x : {p, q, big, r}) EXPECT_EQ(reinterpret_cast<std::uintptr_t>(x) % 64, 0u);
     EXPECT_EQ(q, p + 64);
     EXPECT_EQ(r, q + 128);
     std::memset(big, 1, u64(1) << 21);
+    return p;
+  };
+  {
+    ScratchArena a;
+    auto* p = static_cast<char*>(a.take(10));
+    auto* big = static_cast<char*>(a.take(u64(1) << 21));
+    auto* r = static_cast<char*>(a.take(10));
+    for (char* x : {p, big, r}) EXPECT_EQ(reinterpret_cast<std::uintptr_t>(x) % 64, 0u);
+    EXPECT_EQ(big, p + 64);
+    EXPECT_EQ(r, big + (u64(1) << 21));
+    std::memset(big, 1, u64(1) << 21);
     first = p;
+    ScratchArena nested;
+    void* n = chunks(nested);
+    EXPECT_TRUE(n < static_cast<void*>(p) || n >= static_cast<void*>(r + 64));
   }
   {
     ScratchArena b;
     EXPECT_EQ(b.take(64), first);
+  }
+  {
+    ScratchArena alone(false);
+    EXPECT_NE(chunks(alone), first);
   }
   EXPECT_EQ(bump(), before);
 }
