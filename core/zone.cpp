@@ -345,6 +345,16 @@ void zone_give_back_dead() {
   for (ZoneRef z : {zone1(), zone2(), zone3()}) give_back(z);
 }
 
+bool zone2_holds_above(const GC_state* m, const void* p) {
+  const ZoneRef z = zone2();
+  const char* a = static_cast<const char*>(p);
+  for (i32 s = std::max(m->cur_garbages - 1, 0); s < z.cur; ++s) {
+    const char* from = s == m->cur_garbages - 1 ? m->bignum_tas : z.all[s];
+    if (a >= from && a < z.all[s] + z.size[s]) return true;
+  }
+  return false;
+}
+
 void QUOR_NAME(swap_zone)() { swap_zones(zone1(), zone2()); }
 void QUOR_NAME(swap_zone3)() { swap_zones(zone1(), zone3()); }
 

@@ -133,6 +133,10 @@ QUOR_EXPORT void QUOR_NAME(restore_tesk_state2)(const GC_state* m1, const GC_sta
 // Restores zone 1 from m and zeroes [restored bump pointer, restored block end).
 QUOR_EXPORT void QUOR_NAME(restore_destroy_tesk_state)(const GC_state* m);
 
+// Whether p lies in what zone 2 holds above its mark m (the blocks in use
+// from the mark's block on, that block from the mark's bump pointer up).
+bool zone2_holds_above(const GC_state* m, const void* p);
+
 // Forget the free list of monomial records / of monomial list cells.
 QUOR_EXPORT void QUOR_NAME(restore_memory_obj_0)();
 QUOR_EXPORT void QUOR_NAME(restore_memory_obj_1)();

@@ -33,6 +33,7 @@ enum ElimStatus : i32 {
 #include <cstdio>
 #include "core/hashtable.h"
 #include "core/poly.h"
+#include "core/zone.h"
 #include "engine/lzw_code.h"
 #include "engine/symbolic.h"
 
@@ -43,6 +44,12 @@ namespace quor::QUOR_NS {
 // (see elim_status).  rows are sorted in place.
 QUOR_EXPORT u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, Dpol* result,
                             Table_de_Recherche t);
+
+// When set, LINEAR_solve makes its new polynomials over what zone 2 holds
+// above this mark, which the caller knows dead once the rows are eliminated
+// (the last step, whose rows replace the basis held there), unless a new
+// row's code or coefficients still lie there.  The caller clears it.
+extern const GC_state* elim_results_over;
 
 // The elimination proper, without the zone mark and the conversion: rows must
 // already be sorted; the new rows (coded, fully reduced, in ascending lead

@@ -135,6 +135,21 @@ void QUOR_NAME(monic_d)(Dom* c, u32 n) {
   scale_residues<Dom>(c, n, inv_Dom(c[0], p), CellMod<Dom>(p));
 }
 
+const GC_state* elim_results_over = nullptr;
+
+namespace {
+// Whether no new row reads its code or coefficients from zone 2 above m.
+bool rows_clear_of(const ALGO_Dpol* rows, u32 n, const GC_state* m) {
+  const u32 V = QUOR_NAME(vectorize);
+  for (u32 i = 0; i < n; ++i) {
+    if (zone2_holds_above(m, rows[i]->code)) return false;
+    for (u32 k = 0; k < V; ++k)
+      if (zone2_holds_above(m, rows[i]->coeffs[k])) return false;
+  }
+  return true;
+}
+}  // namespace
+
 u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, Dpol* result,
                             Table_de_Recherche t) {
   GC_state mark;
@@ -163,6 +178,7 @@ u32 QUOR_NAME(LINEAR_solve)(ALGO_Dpol* rows, u32 nrows, u32 ncols, u32 nreduce, 
 #endif
   // Scratch of this zone, given back with the rest at the end.
   u32* count = static_cast<u32*>(QUOR_NAME(alloc64)(u64(n) * sizeof(u32) + 8));
+  if (elim_results_over && rows_clear_of(nr, n, elim_results_over)) QUOR_NAME(restore_tesk_state_z2)(elim_results_over);
   QUOR_NAME(swap_zone)();
   clone_lzw_rows(nr, n, ncols, t, records, result, count, width);
   QUOR_NAME(swap_zone)();

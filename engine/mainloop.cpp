@@ -436,6 +436,9 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
 #endif
 
   // ---- preparation ----
+  // Zone 2 above this mark will hold only the steps' polynomials.
+  GC_state steps_z1, steps_z2;
+  QUOR_NAME(save_tesk_state2)(&steps_z1, &steps_z2);
   for (u32 i = 0; i < n; ++i) inputs[i]->input_flag = 1;
   sort_inputs(inputs, n);
   for (u32 i = 0; i < n; ++i) set_hash(inputs[i]->nb_terms, inputs[i]->monoms);
@@ -556,6 +559,12 @@ u32 gbasis(Dpol* inputs, u32 n, Dpol* result, double* t) {
 #if QUOR_INT
     QUOR_NAME(want_ignore_simulin) = 1;
 #endif
+    // Its rows replace every polynomial the steps made: the new ones take
+    // their place in zone 2 instead of its next pages.
+    struct ResultsOver {
+      explicit ResultsOver(const GC_state* m) { elim_results_over = m; }
+      ~ResultsOver() { elim_results_over = nullptr; }
+    } over(&steps_z2);
     count = run_step(table, nred, count, result, count);  // clears both switches
     std::memmove(result, table + nred, sizeof(Dpol) * count);
   }

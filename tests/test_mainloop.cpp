@@ -204,6 +204,39 @@ QTEST_F(MainLoop, Cyclic4AndKatsura3WithAndWithoutTheInterReductionStep) {
   }
 }
 
+// The last step's polynomials are made over those of the earlier steps in
+// zone 2, the basis held once instead of beside the dead steps.
+QTEST_F(MainLoop, TheLastStepsPolynomialsTakeThePlaceOfTheEarlierOnes) {
+  layout(4);
+  auto zone2_growth = [&](const Sys& sys, u32* count, u64* result_bytes) {
+    GC_state z1, before, after;
+    run(sys);  // zone 2 in a block
+    QUOR_NAME(save_tesk_state2)(&z1, &before);
+    *count = run(sys);
+    QUOR_NAME(save_tesk_state2)(&z1, &after);
+    EXPECT_EQ(after.cur_garbages, before.cur_garbages);
+    *result_bytes = 0;
+    for (u32 i = 0; i < *count; ++i) *result_bytes += Dpol_bytes(result_[i]->nb_terms, V()) + 32;
+    return u64(after.bignum_tas - before.bignum_tas);
+  };
+  for (const Sys& sys : {cyclic(4), katsura3()}) {
+    u32 count = 0;
+    u64 bytes = 0;
+    const u64 growth = zone2_growth(sys, &count, &bytes);
+    expect_reduced_basis(sys, count);
+    EXPECT_LE(growth, bytes);
+  }
+  // x^2, xy + y^2: a step makes y^3 and the basis is then already reduced,
+  // so the last step copies its rows as they stand.
+  layout(3);
+  const Sys sys{{{{2, 0, 0}, 1}}, {{{1, 1, 0}, 1}, {{0, 2, 0}, 1}}};
+  u32 count = 0;
+  u64 bytes = 0;
+  zone2_growth(sys, &count, &bytes);
+  ASSERT_EQ(count, 3u);
+  expect_reduced_basis(sys, count);
+}
+
 #if !QUOR_INT
 QTEST_F(MainLoop, SeveralThreadsGiveTheSameBasis) {
   layout(4);
