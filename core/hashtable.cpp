@@ -3,7 +3,9 @@
 // stop at their start slot without comparing when nothing ever collided there.
 #include "core/hashtable.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "core/channels.h"
@@ -43,15 +45,24 @@ inline bool same_product(const u64* stored, const u64* m1, const u64* e2, u32 nb
   return true;
 }
 
-// One step down the probe sequence; false after the second pass below slot 0.
-inline bool step_down(u32& i, bool& wrapped, u32 p) {
+// The first span of a table: a small request touches a few pages of it.
+constexpr u32 kFirstSpan = 1024;
+
+// The mask of a span (a power of 2): the whole table once it is not below p.
+inline u32 mask_for_span(u64 span) { return span < quor_hash_prime ? u32(span - 1) : QUOR_FULL_SPAN; }
+
+// Last slot of t's probe span, where a probe wraps to.
+inline u32 last_slot(Table_de_Recherche t) { return std::min(t->mask, quor_hash_prime - 1); }
+
+// One step down the probe sequence of t; false after the second pass below slot 0.
+inline bool step_down(u32& i, bool& wrapped, Table_de_Recherche t) {
   if (i) {
     --i;
     return true;
   }
   if (wrapped) return false;
   wrapped = true;
-  i = p - 1;
+  i = last_slot(t);
   return true;
 }
 
@@ -63,6 +74,45 @@ inline bool step_down(u32& i, bool& wrapped, u32 p) {
                    kind, t->count, quor_hash_prime, quor_max_index);
 }
 
+// Doubles t's probe span and enters every entry again, in code order, with
+// its monomial, code and value: the slots, code links and collision flags
+// are those the same insertions leave in a table of the new span (a probe of
+// a present monomial flags no slot its insertion did not).  Only insertions
+// widen, and insertions run on one thread: a team reads the table only while
+// nothing is entered, so no reader sees the slots move.
+[[gnu::noinline]] void widen(Table_de_Recherche t) {
+  struct Entry {
+    u64* monom;
+    u32 code, value;
+  };
+  Table_slot* s = t->slots;
+  const u32 n = t->count, old_span = t->mask + 1;
+  std::vector<Entry> e(n);
+  constexpr u32 kAhead = 16;  // the slots lie all over the span: each is hinted a few codes ahead
+  for (u32 c = 0; c < n; ++c) {
+    if (c + kAhead < n) __builtin_prefetch(&s[s[c + kAhead].code_slot]);
+    const Table_slot& sl = s[s[c].code_slot];
+    e[c] = Entry{sl.monom, sl.code, sl.value};
+  }
+  std::memset(static_cast<void*>(s), 0, u64(old_span) * sizeof(Table_slot));  // the slots above are empty
+  t->mask = mask_for_span(2 * u64(old_span));
+  const u32 last = last_slot(t);
+  for (u32 c = 0; c < n; ++c) {
+    if (c + kAhead < n) __builtin_prefetch(e[c + kAhead].monom - 1);
+    u32 i = probe_start(t, e[c].monom[-1]);
+    while (s[i].monom) {  // at most half the span is taken: a free slot comes
+      s[i].collision = 1;
+      i = i ? i - 1 : last;
+    }
+    s[i].monom = e[c].monom;
+    s[i].code = e[c].code;
+    s[i].value = e[c].value;
+    s[c].code_slot = i;
+  }
+}
+
+// Enters words at the free slot i with the next code (its value as the slot
+// holds it); the entry may move when the span widens.
 inline void take_slot(Table_de_Recherche t, u32 i, u64* words) {
   Table_slot* s = t->slots;
   const u32 c = t->count;
@@ -70,6 +120,8 @@ inline void take_slot(Table_de_Recherche t, u32 i, u64* words) {
   s[i].code = c;
   s[c].code_slot = i;
   t->count = c + 1;
+  if (t->mask != QUOR_FULL_SPAN && c > t->mask >> 1) [[unlikely]]  // count above span / 2
+    widen(t);
 }
 }  // namespace
 
@@ -144,6 +196,7 @@ Table_de_Recherche dynamic_Table_de_Recherche() {
   const u64 p = quor_hash_prime;
   auto t = static_cast<Table_de_Recherche>(QUOR_NAME(alloc64)(sizeof(sTable_de_Recherche) + sizeof(Table_slot) * (p + 1)));
   t->count = 0;
+  t->mask = mask_for_span(kFirstSpan);
   t->slots = reinterpret_cast<Table_slot*>(t + 1);
   return t;
 }
@@ -183,6 +236,7 @@ void clear_Table_de_Recherche(Table_de_Recherche t) {
   zero_memory(t->slots, u64(quor_hash_prime) * sizeof(Table_slot));
   if (written_pages.slots == t->slots) written_pages.slots = nullptr;  // the pages may have been given back
   t->count = 0;
+  t->mask = mask_for_span(kFirstSpan);
 }
 
 void empty_Table_de_Recherche(Table_de_Recherche t) {
@@ -200,19 +254,19 @@ void empty_Table_de_Recherche(Table_de_Recherche t) {
 }
 
 void append_codes(Table_de_Recherche t, const u64* const* words, u32 n) {
-  const u32 p = quor_hash_prime;
   Table_slot* s = t->slots;
-  // The start slots are known in advance: each is hinted a few codes ahead.
+  // The start slots are known in advance: each is hinted a few codes ahead
+  // (with the span of the moment: a widening only makes some hints miss).
   constexpr u32 kAhead = 16;
-  for (u32 c = t->count; c < n && c < t->count + kAhead; ++c) __builtin_prefetch(s + hash_start_slot(words[c][-1]));
+  for (u32 c = t->count; c < n && c < t->count + kAhead; ++c) __builtin_prefetch(s + probe_start(t, words[c][-1]));
   for (u32 c = t->count; c < n; ++c) {
-    if (c + kAhead < n) __builtin_prefetch(s + hash_start_slot(words[c + kAhead][-1]));
-    u32 i = hash_start_slot(words[c][-1]);
+    if (c + kAhead < n) __builtin_prefetch(s + probe_start(t, words[c + kAhead][-1]));
+    u32 i = probe_start(t, words[c][-1]);
     written_pages.touch(s, i);
     bool wrapped = false;
     while (s[i].monom) {
       s[i].collision = 1;
-      if (!step_down(i, wrapped, p)) table_full(t, 1);
+      if (!step_down(i, wrapped, t)) table_full(t, 1);
     }
     take_slot(t, i, const_cast<u64*>(words[c]));
   }
@@ -225,12 +279,11 @@ i32 QUOR_NAME(get_code)(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u3
 }
 
 i32 get_code(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u64** record) {
-  const u32 p = quor_hash_prime;
   const u32 nb = nb_of_blocks_of_variables;
   Table_slot* s = t->slots;
   const u64* e2 = m2 + 1;
-  const u32 start = m1 ? hash_start_slot(h1 + m2[0]) : hash_start_slot(m2[0]);
-  u32 i = start;
+  const u32 hash = m1 ? hash_start_slot(h1 + m2[0]) : hash_start_slot(m2[0]);
+  u32 i = hash & t->mask;
   bool wrapped = false;
   do {
     Table_slot& sl = s[i];
@@ -241,7 +294,7 @@ i32 get_code(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u6
         *record = m2;
       } else {
         u64* r = QUOR_NAME(new_Expos)();
-        r[0] = start;
+        r[0] = hash;  // the hash, not the start slot: that changes with the span
         mul_Expos(r + 1, m1, e2);
         take_slot(t, i, r + 1);
         *record = r;
@@ -254,23 +307,22 @@ i32 get_code(u64 h1, const u64* m1, u64* m2, Table_de_Recherche t, u32* code, u6
       return 0;
     }
     sl.collision = 1;
-  } while (step_down(i, wrapped, p));
+  } while (step_down(i, wrapped, t));
   table_full(t, m1 ? 1 : 3);
   return 0;
 }
 
 i32 QUOR_NAME(insert_code)(u64* record, Table_de_Recherche t, u32 value) {
-  const u32 p = quor_hash_prime;
   const u32 nb = nb_of_blocks_of_variables;
   Table_slot* s = t->slots;
   const u64* e = record + 1;
-  u32 i = hash_start_slot(record[0]);
+  u32 i = probe_start(t, record[0]);
   bool wrapped = false;
   do {
     Table_slot& sl = s[i];
     if (!sl.monom) {
+      sl.value = value;  // before the entry is taken: a widening moves it with its value
       take_slot(t, i, record + 1);
-      sl.value = value;
       return 1;
     }
     if (same_words(sl.monom, e, nb)) {
@@ -278,15 +330,15 @@ i32 QUOR_NAME(insert_code)(u64* record, Table_de_Recherche t, u32 value) {
       return 0;
     }
     sl.collision = 1;
-  } while (step_down(i, wrapped, p));
+  } while (step_down(i, wrapped, t));
   QUOR_NAME(Fatal)("Sorry the size of the hash table is too small !\n");
   return 0;
 }
 
 u32 find_code1(const u64* record, Table_slot* s) {
-  const u32 p = quor_hash_prime;
+  const Table_de_Recherche t = table_of_slots(s);
   const u32 nb = nb_of_blocks_of_variables;
-  u32 i = hash_start_slot(record[0]);
+  u32 i = probe_start(t, record[0]);
   if (!s[i].collision) return s[i].value;
   const u64* e = record + 1;
   bool wrapped = false;
@@ -294,7 +346,7 @@ u32 find_code1(const u64* record, Table_slot* s) {
     const Table_slot& sl = s[i];
     if (!sl.monom) QUOR_NAME(Fatal)("Erreur impossible dans find_code1\n");
     if (same_words(sl.monom, e, nb)) return sl.value;
-  } while (step_down(i, wrapped, p));
+  } while (step_down(i, wrapped, t));
   QUOR_NAME(Fatal)("Boucle infinie, impossible dans find_code1 !\n");
   return 0;
 }
@@ -302,9 +354,8 @@ u32 find_code1(const u64* record, Table_slot* s) {
 u32 find_code(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t) {
   Table_slot* s = t->slots;
   if (!m1) return find_code1(m2, s);
-  const u32 p = quor_hash_prime;
   const u32 nb = nb_of_blocks_of_variables;
-  u32 i = hash_start_slot(h1 + m2[0]);
+  u32 i = probe_start(t, h1 + m2[0]);
   if (!s[i].collision) return s[i].value;
   const u64* e2 = m2 + 1;
   bool wrapped = false;
@@ -317,7 +368,7 @@ u32 find_code(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t) {
       QUOR_NAME(Fatal)(" --> erreur impossible dans find_code !\n");
     }
     if (same_product(sl.monom, m1, e2, nb)) return sl.value;
-  } while (step_down(i, wrapped, p));
+  } while (step_down(i, wrapped, t));
   QUOR_NAME(Fatal)("Boucle infinie, erreur impossible dans find_code !\n");
   return 0;
 }
@@ -328,11 +379,10 @@ u32 QUOR_NAME(find_code)(u64 h1, const u64* m1, const u64* m2, Table_de_Recherch
 
 i32 find_code_or_fail(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t) {
   if (!m1) QUOR_NAME(Fatal)("NYA in find_code_or_fail\n");
-  const u32 p = quor_hash_prime;
   const u32 nb = nb_of_blocks_of_variables;
   Table_slot* s = t->slots;
   const u64* e2 = m2 + 1;
-  u32 i = hash_start_slot(h1 + m2[0]);
+  u32 i = probe_start(t, h1 + m2[0]);
   if (!s[i].collision)
     return s[i].monom && same_product(s[i].monom, m1, e2, nb) ? i32(s[i].value) : -1;
   bool wrapped = false;
@@ -340,17 +390,16 @@ i32 find_code_or_fail(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t
     const Table_slot& sl = s[i];
     if (!sl.monom) return -1;
     if (same_product(sl.monom, m1, e2, nb)) return i32(sl.value);
-  } while (step_down(i, wrapped, p));
+  } while (step_down(i, wrapped, t));
   QUOR_NAME(Fatal)("Infinite loop in find_code_or_fail !\n");
   return -1;
 }
 
 i32 find_code_exact(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t, u32* value) {
-  const u32 p = quor_hash_prime;
   const u32 nb = nb_of_blocks_of_variables;
   Table_slot* s = t->slots;
   const u64* e2 = m2 + 1;
-  u32 i = m1 ? hash_start_slot(h1 + m2[0]) : hash_start_slot(m2[0]);
+  u32 i = m1 ? probe_start(t, h1 + m2[0]) : probe_start(t, m2[0]);
   const bool only_start = !s[i].collision;
   bool wrapped = false;
   do {
@@ -361,7 +410,7 @@ i32 find_code_exact(u64 h1, const u64* m1, const u64* m2, Table_de_Recherche t, 
       return 1;
     }
     if (only_start) return 0;
-  } while (step_down(i, wrapped, p));
+  } while (step_down(i, wrapped, t));
   return 0;  // every slot holds another monomial
 }
 

@@ -62,11 +62,13 @@ Table_de_Recherche empty_table(u32 capacity, u32 n) {
 // Each entry's code-to-slot link holds, and every slot between its start slot
 // and its own slot is flagged as passed over.
 void expect_probe_invariant(Table_de_Recherche t) {
-  const u32 p = quor_hash_prime;
+  const u32 p = quor_hash_prime, span = probe_span(t);
   for (u32 c = 0; c < t->count; ++c) {
     const u32 j = t->slots[c].code_slot;
+    ASSERT_LT(j, span);
     ASSERT_EQ(t->slots[j].code, c);
-    for (u32 i = u32(t->slots[j].monom[-1] % p); i != j; i = i ? i - 1 : p - 1)
+    const u32 start = u32(t->slots[j].monom[-1] % p);
+    for (u32 i = span == p ? start : start & (span - 1); i != j; i = i ? i - 1 : span - 1)
       ASSERT_EQ(t->slots[i].collision, 1u) << "code " << c;
   }
 }
@@ -463,6 +465,63 @@ QTEST_F(Monomial, AppendedCodesLeaveTheTableAsGetCodeDoes) {
     }
   }
   expect_probe_invariant(appended);
+}
+
+// Tables widening span after span through get_code (terms and products),
+// insert_code and append_codes in runs: after each widening every entry and
+// lookup holds and the tables match slot for slot; spanning p at last, a full
+// table is refused as before.
+QTEST_F(Monomial, WideningTablesKeepEveryEntry) {
+  Table_de_Recherche direct = empty_table(4096, 4), valued = dynamic_Table_de_Recherche(),
+                     appended = dynamic_Table_de_Recherche();
+  const u32 p = quor_hash_prime;  // 4919: spans 1024, 2048, 4096, then p
+  for (Table_de_Recherche t : {valued, appended}) clear_Table_de_Recherche(t);
+  std::vector<Vec> vecs;  // three starting at slot 0 at every span (the third wraps to the top), then others
+  for (u32 e = 0; vecs.size() < 3; ++e)
+    if (mono({0, 0, 0, e})[0] % 4096 == 0) vecs.push_back({0, 0, 0, e});
+  for (u32 k = 0; vecs.size() <= p; ++k) vecs.push_back({1 + k % 17, k / 17 % 17, k / 289});
+  u64 *x = mono({1}), *unit = mono({}), *rec;
+  std::vector<const u64*> words;
+  u32 code, v, span = 1024;
+  for (u32 k = 0; k < p; ++k) {
+    const bool product = vecs[k][0] > 0 && k % 3;
+    Vec w = vecs[k];
+    w[0] -= product;
+    ASSERT_EQ(QUOR_NAME(get_code)(product ? x[0] : 0, product ? x + 1 : nullptr, mono(w), direct, &code, &rec), 1);
+    ASSERT_TRUE(code == k && rec[0] == hash_Expos(rec + 1));  // the hash, whatever the span
+    words.push_back(rec + 1);
+    ASSERT_EQ(QUOR_NAME(insert_code)(rec, valued, 7 * k + 3), 1);
+    if (k % 700 == 0) append_codes(appended, words.data(), k + 1);
+    if (probe_span(direct) == span && k + 1 < p) continue;
+    span = probe_span(direct);
+    append_codes(appended, words.data(), k + 1);
+    u64* absent = mono(vecs[k + 1]);
+    ASSERT_TRUE(!find_code_exact(0, nullptr, absent, valued, &v) &&
+                (k + 1 == p || find_code_or_fail(unit[0], unit + 1, absent, valued) == -1));
+    for (u32 c = 0; c <= k; ++c) {
+      u64* r = const_cast<u64*>(words[c]) - 1;
+      ASSERT_TRUE(monom_of_code(valued, c) == r + 1 && find_code1(r, valued->slots) == 7 * c + 3 &&
+                  QUOR_NAME(find_code)(unit[0], unit + 1, r, valued) == 7 * c + 3 &&
+                  find_code_or_fail(unit[0], unit + 1, r, valued) == i32(7 * c + 3) &&
+                  find_code_exact(0, nullptr, r, valued, &v) && v == 7 * c + 3) << c;
+      ASSERT_TRUE(!QUOR_NAME(get_code)(0, nullptr, r, direct, &code, &rec) && code == c);
+    }
+    for (u32 i = 0; i < p; ++i)
+      for (const Table_slot* b : {&valued->slots[i], &appended->slots[i]}) {
+        const Table_slot& a = direct->slots[i];
+        ASSERT_TRUE(a.monom == b->monom && a.collision == b->collision && (!a.monom || a.code == b->code)) << i;
+        ASSERT_TRUE((i > k || a.code_slot == b->code_slot) && (i < span || !a.monom)) << i;
+      }
+    for (Table_de_Recherche t : {direct, valued, appended}) expect_probe_invariant(t);
+  }
+  u64* extra = mono({0, 0, 0, 9, 9});
+  EXPECT_TRUE(fatal_says([&] { QUOR_NAME(get_code)(0, nullptr, extra, direct, &code, &rec); },
+                         "too big ![3] (the monomial table is full: " + std::to_string(p) + " monomials in " +
+                             std::to_string(p) + " slots"));
+  EXPECT_TRUE(fatal_says([&] { QUOR_NAME(insert_code)(extra, valued, 0); }, "the hash table is too small !"));
+  empty_Table_de_Recherche(valued);  // a step keeps the span, a new table starts small
+  clear_Table_de_Recherche(direct);
+  EXPECT_TRUE(probe_span(valued) == p && probe_span(direct) == 1024u);
 }
 
 // The step index against the table itself: the same calls give the same
