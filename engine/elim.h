@@ -118,6 +118,9 @@ QUOR_EXPORT void QUOR_NAME(reset_simulation)();
 u32 simulation_matrices();
 // Gives back the room the eliminations of a pass keep from matrix to matrix.
 void elim_give_back_room();
+// Most u32 of pivots' coefficients held transposed for the vector kernels at
+// once (beyond one row that needs more); past it they are made again.
+extern u64 elim_transposed_budget;
 
 // ---- prime slot context (shared with the parametrisation lift) ----
 // floor((2^64 - p*2^32) / p) of the current prime.

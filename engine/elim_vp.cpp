@@ -79,15 +79,33 @@ bool stop_now() { return QUOR_NAME(stop_immediately)() != 0; }
 
 // Room of the pivots' transposed coefficients for one group of 8 slots:
 // emptied at each group, its chunks kept from matrix to matrix of a pass
-// (their pages stay resident) and given back at the pass's end.
+// (their pages stay resident) and given back at the pass's end.  It holds at
+// most elim_transposed_budget u32 (beyond one row that needs more): then the
+// rows it holds are dropped, and made again at their next use.  Consecutive
+// rows need mostly the same pivots, so few are made twice, where holding
+// every pivot of a large matrix took 34 MB (katsura-10).
+}  // namespace
+
+u64 elim_transposed_budget = u64(1) << 21;
+
+namespace {
+
 struct TransposedRoom {
-  static constexpr u64 kChunk = u64(1) << 20;  // u32 per chunk at least
+  static constexpr u64 kChunk = u64(1) << 18;   // u32 per chunk at least
   std::vector<std::unique_ptr<u32[]>> chunks;
   std::vector<u64> sizes;
   u32 cur = 0;   // chunk being filled
   u64 used = 0;  // its u32 in use
-  u32* take(u64 n) {
+  u64 held = 0;  // u32 handed out since the last clear
+  std::vector<u32> owners;  // the pivot of each piece handed out since then
+  // Room for n u32 for pivot e, after dropping (with their entries of tr)
+  // the rows held when they and n would exceed the budget.
+  u32* take(u64 n, u32 e, const u32** tr) {
     n = (n + 15) & ~u64(15);
+    if (held + n > elim_transposed_budget && !owners.empty()) {
+      for (const u32 x : owners) tr[x] = nullptr;
+      clear();
+    }
     while (cur < chunks.size() && used + n > sizes[cur]) ++cur, used = 0;
     if (cur == chunks.size()) {
       const u64 size = std::max(kChunk, n);
@@ -99,9 +117,11 @@ struct TransposedRoom {
     }
     u32* p = chunks[cur].get() + used;
     used += n;
+    held += n;
+    owners.push_back(e);
     return p;
   }
-  void clear() { cur = 0, used = 0; }
+  void clear() { cur = 0, used = 0, held = 0, owners.clear(); }
 };
 TransposedRoom g_tr_room;
 
@@ -204,7 +224,7 @@ const u32* transposed(const Work& w, u32 e, u32 s0) {
   if (*slot) return *slot;
   const sALGO_Dpol* r = w.rows[e];
   const u64 n = u64(tail(w, e).n) + 1;
-  u32* t = g_tr_room.take(n * 8);
+  u32* t = g_tr_room.take(n * 8, e, w.tr);
   const Dom* c[8];
   for (u32 g = 0; g < 8; ++g) c[g] = slot_coeffs(w, r, s0 + g);
   // Entry-major: the output is written once, in order.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "api/record.h"
+#include "engine/elim.h"
 #include "host/C/host_services.h"
 #include "tests/dual_test.h"
 #include "tests/support/reference_basis.h"
@@ -190,6 +191,21 @@ QTEST(RequestInterrupt, EndsALongComputationAndTheNextRequestWorks) {
   }
   HostVersion_forget();
 }
+
+#if QUOR_INT
+// The pivots' coefficients held transposed for the vector kernels, dropped
+// and made again at almost every pivot, give the same basis.
+QTEST(RequestElimination, ASmallTransposedRoomGivesTheReferenceBasis) {
+  const System k6 = system_named("katsura-6");
+  struct Restore {
+    u64 b = elim_transposed_budget;
+    ~Restore() { elim_transposed_budget = b; }
+  } restore;
+  elim_transposed_budget = 16;
+  Host h;
+  EXPECT_TRUE(same_lines(reference_lines(kData + "/katsura-6.qq.gb.txt"), lines(basis_of(h, k6, this_build()), k6)));
+}
+#endif
 
 // ---------------------------------------------------------------- receive
 
