@@ -109,4 +109,41 @@ TEST(StandinHost, LibraryAllocatorLeftInstalledIsRecordedAndRepaired) {
   EXPECT_EQ(h.violations().size(), 2u);
 }
 
+// Values made since a mark are freed as a collector would: a name made
+// since is forgotten, an older name assigned one of them is unassigned, the
+// rtables among them are no longer checked, and a protected value keeps all.
+HostValue assigns_answer(HostKernel k, HostArgs a) {
+  HostAssign(k, HostArg(a, 1), ToHostInteger(k, 42));
+  return ToHostNULL(k);
+}
+
+TEST(StandinHost, CollectedValuesLeaveNamesAndChecksConsistent) {
+  Host h;
+  HostValue kept = h.integer(5);
+  HostValue old_name = h.name("old");
+  const std::size_t mark = h.value_mark();
+  ASSERT_TRUE(h.call(assigns_answer, {old_name}).ok());
+  ASSERT_TRUE(h.call(assigns_answer, {h.name("fresh")}).ok());
+  HostValue rt = h.rtable_int32({1, 2}, 2);
+  ASSERT_EQ(h.to_int(h.assigned("old")), 42);
+  h.collect_since(mark);
+  EXPECT_EQ(h.value_mark(), mark);
+  EXPECT_EQ(h.assigned("old"), nullptr);
+  EXPECT_EQ(h.assigned("fresh"), nullptr);
+  EXPECT_EQ(h.to_int(kept), 5);
+  ASSERT_TRUE(h.call(assigns_answer, {h.name("fresh")}).ok());  // made again, then assigned
+  EXPECT_EQ(h.to_int(h.assigned("fresh")), 42);
+  EXPECT_TRUE(h.violations().empty());  // the freed rtable's guard is not read
+  (void)rt;
+  const std::size_t mark2 = h.value_mark();
+  HostValue v = h.integer(7);
+  ASSERT_TRUE(h.run([&]() -> HostValue {
+                 HostGcProtect(h.kernel(), v);
+                 return ToHostNULL(h.kernel());
+               }).ok());
+  h.collect_since(mark2);
+  EXPECT_EQ(h.to_int(v), 7);
+  EXPECT_GT(h.value_mark(), mark2);
+}
+
 }  // namespace

@@ -401,6 +401,7 @@ inline void receive_results(Host& h, std::size_t nvars, const RequestOptions& o,
 }  // namespace host_session_detail
 
 using host_session_detail::receive_residues;
+using host_session_detail::receive;
 using host_session_detail::result_count;
 
 // Bytes of memory the process may have: the physical memory, or less under

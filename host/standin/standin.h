@@ -73,6 +73,15 @@ class Host {
   // FLOAT64 one-dimensional rtable owned by the host.
   HostValue rtable_float64(const std::vector<double>& data);
 
+  // ---- collection ----
+  // The number of values made so far: a mark for collect_since.
+  std::size_t value_mark() const;
+  // Frees the values made since mark, as a host's collector frees what
+  // nothing refers to any more: the caller holds none of them.  A name made
+  // since is forgotten, an older one assigned such a value is unassigned.
+  // Nothing is freed when one of them is protected (HostGcProtect).
+  void collect_since(std::size_t mark);
+
   // ---- calls ----
   // Calls entry with args as the host does; never lets a host unwind escape.
   CallResult call(HostEntryPoint entry, const std::vector<HostValue>& args);

@@ -1,5 +1,6 @@
 // Stand-in host: the external-call interface of host_api.h over values kept
 // by a Host object, with the checks a real host would need.
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <unordered_set>
 #include <stdexcept>
 
 #include "host/standin/standin.h"
@@ -363,6 +365,37 @@ Host::~Host() {
 }
 
 HostKernel Host::kernel() const { return &impl_->kernel; }
+
+std::size_t Host::value_mark() const { return impl_->values.size(); }
+
+void Host::collect_since(std::size_t mark) {
+  auto& values = impl_->values;
+  if (mark >= values.size()) return;
+  std::unordered_set<HostValue> gone;
+  for (std::size_t i = mark; i < values.size(); ++i) {
+    if (values[i]->gc_protected) return;
+    gone.insert(values[i].get());
+  }
+  auto& tables = impl_->guarded_tables;
+  tables.erase(std::remove_if(tables.begin(), tables.end(), [&](HostValueRec* v) { return gone.count(v) != 0; }),
+               tables.end());
+  for (auto it = impl_->names.begin(); it != impl_->names.end();) {
+    if (gone.count(it->second)) {
+      it = impl_->names.erase(it);
+      continue;
+    }
+    if (gone.count(it->second->assigned)) it->second->assigned = nullptr;
+    ++it;
+  }
+  // The values' integers were made with the host's functions.
+  void* (*a)(std::size_t);
+  void* (*r)(void*, std::size_t, std::size_t);
+  void (*f)(void*, std::size_t);
+  mp_get_memory_functions(&a, &r, &f);
+  install_host_functions();
+  values.resize(mark);
+  mp_set_memory_functions(a, r, f);
+}
 
 HostValue Host::integer(std::int64_t v) { return impl_->make_si(long(v)); }
 HostValue Host::gmp_integer(mpz_srcptr z) {
