@@ -5,12 +5,14 @@
 //   pass      primes' constants, modular copies' monomials and the engine's
 //             slabs go to zone 3 above the current state; the engine works
 //             in zones 1 and 2; the lift computes the new coefficient values
-//             in zone 1 while the pass results are still intact there.
-//   persist   the state (integer results, their monomials, the modulus M) is
-//             copied to zone 1 above the lift's values (pages the pass's
-//             steps left there, where zone 2 would take new ones), zone 3
-//             goes back to m3, the state is copied back to zone 3 and zones
-//             1 and 2 go back to m1 and m2.
+//             in zone 1 while the pass results are still intact there, in
+//             batches whose scratch goes back before the next (only the
+//             values stay, moved down).
+//   persist   what of the new state lives in zone 3 (the monomials, the
+//             values of results completed before) is copied to zone 1 above
+//             the lift's values (pages the pass's steps left there, where
+//             zone 2 would take new ones), zone 3 goes back to m3, the state
+//             is copied back to zone 3 and zones 1 and 2 go back to m1 and m2.
 // Nothing is read after the memory holding it was released, and the final
 // results sit in zone 3, which only the next memory reset ends.
 #include "engine/dispatch.h"
@@ -43,6 +45,7 @@ i32 want_radical_strateg1 = 0;
 i32 want_add_equations = 0;
 #if QUOR_INT
 i32 QUOR_NAME(debug_quor) = 0;
+u64 lift_batch_bytes = u64(1) << 20;
 #endif
 
 namespace {
@@ -436,16 +439,65 @@ struct LiftState {
   GC_state mark{};                // zone 3 just above the state
 };
 
-// Copies the new state (views into any zone) to zone 3 from m3_entry on:
-// first to the working zone, then, zone 3 released, back into zone 3.
-void persist_state(LiftState& s, const std::vector<IntView>& views, const INT& M, const GC_state& m3_entry) {
+// One batch of the lift: its scratch goes back at its end, the integers it
+// keeps moved down to the mark taken at its start.
+class LiftBatch {
+ public:
+  LiftBatch() { QUOR_NAME(save_GC_state)(&mark_); }
+  void keep(INT* v) { kept_.push_back(v); }
+  void keep(std::vector<INT>& row) {
+    for (INT& v : row) kept_.push_back(&v);
+  }
+  void end() {
+    QUOR_NAME(restore_GC_state)(&mark_);
+    relocate_INTs(kept_);
+  }
+
+ private:
+  GC_state mark_{};
+  std::vector<INT*> kept_;
+};
+
+// Copies the new state to zone 3 from m3_entry on.  Zone 3 is released
+// before the copy, so what lives there -- every monomial record (the old
+// state's or the pass slabs') and the coefficients still the old state's --
+// is copied to the working zone first (the views then point there); the
+// lifted values and M already live in the working zone.
+void persist_state(LiftState& s, std::vector<IntView>& views, const INT& M, const GC_state& m3_entry) {
   const u32 count = u32(views.size());
-  std::vector<Dpol_INT> staged(count);
-  INT staged_M;
+  const auto old_coefs = [&](u32 i) { return i < s.results.size() && views[i].coefs == s.results[i]->coeffs; };
+  u64 terms = 0, old_terms = 0;
+  for (u32 i = 0; i < count; ++i) {
+    terms += views[i].nterms;
+    if (old_coefs(i)) old_terms += views[i].nterms;
+  }
+  std::vector<u64*> monoms(terms);
+  std::vector<INT> coefs;
+  coefs.reserve(old_terms);  // the views point into both
   {
     MonoCopies copies;
-    for (u32 i = 0; i < count; ++i) staged[i] = persist_here(views[i], copies);
-    staged_M = QUOR_NAME(copy_INT)(M);
+    u64 at = 0;
+    for (u32 i = 0; i < count; ++i) {
+      IntView& v = views[i];
+      if (old_coefs(i)) {
+        const u64 c = coefs.size();
+        for (u32 j = 0; j < v.nterms; ++j) {
+          coefs.push_back(v.coefs[j]);
+          in_place_copy_INT(&coefs.back());  // an exact copy in the working zone
+        }
+        v.coefs = coefs.data() + c;
+      }
+      for (u32 j = 0; j < v.nterms; ++j) {
+        auto [it, fresh] = copies.try_emplace(v.monoms[j], nullptr);
+        if (fresh) {
+          it->second = static_cast<u64*>(zone_alloc_exact(sz_Expos, alignof(u64)));
+          std::memcpy(it->second, v.monoms[j], sz_Expos);
+        }
+        monoms[at + j] = it->second;
+      }
+      v.monoms = monoms.data() + at;
+      at += v.nterms;
+    }
   }
   QUOR_NAME(restore_tesk_state_z3)(&m3_entry);
   clear_free_lists();
@@ -453,8 +505,8 @@ void persist_state(LiftState& s, const std::vector<IntView>& views, const INT& M
     Zone3Scope zone3;
     MonoCopies copies;
     s.results.assign(count, nullptr);
-    for (u32 i = 0; i < count; ++i) s.results[i] = persist_here(view_of(staged[i]), copies);
-    s.M = QUOR_NAME(copy_INT)(staged_M);
+    for (u32 i = 0; i < count; ++i) s.results[i] = persist_here(views[i], copies);
+    s.M = QUOR_NAME(copy_INT)(M);
   }
   QUOR_NAME(save_tesk_state_z3)(&s.mark);
 }
@@ -697,19 +749,39 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
       lifted[i] = 1;
       return &multipliers[i];
     };
+    // The results go in batches of about lift_batch_bytes of values (at
+    // least one result each): a batch's scratch (Chinese values, the
+    // reconstruction's temporaries) goes back before the next, its values
+    // and multipliers kept, so the working zone holds the lifted values and
+    // one batch's scratch.
+    const auto keep_lifted = [&](LiftBatch& batch, u32 i) {
+      batch.keep(values[i]);
+      if (paired && lifted[i]) batch.keep(&multipliers[i]);
+    };
     u32 completed = 0;
     INT newM{0, 0, nullptr};
     if (!state.shaped) {
-      for (u32 i = 0; i < count; ++i) {
-        const sDpol* r = table[i];
-        values[i].resize(r->nb_terms);
-        const int ok =
-            r->nb_terms == 0 ? 1 : QUOR_NAME(primpart)(extra_of(i), values[i].data(), r->coeffs, r->nb_terms);
-        if (!ok && paired) lifted[i] = 0;
-        views[i] = {r->id, r->new_flag, r->row_flag, r->input_flag, u32(ok), r->nb_terms, r->monoms, values[i].data()};
-        completed += ok ? 1 : 0;
-      }
       newM = QUOR_NAME(copy_INT)(QUOR_NAME(product_of_primes));
+      const u64 value_bytes = 8 * (limbs(newM) + 1);
+      for (u32 lo = 0, hi = 0; lo < count; lo = hi) {
+        for (u64 bytes = 0; hi < count; ++hi) {
+          const u64 b = table[hi]->nb_terms * value_bytes;
+          if (bytes > 0 && bytes + b > lift_batch_bytes) break;
+          bytes += b;
+        }
+        LiftBatch batch;
+        for (u32 i = lo; i < hi; ++i) {
+          const sDpol* r = table[i];
+          values[i].resize(r->nb_terms);
+          const int ok =
+              r->nb_terms == 0 ? 1 : QUOR_NAME(primpart)(extra_of(i), values[i].data(), r->coeffs, r->nb_terms);
+          if (!ok && paired) lifted[i] = 0;
+          views[i] = {r->id, r->new_flag, r->row_flag, r->input_flag, u32(ok), r->nb_terms, r->monoms, values[i].data()};
+          completed += ok ? 1 : 0;
+          keep_lifted(batch, i);
+        }
+        batch.end();
+      }
     } else {
       const INT P = QUOR_NAME(product_of_primes);
       const INT E_new = QUOR_NAME(mult_INT)(state.M, QUOR_NAME(inv_mod_INT)(state.M, P));
@@ -728,32 +800,44 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
       // and completes long before its parametrisations.
       const bool quick = state.primes_in_M + block <= kQuickAttemptsUpTo;
       bool failed = false;
-      // Every open result's values combined with the block's first (the
-      // terms of all of them shared out over a team), then the attempts.
-      std::vector<UpgradeJob> jobs;
-      for (u32 i = 0; i < count; ++i) {
-        const sDpol_INT* old = state.results[i];
-        if (old->complete_flag) continue;
-        values[i].assign(old->coeffs, old->coeffs + old->nb_terms);
-        jobs.push_back({values[i].data(), table[i]->coeffs, old->nb_terms});
-      }
-      combine_upgrade_many(jobs, newM, E_new);
-      for (u32 i = count; i-- > 0;) {
-        const sDpol_INT* old = state.results[i];
-        views[i] = view_of(old);
-        if (old->complete_flag) {
-          ++completed;
-          continue;
+      const u64 value_bytes = 8 * (limbs(newM) + 1);
+      for (u32 hi = count, lo = count; hi > 0; hi = lo) {
+        for (u64 bytes = 0; lo > 0; --lo) {
+          const sDpol_INT* old = state.results[lo - 1];
+          const u64 b = old->complete_flag ? 0 : old->nb_terms * value_bytes;
+          if (bytes > 0 && bytes + b > lift_batch_bytes) break;
+          bytes += b;
         }
-        int ok = 0;
-        if (bounded && (quick || !failed)) {
-          ok = primpart_lift(extra_of(i), values[i].data(), old->nb_terms, newM, bound);
-          if (!ok && paired) lifted[i] = 0;
-          failed |= !ok;
+        LiftBatch batch;
+        // The batch's open values combined with the block's first (their
+        // terms shared out over a team), then the attempts.
+        std::vector<UpgradeJob> jobs;
+        for (u32 i = lo; i < hi; ++i) {
+          const sDpol_INT* old = state.results[i];
+          if (old->complete_flag) continue;
+          values[i].assign(old->coeffs, old->coeffs + old->nb_terms);
+          jobs.push_back({values[i].data(), table[i]->coeffs, old->nb_terms});
         }
-        views[i].coefs = values[i].data();
-        views[i].complete = u32(ok);
-        completed += ok ? 1 : 0;
+        if (!jobs.empty()) combine_upgrade_many(jobs, newM, E_new);
+        for (u32 i = hi; i-- > lo;) {
+          const sDpol_INT* old = state.results[i];
+          views[i] = view_of(old);
+          if (old->complete_flag) {
+            ++completed;
+            continue;
+          }
+          int ok = 0;
+          if (bounded && (quick || !failed)) {
+            ok = primpart_lift(extra_of(i), values[i].data(), old->nb_terms, newM, bound);
+            if (!ok && paired) lifted[i] = 0;
+            failed |= !ok;
+          }
+          views[i].coefs = values[i].data();
+          views[i].complete = u32(ok);
+          completed += ok ? 1 : 0;
+          keep_lifted(batch, i);
+        }
+        batch.end();
       }
     }
     if (paired)

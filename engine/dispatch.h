@@ -78,6 +78,10 @@ u32 prime_offset(i32 off);
 // The block of a pass from the table offset on: block, or the primes left
 // when fewer; fatal when none is left.
 u32 block_in_table(u32 offset, u32 block);
+// Bytes of values (the modulus's limbs for each term) that one batch of the
+// lift combines and reconstructs before giving its scratch back; a batch
+// takes one result at least (the results are the same; tests lower it).
+extern u64 lift_batch_bytes;
 #endif
 
 }  // namespace quor::QUOR_NS

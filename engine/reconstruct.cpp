@@ -10,7 +10,9 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "core/channels.h"
@@ -847,6 +849,11 @@ void glisser_INTs_add1(INT* extra, INT* row, u32 n) {
   sort_Adresses(v, u32(count));
   for (u64 i = 0; i < count; ++i) in_place_copy_INT(v[i]);
   drop_zone2_table(&m2);
+}
+
+void relocate_INTs(std::vector<INT*>& v) {
+  std::sort(v.begin(), v.end(), [](const INT* a, const INT* b) { return std::less<>()(a->_mp_d, b->_mp_d); });
+  for (INT* x : v) in_place_copy_INT(x);
 }
 
 // ---- printing services ----

@@ -98,6 +98,10 @@ void combine_upgrade_many(const std::vector<UpgradeJob>& jobs, const INT& M, con
 // by limb address.
 void glisser_INTs(INT* row, u32 n);
 void glisser_INTs_add1(INT* extra, INT* row, u32 n);
+// Relocate the integers v points to (all made after the zone-1 mark just
+// restored, no two sharing limbs) below it, ascending by limb address; v is
+// reordered.
+void relocate_INTs(std::vector<INT*>& v);
 // Printing services.
 QUOR_EXPORT void QUOR_NAME(output_INT)(FILE* stream, INT x);
 QUOR_EXPORT void QUOR_NAME(lift_output)(FILE* stream, const u32* residues);

@@ -477,6 +477,41 @@ QTEST_F(Dispatch, BadPrimesAreReplacedAndValuesSharingThemWaitForMore) {
   }
 }
 
+// Results that complete in different passes and normal forms paired with
+// their multipliers: the same results, passes and progress whatever the
+// batches of the lift (one result each at the smallest).
+QTEST_F(Dispatch, TheLiftGivesTheSameResultsInAnyBatches) {
+  // The first three reduced by the basis of the conics: (L, L NF) pairs.
+  Sys sys = {{{{3, 0}, "5"}, {{0, 1}, "1"}}, {{{0, 0}, "3"}}, {{{2, 1}, "1"}, {{0, 0}, "2"}}};
+  for (auto& f : big_conics()) sys.push_back(f);
+  const auto run = [&](const Sys& s, i32 code) {
+    host_.clear_output();
+    open_request(2);
+    std::vector<Poly> in = make_all(s);
+    sQUOR_Comp_Desc d = descriptor(code);
+    d._nb = code == QUOR_COMPUTE_GBASIS_NF ? 3 : 0;
+    const std::set<Form> got = forms(compute_on(in, d, 1));
+    std::string progress;  // the completed shares and the multipliers, pass by pass
+    for (size_t at = host_.output().find("restore Z1 "); at != std::string::npos;
+         at = host_.output().find("restore Z1 ", at + 1))
+      progress += host_.output().substr(at, host_.output().find("SWAP", at) - at);
+    return std::make_pair(got, progress);
+  };
+  const u64 saved = lift_batch_bytes;
+  for (i32 code : {QUOR_COMPUTE_GBASIS_NF, QUOR_COMPUTE_GBASIS}) {
+    const Sys& s = code == QUOR_COMPUTE_GBASIS ? big_conics() : sys;
+    lift_batch_bytes = saved;
+    const auto whole = run(s, code);
+    EXPECT_GT(passes(), 2u);
+    if (code == QUOR_COMPUTE_GBASIS) {
+      EXPECT_EQ(whole.first, expected(s));
+    }
+    lift_batch_bytes = 1;
+    EXPECT_EQ(run(s, code), whole) << code;
+  }
+  lift_batch_bytes = saved;
+}
+
 QTEST_F(Dispatch, FirstBlockAndOffsetOptions) {
   open_request(2);
   auto with_constant = [&](const std::string& c) { return make({{{1, 0}, "1"}, {{0, 0}, c.c_str()}}); };
