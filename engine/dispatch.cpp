@@ -8,11 +8,12 @@
 //             in zone 1 while the pass results are still intact there, in
 //             batches whose scratch goes back before the next (only the
 //             values stay, moved down).
-//   persist   what of the new state lives in zone 3 (the monomials, the
-//             values of results completed before) is copied to zone 1 above
-//             the lift's values (pages the pass's steps left there, where
-//             zone 2 would take new ones), zone 3 goes back to m3, the state
-//             is copied back to zone 3 and zones 1 and 2 go back to m1 and m2.
+//   persist   zone 3 goes back to m3; what the old state keeps (its records,
+//             monomials and the values of results completed before) moves
+//             down there and the lifted values are copied above it (the
+//             first pass has no old state: its monomial records, which may
+//             sit in the pass's slabs, are first copied to zone 1); zones 1
+//             and 2 go back to m1 and m2.
 // Nothing is read after the memory holding it was released, and the final
 // results sit in zone 3, which only the next memory reset ends.
 #include "engine/dispatch.h"
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -458,35 +460,18 @@ class LiftBatch {
   std::vector<INT*> kept_;
 };
 
-// Copies the new state to zone 3 from m3_entry on.  Zone 3 is released
-// before the copy, so what lives there -- every monomial record (the old
-// state's or the pass slabs') and the coefficients still the old state's --
-// is copied to the working zone first (the views then point there); the
-// lifted values and M already live in the working zone.
-void persist_state(LiftState& s, std::vector<IntView>& views, const INT& M, const GC_state& m3_entry) {
+// Copies the state of the first pass to zone 3 from m3_entry on.  Zone 3 is
+// released before the copy, so the monomial records (the pass slabs') are
+// copied to the working zone first; the values and M already live there.
+void persist_first(LiftState& s, std::vector<IntView>& views, const INT& M, const GC_state& m3_entry) {
   const u32 count = u32(views.size());
-  const auto old_coefs = [&](u32 i) { return i < s.results.size() && views[i].coefs == s.results[i]->coeffs; };
-  u64 terms = 0, old_terms = 0;
-  for (u32 i = 0; i < count; ++i) {
-    terms += views[i].nterms;
-    if (old_coefs(i)) old_terms += views[i].nterms;
-  }
-  std::vector<u64*> monoms(terms);
-  std::vector<INT> coefs;
-  coefs.reserve(old_terms);  // the views point into both
+  u64 terms = 0;
+  for (const IntView& v : views) terms += v.nterms;
+  std::vector<u64*> monoms(terms);  // the views point into it
   {
     MonoCopies copies;
     u64 at = 0;
-    for (u32 i = 0; i < count; ++i) {
-      IntView& v = views[i];
-      if (old_coefs(i)) {
-        const u64 c = coefs.size();
-        for (u32 j = 0; j < v.nterms; ++j) {
-          coefs.push_back(v.coefs[j]);
-          in_place_copy_INT(&coefs.back());  // an exact copy in the working zone
-        }
-        v.coefs = coefs.data() + c;
-      }
+    for (IntView& v : views) {
       for (u32 j = 0; j < v.nterms; ++j) {
         auto [it, fresh] = copies.try_emplace(v.monoms[j], nullptr);
         if (fresh) {
@@ -506,6 +491,85 @@ void persist_state(LiftState& s, std::vector<IntView>& views, const INT& M, cons
     MonoCopies copies;
     s.results.assign(count, nullptr);
     for (u32 i = 0; i < count; ++i) s.results[i] = persist_here(views[i], copies);
+    s.M = QUOR_NAME(copy_INT)(M);
+  }
+  QUOR_NAME(save_tesk_state_z3)(&s.mark);
+}
+
+// The new state of a later pass over the old one, in zone 3 from m3_entry
+// on: what the old state keeps -- its records, their monomial records and
+// the values of the views that still read its own -- moves down in
+// ascending address order (the relocation contract of core/zone.h), then
+// the lifted values and M (in the working zone) are copied above it.
+// Once a pass: cold, out of the way of the engine's code.
+[[gnu::cold]] void persist_over(LiftState& s, const std::vector<IntView>& views, const INT& M,
+                               const GC_state& m3_entry) {
+  // What moves; term: a value's index, or one of the two kinds below.
+  struct Piece {
+    char* at;  // then where it went
+    u64 size;
+    u32 result, term;
+  };
+  constexpr u32 kRecord = ~0u, kMonomial = ~0u - 1;
+  const u32 count = u32(views.size());
+  std::unordered_map<const void*, void*> monomials;  // old address -> new
+  std::vector<char> own(count);
+  u64 n = 0;
+  for (u32 i = 0; i < count; ++i) {
+    const sDpol_INT* p = s.results[i];
+    own[i] = views[i].coefs == p->coeffs;
+    ++n;
+    for (u32 j = 0; j < p->nb_terms; ++j) {
+      n += monomials.try_emplace(p->monoms[j], nullptr).second ? 1 : 0;
+      n += own[i] && limbs(p->coeffs[j]) != 0 ? 1 : 0;
+    }
+  }
+  std::vector<Piece> pieces;
+  pieces.reserve(n);
+  for (u32 i = 0; i < count; ++i) {
+    const sDpol_INT* p = s.results[i];
+    char* base = reinterpret_cast<char*>(const_cast<sDpol_INT*>(p));
+    // The record up to its last monomial pointer (its coefficient slots lie before).
+    pieces.push_back({base, u64(reinterpret_cast<char*>(p->monoms + p->nb_terms) - base), i, kRecord});
+    for (u32 j = 0; j < p->nb_terms; ++j) {
+      void*& seen = monomials[p->monoms[j]];
+      if (seen == nullptr) {
+        seen = p->monoms[j];
+        pieces.push_back({reinterpret_cast<char*>(p->monoms[j]), sz_Expos, i, kMonomial});
+      }
+      if (own[i] && limbs(p->coeffs[j]) != 0)
+        pieces.push_back({reinterpret_cast<char*>(p->coeffs[j]._mp_d), limbs(p->coeffs[j]) * sizeof(mp_limb_t), i, j});
+    }
+  }
+  std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return std::less<>()(a.at, b.at); });
+  std::vector<Dpol_INT> records(count);
+  QUOR_NAME(restore_tesk_state_z3)(&m3_entry);
+  clear_free_lists();
+  {
+    Zone3Scope zone3;
+    for (Piece& q : pieces) {
+      char* to = static_cast<char*>(zone_alloc_exact(q.size, q.term >= kMonomial ? 16 : alignof(mp_limb_t)));
+      if (to != q.at) std::memmove(to, q.at, q.size);
+      if (q.term == kRecord) records[q.result] = reinterpret_cast<Dpol_INT>(to);
+      else if (q.term == kMonomial) monomials[q.at] = to;
+      q.at = to;
+    }
+    for (const Piece& q : pieces)
+      if (q.term < kMonomial) records[q.result]->coeffs[q.term]._mp_d = reinterpret_cast<mp_limb_t*>(q.at);
+    for (u32 i = 0; i < count; ++i) {
+      const char* old = reinterpret_cast<const char*>(s.results[i]);
+      Dpol_INT q = records[i];
+      q->monoms = reinterpret_cast<u64**>(reinterpret_cast<char*>(q) +
+                                          (reinterpret_cast<const char*>(q->monoms) - old));
+      for (u32 j = 0; j < q->nb_terms; ++j) q->monoms[j] = static_cast<u64*>(monomials.at(q->monoms[j]));
+      for (u32 j = 0; j < q->nb_terms; ++j) {
+        INT& c = q->coeffs[j];
+        if (!own[i]) c = QUOR_NAME(copy_INT)(views[i].coefs[j]);
+        else if (limbs(c) == 0) mpz_init(&c);  // a zero keeps no limbs
+      }
+      q->complete_flag = views[i].complete;
+      s.results[i] = q;
+    }
     s.M = QUOR_NAME(copy_INT)(M);
   }
   QUOR_NAME(save_tesk_state_z3)(&s.mark);
@@ -776,7 +840,8 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
           const int ok =
               r->nb_terms == 0 ? 1 : QUOR_NAME(primpart)(extra_of(i), values[i].data(), r->coeffs, r->nb_terms);
           if (!ok && paired) lifted[i] = 0;
-          views[i] = {r->id, r->new_flag, r->row_flag, r->input_flag, u32(ok), r->nb_terms, r->monoms, values[i].data()};
+          views[i] = {r->id, r->new_flag, r->row_flag, r->input_flag, u32(ok), r->nb_terms, r->monoms,
+                      values[i].data()};
           completed += ok ? 1 : 0;
           keep_lifted(batch, i);
         }
@@ -853,7 +918,8 @@ static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 min
     complete = completed == count;
     if (complete) QUOR_NAME(Stderr)(" {done}\n");
     else QUOR_NAME(Stderr)("{%.2f per completed}\n", 100.0 * completed / count);
-    persist_state(state, views, newM, m3);
+    if (state.shaped) persist_over(state, views, newM, m3);
+    else persist_first(state, views, newM, m3);
     lift_time += cpu_now() - lift_start;
     state.shaped = true;
     state.primes_in_M += block;
