@@ -429,8 +429,12 @@ bool same_shape(const std::vector<Dpol_INT>& stored, const Dpol* got, u32 count)
 // passes that entered them.
 // Up to this many primes every pass attempts every open result.
 constexpr u32 kQuickAttemptsUpTo = 1024;
-// Block schedule of the open passes (see next_block).
-constexpr u32 kDoublingUpTo = 64;
+// Block schedule of the open passes (see next_block).  A pass holds its
+// block's residues for every polynomial its steps make: doubling on to 64
+// primes put a block of 32 in one pass, whose peak (katsura-10's rational
+// form: 138 MB) was the request's, where two passes of 16 cost a pass's
+// fixed part.
+constexpr u32 kDoublingUpTo = 32;
 constexpr u32 kSteadyBlock = 16;
 
 struct LiftState {
