@@ -216,9 +216,9 @@ std::vector<std::string> receive_lines(Host& h, const std::vector<std::string>& 
 
 // The whole request (init, threads, send, compute, receive) of s, modulo
 // kPrime on `threads` threads, or over the integers, for the strategy.
-// Modulo a prime the results are received as the command-line host receives
-// them (residues made text, see receive_lines), and made polynomials after
-// the peak is read.
+// The results are received as the command-line host receives them (made
+// text, see receive_lines and receive_integer_lines), and made polynomials
+// after the peak is read.
 OursResult run_request(const System& s, bool gf, int threads, const std::string& strategy) {
   Host h;
   quor::standin::RequestOptions o;
@@ -228,21 +228,17 @@ OursResult run_request(const System& s, bool gf, int threads, const std::string&
   const double t0 = now(), c0 = self_cpu();
   quor::standin::RequestResult r;
   std::vector<std::string> lines;
-  if (gf) {
-    quor::standin::open_request(h, s, o);
-    r = quor::standin::compute(h, o);
-    if (r.end == quor::standin::RequestEnd::done) lines = receive_lines(h, s.vars);
-  } else {
-    r = quor::standin::run_request(h, s, o);
-  }
+  quor::standin::open_request(h, s, o);
+  r = quor::standin::compute(h, o);
+  if (r.end == quor::standin::RequestEnd::done)
+    lines = gf ? receive_lines(h, s.vars) : quor::standin::receive_integer_lines(h, s.vars, 1);
   if (r.end != quor::standin::RequestEnd::done) throw std::runtime_error("the computation was interrupted");
   OursResult out;
   out.wall = now() - t0;
   out.cpu = self_cpu() - c0;
   out.peak_kb = quor::bench::self_peak_kb();
   out.compute = r.compute_wall;
-  out.basis = std::move(r.basis);
-  if (gf) {
+  {
     std::string list = "[";
     for (std::size_t i = 0; i < lines.size(); ++i) list += (i ? ",\n" : "") + lines[i];
     std::vector<std::string>().swap(lines);

@@ -404,6 +404,39 @@ using host_session_detail::receive_residues;
 using host_session_detail::receive;
 using host_session_detail::result_count;
 
+// The lines of the results over the integers (over vars), as a host
+// receives them: a chunk of results at a time, made text on `threads`
+// threads, their host integers then collected (as a host's collector would),
+// so that the host holds the text and one chunk, not every coefficient three
+// times over.  Throws RequestError on a result it cannot read.
+inline std::vector<std::string> receive_integer_lines(Host& h, const std::vector<std::string>& vars, long threads) {
+  constexpr std::size_t kChunkResults = 256, kChunkTerms = std::size_t(1) << 14;
+  const std::size_t n = vars.size(), width = std::size_t(std::max<long>(1, threads));
+  auto [count, terms] = result_count(h);
+  std::vector<std::string> lines(std::size_t(std::max<long>(0, count)));
+  std::vector<Poly> chunk;
+  std::size_t first = 0, chunk_terms = 0;
+  const std::size_t mark = h.value_mark();
+  auto flush = [&] {
+    on_team(chunk.size(), width, [&](std::size_t i) { lines[first + i] = poly_text(chunk[i], vars); });
+    first += chunk.size();
+    chunk.clear();
+    chunk_terms = 0;
+    h.collect_since(mark);
+  };
+  for (long i = 0; i < count; ++i) {
+    if (terms < 0 || terms > INT32_MAX)
+      throw RequestError("receive: result " + std::to_string(i) + " has " + std::to_string(terms) + " terms");
+    long next = 0;
+    chunk.push_back(receive(h, std::int32_t(i), std::int32_t(terms), n, 0, "next", next));
+    chunk_terms += std::size_t(terms);
+    terms = next;
+    if (chunk.size() == kChunkResults || chunk_terms >= kChunkTerms) flush();
+  }
+  if (!chunk.empty()) flush();
+  return lines;
+}
+
 // Bytes of memory the process may have: the physical memory, or less under
 // an address-space or data limit.
 inline std::uint64_t memory_within_reach() {

@@ -228,40 +228,6 @@ std::vector<std::string> receive_lines(Host& h, const std::vector<std::string>& 
   return lines;
 }
 
-// The lines of the results over the integers, as the host receives them: a
-// chunk of results at a time, made text on the team, their host integers
-// then collected (as a host's collector would), so that the host holds the
-// text and one chunk, not every coefficient three times over.
-constexpr std::size_t kChunkTerms = std::size_t(1) << 14;
-std::vector<std::string> receive_integer_lines(Host& h, const std::vector<std::string>& vars, long threads) {
-  const std::size_t n = vars.size(), width = std::size_t(std::max<long>(1, threads));
-  auto [count, terms] = quor::standin::result_count(h);
-  std::vector<std::string> lines(std::size_t(std::max<long>(0, count)));
-  std::vector<Poly> chunk;
-  std::size_t first = 0, chunk_terms = 0;
-  const std::size_t mark = h.value_mark();
-  auto flush = [&] {
-    quor::standin::on_team(chunk.size(), width,
-                           [&](std::size_t i) { lines[first + i] = quor::standin::poly_text(chunk[i], vars); });
-    first += chunk.size();
-    chunk.clear();
-    chunk_terms = 0;
-    h.collect_since(mark);
-  };
-  for (long i = 0; i < count; ++i) {
-    if (terms < 0 || terms > INT32_MAX)
-      throw quor::standin::RequestError("receive: result " + std::to_string(i) + " has " + std::to_string(terms) +
-                                        " terms");
-    long next = 0;
-    chunk.push_back(quor::standin::receive(h, std::int32_t(i), std::int32_t(terms), n, 0, "next", next));
-    chunk_terms += std::size_t(terms);
-    terms = next;
-    if (chunk.size() == kTextChunk || chunk_terms >= kChunkTerms) flush();
-  }
-  if (!chunk.empty()) flush();
-  return lines;
-}
-
 // The line of the dimension, from the constant dim + 2 the library sends
 // (modulo the prime, if any).  dim is one of -1 .. n: modulo a prime up to
 // n + 2 several may share the residue, and then all of them are named.
@@ -298,7 +264,7 @@ Basis run_once(const Options& o, const SparseSystem& s) {
       quor::standin::open_request(h, s, ro);
       r = quor::standin::compute(h, ro);
       if (r.end == kDone)
-        out.lines = o.prime != 0 ? receive_lines(h, s.vars, o.threads) : receive_integer_lines(h, s.vars, o.threads);
+        out.lines = o.prime != 0 ? receive_lines(h, s.vars, o.threads) : quor::standin::receive_integer_lines(h, s.vars, o.threads);
     } else {
       r = quor::standin::run_request(h, s, ro);
       if (o.hilbert && r.end == kDone) r = quor::standin::hilbert_request(h, s, ro);
