@@ -86,7 +86,7 @@ bool stop_now() { return QUOR_NAME(stop_immediately)() != 0; }
 // every pivot of a large matrix took 34 MB (katsura-10).
 }  // namespace
 
-u64 elim_transposed_budget = u64(1) << 19;
+u64 elim_transposed_budget = u64(1) << 17;
 
 namespace {
 
