@@ -1,6 +1,9 @@
 // Ideal operations (ideal_ops.h) for the two builds.
 #include "tesk/algo/ideal_ops.h"
 
+#include <algorithm>
+
+#include "tesk/algo/hilbert.h"
 #include "tesk/algo/sugar.h"
 
 namespace tesk::algo {
@@ -44,6 +47,115 @@ poly::List<I>* keep_eliminated(poly::List<I>* B, unsigned k) {
     return out.finish();
 }
 
+// The reduced basis of the Groebner basis B (released): the polynomials
+// whose leading monomial no other one divides, monic, their tails reduced.
+template <class I>
+poly::List<I>* reduce_basis(poly::List<I>* B) {
+    using M = poly::Dmp<I>;
+    using P = poly::Term<I>;
+    using X = typename M::X;
+    std::vector<P*> all;
+    for (poly::List<I>* c = B; c; c = c->next)
+        if (c->elt) all.push_back(M::hMonic(c->elt)), c->elt = nullptr;
+    M::Lists::kill_all(B);
+    // By increasing leading monomial: a divisor comes before its multiples.
+    std::sort(all.begin(), all.end(), [](P* a, P* b) { return X::greater(a->exp, b->exp) < 0; });
+    std::vector<P*> kept;
+    for (P* p : all) {
+        if (M::constante(p)) {  // the whole ring
+            for (P* q : all) M::Terms::kill_all(q);
+            return M::Lists::cons(M::one(), nullptr);
+        }
+        bool divided = false;
+        for (P* q : kept) divided = divided || X::is_sub(p->exp, q->exp);
+        if (divided)
+            M::Terms::kill_all(p);
+        else
+            kept.push_back(p);
+    }
+    poly::List<I>* out = nullptr;  // decreasing leading monomials: built from the smallest
+    for (size_t i = 0; i < kept.size(); ++i) {
+        std::vector<P*> others(kept);
+        others.erase(others.begin() + std::ptrdiff_t(i));
+        P* lead = kept[i];
+        P* tail = lead->next;
+        lead->next = nullptr;
+        lead->next = keep_only_result<I>([&] { return Sugar<I>::reduce_all(tail, others); });
+        out = M::Lists::cons(lead, out);
+    }
+    return out;
+}
+
+// The reduced basis of F (left intact) for the two-block order, by the
+// homogenised system: its Hilbert series, from a degree basis, tells the
+// block order's loop which pairs reduce to zero.  Elimination orders make
+// the plain loop wander through high degrees; homogeneous and driven, it
+// reaches no degree past the homogeneous basis.  The layout is changed on
+// the way and given back as it was: F's records stay valid.
+template <class I>
+poly::List<I>* block_basis(poly::List<I>* F) {
+    using M = poly::Dmp<I>;
+    using Ops = Ideal_Ops<I>;
+    using X = typename M::X;
+    const unsigned n = I::L::n(), k = I::L::k();
+    if constexpr (I::L::kDegBlocks != 2) return Sugar<I>::groebner(F);
+    if (k == 0 || k >= n || !M::size(F)) return Sugar<I>::groebner(F);
+    poly::List<I>* c = M::Lists::copy_all(F);
+    typename Ops::Detached d;
+    Ops::detach({&c}, d);
+    // Homogenised with a new last variable h, on the detached terms.
+    typename Ops::Detached dh;
+    dh.n = n + 1;
+    dh.residues = d.residues;
+    dh.polys = d.polys;
+    size_t at = 0;
+    bool fits = true;
+    for (unsigned m : d.polys.empty() ? std::vector<unsigned>{} : d.polys[0]) {
+        unsigned top = 0;
+        for (unsigned j = 0; j < m; ++j) {
+            unsigned deg = 0;
+            for (unsigned v = 0; v < n; ++v) deg += d.exps[(at + j) * n + v];
+            top = std::max(top, deg);
+        }
+        for (unsigned j = 0; j < m; ++j, ++at) {
+            unsigned deg = 0, deg2 = 0;
+            for (unsigned v = 0; v < n; ++v) {
+                const std::uint16_t x = d.exps[at * n + v];
+                dh.exps.push_back(x);
+                deg += x;
+                if (v >= k) deg2 += x;
+            }
+            dh.exps.push_back(std::uint16_t(top - deg));
+            fits = fits && top - deg <= X::kMaxExp && deg2 + (top - deg) <= X::kMaxDeg;
+        }
+    }
+    if (!fits) return Sugar<I>::groebner(F);  // the homogenised input leaves the exponents' range
+    // The Hilbert series of (F^h), the same for every order: a degree basis's.
+    poly::List<I>* H = nullptr;
+    Sugar<I>::set(n + 1, n + 1, 0);
+    Ops::attach(dh, 0, {&H});
+    poly::List<I>* B = Sugar<I>::groebner(H);
+    std::vector<std::uint16_t> rows;
+    unsigned m = 0;
+    for (poly::List<I>* q = B; q; q = q->next, ++m)
+        for (unsigned v = 0; v <= n; ++v) rows.push_back(std::uint16_t(X::extraire(q->elt->exp, v)));
+    const std::vector<std::int64_t> K = hilbert_first_numerator(n + 1, m, rows.data());
+    M::Lists::kill_all(B);
+    M::Lists::kill_all(H);
+    // The block order with h last in the second block: on homogeneous
+    // polynomials, the homogenised block order, so that h = 1 gives a basis of F.
+    Sugar<I>::set(n + 1, k, 0);
+    Ops::attach(dh, 0, {&H});
+    poly::List<I>* G = Sugar<I>::groebner(H, nullptr, &K);
+    M::Lists::kill_all(H);
+    typename Ops::Detached g;
+    Ops::detach({&G}, g);
+    for (size_t t = 0; t < g.exps.size(); t += n + 1) g.exps[t + n] = 0;
+    Sugar<I>::set(n, k, 0);
+    Ops::attach(g, 0, {&G});
+    return reduce_basis<I>(G);
+}
+
 }  // namespace
 
 template <class I>
@@ -54,7 +166,7 @@ poly::List<I>* Ideal_Ops<I>::groebner(Lst* F) {
 template <class I>
 poly::List<I>* Ideal_Ops<I>::eliminate(Lst* F) {
     need_two_blocks<I>("The elimination");
-    return keep_eliminated<I>(groebner(F), I::L::k());
+    return keep_eliminated<I>(block_basis<I>(F), I::L::k());
 }
 
 template <class I>
@@ -77,7 +189,7 @@ poly::List<I>* Ideal_Ops<I>::intersect(Lst* F, Lst* G) {
         M::Lists::kill_all(h);
         return nullptr;
     }
-    Lst* B = groebner(h);
+    Lst* B = block_basis<I>(h);
     M::Lists::kill_all(h);
     return keep_eliminated<I>(B, 1);
 }

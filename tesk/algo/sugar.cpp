@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "tesk/algo/hilbert.h"
 #include "tesk/base/runtime.h"
 #include "tesk/base/vgf_heap.h"
 #include "tesk/poly/compaction.h"
@@ -94,6 +95,21 @@ bool close_history_in() {
     return whole;
 }
 
+// HF(d) = sum_i K_i C(d - i + n - 1, n - 1), the Hilbert function of S/I
+// in degree d for HS = K / (1 - t)^n; -1 when a term leaves 127 bits.
+__int128 hilbert_function(const std::vector<std::int64_t>& K, unsigned n, unsigned d) {
+    __int128 sum = 0;
+    for (unsigned i = 0; i < K.size() && i <= d; ++i) {
+        if (!K[i]) continue;
+        __int128 c = 1;  // C(m + n - 1, n - 1), m = d - i, exact at every step
+        for (unsigned j = 1; j < n; ++j)
+            if (__builtin_mul_overflow(c, __int128(d - i + j), &c)) return -1;
+            else c /= j;
+        if (__builtin_mul_overflow(c, __int128(K[i]), &c) || __builtin_add_overflow(sum, c, &sum)) return -1;
+    }
+    return sum;
+}
+
 // Largest total degree of the terms of p (header cell skipped).
 template <class I>
 unsigned max_degree(poly::Term<I>* p) {
@@ -157,6 +173,33 @@ struct Sugar<I>::Run {
     bool unit = false;
     bool replay = false;
     bool refused = false;  // the history was found wrong: the run starts again without it
+    // Hilbert-driven: the target's first numerator, the degree of the pairs
+    // under way and how many leading monomials it still lacks (-1: unknown).
+    const std::vector<std::int64_t>* target = nullptr;
+    unsigned driven_deg = ~0u;
+    __int128 missing = -1;
+
+    // Leading monomials of degree d the basis lacks against the target: the
+    // Hilbert function of its leading monomials in d minus the target's.
+    __int128 lacking(unsigned d) const {
+        const unsigned n = I::L::n();
+        std::vector<std::uint16_t> rows;
+        unsigned m = 0;
+        for (P* q : red)
+            if (X::totalDegree(q->exp) <= d) {
+                for (unsigned v = 0; v < n; ++v) rows.push_back(std::uint16_t(X::extraire(q->exp, v)));
+                ++m;
+            }
+        const __int128 now = hilbert_function(hilbert_first_numerator(n, m, rows.data()), n, d);
+        const __int128 want = hilbert_function(*target, n, d);
+        return now < 0 || want < 0 || now < want ? -1 : now - want;
+    }
+    // True when the pair c of a homogeneous input reduces to zero by the Hilbert function.
+    bool known_zero(const Crit* c) {
+        if (!target) return false;
+        if (c->totdeg != driven_deg) driven_deg = c->totdeg, missing = lacking(driven_deg);
+        return missing == 0;
+    }
 
     P* normal_form(P* p, bool monic) {
         return keep_only_result<I>([&] {
@@ -356,9 +399,10 @@ poly::Term<I>* Sugar<I>::normal_form(P* p, Lst* G) {
 }
 
 template <class I>
-poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
+poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const std::vector<std::int64_t>* hilbert) {
     Run r;
     r.replay = history_in != nullptr;
+    r.target = r.replay ? nullptr : hilbert;
     Lst* result = nullptr;
     if (M::size(F)) {
         // The inputs, by increasing degree then leading monomial, each reduced by those before.
@@ -380,12 +424,21 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
             poll_interrupt();
             Crit* c = r.pairs;
             r.pairs = c->next;
+            if (r.known_zero(c)) {
+                Crits::kill(c);
+                ++r.st.skipped;
+                continue;
+            }
             P* h = r.result(c->lcmfij, true, [&] { return r.reduce_pair(c); });
             const unsigned s = c->totdeg;
             Crits::kill(c);
             if (r.refused) break;
-            if (h) r.add(h, s);
-            else ++r.st.zeros;
+            if (h) {
+                r.add(h, s);
+                if (r.target && r.missing > 0 && s == r.driven_deg) --r.missing;
+            } else {
+                ++r.st.zeros;
+            }
         }
         Crits::kill_all(r.pairs);
         r.pairs = nullptr;
@@ -397,7 +450,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats) {
                 close_channel(history_out);
                 history_out = std::make_unique<WCBUS>(history_out_name.c_str());
             }
-            return groebner(F, stats);  // the history is closed: the loop reduces by itself
+            return groebner(F, stats, hilbert);  // the history is closed: the loop reduces by itself
         }
 
         // The reduced basis: the active polynomials, tails reduced by the others.

@@ -78,6 +78,7 @@ struct Sugar_Stats {
     unsigned replayed = 0;    // results taken from the history
     int dim0 = 0;             // is_dim0 of the basis: 0 for {1}, -1 not zero-dimensional, else the solutions
     unsigned eliminated = 0;  // basis polynomials free of the first block of variables
+    unsigned skipped = 0;     // pairs dropped by the Hilbert function
 };
 
 template <class I>
@@ -127,8 +128,11 @@ struct Sugar {
 
     // The reduced Groebner basis of F (left intact): monic, untagged, by
     // decreasing leading monomial; {1} when the ideal is the whole ring,
-    // null when every polynomial of F is zero.
-    static Lst* groebner(Lst* F, Sugar_Stats* stats = nullptr);
+    // null when every polynomial of F is zero.  With hilbert, the first
+    // numerator K of the ideal's Hilbert series (HS = K / (1 - t)^n, F
+    // homogeneous): the pairs of a degree whose leading monomials are all
+    // found already are dropped unreduced, since they reduce to zero.
+    static Lst* groebner(Lst* F, Sugar_Stats* stats = nullptr, const std::vector<std::int64_t>* hilbert = nullptr);
 
 private:
     struct Run;
