@@ -108,6 +108,51 @@ TEST(TeskIdealOps, ServerAgreesWithSingular) {
     EXPECT_GE(count["quotient"], 6);
 }
 
+// What follows an operation sees its result in the result's own variables,
+// as if that ideal were read from a file: no eliminated variable and no tag
+// counts as free (values from Singular).
+TEST(TeskIdealOps, FollowUpsSeeTheResultInItsOwnVariables) {
+    quor_test::TempDir d("tesk_ideal");
+    const std::string z = d / "z.txt", z2 = d / "z2.txt", a = d / "a.txt", b = d / "b.txt", i = d / "i.txt",
+                      j = d / "j.txt";
+    std::ofstream(z) << "# vars: x,y,z\n[x^2-y, y^2-z, z^2-1]\n";
+    std::ofstream(z2) << "# vars: x,y,z\n[x-y, y^2-1, z-1]\n";
+    std::ofstream(a) << "# vars: x,y,z\n[x-1, z]\n";
+    std::ofstream(b) << "# vars: x,y,z\n[x*y, z]\n";
+    std::ofstream(i) << "# vars: x,y,z\n[x^2-y, x*y-z]\n";
+    std::ofstream(j) << "# vars: x,y,z\n[x-1, y-z^2]\n";
+    const auto tail = [](const std::string& out) { return out.substr(out.find('\n') + 1); };
+    Result r = server(d, "-nbsol -degree -elim 1 " + z);
+    EXPECT_EQ(r.out, "[y^2+65520*z,z^2+65520]\n#solutions 4\ndegree = 4\n");
+    r = server(d, "-nbsol -hilbert -intersect " + z2 + " " + z);
+    EXPECT_EQ(tail(r.out), "#solutions 9\nh(t) = t^3+4*t^2+3*t+1\ndim = 0\n") << r.out;
+    r = server(d, "-nbsol -quotient " + z2 + " " + z);
+    EXPECT_EQ(tail(r.out), "#solutions 7\n") << r.out;
+    r = server(d, "-hilbert -intersect " + a + " " + b);
+    EXPECT_EQ(r.out, "[x^2*y+65520*x*y,z]\nh(t) = t^2+t+1\ndim = 1\n");
+    r = server(d, "-degree -quotient " + j + " " + i);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(tail(r.out), "degree = 3\n") << r.out;
+    // -lextri decomposes the result: 4, 9 and 7 zeros, in the user's names.
+    for (const std::string& args : {"-elim 1 " + z, "-intersect " + z2 + " " + z, "-quotient " + z2 + " " + z}) {
+        r = server(d, "-lextri " + args);
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.out;
+        EXPECT_EQ(r.out.find('@'), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(server(d, "-lextri -elim 1 " + z).out, "[[y^2+65520*z,z^2+65520]]\n");
+}
+
+// Four quadrics modulo 11: the block order's loop once passed a block degree
+// of 255 on the way; the answer is one polynomial of degree 16 (Singular's).
+TEST(TeskIdealOps, EliminationStaysInTheDegreesOfItsAnswer) {
+    quor_test::TempDir d("tesk_ideal");
+    const Result r = server(d, "-prime 11 -elim 3 " + system_path("four-quadrics"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out,
+              "[d^16+4*d^15+2*d^14+d^13+7*d^12+8*d^11+4*d^10+5*d^9+7*d^8+2*d^7+5*d^6+2*d^5+7*d^4+2*d^3+4*d^2+10*d+"
+              "10]\n");
+}
+
 TEST(TeskIdealOps, BadInputIsFatalAndNamed) {
     quor_test::TempDir d("tesk_ideal");
     const std::string curve = system_path("curve"), other = d / "other.txt", cut = d / "cut.txt",

@@ -132,9 +132,11 @@ Min_Poly minimal_polynomial(Quotient& Q, P* c) {
 // A polynomial of the decomposition needs x_j^d: fatal when the exponents of
 // the prime-field build cannot hold it (the system has too many zeros).
 void check_exponent(unsigned j, std::size_t d) {
-    if (d > max_exponent_DRLDRL)
-        Fatal("Lextriangular decomposition: x%u^%u does not fit the exponents of the prime-field build (at most %u)\n",
-              j + 1, unsigned(d), max_exponent_DRLDRL);
+    if (d > max_exponent_DRLDRL) {
+        Var_Name nb;
+        Fatal("Lextriangular decomposition: %s^%u does not fit the exponents of the prime-field build (at most %u)\n",
+              M::X::var_name(j, nb), unsigned(d), max_exponent_DRLDRL);
+    }
 }
 
 // sum m[k] x_j^k.
@@ -149,45 +151,89 @@ P* univariate(const std::vector<C>& m, unsigned j, unsigned n) {
     return p;
 }
 
-// The monic square-free part of the univariate polynomial m in x_j
-// (consumed), in characteristic p: u = m / gcd(m, m') holds the factors of a
-// multiplicity prime to p, once each; those of a multiplicity p*k are in
-// the gcd, whose square-free part is then joined to u.  A zero derivative
-// makes m a p-th power, m(x) = r(x)^p with r's coefficients those of m
-// (a^p = a modulo p).
-P* square_free(P* m, unsigned j) {
-    if (M::constante(m)) return M::hMonic(m);
-    P* d = differentiate_d(M::copy(m), j);
-    if (!d) {
-        const unsigned p = unsigned(gfc::MAGIC);
-        P* r = nullptr;
-        for (P* t = m; t; t = t->next) {
-            Expo e = exponents<I>(t, I::L::n());
-            e[j] = std::uint16_t(e[j] / p);
-            r = M::add_dd(r, M::monom_raw(e.data(), t->coef));
-        }
-        M::Terms::kill_all(m);
-        return square_free(r, j);
-    }
-    P* g = M::gcd_dd(M::copy(m), d);
-    Lst* by = M::Lists::cons(g, nullptr);
-    P* u = M::hMonic(M::exquo(m, by));
-    by->elt = nullptr;
-    M::Lists::kill(by);
-    if (M::constante(g)) {
-        M::Terms::kill_all(g);
-        return u;
-    }
-    P* r = square_free(g, j);  // u * r / gcd(u, r)
-    P* c = M::gcd_dd(M::copy(u), M::copy(r));
-    by = M::Lists::cons(c, nullptr);
-    P* v = M::exquo(r, by);
-    M::Lists::kill_all(by);
-    P* out = M::mult(u, v);
-    M::Terms::kill_all(u);
-    M::Terms::kill_all(v);
-    return out;
+// Dense univariate polynomials modulo the prime (coefficient of t^k at k, no
+// zero on top): a minimal polynomial's degree may pass what an exponent
+// holds, while its square-free part, the one that joins the basis, fits.
+namespace dense {
+
+using U = std::vector<C>;
+
+void trim(U& a) {
+    while (!a.empty() && !a.back()) a.pop_back();
 }
+U monic(U a) {
+    if (a.empty()) return a;
+    const C u = D::inv(a.back());
+    for (C& x : a) x = D::mult(x, u);
+    return a;
+}
+U derivative(const U& a) {
+    U d(a.size() > 1 ? a.size() - 1 : 0, 0);
+    for (size_t k = 1; k < a.size(); ++k) d[k - 1] = D::mult(a[k], C(k % std::uint64_t(gfc::MAGIC)));
+    trim(d);
+    return d;
+}
+// a = q b + r; q into *q when asked; returns r.
+U divide(U a, const U& b, U* q = nullptr) {
+    const C u = D::inv(b.back());
+    if (q) q->assign(a.size() >= b.size() ? a.size() - b.size() + 1 : 0, 0);
+    while (a.size() >= b.size()) {
+        const size_t s = a.size() - b.size();
+        const C f = D::mult(a.back(), u);
+        if (q) (*q)[s] = f;
+        const C g = D::minus(f);
+        for (size_t k = 0; k < b.size(); ++k)
+            if (b[k]) D::lin_d(a[s + k], g, b[k]);
+        a.pop_back();  // its top is 0 now
+        trim(a);
+    }
+    return a;
+}
+U gcd(U a, U b) {
+    while (!b.empty()) {
+        U r = divide(a, b);
+        a = std::move(b);
+        b = std::move(r);
+    }
+    return monic(std::move(a));
+}
+U quotient(const U& a, const U& b) {
+    U q;
+    divide(a, b, &q);
+    trim(q);
+    return q;
+}
+U times(const U& a, const U& b) {
+    U c(a.size() + b.size() - 1, 0);
+    for (size_t i = 0; i < a.size(); ++i)
+        for (size_t k = 0; k < b.size(); ++k)
+            if (a[i] && b[k]) D::lin_d(c[i + k], a[i], b[k]);
+    trim(c);
+    return c;
+}
+
+// The monic square-free part of m (not zero), in characteristic p: u = m /
+// gcd(m, m') holds the factors of a multiplicity prime to p, once each;
+// those of a multiplicity p*k are in the gcd, whose square-free part is then
+// joined to u.  A zero derivative makes m a p-th power, m(t) = r(t)^p with
+// r's coefficients those of m (a^p = a modulo p).
+U square_free(const U& m) {
+    if (m.size() <= 1) return monic(m);
+    const U d = derivative(m);
+    if (d.empty()) {
+        const size_t p = size_t(gfc::MAGIC);
+        U r((m.size() - 1) / p + 1, 0);
+        for (size_t k = 0; k < m.size(); k += p) r[k / p] = m[k];
+        return square_free(r);
+    }
+    const U g = gcd(m, d);
+    const U u = monic(quotient(m, g));
+    if (g.size() <= 1) return u;
+    const U r = square_free(g);  // u * r / gcd(u, r)
+    return monic(times(u, quotient(r, gcd(u, r))));
+}
+
+}  // namespace dense
 
 // The square-free part of each variable's minimal polynomial added to the
 // reduced zero-dimensional basis G (released): the basis of the radical.
@@ -205,11 +251,8 @@ Lst* radical(Lst* G, unsigned dim) {
             M::Terms::kill_all(x);
             for (P* q : mp.powers) M::Terms::kill_all(q);
             if (mp.m.size() <= 2) continue;  // linear
-            P* r = square_free(univariate(mp.m, j, n), j);
-            if (M::X::extraire(r->exp, j) + 1 < mp.m.size())
-                added.push_back(r);
-            else
-                M::Terms::kill_all(r);
+            const dense::U r = dense::square_free(mp.m);
+            if (r.size() < mp.m.size()) added.push_back(univariate(r, j, n));
         }
     }
     if (added.empty()) return G;

@@ -197,6 +197,26 @@ void check_homogenisable(const Options& o, poly::List<I>* F, const Header& h) {
     }
 }
 
+// The result of -elim K, -intersect or -quotient in its own variables, one
+// block, the first k (eliminated, or the tag) dropped: what follows sees the
+// ideal as if it were read from a file.  The names move with the variables.
+template <class I>
+void own_variables(poly::List<I>*& G, Header& h, unsigned k) {
+    if constexpr (!I::D::kOnHeap) {
+        using Ops = algo::Ideal_Ops<I>;
+        typename Ops::Detached d;
+        Ops::detach({&G}, d);
+        const unsigned n = h.nvars - k;
+        algo::Sugar<I>::set(n, n, 0);
+        Ops::attach(d, -int(k), {&G});
+        if (global_List_variables) global_List_variables += k;
+        h.vars.erase(h.vars.begin(), h.vars.begin() + k);
+        h.var_columns.erase(h.var_columns.begin(), h.var_columns.begin() + std::min<size_t>(k, h.var_columns.size()));
+        h.nvars = n;
+        h.block = 0;
+    }
+}
+
 }  // namespace
 
 template <class I>
@@ -273,6 +293,7 @@ int run_file(const Options& o) {
         M::Lists::kill_all(G);
         G = R;
     }
+    if (o.elim || o.second) own_variables(G, h, o.elim ? o.elim : 1);
 
     // Only the final results go to the save channel, opened now: a run that
     // fails before leaves the save file as it was.
