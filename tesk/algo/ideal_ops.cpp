@@ -160,13 +160,13 @@ poly::List<I>* block_basis(poly::List<I>* F) {
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::groebner(Lst* F) {
-    return Sugar<I>::groebner(F);
+    return block_basis<I>(F);
 }
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::eliminate(Lst* F) {
     need_two_blocks<I>("The elimination");
-    return keep_eliminated<I>(block_basis<I>(F), I::L::k());
+    return keep_eliminated<I>(groebner(F), I::L::k());
 }
 
 template <class I>
@@ -189,7 +189,7 @@ poly::List<I>* Ideal_Ops<I>::intersect(Lst* F, Lst* G) {
         M::Lists::kill_all(h);
         return nullptr;
     }
-    Lst* B = block_basis<I>(h);
+    Lst* B = groebner(h);
     M::Lists::kill_all(h);
     return keep_eliminated<I>(B, 1);
 }

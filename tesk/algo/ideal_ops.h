@@ -6,7 +6,10 @@
 //   the intersection of ideals                 two-block instance
 //   the quotient I : J                         two-block instance
 // The one-block instance (BigDexp__VGF) has no elimination order: asking it
-// for the others is fatal.
+// for the others is fatal.  A basis for two blocks is computed from the
+// homogenised system, its pairs driven by the Hilbert series: the layout
+// changes on the way and is given back as it was, so the caller's lists stay
+// valid, but no other list may be in use by the loop meanwhile.
 //
 // Elimination: with x_0 .. x_{k-1} the first block, the reduced basis of I
 // for the block order keeps, among its polynomials, exactly the reduced
@@ -16,7 +19,7 @@
 //   I ∩ J = (t·I + (1 - t)·J) ∩ k[x_1 .. x_{n-1}]
 //   I : g = (I ∩ (g)) / g,   I : J = the intersection of the I : g, g in J.
 // The tag's exponents and the block degrees are 8-bit: inputs of small
-// degree only.
+// degree only (a homogenised input past them is computed unhomogenised).
 #ifndef TESK_ALGO_IDEAL_OPS_H
 #define TESK_ALGO_IDEAL_OPS_H
 
