@@ -103,6 +103,9 @@ typedef Dpol Dpol_INT;
 #define QUOR_CQ_EXPOS uint64_t*
 /* The log stream a recorded program hands to init: the host passes none. */
 static FILE* const log_output __attribute__((unused)) = 0;
+/* Mode of the message sink that the printers below end in: 0 silent (a
+ * replay's start: no host sets it), 3 the process's standard error. */
+QUOR_EXPORT I32 Quor_verb_info;
 #endif
 
 #ifdef LIBMODE
