@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "core/call_quor.h"
 #include "host/C/host_services.h"
 
 namespace quor::QUOR_NS {
@@ -133,3 +134,5 @@ void QUOR_NAME(debug)(i32 n) {
 }
 
 }  // namespace quor::QUOR_NS
+
+const char* QUOR_NAME(record_file_name)() { return quor::QUOR_NS::record_file_name().c_str(); }
