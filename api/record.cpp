@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "core/call_quor.h"
 #include "host/C/host_services.h"
 
 namespace quor::QUOR_NS {
@@ -110,13 +111,17 @@ void QUOR_NAME(record)(const char* format, ...) {
 }
 
 void record_result_display() {
-  QUOR_NAME(record)("    if (want_display)\n      {\n\tint i;\n\tfprintf(stderr,\"[\\n\");\n\tfor(i=0;i<nb;i++)\n\t  {\n"
+  // A replay has no host to set the message sink, which the printers end in:
+  // the display turns it to standard error while it prints, then puts it back.
+  QUOR_NAME(record)("    if (want_display)\n      {\n\tint i;\n\tI32 sink=Quor_verb_info;\n\tQuor_verb_info=3;\n"
+                    "\tfprintf(stderr,\"[\\n\");\n\tfor(i=0;i<nb;i++)\n\t  {\n"
 #if QUOR_INT
                     "\t    see_Dpol_INT(resultat[i]);\n"
 #else
                     "\t    QUOR(see_Dpol)(resultat[i]);\n"
 #endif
-                    "\t    if (i<(nb-1))\n\t      fprintf(stderr,\",\");\n\t  }\n\tfprintf(stderr,\"]\\n\");\n      }\n");
+                    "\t    if (i<(nb-1))\n\t      fprintf(stderr,\",\");\n\t  }\n\tfprintf(stderr,\"]\\n\");\n"
+                    "\tQuor_verb_info=sink;\n      }\n");
   QUOR_NAME(record)("  }\n  global_nb=0;\n");
   QUOR_NAME(record)("flush");
 }
@@ -129,3 +134,5 @@ void QUOR_NAME(debug)(i32 n) {
 }
 
 }  // namespace quor::QUOR_NS
+
+const char* QUOR_NAME(record_file_name)() { return quor::QUOR_NS::record_file_name().c_str(); }

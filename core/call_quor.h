@@ -103,6 +103,9 @@ typedef Dpol Dpol_INT;
 #define QUOR_CQ_EXPOS uint64_t*
 /* The log stream a recorded program hands to init: the host passes none. */
 static FILE* const log_output __attribute__((unused)) = 0;
+/* Mode of the message sink that the printers below end in: 0 silent (a
+ * replay's start: no host sets it), 3 the process's standard error. */
+QUOR_EXPORT I32 Quor_verb_info;
 #endif
 
 #ifdef LIBMODE
@@ -152,6 +155,11 @@ QUOR_EXPORT void Quor_int_log(FILE* stream);      /* the output stream */
 QUOR_EXPORT void Quor_log(FILE* stream);
 QUOR_EXPORT I32 Quor_int_scheduler(void);         /* 0 */
 QUOR_EXPORT I32 Quor_scheduler(void);
+/* Path of the record program open now, or of the last one closed ("" before
+ * any): the time-stamped name under /tmp/ (a taken name gets "_1", "_2", ...),
+ * or "quorrecord" in the current directory when /tmp cannot be written. */
+QUOR_EXPORT const char* Quor_int_record_file_name(void);
+QUOR_EXPORT const char* Quor_record_file_name(void);
 /* One interrupt poll, then the stop flag. */
 QUOR_EXPORT I32 Quor_int_stop_immediately(void);
 QUOR_EXPORT I32 Quor_stop_immediately(void);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -43,8 +44,8 @@ RequestOptions this_build() {
 // ---------------------------------------------------------------- record
 
 // Appended to a recorded program: prints every result as its term count,
-// then one line per term (the exponents, then the coefficient).  The
-// program's own display goes through the message sink, silent outside a host.
+// then one line per term (the exponents, then the coefficient), on standard
+// output, apart from the program's own display on standard error.
 const char* kDump = R"(
 static void quor_replay_dump(UI32 nvars) {
   int i;
@@ -130,10 +131,26 @@ QTEST(RecordReplay, TheRecordedProgramReplaysTheRequest) {
     cc += " -o " + (dir / "replay").string() + " " + (dir / "replay.c").string() + " -L" + bin +
           " -lquor -lquor_standin_host -lgmp -Wl,-rpath," + bin + " 2>" + (dir / "cc.txt").string();
     ASSERT_EQ(std::system(cc.c_str()), 0) << slurp(dir / "cc.txt");
-    const std::string run = "ASAN_OPTIONS=detect_leaks=0 " + (dir / "replay").string() + " >" +
+    // The argument 1 asks the program to display its results.
+    const std::string run = "ASAN_OPTIONS=detect_leaks=0 " + (dir / "replay").string() + " 1 >" +
                             (dir / "out.txt").string() + " 2>" + (dir / "err.txt").string();
     ASSERT_EQ(std::system(run.c_str()), 0) << slurp(dir / "err.txt");
     EXPECT_TRUE(same_lines(lines(parse_dump(slurp(dir / "out.txt"), s.vars.size()), s), lines(basis, s)));
+
+    // The display: "[", the results separated by commas, "]", on standard
+    // error; the prime-field printer heads each polynomial with "f<id> = ".
+    const std::string shown = slurp(dir / "err.txt");
+    ASSERT_TRUE(shown.size() > 4 && shown.rfind("[\n", 0) == 0 && shown.compare(shown.size() - 2, 2, "]\n") == 0)
+        << shown.substr(0, 200);
+    const std::string list = std::regex_replace(shown.substr(2), std::regex("(^|,)f[0-9]+ = "), "$1");
+    EXPECT_EQ(list.find("f"), std::string::npos) << list.substr(0, 200);
+    std::vector<Poly> displayed;
+    try {
+      displayed = quor::standin::parse_poly_list("[" + list, s, "display");
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what() << "\n" << shown.substr(0, 200);
+    }
+    EXPECT_TRUE(same_lines(lines(displayed, s), lines(basis, s)));
 
     // The next request records nothing more (the reset that opens it still
     // starts a new program, which the next close ends).

@@ -308,6 +308,28 @@ TEST_F(QuorMain, SigintStopsTheRequestAndCompletesTheRecord) {
       << name;
   EXPECT_NE(program.find("groebner)(base,"), std::string::npos);
   EXPECT_TRUE(program.ends_with("  exit(0);\n}\n")) << program.substr(program.size() - 40);
+  EXPECT_NE(err.find("quor: record program written to '" + path + "'\n"), std::string::npos) << err;
+}
+
+// --record names the program it wrote, once it is complete, on standard
+// error (quoted: the time stamp holds a blank).
+TEST_F(QuorMain, RecordNamesTheProgramItWrote) {
+  const std::string f = file("# vars: a, b\n[a^2 - b, a*b - 1]\n");
+  for (const std::string build : {"", "--prime 65521 "}) {
+    SCOPED_TRACE(build);
+    const Outcome r = run(build + "--record " + f);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r.err, m, std::regex("quor: record program written to '(/tmp/quor_record_[^'\n]+)'\n")))
+        << r.err;
+    const std::string path = m[1].str();
+    const std::string program = quor_test::slurp(path);
+    fs::remove(path);
+    EXPECT_EQ(path.find("quor_record_modp_") != std::string::npos, !build.empty()) << path;
+    EXPECT_EQ(program.rfind(build.empty() ? "#define LIBMODE 2\n" : "#define LIBMODE 1\n", 0), 0u) << path;
+    EXPECT_NE(program.find("QUOR(reset_expos)(2,"), std::string::npos);
+    EXPECT_TRUE(program.ends_with("  exit(0);\n}\n"));
+  }
 }
 
 // Ctrl-C during the normal forms (the Tesk engine's reduction of a high

@@ -284,6 +284,9 @@ Basis run_once(const Options& o, const SparseSystem& s) {
     } catch (const quor::standin::RequestError& e) {
       fail(e.what(), kRefused);
     }
+    // The name holds the time of day (and a blank), which nobody can guess: quoted, it pastes into a shell.
+    const char* name = o.prime != 0 ? Quor_record_file_name() : Quor_int_record_file_name();
+    if (*name != '\0') std::fprintf(stderr, "quor: record program written to '%s'\n", name);
   }
   if (interrupted) fail("interrupted", kInterrupted);
   if (o.verbose) std::fprintf(stderr, "%zu polynomials, %.2f s\n", out.size(), r.cpu_seconds);
