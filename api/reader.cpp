@@ -170,27 +170,34 @@ u32 read_unsigned(std::FILE* f, bool line_feeds, u32 max, const char* what) {
 u32 read_exponent(std::FILE* f) { return read_unsigned(f, false, EXPOS_MAX_EXPONENT, "Exponent"); }
 
 // Residues of the decimal number digits[0 .. len-1] into out.
-void convert_number(const char* digits, u64 len, u32* out) {
+void convert_number(const char* digits, u32 len, u32* out) {
 #if QUOR_INT
   IntModeScope gmp_in_zone;
-  String_to_Dom_length(digits, out, u32(len > 0xFFFFFFFFu ? 0xFFFFFFFFu : len));
+  String_to_Dom_length(digits, out, len);
 #else
   const u32 p = QUOR_NAME(Primes)[0];
   if (len <= 5) {
     u32 v = 0;
-    for (u64 i = 0; i < len; ++i) v = v * 10 + u32(digits[i] - '0');
+    for (u32 i = 0; i < len; ++i) v = v * 10 + u32(digits[i] - '0');
     out[0] = v % p;
   } else {
-    if (len > 0xFFFFFFFFu) reader_fatal("Number of %llu digits too long\n", static_cast<unsigned long long>(len));
-    out[0] = complex_String_to_Dom(digits, u32(len), 0);
+    out[0] = complex_String_to_Dom(digits, len, 0);
   }
 #endif
 }
 
-// Digits starting with first (a digit); no limit on their number.
+// Digits starting with first (a digit): at most kReaderDigitLimit - 2 of
+// them, the buffer keeping room for its end.
 void read_number(std::FILE* f, int first, u32* out) {
-  Text t = read_word(f, first, is_digit, 0);
-  convert_number(t.data, t.size, out);
+  Text t;
+  int c = first;
+  while (is_digit(c)) {
+    if (t.size + 2 >= kReaderDigitLimit) reader_fatal("Limit for ASCII size of digits is %u\n", kReaderDigitLimit);
+    t.push(char(c));
+    c = rd(f);
+  }
+  unrd(c, f);
+  convert_number(t.data, u32(t.size), out);
 }
 
 // A name after "#" or "#coeffring": letters and digits.
@@ -485,7 +492,8 @@ struct Terms {
   // A new last term (unit monomial, coefficient sign * 1).
   void start(bool negative) {
     merge_last();
-    if (n + 1 >= quor_max_index)
+    // The new term's index is n.
+    if (n >= quor_max_index)
       reader_fatal("[parser] The limit for the number of monomials in a polynom is set to %u (2)\n",
                    quor_max_index);
     if (n == cap) {
@@ -674,6 +682,9 @@ u32 parse_List_Dpol(std::FILE* file, Dpol* table, u32 capacity) {
       if (end == kTokComma) reader_fatal("Empty polynomial in the list\n");
       break;
     }
+    // A polynomial has fewer terms than a step's scratch arrays hold.
+    if (t.n >= quor_max_index)
+      reader_fatal("parser] The limit for the number of monomials in a polynom is set to %u (1)\n", quor_max_index);
     if (count >= limit)
       reader_fatal("#error List of input polynomials too long to be parsed (max=%u)!%s", limit, "\n");
     const u32 n = normalise_terms(t, count + 1);

@@ -16,8 +16,9 @@
 //
 // Every malformed input is fatal through the build's fatal channel (the call
 // does not return) with the line and column of the offending token:
-// undeclared names, characters outside the format, exponents above 32767 or
-// a monomial whose total degree exceeds 32767, signs without a term,
+// undeclared names, characters outside the format, numbers of 99,999 digits
+// or more, exponents above 32767 or a monomial whose total degree exceeds
+// 32767, polynomials of quor_max_index terms or more, signs without a term,
 // unbalanced brackets, an empty polynomial inside a list, a list not closed
 // by "]" before the end of the file, division by zero modulo a working prime.
 #pragma once
@@ -47,6 +48,9 @@ inline constexpr i32 kTokWeights = 'w';   // #weights n
 inline constexpr u32 kReaderMaxPolys = 10000;
 // Buffer size of names, directive words and "&" items (longer ones are refused).
 inline constexpr u32 kReaderWordLimit = 100000;
+// Buffer size of the digits of a number or a divisor: 99,998 digits are read,
+// 99,999 are refused.
+inline constexpr u32 kReaderDigitLimit = 100000;
 }  // namespace quor
 
 

@@ -269,6 +269,11 @@ u32 lib_hilbert_compute(HostDpol* polys, u32 n, HostDpol* out) {
   } catch (const EngineStopped&) {
     return 0;
   }
+  // The numerator goes back in one 16-bit exponent slot: a higher power
+  // would come back as another one.
+  if (numerator.size() > kHilbertMaxDegree + 1)
+    QUOR_NAME(Fatal)("Hilbert series: the numerator has degree %zu, beyond the %u the Hilbert entry returns\n",
+                     numerator.size() - 1, kHilbertMaxDegree);
   // The results outlive the request's scratch, as its inputs do.
   Zone3Scope zone3;
   IntModeScope int_mode;

@@ -18,6 +18,9 @@ using HostDpol = Dpol;
 // leading monomials of polys[0..n-1]: out[0] = h (univariate in slot 0, exact
 // integers; prime field: modulo each working prime), out[1] = the constant
 // dim + 2 (dim = -1 for the whole ring, h = 0 then); zone 3; returns 2.
+// A numerator of degree above kHilbertMaxDegree, which its exponent slot
+// cannot hold, is refused (host error).
+inline constexpr u32 kHilbertMaxDegree = 0xFFFF;
 u32 lib_hilbert_compute(HostDpol* polys, u32 n, HostDpol* out);
 
 // For each F[i], the exact normal form with respect to G (made monic modulo

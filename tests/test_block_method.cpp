@@ -296,6 +296,33 @@ QTEST_F(BlockMethod, SessionsCombineToAGenerator) {
   EXPECT_NE(refusal.find("is not a residue modulo 32003"), std::string::npos) << refusal;
 }
 
+// A process of the block method runs with no host kernel: a refusal of
+// either entry ends it with status 1 and its text on standard error.
+QTEST_F(BlockMethod, WithNoHostARefusalIsToldOnStandardErrorBeforeTheEnd) {
+  i32 pairs[] = {0, 1, -1}, nosp[] = {-1}, idx[] = {0}, deg = 0;
+  Dom row[16] = {};
+  Dom* rows[] = {row};
+  u32 p = p_;
+  auto session = [&](i32 version) {
+    set_process_exit_hook(nullptr);
+    Host_kernel = nullptr;
+    QUOR_NAME(w_fglm)(2, pairs, nosp, 1, idx, rows, version, &deg, &p, 0, 0, nullptr, 0, 0, 2, 1, 1);
+  };
+  const std::string unwritable = (dir_ / "none" / "s").string();
+  EXPECT_EXIT(session(kFglmVersion + 1), ::testing::ExitedWithCode(1),
+              "incompatible V=" + std::to_string(kFglmVersion) + "<>" + std::to_string(kFglmVersion + 1));
+  session_base = unwritable.c_str();
+  EXPECT_EXIT(session(kFglmVersion), ::testing::ExitedWithCode(1), "Can't open " + unwritable + ".1");
+  const std::string missing = (dir_ / "missing").string();
+  EXPECT_EXIT(
+      {
+        set_process_exit_hook(nullptr);
+        Host_kernel = nullptr;
+        QUOR_NAME(combine_results)(missing.c_str(), 1, 4);
+      },
+      ::testing::ExitedWithCode(1), "Can't open " + missing + ".1");
+}
+
 // Files the combination cannot use are refused before any work, with the
 // reason; the next combination runs.
 QTEST_F(BlockMethod, CombinationRefusesWhatItCannotUse) {

@@ -136,18 +136,47 @@ QTEST_F(Reader, BlanksLineBreaksAndComments) {
   EXPECT_EQ(terms(a[0]).size(), 3u);
 }
 
-QTEST_F(Reader, IntegersOfAnySize) {
+QTEST_F(Reader, IntegersUpTo99998Digits) {
   const std::string big = "123456789012345678901234567890123456789012345678901234567890";
   const std::string den = "98765432109876543210987654321";
   auto l = parse("[" + big + "*x1 - " + big + "/" + den + "*x2]");
   ASSERT_EQ(l.size(), 1u);
   EXPECT_EQ(terms(l[0]), (Terms{{{1, 0, 0}, residues(big)}, {{0, 1, 0}, residues("-" + big, den)}}));
-  // Far beyond any fixed digit buffer.
-  std::string huge(150000, '7');
+  // The digit buffer holds 99,998 digits, of numbers and divisors alike.
+  std::string huge(99998, '7');
   huge[0] = '3';
-  auto h = parse("[" + huge + "*x3 + 1]");
+  auto h = parse("[" + huge + "*x3 + 1/" + huge + "]");
   ASSERT_EQ(h.size(), 1u);
-  EXPECT_EQ(terms(h[0]), (Terms{{{0, 0, 1}, residues(huge)}, {{0, 0, 0}, residues("1")}}));
+  EXPECT_EQ(terms(h[0]), (Terms{{{0, 0, 1}, residues(huge)}, {{0, 0, 0}, residues("1", huge)}}));
+  const std::string over = huge + "1";
+  EXPECT_THAT(refused("[x1 + " + over + "*x3]"),
+              ::testing::HasSubstr("Limit for ASCII size of digits is 100000\nat line 1, column 7"));
+  EXPECT_THAT(refused("[x1/" + over + " + x3]"), ::testing::HasSubstr("Limit for ASCII size of digits is 100000\n"));
+  EXPECT_THAT(refused("[" + over + over + "]"), ::testing::HasSubstr("Limit for ASCII size of digits is 100000\n"));
+}
+
+// A polynomial has fewer terms than a step holds (quor_max_index): one of
+// that many distinct terms is refused once read, a longer one at the term
+// past it; written terms that merge do not count.
+QTEST_F(Reader, TermsUpToTheStepCapacity) {
+  struct Capacity {
+    u32 saved = quor_max_index;
+    Capacity() { quor_max_index = 600; }
+    ~Capacity() { quor_max_index = saved; }
+  } capacity;
+  auto powers = [](u32 n) {
+    std::string t = "[1";
+    for (u32 i = 1; i < n; ++i) t += "+x1^" + std::to_string(i);
+    return t;
+  };
+  auto l = parse(powers(599) + "+x1+x1^598, x2]");
+  ASSERT_EQ(l.size(), 2u);
+  EXPECT_EQ(l[0]->nb_terms, 599u);
+  EXPECT_EQ(refused(powers(600) + ", x2]"),
+            "parser] The limit for the number of monomials in a polynom is set to 600 (1)\nat line 1, column " +
+                std::to_string(powers(600).size() + 1) + "\n");
+  EXPECT_THAT(refused(powers(601) + "]"),
+              ::testing::HasSubstr("[parser] The limit for the number of monomials in a polynom is set to 600 (2)\n"));
 }
 
 QTEST_F(Reader, RepeatedMonomialsMergeAndZeroTermsVanish) {

@@ -3,6 +3,7 @@
 // the engine that the next call survives), Hilbert series of whole requests
 // against an independent system, and, in the integer build, the normal-form
 // strategies against an independent system and the plain basis.
+#include <gmock/gmock.h>
 #include <gmp.h>
 
 #include <fstream>
@@ -197,6 +198,45 @@ QTEST(TeskBridgeRequests, HilbertSeriesOfTheWholeRingAndOfNoRing) {
   ASSERT_EQ(r.basis.size(), 2u);
   EXPECT_TRUE(r.basis[0].empty());
   EXPECT_EQ(r.basis[1][0].c.text(), "1");
+}
+
+// The numerator of [x^a, y^b, z^c] is the product of the 1 + t + ... +
+// t^(e-1): degree a + b + c - 3.  Up to 65535 it comes back whole; above, its
+// powers would wrap in the exponent slot, and the request is refused.
+QTEST(TeskBridgeRequests, ANumeratorBeyondTheExponentSlotIsRefused) {
+  auto pure_powers = [](i32 c) {
+    return dense(quor::standin::read_sparse_system_text(
+        "# vars: x,y,z\n[x^32767, y^32767, z^" + std::to_string(c) + "]\n", "pure powers"));
+  };
+  Host h;
+  System s = pure_powers(4);
+  run_request(h, s, this_build());
+  RequestResult r = quor::standin::hilbert_request(h, s, this_build());
+  ASSERT_EQ(r.basis.size(), 2u);
+  // Leading term t^65535, coefficient 1; the symmetric numerator ends in 1 too.
+  const std::map<i32, std::string> terms = series_terms(r.basis[0]);
+  if (!kGf) EXPECT_EQ(terms.size(), 65536u);  // (modulo the prime some vanish)
+  EXPECT_EQ(terms.rbegin()->first, 65535);
+  EXPECT_EQ(terms.rbegin()->second, "1");
+  EXPECT_EQ(terms.begin()->second, "1");
+  EXPECT_EQ(r.basis[1][0].c.text(), "2");
+  for (i32 c : {5, 30000}) {
+    s = pure_powers(c);
+    run_request(h, s, this_build());
+    try {
+      quor::standin::hilbert_request(h, s, this_build());
+      ADD_FAILURE() << "z^" << c << ": a numerator of degree " << 65531 + c << " was returned";
+    } catch (const quor::standin::RequestError& e) {
+      EXPECT_THAT(e.what(), ::testing::HasSubstr("Hilbert series: the numerator has degree " +
+                                                 std::to_string(65531 + c) +
+                                                 ", beyond the 65535 the Hilbert entry returns"));
+    }
+  }
+  // The next request works.
+  s = pure_powers(4);
+  run_request(h, s, this_build());
+  EXPECT_EQ(quor::standin::hilbert_request(h, s, this_build()).basis.size(), 2u);
+  EXPECT_TRUE(h.violations().empty());
 }
 
 #if QUOR_INT

@@ -46,6 +46,15 @@ void keep(const char* text) {
   kept_state.store(2, std::memory_order_release);
 }
 
+// With no host kernel (a process of the block method) nobody else would
+// tell why the process ends.
+void tell_stderr(const char* text) {
+  std::fputs(text, stderr);
+  const std::size_t n = std::strlen(text);
+  if (n == 0 || text[n - 1] != '\n') std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 void QUOR_NAME(error_Host)(const char* text) {
@@ -61,7 +70,10 @@ void QUOR_NAME(error_Host)(const char* text) {
   }
   leave_integer_mode();
   if (guard_depth > 0) unwind_to_guard(false, text);
-  if (Host_kernel != nullptr) HostRaiseError(Host_kernel, text);
+  if (Host_kernel != nullptr)
+    HostRaiseError(Host_kernel, text);
+  else
+    tell_stderr(text);
   process_exit(1);
 }
 
@@ -120,7 +132,10 @@ void deliver_guarded_raise() {
     // The computation is gone, whatever the host's check did.
     keep_guarded(false, "interrupted");
   }
-  if (Host_kernel != nullptr) HostRaiseError(Host_kernel, guarded_text);
+  if (Host_kernel != nullptr)
+    HostRaiseError(Host_kernel, guarded_text);
+  else
+    tell_stderr(guarded_text);
   process_exit(1);
 }
 
