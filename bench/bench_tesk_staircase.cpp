@@ -49,7 +49,7 @@ void run(benchmark::State& state, Op op) {
     set_up<I>();
     List<I>* l = degree_ideal<I>(unsigned(state.range(0)));
     Dmp<I>::have_sentinelle = 0;
-    const int size = Staircase<I>::is_dim0(l);
+    const std::int64_t size = Staircase<I>::is_dim0(l);
     vgf::Garbage_State mark;
     for (auto _ : state) {
         if constexpr (I::D::kOnHeap) vgf::save_tesk_state_VGF(&mark);

@@ -176,6 +176,49 @@ TEST(TeskServerFile, ExampleSystemsAndReports) {
     EXPECT_EQ(p.out.substr(0, 49), "% nombre de variables:\n3\n% dimension:\n6\n% base du") << p.out;
 }
 
+// Large staircases: counted from the leading monomials at once, in little
+// memory (a child under an address-space limit), exactly; the prepared-basis
+// listing refused with a fatal text, never a signal.
+TEST(TeskServerFile, LargeStaircasesCountedNotListed) {
+    TempDir d;
+    const auto vars = [](unsigned n) {
+        std::string s = "# vars: ";
+        for (unsigned i = 0; i < n; ++i) s += (i ? ",v" : "v") + std::to_string(i);
+        return s + "\n";
+    };
+    std::string squares = vars(26) + "[", chain = vars(60) + "[";
+    for (unsigned i = 0; i < 26; ++i) squares += (i ? ", v" : "v") + std::to_string(i) + "^2-1";
+    for (unsigned i = 0; i < 59; ++i) chain += "v" + std::to_string(i) + "^2-v" + std::to_string(i + 1) + ", ";
+    write_file(d / "powers.txt", "# vars: a,b,c,d,e,f\n[a^100,b^100,c^100,d^100,e^100,f^100]\n");
+    write_file(d / "squares.txt", squares + "]\n");
+    write_file(d / "chain.txt", chain + "v59-59]\n");
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit;  // the sanitizer's shadow memory needs more address space than the limit
+#else
+    const std::string limit = "ulimit -v 300000;";
+#endif
+    struct Case {
+        const char* file;
+        const char* count;
+    } cases[] = {{"powers.txt", "1000000000000"}, {"squares.txt", "67108864"}, {"chain.txt", "576460752303423488"}};
+    for (const Case& c : cases) {
+        const Result r = server(d, "-nooutput -nbsol -degree " + (d / c.file), limit);
+        EXPECT_EQ(r.status, 0) << c.file << "\n" << r.out;
+        EXPECT_EQ(r.out, "#solutions " + std::string(c.count) + "\ndegree = " + c.count + "\n") << c.file;
+        const Result p = server(d, "-nooutput -prepare " + (d / c.file), limit);
+        EXPECT_EQ(p.status, 3) << c.file << "\n" << p.out;
+        EXPECT_NE(p.out.find("#error (fatal): Preparation: the staircase has " + std::string(c.count) +
+                             " standard monomials; at most "),
+                  std::string::npos)
+            << c.file << "\n" << p.out;
+    }
+    // Past 64 bits the count is still exact.
+    std::string wide = vars(70) + "[";
+    for (unsigned i = 0; i < 70; ++i) wide += (i ? ", v" : "v") + std::to_string(i) + "^2-1";
+    write_file(d / "wide.txt", wide + "]\n");
+    EXPECT_EQ(server(d, "-nooutput -nbsol " + (d / "wide.txt"), limit).out, "#solutions 1180591620717411303424\n");
+}
+
 TEST(TeskServerFile, FatalTextsAndStatus) {
     TempDir d;
     auto names = [](const char* stem, int count) {

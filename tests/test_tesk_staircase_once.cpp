@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tesk/poly/examples.h"
+#include "tesk/poly/stair_count.h"
 #include "tesk/poly/staircase.h"
 #include "tests/support/tesk_bases.h"
 #include "tests/support/tesk_poly_model.h"
@@ -164,6 +168,100 @@ TEST(TeskStairGfc, PreparedBasisText) {
 }
 
 // ---------------------------------------------------------------------------
+// Counting without listing.
+
+// Carries across digits, and a zero base-10^9 digit in the text.
+TEST(TeskStairCount, NumbersOfAnySize) {
+    Stair_Count c(UINT64_MAX);
+    c += Stair_Count(1);
+    EXPECT_EQ(c.text(), "18446744073709551616");
+    EXPECT_EQ(c.saturated(), INT64_MAX);
+    c *= 64;
+    c += Stair_Count(UINT64_MAX);
+    EXPECT_EQ(c.text(), "1199038364791120855039");
+    EXPECT_EQ(Stair_Count(1000000000).text(), "1000000000");
+    EXPECT_EQ(Stair_Count(INT64_MAX).saturated(), INT64_MAX);
+    EXPECT_EQ(Stair_Count().text(), "0");
+}
+
+// Random zero-dimensional monomial ideals against a count over the box of the
+// pure powers; a constant gives 0.
+TEST(TeskStairCount, AgainstTheBoxOfThePurePowers) {
+    std::mt19937 g(42);
+    for (int round = 0; round < 400; ++round) {
+        const unsigned n = 1 + g() % 4;
+        std::vector<std::uint16_t> rows;
+        std::vector<unsigned> box(n);
+        for (unsigned v = 0; v < n; ++v) {
+            box[v] = 1 + g() % 7;
+            for (unsigned w = 0; w < n; ++w) rows.push_back(std::uint16_t(w == v ? box[v] : 0));
+        }
+        const unsigned mixed = g() % 8;
+        for (unsigned j = 0; j < mixed * n; ++j) rows.push_back(std::uint16_t(g() % 5));
+        const unsigned m = unsigned(rows.size() / n);
+        std::uint64_t want = 0;
+        std::vector<unsigned> e(n, 0);
+        for (bool more = true; more;) {
+            bool in = false;
+            for (unsigned r = 0; r < m && !in; ++r) {
+                bool divides = true;
+                for (unsigned v = 0; v < n && divides; ++v) divides = rows[r * n + v] <= e[v];
+                in = divides;
+            }
+            want += !in;
+            unsigned v = 0;
+            while (v < n && ++e[v] == box[v]) e[v++] = 0;
+            more = v < n;
+        }
+        EXPECT_EQ(count_standard(n, m, rows.data()), Stair_Count(want)) << "round " << round;
+    }
+    const std::uint16_t with_one[] = {3, 0, 0, 2, 0, 0};
+    EXPECT_EQ(count_standard(2, 3, with_one), Stair_Count());
+    EXPECT_EQ(count_standard(0, 0, nullptr), Stair_Count(1));  // no variable: the monomial 1
+}
+
+// a^100, ..., f^100 and x0^2, ..., x69^2: counted at once, exactly; the
+// listings refuse them with a fatal text rather than run out of memory.
+TEST(TeskStairCount, LargeStaircasesCountedNotListed) {
+    using I = DRLDRL__GFC;
+    using S = Staircase<I>;
+    using T = Sys<I>;
+    Cfg<I, 6, 6, 1>::set_up();
+    List<I>* P = nullptr;
+    for (unsigned v = 0; v < 6; ++v) {
+        Exps e(6, 0);
+        e[v] = 100;
+        P = Dmp<I>::Lists::cons(T::x(e), P);
+    }
+    EXPECT_EQ(S::calculer_nb_solutions(P), 1000000000000);
+    EXPECT_EQ(S::nb_solutions_text(P), "1000000000000");
+    EXPECT_EQ(Dmp<I>::have_sentinelle, 1);
+    EXPECT_EQ(fatal_of([&] { S::held_nb_solutions(P, "Here"); }),
+              "Here: the staircase has 1000000000000 standard monomials, more than the 2147483647 that are held\n");
+    const std::string most = std::to_string(S::max_listed());
+    EXPECT_EQ(fatal_of([&] { S::escalier(P); }),
+              "Staircase: the staircase has 1000000000000 standard monomials; at most " + most + " of them are listed (1024 MB)\n");
+    std::string err;
+    EXPECT_EQ(written(Lib.f, [&] { err = fatal_of([&] { S::Preparation(P); }); }), "");  // refused before writing
+    EXPECT_EQ(err.rfind("Preparation: the staircase has 1000000000000 standard monomials; at most ", 0), 0u) << err;
+    Dmp<I>::Lists::kill_all(P);
+
+    Cfg<I, 70, 70, 1>::set_up();
+    List<I>* Q = nullptr;
+    for (unsigned v = 0; v < 70; ++v) {
+        Exps e(70, 0);
+        e[v] = 2;
+        Q = Dmp<I>::Lists::cons(T::x(e), Q);
+    }
+    EXPECT_EQ(S::calculer_nb_solutions(Q), INT64_MAX);  // saturated: at least
+    EXPECT_EQ(S::nb_solutions_text(Q), "1180591620717411303424");
+    for (auto* c = Q; c; c = c->next) c->elt = Dmp<I>::link_one(c->elt);  // the Buchberger loop's view
+    EXPECT_EQ(S::nb_sol_dim0_text(Q), "1180591620717411303424");
+    EXPECT_EQ(S::nb_sol_dim0(Q), INT64_MAX);
+    Dmp<I>::Lists::kill_all(Q);
+}
+
+// ---------------------------------------------------------------------------
 // The staircase an independent system gives for the ideal of a stored reduced
 // basis (tools/make-staircase), greatest first; removing one polynomial
 // leaves it infinite exactly when its lead is a pure power.
@@ -183,7 +281,7 @@ void staircase_as_stored(const std::string& name, const std::string& basis_file)
     List<I>* H = M::Lists::copy_all(G);
     for (auto* c = H; c; c = c->next) c->elt = M::link_one(c->elt);
     M::have_sentinelle = 1;  // the Buchberger loop's view: tagged polynomials
-    EXPECT_EQ(S::nb_sol_dim0(H), int(want.size())) << name;
+    EXPECT_EQ(S::nb_sol_dim0(H), std::int64_t(want.size())) << name;
     EXPECT_EQ(Sys<I>::take_monomials(S::escalier(G)), want) << name;
     EXPECT_EQ(Sys<I>::take_monomials(S::escalier_block1(G)).size(), want.size()) << name;
     unsigned infinite = 0;

@@ -473,7 +473,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const std::vector<
         for (auto it = G.rbegin(); it != G.rend(); ++it) tagged = M::Lists::cons(*it, tagged);
         r.st.dim0 = poly::Staircase<I>::is_dim0(tagged);
         if (r.st.dim0 > 0 && std::getenv("VERBOSE"))
-            Output("%d solutions\n", poly::Staircase<I>::nb_sol_dim0(tagged));
+            Output("%s solutions\n", poly::Staircase<I>::nb_sol_dim0_text(tagged).c_str());
         for (P* t : G) r.st.eliminated += M::is_eliminated(t->next) ? 1 : 0;
         // Untagged copies of the cells' polynomials: the headers go back.
         for (Lst* c = tagged; c; c = c->next) {

@@ -76,7 +76,8 @@ struct Sugar_Stats {
     unsigned reductions = 0;  // polynomials reduced by the loop itself
     unsigned zeros = 0;       // results that were zero (reduced or replayed)
     unsigned replayed = 0;    // results taken from the history
-    int dim0 = 0;             // is_dim0 of the basis: 0 for {1}, -1 not zero-dimensional, else the solutions
+    std::int64_t dim0 = 0;    // is_dim0 of the basis: 0 for {1}, -1 not zero-dimensional, else the solutions
+                              // (INT64_MAX for more)
     unsigned eliminated = 0;  // basis polynomials free of the first block of variables
     unsigned skipped = 0;     // pairs dropped by the Hilbert function
 };

@@ -17,8 +17,18 @@
 // among its leading monomials (or one of them is 1); otherwise its staircase
 // is infinite, and every operation below tests that first and answers -1 or
 // null at once.
+//
+// Counts never list the staircase (a^100, ..., f^100 has 10^12 standard
+// monomials, x0^2, ..., x69^2 has 2^70).  As a number they are exact up to
+// INT64_MAX and read INT64_MAX for anything larger ("at least"); the _text
+// forms are exact at any size.  Only the listings (escalier, Preparation)
+// build the monomials, and they refuse (fatal) a staircase of more than
+// max_listed() of them.
 #ifndef TESK_POLY_STAIRCASE_H
 #define TESK_POLY_STAIRCASE_H
+
+#include <cstdint>
+#include <string>
 
 #include "tesk/poly/dmp.h"
 
@@ -35,19 +45,32 @@ struct Staircase {
     using D = typename I::D;
     using C = typename D::C;
 
+    // Listings are refused past this much memory for their records.
+    static constexpr std::uint64_t kListBytes = std::uint64_t(1) << 30;
+    // The most standard monomials a listing takes, for the variables in force.
+    static std::uint64_t max_listed();
+
     // The staircase of l (no header cells), greatest monomial first; null
-    // when l is not zero-dimensional.  have_sentinelle is left as it was.
+    // when l is not zero-dimensional; fatal past max_listed() monomials (so
+    // is escalier_block1).  have_sentinelle is left as it was.
     static P* escalier(Lst* l);
     // The staircase in the first block of variables (the second block's
     // exponents of the leading monomials ignored), increasing
     // lexicographically; null when it is infinite.
     static P* escalier_block1(Lst* l);
     // 0 when a leading monomial of l is 1, -1 when l is not zero-dimensional,
-    // else the number of standard monomials; have_sentinelle as it stands.
-    static int is_dim0(Lst* l);
-    static int nb_sol_dim0(Lst* l) { return is_dim0(l); }
+    // else the number of standard monomials (INT64_MAX for more);
+    // have_sentinelle as it stands.
+    static std::int64_t is_dim0(Lst* l);
+    static std::int64_t nb_sol_dim0(Lst* l) { return is_dim0(l); }
     // is_dim0 of a list without header cells; have_sentinelle left as it was.
-    static int calculer_nb_solutions(Lst* l);
+    static std::int64_t calculer_nb_solutions(Lst* l);
+    // The same two in decimal, exact at any size ("-1", "0", "1000000000000").
+    static std::string nb_sol_dim0_text(Lst* l);
+    static std::string nb_solutions_text(Lst* l);
+    // calculer_nb_solutions for a caller that holds the staircase in memory
+    // and numbers it with int: fatal, naming who, past INT_MAX.
+    static int held_nb_solutions(Lst* l, const char* who);
     // 1 when every variable (all of them) has a pure power among the leading
     // monomials of l (no header cells) or one of them is 1, else 0.
     static int dimension0(Lst* l);
@@ -71,7 +94,8 @@ struct Staircase {
     // variables, the staircase, and for each polynomial its negated leading
     // coefficient, leading exponent and coordinates on the staircase.  Returns
     // the staircase size; -1 (nothing written, an error line on the log) when
-    // l is not zero-dimensional.
+    // l is not zero-dimensional; fatal, before writing, when its staircase is
+    // larger than max_listed().
     static int Preparation(Lst* l);
     // The same for each basis of ll, numbered from 1; -1 and nothing written
     // when one of them is not zero-dimensional, else the number of bases.

@@ -1,19 +1,22 @@
 // Definitions of the staircase operations (staircase.h).  Included only by
 // staircase.cpp, which instantiates them for every instance.
 //
-// The enumerations work on packed exponent vectors held back to back in one
-// array rather than on term records: a count (the Buchberger loop's
-// zero-dimension test) then takes no record and no coefficient, and only a
+// A count (the Buchberger loop's zero-dimension test, the server's solution
+// count) never lists the staircase: it is counted from the leading
+// monomials (stair_count.h).  The listings work on packed exponent vectors
+// held back to back in one array rather than on term records, and only a
 // staircase handed back is made into a polynomial.
 #ifndef TESK_POLY_STAIRCASE_IMPL_H
 #define TESK_POLY_STAIRCASE_IMPL_H
 
 #include <algorithm>
+#include <climits>
 #include <numeric>
 #include <vector>
 
 #include "tesk/base/print.h"
 #include "tesk/base/switches.h"
+#include "tesk/poly/stair_count.h"
 #include "tesk/poly/staircase.h"
 
 namespace tesk::poly {
@@ -43,14 +46,17 @@ struct Stair_Leads {
 
     Divide how;
     unsigned vars;  // variables 0 .. vars-1 are enumerated
-    std::vector<std::vector<std::vector<const E*>>> at;  // [top variable][its exponent]
+    std::vector<std::vector<std::vector<const E*>>> at;  // [top variable][its exponent], for a listing
+    std::vector<std::uint16_t> rows;                      // the leads' exponents of variables 0 .. vars-1
+    unsigned leads = 0;                                   // rows
     Dim dim = kFinite;
 
-    // headers: skip a leading header cell (have_sentinelle).
-    Stair_Leads(List<I>* l, Divide d, bool headers) : how(d) {
+    // headers: skip a leading header cell (have_sentinelle).  listing: the
+    // leads are indexed for standard_monomials too.
+    Stair_Leads(List<I>* l, Divide d, bool headers, bool listing = false) : how(d) {
         const unsigned n = I::L::n();
         vars = d == Divide::Homog ? (n ? n - 1 : 0) : d == Divide::Block1 ? std::min(I::L::k(), n) : n;
-        at.resize(vars);
+        if (listing) at.resize(vars);
         std::vector<char> power(vars, 0);
         for (; l; l = l->next) {
             const Term<I>* p = headers ? M::strip(l->elt) : l->elt;
@@ -63,12 +69,17 @@ struct Stair_Leads {
                 continue;
             }
             if (count == 1) power[top] = 1;
+            for (unsigned i = 0; i < vars; ++i) rows.push_back(std::uint16_t(X::extraire(p->exp, i)));
+            ++leads;
+            if (!listing) continue;
             const unsigned k = X::extraire(p->exp, top);
             if (at[top].size() <= k) at[top].resize(k + 1);
             at[top][k].push_back(p->exp);
         }
         if (dim != kConstant && std::find(power.begin(), power.end(), 0) != power.end()) dim = kInfinite;
     }
+    // The number of standard monomials of a finite staircase (dim == kFinite).
+    Stair_Count count() const { return count_standard(vars, leads, rows.data()); }
     bool divides(const E* a, const E* e) const {
         switch (how) {
             case Divide::Homog: return X::is_homog_sub(e, a);
@@ -158,14 +169,38 @@ struct No_Headers {
     ~No_Headers() { Dmp<I>::have_sentinelle = saved; }
 };
 
+// Fatal, naming who, when the finite staircase of s has more monomials than
+// a listing holds.
+template <class I>
+void refuse_listing(const Stair_Leads<I>& s, const char* who) {
+    if (s.dim != s.kFinite) return;
+    const Stair_Count c = s.count();
+    const std::uint64_t most = Staircase<I>::max_listed();
+    if (c.at_most(most)) return;
+    Fatal("%s: the staircase has %s standard monomials; at most %llu of them are listed (%u MB)\n", who,
+          c.text().c_str(), (unsigned long long)most, unsigned(Staircase<I>::kListBytes >> 20));
+}
+
 // The staircase of l (no header cells) in the order of before; null when
 // it is infinite or l is empty.
 template <class I, class Before>
 Term<I>* staircase(List<I>* l, Divide how, Before before) {
     Dmp<I>::old_base = l;
-    const Stair_Leads<I> s(l, how, false);
+    const Stair_Leads<I> s(l, how, false, true);
     if (!l || s.dim == s.kInfinite) return nullptr;
+    refuse_listing(s, "Staircase");
     return standard_monomials(s).chain(before);
+}
+
+// is_dim0 exactly: -1 (infinite set), 0 for a constant lead or an empty
+// list, else the count.
+template <class I>
+Stair_Count dim0_count(List<I>* l, bool& infinite) {
+    Dmp<I>::old_base = l;
+    const Stair_Leads<I> s(l, want_qhomogene ? Divide::Homog : Divide::All, Dmp<I>::have_sentinelle != 0);
+    infinite = s.dim == s.kInfinite;
+    if (s.dim != s.kFinite || !l) return Stair_Count();
+    return s.count();
 }
 
 }  // namespace detail
@@ -182,20 +217,45 @@ Term<I>* Staircase<I>::escalier_block1(Lst* l) {
 }
 
 template <class I>
-int Staircase<I>::is_dim0(Lst* l) {
-    M::old_base = l;
-    const detail::Stair_Leads<I> s(l, want_qhomogene ? detail::Divide::Homog : detail::Divide::All,
-                                   M::have_sentinelle != 0);
-    if (s.dim == s.kConstant) return 0;
-    if (s.dim == s.kInfinite) return -1;
-    if (!l) return 0;
-    return int(detail::standard_monomials(s).size());
+std::int64_t Staircase<I>::is_dim0(Lst* l) {
+    bool infinite;
+    const Stair_Count c = detail::dim0_count(l, infinite);
+    return infinite ? -1 : c.saturated();
 }
 
 template <class I>
-int Staircase<I>::calculer_nb_solutions(Lst* l) {
+std::string Staircase<I>::nb_sol_dim0_text(Lst* l) {
+    bool infinite;
+    const Stair_Count c = detail::dim0_count(l, infinite);
+    return infinite ? "-1" : c.text();
+}
+
+template <class I>
+std::int64_t Staircase<I>::calculer_nb_solutions(Lst* l) {
     detail::No_Headers<I> plain;
     return is_dim0(l);
+}
+
+template <class I>
+std::string Staircase<I>::nb_solutions_text(Lst* l) {
+    detail::No_Headers<I> plain;
+    return nb_sol_dim0_text(l);
+}
+
+template <class I>
+int Staircase<I>::held_nb_solutions(Lst* l, const char* who) {
+    const std::int64_t c = calculer_nb_solutions(l);
+    if (c > INT_MAX)
+        Fatal("%s: the staircase has %s standard monomials, more than the %d that are held\n", who,
+              nb_solutions_text(l).c_str(), INT_MAX);
+    return int(c);
+}
+
+template <class I>
+std::uint64_t Staircase<I>::max_listed() {
+    // The enumeration's two layers and sort index, then the term records.
+    const std::uint64_t words = Term_Spec<I>::record_words();
+    return kListBytes / (2 * words * sizeof(E) + sizeof(std::size_t) + Term_Spec<I>::stride());
 }
 
 template <class I>
@@ -279,6 +339,7 @@ namespace detail {
 template <class I>
 bool refuse_preparation(List<I>* l) {
     const Stair_Leads<I> s(l, Divide::All, false);
+    refuse_listing(s, "Preparation");
     if (l && s.dim != s.kInfinite) return false;
     Erreur("Preparation: the basis is not zero-dimensional, its staircase is infinite\n");
     return true;

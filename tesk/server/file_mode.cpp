@@ -318,7 +318,7 @@ int run_file(const Options& o) {
         show(o, Q);
         M::Lists::kill_all(Q);
     }
-    if (o.nb_sol) Output("#solutions %d\n", poly::Staircase<I>::calculer_nb_solutions(G));
+    if (o.nb_sol) Output("#solutions %s\n", poly::Staircase<I>::nb_solutions_text(G).c_str());
     if (o.prepare) {
         Lib = Lib_Print(stdout);
         Preparation(G);
