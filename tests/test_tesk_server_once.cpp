@@ -212,6 +212,14 @@ TEST(TeskServerFile, LargeStaircasesCountedNotListed) {
                   std::string::npos)
             << c.file << "\n" << p.out;
     }
+    // The decomposition and the change of ordering hold dense tables of the
+    // staircase's size squared: refused before they are made.
+    for (const char* o : {"-lextri ", "-primes 2 -lex "}) {
+        const Result r = server(d, o + (d / "squares.txt"), limit);
+        EXPECT_EQ(r.status, 3) << o << r.out;
+        EXPECT_NE(r.out.find("the staircase has 67108864 standard monomials, and its tables of "), std::string::npos)
+            << o << r.out;
+    }
     // Past 64 bits the count is still exact.
     std::string wide = vars(70) + "[";
     for (unsigned i = 0; i < 70; ++i) wide += (i ? ", v" : "v") + std::to_string(i) + "^2-1";

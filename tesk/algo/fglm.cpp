@@ -99,7 +99,7 @@ void Fglm::set(unsigned n, unsigned a, unsigned b) { DM::set(n, a, b); }
 
 poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, int* solutions) {
     const unsigned n = Src::L::n();
-    const int dim = poly::Staircase<Src>::held_nb_solutions(G, "Change of ordering");
+    const int dim = poly::Staircase<Src>::held_nb_solutions(G, "Change of ordering", 4 * vgf::size_of_vectors);
     if (solutions) *solutions = dim;
     *status = Fglm_Status::Not_Dim0;
     if (dim < 0) return nullptr;

@@ -351,7 +351,7 @@ poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
     init();
     const unsigned n = I::L::n();
     Lst* G = basis(F);
-    const int dim = poly::Staircase<I>::held_nb_solutions(G, "Lextriangular decomposition");
+    const int dim = poly::Staircase<I>::held_nb_solutions(G, "Lextriangular decomposition", 2 * sizeof(C));
     *status = dim < 0 ? Lextri_Status::Not_Dim0 : Lextri_Status::Done;
     if (dim <= 0) {  // not zero-dimensional, or the whole ring
         M::Lists::kill_all(G);
@@ -365,7 +365,7 @@ poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
         sState* s = todo;
         todo = s->next;
         Lst* B = s->pending;
-        const int d = poly::Staircase<I>::held_nb_solutions(B, "Lextriangular decomposition");
+        const int d = poly::Staircase<I>::held_nb_solutions(B, "Lextriangular decomposition", 2 * sizeof(C));
         if (d <= 0) {  // no zero left in this branch
             M::Lists::kill_all(B);
             kill_State(s);

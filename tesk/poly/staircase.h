@@ -69,8 +69,10 @@ struct Staircase {
     static std::string nb_sol_dim0_text(Lst* l);
     static std::string nb_solutions_text(Lst* l);
     // calculer_nb_solutions for a caller that holds the staircase in memory
-    // and numbers it with int: fatal, naming who, past INT_MAX.
-    static int held_nb_solutions(Lst* l, const char* who);
+    // and numbers it with int, and its dense square tables with
+    // square_bytes bytes an entry: fatal, naming who, past INT_MAX or past
+    // kListBytes of tables.
+    static int held_nb_solutions(Lst* l, const char* who, unsigned square_bytes = 0);
     // 1 when every variable (all of them) has a pure power among the leading
     // monomials of l (no header cells) or one of them is 1, else 0.
     static int dimension0(Lst* l);

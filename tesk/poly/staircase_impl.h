@@ -243,11 +243,16 @@ std::string Staircase<I>::nb_solutions_text(Lst* l) {
 }
 
 template <class I>
-int Staircase<I>::held_nb_solutions(Lst* l, const char* who) {
+int Staircase<I>::held_nb_solutions(Lst* l, const char* who, unsigned square_bytes) {
     const std::int64_t c = calculer_nb_solutions(l);
     if (c > INT_MAX)
         Fatal("%s: the staircase has %s standard monomials, more than the %d that are held\n", who,
               nb_solutions_text(l).c_str(), INT_MAX);
+    // c <= 2^31: c * c * square_bytes fits in 128 bits.
+    const unsigned __int128 bytes = (unsigned __int128)(c > 0 ? c : 0) * std::uint64_t(c > 0 ? c : 0) * square_bytes;
+    if (bytes > kListBytes)
+        Fatal("%s: the staircase has %lld standard monomials, and its tables of %llu MB pass the %llu MB allowed\n",
+              who, (long long)c, (unsigned long long)(bytes >> 20), (unsigned long long)(kListBytes >> 20));
     return int(c);
 }
 
