@@ -226,13 +226,18 @@ TEST(TeskStairCount, LargeStaircasesCountedNotListed) {
     using I = DRLDRL__GFC;
     using S = Staircase<I>;
     using T = Sys<I>;
+    // x_v^power for every one of n variables.
+    const auto pure_powers = [](unsigned n, unsigned power) {
+        List<I>* P = nullptr;
+        for (unsigned v = 0; v < n; ++v) {
+            Exps e(n, 0);
+            e[v] = power;
+            P = Dmp<I>::Lists::cons(T::x(e), P);
+        }
+        return P;
+    };
     Cfg<I, 6, 6, 1>::set_up();
-    List<I>* P = nullptr;
-    for (unsigned v = 0; v < 6; ++v) {
-        Exps e(6, 0);
-        e[v] = 100;
-        P = Dmp<I>::Lists::cons(T::x(e), P);
-    }
+    List<I>* P = pure_powers(6, 100);
     EXPECT_EQ(S::calculer_nb_solutions(P), 1000000000000);
     EXPECT_EQ(S::nb_solutions_text(P), "1000000000000");
     EXPECT_EQ(Dmp<I>::have_sentinelle, 1);
@@ -247,12 +252,7 @@ TEST(TeskStairCount, LargeStaircasesCountedNotListed) {
     Dmp<I>::Lists::kill_all(P);
 
     Cfg<I, 70, 70, 1>::set_up();
-    List<I>* Q = nullptr;
-    for (unsigned v = 0; v < 70; ++v) {
-        Exps e(70, 0);
-        e[v] = 2;
-        Q = Dmp<I>::Lists::cons(T::x(e), Q);
-    }
+    List<I>* Q = pure_powers(70, 2);
     EXPECT_EQ(S::calculer_nb_solutions(Q), INT64_MAX);  // saturated: at least
     EXPECT_EQ(S::nb_solutions_text(Q), "1180591620717411303424");
     for (auto* c = Q; c; c = c->next) c->elt = Dmp<I>::link_one(c->elt);  // the Buchberger loop's view
