@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -345,6 +346,21 @@ TEST_F(TeskBus, FailuresEndThroughTheExitHook) {
     EXPECT_HOOK_EXIT(RCBUS r((d / "none.gz").c_str()), 3, "Can't popen \\(r\\) gzip -cd -- ");
     EXPECT_HOOK_EXIT(WCBUS w((d / "no/such/dir/x").c_str()), 3, "Can't popen \\(w\\) gzip -c > ");
     EXPECT_HOOK_EXIT(BUS b(1, "no-such-host.invalid"), 2, "unknown host");
+    // The resolver's reason, not errno's (which it does not set).
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int e = getaddrinfo("no-such-host.invalid", nullptr, &hints, &found);
+    if (found) freeaddrinfo(found);
+    ASSERT_NE(e, 0);
+    ASSERT_NE(e, EAI_SYSTEM);
+    EXPECT_EXIT(
+        {
+            set_exit_hook(report_hook);
+            BUS b(1, "no-such-host.invalid");
+        },
+        ExitedWithCode(2), std::string("gethostbyname : ") + gai_strerror(e) + "\nhook 2: unknown host");
     EXPECT_HOOK_EXIT(BUS b(1, "127.0.0.1"), 3, "socket error");  // nobody listens on port 1
     // A peer that went away: the write fails through the hook, not by SIGPIPE.
     EXPECT_HOOK_EXIT(

@@ -238,7 +238,8 @@ TYPED_TEST(Expo, AgreesWithModel) {
 
 // Degrees up to the top of their slots stay exact for the order and for
 // divisibility (the degree slot is not part of the divisibility mask); an lcm
-// or a vector past the exact range is a fatal error, every time.
+// or a vector past the exact range is a fatal error, every time, which tells
+// a block's degree from an exponent.
 TYPED_TEST(Expo, ExactAtTheEdgesAndFatalPastThem) {
     using M = TypeParam;
     M::set(5, 2);
@@ -269,10 +270,15 @@ TYPED_TEST(Expo, ExactAtTheEdgesAndFatalPastThem) {
         M::zsup(x.p(), y.p(), r.p());
         EXPECT_EQ(fatal_of([&] { M::check_range(r.p()); }), "");
     }
+    // An exponent past its bits, the degrees in range: that exponent is named, with the limits.
     Vec<M> big(Exps{0, 0, 0, 0, t}), one(Exps{0, 0, 0, 0, 1}), over;
     M::add(big.p(), one.p(), over.p());
-    EXPECT_NE(fatal_of([&] { M::zsup_verif(over.p(), one.p(), r.p()); }), "");
-    EXPECT_NE(fatal_of([&] { M::check_range(over.p()); }), "");
+    Var_Name nb;
+    const std::string told = "Exponent overflow: " + std::string(M::var_name(4, nb)) + "^" + std::to_string(t + 1) +
+                             " (at most " + std::to_string(t) + " for an exponent" +
+                             (M::kBlocks ? ", " + std::to_string(M::kMaxDeg) + " for a block's degree)\n" : ")\n");
+    EXPECT_EQ(fatal_of([&] { M::zsup_verif(over.p(), one.p(), r.p()); }), told);
+    EXPECT_EQ(fatal_of([&] { M::check_range(over.p()); }), told);
     EXPECT_EQ(fatal_of([&] { M::check_range(big.p()); }), "");
 }
 

@@ -77,6 +77,13 @@ TEST(TeskServerFile, EveryOutputSyntaxOnASmallSystem) {
         {"-last", "[x+43680*y]\n"},
         {"-nooutput", ""},
         {"-prime 7", "[y^2+4,x+4*y]\n"},
+        // The options of the plain text take that syntax back from -pretty and -posso; the last word wins.
+        {"-pretty -raw", "[y^2+65518,x+43680*y]\n"},
+        {"-posso -ohost", "[1*y^2+65518,1*x+43680*y]\n"},
+        {"-pretty -host-input", "[\ny^2+65518\nx+43680*y\n]\n\n"},
+        {"-pretty -out-approx", "[y^2+65518,x+43680*y]\n"},
+        {"-raw -pretty", "  2                    \n[y + 65518,x + 43680y ]\n                       \n"},
+        {"-tex -raw", "$y^{2} + ...$ \\\\\n$x + ...$ \\\\\n"},
     };
     for (const Case& c : cases) {
         const Result r = server(d, std::string(c.opts) + " " + s);
@@ -84,10 +91,12 @@ TEST(TeskServerFile, EveryOutputSyntaxOnASmallSystem) {
         EXPECT_EQ(r.out, c.want) << c.opts;
     }
     // Raw binary coefficients: "{" and the residue words of the two primes.
-    const Result b = server(d, "-primes 2 -binary " + s);
-    EXPECT_EQ(b.status, 0);
-    EXPECT_EQ(b.out.substr(0, 6), "[y^2+{");
-    EXPECT_EQ(b.out.size(), std::string("[y^2+{........,x+{........*y]\n").size());
+    for (const char* opts : {"-primes 2 -binary ", "-primes 2 -pretty -binary "}) {
+        const Result b = server(d, opts + s);
+        EXPECT_EQ(b.status, 0);
+        EXPECT_EQ(b.out.substr(0, 6), "[y^2+{") << opts;
+        EXPECT_EQ(b.out.size(), std::string("[y^2+{........,x+{........*y]\n").size()) << opts;
+    }
 
     // Normal forms of a second list: x^2 = (2/3)^2*3 = 4/3 = 43682, x*y = 2; a constant stays.
     write_file(d / "q.txt", "# to reduce\n[x^2, x*y, 5, 0]\n");
@@ -101,11 +110,10 @@ TEST(TeskServerFile, EveryOutputSyntaxOnASmallSystem) {
 TEST(TeskServerFile, LexicographicBasis) {
     TempDir d;
     write_file(d / "s.txt", "# vars: x,y\n[x^2-y, y^2-x]\n");
+    // Only the basis: the matrices' memory notices are not among the results, nor anywhere.
     Result r = server(d, "-primes 2 -lex " + (d / "s.txt"));
     EXPECT_EQ(r.status, 0) << r.out;
-    const std::string want = "[x+<4294967278 4294967290>*y^2,y^4+<4294967278 4294967290>*y]\n";
-    ASSERT_GE(r.out.size(), want.size()) << r.out;
-    EXPECT_EQ(r.out.substr(r.out.size() - want.size()), want);
+    EXPECT_EQ(r.out, "[x+<4294967278 4294967290>*y^2,y^4+<4294967278 4294967290>*y]\n");
     r = server(d, "-lex " + (d / "s.txt"));
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out.rfind("#error (fatal): Option -lex needs a vector of primes (-primes K)", 0), 0u) << r.out;
@@ -174,6 +182,10 @@ TEST(TeskServerFile, ExampleSystemsAndReports) {
     EXPECT_EQ(server(d, "-nooutput -analyse -cyclic 4").out, "#weights <1 1 1 1 >\n");
     const Result p = server(d, "-nooutput -prepare -cyclic 3");
     EXPECT_EQ(p.out.substr(0, 49), "% nombre de variables:\n3\n% dimension:\n6\n% base du") << p.out;
+    // Refused (an infinite staircase): its error, and the run fails.
+    const Result infinite = server(d, "-nooutput -prepare -cyclic 4");
+    EXPECT_EQ(infinite.status, 3) << infinite.out;
+    EXPECT_EQ(infinite.out.rfind("Error: Preparation", 0), 0u) << infinite.out;
 }
 
 // Large staircases: counted from the leading monomials at once, in little
@@ -240,9 +252,20 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
     write_file(d / "unknown.txt", "# vars: x,y\n\n[x+y,\n x*z]\n");
     write_file(d / "novars.txt", "[x]\n");
     write_file(d / "big.txt", "# vars: x\n[x^200]\n");
-    // The basis y^200 - 1, x - y: past the exponents' 8 bits while computing.
+    // The basis y^200 - 1, x - y: y past the exponents' 7 bits while computing;
+    // x^100*y - 1, y^100*x - 1: y^199 (no degree past 255); a degree of 354 from
+    // two exponents of 127; y^39999 past the 15 bits of the integer build's.
     write_file(d / "past.txt", "# vars: x,y\n[x^127*y^73-1, x-y]\n");
     write_file(d / "past2.txt", "# vars: x,y\n# blocks: 1\n[x^127*y^73-1, x-y]\n");
+    write_file(d / "swap.txt", "# vars: x,y\n[x^100*y-1, y^100*x-1]\n");
+    write_file(d / "degree.txt", "# vars: x,y,z\n[x^127*y^100-1, y^127*z^100-1]\n");
+    write_file(d / "swap2.txt", "# vars: x,y\n[x^20000*y-1, y^20000*x-1]\n");
+    const std::string limits = " (at most 127 for an exponent, 255 for a block's degree)\n";
+    // The files of -intersect, -quotient and -normal-form: the option is named.
+    write_file(d / "s.txt", kSmall);
+    write_file(d / "blocks.txt", "# vars: x,y\n# blocks: 1\n[x-1]\n");
+    mkdir((d / "dir").c_str(), 0700);
+    const std::string s = d / "s.txt";
     struct Case {
         std::string args, text;
     } cases[] = {
@@ -252,8 +275,20 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
         {d / "unknown.txt", d / "unknown.txt" + ":4: unknown variable 'z'\n"},
         {d / "novars.txt", d / "novars.txt" + ":1: no '# vars:' line before the list\n"},
         {d / "big.txt", d / "big.txt" + ":2: exponent 200 above 127\n"},
-        {d / "past.txt", "Depassement du degre 200 !\n"},
-        {"-prime 7 " + (d / "past2.txt"), "Depassement du degre 200 !\n"},
+        {d / "past.txt", "Exponent overflow: y^128" + limits},
+        {"-prime 7 " + (d / "past2.txt"), "Exponent overflow: y^128" + limits},
+        {d / "swap.txt", "Exponent overflow: y^199" + limits},
+        {d / "degree.txt", "Depassement du degre 354 !\n"},
+        {"-primes 2 " + (d / "swap2.txt"),
+         "Exponent overflow: y^39999 (at most 32767 for an exponent, 65535 for a block's degree)\n"},
+        {"-intersect " + (d / "absent.txt") + " " + s,
+         "Fichier " + (d / "absent.txt") + " non ouvrable ! (option -intersect)\n"},
+        {"-normal-form " + (d / "absent.txt") + " " + s,
+         "Fichier " + (d / "absent.txt") + " non ouvrable ! (option -normal-form)\n"},
+        {"-quotient " + (d / "dir") + " " + s, d / "dir" + " is a directory, not a file (option -quotient)\n"},
+        {d / "dir", d / "dir" + " is a directory, not a file\n"},
+        {"-intersect " + (d / "blocks.txt") + " " + s,
+         d / "blocks.txt" + ":2: option -intersect: no '# blocks:' line in the second file"},
         {"-bogus x.txt", "Unknown option -bogus\n"},
         {"-prime 65536 x.txt", "Option -prime needs a number from 3 to 65534, not '65536'\n"},
         {d / "absent.txt", "Fichier " + (d / "absent.txt") + " non ouvrable !\n"},
@@ -263,6 +298,10 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
         const Result r = server(d, c.args);
         EXPECT_EQ(r.status, 3) << c.args;
         EXPECT_NE(r.out.find("#error (fatal): " + c.text), std::string::npos) << c.args << "\n" << r.out;
+        const std::string why = "fopen(" + (d / "absent.txt") + ",r) : No such file or directory\n";
+        if (c.text.find("non ouvrable") != std::string::npos) {
+            EXPECT_NE(r.out.find(why), std::string::npos) << r.out;
+        }
     }
     // A file cut at any byte before its closing bracket is refused, never a crash nor a hang.
     const std::string whole = kSmall;
@@ -349,6 +388,15 @@ TEST(TeskServerFile, UsageMessagesAndSaveFile) {
     for (const char* says : {"modulo 65521 by default", "README.md", "<r1 ... rK>", "At most 500 variables in a block",
                              "reduced Groebner basis"})
         EXPECT_NE(h.out.find(says), std::string::npos) << says;
+    // The options that take the plain syntax back are named before the list, here and in the README.
+    const std::string preamble = h.out.substr(0, h.out.find("Options:\n"));
+    const std::string told = section.substr(0, section.find("one each"));
+    for (const std::string opt : {"-fortran", "-raw", "-binary", "-host-input", "-ohost", "-out-rational", "-out-float",
+                                  "-out-approx", "-out-approx-modp"}) {
+        EXPECT_TRUE(preamble.find(opt + ",") != std::string::npos || preamble.find(opt + ")") != std::string::npos)
+            << opt;
+        EXPECT_NE(told.find("`" + opt + "`"), std::string::npos) << opt;
+    }
     EXPECT_NE(server(d, "").out.find("Options:\n  -h "), std::string::npos);
 
     struct Case {
@@ -623,9 +671,20 @@ TEST(TeskServerPeer, StreamCutOrCorruptedAtEveryByte) {
     }
 }
 
-// Exponents past their 8 bits while a basis is computed for a peer, in one
-// block or two, modulo small and large primes: the server ends with the
-// fatal text, never runs on.
+// The refusal [39][56][n] text that r starts with, "" when r starts otherwise.
+std::string refusal(RBUS& r) {
+    Messages m;
+    r >> m;
+    if (m != MSG_TESK_ERROR) return "";
+    char* t = r.parse_Atome(Messages(1));
+    std::string text = t;
+    delete[] t;
+    return text;
+}
+
+// Exponents past their bits while a basis is computed for a peer, in one
+// block or two, modulo small and large primes: the command is refused with
+// the engine's text, and the session goes on to its end.
 TEST(TeskServerPeer, DegreePastTheExponentRange) {
     using G = DRLDRL__GFC;
     TempDir d;
@@ -638,15 +697,144 @@ TEST(TeskServerPeer, DegreePastTheExponentRange) {
             Wire<G>::out_domain_protocol(w);
             List<G>* F = Model<G>::list({Model<G>::poly({{{127, 73}, 1}, {{0, 0}, -1}}), Model<G>::poly({{{1, 0}, 1}, {{0, 1}, -1}})});
             Wire<G>::out_protocol_list(w, F, 0);
-            w << MSG_TESK_GROEBNER;
+            w << MSG_TESK_GROEBNER << MSG_TESK_QUIT;
             w.kill();
             Dmp<G>::Lists::kill_all(F);
         }
         const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
-        EXPECT_EQ(r.status, 3) << prime << "\n" << r.log;
-        EXPECT_NE(r.log.find("#error (fatal): Depassement du degre 200 !\n"), std::string::npos) << prime << "\n" << r.log;
+        ASSERT_EQ(r.status, 0) << prime << "\n" << r.log;  // else the answers are not all there
+        write_file(d / "answers", r.answers);
+        RBUS in((d / "answers").c_str());
+        for (int i = 0; i < 3; ++i) expect_code(in, MSG_TESK_OK);  // [85] [9], the list
+        EXPECT_EQ(refusal(in), "Exponent overflow: b^128 (at most 127 for an exponent, 255 for a block's degree)")
+            << prime;
+        expect_code(in, MSG_TESK_OK);  // the end
+        in.kill();
     }
     gfc::set_module_GFC(65521);
+}
+
+// x*y - 2, y^2 - 3; x^e*y - 1, y^e*x - 1, whose basis holds y^(2e-1) (the
+// variables a and b of a peer, which names none).
+template <class I>
+List<I>* small_system() {
+    return Model<I>::list({Model<I>::poly({{{1, 1}, 1}, {{0, 0}, -2}}), Model<I>::poly({{{0, 2}, 1}, {{0, 0}, -3}})});
+}
+template <class I>
+List<I>* swapped_powers(unsigned e) {
+    return Model<I>::list({Model<I>::poly({{{e, 1}, 1}, {{0, 0}, -1}}), Model<I>::poly({{{1, e}, 1}, {{0, 0}, -1}})});
+}
+
+// The list answered next on in, in a canonical order.
+template <class I>
+std::vector<typename Model<I>::Poly> answered_basis(RBUS& in) {
+    expect_code(in, MSG_TESK_Begin);
+    return canonical<I>(Wire<I>::read_list(in), false);
+}
+
+// A computation the engine gives up is answered with its text and the
+// session goes on with the system and basis it had: an intersection
+// (computed with a tag variable), a basis and a lextriangular decomposition
+// modulo a prime, and a basis over a vector of primes.
+TEST(TeskServerPeer, ComputationGivenUpIsRefusedAndTheSessionGoesOn) {
+    using G = DRLDRL__GFC;
+    using V = BigDexp__VGF;
+    TempDir d;
+    // The answers to the commands that `commands` writes, then the end
+    // code, in d/answers; whether the peer ended normally (else the answers
+    // are not all there).
+    auto session = [&](auto commands) {
+        {
+            WBUS w((d / "fixture").c_str());
+            commands(w);
+            w << MSG_TESK_QUIT;
+            w.kill();
+        }
+        const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
+        write_file(d / "answers", r.answers);
+        return r.status == 0;
+    };
+    ASSERT_TRUE(session([&](WBUS& w) {
+        sugar_set_up<G>(2);
+        Wire<G>::out_domain_protocol(w);
+        List<G>* S = small_system<G>();
+        List<G>* P = swapped_powers<G>(100);
+        List_List<G>* L = Dmp<G>::Lists2::cons(Model<G>::list({Model<G>::poly({{{1, 0}, 1}, {{0, 0}, -1}})}), nullptr);
+        Wire<G>::out_protocol_list(w, S, 0);
+        w << MSG_TESK_GROEBNER << MSG_TESK_ACTION7;
+        L = Dmp<G>::Lists2::cons(P, L);
+        Wire<G>::out_protocol_list_list(w, L, 0);
+        w << MSG_TESK_RMT_SEND_GBASIS;
+        Wire<G>::out_protocol_list(w, P, 0);
+        w << MSG_TESK_GROEBNER << MSG_TESK_LEXTRIANG;
+        Wire<G>::out_protocol_list(w, S, 0);
+        w << MSG_TESK_GROEBNER;
+        Dmp<G>::Lists2::kill_all(L);
+        Dmp<G>::Lists::kill_all(S);
+    }));
+    {
+        sugar_set_up<G>(2);
+        const auto B = canonical<G>(algo::Sugar<G>::groebner(small_system<G>()), false);
+        RBUS in((d / "answers").c_str());
+        for (int i = 0; i < 3; ++i) expect_code(in, MSG_TESK_OK);  // [85] [9], the list
+        EXPECT_EQ(answered_basis<G>(in), B);
+        EXPECT_NE(refusal(in), "");           // the intersection
+        EXPECT_EQ(answered_basis<G>(in), B);  // kept, over the peer's variables again
+        expect_code(in, MSG_TESK_OK);
+        EXPECT_EQ(refusal(in), "Exponent overflow: b^199 (at most 127 for an exponent, 255 for a block's degree)");
+        EXPECT_NE(refusal(in), "");  // the basis the decomposition needs
+        expect_code(in, MSG_TESK_OK);
+        EXPECT_EQ(answered_basis<G>(in), B);
+        expect_code(in, MSG_TESK_OK);  // the end
+        in.kill();
+    }
+
+    // katsura-7 has 128 solutions, as many values of x1: no triangular set
+    // fits the exponents, and the basis stays.
+    ASSERT_TRUE(session([&](WBUS& w) {
+        sugar_set_up<G>(8);
+        Wire<G>::out_domain_protocol(w);
+        List<G>* F = load_system<G>("katsura-7");
+        Wire<G>::out_protocol_list(w, F, 0);
+        w << MSG_TESK_GROEBNER << MSG_TESK_LEXTRI << MSG_TESK_RMT_SEND_GBASIS;
+        Dmp<G>::Lists::kill_all(F);
+    }));
+    {
+        sugar_set_up<G>(8);
+        RBUS in((d / "answers").c_str());
+        for (int i = 0; i < 3; ++i) expect_code(in, MSG_TESK_OK);
+        const auto B = answered_basis<G>(in);
+        EXPECT_GT(B.size(), 8u);
+        EXPECT_NE(refusal(in), "");
+        EXPECT_EQ(answered_basis<G>(in), B);
+        expect_code(in, MSG_TESK_OK);
+        in.kill();
+    }
+
+    // Over a vector of primes: b^39999 is past an exponent's 15 bits.
+    ASSERT_TRUE(session([&](WBUS& w) {
+        sugar_set_up<V>(2);
+        Wire<V>::out_domain_protocol(w);
+        List<V>* P = swapped_powers<V>(20000);
+        List<V>* S = small_system<V>();
+        Wire<V>::out_protocol_list(w, P, 0);
+        w << MSG_TESK_GROEBNER;
+        Wire<V>::out_protocol_list(w, S, 0);
+        w << MSG_TESK_GROEBNER;
+        Dmp<V>::Lists::kill_all(P);
+        Dmp<V>::Lists::kill_all(S);
+    }));
+    {
+        sugar_set_up<V>(2);
+        RBUS in((d / "answers").c_str());
+        for (int i = 0; i < 4; ++i) expect_code(in, MSG_TESK_OK);  // [13] [172] [173], the list
+        EXPECT_EQ(refusal(in),
+                  "Exponent overflow: b^39999 (at most 32767 for an exponent, 65535 for a block's degree)");
+        expect_code(in, MSG_TESK_OK);
+        EXPECT_EQ(answered_basis<V>(in), canonical<V>(algo::Sugar<V>::groebner(small_system<V>()), false));
+        expect_code(in, MSG_TESK_OK);
+        in.kill();
+    }
 }
 
 // A peer that goes away while the server still has answers to write: the

@@ -301,12 +301,14 @@ void BUS::connect_client(int port_, const char* host_, int form) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     struct addrinfo* res = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) {
+    if (const int e = getaddrinfo(host, nullptr, &hints, &res); e != 0 || !res) {
         if (res) freeaddrinfo(res);
         close(fd0);
         fd0 = -1;
         if (form == 2) {
-            perror("gethostbyname ");
+            // The resolver's own reason: errno does not hold it.
+            const char* why = e == 0 ? "no address" : e == EAI_SYSTEM ? strerror(errno) : gai_strerror(e);
+            fprintf(stderr, "gethostbyname : %s\n", why);
             fprintf(stdout, "%s: unknown host\n", host);
         } else {
             fprintf(stdout, "%s: unknown host0", host);

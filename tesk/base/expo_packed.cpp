@@ -32,11 +32,25 @@ std::uint32_t Packed<L>::past_range(const V* c, const std::uint32_t sums[2]) {
 }
 
 // Past the range the order and divisibility are wrong, and a computation
-// that goes on does not end: it stops here.
+// that goes on does not end: it stops here, naming what left the range: a
+// block's degree past its slot, else the first exponent past its bits.
 template <class L>
-[[noreturn]] static void degree_overflow(std::uint32_t d) {
+[[noreturn]] static void range_overflow(const typename L::V* c, const std::uint32_t sums[2]) {
+    using X = Packed<L>;
     L::overflow_flag() = 1;
-    Fatal("Depassement du degre %d !\n", int(d));
+    if constexpr (L::kDegBlocks > 0)
+        for (int blk = 0; blk < L::kDegBlocks; ++blk)
+            if (sums[blk] > X::kMaxDeg) Fatal("Depassement du degre %d !\n", int(sums[blk]));
+    for (unsigned i = 0, n = L::n(); i < n; ++i)
+        if (const unsigned e = X::extraire(c, i); e > X::kMaxExp) {
+            Var_Name nb;
+            if constexpr (L::kDegBlocks > 0)
+                Fatal("Exponent overflow: %s^%u (at most %u for an exponent, %u for a block's degree)\n",
+                      X::var_name(i, nb), e, X::kMaxExp, X::kMaxDeg);
+            else
+                Fatal("Exponent overflow: %s^%u (at most %u for an exponent)\n", X::var_name(i, nb), e, X::kMaxExp);
+        }
+    Fatal("Depassement du degre %d !\n", int(X::past_range(c, sums)));
 }
 
 template <class L>
@@ -45,7 +59,7 @@ typename L::V* Packed<L>::zsup_verif(const V* a, const V* b, V* c) {
     zfold<true>(a, b, c, sums);
     // The lcm bounds the degrees met while reducing the pair in a graded
     // order, so this is where a computation leaving the exact range is seen.
-    if (const std::uint32_t d = past_range(c, sums)) degree_overflow<L>(d);
+    if (past_range(c, sums)) range_overflow<L>(c, sums);
     return c;
 }
 
@@ -60,7 +74,7 @@ void Packed<L>::check_range(const V* v) {
     }
     std::uint32_t sums[2];
     zfold<true>(v, v, t, sums);
-    if (const std::uint32_t d = past_range(v, sums)) degree_overflow<L>(d);
+    if (past_range(v, sums)) range_overflow<L>(v, sums);
 }
 
 template <class L>

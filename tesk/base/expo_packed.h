@@ -260,7 +260,8 @@ struct Packed {
         zfold<false>(a, b, c, s);
         return c;
     }
-    // As zsup; fatal "Depassement du degre %d !" when the lcm leaves the exact range.
+    // As zsup; fatal when the lcm leaves the exact range: "Depassement du degre %d !"
+    // for a block's degree, else "Exponent overflow: <var>^<e> (at most ...)".
     static V* zsup_verif(const V* a, const V* b, V* c);
     // The same fatal error when v (its degree slots aside) leaves the exact range.
     static void check_range(const V* v);

@@ -21,7 +21,7 @@ extern int want_raw_binary_output;  // 0: raw binary coefficient words
 
 // Messages and the closing report.
 extern int want_quiet;              // 0; 1: Inform and trace lines write nothing
-extern int want_pipe;               // 0 (1 after the bridge's set-up)
+extern int want_pipe;               // 0 (1 after the bridge's set-up and in the server)
 extern int want_pipe2;              // 0: spawning channels show their command on stdout
 extern int want_log;                // 0: close_file closes log_output only when set
 extern int want_time;               // 0: last_info prints the total time when set

@@ -1,6 +1,9 @@
 // File mode (server.h): the system of the input file, its reduced basis by
 // the sugar loop, printed in the chosen syntax; then the normal forms of a
 // second list when asked.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -117,6 +120,21 @@ void show_lex(const Options& o, poly::List<poly::BigDexp__VGF>* G, unsigned n) {
     poly::Dmp<poly::BigLexp__VGF>::Lists::kill_all(lex);
 }
 
+// A file of the command line opened for reading ("-": standard input); the
+// option that named it, if any, is told with what cannot be read.  A
+// directory is refused as such: read, it would look like an empty file.
+FILE* open_input(const char* name, const char* option) {
+    if (std::strcmp(name, "-") == 0) return stdin;
+    const std::string by = option ? std::string(" (option ") + option + ")" : std::string();
+    struct stat st {};
+    if (stat(name, &st) != 0 || access(name, R_OK) != 0) {
+        Perror("fopen(%s,r)", name);
+        Fatal("Fichier %s non ouvrable !%s\n", name, by.c_str());
+    }
+    if (S_ISDIR(st.st_mode)) Fatal("%s is a directory, not a file%s\n", name, by.c_str());
+    return ouvrir(name, "r");
+}
+
 // The names of vars joined by ',', the tag left out.
 std::string joined(const std::vector<std::string>& vars) {
     std::string s;
@@ -130,8 +148,12 @@ std::string joined(const std::vector<std::string>& vars) {
 template <class I>
 poly::List<I>* read_second(const Options& o, const Header& h) {
     const char* op = o.quotient ? "-quotient" : "-intersect";
-    String_or_File in(ouvrir(o.second, "r"));
+    String_or_File in(open_input(o.second, op));
     const Header h2 = read_header<I>(in, o.second, false);
+    // The operation sets the blocks itself; a line that says otherwise would go unheeded.
+    if (h2.blocks_line)
+        Fatal("%s:%u: option %s: no '# blocks:' line in the second file: the operation puts its own blocks\n",
+              o.second, h2.blocks_line, op);
     if (h2.vars != h.vars) {
         size_t i = 0;
         while (i < h.vars.size() && i < h2.vars.size() && h.vars[i] == h2.vars[i]) ++i;
@@ -228,7 +250,7 @@ int run_file(const Options& o) {
     // then the polynomials (no term record before the count).
     const bool random = o.example == Options::Example::Random;
     const bool example = !o.has_file;  // -random N D FILE: FILE's header gives the variables
-    FILE* f = example ? nullptr : std::strcmp(o.input, "-") == 0 ? stdin : ouvrir(o.input, "r");
+    FILE* f = example ? nullptr : open_input(o.input, nullptr);
     String_or_File in = example ? String_or_File() : String_or_File(f);
     S::init();  // before the names: it sets the exponent type up
     Header h;
@@ -310,7 +332,7 @@ int run_file(const Options& o) {
         else show(o, G);
     }
     if (o.normal_form) {
-        FILE* g = ouvrir(o.normal_form, "r");
+        FILE* g = open_input(o.normal_form, "-normal-form");
         String_or_File nf_in(g);
         poly::List<I>* Q = read_list<I>(nf_in, o.normal_form, h);
         nf_in.close();
@@ -321,8 +343,12 @@ int run_file(const Options& o) {
     if (o.nb_sol) Output("#solutions %s\n", poly::Staircase<I>::nb_solutions_text(G).c_str());
     if (o.prepare) {
         Lib = Lib_Print(stdout);
-        Preparation(G);
+        const int prepared = Preparation(G);
         Lib.flush();
+        if (prepared < 0) {  // refused, its error on the log: the run fails
+            M::Lists::kill_all(G);
+            return 3;
+        }
     }
     if (o.hilbert) {
         std::vector<std::int64_t> num;

@@ -122,6 +122,7 @@ struct Reader {
                 const long k = std::strtol(value.c_str(), &end, 10);
                 if (value.empty() || *end || k < 0) error("malformed block size '" + value + "'");
                 h.block = unsigned(k);
+                h.blocks_line = header_line;
             }
             header_line = 0;
         }

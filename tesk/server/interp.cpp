@@ -23,7 +23,10 @@
 //   [3] or [127]       the end                                    -> [5], then the server ends
 // A command that cannot be done now, or that this server does not know, is
 // answered [39][56][n] text, and the session goes on; so is a modulus that
-// is not a prime, or primes of which one is not.  A domain command of
+// is not a prime, or primes of which one is not, and so is a command whose
+// computation the engine gives up (an exponent past its range, an answer
+// the build cannot hold: the engine's fatal text), the session keeping its
+// system and basis as they were.  A domain command of
 // the other build hands the session to its twin.  An item that does not read
 // (bad code, count or range, a cut stream) is fatal: the server ends with
 // status 3 and says what it met.
@@ -33,6 +36,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "tesk/algo/fglm.h"
@@ -77,6 +81,32 @@ void refuse(BUS& b, const char* fmt, ...) {
     b.flush();
 }
 
+// A fatal error of the engine raised while a command computes.
+struct Refused {
+    std::string text;
+};
+
+// While a command computes, the engine's fatal end (status 3) unwinds to the
+// command instead; any other end, and every end outside, is the server's.
+Exit_Hook server_end = nullptr;
+
+[[noreturn]] void refuse_hook(int status, const char* text) {
+    if (status != 3) {
+        set_exit_hook(server_end);
+        tesk_exit(status, text);
+    }
+    Fatal_loop = 0;
+    throw Refused{text};
+}
+
+// The hook of refuse_hook for as long as it lives.
+struct Computing {
+    Computing() { server_end = set_exit_hook(refuse_hook); }
+    ~Computing() { set_exit_hook(server_end); }
+    Computing(const Computing&) = delete;
+    Computing& operator=(const Computing&) = delete;
+};
+
 // One build's side of the session: its system and basis.
 template <class I>
 struct Session {
@@ -108,13 +138,51 @@ struct Session {
                 set_VGF(domain.nprimes);
             else
                 set_VGF(unsigned(domain.primes.size()), domain.primes.data());
-            S::set(domain.n, 0, 0);
         } else {
             gfc::set_module_GFC(domain.prime);
-            S::set(domain.n, domain.k ? domain.k : domain.n, 0);
         }
+        layout();
         version = domain.version;
     }
+    // The exponent layout of the session; tagged: that of an intersection,
+    // its tag variable alone in a first block before the peer's.
+    static void layout(bool tagged = false) {
+        if constexpr (I::D::kOnHeap)
+            S::set(domain.n, 0, 0);
+        else if (tagged)
+            S::set(domain.n + 1, 1, 0);
+        else
+            S::set(domain.n, domain.k ? domain.k : domain.n, 0);
+    }
+
+    // Runs compute, the computation of a command, and tells whether it was
+    // done.  When the engine gives it up with a fatal error, the command is
+    // refused with that text and the session goes on: the coefficients made
+    // meanwhile are dropped, what the computation held is left, and the
+    // layout (tagged: that of an intersection) comes back, so that the system
+    // and basis are as they were.  Reading items and writing answers stay
+    // outside: a stream that does not read, or a peer gone, ends the server.
+    template <class F>
+    static bool attempt(BUS& b, F compute, bool tagged = false) {
+        Garbage_State heap{};
+        if constexpr (I::D::kOnHeap) vgf::save_tesk_state_VGF(&heap);
+        const int block = want_block;
+        std::string text;
+        try {
+            Computing c;
+            compute();
+            return true;
+        } catch (const Refused& r) {
+            text = r.text;
+        }
+        if constexpr (I::D::kOnHeap) vgf::restore_tesk_state_VGF(&heap);
+        want_block = block;
+        layout(tagged);
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        refuse(b, "%s", text.c_str());
+        return false;
+    }
+
     static void send(BUS& b, poly::List<I>* l) {
         W::out_protocol_list(b, l, 0);
         b.flush();
@@ -125,16 +193,21 @@ struct Session {
             refuse(b, "No system: send a list first");
             return false;
         }
-        basis = S::groebner(system);
-        return true;
+        M::Lists::kill_all(basis);
+        basis = nullptr;
+        return attempt(b, [] { basis = S::groebner(system); });
     }
 
     // The lexicographic basis of the basis, or the reason there is none.
     static void change_ordering(BUS& b) {
-        algo::Fglm::init();
-        algo::Fglm::set(domain.n, 0, 0);
         algo::Fglm_Status st;
-        poly::List<poly::BigLexp__VGF>* lex = algo::Fglm::change_ordering(basis, &st);
+        poly::List<poly::BigLexp__VGF>* lex = nullptr;
+        if (!attempt(b, [&] {
+                algo::Fglm::init();
+                algo::Fglm::set(domain.n, 0, 0);
+                lex = algo::Fglm::change_ordering(basis, &st);
+            }))
+            return;
         if (st == algo::Fglm_Status::Not_Dim0)
             refuse(b, "The basis is not zero-dimensional: no change of ordering");
         else if (st == algo::Fglm_Status::Bad_Prime)
@@ -147,7 +220,8 @@ struct Session {
     // The triangular sets of the basis's ideal, or the reason there are none.
     static void lextri(BUS& b) {
         algo::Lextri_Status st;
-        poly::List_List<I>* T = algo::Lextri::decompose(basis, &st);
+        poly::List_List<I>* T = nullptr;
+        if (!attempt(b, [&] { T = algo::Lextri::decompose(basis, &st); })) return;
         if (st == algo::Lextri_Status::Not_Dim0)
             refuse(b, "The basis is not zero-dimensional: no lextriangular decomposition");
         else
@@ -169,7 +243,7 @@ struct Session {
         Ops::detach(all, d);
         const int block = want_block;
         want_block = 1;
-        S::set(domain.n + 1, 1, 0);
+        layout(true);
         Ops::attach(d, 1, all);
         poly::Chain<poly::List_List<I>> in;
         for (auto& l : lists) {
@@ -178,15 +252,17 @@ struct Session {
             in.add(c);
         }
         poly::List_List<I>* T = in.finish();
-        R = Ops::intersect(T);
-        M::Lists2::kill_all(T);
+        // Refused, the lists are left as the operation left them; the
+        // system and basis go back to the peer's variables all the same.
+        const bool done = attempt(b, [&] { R = Ops::intersect(T); }, true);
+        if (done) M::Lists2::kill_all(T);
         kept.push_back(&R);
         typename Ops::Detached e;
         Ops::detach(kept, e);
-        S::set(domain.n, domain.k ? domain.k : domain.n, 0);
+        layout();
         want_block = block;
         Ops::attach(e, -1, kept);
-        send(b, R);
+        if (done) send(b, R);
         M::Lists::kill_all(R);
     }
 
@@ -253,8 +329,8 @@ struct Session {
                     break;
                 }
                 M::Lists::kill_all(basis);
-                basis = S::groebner(system);
-                send(b, basis);
+                basis = nullptr;
+                if (attempt(b, [] { basis = S::groebner(system); })) send(b, basis);
                 break;
             case MSG_TESK_RMT_SEND_GBASIS:
                 if (have_basis(b)) send(b, basis);
@@ -268,7 +344,8 @@ struct Session {
                     M::Terms::kill_all(p);
                     break;
                 }
-                p = S::normal_form(p, basis);
+                // Refused, p is left as the reduction left it.
+                if (!attempt(b, [&] { p = S::normal_form(p, basis); })) break;
                 W::out_protocol(b, p, 0);
                 b.flush();
                 M::Terms::kill_all(p);
@@ -278,7 +355,8 @@ struct Session {
             case MSG_TESK_FN_HILBERT: {
                 if (!have_basis(b)) break;
                 std::vector<std::int64_t> h;
-                const int dim = hilbert_of(basis, h);
+                int dim = 0;
+                if (!attempt(b, [&] { dim = hilbert_of(basis, h); })) break;
                 if (std::any_of(h.begin(), h.end(), [](std::int64_t c) { return c != std::int32_t(c); })) {
                     refuse(b, "A coefficient of the Hilbert series does not fit an int item");
                     break;

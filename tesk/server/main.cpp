@@ -13,6 +13,7 @@
 #include "tesk/base/front_end.h"
 #include "tesk/base/print.h"
 #include "tesk/base/runtime.h"
+#include "tesk/base/switches.h"
 #include "tesk/server/server.h"
 
 namespace tesk::server {
@@ -109,7 +110,10 @@ int main(int argc, char** argv) {
     using namespace tesk::server;
     set_exit_hook(exit_hook);
     std::signal(SIGPIPE, SIG_IGN);  // a peer that went away is a failed write, reported as such
-    want_quiet = 1;  // no memory or trace lines among the results
+    // No memory or trace lines among the results: the square matrices of the
+    // change of ordering read want_pipe for that, the rest want_quiet.
+    want_quiet = 1;
+    want_pipe = 1;
     human_user = 0;  // a file that cannot be opened is an error, not a question
     init_admin();
     Fortran.attach(stdout);

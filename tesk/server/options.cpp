@@ -23,6 +23,9 @@ const char kUsage[] =
     "Coefficients modulo 65521 by default (else TESKPRIME in the environment, or -prime P); -primes K\n"
     "computes modulo K primes above 2^31 at once and prints each coefficient as the vector <r1 ... rK> of\n"
     "its residues.  At most 500 variables in a block (file and peer mode alike).\n"
+    "Output in the plain syntax unless -pretty, -tex, -lisp, -posso or -ntl chooses another; the options of the plain\n"
+    "text (-fortran, -raw, -binary, -host-input, -ohost, -out-rational, -out-float, -out-approx, -out-approx-modp)\n"
+    "choose it again after -pretty or -posso.\n"
     "Peer mode: connects to HOST:PORT and answers the commands of the channel.\n"
     "Options:\n"
     "  -h                 this text (also -help, --help)\n"
@@ -114,12 +117,18 @@ Options parse_options(int argc, char** argv) {
             if (i + 1 >= argc) Fatal("Option %s needs a value\n%s", opt, kSeeUsage);
             return argv[++i];
         };
+        // What only the plain syntax prints: it takes that syntax back from
+        // -pretty and -posso given before (TeX, Lisp and NTL keep theirs).
+        auto plain = [&] {
+            want_fortran = 1;
+            if (o.format == Format::Pretty || o.format == Format::Posso) o.format = Format::Plain;
+        };
         if (a == "-h" || a == "-help" || a == "--help") {
             std::fputs(kUsage, stdout);
             end_server(0);
         }
         else if (a == "-nooutput") want_output = 0;
-        else if (a == "-fortran") want_fortran = 1, o.format = Format::Plain;
+        else if (a == "-fortran") plain(), o.format = Format::Plain;
         else if (a == "-pretty") want_fortran = 0, want_posso_output = 0, o.format = Format::Pretty;
         else if (a == "-tex") o.format = Format::Tex;
         else if (a == "-lisp") o.format = Format::Lisp;
@@ -127,12 +136,12 @@ Options parse_options(int argc, char** argv) {
         else if (a == "-ntl") o.format = Format::NTL;
         else if (a == "-head") want_head = 1;
         else if (a == "-last") want_last_equation = 1;
-        else if (a == "-host-input") want_host_input = 1;
-        else if (a == "-ohost") want_Host_output = 1;
+        else if (a == "-host-input") plain(), want_host_input = 1;
+        else if (a == "-ohost") plain(), want_Host_output = 1;
         else if (a == "-out-rational" || a == "-out-float" || a == "-out-approx" || a == "-out-approx-modp")
-            want_rational_output = 1;
-        else if (a == "-raw") want_raw_output = 1;
-        else if (a == "-binary") want_raw_output = 1, want_raw_binary_output = 1;
+            plain(), want_rational_output = 1;
+        else if (a == "-raw") plain(), want_raw_output = 1;
+        else if (a == "-binary") plain(), want_raw_output = 1, want_raw_binary_output = 1;
         else if (a == "-homog") want_homog = 1;
         else if (a == "-qhomog") want_qhomogene = 1;
         else if (a == "-save") o.save = value();

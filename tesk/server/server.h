@@ -97,6 +97,7 @@ struct Header {
     unsigned nvars = 0;
     unsigned block = 0;             // first-block length (0: one block)
     unsigned vars_line = 0;         // where the "# vars:" line is
+    unsigned blocks_line = 0;       // where a "# blocks:" line is (0: none)
     std::vector<unsigned> var_columns;  // the column of each user's name there
 };
 

@@ -29,7 +29,7 @@ inline std::string read_file(const std::string& p) { return quor_test::slurp(p);
 inline void write_file(const std::string& p, const std::string& text) {
     FILE* f = std::fopen(p.c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    std::fputs(text.c_str(), f);
+    std::fwrite(text.data(), 1, text.size(), f);  // bytes too: NULs included
     std::fclose(f);
 }
 
