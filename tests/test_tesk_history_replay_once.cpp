@@ -120,7 +120,9 @@ void own_history(char tag) {
         std::string bad = text;
         bad[at] = char(bad[at] ^ (1 << (at % 8)));
         EXPECT_NE(replay(bad), Outcome::Wrong) << "byte " << at;
-        if (at % 4 == 0) EXPECT_EQ(replay(text.substr(0, at)), Outcome::Plain) << "cut at " << at;
+        if (at % 4 == 0) {
+            EXPECT_EQ(replay(text.substr(0, at)), Outcome::Plain) << "cut at " << at;
+        }
     }
 }
 
