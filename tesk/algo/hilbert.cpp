@@ -12,7 +12,10 @@ namespace {
 
 using Poly = std::vector<std::int64_t>;  // coefficient of t^i at i
 
-[[noreturn]] void overflow() { Fatal("Hilbert series: a coefficient does not fit in 64 bits\n"); }
+// Thrown past 64 bits and caught where the series is asked for: fatal there,
+// or an answer that there is none for a caller that can do without.
+struct Overflow {};
+[[noreturn]] void overflow() { throw Overflow{}; }
 
 std::int64_t checked_add(std::int64_t a, std::int64_t b) {
     std::int64_t r;
@@ -127,24 +130,49 @@ Poly first_numerator(const Ideal& I) {
     return k;
 }
 
-}  // namespace
-
-std::vector<std::int64_t> hilbert_first_numerator(unsigned n, unsigned m, const std::uint16_t* exps) {
-    Ideal I{n, std::vector<std::uint16_t>(exps, exps + std::size_t(m) * n)};
-    Poly k = first_numerator(minimalize(I));
-    trim(k);
-    return k;
+// The variables that only a pure power among the minimal generators holds,
+// x^e, taken out of I: S/I is then (S'/I') tensored with k[x]/(x^e), whose
+// series is 1 + t + ... + t^(e-1).  Returns those e.  Systems with many
+// linear equations keep the first numerator of what is left small.
+std::vector<unsigned> strip_lone_powers(Ideal& I) {
+    const unsigned n = I.n, m = I.size();
+    std::vector<unsigned> holders(n, 0), power(n, 0);
+    for (unsigned i = 0; i < m; ++i)
+        for (unsigned v = 0; v < n; ++v)
+            if (I.row(i)[v]) {
+                ++holders[v];
+                if (degree(I.row(i), n) == I.row(i)[v]) power[v] = I.row(i)[v];
+            }
+    std::vector<unsigned> lone;
+    std::vector<char> keep_var(n, 1);
+    for (unsigned v = 0; v < n; ++v)
+        if (holders[v] == 1 && power[v]) lone.push_back(power[v]), keep_var[v] = 0;
+    if (lone.empty()) return lone;
+    Ideal J{n - unsigned(lone.size()), {}};
+    for (unsigned i = 0; i < m; ++i) {
+        const std::uint16_t* r = I.row(i);
+        bool pure_lone = false;
+        for (unsigned v = 0; v < n; ++v) pure_lone = pure_lone || (!keep_var[v] && r[v]);
+        if (pure_lone) continue;  // the lone power itself
+        for (unsigned v = 0; v < n; ++v)
+            if (keep_var[v]) J.rows.push_back(r[v]);
+    }
+    I = std::move(J);
+    return lone;
 }
 
-Hilbert_Series hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps) {
+Hilbert_Series series(unsigned n, unsigned m, const std::uint16_t* exps) {
+    Ideal I = minimalize(Ideal{n, std::vector<std::uint16_t>(exps, exps + std::size_t(m) * n)});
+    const std::vector<unsigned> lone = strip_lone_powers(I);
     Hilbert_Series s;
-    s.numerator = hilbert_first_numerator(n, m, exps);
+    s.numerator = first_numerator(I);
+    trim(s.numerator);
     if (s.numerator.empty()) {
         s.dim = -1;
         return s;
     }
     // Divide by (1 - t) while h(1) = 0: q_i = q_(i-1) + h_i.
-    s.dim = int(n);
+    s.dim = int(I.n);
     Poly& h = s.numerator;
     for (;;) {
         std::int64_t at_one = 0;
@@ -154,7 +182,60 @@ Hilbert_Series hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps)
         trim(h);
         --s.dim;
     }
+    for (unsigned e : lone) {  // times 1 + t + ... + t^(e-1) = (1 - t^e) / (1 - t)
+        times_one_minus(h, e);
+        for (std::size_t i = 1; i < h.size(); ++i) h[i] = checked_add(h[i], h[i - 1]);
+        trim(h);
+    }
     return s;
+}
+
+[[noreturn]] void fatal_overflow() { Fatal("Hilbert series: a coefficient does not fit in 64 bits\n"); }
+
+}  // namespace
+
+std::vector<std::int64_t> hilbert_first_numerator(unsigned n, unsigned m, const std::uint16_t* exps) {
+    try {
+        Ideal I{n, std::vector<std::uint16_t>(exps, exps + std::size_t(m) * n)};
+        Poly k = first_numerator(minimalize(I));
+        trim(k);
+        return k;
+    } catch (const Overflow&) {
+        fatal_overflow();
+    }
+}
+
+Hilbert_Series hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps) {
+    try {
+        return series(n, m, exps);
+    } catch (const Overflow&) {
+        fatal_overflow();
+    }
+}
+
+bool try_hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps, Hilbert_Series& s) {
+    try {
+        s = series(n, m, exps);
+        return true;
+    } catch (const Overflow&) {
+        return false;
+    }
+}
+
+__int128 hilbert_function(const Hilbert_Series& s, unsigned d) {
+    if (s.dim < 0) return 0;
+    if (s.dim == 0) return d < s.numerator.size() ? s.numerator[d] : 0;
+    __int128 sum = 0;
+    for (unsigned i = 0; i < s.numerator.size() && i <= d; ++i) {
+        if (!s.numerator[i]) continue;
+        __int128 c = 1;  // C(d - i + dim - 1, dim - 1), exact at every step
+        for (unsigned j = 1; j < unsigned(s.dim); ++j)
+            if (__builtin_mul_overflow(c, __int128(d - i + j), &c)) return -1;
+            else c /= j;
+        if (__builtin_mul_overflow(c, __int128(s.numerator[i]), &c) || __builtin_add_overflow(sum, c, &sum))
+            return -1;
+    }
+    return sum;
 }
 
 }  // namespace tesk::algo

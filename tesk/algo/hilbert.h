@@ -5,8 +5,10 @@
 // The first numerator K(t) = h(t) (1 - t)^(n - dim) comes from Bigatti's
 // pivot recursion K(I) = K(I + (p)) + t^deg(p) K(I : p) with a pure-power
 // pivot p, down to generators that share no variable, whose K is the
-// product of the (1 - t^deg m).  Coefficients are exact 64-bit integers; a
-// coefficient that leaves that range is fatal, never a wrong series.
+// product of the (1 - t^deg m).  A variable that only a pure power x^e
+// holds is left out first, its factor 1 + ... + t^(e-1) put back in h.
+// Coefficients are exact 64-bit integers; a coefficient that leaves that
+// range is fatal, never a wrong series.
 #ifndef TESK_ALGO_HILBERT_H
 #define TESK_ALGO_HILBERT_H
 
@@ -27,6 +29,13 @@ Hilbert_Series hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps)
 
 // First numerator K(t) of the same ideal (HS = K / (1 - t)^n); empty for I = S.
 std::vector<std::int64_t> hilbert_first_numerator(unsigned n, unsigned m, const std::uint16_t* exps);
+
+// hilbert_series, false instead of fatal when a coefficient on the way
+// leaves 64 bits.
+bool try_hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps, Hilbert_Series& s);
+
+// The Hilbert function of S/I in degree d, from its series; -1 past 127 bits.
+__int128 hilbert_function(const Hilbert_Series& s, unsigned d);
 
 }  // namespace tesk::algo
 

@@ -139,14 +139,15 @@ poly::List<I>* block_basis(poly::List<I>* F) {
     unsigned m = 0;
     for (poly::List<I>* q = B; q; q = q->next, ++m)
         for (unsigned v = 0; v <= n; ++v) rows.push_back(std::uint16_t(X::extraire(q->elt->exp, v)));
-    const std::vector<std::int64_t> K = hilbert_first_numerator(n + 1, m, rows.data());
+    Hilbert_Series hs;
+    const bool driven = try_hilbert_series(n + 1, m, rows.data(), hs);  // else every pair is reduced
     M::Lists::kill_all(B);
     M::Lists::kill_all(H);
     // The block order with h last in the second block: on homogeneous
     // polynomials, the homogenised block order, so that h = 1 gives a basis of F.
     Sugar<I>::set(n + 1, k, 0);
     Ops::attach(dh, 0, {&H});
-    poly::List<I>* G = Sugar<I>::groebner(H, nullptr, &K);
+    poly::List<I>* G = Sugar<I>::groebner(H, nullptr, driven ? &hs : nullptr);
     M::Lists::kill_all(H);
     typename Ops::Detached g;
     Ops::detach({&G}, g);

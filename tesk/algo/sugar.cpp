@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "tesk/algo/hilbert.h"
 #include "tesk/base/runtime.h"
 #include "tesk/base/vgf_heap.h"
 #include "tesk/poly/compaction.h"
@@ -95,21 +94,6 @@ bool close_history_in() {
     return whole;
 }
 
-// HF(d) = sum_i K_i C(d - i + n - 1, n - 1), the Hilbert function of S/I
-// in degree d for HS = K / (1 - t)^n; -1 when a term leaves 127 bits.
-__int128 hilbert_function(const std::vector<std::int64_t>& K, unsigned n, unsigned d) {
-    __int128 sum = 0;
-    for (unsigned i = 0; i < K.size() && i <= d; ++i) {
-        if (!K[i]) continue;
-        __int128 c = 1;  // C(m + n - 1, n - 1), m = d - i, exact at every step
-        for (unsigned j = 1; j < n; ++j)
-            if (__builtin_mul_overflow(c, __int128(d - i + j), &c)) return -1;
-            else c /= j;
-        if (__builtin_mul_overflow(c, __int128(K[i]), &c) || __builtin_add_overflow(sum, c, &sum)) return -1;
-    }
-    return sum;
-}
-
 // Largest total degree of the terms of p (header cell skipped).
 template <class I>
 unsigned max_degree(poly::Term<I>* p) {
@@ -175,7 +159,7 @@ struct Sugar<I>::Run {
     bool refused = false;  // the history was found wrong: the run starts again without it
     // Hilbert-driven: the target's first numerator, the degree of the pairs
     // under way and how many leading monomials it still lacks (-1: unknown).
-    const std::vector<std::int64_t>* target = nullptr;
+    const Hilbert_Series* target = nullptr;
     unsigned driven_deg = ~0u;
     __int128 missing = -1;
 
@@ -190,8 +174,10 @@ struct Sugar<I>::Run {
                 for (unsigned v = 0; v < n; ++v) rows.push_back(std::uint16_t(X::extraire(q->exp, v)));
                 ++m;
             }
-        const __int128 now = hilbert_function(hilbert_first_numerator(n, m, rows.data()), n, d);
-        const __int128 want = hilbert_function(*target, n, d);
+        Hilbert_Series found;
+        if (!try_hilbert_series(n, m, rows.data(), found)) return -1;
+        const __int128 now = hilbert_function(found, d);
+        const __int128 want = hilbert_function(*target, d);
         return now < 0 || want < 0 || now < want ? -1 : now - want;
     }
     // True when the pair c of a homogeneous input reduces to zero by the Hilbert function.
@@ -399,7 +385,7 @@ poly::Term<I>* Sugar<I>::normal_form(P* p, Lst* G) {
 }
 
 template <class I>
-poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const std::vector<std::int64_t>* hilbert) {
+poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Series* hilbert) {
     Run r;
     r.replay = history_in != nullptr;
     r.target = r.replay ? nullptr : hilbert;

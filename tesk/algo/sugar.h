@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tesk/algo/hilbert.h"
 #include "tesk/base/bus.h"
 #include "tesk/base/vgf_heap.h"
 #include "tesk/poly/compaction.h"
@@ -129,11 +130,11 @@ struct Sugar {
 
     // The reduced Groebner basis of F (left intact): monic, untagged, by
     // decreasing leading monomial; {1} when the ideal is the whole ring,
-    // null when every polynomial of F is zero.  With hilbert, the first
-    // numerator K of the ideal's Hilbert series (HS = K / (1 - t)^n, F
-    // homogeneous): the pairs of a degree whose leading monomials are all
-    // found already are dropped unreduced, since they reduce to zero.
-    static Lst* groebner(Lst* F, Sugar_Stats* stats = nullptr, const std::vector<std::int64_t>* hilbert = nullptr);
+    // null when every polynomial of F is zero.  With hilbert, the ideal's
+    // Hilbert series (F homogeneous): the pairs of a degree whose leading
+    // monomials are all found already are dropped unreduced, since they
+    // reduce to zero.
+    static Lst* groebner(Lst* F, Sugar_Stats* stats = nullptr, const Hilbert_Series* hilbert = nullptr);
 
 private:
     struct Run;
