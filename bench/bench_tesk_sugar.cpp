@@ -1,13 +1,15 @@
 // The Tesk engine's Buchberger loop with sugar on the generated katsura and
 // cyclic systems: modulo 65521 (prime-field build) and modulo a vector of two
-// or eight large primes at once (integer build); and the same run replayed
-// from its history file.
+// or eight large primes at once (integer build); the same run replayed from
+// its history file; and a basis for two blocks of variables, by the plain
+// loop and by the homogenised, Hilbert-driven one of the ideal operations.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
 #include <string>
 
+#include "tesk/algo/ideal_ops.h"
 #include "tesk/algo/sugar.h"
 #include "tesk/base/gfc.h"
 #include "tesk/base/runtime.h"
@@ -69,5 +71,23 @@ void BM_SugarReplay(benchmark::State& state) {
     Dmp<I>::Lists::kill_all(F);
 }
 BENCHMARK(BM_SugarReplay)->Arg(7)->Arg(8)->Unit(benchmark::kMillisecond);
+
+// katsura-n for a first block of k variables: range(0) n, range(1) k,
+// range(2) 1 for the ideal operations' loop, 0 for the plain one.
+void BM_BlockBasis(benchmark::State& state) {
+    using I = DRLDRL__GFC;
+    const unsigned n = unsigned(state.range(0)), k = unsigned(state.range(1));
+    List<I>* F = system_of<I>(true, n, 1);
+    Dmp<I>::Lists::kill_all(F);
+    algo::Sugar<I>::set(n, k, 0);
+    F = Examples<I>::katsura(n, 0);
+    for (auto _ : state) {
+        List<I>* G = state.range(2) ? algo::Ideal_Ops<I>::groebner(F) : algo::Sugar<I>::groebner(F);
+        benchmark::DoNotOptimize(G);
+        Dmp<I>::Lists::kill_all(G);
+    }
+    Dmp<I>::Lists::kill_all(F);
+}
+BENCHMARK(BM_BlockBasis)->Args({5, 2, 0})->Args({5, 2, 1})->Args({6, 3, 0})->Args({6, 3, 1})->Unit(benchmark::kMillisecond);
 
 }  // namespace
