@@ -139,21 +139,8 @@ void check_exponent(unsigned j, std::size_t d) {
     }
 }
 
-// sum m[k] x_j^k.
-P* univariate(const std::vector<C>& m, unsigned j, unsigned n) {
-    check_exponent(j, m.size() - 1);
-    P* p = nullptr;
-    Expo e(n, 0);
-    for (size_t k = 0; k < m.size(); ++k) {
-        e[j] = std::uint16_t(k);
-        if (m[k]) p = M::add_dd(p, M::monom_raw(e.data(), m[k]));
-    }
-    return p;
-}
-
 // Dense univariate polynomials modulo the prime (coefficient of t^k at k, no
-// zero on top): a minimal polynomial's degree may pass what an exponent
-// holds, while its square-free part, the one that joins the basis, fits.
+// zero on top): a minimal polynomial's degree may pass what an exponent holds.
 namespace dense {
 
 using U = std::vector<C>;
@@ -249,10 +236,18 @@ Lst* radical(Lst* G, unsigned dim) {
             e[j] = 0;
             Min_Poly mp = minimal_polynomial(Q, x);
             M::Terms::kill_all(x);
+            // The square-free part r(x_j) joins the basis as its normal
+            // form, sum r_k NF(x_j^k) (k below the minimal polynomial's
+            // degree): the same ideal with G, without reducing a high power
+            // of x_j through every monomial below it.
+            const dense::U r = mp.m.size() > 2 ? dense::square_free(mp.m) : dense::U{};
+            if (!r.empty() && r.size() < mp.m.size()) {
+                P* p = nullptr;
+                for (size_t k = 0; k < r.size(); ++k)
+                    if (r[k]) p = M::add_dd(p, M::copy_scal(r[k], mp.powers[k]));
+                added.push_back(p);
+            }
             for (P* q : mp.powers) M::Terms::kill_all(q);
-            if (mp.m.size() <= 2) continue;  // linear
-            const dense::U r = dense::square_free(mp.m);
-            if (r.size() < mp.m.size()) added.push_back(univariate(r, j, n));
         }
     }
     if (added.empty()) return G;
