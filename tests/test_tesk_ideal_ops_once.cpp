@@ -14,6 +14,7 @@
 #include "host/standin/system_file.h"
 #include "tesk/base/bus.h"
 #include "tesk/poly/protocol.h"
+#include "tests/support/poly_list_text.h"
 #include "tests/support/tesk_bases.h"
 #include "tests/support/tesk_server_run.h"
 #include "tests/support/text_file.h"
@@ -22,7 +23,8 @@ namespace {
 
 using namespace tesk;
 using namespace tesk::poly;
-using quor::standin::Poly;
+using quor_test::canonical;
+using quor_test::lines_to_list;
 using quor_test::slurp;
 using tesk_server_run::expect_code;
 using tesk_server_run::quit_peer;
@@ -34,49 +36,6 @@ const std::string kData = QUOR_TEST_DATA_DIR;
 std::string system_path(const std::string& name) {
     const std::string p = kData + "/ideal/" + name + ".txt";
     return std::ifstream(p) ? p : kData + "/" + name + ".txt";
-}
-
-std::uint64_t power(std::uint64_t a, std::uint64_t e, std::uint64_t p) {
-    std::uint64_t r = 1;
-    for (a %= p; e; e >>= 1, a = a * a % p)
-        if (e & 1) r = r * a % p;
-    return r;
-}
-
-// The polynomials of the list text over vars, modulo p, each scaled so that
-// its greatest term (exponents compared lexicographically) has coefficient 1,
-// in a canonical text; the zero polynomial left out.
-std::vector<std::string> canonical(const std::string& list, const quor::standin::System& sys, std::uint64_t p) {
-    std::vector<std::string> out;
-    if (list == "[]") return out;
-    for (const Poly& q : quor::standin::parse_poly_list(list, sys, "answer")) {
-        std::map<std::vector<int>, std::uint64_t> terms;
-        for (const auto& t : q) {
-            std::uint64_t& c = terms[std::vector<int>(t.e.begin(), t.e.end())];
-            c = (c + mpz_fdiv_ui(t.c.get(), p)) % p;
-        }
-        std::erase_if(terms, [](const auto& t) { return t.second == 0; });
-        if (terms.empty()) continue;
-        const std::uint64_t inv = power(terms.rbegin()->second, p - 2, p);
-        std::string s;
-        for (auto it = terms.rbegin(); it != terms.rend(); ++it) {
-            s += std::to_string(it->second * inv % p) + "*[";
-            for (int e : it->first) s += std::to_string(e) + " ";
-            s += "]";
-        }
-        out.push_back(s);
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-// One polynomial a line, as Singular prints them, into a list text.
-std::string lines_to_list(const std::string& text) {
-    std::istringstream in(text);
-    std::string s = "[", line;
-    while (std::getline(in, line))
-        if (!line.empty()) s += (s.size() > 1 ? "," : "") + line;
-    return s + "]";
 }
 
 // Every case of tests/data/ideal/cases.txt, modulo both primes.

@@ -40,10 +40,12 @@ struct Result {
 
 // The server with these arguments (and environment assignments before
 // them), its standard output and error together.
-inline Result server(const quor_test::TempDir& d, const std::string& args, const std::string& env = "") {
+inline Result server(const quor_test::TempDir& d, const std::string& args, const std::string& env = "",
+                     unsigned seconds = 60) {
     const std::string out = d / "out.txt";
     // Bounded: a server that does not end fails the test (status 124) instead of hanging it.
-    const std::string cmd = env + " timeout 60 " + std::string(TESK_SERVER_PATH) + " " + args + " >" + out + " 2>&1 </dev/null";
+    const std::string cmd = env + " timeout " + std::to_string(seconds) + " " + std::string(TESK_SERVER_PATH) + " " +
+                            args + " >" + out + " 2>&1 </dev/null";
     const int st = std::system(cmd.c_str());
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, read_file(out)};
 }
