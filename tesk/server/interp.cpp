@@ -195,7 +195,7 @@ struct Session {
         }
         M::Lists::kill_all(basis);
         basis = nullptr;
-        return attempt(b, [] { basis = S::groebner(system); });
+        return attempt(b, [] { basis = algo::Ideal_Ops<I>::groebner(system); });
     }
 
     // The lexicographic basis of the basis, or the reason there is none.
@@ -330,7 +330,7 @@ struct Session {
                 }
                 M::Lists::kill_all(basis);
                 basis = nullptr;
-                if (attempt(b, [] { basis = S::groebner(system); })) send(b, basis);
+                if (attempt(b, [] { basis = algo::Ideal_Ops<I>::groebner(system); })) send(b, basis);
                 break;
             case MSG_TESK_RMT_SEND_GBASIS:
                 if (have_basis(b)) send(b, basis);
