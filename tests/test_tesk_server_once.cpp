@@ -24,6 +24,7 @@
 #include "tesk/algo/fglm.h"
 #include "tesk/algo/normal_form.h"
 #include "tesk/base/bus.h"
+#include "tesk/poly/examples.h"
 #include "tesk/poly/protocol.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tesk_bases.h"
@@ -840,6 +841,38 @@ TEST(TeskServerPeer, ComputationGivenUpIsRefusedAndTheSessionGoesOn) {
 // A peer that goes away while the server still has answers to write: the
 // failed write ends the server once, with the fatal line and status 3; the
 // channel closed on the way out drops what it cannot send.
+// A basis for two blocks of variables: the server computes it from the
+// homogenised system in a layout of its own and gives the session's back;
+// the answer is the plain loop's, and the session goes on over the same
+// variables.
+TEST(TeskServerPeer, ABasisForTwoBlocksKeepsTheSessionsLayout) {
+    using G = DRLDRL__GFC;
+    TempDir d;
+    sugar_set_up<G>(5);
+    algo::Sugar<G>::set(5, 3, 0);
+    {
+        WBUS w((d / "fixture").c_str());
+        Wire<G>::out_domain_protocol(w);
+        List<G>* F = Examples<G>::katsura(5, 0);
+        Wire<G>::out_protocol_list(w, F, 0);
+        w << MSG_TESK_GROEBNER << MSG_TESK_RMT_SEND_GBASIS << MSG_TESK_QUIT;
+        Dmp<G>::Lists::kill_all(F);
+        w.kill();
+    }
+    const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
+    EXPECT_EQ(r.status, 0);
+    write_file(d / "answers", r.answers);
+    List<G>* F = Examples<G>::katsura(5, 0);
+    const auto B = canonical<G>(algo::Sugar<G>::groebner(F), false);
+    Dmp<G>::Lists::kill_all(F);
+    RBUS in((d / "answers").c_str());
+    for (int i = 0; i < 3; ++i) expect_code(in, MSG_TESK_OK);  // the domain, the list
+    EXPECT_EQ(answered_basis<G>(in), B);
+    EXPECT_EQ(answered_basis<G>(in), B);  // kept
+    expect_code(in, MSG_TESK_OK);         // the end
+    in.kill();
+}
+
 TEST(TeskServerPeer, PeerGoneWhileAnswering) {
     using G = DRLDRL__GFC;
     TempDir d;
