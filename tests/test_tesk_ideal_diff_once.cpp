@@ -172,7 +172,7 @@ struct Timed {
 Timed timed_server(const quor_test::TempDir& d, const std::string& args) {
     const double cpu = cpu_seconds_of_children();
     const auto t0 = std::chrono::steady_clock::now();
-    // "None over 30 s": a run past that ends with status 124.
+    // Bounded: a run past 30 s ends with status 124 and fails its case.
     Result r = tesk_server_run::server(d, args, "", 30);
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - t0;
     return {std::move(r), wall.count(), cpu_seconds_of_children() - cpu};
@@ -191,10 +191,10 @@ TEST(TeskIdealDiff, OperationsAndFollowUpsAgreeWithSingular) {
     const std::vector<Case> cases = read_cases();
     ASSERT_GE(cases.size(), 100u);
     struct Slow {
-        std::string name;
+        std::string name, run;
         double wall = 0, cpu = 0, singular_ms = 0;
     };
-    std::vector<Slow> times;
+    std::vector<Slow> times;  // every run
     std::set<std::uint64_t> primes;
     int zero_dim = 0, positive_dim = 0;
     for (const Case& c : cases) {
@@ -208,18 +208,23 @@ TEST(TeskIdealDiff, OperationsAndFollowUpsAgreeWithSingular) {
                                (c.op == "elim" ? "-elim " + c.k : "-" + c.op + " " + kDir + c.name + ".2.txt") + " " +
                                file;
         primes.insert(c.prime);
-        (c.nbsol >= 0 ? zero_dim : positive_dim)++;
+        zero_dim += c.nbsol > 0;
+        positive_dim += c.nbsol < 0;
         std::string bad;
         auto differs = [&](const std::string& what, const std::string& got, const std::string& want) {
             if (got != want) bad += "\n  " + what + ": " + got + ", Singular " + want;
         };
 
         const std::string follow = "-nbsol -hilbert -degree " + op;
-        const Timed t = timed_server(d, follow);
-        times.push_back({c.name, t.wall, t.cpu, c.singular_ms});
+        auto run = [&](const std::string& args) {
+            Timed t = timed_server(d, args);
+            times.push_back({c.name, args.substr(0, args.find(" -prime")), t.wall, t.cpu, c.singular_ms});
+            return std::move(t.r);
+        };
+        const Result r = run(follow);
         // What was printed is compared even when the run failed after it.
-        const std::string& out = t.r.out;
-        if (t.r.status != 0) bad += "\n  status " + std::to_string(t.r.status) + " of " + follow + ": " + last_line(out);
+        const std::string& out = r.out;
+        if (r.status != 0) bad += "\n  status " + std::to_string(r.status) + " of " + follow + ": " + last_line(out);
         try {
             const std::string got = out.substr(0, out.find('\n'));
             if (quor_test::canonical(got, sys, c.prime) !=
@@ -239,8 +244,7 @@ TEST(TeskIdealDiff, OperationsAndFollowUpsAgreeWithSingular) {
 
         // The distinct zeros through the triangular sets; an ideal that is
         // not zero-dimensional refused.
-        const std::string lextri = "-lextri " + op;
-        const Result l = tesk_server_run::server(d, lextri, "", 30);
+        const Result l = run("-lextri " + op);
         if (c.distinct >= 0) {
             std::string why;
             const long count = l.status == 0 ? triangular_count(l.out.substr(0, l.out.find('\n')), sys, c.prime, kept, why)
@@ -255,24 +259,24 @@ TEST(TeskIdealDiff, OperationsAndFollowUpsAgreeWithSingular) {
         // The prepared basis of a zero-dimensional answer: its variables and
         // the size of its staircase.
         if (c.nbsol > 0) {
-            const Result r = tesk_server_run::server(d, "-nooutput -prepare " + op, "", 30);
+            const Result pr = run("-nooutput -prepare " + op);
             const std::string want = "% nombre de variables:\n" + std::to_string(kept.size()) + "\n% dimension:\n" +
                                      std::to_string(c.nbsol) + "\n";
-            if (r.status != 0 || r.out.rfind(want, 0) != 0)
-                bad += "\n  -prepare: status " + std::to_string(r.status) + ", " + r.out.substr(0, r.out.find('\n', 60));
+            if (pr.status != 0 || pr.out.rfind(want, 0) != 0)
+                bad += "\n  -prepare: status " + std::to_string(pr.status) + ", " + pr.out.substr(0, pr.out.find('\n', 60));
         }
         EXPECT_TRUE(bad.empty()) << c.name << " (" << c.op << ", tesk-server " << op << "):" << bad;
     }
     EXPECT_GE(primes.size(), 5u);
     EXPECT_GE(zero_dim, 40);
     EXPECT_GE(positive_dim, 20);
-    // The slowest runs of the operation and its follow-ups, with Singular's
-    // time for the operation alone.
+    // The slowest runs (each one the operation, then what follows it), with
+    // Singular's time for the operation alone.
     std::sort(times.begin(), times.end(), [](const Slow& a, const Slow& b) { return a.wall > b.wall; });
     for (size_t i = 0; i < std::min<size_t>(3, times.size()); ++i) {
         const Slow& s = times[i];
-        std::printf("slowest %s: %.3f s (CPU %.3f s), Singular %.2f ms\n", s.name.c_str(), s.wall, s.cpu,
-                    s.singular_ms);
+        std::printf("slowest: %s %s, %.3f s (CPU %.3f s); Singular's operation %.2f ms\n", s.name.c_str(),
+                    s.run.c_str(), s.wall, s.cpu, s.singular_ms);
     }
 }
 
