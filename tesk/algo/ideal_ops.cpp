@@ -74,13 +74,12 @@ poly::List<I>* reduce_basis(poly::List<I>* B) {
             kept.push_back(p);
     }
     poly::List<I>* out = nullptr;  // decreasing leading monomials: built from the smallest
-    for (size_t i = 0; i < kept.size(); ++i) {
-        std::vector<P*> others(kept);
-        others.erase(others.begin() + std::ptrdiff_t(i));
-        P* lead = kept[i];
+    // A tail is below its own lead, so holds no multiple of it: every kept
+    // polynomial serves as a reducer, the one reduced as its bare lead.
+    for (P* lead : kept) {
         P* tail = lead->next;
         lead->next = nullptr;
-        lead->next = keep_only_result<I>([&] { return Sugar<I>::reduce_all(tail, others); });
+        lead->next = keep_only_result<I>([&] { return Sugar<I>::reduce_all(tail, kept); });
         out = M::Lists::cons(lead, out);
     }
     return out;
