@@ -291,7 +291,7 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
         {"-intersect " + (d / "blocks.txt") + " " + s,
          d / "blocks.txt" + ":2: option -intersect: no '# blocks:' line in the second file"},
         {"-bogus x.txt", "Unknown option -bogus\n"},
-        {"-prime 65536 x.txt", "Option -prime needs a number from 3 to 65534, not '65536'\n"},
+        {"-prime 65536 x.txt", "Option -prime needs an odd prime below 65535, not '65536'\n"},
         {d / "absent.txt", "Fichier " + (d / "absent.txt") + " non ouvrable !\n"},
         {"", "No input file\n"},
     };
@@ -406,7 +406,9 @@ TEST(TeskServerFile, UsageMessagesAndSaveFile) {
         {"-katsura 1", "", "Option -katsura needs a number from 2 to 100, not '1'\n"},
         {"-cyclic x", "", "Option -cyclic needs a number from 2 to 100, not 'x'\n"},
         {"-binaire 101", "", "Option -binaire needs a number from 2 to 100, not '101'\n"},
-        {"-prime 65535 x.txt", "", "Option -prime needs a number from 3 to 65534, not '65535'\n"},
+        {"-prime 65535 x.txt", "", "Option -prime needs an odd prime below 65535, not '65535'\n"},
+        {"-prime 2 x.txt", "", "Option -prime needs an odd prime below 65535, not '2'\n"},
+        {"x.txt", "TESKPRIME=2", "TESKPRIME needs an odd prime below 65535, not '2'\n"},
         {"-prime 65533 x.txt", "", "Option -prime needs a prime, and 65533 is not one\n"},
         {"x.txt", "TESKPRIME=65533", "TESKPRIME needs a prime, and 65533 is not one\n"},
         {"-slave no-such-host.invalid 4000", "", "Unknown host no-such-host.invalid"},
@@ -834,6 +836,73 @@ TEST(TeskServerPeer, ComputationGivenUpIsRefusedAndTheSessionGoesOn) {
         expect_code(in, MSG_TESK_OK);
         EXPECT_EQ(answered_basis<V>(in), canonical<V>(algo::Sugar<V>::groebner(small_system<V>()), false));
         expect_code(in, MSG_TESK_OK);
+        in.kill();
+    }
+}
+
+// The vector build orders its variables in one block: a vector of primes
+// sent while a first block is set is refused, and so is a list sent in the
+// vector build after a first block; the session goes on either way.
+TEST(TeskServerPeer, AFirstBlockAndAVectorOfPrimesAreRefusedTogether) {
+    using G = DRLDRL__GFC;
+    using V = BigDexp__VGF;
+    TempDir d;
+    auto run = [&](auto commands) {
+        {
+            WBUS w((d / "fixture").c_str());
+            commands(w);
+            w << MSG_TESK_QUIT;
+            w.kill();
+        }
+        const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
+        EXPECT_EQ(r.status, 0) << r.log;
+        write_file(d / "answers", r.answers);
+    };
+    const std::string one_block = "A vector of primes needs one block of variables, not a first block of 1 of 2";
+    // [85 2 1] [9 p], then [172 ...]: refused, and the prime field goes on.
+    sugar_set_up<G>(2);
+    algo::Sugar<G>::set(2, 1, 0);
+    run([&](WBUS& w) {
+        Wire<G>::out_domain_protocol(w);
+        w << MSG_TESK_set_vect << Messages(2) << Messages(4294967291u) << Messages(4294967279u);
+        List<G>* S = small_system<G>();
+        Wire<G>::out_protocol_list(w, S, 0);
+        w << MSG_TESK_GROEBNER;
+        Dmp<G>::Lists::kill_all(S);
+    });
+    {
+        const auto B = canonical<G>(algo::Sugar<G>::groebner(small_system<G>()), false);
+        RBUS in((d / "answers").c_str());
+        for (int i = 0; i < 2; ++i) expect_code(in, MSG_TESK_OK);  // [85] [9]
+        EXPECT_EQ(refusal(in), one_block);
+        expect_code(in, MSG_TESK_OK);  // the list
+        EXPECT_EQ(answered_basis<G>(in), B);
+        expect_code(in, MSG_TESK_OK);  // the end
+        in.kill();
+    }
+    // The vector build's domain, then [85 2 1] and a list: the list is
+    // refused, and one block again lets the next list through.
+    sugar_set_up<V>(2);
+    run([&](WBUS& w) {
+        Wire<V>::out_domain_protocol(w);
+        w << MSG_TESK_set_nb_block << Messages(2) << Messages(1);
+        List<V>* S = small_system<V>();
+        Wire<V>::out_protocol_list(w, S, 0);
+        w << MSG_TESK_GROEBNER << MSG_TESK_set_nb_var << Messages(2);
+        Wire<V>::out_protocol_list(w, S, 0);
+        w << MSG_TESK_GROEBNER;
+        Dmp<V>::Lists::kill_all(S);
+    });
+    {
+        const auto B = canonical<V>(algo::Sugar<V>::groebner(small_system<V>()), false);
+        RBUS in((d / "answers").c_str());
+        for (int i = 0; i < 4; ++i) expect_code(in, MSG_TESK_OK);  // [13] [172] [173] [85]
+        EXPECT_EQ(refusal(in), "The integer build has one block of variables, not a first block of 1 of 2");
+        EXPECT_EQ(refusal(in), "No system: send a list first");
+        expect_code(in, MSG_TESK_OK);  // [13]
+        expect_code(in, MSG_TESK_OK);  // the list
+        EXPECT_EQ(answered_basis<V>(in), B);
+        expect_code(in, MSG_TESK_OK);  // the end
         in.kill();
     }
 }

@@ -4,7 +4,7 @@
 //   [13][n]            n variables, one block                    -> [5]
 //   [85][n][k]         n variables, the first k in block 1       -> [5]
 //                      (at most 500 variables in a block, as in file mode)
-//   [9][p]             coefficients modulo the prime p < 65535 (prime-field build)   -> [5]
+//   [9][p]             coefficients modulo the odd prime p < 65535 (prime-field build)   -> [5]
 //   [172][k][p1..pk]   coefficients modulo k primes above 2^31 (integer build) -> [5]
 //   [173][d]           offset of the default primes               -> [5]
 //   [6] polys [7]      the system (protocol form)                 -> [5]
@@ -131,9 +131,8 @@ struct Session {
         if (version) forget();
         S::init();
         if constexpr (I::D::kOnHeap) {
-            if (domain.k)
-                Fatal("The integer build has one block of variables, not a first block of %u of %u\n", domain.k,
-                      domain.n);
+            // A first block sent after the primes leaves this build one block
+            // to read lists in; the list itself is refused (blocks_refused).
             if (domain.primes.empty())
                 set_VGF(domain.nprimes);
             else
@@ -143,6 +142,13 @@ struct Session {
         }
         layout();
         version = domain.version;
+    }
+    // Refuses the command (after its items were read) when this build
+    // cannot take the domain's first block; false when it can.
+    static bool blocks_refused(BUS& b) {
+        if (!I::D::kOnHeap || !domain.k) return false;
+        refuse(b, "The integer build has one block of variables, not a first block of %u of %u", domain.k, domain.n);
+        return true;
     }
     // The exponent layout of the session; tagged: that of an intersection,
     // its tag variable alone in a first block before the peer's.
@@ -287,7 +293,7 @@ struct Session {
             case MSG_TESK_set_module: {
                 const std::uint32_t p = b.get32();
                 if (p < 3 || p > 65534 || !is_prime32(p)) {
-                    refuse(b, "Bad prime %u: a prime below 65535", p);
+                    refuse(b, "Bad prime %u: an odd prime below 65535", p);
                     break;
                 }
                 domain.build = Build::Prime, domain.prime = p, ++domain.version;
@@ -307,6 +313,11 @@ struct Session {
                     refuse(b, "Bad primes: %u is not a prime above 2^31", bad);
                     break;
                 }
+                if (domain.k) {  // the vector build orders its variables in one block
+                    refuse(b, "A vector of primes needs one block of variables, not a first block of %u of %u",
+                           domain.k, domain.n);
+                    break;
+                }
                 domain.build = Build::Vector, domain.primes = ps, ++domain.version;
                 ok(b);
                 if (kBuild != Build::Vector) return 2;
@@ -320,6 +331,10 @@ struct Session {
                 ready();
                 forget();
                 system = W::read_list(b);
+                if (blocks_refused(b)) {
+                    forget();
+                    break;
+                }
                 ok(b);
                 break;
             case MSG_TESK_GROEBNER:
@@ -380,7 +395,7 @@ struct Session {
             case MSG_TESK_LEXTRI:
             case MSG_TESK_RMT_LEXTRI:
                 if constexpr (I::D::kOnHeap) {
-                    refuse(b, "The lextriangular decomposition needs a prime below 65535 (code 9)");
+                    refuse(b, "The lextriangular decomposition needs an odd prime below 65535 (code 9)");
                 } else {
                     if (have_basis(b)) lextri(b);
                 }

@@ -44,7 +44,7 @@ const char kUsage[] =
     "  -host-input        one polynomial a line\n"
     "  -ohost             coefficients in the host's syntax\n"
     "  -out-rational      coefficients over the leading one (also -out-float, -out-approx, -out-approx-modp)\n"
-    "  -prime P           coefficients modulo the prime P < 65535\n"
+    "  -prime P           coefficients modulo the odd prime P < 65535\n"
     "  -primes K          coefficients modulo K primes above 2^31 at once (residue vectors)\n"
     "  -offset N          the default primes taken N further down their table\n"
     "  -cyclic N          the cyclic-N system instead of FILE\n"
@@ -75,19 +75,24 @@ const char kSeeUsage[] = "(tesk-server -h lists the options)\n";
 // "Option -x" or, for what is not an option (TESKPRIME, PORT), its name.
 std::string source(const char* opt) { return opt[0] == '-' ? std::string("Option ") + opt : std::string(opt); }
 
-// A whole decimal number in [lo, hi], else fatal naming the option.
-long number(const char* opt, const char* text, long lo, long hi) {
+// A whole decimal number in [lo, hi], else fatal naming the option and what
+// it needs (by default "a number from lo to hi").
+long number(const char* opt, const char* text, long lo, long hi, const char* needs = nullptr) {
     char* end = nullptr;
     const long v = text ? std::strtol(text, &end, 10) : 0;
-    if (!text || !*text || *end || v < lo || v > hi)
+    if (!text || !*text || *end || v < lo || v > hi) {
+        if (needs)
+            Fatal("%s needs %s, not '%s'\n%s", source(opt).c_str(), needs, text ? text : "", kSeeUsage);
         Fatal("%s needs a number from %ld to %ld, not '%s'\n%s", source(opt).c_str(), lo, hi, text ? text : "",
               kSeeUsage);
+    }
     return v;
 }
 
-// A prime below 65535, else fatal naming where it came from.
+// An odd prime below 65535, else fatal naming where it came from.  2 is
+// left out: the square-free parts and the printed residues assume p odd.
 std::uint32_t small_prime(const char* opt, const char* text) {
-    const auto p = std::uint32_t(number(opt, text, 3, 65534));
+    const auto p = std::uint32_t(number(opt, text, 3, 65534, "an odd prime below 65535"));
     if (!is_prime32(p)) Fatal("%s needs a prime, and %u is not one\n%s", source(opt).c_str(), p, kSeeUsage);
     return p;
 }
