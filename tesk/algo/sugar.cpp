@@ -409,9 +409,10 @@ struct Sugar<I>::Run {
     }
     // The chain criterion on the old pairs (lead(t) = lt divides the lcm
     // strictly away from both its new lcms), and the sorted fresh pairs
-    // merged in.  Pairs of one degree and lcm come out as a resort of the
-    // old chain followed by the new pairs always left them: the new one
-    // first, the old ones in reverse.
+    // merged in, in one pass.  Pairs of one degree and lcm keep the order
+    // that sorting the whole chain (equal records: the later first) gave
+    // them, on which the loop's results depend: the new pair first, then
+    // the old ones reversed.
     void merge_fresh(const E* lt, std::uint64_t mt) {
         E l[poly::kMaxExpoWords];
         auto useless = [&](const Crit* c) {
@@ -422,10 +423,14 @@ struct Sugar<I>::Run {
         poly::Chain<Crit> out;
         std::size_t k = 0;
         for (Crit* c = pairs; c;) {
+            ++st.examined;
             ties.assign(1, c);
             Crit* d = c->next;
-            for (; d && d->totdeg == c->totdeg && d->spare == c->spare && X::eq(d->lcmfij, c->lcmfij); d = d->next) ties.push_back(d);
-            for (; k < fresh.size() && poly::comp_SCrit<I>(fresh[k], c) <= 0; ++k) out.add(fresh[k]);
+            for (; d && d->totdeg == c->totdeg && d->spare == c->spare && X::eq(d->lcmfij, c->lcmfij); d = d->next) {
+                ++st.examined;
+                ties.push_back(d);
+            }
+            for (; k < fresh.size() && (++st.examined, poly::comp_SCrit<I>(fresh[k], c) <= 0); ++k) out.add(fresh[k]);
             for (auto it = ties.rbegin(); it != ties.rend(); ++it)
                 if (useless(*it))
                     Crits::kill(*it);
