@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "tesk/algo/ideal_ops.h"
 #include "tesk/algo/sugar.h"
@@ -51,6 +52,38 @@ void BM_Sugar(benchmark::State& state) {
 }
 BENCHMARK(BM_Sugar<DRLDRL__GFC>)->Args({1, 7, 1})->Args({1, 8, 1})->Args({0, 6, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sugar<BigDexp__VGF>)->Args({1, 7, 2})->Args({1, 7, 8})->Args({0, 6, 2})->Unit(benchmark::kMillisecond);
+
+// Every monomial of degree range(1) in range(0) variables: the loop is all
+// pair update, every pair reducing to zero at once.
+void BM_SugarMonomials(benchmark::State& state) {
+    using I = DRLDRL__GFC;
+    using M = Dmp<I>;
+    const unsigned n = unsigned(state.range(0)), d = unsigned(state.range(1));
+    Dmp<I>::Lists::kill_all(system_of<I>(true, n, 1));
+    List<I>* F = nullptr;
+    std::vector<std::uint16_t> e(n, 0);
+    e[0] = std::uint16_t(d);
+    for (;;) {  // the exponent vectors of degree d, the first variable's falling
+        const std::uint32_t one = 1;
+        F = M::Lists::cons(M::monom_raw(e.data(), &one, 1), F);
+        unsigned i = n - 1;
+        while (i > 0 && e[i - 1] == 0) --i;  // the last non-zero before the tail
+        if (i == 0) break;
+        --e[i - 1];
+        const unsigned tail = e[n - 1] + 1;
+        e[n - 1] = 0;
+        e[i] = std::uint16_t(tail);
+    }
+    algo::Sugar_Stats st;
+    for (auto _ : state) {
+        List<I>* G = algo::Sugar<I>::groebner(F, &st);
+        benchmark::DoNotOptimize(G);
+        Dmp<I>::Lists::kill_all(G);
+    }
+    state.counters["pairs"] = st.pairs;
+    Dmp<I>::Lists::kill_all(F);
+}
+BENCHMARK(BM_SugarMonomials)->Args({60, 2})->Args({3, 127})->Unit(benchmark::kMillisecond);
 
 // The same basis from the history of a first run: no reduction left to do.
 void BM_SugarReplay(benchmark::State& state) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,43 @@ TEST(TeskSugar, PairsAndSugar) {
     EXPECT_EQ(sugar(f), 80000u);
     M::Terms::kill_all(f);
     M::Terms::kill_all(g);
+}
+
+// Every monomial of degree d in n variables: the reduced basis is the input
+// itself and every pair (as many as before) reduces to zero.  Each new
+// polynomial's update looks at every pending pair and every candidate lcm a
+// bounded number of times: testing each lcm against every other one and
+// resorting the whole chain made the loop cubic in the generators.
+void monomial_ideal(unsigned n, unsigned d, unsigned pairs) {
+    using I = DRLDRL__GFC;
+    using Mo = Model<I>;
+    tesk_poly_model::sugar_set_up<I>(n);
+    List<I>* F = nullptr;
+    std::vector<Mo::Poly> want;
+    tesk_poly_model::Exps e(n, 0);
+    std::function<void(unsigned, unsigned)> fill = [&](unsigned i, unsigned left) {
+        if (i + 1 == n) {
+            e[i] = left;
+            want.push_back({{e, Mo::scalar(1)}});
+            F = Dmp<I>::Lists::cons(Mo::build(want.back()), F);
+            return;
+        }
+        for (unsigned k = 0; k <= left; ++k) e[i] = k, fill(i + 1, left - k);
+    };
+    fill(0, d);
+    std::sort(want.begin(), want.end());
+    algo::Sugar_Stats st;
+    EXPECT_EQ(tesk_poly_model::canonical<I>(algo::Sugar<I>::groebner(F, &st), false), want);
+    EXPECT_EQ(st.pairs, pairs);
+    EXPECT_EQ(st.zeros, pairs);
+    const std::uint64_t g = want.size();
+    EXPECT_LE(st.examined, g * (pairs + g)) << g << " generators";
+    Dmp<I>::Lists::kill_all(F);
+}
+
+TEST(TeskSugar, MonomialIdealsOfManyGenerators) {
+    monomial_ideal(40, 2, 21320);  // 820 generators
+    monomial_ideal(3, 60, 3720);   // 1891 generators
 }
 
 // A history that is not this computation's, or that holds an unknown code,

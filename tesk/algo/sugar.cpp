@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -103,6 +105,21 @@ unsigned max_degree(poly::Term<I>* p) {
     return d;
 }
 
+// Bit s mod 64 for each variable slot s where a differs from b (b null: where
+// a is not zero).  A divisor's mask is a subset of its multiple's, which
+// rules out most divisibility tests in one operation.
+template <class I>
+std::uint64_t slot_mask(const typename I::E* a, const typename I::E* b) {
+    using X = expo::Packed<typename I::L>;
+    std::uint64_t m = 0;
+    for (unsigned j = 0, W = I::L::words(); j < W; ++j) {
+        std::uint64_t d = (b ? a[j].w ^ b[j].w : a[j].w) & X::var_lanes(j);
+        for (unsigned s = j * X::P; d; ++s, d >>= X::B)
+            if (d & X::kLane) m |= std::uint64_t{1} << (s % 64);
+    }
+    return m;
+}
+
 }  // namespace
 
 template <class I>
@@ -151,8 +168,25 @@ template <class I>
 struct Sugar<I>::Run {
     std::vector<P*> basis;
     std::vector<char> active;
+    std::vector<const E*> lead;        // basis[i]'s leading monomial
+    std::vector<std::uint64_t> mask;  // and its slot_mask
     std::vector<P*> red;
     Crit* pairs = nullptr;
+    // Scratch of update(): the candidates of the new pairs (active polynomial
+    // i, the degree and excess over lt of their lcm, stored in lcms, and
+    // whether it is prime to lt), the minimal lcms by lowest slot bit (64:
+    // none), the pairs kept, and the old pairs of one key.
+    struct Cand {
+        unsigned i;
+        unsigned deg;
+        std::uint64_t mask;
+        bool coprime;
+    };
+    std::vector<Cand> cand;
+    std::vector<E> lcms;
+    std::vector<unsigned> order, counts, survivors, kept;
+    std::vector<unsigned> minimal[65];
+    std::vector<Crit*> fresh, ties;
     Sugar_Stats st;
     bool unit = false;
     bool replay = false;
@@ -271,6 +305,8 @@ struct Sugar<I>::Run {
         for (P* t : basis) M::Terms::kill_all(t);
         basis.clear();
         active.clear();
+        lead.clear();
+        mask.clear();
         red.clear();
         Crits::kill_all(pairs);
         pairs = nullptr;
@@ -279,56 +315,131 @@ struct Sugar<I>::Run {
     // Gebauer and Moeller's update by the new tagged t: the new pairs that
     // no other one makes useless, then the old pairs that t makes useless.
     void update(P* t) {
-        const P* lt = M::strip(t);
-        struct Cand {
-            P* f;
-            std::vector<E> lcm;
-            bool coprime;
-            bool kept = false;
-        };
-        std::vector<Cand> C;
-        std::vector<E> gcd(std::max(1u, I::L::words()));
-        for (size_t i = 0; i < basis.size(); ++i) {
-            if (!active[i]) continue;
-            Cand c{basis[i], std::vector<E>(gcd.size()), false};
-            const P* lf = M::strip(basis[i]);
-            X::zsup(lf->exp, lt->exp, c.lcm.data());
-            X::zinf(lf->exp, lt->exp, gcd.data());
-            c.coprime = X::null(gcd.data());
-            C.push_back(std::move(c));
-        }
-        for (size_t i = 0; i < C.size(); ++i) {
-            bool useless = false;
-            for (size_t j = 0; j < C.size() && !useless; ++j)
-                if (j != i && (j > i || C[j].kept) && X::is_sub(C[i].lcm.data(), C[j].lcm.data())) useless = true;
-            C[i].kept = C[i].coprime || !useless;
-        }
-        // Old pairs whose lcm lead(t) divides strictly away from both new lcms.
-        std::vector<E> l1(gcd.size()), l2(gcd.size());
-        poly::Chain<Crit> old;
-        for (Crit* c = pairs; c;) {
-            Crit* next = c->next;
-            bool drop = false;
-            if (X::is_sub(c->lcmfij, lt->exp)) {
-                X::zsup(M::strip(c->poli)->exp, lt->exp, l1.data());
-                X::zsup(M::strip(c->polj)->exp, lt->exp, l2.data());
-                drop = !X::eq(l1.data(), c->lcmfij) && !X::eq(l2.data(), c->lcmfij);
-            }
-            if (drop)
-                Crits::kill(c);
-            else
-                old.add(c);
-            c = next;
-        }
-        Crit* fresh = nullptr;
-        for (auto it = C.rbegin(); it != C.rend(); ++it) {
-            if (!it->kept || it->coprime) continue;
-            Crit* c = make_SCrit(it->f, t, sugar(t));
-            c->next = fresh;
-            fresh = c;
+        const E* lt = M::strip(t)->exp;
+        const std::uint64_t mt = slot_mask<I>(lt, nullptr);
+        fresh.clear();
+        for (unsigned i : new_pairs(lt)) {
+            Crit* c = make_SCrit(basis[i], t, sugar(t));
+            c->spare = mask[i] | mt;  // the support of the lcm, for the chain criterion
+            fresh.push_back(c);
             ++st.pairs;
         }
-        pairs = Crits::trier(Crits::append(old.finish(), fresh), poly::comp_SCrit<I>);
+        std::sort(fresh.begin(), fresh.end(), [](Crit* a, Crit* b) { return poly::comp_SCrit<I>(a, b) < 0; });
+        merge_fresh(lt, mt);
+    }
+
+    // The active polynomials whose pair with a new polynomial led by lt is
+    // kept (by increasing index): Gebauer and Moeller's criteria on their
+    // lcms u with lt.  A pair goes when another lcm divides u strictly; of
+    // equal lcms the last polynomial's pair stays, unless one of them is
+    // prime to lt.  Lcms are taken by increasing degree, each tested only
+    // against the smaller minimal ones that share a variable slot with it.
+    const std::vector<unsigned>& new_pairs(const E* lt) {
+        const unsigned W = std::max(1u, I::L::words());
+        const unsigned dt = X::totalDegree(lt);
+        cand.clear();
+        for (unsigned i = 0; i < basis.size(); ++i) {
+            if (!active[i]) continue;
+            const std::size_t k = cand.size();
+            lcms.resize((k + 1) * W);
+            E* u = &lcms[k * W];
+            X::zsup(lead[i], lt, u);
+            const unsigned d = X::totalDegree(u);
+            cand.push_back({i, d, slot_mask<I>(u, lt), d == dt + X::totalDegree(lead[i])});
+        }
+        by_degree();
+        for (auto& b : minimal) b.clear();
+        kept.clear();
+        for (std::size_t a = 0, m = order.size(); a < m;) {
+            std::size_t b = a;
+            survivors.clear();
+            for (; b < m && cand[order[b]].deg == cand[order[a]].deg; ++b)
+                if (!dominated(order[b], W)) survivors.push_back(order[b]);
+            // Equal lcms side by side, each run by increasing index.
+            std::sort(survivors.begin(), survivors.end(), [&](unsigned x, unsigned y) {
+                const int c = std::memcmp(&lcms[x * W], &lcms[y * W], W * sizeof(E));
+                return c ? c < 0 : x < y;
+            });
+            for (std::size_t p = 0, q; p < survivors.size(); p = q) {
+                bool coprime = false;
+                for (q = p; q < survivors.size() && X::eq(&lcms[survivors[q] * W], &lcms[survivors[p] * W]); ++q)
+                    coprime = coprime || cand[survivors[q]].coprime;
+                if (!coprime) kept.push_back(cand[survivors[q - 1]].i);
+                const std::uint64_t um = cand[survivors[p]].mask;
+                minimal[um ? std::countr_zero(um) : 64].push_back(survivors[p]);
+            }
+            a = b;
+        }
+        std::sort(kept.begin(), kept.end());
+        return kept;
+    }
+    // True when a minimal lcm found so far (of a smaller degree) divides candidate k's.
+    bool dominated(unsigned k, unsigned W) {
+        const std::uint64_t um = cand[k].mask;
+        const E* u = &lcms[k * W];
+        auto in = [&](const std::vector<unsigned>& bucket) {
+            for (unsigned j : bucket) {
+                ++st.examined;
+                if ((cand[j].mask & ~um) == 0 && X::is_sub(u, &lcms[j * W])) return true;
+            }
+            return false;
+        };
+        if (in(minimal[64])) return true;
+        for (std::uint64_t bits = um; bits; bits &= bits - 1)
+            if (in(minimal[std::countr_zero(bits)])) return true;
+        return false;
+    }
+    // order := the candidates by increasing degree, ties by index.
+    void by_degree() {
+        const std::size_t m = cand.size();
+        order.resize(m);
+        if (!m) return;
+        unsigned lo = cand[0].deg, hi = lo;
+        for (const auto& c : cand) lo = std::min(lo, c.deg), hi = std::max(hi, c.deg);
+        if (hi - lo > 4 * m + 1024) {
+            for (unsigned k = 0; k < m; ++k) order[k] = k;
+            std::stable_sort(order.begin(), order.end(), [&](unsigned x, unsigned y) { return cand[x].deg < cand[y].deg; });
+            return;
+        }
+        std::vector<unsigned>& at = counts;
+        at.assign(hi - lo + 2, 0);
+        for (const auto& c : cand) ++at[c.deg - lo + 1];
+        for (std::size_t d = 1; d < at.size(); ++d) at[d] += at[d - 1];
+        for (unsigned k = 0; k < m; ++k) order[at[cand[k].deg - lo]++] = k;
+    }
+    // The chain criterion on the old pairs (lead(t) = lt divides the lcm
+    // strictly away from both its new lcms), and the sorted fresh pairs
+    // merged in, in one pass.  Pairs of one degree and lcm keep the order
+    // that sorting the whole chain (equal records: the later first) gave
+    // them, on which the loop's results depend: the new pair first, then
+    // the old ones reversed.
+    void merge_fresh(const E* lt, std::uint64_t mt) {
+        E l[poly::kMaxExpoWords];
+        auto useless = [&](const Crit* c) {
+            if ((mt & ~c->spare) || !X::is_sub(c->lcmfij, lt)) return false;
+            if (X::eq(X::zsup(M::strip(c->poli)->exp, lt, l), c->lcmfij)) return false;
+            return !X::eq(X::zsup(M::strip(c->polj)->exp, lt, l), c->lcmfij);
+        };
+        poly::Chain<Crit> out;
+        std::size_t k = 0;
+        for (Crit* c = pairs; c;) {
+            ++st.examined;
+            ties.assign(1, c);
+            Crit* d = c->next;
+            for (; d && d->totdeg == c->totdeg && d->spare == c->spare && X::eq(d->lcmfij, c->lcmfij); d = d->next) {
+                ++st.examined;
+                ties.push_back(d);
+            }
+            for (; k < fresh.size() && (++st.examined, poly::comp_SCrit<I>(fresh[k], c) <= 0); ++k) out.add(fresh[k]);
+            for (auto it = ties.rbegin(); it != ties.rend(); ++it)
+                if (useless(*it))
+                    Crits::kill(*it);
+                else
+                    out.add(*it);
+            c = d;
+        }
+        for (; k < fresh.size(); ++k) out.add(fresh[k]);
+        pairs = out.finish();
     }
 
     // h (monic, not zero) joins the basis with sugar s.
@@ -336,20 +447,25 @@ struct Sugar<I>::Run {
         // A tail past the exponents' range goes unseen by the pairs' lcms.
         for (const P* e = h; e; e = e->next) X::check_range(e->exp);
         P* t = set_sugar(M::link_one(h), std::max(s, max_degree<I>(h)));
+        const std::uint64_t mh = slot_mask<I>(h->exp, nullptr);
         if (M::constante(h)) {
             unit = true;
-            basis.push_back(t);
-            active.push_back(1);
+            join(t, mh);
             return;
         }
         update(t);
         for (size_t i = 0; i < basis.size(); ++i)
-            if (active[i] && X::is_sub(M::strip(basis[i])->exp, h->exp)) active[i] = 0;
-        basis.push_back(t);
-        active.push_back(1);
+            if (active[i] && (mh & ~mask[i]) == 0 && X::is_sub(lead[i], h->exp)) active[i] = 0;
+        join(t, mh);
         red.clear();
         for (size_t i = 0; i < basis.size(); ++i)
             if (active[i]) red.push_back(M::strip(basis[i]));
+    }
+    void join(P* t, std::uint64_t m) {
+        basis.push_back(t);
+        active.push_back(1);
+        lead.push_back(M::strip(t)->exp);
+        mask.push_back(m);
     }
 };
 

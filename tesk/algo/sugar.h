@@ -81,6 +81,7 @@ struct Sugar_Stats {
                               // (INT64_MAX for more)
     unsigned eliminated = 0;  // basis polynomials free of the first block of variables
     unsigned skipped = 0;     // pairs dropped by the Hilbert function
+    std::uint64_t examined = 0;  // lcm tests and comparisons of the pair updates
 };
 
 template <class I>
