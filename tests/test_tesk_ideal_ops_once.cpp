@@ -149,6 +149,115 @@ TEST(TeskIdealOps, BadInputIsFatalAndNamed) {
     }
 }
 
+// The cases of tests/data/ideal/intermediate-exponents.txt: computations
+// that pass the exponents' 7 bits or a block degree of 255 on the way to an
+// answer that fits (a homogenising variable's growth, a degree basis in one
+// block, the tag of an intersection, a quotient's products) are answered,
+// as Singular answers them.
+TEST(TeskIdealOps, IntermediateExponentsPastTheRangeAreAnswered) {
+    quor_test::TempDir d("tesk_ideal");
+    std::ifstream in(kData + "/ideal/intermediate-exponents.txt");
+    struct Case {
+        std::string op, file, file2, answer;
+    };
+    std::vector<Case> cases(1);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty()) {
+            if (!cases.back().file.empty()) cases.emplace_back();
+            continue;
+        }
+        const std::string key = line.substr(0, line.find(' ')), rest = line.substr(key.size() + 1);
+        Case& c = cases.back();
+        if (key == "op") c.op = rest;
+        if (key == "file") c.file += rest + "\n";
+        if (key == "file2") c.file2 += rest + "\n";
+        if (key == "answer") c.answer += rest + "\n";
+    }
+    if (cases.back().file.empty()) cases.pop_back();
+    ASSERT_EQ(cases.size(), 12u);
+    for (const Case& c : cases) {
+        const std::string f = d / "f.txt", f2 = d / "f2.txt";
+        std::ofstream(f) << c.file;
+        std::ofstream(f2) << c.file2;
+        const std::string args = "-prime 65521 " + c.op + (c.file2.empty() ? "" : " " + f2) + " " + f;
+        const Result r = server(d, args);
+        EXPECT_EQ(r.status, 0) << c.file << args << "\n" << r.out;
+        if (r.status != 0) continue;
+        const auto S = quor::standin::read_system(f);
+        EXPECT_EQ(canonical(r.out.substr(0, r.out.find('\n')), S, 65521), canonical(lines_to_list(c.answer), S, 65521))
+            << c.file << args << "\n" << r.out;
+    }
+}
+
+// An answer that does not fit is refused with its own exponent or block
+// degree, in the user's variables: never the tag, nor a made-up name.
+TEST(TeskIdealOps, AnswerPastTheRangeIsRefusedInTheUsersNames) {
+    quor_test::TempDir d("tesk_ideal");
+    const std::string a = d / "a.txt", b = d / "b.txt", c = d / "c.txt";
+    std::ofstream(a) << "# vars: x,y,z\n[x^127*y^127-1]\n";
+    std::ofstream(b) << "# vars: x,y,z\n[z^2-1]\n";
+    std::ofstream(c) << "# vars: x,y,z\n[x^50+z]\n";
+    const std::string limits = " (at most 127 for an exponent, 255 for a block's degree)\n";
+    // (x^127*y^127 - 1)*(z^2 - 1) and (x^100 + y)*(x^50 + z), the products
+    // of coprime principal ideals.
+    Result r = server(d, "-intersect " + b + " " + a);
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_EQ(r.out, "#error (fatal): Depassement du degre 256 !\n");
+    std::ofstream(a) << "# vars: x,y,z\n[x^100+y]\n";
+    r = server(d, "-intersect " + c + " " + a);
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_EQ(r.out, "#error (fatal): Exponent overflow: x^150" + limits);
+    // Singular's basis x - y^9900*z, y^10000*z - 1: the homogenising
+    // variable, past 127 first, is not named.
+    std::ofstream(a) << "# vars: x,y,z\n# blocks: 1\n[x*y^100-1, x^100-z]\n";
+    r = server(d, a);
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_EQ(r.out, "#error (fatal): Depassement du degre 9901 !\n");
+}
+
+// A peer's two blocks (code 85, 3 variables, the first alone): the basis of
+// a saturation (code 15) whose homogenising variable passes 127, then an
+// intersection (code 112) whose answer does not fit, refused in the peer's
+// variables a, b, c; the session goes on.
+TEST(TeskIdealOps, PeerBlocksPastTheRange) {
+    using G = DRLDRL__GFC;
+    using M = Dmp<G>;
+    using tesk_poly_model::Model;
+    if (!internal_TESKHOME) set_path_TESKHOME("/");
+    want_quiet = 1;
+    BUS b(TESK_SERVER_PATH, nullptr, nullptr, Serveurs_Type(7), 0, nullptr);
+    ASSERT_TRUE(b.valid);
+    tesk_poly_model::sugar_set_up<G>(3);
+    set_nb_var_DRLDRL(3, 1);
+    Wire<G>::out_domain_protocol(b);
+    List<G>* F = Model<G>::list({Model<G>::poly({{{1, 1, 0}, 1}, {{0, 0, 0}, -1}}),
+                                 Model<G>::poly({{{0, 65, 0}, 1}, {{0, 64, 1}, -1}})});
+    Wire<G>::out_protocol_list(b, F, 0);
+    M::Lists::kill_all(F);
+    b << MSG_TESK_GROEBNER;
+    b.flush();
+    for (int i = 0; i < 3; ++i) expect_code(b, MSG_TESK_OK);  // the domain, the prime, the list
+    expect_code(b, MSG_TESK_Begin);
+    List<G>* B = Wire<G>::read_list(b);
+    List<G>* want = Model<G>::list({Model<G>::poly({{{1, 0, 1}, 1}, {{0, 0, 0}, -1}}),
+                                    Model<G>::poly({{{0, 1, 0}, 1}, {{0, 0, 1}, -1}})});
+    EXPECT_EQ(tesk_poly_model::canonical<G>(B, true), tesk_poly_model::canonical<G>(want, true));
+    List_List<G>* L = M::Lists2::new_();
+    L->elt = Model<G>::list({Model<G>::poly({{{100, 0, 0}, 1}, {{0, 1, 0}, 1}})});
+    L->next = M::Lists2::new_();
+    L->next->elt = Model<G>::list({Model<G>::poly({{{50, 0, 0}, 1}, {{0, 0, 1}, 1}})});
+    L->next->next = nullptr;
+    b << MSG_TESK_ACTION7;
+    Wire<G>::out_protocol_list_list(b, L, 0);
+    b.flush();
+    M::Lists2::kill_all(L);
+    expect_code(b, MSG_TESK_ERROR);
+    char* text = b.parse_Atome(Messages(1));
+    EXPECT_STREQ(text, "Exponent overflow: a^150 (at most 127 for an exponent, 255 for a block's degree)");
+    delete[] text;
+    quit_peer(b);
+}
+
 // The lists of the two systems as a list of lists.
 template <class I>
 List_List<I>* two_ideals(const std::string& a, const std::string& b) {

@@ -253,13 +253,14 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
     write_file(d / "unknown.txt", "# vars: x,y\n\n[x+y,\n x*z]\n");
     write_file(d / "novars.txt", "[x]\n");
     write_file(d / "big.txt", "# vars: x\n[x^200]\n");
-    // The basis y^200 - 1, x - y: y past the exponents' 7 bits while computing;
-    // x^100*y - 1, y^100*x - 1: y^199 (no degree past 255); a degree of 354 from
-    // two exponents of 127; y^39999 past the 15 bits of the integer build's.
+    // Answers past the exponents' 7 bits: the basis y^200 - 1, x - y;
+    // x^100*y - 1, y^100*x - 1: y^199 (no degree past 255); z^255 first in a
+    // basis up to x^211*y^43 - z^252; y^39999 past the 15 bits of the integer
+    // build's (Singular's bases).
     write_file(d / "past.txt", "# vars: x,y\n[x^127*y^73-1, x-y]\n");
     write_file(d / "past2.txt", "# vars: x,y\n# blocks: 1\n[x^127*y^73-1, x-y]\n");
     write_file(d / "swap.txt", "# vars: x,y\n[x^100*y-1, y^100*x-1]\n");
-    write_file(d / "degree.txt", "# vars: x,y,z\n[x^127*y^100-1, y^127*z^100-1]\n");
+    write_file(d / "degree.txt", "# vars: x,y,z\n[x^127*y^127-1, y*z^3-x]\n");
     write_file(d / "swap2.txt", "# vars: x,y\n[x^20000*y-1, y^20000*x-1]\n");
     const std::string limits = " (at most 127 for an exponent, 255 for a block's degree)\n";
     // The files of -intersect, -quotient and -normal-form: the option is named.
@@ -276,10 +277,10 @@ TEST(TeskServerFile, FatalTextsAndStatus) {
         {d / "unknown.txt", d / "unknown.txt" + ":4: unknown variable 'z'\n"},
         {d / "novars.txt", d / "novars.txt" + ":1: no '# vars:' line before the list\n"},
         {d / "big.txt", d / "big.txt" + ":2: exponent 200 above 127\n"},
-        {d / "past.txt", "Exponent overflow: y^128" + limits},
-        {"-prime 7 " + (d / "past2.txt"), "Exponent overflow: y^128" + limits},
+        {d / "past.txt", "Exponent overflow: y^200" + limits},
+        {"-prime 7 " + (d / "past2.txt"), "Exponent overflow: y^200" + limits},
         {d / "swap.txt", "Exponent overflow: y^199" + limits},
-        {d / "degree.txt", "Depassement du degre 354 !\n"},
+        {d / "degree.txt", "Exponent overflow: z^255" + limits},
         {"-primes 2 " + (d / "swap2.txt"),
          "Exponent overflow: y^39999 (at most 32767 for an exponent, 65535 for a block's degree)\n"},
         {"-intersect " + (d / "absent.txt") + " " + s,
@@ -685,7 +686,7 @@ std::string refusal(RBUS& r) {
     return text;
 }
 
-// Exponents past their bits while a basis is computed for a peer, in one
+// A basis past the exponents' bits (y^200 - 1, x - y) for a peer, in one
 // block or two, modulo small and large primes: the command is refused with
 // the engine's text, and the session goes on to its end.
 TEST(TeskServerPeer, DegreePastTheExponentRange) {
@@ -709,7 +710,7 @@ TEST(TeskServerPeer, DegreePastTheExponentRange) {
         write_file(d / "answers", r.answers);
         RBUS in((d / "answers").c_str());
         for (int i = 0; i < 3; ++i) expect_code(in, MSG_TESK_OK);  // [85] [9], the list
-        EXPECT_EQ(refusal(in), "Exponent overflow: b^128 (at most 127 for an exponent, 255 for a block's degree)")
+        EXPECT_EQ(refusal(in), "Exponent overflow: b^200 (at most 127 for an exponent, 255 for a block's degree)")
             << prime;
         expect_code(in, MSG_TESK_OK);  // the end
         in.kill();

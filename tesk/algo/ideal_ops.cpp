@@ -2,6 +2,8 @@
 #include "tesk/algo/ideal_ops.h"
 
 #include <algorithm>
+#include <type_traits>
+#include <utility>
 
 #include "tesk/algo/hilbert.h"
 #include "tesk/algo/sugar.h"
@@ -85,6 +87,43 @@ poly::List<I>* reduce_basis(poly::List<I>* B) {
     return out;
 }
 
+// The reduced basis, for the block order of the layout (n, k), of the
+// homogenised system dh over n + 1 variables (see block_basis); H holds the
+// running loop's input.  The layout is given back when it returns.
+template <class I>
+poly::List<I>* homogenised_basis(const Detached_Lists& dh, unsigned k, poly::List<I>*& H) {
+    using M = poly::Dmp<I>;
+    using Ops = Ideal_Ops<I>;
+    using X = typename M::X;
+    const unsigned n = dh.n - 1;
+    // The Hilbert series of (F^h), the same for every order: a degree basis's.
+    Sugar<I>::set(n + 1, n + 1, 0);
+    Ops::attach(dh, 0, {&H});
+    poly::List<I>* B = Sugar<I>::groebner(H);
+    std::vector<std::uint16_t> rows;
+    unsigned m = 0;
+    for (poly::List<I>* q = B; q; q = q->next, ++m)
+        for (unsigned v = 0; v <= n; ++v) rows.push_back(std::uint16_t(X::extraire(q->elt->exp, v)));
+    Hilbert_Series hs;
+    const bool driven = try_hilbert_series(n + 1, m, rows.data(), hs);  // else every pair is reduced
+    M::Lists::kill_all(B);
+    M::Lists::kill_all(H);
+    H = nullptr;
+    // The block order with h last in the second block: on homogeneous
+    // polynomials, the homogenised block order, so that h = 1 gives a basis of F.
+    Sugar<I>::set(n + 1, k, 0);
+    Ops::attach(dh, 0, {&H});
+    poly::List<I>* G = Sugar<I>::groebner(H, nullptr, driven ? &hs : nullptr);
+    M::Lists::kill_all(H);
+    H = nullptr;
+    typename Ops::Detached g;
+    Ops::detach({&G}, g);
+    for (size_t t = 0; t < g.exps.size(); t += n + 1) g.exps[t + n] = 0;
+    Sugar<I>::set(n, k, 0);
+    Ops::attach(g, 0, {&G});
+    return reduce_basis<I>(G);
+}
+
 // The reduced basis of F (left intact) for the two-block order, by the
 // homogenised system: its Hilbert series, from a degree basis, tells the
 // block order's loop which pairs reduce to zero.  Elimination orders make
@@ -117,131 +156,203 @@ poly::List<I>* block_basis(poly::List<I>* F) {
             top = std::max(top, deg);
         }
         for (unsigned j = 0; j < m; ++j, ++at) {
-            unsigned deg = 0, deg2 = 0;
+            unsigned deg = 0;
             for (unsigned v = 0; v < n; ++v) {
                 const std::uint16_t x = d.exps[at * n + v];
                 dh.exps.push_back(x);
                 deg += x;
-                if (v >= k) deg2 += x;
             }
             dh.exps.push_back(std::uint16_t(top - deg));
-            fits = fits && top - deg <= X::kMaxExp && deg2 + (top - deg) <= X::kMaxDeg;
+            // The degree basis holds the whole degree in one block; the
+            // second block's share is at most that.
+            fits = fits && top - deg <= X::kMaxExp && top <= X::kMaxDeg;
         }
     }
-    if (!fits) return Sugar<I>::groebner(F);  // the homogenised input leaves the exponents' range
-    // The Hilbert series of (F^h), the same for every order: a degree basis's.
-    poly::List<I>* H = nullptr;
-    Sugar<I>::set(n + 1, n + 1, 0);
-    Ops::attach(dh, 0, {&H});
-    poly::List<I>* B = Sugar<I>::groebner(H);
-    std::vector<std::uint16_t> rows;
-    unsigned m = 0;
-    for (poly::List<I>* q = B; q; q = q->next, ++m)
-        for (unsigned v = 0; v <= n; ++v) rows.push_back(std::uint16_t(X::extraire(q->elt->exp, v)));
-    Hilbert_Series hs;
-    const bool driven = try_hilbert_series(n + 1, m, rows.data(), hs);  // else every pair is reduced
-    M::Lists::kill_all(B);
-    M::Lists::kill_all(H);
-    // The block order with h last in the second block: on homogeneous
-    // polynomials, the homogenised block order, so that h = 1 gives a basis of F.
-    Sugar<I>::set(n + 1, k, 0);
-    Ops::attach(dh, 0, {&H});
-    poly::List<I>* G = Sugar<I>::groebner(H, nullptr, driven ? &hs : nullptr);
-    M::Lists::kill_all(H);
-    typename Ops::Detached g;
-    Ops::detach({&G}, g);
-    for (size_t t = 0; t < g.exps.size(); t += n + 1) g.exps[t + n] = 0;
-    Sugar<I>::set(n, k, 0);
-    Ops::attach(g, 0, {&G});
-    return reduce_basis<I>(G);
+    if (fits) {
+        poly::List<I>* H = nullptr;  // the homogenised input of the running loop
+        try {
+            expo::Overflow_Trap trap;
+            return homogenised_basis<I>(dh, k, H);
+        } catch (const expo::Range_Overflow&) {
+            // The loop released its own records, in the layout they were made in.
+            M::Lists::kill_all(H);
+            Sugar<I>::set(n, k, 0);
+        }
+    }
+    // The homogenised system leaves the exponents' range, or its loop does:
+    // the plain loop, which may not.
+    return Sugar<I>::groebner(F);
+}
+
+// A list released when it goes out of scope, unless taken: what an
+// operation holds while a computation may give up on an overflow.
+template <class I>
+struct Owned {
+    poly::List<I>* l = nullptr;
+    explicit Owned(poly::List<I>* x = nullptr) : l(x) {}
+    ~Owned() { poly::Dmp<I>::Lists::kill_all(l); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    poly::List<I>* take() { return std::exchange(l, nullptr); }
+};
+
+// The operations themselves (ideal_ops.h), in the current layout; each
+// calls the others' bodies, so that an overflow anywhere in it is seen by
+// the whole operation.
+template <class I>
+poly::List<I>* eliminate_of(poly::List<I>* F) {
+    return keep_eliminated<I>(block_basis<I>(F), I::L::k());
+}
+
+template <class I>
+poly::List<I>* intersect_of(poly::List<I>* F, poly::List<I>* G) {
+    using M = poly::Dmp<I>;
+    using P = poly::Term<I>;
+    std::vector<std::uint16_t> e(I::L::n(), 0);
+    e[0] = 1;
+    P* t = M::monom_raw(e.data(), I::D::one());
+    P* u = M::add_dd(M::one(), M::neg_d(M::copy(t)));  // 1 - t
+    poly::Chain<poly::List<I>> H;
+    bool in_F = false, in_G = false;
+    for (poly::List<I>* c = F; c; c = c->next)
+        if (P* p = M::strip(c->elt)) H.add(M::Lists::cons(M::mult(t, p), nullptr)), in_F = true;
+    for (poly::List<I>* c = G; c; c = c->next)
+        if (P* p = M::strip(c->elt)) H.add(M::Lists::cons(M::mult(u, p), nullptr)), in_G = true;
+    M::Terms::kill_all(t);
+    M::Terms::kill_all(u);
+    Owned<I> h(H.finish());
+    if (!in_F || !in_G) return nullptr;  // the zero ideal
+    return keep_eliminated<I>(block_basis<I>(h.l), 1);
+}
+
+template <class I>
+poly::List<I>* intersect_all_of(const std::vector<poly::List<I>*>& ls) {
+    using M = poly::Dmp<I>;
+    // From the given generators rather than a basis: a basis has more and
+    // larger polynomials for the tag to multiply.
+    if (ls.size() == 1) return block_basis<I>(ls[0]);
+    Owned<I> R(intersect_of<I>(ls[0], ls[1]));
+    for (size_t i = 2; i < ls.size() && R.l; ++i) {
+        poly::List<I>* S = intersect_of<I>(R.l, ls[i]);
+        M::Lists::kill_all(R.l);
+        R.l = S;
+    }
+    return R.take();
+}
+
+template <class I>
+poly::List<I>* quotient_of(poly::List<I>* F, poly::List<I>* G) {
+    using M = poly::Dmp<I>;
+    using P = poly::Term<I>;
+    Owned<I> B(block_basis<I>(F)), R;
+    bool first = true;
+    for (poly::List<I>* c = G; c; c = c->next) {
+        P* g = M::strip(c->elt);
+        if (!g) continue;
+        Owned<I> Q;
+        if (!Sugar<I>::normal_form(M::copy(g), B.l)) {
+            Q.l = M::Lists::cons(M::one(), nullptr);  // g in I: I : g is the whole ring
+        } else {
+            // I : g = (I ∩ (g)) / g, each quotient exact.
+            Owned<I> gl(M::Lists::cons(M::copy(g), nullptr));
+            Owned<I> K(intersect_of<I>(F, gl.l));
+            for (poly::List<I>* k = K.l; k; k = k->next) k->elt = M::exquo(k->elt, gl.l);
+            Q.l = block_basis<I>(K.l);
+        }
+        if (first) {
+            R.l = Q.take(), first = false;
+        } else {
+            poly::List<I>* S = intersect_of<I>(R.l, Q.l);
+            M::Lists::kill_all(R.l);
+            R.l = S;
+        }
+    }
+    return first ? M::Lists::cons(M::one(), nullptr) : R.take();
+}
+
+// The instance an operation of I moves to when its exponents are too narrow (void: none).
+template <class I>
+struct Wider {
+    using type = void;
+};
+template <>
+struct Wider<poly::DRLDRL__GFC> {
+    using type = poly::DRLDRL16__GFC;
+};
+
+// body(in), an operation on lists of I, computed where its exponents fit:
+// when the computation leaves I's range, it gives up, its lists released,
+// and body runs again on copies of in in the wider instance, in the same
+// layout; its answer comes back to I, fatal when it does not fit (the first
+// `lead` variables, a tag, are not the user's).  in is left intact.
+template <class I, class Body>
+poly::List<I>* with_room(const std::vector<poly::List<I>*>& in, unsigned lead, Body body) {
+    using W = typename Wider<I>::type;
+    if constexpr (std::is_void_v<W>) {
+        return body(in);
+    } else {
+        using M = poly::Dmp<I>;
+        try {
+            expo::Overflow_Trap trap;
+            return body(in);
+        } catch (const expo::Range_Overflow&) {
+            // Nothing of the attempt is left, and the layout is the caller's.
+        }
+        const unsigned n = I::L::n(), k = I::L::k();
+        std::vector<poly::List<I>*> copies;
+        std::vector<poly::List<I>**> from;
+        for (poly::List<I>* l : in) copies.push_back(M::Lists::copy_all(l));
+        for (poly::List<I>*& l : copies) from.push_back(&l);
+        Detached_Lists d;
+        Ideal_Ops<I>::detach(from, d);
+        Sugar<W>::set(n, k, 0);
+        std::vector<poly::List<W>*> wide(in.size(), nullptr);
+        std::vector<poly::List<W>**> to;
+        for (poly::List<W>*& l : wide) to.push_back(&l);
+        Ideal_Ops<W>::attach(d, 0, to);
+        poly::List<W>* r = body(wide);
+        for (poly::List<W>* l : wide) poly::Dmp<W>::Lists::kill_all(l);
+        Detached_Lists a;
+        Ideal_Ops<W>::detach({&r}, a);
+        for (size_t t = 0; n && t < a.exps.size(); t += n) poly::Dmp<I>::X::check_exponents(&a.exps[t], lead);
+        poly::List<I>* out = nullptr;
+        Ideal_Ops<I>::attach(a, 0, {&out});
+        return out;
+    }
 }
 
 }  // namespace
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::groebner(Lst* F) {
-    return block_basis<I>(F);
+    return with_room<I>({F}, 0, [](auto& l) { return block_basis(l[0]); });
 }
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::eliminate(Lst* F) {
     need_two_blocks<I>("The elimination");
-    return keep_eliminated<I>(groebner(F), I::L::k());
+    return with_room<I>({F}, 0, [](auto& l) { return eliminate_of(l[0]); });
 }
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::intersect(Lst* F, Lst* G) {
     need_tag_layout<I>("The intersection", {F, G});
-    std::vector<std::uint16_t> e(I::L::n(), 0);
-    e[0] = 1;
-    P* t = M::monom_raw(e.data(), I::D::one());
-    P* u = M::add_dd(M::one(), M::neg_d(M::copy(t)));  // 1 - t
-    poly::Chain<Lst> H;
-    bool in_F = false, in_G = false;
-    for (Lst* c = F; c; c = c->next)
-        if (P* p = M::strip(c->elt)) H.add(M::Lists::cons(M::mult(t, p), nullptr)), in_F = true;
-    for (Lst* c = G; c; c = c->next)
-        if (P* p = M::strip(c->elt)) H.add(M::Lists::cons(M::mult(u, p), nullptr)), in_G = true;
-    M::Terms::kill_all(t);
-    M::Terms::kill_all(u);
-    Lst* h = H.finish();
-    if (!in_F || !in_G) {  // the zero ideal
-        M::Lists::kill_all(h);
-        return nullptr;
-    }
-    Lst* B = groebner(h);
-    M::Lists::kill_all(h);
-    return keep_eliminated<I>(B, 1);
+    return with_room<I>({F, G}, 1, [](auto& l) { return intersect_of(l[0], l[1]); });
 }
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::intersect(LL* L) {
     if (!L) return M::Lists::cons(M::one(), nullptr);
     need_tag_layout<I>("The intersection", {L->elt});
-    // From the given generators rather than a basis: a basis has more and
-    // larger polynomials for the tag to multiply.
-    if (!L->next) return groebner(L->elt);
-    Lst* R = intersect(L->elt, L->next->elt);
-    for (LL* c = L->next->next; c && R; c = c->next) {
-        Lst* S = intersect(R, c->elt);
-        M::Lists::kill_all(R);
-        R = S;
-    }
-    return R;
+    std::vector<Lst*> ls;
+    for (LL* c = L; c; c = c->next) ls.push_back(c->elt);
+    return with_room<I>(ls, 1, [](auto& l) { return intersect_all_of(l); });
 }
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::quotient(Lst* F, Lst* G) {
     need_tag_layout<I>("The quotient", {F, G});
-    Lst* B = groebner(F);
-    Lst* R = nullptr;
-    bool first = true;
-    for (Lst* c = G; c; c = c->next) {
-        P* g = M::strip(c->elt);
-        if (!g) continue;
-        Lst* Q;
-        if (!Sugar<I>::normal_form(M::copy(g), B)) {
-            Q = M::Lists::cons(M::one(), nullptr);  // g in I: I : g is the whole ring
-        } else {
-            // I : g = (I ∩ (g)) / g, each quotient exact.
-            Lst* gl = M::Lists::cons(M::copy(g), nullptr);
-            Lst* K = intersect(F, gl);
-            for (Lst* k = K; k; k = k->next) k->elt = M::exquo(k->elt, gl);
-            M::Lists::kill_all(gl);
-            Q = groebner(K);
-            M::Lists::kill_all(K);
-        }
-        if (first) {
-            R = Q, first = false;
-        } else {
-            Lst* S = intersect(R, Q);
-            M::Lists::kill_all(R);
-            M::Lists::kill_all(Q);
-            R = S;
-        }
-    }
-    M::Lists::kill_all(B);
-    return first ? M::Lists::cons(M::one(), nullptr) : R;
+    return with_room<I>({F, G}, 1, [](auto& l) { return quotient_of(l[0], l[1]); });
 }
 
 template <class I>
@@ -296,5 +407,6 @@ void Ideal_Ops<I>::attach(const Detached& d, int shift, const std::vector<Lst**>
 
 template struct Ideal_Ops<poly::BigDexp__VGF>;
 template struct Ideal_Ops<poly::DRLDRL__GFC>;
+template struct Ideal_Ops<poly::DRLDRL16__GFC>;
 
 }  // namespace tesk::algo

@@ -2,9 +2,9 @@
 // Groebner basis (monic, untagged, by decreasing leading monomial) computed
 // by the sugar loop:
 //   the basis of an ideal                      both instances
-//   the elimination ideal of the first block   two-block instance (DRLDRL__GFC)
-//   the intersection of ideals                 two-block instance
-//   the quotient I : J                         two-block instance
+//   the elimination ideal of the first block   two-block instances (DRLDRL__GFC, DRLDRL16__GFC)
+//   the intersection of ideals                 two-block instances
+//   the quotient I : J                         two-block instances
 // The one-block instance (BigDexp__VGF) has no elimination order: asking it
 // for the others is fatal.  A basis for two blocks is computed from the
 // homogenised system, its pairs driven by the Hilbert series: the layout
@@ -18,8 +18,12 @@
 // first block is the single tag variable x_0, which their inputs leave out:
 //   I ∩ J = (t·I + (1 - t)·J) ∩ k[x_1 .. x_{n-1}]
 //   I : g = (I ∩ (g)) / g,   I : J = the intersection of the I : g, g in J.
-// The tag's exponents and the block degrees are 8-bit: inputs of small
-// degree only (a homogenised input past them is computed unhomogenised).
+// Intermediate exponents are the operations' own matter: a homogenised
+// loop that would leave the exponents' range gives way to the plain loop,
+// and an operation of DRLDRL__GFC whose computation would leave DRLDRL's
+// range (7-bit exponents, 8-bit block degrees) is done again in
+// DRLDRL16__GFC, its answer brought back.  Only an answer that does not fit
+// is refused, with the exponent or block degree of a user's variable.
 #ifndef TESK_ALGO_IDEAL_OPS_H
 #define TESK_ALGO_IDEAL_OPS_H
 
@@ -29,6 +33,15 @@
 #include "tesk/poly/dmp.h"
 
 namespace tesk::algo {
+
+// Polynomials taken out of the term records (exponents and residues), so
+// that the variable count, or the instance, may change before they are made again.
+struct Detached_Lists {
+    unsigned n = 0;                         // variables when detached
+    std::vector<std::uint16_t> exps;        // n per term
+    std::vector<std::uint32_t> residues;    // residues() per term
+    std::vector<std::vector<unsigned>> polys;  // per list, per polynomial: its term count
+};
 
 template <class I>
 struct Ideal_Ops {
@@ -51,14 +64,7 @@ struct Ideal_Ops {
     // is the zero ideal.
     static Lst* quotient(Lst* F, Lst* G);
 
-    // Polynomials taken out of the term records (exponents and residues), so
-    // that the variable count may change before they are made again.
-    struct Detached {
-        unsigned n = 0;                         // variables when detached
-        std::vector<std::uint16_t> exps;        // n per term
-        std::vector<std::uint32_t> residues;    // residues() per term
-        std::vector<std::vector<unsigned>> polys;  // per list, per polynomial: its term count
-    };
+    using Detached = Detached_Lists;
     // Every list of ls (released, set to null) into d, in order.
     static void detach(const std::vector<Lst**>& ls, Detached& d);
     // The lists of d again in the current layout, in the same order, each
@@ -69,6 +75,7 @@ struct Ideal_Ops {
 
 extern template struct Ideal_Ops<poly::BigDexp__VGF>;
 extern template struct Ideal_Ops<poly::DRLDRL__GFC>;
+extern template struct Ideal_Ops<poly::DRLDRL16__GFC>;
 
 }  // namespace tesk::algo
 

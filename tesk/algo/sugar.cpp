@@ -301,6 +301,14 @@ struct Sugar<I>::Run {
                 return refuse("an input does not reduce to zero by the basis");
             }
     }
+    // Under a tripped overflow trap the lcms are no longer exact: the run
+    // releases what it holds and gives up (its caller set the trap).
+    void give_up_if_overflowed() {
+        if (!expo::Overflow_Trap::innermost_tripped()) return;
+        release();
+        close_history();
+        throw expo::Range_Overflow();
+    }
     void release() {
         for (P* t : basis) M::Terms::kill_all(t);
         basis.clear();
@@ -518,7 +526,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Seri
         for (P* f : in) {
             P* h = r.result(f->exp, false, [&] { return r.normal_form(M::copy(f), true); });
             if (r.refused) break;
-            if (h) r.add(h, max_degree<I>(f));
+            if (h) r.add(h, max_degree<I>(f)), r.give_up_if_overflowed();
             else ++r.st.zeros;
             if (r.unit) break;
         }
@@ -537,6 +545,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Seri
             if (r.refused) break;
             if (h) {
                 r.add(h, s);
+                r.give_up_if_overflowed();
                 if (r.target && r.missing > 0 && s == r.driven_deg) --r.missing;
             } else {
                 ++r.st.zeros;
@@ -699,5 +708,6 @@ int Sugar<I>::read_history(P*& h) {
 
 template struct Sugar<poly::BigDexp__VGF>;
 template struct Sugar<poly::DRLDRL__GFC>;
+template struct Sugar<poly::DRLDRL16__GFC>;
 
 }  // namespace tesk::algo

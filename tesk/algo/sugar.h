@@ -134,7 +134,8 @@ struct Sugar {
     // null when every polynomial of F is zero.  With hilbert, the ideal's
     // Hilbert series (F homogeneous): the pairs of a degree whose leading
     // monomials are all found already are dropped unreduced, since they
-    // reduce to zero.
+    // reduce to zero.  Under an overflow trap that a pair's lcm trips, the
+    // run releases its records and throws expo::Range_Overflow.
     static Lst* groebner(Lst* F, Sugar_Stats* stats = nullptr, const Hilbert_Series* hilbert = nullptr);
 
 private:
@@ -146,6 +147,7 @@ template <class I> poly::Term<I>* set_sugar(poly::Term<I>* p, unsigned s) { retu
 
 extern template struct Sugar<poly::BigDexp__VGF>;
 extern template struct Sugar<poly::DRLDRL__GFC>;
+extern template struct Sugar<poly::DRLDRL16__GFC>;
 
 }  // namespace tesk::algo
 
@@ -162,6 +164,7 @@ extern template struct Sugar<poly::DRLDRL__GFC>;
 namespace tesk {
 TESK_SUGAR_NAMES(BigDexp__VGF)
 TESK_SUGAR_NAMES(DRLDRL__GFC)
+TESK_SUGAR_NAMES(DRLDRL16__GFC)
 using algo::set_sugar;
 using algo::sugar;
 }  // namespace tesk

@@ -36,8 +36,7 @@ void set_nb_var_DRLDRL(unsigned n, unsigned k, unsigned) {
     if (k == 0 && n > 1)
         Fatal("You must specify the length of the first block for an elimination order %d blk=%d\n", int(n),
               want_block);
-    const unsigned b1 = k / 4 + 1;                       // k exponents and the block-1 degree
-    const unsigned b2 = k < n ? (n - k) / 4 + 1 : 1;     // block 2 and its degree
+    const auto [b1, b2] = two_block_words(n, k);
     const unsigned words = (b1 + b2 + 1) & ~1u;          // a whole number of 64-bit words
     internal_nb_var_block1_DRLDRL = k;
     internal_nb_block_block1_DRLDRL = b1;

@@ -68,6 +68,13 @@ struct DRLDRL_Layout {
     static int& overflow_flag() { return deja_depasse_capacite_DRLDRL; }
 };
 
+// The order words of the two blocks of n variables, the first k in block 1,
+// four slots to a word: each block's exponents and its degree.
+struct Two_Block_Words {
+    unsigned b1, b2;
+};
+inline Two_Block_Words two_block_words(unsigned n, unsigned k) { return {k / 4 + 1, k < n ? (n - k) / 4 + 1 : 1}; }
+
 // Sets n and the first-block length k.  When n > 0 and k = 0, k is taken from
 // TESKBLOCK when set; a k still 0 with n > 1 is fatal.  n = 0 gives no words
 // and keeps k.  The third argument is ignored.

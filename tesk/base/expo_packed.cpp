@@ -9,6 +9,7 @@
 #include "tesk/base/bigdexp.h"
 #include "tesk/base/biglexp.h"
 #include "tesk/base/drldrl.h"
+#include "tesk/base/drldrl16.h"
 #include "tesk/base/switches.h"
 
 namespace tesk::expo {
@@ -31,26 +32,64 @@ std::uint32_t Packed<L>::past_range(const V* c, const std::uint32_t sums[2]) {
     return over ? std::max<std::uint32_t>(report, 1) : 0;
 }
 
+// The innermost overflow trap (expo_packed.h); one computation at a time.
+static Overflow_Trap* innermost_trap = nullptr;
+
+Overflow_Trap::Overflow_Trap() : outer_(innermost_trap) { innermost_trap = this; }
+Overflow_Trap::~Overflow_Trap() { innermost_trap = outer_; }
+
+bool Overflow_Trap::catch_one() {
+    if (!innermost_trap) return false;
+    innermost_trap->tripped_ = true;
+    return true;
+}
+
+bool Overflow_Trap::innermost_tripped() { return innermost_trap && innermost_trap->tripped_; }
+
 // Past the range the order and divisibility are wrong, and a computation
 // that goes on does not end: it stops here, naming what left the range: a
-// block's degree past its slot, else the first exponent past its bits.
-template <class L>
-[[noreturn]] static void range_overflow(const typename L::V* c, const std::uint32_t sums[2]) {
+// block's degree (sums) past its slot, else the first exponent past its
+// bits (exponent(i) of variable i, named by name(i, nb)).
+template <class L, class Exponent, class Name>
+[[noreturn]] static void overflow_fatal(const std::uint32_t sums[2], Exponent exponent, Name name) {
     using X = Packed<L>;
     L::overflow_flag() = 1;
     if constexpr (L::kDegBlocks > 0)
         for (int blk = 0; blk < L::kDegBlocks; ++blk)
             if (sums[blk] > X::kMaxDeg) Fatal("Depassement du degre %d !\n", int(sums[blk]));
     for (unsigned i = 0, n = L::n(); i < n; ++i)
-        if (const unsigned e = X::extraire(c, i); e > X::kMaxExp) {
+        if (const unsigned e = exponent(i); e > X::kMaxExp) {
             Var_Name nb;
             if constexpr (L::kDegBlocks > 0)
                 Fatal("Exponent overflow: %s^%u (at most %u for an exponent, %u for a block's degree)\n",
-                      X::var_name(i, nb), e, X::kMaxExp, X::kMaxDeg);
+                      name(i, nb), e, X::kMaxExp, X::kMaxDeg);
             else
-                Fatal("Exponent overflow: %s^%u (at most %u for an exponent)\n", X::var_name(i, nb), e, X::kMaxExp);
+                Fatal("Exponent overflow: %s^%u (at most %u for an exponent)\n", name(i, nb), e, X::kMaxExp);
         }
-    Fatal("Depassement du degre %d !\n", int(X::past_range(c, sums)));
+    Fatal("Depassement du degre %d !\n", int(std::max<std::uint32_t>(sums[0] + sums[1], 1)));
+}
+
+// The error of the lcm check for c, unless a trap takes it.
+template <class L>
+static void range_overflow(const typename L::V* c, const std::uint32_t sums[2]) {
+    using X = Packed<L>;
+    if (Overflow_Trap::catch_one()) return;
+    overflow_fatal<L>(sums, [c](unsigned i) { return X::extraire(c, i); }, X::var_name);
+}
+
+template <class L>
+void Packed<L>::check_exponents(const std::uint16_t* exps, unsigned lead) {
+    std::uint32_t sums[2] = {0, 0};
+    bool over = false;
+    for (unsigned i = 0, n = L::n(); i < n; ++i) {
+        sums[block_of_var(i)] += exps[i];
+        over = over || exps[i] > kMaxExp;
+    }
+    if (over || sums[0] > kMaxDeg || sums[1] > kMaxDeg)
+        overflow_fatal<L>(sums, [exps](unsigned i) { return unsigned(exps[i]); }, [lead](unsigned i, Var_Name& nb) {
+            const char* s = var_name(i, nb);
+            return s == nb.buf && i >= lead ? made_up_name(i - lead, L::n() - lead, nb) : s;
+        });
 }
 
 template <class L>
@@ -99,17 +138,20 @@ const char* Packed<L>::var_name(unsigned i, Var_Name& nb) {
         if (i < EXPO_NAME_TABLE) s = global_List_variables[i];
     } else {
         if (i < EXPO_NAME_TABLE) s = L::names()[i];
-        if (!s) {
-            if (L::n() > 9)
-                std::snprintf(nb.buf, sizeof nb.buf, "x%u", i + 1);
-            else {
-                nb.buf[0] = char('a' + i);
-                nb.buf[1] = 0;
-            }
-            s = nb.buf;
-        }
+        if (!s) s = made_up_name(i, L::n(), nb);
     }
     return s ? s : "?";
+}
+
+template <class L>
+const char* Packed<L>::made_up_name(unsigned i, unsigned n, Var_Name& nb) {
+    if (n > 9) {
+        std::snprintf(nb.buf, sizeof nb.buf, "x%u", i + 1);
+    } else {
+        nb.buf[0] = char('a' + i);
+        nb.buf[1] = 0;
+    }
+    return nb.buf;
 }
 
 template <class L>
@@ -271,6 +313,7 @@ Posso_Print Packed<L>::out_posso_txt(Posso_Print p) {
 template struct Packed<BigDexp_Layout>;
 template struct Packed<BigLexp_Layout>;
 template struct Packed<DRLDRL_Layout>;
+template struct Packed<DRLDRL16_Layout>;
 
 // Clears the entries of a name table from `from` (at least 0) to the end.
 void clear_names(char** t, int from) {

@@ -13,7 +13,9 @@
 // All of this is exact while every exponent is at most kMaxExp (2^15-1 or
 // 2^7-1) and every block degree at most kMaxDeg (2^16-1 or 2^8-1).  The
 // operations do not check their operands; the lcm check (zsup_verif_*) is
-// where the engine sees a computation leave that range, and it ends it.
+// where the engine sees a computation leave that range, and it ends it,
+// unless an Overflow_Trap is set: then the trap records it, and the loop
+// that set the trap gives up at a point where its records are whole.
 //
 // A layout L supplies (all static):
 //   using V; kBits; kOBits; kDegBlocks (0: lexicographic, 1 or 2 blocks each
@@ -51,6 +53,31 @@ struct Var_Name {
 };
 
 namespace expo {
+
+// While a trap lives, the lcm and range checks record a computation leaving
+// the exact range in the innermost trap instead of ending the process; the
+// owner asks tripped() at a safe point and gives up (by Range_Overflow,
+// say).  Traps nest; each one sees only what happened while it was the
+// innermost.
+class Overflow_Trap {
+public:
+    Overflow_Trap();   // becomes the innermost trap
+    ~Overflow_Trap();  // the enclosing one is the innermost again
+    Overflow_Trap(const Overflow_Trap&) = delete;
+    Overflow_Trap& operator=(const Overflow_Trap&) = delete;
+    bool tripped() const { return tripped_; }
+    // Records an overflow in the innermost trap: false when there is none.
+    static bool catch_one();
+    // True when the innermost trap has recorded an overflow.
+    static bool innermost_tripped();
+
+private:
+    Overflow_Trap* outer_;
+    bool tripped_ = false;
+};
+
+// Thrown by a computation that gave up on a tripped trap, its records released.
+struct Range_Overflow {};
 
 // Replicates a lane value over the 64 bits.
 constexpr std::uint64_t lanes(unsigned bits, std::uint64_t x) {
@@ -261,7 +288,8 @@ struct Packed {
         return c;
     }
     // As zsup; fatal when the lcm leaves the exact range: "Depassement du degre %d !"
-    // for a block's degree, else "Exponent overflow: <var>^<e> (at most ...)".
+    // for a block's degree, else "Exponent overflow: <var>^<e> (at most ...)";
+    // recorded instead while an Overflow_Trap lives.
     static V* zsup_verif(const V* a, const V* b, V* c);
     // The same fatal error when v (its degree slots aside) leaves the exact range.
     static void check_range(const V* v);
@@ -476,8 +504,14 @@ struct Packed {
 
     // --------------------------------------------------------------- names
     // Name of variable i: global_List_variables, else the type's table, else
-    // "x<i+1>" (more than 9 variables) or one letter; "?" for a null entry.
+    // made_up_name(i, n); "?" for a null entry.
     static const char* var_name(unsigned i, Var_Name& nb);
+    // The name given to variable i of n unnamed ones: "x<i+1>" (more than 9) or one letter.
+    static const char* made_up_name(unsigned i, unsigned n, Var_Name& nb);
+    // Fatal, as the lcm check, when exps (n unsigned exponents in variable
+    // order) leave the exact range; the first `lead` variables (a tag) are
+    // not the user's, whose made-up names are then counted after them.
+    static void check_exponents(const std::uint16_t* exps, unsigned lead);
     static unsigned Hash_variable(unsigned i);
     static unsigned Hash_domain(unsigned seed);
 

@@ -1,6 +1,7 @@
-// The three instances of the polynomial package: an exponent type and a
+// The four instances of the polynomial package: an exponent type and a
 // coefficient domain each.  BigDexp__VGF and BigLexp__VGF serve the integer
-// build, DRLDRL__GFC the prime-field build.  The generated code of the
+// build, DRLDRL__GFC the prime-field build, DRLDRL16__GFC its ideal
+// operations where DRLDRL's exponents are too narrow.  The generated code of the
 // package reads the same over every instance; what differs is gathered here.
 #ifndef TESK_POLY_INSTANCE_H
 #define TESK_POLY_INSTANCE_H
@@ -12,6 +13,7 @@
 #include "tesk/base/bigdexp.h"
 #include "tesk/base/biglexp.h"
 #include "tesk/base/drldrl.h"
+#include "tesk/base/drldrl16.h"
 #include "tesk/base/gfc.h"
 #include "tesk/base/vgf.h"
 
@@ -155,9 +157,23 @@ struct DRLDRL__GFC {
     static int is_eliminated(const E* e) { return is_eliminated_DRLDRL(e); }
 };
 
+// DRLDRL__GFC's order with 16-bit exponents.
+struct DRLDRL16__GFC {
+    using L = DRLDRL16_Layout;
+    using E = DRLDRL16;
+    using D = GFC_Domain;
+    TESK_POLY_INSTANCE_NAMES(DRLDRL16__GFC)
+    static constexpr bool kPairs = true;
+    static constexpr bool kParseNew = true;
+    static Tesk_Malloc_Fn hook() { return Tesk_Tesk_malloc; }
+    static void init_expo() { init_DRLDRL16(); }
+    static void set_nb_var(unsigned n, unsigned a, unsigned b) { set_nb_var_DRLDRL16(n, a, b); }
+    static int is_eliminated(const E* e) { return is_eliminated_DRLDRL16(e); }
+};
+
 // Applies X(instance, domain) to every instance; each layer of the package
 // generates its per-instance names with it.
-#define TESK_POLY_INSTANCES(X) X(BigDexp__VGF, VGF) X(BigLexp__VGF, VGF) X(DRLDRL__GFC, GFC)
+#define TESK_POLY_INSTANCES(X) X(BigDexp__VGF, VGF) X(BigLexp__VGF, VGF) X(DRLDRL__GFC, GFC) X(DRLDRL16__GFC, GFC)
 
 }  // namespace tesk::poly
 

@@ -6,4 +6,5 @@
 namespace tesk::poly {
 template struct Family<SCrit_Spec<BigDexp__VGF>>;
 template struct Family<SCrit_Spec<DRLDRL__GFC>>;
+template struct Family<SCrit_Spec<DRLDRL16__GFC>>;
 }  // namespace tesk::poly

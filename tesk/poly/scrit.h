@@ -54,6 +54,7 @@ int comp_SCrit(SCrit<I>* a, SCrit<I>* b) {
 
 extern template struct Family<SCrit_Spec<BigDexp__VGF>>;
 extern template struct Family<SCrit_Spec<DRLDRL__GFC>>;
+extern template struct Family<SCrit_Spec<DRLDRL16__GFC>>;
 
 }  // namespace tesk::poly
 
@@ -66,6 +67,7 @@ extern template struct Family<SCrit_Spec<DRLDRL__GFC>>;
 namespace tesk {
 TESK_SCRIT_NAMES(BigDexp__VGF)
 TESK_SCRIT_NAMES(DRLDRL__GFC)
+TESK_SCRIT_NAMES(DRLDRL16__GFC)
 static_assert(offsetof(s_SCrit__BigDexp__VGF, next) == 24 && offsetof(s_SCrit__BigDexp__VGF, lcmfij) == 40);
 }  // namespace tesk
 
