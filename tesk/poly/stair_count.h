@@ -15,11 +15,14 @@ class Stair_Count {
 public:
     Stair_Count() = default;
     explicit Stair_Count(std::uint64_t v);
+    // Exact sum and products, of any size.
     Stair_Count& operator+=(const Stair_Count& b);
     Stair_Count& operator*=(std::uint32_t f);
+    Stair_Count& operator*=(const Stair_Count& b);
     bool operator==(const Stair_Count& b) const = default;
     // The value, or INT64_MAX when it is larger (a count that stands for "at least").
     std::int64_t saturated() const;
+    bool empty() const { return d_.empty(); }  // whether the value is 0
     // Whether the value is at most v.
     bool at_most(std::uint64_t v) const;
     std::string text() const;  // decimal
