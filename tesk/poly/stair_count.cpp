@@ -233,7 +233,6 @@ struct Slicer {
     }
 };
 
-
 // The slicer's count of the rows when it takes a few nodes per row (the
 // staircase is small beside the generators: many of them in few
 // variables), else 0 (the count of an ideal without 1 is never 0).
@@ -252,12 +251,13 @@ Stair_Count sliced(unsigned n, unsigned m, const std::uint16_t* rows) {
 // halves) and the median of its exponents there.  Variables that share no
 // generator give independent factors, and a group of them met again (the
 // same generators up to renumbering) is counted once: a chain of 500
-// variables costs a few dozen nodes, a listing Fib(502).
+// variables costs a few dozen nodes, a listing Fib(502).  A group whose
+// staircase is small beside its generators goes to the slicer instead.
 struct Counter {
     std::map<std::vector<unsigned>, Stair_Count> memo;  // key(): count
     std::size_t memo_words = 0;
     unsigned long long nodes = 0;
-    static constexpr std::size_t kMemoWords = std::size_t(1) << 24;
+    static constexpr std::size_t kMemoWords = std::size_t(1) << 22;  // keys kept, at most
 
     // The count of I, whose generators marked in moved may divide others.
     Stair_Count count(Ideal I, const std::vector<char>& moved) {

@@ -1,7 +1,9 @@
 // The number of standard monomials of a zero-dimensional monomial ideal,
 // counted without listing them.  A staircase of a^100, ..., f^100 has 10^12
 // monomials and one of x0^2, ..., x69^2 has 2^70: the count is a natural
-// number of any size, held exactly.
+// number of any size, held exactly.  Its cost follows the shape of the
+// generators, not the count: x_i^2, x_i*x_(i+1) in 500 variables has
+// Fib(502) standard monomials and is counted at once.
 #ifndef TESK_POLY_STAIR_COUNT_H
 #define TESK_POLY_STAIR_COUNT_H
 
