@@ -192,8 +192,10 @@ struct Slicer {
 
     Stair_Count count(const std::vector<unsigned>& rows, unsigned top) {
         if ((++nodes & 4095) == 0) poll_interrupt();
-        if (nodes > budget) over = true;
-        if (over) return Stair_Count();
+        if (nodes > budget) {  // each child past the budget ends here at once
+            over = true;
+            return Stair_Count();
+        }
         std::vector<unsigned> pure(top, 0);  // the least pure power of each variable, 0 for none
         bool mixed = false;
         for (unsigned r : rows) {
@@ -225,7 +227,6 @@ struct Slicer {
             for (unsigned r : rows)
                 if (at(r, i) <= cuts[j]) child.push_back(r);
             Stair_Count c = count(child, i);
-            if (over) return Stair_Count();
             c *= cuts[j + 1] - cuts[j];
             total += c;
         }
@@ -400,20 +401,25 @@ struct Counter {
 }  // namespace
 
 Stair_Count count_standard(unsigned n, unsigned m, const std::uint16_t* exps) {
-    constexpr unsigned kNone = std::numeric_limits<unsigned>::max();
-    Ideal I{std::vector<unsigned>(n, kNone), {}};
+    std::vector<char> power(n, 0);
+    for (unsigned r = 0; r < m; ++r) {
+        unsigned held = 0, var = 0;
+        for (unsigned v = 0; v < n; ++v)
+            if (exps[std::size_t(r) * n + v]) ++held, var = v;
+        if (held == 0) return Stair_Count();  // the monomial 1
+        if (held == 1) power[var] = 1;
+    }
+    for (unsigned v = 0; v < n; ++v)
+        if (!power[v]) Fatal("Staircase count: variable x%u has no pure power, the staircase is infinite\n", v + 1);
+    if (Stair_Count c = sliced(n, m, exps); !c.empty()) return c;
+    // The pure powers are taken from the rows by count().
+    Ideal I{std::vector<unsigned>(n, std::numeric_limits<unsigned>::max()), {}};
     for (unsigned r = 0; r < m; ++r) {
         Mono g;
         for (unsigned v = 0; v < n; ++v)
             if (const unsigned e = exps[std::size_t(r) * n + v]) g.emplace_back(v, e);
-        if (g.empty()) return Stair_Count();  // the monomial 1
         I.mixed.push_back(std::move(g));
     }
-    for (const Mono& g : I.mixed)
-        if (g.size() == 1) I.pure[g[0].first] = std::min(I.pure[g[0].first], g[0].second);
-    for (unsigned v = 0; v < n; ++v)
-        if (I.pure[v] == kNone) Fatal("Staircase count: variable x%u has no pure power, the staircase is infinite\n", v + 1);
-    if (Stair_Count c = sliced(n, m, exps); !c.empty()) return c;
     Counter k;
     return k.count(std::move(I), std::vector<char>(m, 1));
 }
