@@ -240,6 +240,36 @@ TEST(TeskServerFile, LargeStaircasesCountedNotListed) {
     EXPECT_EQ(server(d, "-nooutput -nbsol " + (d / "wide.txt"), limit).out, "#solutions 1180591620717411303424\n");
 }
 
+// A staircase whose size follows the Fibonacci numbers: x_i^2+x_i,
+// x_i*x_(i+1) in 60 variables, its own reduced basis, has Fib(62) standard
+// monomials; the basis and its count come at once, in every build, as do
+// those of 25 independent pairs x^127, y^127, xy (253^25).
+TEST(TeskServerFile, StaircaseCountsOfChainsAndGroups) {
+    TempDir d;
+    std::string chain = "# vars: ", pairs = "# vars: ";
+    for (unsigned i = 1; i <= 60; ++i) chain += (i > 1 ? ",x" : "x") + std::to_string(i);
+    chain += "\n[";
+    for (unsigned i = 1; i <= 60; ++i) {
+        const std::string x = "x" + std::to_string(i);
+        chain += (i > 1 ? ", " : "") + x + "^2+" + x + (i < 60 ? ", " + x + "*x" + std::to_string(i + 1) : "");
+    }
+    for (unsigned i = 1; i <= 50; ++i) pairs += (i > 1 ? ",x" : "x") + std::to_string(i);
+    pairs += "\n[";
+    for (unsigned i = 1; i <= 50; ++i)
+        pairs += (i > 1 ? ", x" : "x") + std::to_string(i) + "^127" +
+                 (i % 2 ? ", x" + std::to_string(i) + "*x" + std::to_string(i + 1) : "");
+    write_file(d / "chain.txt", chain + "]\n");
+    write_file(d / "pairs.txt", pairs + "]\n");
+    for (const char* o : {"-nooutput -nbsol ", "-nooutput -nbsol -primes 1 "}) {
+        const Result r = server(d, o + (d / "chain.txt"), "", 20);
+        EXPECT_EQ(r.status, 0) << o << r.out;
+        EXPECT_EQ(r.out, "#solutions 4052739537881\n") << o;
+    }
+    EXPECT_EQ(server(d, "-nooutput " + (d / "chain.txt"), "", 20).status, 0);
+    const Result p = server(d, "-nooutput -nbsol " + (d / "pairs.txt"), "", 20);
+    EXPECT_EQ(p.out, "#solutions 1196776435607632482790118858840382391829660917532091147865693\n") << p.status;
+}
+
 TEST(TeskServerFile, FatalTextsAndStatus) {
     TempDir d;
     auto names = [](const char* stem, int count) {
