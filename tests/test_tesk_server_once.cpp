@@ -268,6 +268,20 @@ TEST(TeskServerFile, StaircaseCountsOfChainsAndGroups) {
     EXPECT_EQ(server(d, "-nooutput " + (d / "chain.txt"), "", 20).status, 0);
     const Result p = server(d, "-nooutput -nbsol " + (d / "pairs.txt"), "", 20);
     EXPECT_EQ(p.out, "#solutions 1196776435607632482790118858840382391829660917532091147865693\n") << p.status;
+    // x_i^2, x_i*x_(i+1) in 500 variables: Fib(502) standard monomials, and
+    // 1,499 generators whose pairs all go by the criteria.
+    std::string big = "# vars: ";
+    for (unsigned i = 1; i <= 500; ++i) big += (i > 1 ? ",x" : "x") + std::to_string(i);
+    big += "\n[";
+    for (unsigned i = 1; i <= 500; ++i)
+        big += (i > 1 ? ", x" : "x") + std::to_string(i) + "^2" +
+               (i < 500 ? ", x" + std::to_string(i) + "*x" + std::to_string(i + 1) : "");
+    write_file(d / "big.txt", big + "]\n");
+    const Result b = server(d, "-nooutput -nbsol " + (d / "big.txt"), "", 60);
+    EXPECT_EQ(b.out,
+              "#solutions 365014740723634211012237077906479355996081581501455497852747829366800"
+              "199361550174096573645929019489792751\n")
+        << b.status;
 }
 
 TEST(TeskServerFile, FatalTextsAndStatus) {
