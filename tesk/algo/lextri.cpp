@@ -34,15 +34,6 @@ Lst* basis(Lst* F) {
     return Ideal_Ops<I>::groebner(F);
 }
 
-// The reduced basis of G and p (p released).
-Lst* basis_with(Lst* G, P* p) {
-    Lst* F = M::Lists::cons(p, G);
-    Lst* B = basis(F);
-    M::Lists::kill_top(F);
-    M::Terms::kill_all(p);
-    return B;
-}
-
 // Coordinates on the staircase of a quotient.
 using Vec = std::vector<C>;
 
@@ -128,17 +119,80 @@ struct Quotient {
         }
         return out;
     }
-    // The normal form sum of a[k] * vs[k - low], k from low.
-    P* combination(const std::vector<C>& a, std::size_t low, const std::vector<Vec>& vs) const {
+    // The reduced basis of the ideal of the basis behind Q and the elements
+    // of coordinates gens.  Their ideal W in the quotient, the span of their
+    // multiples, is kept in reduced echelon form, each row led by its
+    // greatest monomial: the rows' leads and the basis's are the leading
+    // monomials of the ideal (a member's normal form lies in W, led by its
+    // own lead); each minimal one, less its normal form modulo W, is a
+    // polynomial of the reduced basis.  Linear algebra, no S-polynomials.
+    Lst* extended(std::vector<Vec> todo) {
+        std::vector<Vec> rows;
+        std::vector<unsigned> pivots;
+        // v less its entries on the pivots.
+        const auto reduce = [&](Vec& v) {
+            for (size_t i = 0; i < rows.size(); ++i)
+                if (const C f = v[pivots[i]]) {
+                    const C g = D::minus(f);
+                    for (unsigned k = pivots[i]; k < dim; ++k)
+                        if (rows[i][k]) D::lin_d(v[k], g, rows[i][k]);
+                }
+        };
+        while (!todo.empty()) {
+            Vec v = std::move(todo.back());
+            todo.pop_back();
+            reduce(v);
+            unsigned p = 0;
+            while (p < dim && !v[p]) ++p;
+            if (p == dim) continue;
+            const C u = D::inv(v[p]);
+            for (C& x : v) x = D::mult(x, u);
+            for (Vec& r : rows)
+                if (const C f = r[p]) {
+                    const C g = D::minus(f);
+                    for (unsigned k = p; k < dim; ++k)
+                        if (v[k]) D::lin_d(r[k], g, v[k]);
+                }
+            for (unsigned var = 0; var < n; ++var) todo.push_back(times(v, var));
+            rows.push_back(std::move(v));
+            pivots.push_back(p);
+        }
+        // The leads: the basis's (its reducers, monic) and the rows'.
+        std::vector<Expo> leads;
+        for (P* b : R) leads.push_back(exponents<I>(b, n));
+        for (unsigned p : pivots) leads.push_back(stair[p]);
+        std::vector<P*> out;
+        for (size_t i = 0; i < leads.size(); ++i) {
+            bool minimal = true;
+            for (size_t j = 0; j < leads.size() && minimal; ++j)
+                minimal = j == i || !divides(leads[j], leads[i]);
+            if (!minimal) continue;
+            poly::Chain<P> c;
+            Vec v;
+            if (i < R.size()) {  // lead + its tail's normal form modulo W
+                c.add(M::monom_raw(leads[i].data(), C(1)));
+                v = coordinates(R[i]->next);
+                reduce(v);
+            } else {
+                v = rows[i - R.size()];
+            }
+            for (unsigned k = 0; k < dim; ++k)
+                if (v[k]) c.add(M::monom_raw(stair[k].data(), v[k]));
+            out.push_back(c.finish());
+        }
+        std::sort(out.begin(), out.end(), [](P* a, P* b) { return M::X::greater(a->exp, b->exp) > 0; });
+        Lst* B = nullptr;
+        for (size_t i = out.size(); i-- > 0;) B = M::Lists::cons(out[i], B);
+        return B;
+    }
+    // The coordinates of sum a[k] * vs[k - low], k from low.
+    Vec combination(const std::vector<C>& a, std::size_t low, const std::vector<Vec>& vs) const {
         Vec v(dim, 0);
         for (std::size_t k = low; k < a.size(); ++k)
             if (a[k])
                 for (unsigned i = 0; i < dim; ++i)
                     if (vs[k - low][i]) D::lin_d(v[i], a[k], vs[k - low][i]);
-        poly::Chain<P> out;  // stair is greatest first: the terms come in order
-        for (unsigned i = 0; i < dim; ++i)
-            if (v[i]) out.add(M::monom_raw(stair[i].data(), v[i]));
-        return out.finish();
+        return v;
     }
 };
 
@@ -299,7 +353,8 @@ U square_free(const U& m) {
 // reduced zero-dimensional basis G (released): the basis of the radical.
 Lst* radical(Lst* G, unsigned dim) {
     const unsigned n = I::L::n();
-    std::vector<P*> added;
+    std::vector<Vec> added;
+    Lst* B = nullptr;
     {
         Quotient Q(G, dim);
         Expo e(n, 0);
@@ -316,12 +371,10 @@ Lst* radical(Lst* G, unsigned dim) {
             const dense::U r = mp.m.size() > 2 ? dense::square_free(mp.m) : dense::U{};
             if (!r.empty() && r.size() < mp.m.size()) added.push_back(Q.combination(r, 0, mp.powers));
         }
+        if (!added.empty()) B = Q.extended(std::move(added));
     }
-    if (added.empty()) return G;
-    Lst* F = G;
-    for (P* p : added) F = M::Lists::cons(p, F);
-    Lst* B = basis(F);
-    M::Lists::kill_all(F);
+    if (!B) return G;
+    M::Lists::kill_all(G);
     return B;
 }
 
@@ -451,9 +504,9 @@ LL* decompose_one_block(Lst* F, Lextri_Status* status) {
             unsigned low = 0;
             while (!mp.m[low]) ++low;
             if (low == 0) Fatal("Lextriangular decomposition: a leading coefficient that vanishes nowhere\n");
-            P* qc = Q.combination(mp.m, low, mp.powers);
-            todo = new sState(s->n + 1, basis_with(B, qc), nullptr, todo);
-            todo = new sState(s->n + 1, basis_with(B, c), nullptr, todo);
+            todo = new sState(s->n + 1, Q.extended({Q.combination(mp.m, low, mp.powers)}), nullptr, todo);
+            todo = new sState(s->n + 1, Q.extended({Q.times(Q.one(), c)}), nullptr, todo);
+            M::Terms::kill_all(c);
             for (const Lex_Poly& l : L) M::Terms::kill_all(l.p);
         }
         M::Lists::kill_all(B);
