@@ -125,6 +125,25 @@ TEST(TeskServerFile, LexicographicBasis) {
 
 // The same basis from cyclic-5 and katsura-6 modulo 65521 as the F4 engine's,
 // read back from the save file through a reading channel.
+// The change of ordering's tables are counted as allocated (handles, residue
+// vectors, what each step leaves on the coefficient heap, the kept normal
+// forms): 8000 solutions are refused at once, where 4 bytes an entry let
+// them through to gigabytes.  A small quotient still passes.
+TEST(TeskServerFile, ChangeOfOrderingRefusedBeforeItsTables) {
+    TempDir d;
+    write_file(d / "big.txt", "# vars: x,y\n[x^80-1, y^100-1]\n");
+    for (const char* k : {"1", "2"}) {
+        const Result r = server(d, std::string("-primes ") + k + " -lex " + (d / "big.txt"), "", 10);
+        EXPECT_EQ(r.status, 3) << k << ": " << r.out;
+        EXPECT_NE(r.out.find("Change of ordering: the staircase has 8000 standard monomials, and its tables of"),
+                  std::string::npos)
+            << r.out;
+    }
+    write_file(d / "small.txt", "# vars: x,y\n[x^3-1, y^2-x]\n");
+    const Result r = server(d, "-primes 2 -lex " + (d / "small.txt"));
+    EXPECT_EQ(r.status, 0) << r.out;
+}
+
 TEST(TeskServerFile, SaveFileReadsBack) {
     using I = DRLDRL__GFC;
     TempDir d;

@@ -10,6 +10,7 @@
 #include "tesk/algo/sugar.h"
 #include "tesk/base/dense_vgf.h"
 #include "tesk/base/runtime.h"
+#include "tesk/base/switches.h"
 #include "tesk/poly/bloc.h"
 #include "tesk/poly/staircase.h"
 
@@ -45,9 +46,11 @@ struct Walk {
     std::vector<sBloc*> block;
     std::vector<VGF> scale;
 
+    // mu is only read: one zero for its empty places, not dim new ones a step.
+    VGF zero = cVGF(0);
     // mu := the coordinates of p; false when p leaves the staircase of dim monomials.
     bool coordinates(SP* p) {
-        mu.zero();
+        for (unsigned i = 0; i < unsigned(dim); ++i) mu[int(i)] = zero;
         for (SP* t = p; t; t = t->next) {
             auto [it, fresh] = column.emplace(exponents<Src>(t, n), unsigned(column.size()));
             if (it->second >= unsigned(dim)) return false;
@@ -97,9 +100,18 @@ void Fglm::init() {
 
 void Fglm::set(unsigned n, unsigned a, unsigned b) { DM::set(n, a, b); }
 
+unsigned Fglm::square_bytes() {
+    const unsigned vec = 4 * vgf::size_of_vectors;
+    // The matrix's handle and vector; what each step leaves on the coefficient
+    // heap, never given back (its product, and the elimination's quotient and
+    // multiplier); a term of the normal form kept per standard monomial.
+    return unsigned(sizeof(VGF)) + vec + 3 * vec + poly::Term_Spec<Src>::stride() + vec;
+}
+
 poly::List<Dst>* Fglm::change_ordering(poly::List<Src>* G, Fglm_Status* status, int* solutions) {
     const unsigned n = Src::L::n();
-    const int dim = poly::Staircase<Src>::held_nb_solutions(G, "Change of ordering", 4 * vgf::size_of_vectors);
+    if (want_qhomogene) Fatal("Change of ordering: the staircases of -qhomog leave the last variable out\n");
+    const int dim = poly::Staircase<Src>::held_nb_solutions(G, "Change of ordering", square_bytes());
     if (solutions) *solutions = dim;
     *status = Fglm_Status::Not_Dim0;
     if (dim < 0) return nullptr;

@@ -37,6 +37,8 @@ struct Fglm {
     static void init();
     // n variables for the lexicographic package (a, b as for the degree one).
     static void set(unsigned n, unsigned a, unsigned b);
+    // The bytes that change_ordering allocates per entry of the dim x dim square, at most.
+    static unsigned square_bytes();
     // The reduced lex basis of the ideal of G (the reduced, monic degree basis,
     // no header cells; left intact), by decreasing leading monomial; {1} for
     // the whole ring.  Null unless *status is Done.  *solutions: the

@@ -1,6 +1,7 @@
 // Lextriangular decomposition (lextri.h).
 #include "tesk/algo/lextri.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -33,37 +34,164 @@ Lst* basis(Lst* F) {
     return Ideal_Ops<I>::groebner(F);
 }
 
-// The reduced basis of G and p (p released).
-Lst* basis_with(Lst* G, P* p) {
-    Lst* F = M::Lists::cons(p, G);
-    Lst* B = basis(F);
-    M::Lists::kill_top(F);
-    M::Terms::kill_all(p);
-    return B;
-}
+// Coordinates on the staircase of a quotient.
+using Vec = std::vector<C>;
 
-// The quotient by a zero-dimensional reduced basis: normal forms and their
-// coordinates on the staircase.
+// The quotient by a zero-dimensional reduced basis: its standard monomials,
+// the coordinates of a normal form, and the multiplication by a variable as
+// a matrix, made when first asked.  Products of normal forms then cost
+// linear algebra on the quotient, not reductions of products.
 struct Quotient {
     unsigned n;
     unsigned dim;
     std::vector<P*> R;                 // monic reducers
-    std::map<Expo, unsigned> column;   // standard monomial -> coordinate
-    Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_) {
+    std::vector<Expo> stair;           // standard monomials, greatest first
+    std::map<Expo, unsigned> column;   // standard monomial -> its place in stair
+    std::vector<Vec> mult;             // per variable, empty until asked: row r at r * dim
+    Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), mult(n) {
         if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
+        P* st = poly::Staircase<I>::escalier(G);
+        for (P* t = st; t; t = t->next) stair.push_back(exponents<I>(t, n));
+        M::Terms::kill_all(st);
+        if (stair.size() != dim)
+            Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(stair.size()), dim);
+        for (unsigned k = 0; k < dim; ++k) column.emplace(stair[k], k);
     }
     ~Quotient() {
         for (P* p : R) M::Terms::kill_all(p);
     }
-    P* nf(P* p) { return Sugar<I>::reduce_all(p, R); }
-    std::vector<C> coordinates(const P* p) {
-        std::vector<C> v(dim, 0);
+    Vec coordinates(const P* p) const {
+        Vec v(dim, 0);
         for (; p; p = p->next) {
-            auto [it, fresh] = column.emplace(exponents<I>(p, n), unsigned(column.size()));
-            if (it->second >= dim)
+            const auto it = column.find(exponents<I>(p, n));
+            if (it == column.end())
                 Fatal("Lextriangular decomposition: a normal form leaves the staircase of %u monomials\n", dim);
             v[it->second] = p->coef;
         }
+        return v;
+    }
+    Vec one() const {
+        Vec v(dim, 0);
+        v[column.at(Expo(n, 0))] = 1;
+        return v;
+    }
+    // Row r: the coordinates of x_var * stair[r].
+    const Vec& matrix(unsigned var) {
+        Vec& m = mult[var];
+        if (!m.empty()) return m;
+        m.assign(std::size_t(dim) * dim, 0);
+        for (unsigned r = 0; r < dim; ++r) {
+            Expo e = stair[r];
+            ++e[var];
+            if (const auto it = column.find(e); it != column.end()) {
+                m[std::size_t(r) * dim + it->second] = 1;
+                continue;
+            }
+            P* p = Sugar<I>::reduce_all(M::monom_raw(e.data(), C(1)), R);
+            const Vec row = coordinates(p);
+            M::Terms::kill_all(p);
+            std::copy(row.begin(), row.end(), m.begin() + std::ptrdiff_t(std::size_t(r) * dim));
+        }
+        return m;
+    }
+    // x_var times the element of coordinates v.
+    Vec times(const Vec& v, unsigned var) {
+        const Vec& m = matrix(var);
+        Vec out(dim, 0);
+        for (unsigned r = 0; r < dim; ++r) {
+            if (!v[r]) continue;
+            const C* row = m.data() + std::size_t(r) * dim;
+            for (unsigned k = 0; k < dim; ++k)
+                if (row[k]) D::lin_d(out[k], v[r], row[k]);
+        }
+        return out;
+    }
+    // c times the element of coordinates v.
+    Vec times(const Vec& v, const P* c) {
+        Vec out(dim, 0);
+        for (; c; c = c->next) {
+            const Expo e = exponents<I>(c, n);
+            Vec w = v;
+            for (unsigned j = 0; j < n; ++j)
+                for (unsigned k = 0; k < e[j]; ++k) w = times(w, j);
+            for (unsigned k = 0; k < dim; ++k)
+                if (w[k]) D::lin_d(out[k], c->coef, w[k]);
+        }
+        return out;
+    }
+    // The reduced basis of the ideal of the basis behind Q and the elements
+    // of coordinates gens.  Their ideal W in the quotient, the span of their
+    // multiples, is kept in reduced echelon form, each row led by its
+    // greatest monomial: the rows' leads and the basis's are the leading
+    // monomials of the ideal (a member's normal form lies in W, led by its
+    // own lead); each minimal one, less its normal form modulo W, is a
+    // polynomial of the reduced basis.  Linear algebra, no S-polynomials.
+    Lst* extended(std::vector<Vec> todo) {
+        std::vector<Vec> rows;
+        std::vector<unsigned> pivots;
+        // v less its entries on the pivots.
+        const auto reduce = [&](Vec& v) {
+            for (size_t i = 0; i < rows.size(); ++i)
+                if (const C f = v[pivots[i]]) {
+                    const C g = D::minus(f);
+                    for (unsigned k = pivots[i]; k < dim; ++k)
+                        if (rows[i][k]) D::lin_d(v[k], g, rows[i][k]);
+                }
+        };
+        while (!todo.empty()) {
+            Vec v = std::move(todo.back());
+            todo.pop_back();
+            reduce(v);
+            unsigned p = 0;
+            while (p < dim && !v[p]) ++p;
+            if (p == dim) continue;
+            const C u = D::inv(v[p]);
+            for (C& x : v) x = D::mult(x, u);
+            for (Vec& r : rows)
+                if (const C f = r[p]) {
+                    const C g = D::minus(f);
+                    for (unsigned k = p; k < dim; ++k)
+                        if (v[k]) D::lin_d(r[k], g, v[k]);
+                }
+            for (unsigned var = 0; var < n; ++var) todo.push_back(times(v, var));
+            rows.push_back(std::move(v));
+            pivots.push_back(p);
+        }
+        // The leads: the basis's (its reducers, monic) and the rows'.
+        std::vector<Expo> leads;
+        for (P* b : R) leads.push_back(exponents<I>(b, n));
+        for (unsigned p : pivots) leads.push_back(stair[p]);
+        std::vector<P*> out;
+        for (size_t i = 0; i < leads.size(); ++i) {
+            bool minimal = true;
+            for (size_t j = 0; j < leads.size() && minimal; ++j)
+                minimal = j == i || !divides(leads[j], leads[i]);
+            if (!minimal) continue;
+            poly::Chain<P> c;
+            Vec v;
+            if (i < R.size()) {  // lead + its tail's normal form modulo W
+                c.add(M::monom_raw(leads[i].data(), C(1)));
+                v = coordinates(R[i]->next);
+                reduce(v);
+            } else {
+                v = rows[i - R.size()];
+            }
+            for (unsigned k = 0; k < dim; ++k)
+                if (v[k]) c.add(M::monom_raw(stair[k].data(), v[k]));
+            out.push_back(c.finish());
+        }
+        std::sort(out.begin(), out.end(), [](P* a, P* b) { return M::X::greater(a->exp, b->exp) > 0; });
+        Lst* B = nullptr;
+        for (size_t i = out.size(); i-- > 0;) B = M::Lists::cons(out[i], B);
+        return B;
+    }
+    // The coordinates of sum a[k] * vs[k - low], k from low.
+    Vec combination(const std::vector<C>& a, std::size_t low, const std::vector<Vec>& vs) const {
+        Vec v(dim, 0);
+        for (std::size_t k = low; k < a.size(); ++k)
+            if (a[k])
+                for (unsigned i = 0; i < dim; ++i)
+                    if (vs[k - low][i]) D::lin_d(v[i], a[k], vs[k - low][i]);
         return v;
     }
 };
@@ -107,22 +235,21 @@ struct Span {
 };
 
 // The monic minimal polynomial m of c on the quotient (m[k]: coefficient of
-// t^k) and the normal forms of c^k, k < deg m, owned by the caller.
+// t^k) and the coordinates of c^k, k < deg m.
 struct Min_Poly {
     std::vector<C> m;
-    std::vector<P*> powers;
+    std::vector<Vec> powers;
 };
 
-Min_Poly minimal_polynomial(Quotient& Q, P* c) {
+Min_Poly minimal_polynomial(Quotient& Q, const P* c) {
     Min_Poly r;
     Span s;
     std::vector<C> lambda;
-    P* v = M::one();
-    while (s.add(Q.coordinates(v), lambda)) {
-        r.powers.push_back(v);
-        v = Q.nf(M::mult(v, c));
+    Vec v = Q.one();
+    while (s.add(v, lambda)) {
+        r.powers.push_back(std::move(v));
+        v = Q.times(r.powers.back(), c);
     }
-    M::Terms::kill_all(v);
     r.m.assign(lambda.size() + 1, 0);
     for (size_t k = 0; k < lambda.size(); ++k) r.m[k] = D::minus(lambda[k]);
     r.m.back() = 1;
@@ -226,7 +353,8 @@ U square_free(const U& m) {
 // reduced zero-dimensional basis G (released): the basis of the radical.
 Lst* radical(Lst* G, unsigned dim) {
     const unsigned n = I::L::n();
-    std::vector<P*> added;
+    std::vector<Vec> added;
+    Lst* B = nullptr;
     {
         Quotient Q(G, dim);
         Expo e(n, 0);
@@ -234,27 +362,19 @@ Lst* radical(Lst* G, unsigned dim) {
             e[j] = 1;
             P* x = M::monom_raw(e.data(), C(1));
             e[j] = 0;
-            Min_Poly mp = minimal_polynomial(Q, x);
+            const Min_Poly mp = minimal_polynomial(Q, x);
             M::Terms::kill_all(x);
             // The square-free part r(x_j) joins the basis as its normal
             // form, sum r_k NF(x_j^k) (k below the minimal polynomial's
             // degree): the same ideal with G, without reducing a high power
             // of x_j through every monomial below it.
             const dense::U r = mp.m.size() > 2 ? dense::square_free(mp.m) : dense::U{};
-            if (!r.empty() && r.size() < mp.m.size()) {
-                P* p = nullptr;
-                for (size_t k = 0; k < r.size(); ++k)
-                    if (r[k]) p = M::add_dd(p, M::copy_scal(r[k], mp.powers[k]));
-                added.push_back(p);
-            }
-            for (P* q : mp.powers) M::Terms::kill_all(q);
+            if (!r.empty() && r.size() < mp.m.size()) added.push_back(Q.combination(r, 0, mp.powers));
         }
+        if (!added.empty()) B = Q.extended(std::move(added));
     }
-    if (added.empty()) return G;
-    Lst* F = G;
-    for (P* p : added) F = M::Lists::cons(p, F);
-    Lst* B = basis(F);
-    M::Lists::kill_all(F);
+    if (!B) return G;
+    M::Lists::kill_all(G);
     return B;
 }
 
@@ -272,26 +392,19 @@ struct Lex_Poly {
 std::vector<Lex_Poly> lex_basis(Quotient& Q) {
     const unsigned n = Q.n;
     std::vector<Lex_Poly> out;
-    std::vector<P*> nf;  // of each standard monomial
-    std::vector<P*> xs;
-    for (unsigned k = 0; k < n; ++k) {
-        Expo e(n, 0);
-        e[k] = 1;
-        xs.push_back(M::monom_raw(e.data(), C(1)));
-    }
+    std::vector<Vec> nf;  // of each standard monomial
     Span s;
     std::vector<C> lambda;
     Lex_Walk w(n);
     Expo e;
     unsigned from, var;
     while (w.next(&e, &from, &var)) {
-        P* p = nf.empty() ? M::one() : Q.nf(M::mult(nf[from], xs[var]));
-        if (s.add(Q.coordinates(p), lambda)) {
-            nf.push_back(p);
+        Vec p = nf.empty() ? Q.one() : Q.times(nf[from], var);
+        if (s.add(p, lambda)) {
+            nf.push_back(std::move(p));
             w.standard(e);
             continue;
         }
-        M::Terms::kill_all(p);
         for (unsigned k = 0; k < n; ++k) check_exponent(k, e[k]);
         P* r = M::monom_raw(e.data(), C(1));
         for (unsigned l = 0; l < lambda.size(); ++l)
@@ -301,8 +414,6 @@ std::vector<Lex_Poly> lex_basis(Quotient& Q) {
         out.push_back({e, main, r});
         w.leading(e);
     }
-    for (P* p : nf) M::Terms::kill_all(p);
-    for (P* p : xs) M::Terms::kill_all(p);
     if (w.stair().size() != Q.dim)
         Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(w.stair().size()),
               Q.dim);
@@ -342,11 +453,18 @@ void Lextri::init() {
     init_Objet_State();
 }
 
-poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
-    init();
+namespace {
+
+// The bytes held per entry of the dim x dim square: the multiplication
+// matrices of the n variables, the rows and combinations of a Span, and the
+// coordinates of the standard monomials or of the powers beside it.
+unsigned square_bytes() { return unsigned((I::L::n() + 3) * sizeof(C)); }
+
+// The decomposition of the ideal of F, the layout one block.
+LL* decompose_one_block(Lst* F, Lextri_Status* status) {
     const unsigned n = I::L::n();
     Lst* G = basis(F);
-    const int dim = poly::Staircase<I>::held_nb_solutions(G, "Lextriangular decomposition", 2 * sizeof(C));
+    const int dim = poly::Staircase<I>::held_nb_solutions(G, "Lextriangular decomposition", square_bytes());
     *status = dim < 0 ? Lextri_Status::Not_Dim0 : Lextri_Status::Done;
     if (dim <= 0) {  // not zero-dimensional, or the whole ring
         M::Lists::kill_all(G);
@@ -360,7 +478,7 @@ poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
         sState* s = todo;
         todo = s->next;
         Lst* B = s->pending;
-        const int d = poly::Staircase<I>::held_nb_solutions(B, "Lextriangular decomposition", 2 * sizeof(C));
+        const int d = poly::Staircase<I>::held_nb_solutions(B, "Lextriangular decomposition", square_bytes());
         if (d <= 0) {  // no zero left in this branch
             M::Lists::kill_all(B);
             kill_State(s);
@@ -386,12 +504,9 @@ poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
             unsigned low = 0;
             while (!mp.m[low]) ++low;
             if (low == 0) Fatal("Lextriangular decomposition: a leading coefficient that vanishes nowhere\n");
-            P* qc = nullptr;
-            for (size_t k = low; k < mp.m.size(); ++k)
-                if (mp.m[k]) qc = M::add_dd(qc, M::copy_scal(mp.m[k], mp.powers[k - low]));
-            for (P* q : mp.powers) M::Terms::kill_all(q);
-            todo = new sState(s->n + 1, basis_with(B, qc), nullptr, todo);
-            todo = new sState(s->n + 1, basis_with(B, c), nullptr, todo);
+            todo = new sState(s->n + 1, Q.extended({Q.combination(mp.m, low, mp.powers)}), nullptr, todo);
+            todo = new sState(s->n + 1, Q.extended({Q.times(Q.one(), c)}), nullptr, todo);
+            M::Terms::kill_all(c);
             for (const Lex_Poly& l : L) M::Terms::kill_all(l.p);
         }
         M::Lists::kill_all(B);
@@ -402,6 +517,38 @@ poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
         out = M::Lists2::cons(done->T, out);
         done = kill_State(done);
     }
+    return out;
+}
+
+}  // namespace
+
+poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
+    init();
+    if (want_qhomogene) Fatal("Lextriangular decomposition: the staircases of -qhomog leave the last variable out\n");
+    const unsigned n = I::L::n(), k = I::L::k();
+    if (k == 0 || k >= n) return decompose_one_block(F, status);
+    // The sets depend on the ideal only: computed from its degree basis,
+    // which costs far less than bases for the blocks; the blocks order the
+    // terms of the sets handed back.
+    using Ops = Ideal_Ops<I>;
+    Lst* c = M::Lists::copy_all(F);
+    typename Ops::Detached d;
+    Ops::detach({&c}, d);
+    Sugar<I>::set(n, n, 0);
+    Ops::attach(d, 0, {&c});
+    LL* T = decompose_one_block(c, status);
+    M::Lists::kill_all(c);
+    std::vector<Lst*> sets;
+    for (LL* s = T; s; s = s->next) sets.push_back(s->elt);
+    M::Lists2::free_all(T);
+    std::vector<Lst**> at;
+    for (Lst*& s : sets) at.push_back(&s);
+    typename Ops::Detached t;
+    Ops::detach(at, t);
+    Sugar<I>::set(n, k, 0);
+    Ops::attach(t, 0, at);
+    LL* out = nullptr;
+    for (size_t i = sets.size(); i-- > 0;) out = M::Lists2::cons(sets[i], out);
     return out;
 }
 

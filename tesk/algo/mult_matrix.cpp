@@ -70,7 +70,7 @@ Fglm_Status compute_C_Mult_by_xi(poly::List<Src>* G, unsigned var, Mult_Matrix* 
     if (written) *written = true;
     const unsigned n = Src::L::n();
     if (var >= n) Fatal("Multiplication matrix: no variable %u among %u\n", var, n);
-    const int dim = poly::Staircase<Src>::held_nb_solutions(G, "Multiplication matrix");
+    const int dim = poly::Staircase<Src>::held_nb_solutions(G, "Multiplication matrix", 4 * vgf::size_of_vectors);
     if (dim < 0) return Fglm_Status::Not_Dim0;
     std::vector<SP*> R;
     if (!Normal_Forms<Src>::monic_reducers(G, R)) return Fglm_Status::Bad_Prime;

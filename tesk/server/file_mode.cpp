@@ -90,11 +90,9 @@ void show_sets(const Options& o, poly::List_List<poly::DRLDRL__GFC>* T) {
     if (gfc::want_to_save && gfc::bin_save_file) poly::Wire<I>::out_protocol_list_list(*gfc::bin_save_file, T, 0);
 }
 
-// The lextriangular decomposition of the ideal of G in place of G; fatal
-// when the ideal is not zero-dimensional.
-void show_lextri(const Options& o, poly::List<poly::DRLDRL__GFC>* G) {
-    algo::Lextri_Status st;
-    poly::List_List<poly::DRLDRL__GFC>* T = algo::Lextri::decompose(G, &st);
+// The lextriangular decomposition T (released) with its status st, in
+// place of the basis; fatal when the ideal is not zero-dimensional.
+void show_lextri(const Options& o, poly::List_List<poly::DRLDRL__GFC>* T, algo::Lextri_Status st) {
     // After an ideal operation, say which ideal: that of its result.
     const char* ideal = o.elim ? "elimination ideal (of -elim)"
                         : o.second ? (o.quotient ? "quotient (of -quotient)" : "intersection (of -intersect)")
@@ -308,6 +306,14 @@ int run_file(const Options& o) {
     } else {
         G = o.elim ? Ops::eliminate(F) : Ops::groebner(F);
     }
+    // With a blocks line, the decomposition, which depends on the ideal
+    // alone, is made from the input: its degree basis costs far less than
+    // one from the basis for the blocks.
+    poly::List_List<poly::DRLDRL__GFC>* sets = nullptr;
+    algo::Lextri_Status sets_status = algo::Lextri_Status::Done;
+    const bool sets_from_input = o.lextri && h.block && !o.elim && !o.second && !want_homog;
+    if constexpr (!I::D::kOnHeap)
+        if (sets_from_input) sets = algo::Lextri::decompose(F, &sets_status);
     M::Lists::kill_all(F);
     if (want_homog) {
         G = M::de_homog_d(G, last);
@@ -328,7 +334,10 @@ int run_file(const Options& o) {
         if (o.lex) show_lex(o, G, h.nvars);
         else show(o, G);
     } else {
-        if (o.lextri) show_lextri(o, G);
+        if (o.lextri) {
+            if (!sets_from_input) sets = algo::Lextri::decompose(G, &sets_status);
+            show_lextri(o, sets, sets_status);
+        }
         else show(o, G);
     }
     if (o.normal_form) {

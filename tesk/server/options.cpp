@@ -219,6 +219,9 @@ Options parse_options(int argc, char** argv) {
         if (want_homog) Fatal("Options %s and -homog exclude one another\n%s", op, kSeeUsage);
     }
     if (o.lex && o.build != Build::Vector) Fatal("Option -lex needs a vector of primes (-primes K)\n");
+    // Both work on the whole quotient, whose staircase -qhomog cuts short.
+    if (want_qhomogene && (o.lex || o.lextri))
+        Fatal("Options %s and -qhomog exclude one another\n%s", o.lex ? "-lex" : "-lextri", kSeeUsage);
     return o;
 }
 
