@@ -198,6 +198,29 @@ TEST(TeskLextri, SplitSystemsFastWhateverTheBlocks) {
             EXPECT_EQ(term_maps(T, 5), want) << "blocks " << blocks;
             M::Lists2::kill_all(T);
         }
+        // A peer's session with a first block of 4: the sets of the system.
+        sugar_set_up<I>(5);
+        S::set(5, 4, 0);
+        {
+            WBUS w((d / "fixture").c_str());
+            Wire<I>::out_domain_protocol(w);
+            List<I>* F = load_system<I>(name);
+            Wire<I>::out_protocol_list(w, F, 0);
+            w << MSG_TESK_LEXTRI << MSG_TESK_QUIT;
+            M::Lists::kill_all(F);
+            w.kill();
+        }
+        const auto r = feed_peer(d, tesk_server_run::read_file(d / "fixture"));
+        ASSERT_EQ(r.status, 0) << r.log;
+        write_file(d / "answers", r.answers);
+        RBUS in((d / "answers").c_str());
+        for (int i = 0; i < 3; ++i) expect_code(in, MSG_TESK_OK);  // [85] [9], the list
+        expect_code(in, MSG_TESK_Begin);
+        List_List<I>* T = Wire<I>::read_list_list(in);
+        EXPECT_EQ(term_maps(T, 5), want) << "peer";
+        M::Lists2::kill_all(T);
+        expect_code(in, MSG_TESK_OK);  // the end
+        in.kill();
     }
 }
 

@@ -227,7 +227,11 @@ struct Session {
     static void lextri(BUS& b) {
         algo::Lextri_Status st;
         poly::List_List<I>* T = nullptr;
-        if (!attempt(b, [&] { T = algo::Lextri::decompose(basis, &st); })) return;
+        // The sets depend on the ideal alone: with a first block they come
+        // from the system, whose degree basis costs far less than the
+        // conversion of the basis for the blocks.
+        poly::List<I>* from = domain.k && system ? system : basis;
+        if (!attempt(b, [&] { T = algo::Lextri::decompose(from, &st); })) return;
         if (st == algo::Lextri_Status::Not_Dim0)
             refuse(b, "The basis is not zero-dimensional: no lextriangular decomposition");
         else
