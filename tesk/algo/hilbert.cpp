@@ -13,8 +13,8 @@ namespace tesk::algo {
 
 namespace {
 
-// Thrown when a number leaves 64 bits: the computation starts again in GMP
-// integers, and a series whose own coefficients leave them is refused.
+// Thrown when a 64-bit number leaves its range: the step goes again in GMP
+// integers, and a series whose own coefficients leave 64 bits is refused.
 struct Overflow {};
 [[noreturn]] void overflow() { throw Overflow{}; }
 
