@@ -241,6 +241,36 @@ QTEST(TeskBridgeRequests, ANumeratorBeyondTheExponentSlotIsRefused) {
   EXPECT_TRUE(h.violations().empty());
 }
 
+// Every quadric of 62 variables: h = 1 + 62 t, while the first numerator on
+// the way reaches about 62 C(62, 31).  Only a series whose own coefficients
+// pass the 64 bits the Hilbert entry returns is refused.
+QTEST(TeskBridgeRequests, NumbersPast64BitsOnTheWayStillGiveTheSeries) {
+  Host h;
+  std::string vars, gens;
+  for (u32 i = 1; i <= 62; ++i) {
+    vars += (i > 1 ? ",x" : "x") + std::to_string(i);
+    for (u32 j = i; j <= 62; ++j) gens += (gens.empty() ? "x" : ", x") + std::to_string(i) + "*x" + std::to_string(j);
+  }
+  System s = dense(quor::standin::read_sparse_system_text("# vars: " + vars + "\n[" + gens + "]\n", "quadrics"));
+  quor::standin::open_request(h, s, this_build());
+  RequestResult r = quor::standin::hilbert_request(h, s, this_build());
+  ASSERT_EQ(r.basis.size(), 2u);
+  EXPECT_EQ(series_terms(r.basis[0]), (std::map<i32, std::string>{{0, "1"}, {1, "62"}}));
+  EXPECT_EQ(r.basis[1][0].c.text(), "2");
+  // y^2, the x_i^2 and the y*x_i for 67 x_i: h = (1 + t)^67 + t, C(67, 33) > 2^63.
+  gens = "y^2";
+  for (u32 i = 1; i <= 67; ++i) gens += ", x" + std::to_string(i) + "^2, x" + std::to_string(i) + "*y";
+  s = dense(quor::standin::read_sparse_system_text("# vars: " + vars + ",x63,x64,x65,x66,x67,y\n[" + gens + "]\n", "star"));
+  quor::standin::open_request(h, s, this_build());
+  try {
+    quor::standin::hilbert_request(h, s, this_build());
+    ADD_FAILURE() << "a numerator past 64 bits was returned";
+  } catch (const quor::standin::RequestError& e) {
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("Hilbert series: a coefficient of the numerator does not fit in 64 bits"));
+  }
+  EXPECT_TRUE(h.violations().empty());
+}
+
 #if QUOR_INT
 // Term maps of polynomials, for comparisons that ignore the order of terms.
 std::map<std::vector<i32>, std::string> terms(const Poly& p) {

@@ -134,6 +134,77 @@ TEST(TeskHilbert, ManyLoneVariablesDoNotOverflow) {
     EXPECT_EQ((long long)tesk::algo::hilbert_function(s, 40), 2);
 }
 
+// Every quadric in the first k of n variables.
+std::vector<Row> quadrics(unsigned k, unsigned n) {
+    std::vector<Row> gens;
+    for (unsigned i = 0; i < k; ++i)
+        for (unsigned j = i; j < k; ++j) {
+            Row g(n, 0);
+            ++g[i], ++g[j];
+            gens.push_back(g);
+        }
+    return gens;
+}
+
+// y^2, the x_i^2 and the y*x_i, y last of k + 1 variables: the standard
+// monomials are y and the squarefree ones in x, h = (1 + t)^k + t, while the
+// first numerator holds (1 - t)(1 - t^2)^k, about twice C(k, k/2).
+std::vector<Row> squares_and_a_star(unsigned k) {
+    std::vector<Row> gens;
+    Row y2(k + 1, 0);
+    y2[k] = 2;
+    gens.push_back(y2);
+    for (unsigned i = 0; i < k; ++i) {
+        Row sq(k + 1, 0), star(k + 1, 0);
+        sq[i] = 2;
+        star[i] = star[k] = 1;
+        gens.push_back(sq), gens.push_back(star);
+    }
+    return gens;
+}
+
+Series one_plus_t_to_the(unsigned k) {
+    Series b{1};
+    for (unsigned j = 0; j < k; ++j)
+        for (unsigned i = unsigned(b.size()); i-- > 0;) {
+            if (i + 1 == b.size()) b.push_back(0);
+            b[i + 1] += b[i];
+        }
+    return b;
+}
+
+// The first numerator of a small series can pass 64 bits (about n C(n, n/2)
+// for n variables): the series is still computed, only one whose own
+// coefficients do not fit is refused.
+TEST(TeskHilbert, NumbersPast64BitsOnTheWayStillGiveTheSeries) {
+    tesk::algo::Hilbert_Series s;
+    auto try_series = [&](unsigned n, const std::vector<Row>& gens) {
+        const std::vector<std::uint16_t> v = flat(gens);
+        return tesk::algo::try_hilbert_series(n, unsigned(gens.size()), v.data(), s);
+    };
+    ASSERT_TRUE(try_series(62, quadrics(62, 62)));
+    EXPECT_EQ(s.numerator, (Series{1, 62}));
+    EXPECT_EQ(s.dim, 0);
+    // Three variables more that no generator holds.
+    ASSERT_TRUE(try_series(65, quadrics(62, 65)));
+    EXPECT_EQ(s.numerator, (Series{1, 62}));
+    EXPECT_EQ(s.dim, 3);
+    EXPECT_EQ((long long)tesk::algo::hilbert_function(s, 4), 15 + 62 * 10);  // C(6, 2) + 62 C(5, 2)
+    // A regular sequence of a pivot's branch past 64 bits; h(t) up to C(66, 33) ~ 7.2e18.
+    Series want = one_plus_t_to_the(66);
+    want[1] += 1;
+    ASSERT_TRUE(try_series(67, squares_and_a_star(66)));
+    EXPECT_EQ(s.numerator, want);
+    EXPECT_EQ(s.dim, 0);
+    // C(67, 33) ~ 1.4e19: the series itself does not fit.
+    EXPECT_FALSE(try_series(68, squares_and_a_star(67)));
+    // The degree entry, h(1), the same way.
+    const std::vector<std::uint16_t> v = flat(quadrics(62, 62));
+    int dim = -2;
+    EXPECT_EQ(Tesk_compute_Degree_VGF(62, unsigned(v.size() / 62), v.data(), &dim), 63);
+    EXPECT_EQ(dim, 0);
+}
+
 TEST(TeskHilbert, TheBridgeEntriesLeaveTheEngineQuiet) {
     const std::vector<std::uint16_t> v = flat({{2, 0}, {0, 3}});
     std::vector<std::int64_t> num;

@@ -1,7 +1,10 @@
 // Hilbert series of monomial ideals (hilbert.h).
 #include "tesk/algo/hilbert.h"
 
+#include <gmp.h>
+
 #include <algorithm>
+#include <type_traits>
 
 #include "tesk/base/runtime.h"
 #include "tesk/base/switches.h"
@@ -10,39 +13,131 @@ namespace tesk::algo {
 
 namespace {
 
-using Poly = std::vector<std::int64_t>;  // coefficient of t^i at i
-
-// Thrown past 64 bits and caught where the series is asked for: fatal there,
-// or an answer that there is none for a caller that can do without.
+// Thrown when a 64-bit number leaves its range: the step goes again in GMP
+// integers, and a series whose own coefficients leave 64 bits is refused.
 struct Overflow {};
 [[noreturn]] void overflow() { throw Overflow{}; }
 
-std::int64_t checked_add(std::int64_t a, std::int64_t b) {
-    std::int64_t r;
-    if (__builtin_add_overflow(a, b, &r)) overflow();
-    return r;
+// A GMP integer with value semantics, for the ideals whose intermediate
+// numbers leave 64 bits (the first numerator of n variables can reach about
+// n * C(n, n/2) where h(t) itself is small).
+struct Big {
+    mpz_t z;
+    Big() { mpz_init(z); }
+    Big(const Big& o) { mpz_init_set(z, o.z); }
+    Big(Big&& o) noexcept {
+        mpz_init(z);
+        mpz_swap(z, o.z);
+    }
+    Big& operator=(const Big& o) {
+        mpz_set(z, o.z);
+        return *this;
+    }
+    Big& operator=(Big&& o) noexcept {
+        mpz_swap(z, o.z);
+        return *this;
+    }
+    ~Big() { mpz_clear(z); }
+};
+
+// The coefficient operations of both kinds: 64-bit ones throw Overflow.
+void add_to(std::int64_t& a, std::int64_t b) {
+    if (__builtin_add_overflow(a, b, &a)) overflow();
+}
+void sub_from(std::int64_t& a, std::int64_t b) {
+    if (__builtin_sub_overflow(a, b, &a)) overflow();
+}
+bool is_zero(std::int64_t a) { return a == 0; }
+void add_to(Big& a, const Big& b) { mpz_add(a.z, a.z, b.z); }
+void sub_from(Big& a, const Big& b) { mpz_sub(a.z, a.z, b.z); }
+bool is_zero(const Big& a) { return mpz_sgn(a.z) == 0; }
+
+template <class C>
+using Poly = std::vector<C>;  // coefficient of t^i at i
+
+template <class C>
+Poly<C> one() {
+    Poly<C> p(1);
+    if constexpr (std::is_same_v<C, Big>)
+        mpz_set_ui(p[0].z, 1);
+    else
+        p[0] = 1;
+    return p;
 }
 
 // a += t^shift * b.
-void add_shifted(Poly& a, const Poly& b, unsigned shift) {
-    if (a.size() < b.size() + shift) a.resize(b.size() + shift, 0);
-    for (std::size_t i = 0; i < b.size(); ++i) a[i + shift] = checked_add(a[i + shift], b[i]);
+void add_shifted(Poly<Big>& a, const Poly<Big>& b, unsigned shift) {
+    if (a.size() < b.size() + shift) a.resize(b.size() + shift);
+    for (std::size_t i = 0; i < b.size(); ++i) add_to(a[i + shift], b[i]);
+}
+
+// The same in 64 bits; false, with a as it was, when a sum leaves them.
+bool add_shifted_fits(Poly<std::int64_t>& a, const Poly<std::int64_t>& b, unsigned shift) {
+    const std::size_t old = a.size();
+    if (old < b.size() + shift) a.resize(b.size() + shift, 0);
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        std::int64_t r;
+        if (__builtin_add_overflow(a[i + shift], b[i], &r)) {
+            while (i-- > 0) a[i + shift] -= b[i];  // exact: these sums held
+            a.resize(old);
+            return false;
+        }
+        a[i + shift] = r;
+    }
+    return true;
 }
 
 // a := a * (1 - t^d).
-void times_one_minus(Poly& a, unsigned d) {
+template <class C>
+void times_one_minus(Poly<C>& a, unsigned d) {
     const std::size_t n = a.size();
-    a.resize(n + d, 0);
-    for (std::size_t i = n + d; i-- > d;) {
-        std::int64_t r;
-        if (__builtin_sub_overflow(a[i], a[i - d], &r)) overflow();
-        a[i] = r;
-    }
+    a.resize(n + d);
+    for (std::size_t i = n + d; i-- > d;) sub_from(a[i], a[i - d]);
 }
 
-void trim(Poly& a) {
-    while (!a.empty() && a.back() == 0) a.pop_back();
+// a := a / (1 - t), for a(1) = 0 (the running sums of the coefficients).
+template <class C>
+void divide_by_one_minus_t(Poly<C>& a) {
+    for (std::size_t i = 1; i < a.size(); ++i) add_to(a[i], a[i - 1]);
 }
+
+template <class C>
+void trim(Poly<C>& a) {
+    while (!a.empty() && is_zero(a.back())) a.pop_back();
+}
+
+// The 64-bit value of a, Overflow when it does not fit.
+std::int64_t narrow(std::int64_t a) { return a; }
+std::int64_t narrow(const Big& a) {
+    static_assert(sizeof(long) == sizeof(std::int64_t));
+    if (!mpz_fits_slong_p(a.z)) overflow();
+    return mpz_get_si(a.z);
+}
+Poly<std::int64_t> narrow(Poly<std::int64_t>&& a) { return std::move(a); }
+Poly<std::int64_t> narrow(const Poly<Big>& a) {
+    Poly<std::int64_t> r(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) r[i] = narrow(a[i]);
+    return r;
+}
+
+Poly<Big> widen(const Poly<std::int64_t>& a) {
+    Poly<Big> r(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) mpz_set_si(r[i].z, long(a[i]));
+    return r;
+}
+
+// A first numerator in 64-bit coefficients while they hold, in GMP integers
+// from the step where one leaves them.
+struct Numerator {
+    Numerator() = default;  // K = 0
+    explicit Numerator(Poly<std::int64_t> k) : small(std::move(k)) {}
+    explicit Numerator(Poly<Big> k) : big(std::move(k)), is_big(true) {}
+    Poly<std::int64_t> small;
+    Poly<Big> big;
+    bool is_big = false;
+    // The GMP form, the 64-bit one converted when it holds.
+    Poly<Big> wide() && { return is_big ? std::move(big) : widen(small); }
+};
 
 // A set of monomials, n exponents per row.
 struct Ideal {
@@ -81,11 +176,19 @@ Ideal minimalize(const Ideal& I) {
     return out;
 }
 
+// The product of the (1 - t^deg m) over the generators m of I.
+template <class C>
+Poly<C> regular_sequence(const Ideal& I) {
+    Poly<C> k = one<C>();
+    for (unsigned i = 0, m = I.size(); i < m; ++i) times_one_minus(k, degree(I.row(i), I.n));
+    return k;
+}
+
 // K(I) for minimal generators I.
-Poly first_numerator(const Ideal& I) {
+Numerator first_numerator(const Ideal& I) {
     poll_interrupt();
     const unsigned n = I.n, m = I.size();
-    if (m == 0) return {1};
+    if (m == 0) return Numerator(one<std::int64_t>());
     for (unsigned i = 0; i < m; ++i)
         if (degree(I.row(i), n) == 0) return {};  // I = S
     // How many generators hold each variable; a variable in two of them is a pivot candidate.
@@ -95,9 +198,11 @@ Poly first_numerator(const Ideal& I) {
     const unsigned x = unsigned(std::max_element(count.begin(), count.end()) - count.begin());
     if (n == 0 || count[x] <= 1) {
         // No shared variable: the generators form a regular sequence.
-        Poly k{1};
-        for (unsigned i = 0; i < m; ++i) times_one_minus(k, degree(I.row(i), n));
-        return k;
+        try {
+            return Numerator(regular_sequence<std::int64_t>(I));
+        } catch (const Overflow&) {
+            return Numerator(regular_sequence<Big>(I));
+        }
     }
     // Pivot x^e: e the median exponent of x among the generators that are
     // not pure powers of x, below the pure power of x when there is one,
@@ -124,10 +229,16 @@ Poly first_numerator(const Ideal& I) {
         std::uint16_t& c = quotient.row(i)[x];
         c = std::uint16_t(c > e ? c - e : 0);
     }
-    Poly k = first_numerator(minimalize(plus));
-    add_shifted(k, first_numerator(minimalize(quotient)), e);
-    trim(k);
-    return k;
+    Numerator k = first_numerator(minimalize(plus));
+    Numerator q = first_numerator(minimalize(quotient));
+    if (!k.is_big && !q.is_big && add_shifted_fits(k.small, q.small, e)) {
+        trim(k.small);
+        return k;
+    }
+    Poly<Big> sum = std::move(k).wide();
+    add_shifted(sum, std::move(q).wide(), e);
+    trim(sum);
+    return Numerator(std::move(sum));
 }
 
 // The variables that only a pure power among the minimal generators holds,
@@ -161,45 +272,70 @@ std::vector<unsigned> strip_lone_powers(Ideal& I) {
     return lone;
 }
 
-Hilbert_Series series(unsigned n, unsigned m, const std::uint16_t* exps) {
-    Ideal I = minimalize(Ideal{n, std::vector<std::uint16_t>(exps, exps + std::size_t(m) * n)});
-    const std::vector<unsigned> lone = strip_lone_powers(I);
-    Hilbert_Series s;
-    s.numerator = first_numerator(I);
-    trim(s.numerator);
-    if (s.numerator.empty()) {
-        s.dim = -1;
-        return s;
-    }
-    // Divide by (1 - t) while h(1) = 0: q_i = q_(i-1) + h_i.
-    s.dim = int(I.n);
-    Poly& h = s.numerator;
-    for (;;) {
-        std::int64_t at_one = 0;
-        for (std::int64_t c : h) at_one = checked_add(at_one, c);
-        if (at_one != 0 || s.dim == 0) break;
-        for (std::size_t i = 1; i < h.size(); ++i) h[i] = checked_add(h[i], h[i - 1]);
+// h(t) and the dimension from the first numerator K of the I.n variables
+// left and the lone powers taken out: K divided by (1 - t) while K(1) = 0,
+// times the lone powers' factors.  K = 0 (I = S) has dimension -1.
+template <class C>
+int lowest_terms(Poly<C>& h, unsigned n, const std::vector<unsigned>& lone) {
+    trim(h);
+    if (h.empty()) return -1;
+    int dim = int(n);
+    for (; dim > 0; --dim) {
+        C at_one{};
+        for (const C& c : h) add_to(at_one, c);
+        if (!is_zero(at_one)) break;
+        divide_by_one_minus_t(h);
         trim(h);
-        --s.dim;
     }
     for (unsigned e : lone) {  // times 1 + t + ... + t^(e-1) = (1 - t^e) / (1 - t)
         times_one_minus(h, e);
-        for (std::size_t i = 1; i < h.size(); ++i) h[i] = checked_add(h[i], h[i - 1]);
+        divide_by_one_minus_t(h);
         trim(h);
     }
+    return dim;
+}
+
+// use(h, dim) on the series of the monomial ideal, h in 64-bit
+// coefficients, or in GMP integers when a number on the way leaves them.
+template <class Use>
+void with_series(unsigned n, unsigned m, const std::uint16_t* exps, Use use) {
+    Ideal I = minimalize(Ideal{n, std::vector<std::uint16_t>(exps, exps + std::size_t(m) * n)});
+    const std::vector<unsigned> lone = strip_lone_powers(I);
+    Numerator k = first_numerator(I);
+    if (!k.is_big) {
+        Poly<std::int64_t> h = k.small;  // K stays for the GMP pass
+        int dim = 0;
+        bool fits = true;
+        try {
+            dim = lowest_terms(h, I.n, lone);
+        } catch (const Overflow&) {
+            fits = false;
+        }
+        if (fits) return use(h, dim);
+    }
+    Poly<Big> h = std::move(k).wide();
+    const int dim = lowest_terms(h, I.n, lone);
+    use(h, dim);
+}
+
+// The series with a 64-bit numerator; Overflow when h itself does not fit.
+Hilbert_Series series(unsigned n, unsigned m, const std::uint16_t* exps) {
+    Hilbert_Series s;
+    with_series(n, m, exps, [&](auto& h, int dim) {
+        s.numerator = narrow(std::move(h));
+        s.dim = dim;
+    });
     return s;
 }
 
-[[noreturn]] void fatal_overflow() { Fatal("Hilbert series: a coefficient does not fit in 64 bits\n"); }
+[[noreturn]] void fatal_overflow() { Fatal("Hilbert series: a coefficient of the numerator does not fit in 64 bits\n"); }
 
 }  // namespace
 
 std::vector<std::int64_t> hilbert_first_numerator(unsigned n, unsigned m, const std::uint16_t* exps) {
+    Numerator k = first_numerator(minimalize(Ideal{n, std::vector<std::uint16_t>(exps, exps + std::size_t(m) * n)}));
     try {
-        Ideal I{n, std::vector<std::uint16_t>(exps, exps + std::size_t(m) * n)};
-        Poly k = first_numerator(minimalize(I));
-        trim(k);
-        return k;
+        return k.is_big ? narrow(k.big) : std::move(k.small);
     } catch (const Overflow&) {
         fatal_overflow();
     }
@@ -249,11 +385,18 @@ int compute_hilbert(unsigned n, unsigned m, const std::uint16_t* exps, std::vect
 }
 std::int64_t compute_degree(unsigned n, unsigned m, const std::uint16_t* exps, int* dim) {
     tesk::want_quiet = 1;
-    const tesk::algo::Hilbert_Series s = tesk::algo::hilbert_series(n, m, exps);
-    *dim = s.dim;
+    // h(1) alone is the answer: h's coefficients may leave 64 bits.
     std::int64_t h1 = 0;
-    for (std::int64_t c : s.numerator)
-        if (__builtin_add_overflow(h1, c, &h1)) tesk::Fatal("Degree: h(1) does not fit in 64 bits\n");
+    try {
+        tesk::algo::with_series(n, m, exps, [&](const auto& h, int d) {
+            typename std::decay_t<decltype(h)>::value_type sum{};
+            for (const auto& c : h) tesk::algo::add_to(sum, c);
+            h1 = tesk::algo::narrow(sum);
+            *dim = d;
+        });
+    } catch (const tesk::algo::Overflow&) {
+        tesk::Fatal("Degree: h(1) does not fit in 64 bits\n");
+    }
     return h1;
 }
 }  // namespace

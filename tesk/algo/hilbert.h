@@ -7,8 +7,9 @@
 // pivot p, down to generators that share no variable, whose K is the
 // product of the (1 - t^deg m).  A variable that only a pure power x^e
 // holds is left out first, its factor 1 + ... + t^(e-1) put back in h.
-// Coefficients are exact 64-bit integers; a coefficient that leaves that
-// range is fatal, never a wrong series.
+// Coefficients are exact: 64-bit integers, GMP ones from the step where a
+// number leaves 64 bits.  Only a series whose own h(t) does not fit in 64
+// bits is refused (fatal), never a wrong series.
 #ifndef TESK_ALGO_HILBERT_H
 #define TESK_ALGO_HILBERT_H
 
@@ -30,8 +31,7 @@ Hilbert_Series hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps)
 // First numerator K(t) of the same ideal (HS = K / (1 - t)^n); empty for I = S.
 std::vector<std::int64_t> hilbert_first_numerator(unsigned n, unsigned m, const std::uint16_t* exps);
 
-// hilbert_series, false instead of fatal when a coefficient on the way
-// leaves 64 bits.
+// hilbert_series, false instead of fatal when a coefficient of h(t) leaves 64 bits.
 bool try_hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps, Hilbert_Series& s);
 
 // The Hilbert function of S/I in degree d, from its series; -1 past 127 bits.
