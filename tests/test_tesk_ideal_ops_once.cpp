@@ -215,6 +215,31 @@ TEST(TeskIdealOps, AnswerPastTheRangeIsRefusedInTheUsersNames) {
     EXPECT_EQ(r.out, "#error (fatal): Depassement du degre 9901 !\n");
 }
 
+// A reducer's tail times the multiplier may pass the second block's degree
+// while the terms it reduces stay inside: the normal form of a0*y0^60 by
+// a0*y0 - y0^100*y1^100 is y0^159*y1^100, which does not fit, and was
+// printed as y0^160*y1^100 (the degree's carry in the next slot).  Where
+// the normal form fits, it is computed in wider exponents: y0^159*y1^100*y2
+// reduces to y0^59 by the second polynomial.
+TEST(TeskIdealOps, ProductsPastTheRangeInsideAReduction) {
+    quor_test::TempDir d("tesk_ideal");
+    const std::string f = d / "f.txt", g = d / "g.txt", q = d / "q.txt";
+    const std::string vars = "# vars: a0,a1,a2,a3,y0,y1,y2,y3,y4,y5,y6\n# blocks: 4\n";
+    std::ofstream(f) << vars << "[a0*y0-y0^100*y1^100]\n";
+    std::ofstream(g) << vars << "[a0*y0-y0^100*y1^100, y0^100*y1^100*y2-1]\n";
+    std::ofstream(q) << "[a0*y0^60]\n";
+    Result r = server(d, "-normal-form " + q + " " + f);
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_NE(r.out.find("#error (fatal): Depassement du degre 259 !\n"), std::string::npos) << r.out;
+    std::ofstream(q) << "[a0*y0^60*y2, a0*y0^27*y2, a0*y0^60*y3]\n";
+    r = server(d, "-nooutput -normal-form " + q + " " + g);
+    EXPECT_EQ(r.status, 3) << r.out;  // the third is y0^159*y1^100*y3
+    std::ofstream(q) << "[a0*y0^60*y2, a0*y0^27*y2]\n";
+    r = server(d, "-normal-form " + q + " " + g);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\n[y0^59,y0^26]\n"), std::string::npos) << r.out;
+}
+
 // A peer's two blocks (code 85, 3 variables, the first alone): the basis of
 // a saturation (code 15) whose homogenising variable passes 127, then an
 // intersection (code 112) whose answer does not fit, refused in the peer's

@@ -241,6 +241,16 @@ poly::List<I>* intersect_all_of(const std::vector<poly::List<I>*>& ls) {
 }
 
 template <class I>
+poly::List<I>* normal_forms_of(poly::List<I>* G, poly::List<I>* Q) {
+    using M = poly::Dmp<I>;
+    Owned<I> out;
+    poly::List<I>** at = &out.l;
+    for (poly::List<I>* c = Q; c; c = c->next, at = &(*at)->next)
+        *at = M::Lists::cons(Sugar<I>::normal_form(M::copy(c->elt), G), nullptr);
+    return out.take();
+}
+
+template <class I>
 poly::List<I>* quotient_of(poly::List<I>* F, poly::List<I>* G) {
     using M = poly::Dmp<I>;
     using P = poly::Term<I>;
@@ -353,6 +363,13 @@ template <class I>
 poly::List<I>* Ideal_Ops<I>::quotient(Lst* F, Lst* G) {
     need_tag_layout<I>("The quotient", {F, G});
     return with_room<I>({F, G}, 1, [](auto& l) { return quotient_of(l[0], l[1]); });
+}
+
+template <class I>
+poly::List<I>* Ideal_Ops<I>::normal_forms(Lst* G, Lst* Q) {
+    // A reduction's products may pass the exponents that its input and
+    // its normal form keep.
+    return with_room<I>({G, Q}, 0, [](auto& l) { return normal_forms_of(l[0], l[1]); });
 }
 
 template <class I>

@@ -63,6 +63,9 @@ struct Ideal_Ops {
     // The reduced basis of F : G (left intact, free of the tag); {1} when G
     // is the zero ideal.
     static Lst* quotient(Lst* F, Lst* G);
+    // The normal forms of Q's polynomials by the basis G (both left
+    // intact), in order; fatal only for a normal form past the exponents.
+    static Lst* normal_forms(Lst* G, Lst* Q);
 
     using Detached = Detached_Lists;
     // Every list of ls (released, set to null) into d, in order.

@@ -309,6 +309,38 @@ struct Sugar<I>::Run {
         close_history();
         throw expo::Range_Overflow();
     }
+    // The inputs, each reduced by those before, then the pairs, until none
+    // is left, the unit is met or a replayed history is refused.
+    void inputs_and_pairs(const std::vector<P*>& in) {
+        for (P* f : in) {
+            P* h = result(f->exp, false, [&] { return normal_form(M::copy(f), true); });
+            if (refused) break;
+            if (h) add(h, max_degree<I>(f)), give_up_if_overflowed();
+            else ++st.zeros;
+            if (unit) break;
+        }
+        while (pairs && !unit && !refused) {
+            poll_interrupt();
+            Crit* c = pairs;
+            pairs = c->next;
+            if (known_zero(c)) {
+                Crits::kill(c);
+                ++st.skipped;
+                continue;
+            }
+            P* h = result(c->lcmfij, true, [&] { return reduce_pair(c); });
+            const unsigned s = c->totdeg;
+            Crits::kill(c);
+            if (refused) break;
+            if (h) {
+                add(h, s);
+                give_up_if_overflowed();
+                if (target && missing > 0 && s == driven_deg) --missing;
+            } else {
+                ++st.zeros;
+            }
+        }
+    }
     void release() {
         for (P* t : basis) M::Terms::kill_all(t);
         basis.clear();
@@ -523,33 +555,14 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Seri
             const unsigned da = max_degree<I>(a), db = max_degree<I>(b);
             return da != db ? da < db : X::greater(a->exp, b->exp) < 0;
         });
-        for (P* f : in) {
-            P* h = r.result(f->exp, false, [&] { return r.normal_form(M::copy(f), true); });
-            if (r.refused) break;
-            if (h) r.add(h, max_degree<I>(f)), r.give_up_if_overflowed();
-            else ++r.st.zeros;
-            if (r.unit) break;
-        }
-        while (r.pairs && !r.unit && !r.refused) {
-            poll_interrupt();
-            Crit* c = r.pairs;
-            r.pairs = c->next;
-            if (r.known_zero(c)) {
-                Crits::kill(c);
-                ++r.st.skipped;
-                continue;
-            }
-            P* h = r.result(c->lcmfij, true, [&] { return r.reduce_pair(c); });
-            const unsigned s = c->totdeg;
-            Crits::kill(c);
-            if (r.refused) break;
-            if (h) {
-                r.add(h, s);
-                r.give_up_if_overflowed();
-                if (r.target && r.missing > 0 && s == r.driven_deg) --r.missing;
-            } else {
-                ++r.st.zeros;
-            }
+        try {
+            r.inputs_and_pairs(in);
+        } catch (const expo::Range_Overflow&) {
+            // A product left the exponents' range inside a reduction: the
+            // trap's owner gives up, the run's records released.
+            r.release();
+            close_history();
+            throw;
         }
         Crits::kill_all(r.pairs);
         r.pairs = nullptr;

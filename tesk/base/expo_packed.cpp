@@ -78,6 +78,18 @@ static void range_overflow(const typename L::V* c, const std::uint32_t sums[2]) 
 }
 
 template <class L>
+void Packed<L>::sum_overflow(const V* a, const V* b) {
+    std::vector<std::uint32_t> exps(L::n());
+    std::uint32_t sums[2] = {0, 0};
+    for (unsigned i = 0, n = L::n(); i < n; ++i) {
+        exps[i] = extraire(a, i) + extraire(b, i);
+        sums[block_of_var(i)] += exps[i];
+    }
+    if (Overflow_Trap::catch_one()) throw Range_Overflow();
+    overflow_fatal<L>(sums, [&exps](unsigned i) { return unsigned(exps[i]); }, var_name);
+}
+
+template <class L>
 void Packed<L>::check_exponents(const std::uint16_t* exps, unsigned lead) {
     std::uint32_t sums[2] = {0, 0};
     bool over = false;

@@ -293,6 +293,32 @@ struct Packed {
     static V* zsup_verif(const V* a, const V* b, V* c);
     // The same fatal error when v (its degree slots aside) leaves the exact range.
     static void check_range(const V* v);
+    // True when a + b (each within the exact range) is within it too: the
+    // product check of the reductions, whose tails may pass the range that
+    // their leading terms keep.
+    static bool sum_in_range(const V* a, const V* b) {
+        std::uint64_t over = 0;
+        for (unsigned j = 0, W = L::words(); j < W; ++j) over |= (a[j].w + b[j].w) & L::div_mask(j);
+        if constexpr (L::kDegBlocks > 0)
+            for (int blk = 0; blk < L::kDegBlocks; ++blk)
+                if (slot(a, L::deg_slot(blk)) + slot(b, L::deg_slot(blk)) > kMaxDeg) return false;
+        return over == 0;
+    }
+    // True when m + e is within the exact range for every e of a polynomial
+    // led by `lead` (m and lead within it): in one graded block e's degree
+    // is at most lead's, and a degree within kMaxExp bounds every exponent.
+    static bool products_in_range(const V* m, const V* lead) {
+        if constexpr (L::kDegBlocks == 0) {
+            return false;
+        } else {
+            if (L::kDegBlocks == 2 && L::k() < L::n()) return false;  // the second block's degree is not bounded
+            return slot(m, L::deg_slot(0)) + slot(lead, L::deg_slot(0)) <= kMaxExp;
+        }
+    }
+    // a + b has left the exact range: Range_Overflow under an Overflow_Trap
+    // (recorded in it), else the lcm check's fatal error naming a + b's
+    // exponent or degree.
+    [[noreturn]] static void sum_overflow(const V* a, const V* b);
     // The degree to report when c with block degrees sums leaves the exact range, else 0.
     static std::uint32_t past_range(const V* c, const std::uint32_t sums[2]);
 

@@ -207,6 +207,8 @@ struct Dmp {
     static P* neg_d(P* p);               // -p in place
     static P* dec(C c, const E* m, P* p);       // p := c*x^m*p in place
     static P* copy_dec(C c, const E* m, P* p);  // a fresh c*x^m*p
+    // Ends as the lcm check does (Range_Overflow under a trap) when some x^m*t, t a term of p, leaves the exact range.
+    static void check_products(const E* m, const P* p);
     static P* shift(const E* m, P* p);          // p := x^m*p in place
     static void rotate_d(const E* m, P* p) { shift(m, p); }
     static P* rotate(const E* m, P* p);         // fresh x^m*p with coefficients 1

@@ -304,9 +304,17 @@ Term<I>* Dmp<I>::neg_d(P* p) {
     return p;
 }
 
+// Out of line: the merges that call it stay as lean as before.
+template <class I>
+[[gnu::noinline, gnu::cold]] void Dmp<I>::check_products(const E* m, const P* p) {
+    for (; p; p = p->next)
+        if (!X::sum_in_range(m, p->exp)) X::sum_overflow(m, p->exp);
+}
+
 template <class I>
 Term<I>* Dmp<I>::dec(C c, const E* m, P* p) {
     const bool scale = !D::is_one(c);
+    if (p && !X::products_in_range(m, p->exp)) check_products(m, p);
     for (P* t = p; t; t = t->next) {
         X::add(t->exp, m, t->exp);
         if (scale) D::mult_d(t->coef, c);
@@ -316,6 +324,7 @@ Term<I>* Dmp<I>::dec(C c, const E* m, P* p) {
 
 template <class I>
 Term<I>* Dmp<I>::copy_dec(C c, const E* m, P* p) {
+    if (p && !X::products_in_range(m, p->exp)) check_products(m, p);
     if (D::is_one(c))
         return fresh_chain(p, [m](P* t, P* s) {
             t->coef = D::copy(s->coef);
@@ -329,6 +338,7 @@ Term<I>* Dmp<I>::copy_dec(C c, const E* m, P* p) {
 
 template <class I>
 Term<I>* Dmp<I>::shift(const E* m, P* p) {
+    if (p && !X::products_in_range(m, p->exp)) check_products(m, p);
     for (P* t = p; t; t = t->next) X::add(t->exp, m, t->exp);
     return p;
 }

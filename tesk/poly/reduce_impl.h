@@ -16,6 +16,10 @@ namespace tesk::poly {
 template <class I>
 Term<I>* Dmp<I>::step(const char* phase, bool scale, C a, P* p, C b, const E* m, P* q) {
     Phase in_phase(info_string, phase);
+    // A tail may pass the exponents' range that the leading terms keep:
+    // where the degrees do not rule it out, every product is checked first,
+    // so that the merge below stays as lean as where none can.
+    if (!X::products_in_range(m, q->exp)) check_products(m, q->next);
     P* P_ = Terms::kill(p);
     P* Q = q->next;
     Chain<P> out;

@@ -345,9 +345,10 @@ int run_file(const Options& o) {
         String_or_File nf_in(g);
         poly::List<I>* Q = read_list<I>(nf_in, o.normal_form, h);
         nf_in.close();
-        for (poly::List<I>* c = Q; c; c = c->next) c->elt = S::normal_form(c->elt, G);
-        show(o, Q);
+        poly::List<I>* N = Ops::normal_forms(G, Q);
         M::Lists::kill_all(Q);
+        show(o, N);
+        M::Lists::kill_all(N);
     }
     if (o.nb_sol) Output("#solutions %s\n", poly::Staircase<I>::nb_solutions_text(G).c_str());
     if (o.prepare) {

@@ -363,8 +363,15 @@ struct Session {
                     M::Terms::kill_all(p);
                     break;
                 }
-                // Refused, p is left as the reduction left it.
-                if (!attempt(b, [&] { p = S::normal_form(p, basis); })) break;
+                // p stays whole until the normal form is made: refused, it goes.
+                poly::List<I>* in = M::Lists::cons(p, nullptr);
+                poly::List<I>* nf = nullptr;
+                const bool done = attempt(b, [&] { nf = algo::Ideal_Ops<I>::normal_forms(basis, in); });
+                M::Lists::kill_all(in);
+                if (!done) break;
+                p = nf->elt;
+                nf->elt = nullptr;
+                M::Lists::kill_all(nf);
                 W::out_protocol(b, p, 0);
                 b.flush();
                 M::Terms::kill_all(p);
