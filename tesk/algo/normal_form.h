@@ -16,6 +16,31 @@
 
 namespace tesk::algo {
 
+// Full reduction by monic reducers, the running remainder kept as a heap of
+// streams: p's own terms and, for each reduction step, the tail of the
+// reducer shifted and scaled.  Each step costs the reducer's length times
+// the logarithm of the streams, where merging into a remainder held as one
+// chain cost the remainder's length; the terms of one monomial are summed
+// before a single modular reduction where the domain allows it.  The
+// reducer of a monomial is chosen as reduce_all says.
+template <class I>
+struct Heap_Reduction {
+    using M = poly::Dmp<I>;
+    using P = poly::Term<I>;
+    using E = typename I::E;
+
+    // Every term of p (consumed) reduced by the monic R, not scaled; fatal
+    // "Reduce by a non monic polynomial !" when a reducer used is not monic.
+    // The reducer of a monomial: the first of R that divides it or, with
+    // by_basis (R a Groebner basis, whose remainder is the same whichever
+    // divisor reduces), the divisor of least leading monomial, which keeps
+    // the steps far fewer.
+    static P* reduce_all(P* p, const std::vector<P*>& R, bool by_basis = false);
+};
+
+extern template struct Heap_Reduction<poly::BigDexp__VGF>;
+extern template struct Heap_Reduction<poly::DRLDRL__GFC>;
+
 template <class I>
 struct Normal_Forms {
     using M = poly::Dmp<I>;
