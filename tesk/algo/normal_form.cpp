@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace tesk::algo {
 
@@ -52,6 +53,11 @@ struct Lazy_Sum<poly::VGF_Domain> {
 
 // The buffers of the heap reduction, kept from one call to the next (one
 // computation runs at a time): a poll that unwinds leaves nothing to free.
+//
+// The streams that stand at one monomial are chained under one node, and
+// the heap orders the nodes: in a normal form most products meet others
+// (tens to hundreds at a monomial), and a stream moving on costs a hash
+// lookup instead of a pass down the heap.
 template <class I>
 struct Heap_Work {
     using P = poly::Term<I>;
@@ -60,26 +66,44 @@ struct Heap_Work {
     using L = typename I::L;
     using X = typename poly::Dmp<I>::X;
     using Key = std::uint64_t;
+    static constexpr std::uint32_t kNone = ~std::uint32_t{0};
     struct Stream {
-        C b;   // the multiplier (stream 0, p itself: unused)
-        P* t;  // the next term
+        C b;              // the multiplier (stream 0, p itself: unused)
+        P* t;             // the next term
+        std::uint32_t link;  // the next stream of its node
     };
     std::vector<Stream> streams;
-    std::vector<E> shifts;    // W words a stream
-    // The heap: an entry is the key of a stream's next monomial, then the
-    // stream's index; the greatest key first.
+    std::vector<E> shifts;        // W words a stream
+    std::vector<std::uint32_t> heads;  // a node's first stream
+    std::vector<std::uint32_t> free_nodes;
+    // The heap: an entry is a node's key, then the node; the greatest key first.
     std::vector<Key> heap;
+    // The nodes by monomial, open addressing.
+    std::vector<Key> table;
+    static_assert(sizeof(E) == sizeof(Key));
+    std::size_t mask = 0, live = 0;
+    bool clean = false;           // the table is empty: the last call ended normally
     std::vector<E> top, scratch;
-    std::vector<P*> order;    // the reducers in the order they are tried
+    std::vector<P*> order;        // the reducers in the order they are tried
+    std::vector<std::pair<unsigned, P*>> lengths;
     Lazy_Sum<typename I::D> sum;
-    unsigned W = 1, K = 0, S = 1;
+    unsigned W = 1, K = 0, S = 1, T = 2;  // exponent words, key words, heap and table strides
 
     void reset() {
-        W = std::max(1u, L::words());
+        const unsigned w = std::max(1u, L::words());
+        if (w != W || !clean || table.empty()) {
+            W = w;
+            T = W + 1;
+            clear_table(64);
+        }
         K = key_words();
         S = K + 1;
+        clean = false;
+        live = 0;
         streams.clear();
         shifts.clear();
+        heads.clear();
+        free_nodes.clear();
         heap.clear();
         top.assign(W, E{});
         scratch.assign(W, E{});
@@ -88,23 +112,28 @@ struct Heap_Work {
     // The order as one comparison of unsigned words, first word first: per
     // degree block its degree, then its order words (signed, greater when
     // smaller), or, without degrees, the order words (greater when greater),
-    // kOBits bits a field.  A key costs a pass over the vector once, where
-    // the heap compares it many times.
+    // kOBits bits a field.
     static constexpr unsigned kPerKey = 64 / L::kOBits;
+    static constexpr unsigned kMaxKey = (2 * poly::kMaxExpoWords * kPerKey + 2 + kPerKey - 1) / kPerKey + 1;
     static unsigned fields() { return L::owords() ? L::owords() + unsigned(L::kDegBlocks) : 0; }
     static unsigned key_words() { return (fields() + kPerKey - 1) / kPerKey; }
     void key(const E* e, Key* k) const {
         using OW = typename X::OWord;
         using UOW = typename X::UOWord;
         constexpr UOW sign = UOW(1) << (L::kOBits - 1);
-        unsigned f = 0;
-        for (unsigned i = 0; i < K; ++i) k[i] = 0;
-        auto put = [&](UOW v) {
-            k[f / kPerKey] |= Key(v) << (L::kOBits * (kPerKey - 1 - f % kPerKey));
-            ++f;
-        };
         const unsigned ow = L::owords();
         if (!ow) return;
+        // Fields gathered in a register, a key word written when full.
+        Key cur = 0;
+        unsigned f = 0;
+        auto put = [&](UOW v) {
+            if constexpr (kPerKey == 1) {
+                *k++ = Key(v);
+            } else {
+                cur = cur << L::kOBits | Key(v);
+                if (++f == kPerKey) *k++ = cur, cur = 0, f = 0;
+            }
+        };
         if constexpr (L::kDegBlocks == 0) {
             for (unsigned j = 0; j < ow; ++j) put(UOW(X::oword(e, j)) ^ sign);
         } else {
@@ -115,9 +144,9 @@ struct Heap_Work {
                 for (; j < end; ++j) put(UOW(~(UOW(OW(X::oword(e, j))) ^ sign)));
             }
         }
+        if constexpr (kPerKey > 1)
+            if (f) *k = cur << (L::kOBits * (kPerKey - f));
     }
-    Key* at(std::size_t h) { return &heap[h * S]; }
-    std::size_t size() const { return heap.size() / S; }
     bool less(const Key* a, const Key* b) const {
         for (unsigned i = 0; i < K; ++i)
             if (a[i] != b[i]) return a[i] < b[i];
@@ -132,16 +161,19 @@ struct Heap_Work {
     void copy_entry(Key* to, const Key* from) const {
         for (unsigned i = 0; i < S; ++i) to[i] = from[i];
     }
-    void copy_entry(std::size_t to, const Key* from) { copy_entry(at(to), from); }
-    // The entry e (S words, not in the heap) placed from the hole h upwards / downwards.
+
+    // ------------------------------------------------------------ the heap
+    Key* at(std::size_t h) { return &heap[h * S]; }
+    std::size_t size() const { return heap.size() / S; }
+    // The entry e placed from the hole h upwards / downwards.
     void sift_up(std::size_t h, const Key* e) {
         while (h > 0) {
             const std::size_t parent = (h - 1) / 2;
             if (!less(at(parent), e)) break;
-            copy_entry(h, at(parent));
+            copy_entry(at(h), at(parent));
             h = parent;
         }
-        copy_entry(h, e);
+        copy_entry(at(h), e);
     }
     void sift_down(std::size_t h, const Key* e) {
         const std::size_t n = size();
@@ -150,42 +182,151 @@ struct Heap_Work {
             if (c >= n) break;
             if (c + 1 < n && less(at(c), at(c + 1))) ++c;
             if (!less(e, at(c))) break;
-            copy_entry(h, at(c));
+            copy_entry(at(h), at(c));
             h = c;
         }
-        copy_entry(h, e);
+        copy_entry(at(h), e);
     }
-    // The next monomial of stream i made its entry in e.
-    void entry(std::uint32_t i, Key* e) {
-        X::add(&shifts[std::size_t(i) * W], streams[i].t->exp, scratch.data());
-        key(scratch.data(), e);
-        e[K] = i;
+
+    // ----------------------------------------------------------- the table
+    // A slot: the W exponent words of a monomial, then its node (kNone: empty).
+    std::size_t home(const E* e) const {
+        Key h = 0;
+        for (unsigned i = 0; i < W; ++i) h = (h ^ e[i].w) * 0x9E3779B97F4A7C15ull;
+        return std::size_t(h >> 20) & mask;
+    }
+    Key* slot(std::size_t h) { return &table[h * T]; }
+    const E* slot_exp(std::size_t h) const { return reinterpret_cast<const E*>(&table[h * T]); }
+    bool empty(std::size_t h) const { return table[h * T + W] == kNone; }
+    // The slot of monomial e, or the empty slot where it goes.
+    std::size_t find(const E* e) const {
+        std::size_t h = home(e);
+        while (!empty(h) && !X::eq(slot_exp(h), e)) h = (h + 1) & mask;
+        return h;
+    }
+    void clear_table(std::size_t n) {
+        table.assign(n * T, 0);
+        for (std::size_t h = 0; h < n; ++h) table[h * T + W] = kNone;
+        mask = n - 1;
+    }
+    void copy_slot(Key* to, const Key* from) const {
+        for (unsigned i = 0; i < T; ++i) to[i] = from[i];
+    }
+    void grow() {
+        std::vector<Key> old;
+        old.swap(table);
+        clear_table(2 * (mask + 1));
+        for (std::size_t h = 0; h * T < old.size(); ++h)
+            if (old[h * T + W] != kNone)
+                copy_slot(slot(find(reinterpret_cast<const E*>(&old[h * T]))), &old[h * T]);
+    }
+    // Linear probing's deletion: the later slots of the run that may sit in
+    // h's place move back, so that a lookup never stops short.
+    void erase(std::size_t h) {
+        table[h * T + W] = kNone;
+        --live;
+        for (std::size_t j = (h + 1) & mask; !empty(j); j = (j + 1) & mask) {
+            const std::size_t r = home(slot_exp(j));
+            // j's entry stays unless its home lies cyclically outside (h, j].
+            if (h <= j ? (h < r && r <= j) : (h < r || r <= j)) continue;
+            copy_slot(slot(h), slot(j));
+            table[j * T + W] = kNone;
+            h = j;
+        }
+    }
+
+    // ------------------------------------------------------------- streams
+    // Stream i, at its next term, joins the node of that monomial; a new
+    // node enters the heap.
+    void place(std::uint32_t i) {
+        E* e = scratch.data();
+        X::add(&shifts[std::size_t(i) * W], streams[i].t->exp, e);
+        std::size_t h = find(e);
+        if (!empty(h)) {
+            const std::uint32_t n = std::uint32_t(slot(h)[W]);
+            streams[i].link = heads[n];
+            heads[n] = i;
+            return;
+        }
+        std::uint32_t n;
+        if (free_nodes.empty()) {
+            n = std::uint32_t(heads.size());
+            heads.push_back(i);
+        } else {
+            n = free_nodes.back();
+            free_nodes.pop_back();
+            heads[n] = i;
+        }
+        streams[i].link = kNone;
+        Key* sl = slot(h);
+        for (unsigned j = 0; j < W; ++j) sl[j] = e[j].w;
+        sl[W] = n;
+        if (++live * 2 > mask + 1) grow();
+        Key k[kMaxKey];
+        key(e, k);
+        k[K] = n;
+        heap.resize(heap.size() + S);
+        sift_up(size() - 1, k);
     }
     // A new stream b*x^m*t.
     void open(C b, const E* m, P* t) {
         const std::uint32_t i = std::uint32_t(streams.size());
-        streams.push_back({b, t});
+        streams.push_back({b, t, kNone});
         shifts.resize(shifts.size() + W);
         X::copy(&shifts[std::size_t(i) * W], m);
-        Key e[kMaxKey];
-        entry(i, e);
-        heap.resize(heap.size() + S);
-        sift_up(size() - 1, e);
+        place(i);
     }
-    // The root's stream moved on: its next entry, or the last one, sifted down.
-    void advance_root() {
+    // The greatest node taken out, its monomial into top: its first stream
+    // (the others linked).
+    std::uint32_t pop() {
+        const std::uint32_t n = std::uint32_t(at(0)[K]);
+        const std::uint32_t i = heads[n];
+        X::add(&shifts[std::size_t(i) * W], streams[i].t->exp, top.data());
+        erase(find(top.data()));
         Key e[kMaxKey];
-        const std::uint32_t i = std::uint32_t(at(0)[K]);
-        if (streams[i].t) {
-            entry(i, e);
-        } else {
-            copy_entry(e, at(size() - 1));
-            heap.resize(heap.size() - S);
-            if (!size()) return;
+        copy_entry(e, at(size() - 1));
+        heap.resize(heap.size() - S);
+        if (size()) sift_down(0, e);
+        free_nodes.push_back(n);
+        return i;
+    }
+
+    // ------------------------------------------------------------ divisors
+    // A monomial's divisibility mask: with v variables, 64/v bits each, bit
+    // l of a variable set when its exponent exceeds l (past 64 variables,
+    // one bit each, shared).  A divisor's mask lies inside its multiple's,
+    // so most reducers are passed over on one word.
+    static std::uint64_t divisor_mask(const E* e) {
+        const unsigned n = L::n();
+        const unsigned per = n && n <= 64 ? 64 / n : 1;
+        std::uint64_t r = 0;
+        unsigned v = 0;
+        for (unsigned j = 0, words = L::words(); j < words; ++j) {
+            const std::uint64_t lanes = X::var_lanes(j);
+            for (unsigned l = 0; l < X::P; ++l) {
+                if (!((lanes >> (l * X::B)) & 1)) continue;
+                const unsigned x = unsigned(e[j].w >> (l * X::B)) & unsigned(X::kLane);
+                if (x) {
+                    if (n > 64)
+                        r |= std::uint64_t{1} << (v % 64);
+                    else
+                        r |= ((x >= per ? ~std::uint64_t{0} : (std::uint64_t{1} << x) - 1) &
+                              (per == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << per) - 1))
+                             << (v * per);
+                }
+                ++v;
+            }
         }
-        sift_down(0, e);
+        return r;
     }
-    static constexpr unsigned kMaxKey = 2 * poly::kMaxExpoWords * (64 / L::kOBits) + 3;
+    std::vector<std::uint64_t> masks;  // of the reducers tried, in order
+    // The first reducer of the order whose leading monomial divides e.
+    P* divisor(const std::vector<P*>& tried, const E* e) const {
+        const std::uint64_t m = ~divisor_mask(e);
+        for (std::size_t r = 0; r < tried.size(); ++r)
+            if (!(masks[r] & m) && X::is_sub(e, tried[r]->exp)) return tried[r];
+        return nullptr;
+    }
 };
 
 }  // namespace
@@ -195,32 +336,37 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
     using D = typename I::D;
     using C = typename D::C;
     using X = typename M::X;
+    using Work = Heap_Work<I>;
     if (!p) return nullptr;
-    static Heap_Work<I> w;
+    static Work w;
     w.reset();
-    // The order in which the reducers are tried.
+    // The order in which the reducers are tried: by a basis the shortest
+    // first (the least leading monomial first among equals), whose steps
+    // bring the fewest terms.
     if (by_basis) {
-        w.order.assign(R.begin(), R.end());
-        std::stable_sort(w.order.begin(), w.order.end(), [](P* a, P* b) { return X::greater(a->exp, b->exp) < 0; });
+        w.lengths.clear();
+        for (P* q : R) w.lengths.emplace_back(M::Terms::size(q), q);
+        std::sort(w.lengths.begin(), w.lengths.end(), [](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first < b.first : X::greater(a.second->exp, b.second->exp) < 0;
+        });
+        w.order.clear();
+        for (const auto& l : w.lengths) w.order.push_back(l.second);
     }
     const std::vector<P*>& tried = by_basis ? w.order : R;
+    w.masks.clear();
+    for (P* q : tried) w.masks.push_back(Work::divisor_mask(q->exp));
     M::info_string = "Fast reduction monic case";
     X::set_null(w.top.data());
     w.open(D::one(), w.top.data(), p);
     poly::Chain<P> out;
-    typename Heap_Work<I>::Key top_key[Heap_Work<I>::kMaxKey];
     while (w.size()) {
         poll_interrupt();
-        w.copy_entry(top_key, w.at(0));
-        {
-            const std::uint32_t i = std::uint32_t(w.at(0)[w.K]);
-            X::add(&w.shifts[std::size_t(i) * w.W], w.streams[i].t->exp, w.top.data());
-        }
+        std::uint32_t i = w.pop();
         w.sum.clear();
-        // Every stream at this monomial; each goes back with a smaller one.
-        do {
-            const std::uint32_t i = std::uint32_t(w.at(0)[w.K]);
+        // Every stream at this monomial; each goes on with a smaller one.
+        while (i != Work::kNone) {
             auto& s = w.streams[i];
+            const std::uint32_t next = s.link;
             if (i == 0) {
                 w.sum.add(s.t->coef);
                 s.t = M::Terms::kill(s.t);  // p is consumed
@@ -228,11 +374,12 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
                 w.sum.add_mul(s.b, s.t->coef);
                 s.t = s.t->next;
             }
-            w.advance_root();
-        } while (w.size() && w.same(w.at(0), top_key));
+            if (s.t) w.place(i);
+            i = next;
+        }
         C c;
         if (!w.sum.take(c)) continue;
-        P* q = Sugar<I>::reducer(tried, w.top.data());
+        P* q = w.divisor(tried, w.top.data());
         if (!q) {
             out.add(M::term(c, w.top.data()));
             continue;
@@ -245,6 +392,7 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
         }
         D::kill(c);
     }
+    w.clean = true;
     M::info_string = nullptr;
     return out.finish();
 }

@@ -33,8 +33,8 @@ struct Heap_Reduction {
     // "Reduce by a non monic polynomial !" when a reducer used is not monic.
     // The reducer of a monomial: the first of R that divides it or, with
     // by_basis (R a Groebner basis, whose remainder is the same whichever
-    // divisor reduces), the divisor of least leading monomial, which keeps
-    // the steps far fewer.
+    // divisor reduces), the shortest divisor, the least leading monomial
+    // among equals, which keeps the steps far fewer.
     static P* reduce_all(P* p, const std::vector<P*>& R, bool by_basis = false);
 };
 
