@@ -20,6 +20,7 @@ template <>
 struct Lazy_Sum<poly::GFC_Domain> {
     using C = unsigned;
     std::uint64_t s = 0;
+    void start() {}
     void clear() { s = 0; }
     void add(C c) { s += c; }
     void add_mul(C b, C c) { s += std::uint64_t(b) * c; }
@@ -30,23 +31,44 @@ struct Lazy_Sum<poly::GFC_Domain> {
     }
 };
 
-// Residues below 2^32: one reduction a product, as the domain's lin_d.
+// Residues below 2^32: the products add up in 128 bits (2^64 of them fit),
+// reduced once: the low word, then the high one times 2^64 mod p.
 template <>
 struct Lazy_Sum<poly::VGF_Domain> {
     using C = vgf::VGF;
-    std::vector<std::uint32_t> s;
-    void clear() { s.assign(vgf::size_of_vectors, 0); }
-    void add(C c) { vgf::add_into(s.data(), s.data(), c._v); }
+    std::vector<unsigned __int128> s;
+    std::vector<std::uint64_t> two64;  // 2^64 mod each prime
+    std::vector<std::uint32_t> r;
+    void start() {
+        const unsigned k = vgf::size_of_vectors;
+        two64.resize(k);
+        r.resize(k);
+        s.resize(k);
+        for (unsigned i = 0; i < k; ++i) {
+            const std::uint64_t p = C::_prime._v[i];
+            two64[i] = (~std::uint64_t{0} % p + 1) % p;
+        }
+    }
+    void clear() { std::fill(s.begin(), s.end(), 0); }
+    void add(C c) {
+        for (std::size_t i = 0; i < s.size(); ++i) s[i] += c._v[i];
+    }
     void add_mul(C b, C c) {
-        const std::uint32_t* p = C::_prime._v;
-        const std::uint64_t* m = C::_recip;
-        for (unsigned i = 0, k = unsigned(s.size()); i < k; ++i)
-            s[i] = vgf::reduce_VGF(s[i] + std::uint64_t(b._v[i]) * c._v[i], p[i], m[i]);
+        for (std::size_t i = 0; i < s.size(); ++i) s[i] += std::uint64_t(b._v[i]) * c._v[i];
     }
     bool take(C& c) {
-        if (std::all_of(s.begin(), s.end(), [](std::uint32_t r) { return r == 0; })) return false;
+        const std::uint32_t* p = C::_prime._v;
+        const std::uint64_t* m = C::_recip;
+        bool nonzero = false;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const std::uint64_t hi = std::uint64_t(s[i] >> 64);  // below 2^32: one per product
+            r[i] = vgf::reduce_VGF(std::uint64_t(s[i]), p[i], m[i]);
+            if (hi) r[i] = vgf::reduce_VGF(r[i] + std::uint64_t(vgf::reduce_VGF(hi * two64[i], p[i], m[i])), p[i], m[i]);
+            nonzero = nonzero || r[i];
+        }
+        if (!nonzero) return false;
         vgf::allocate(c);
-        std::copy(s.begin(), s.end(), c._v);
+        std::copy(r.begin(), r.end(), c._v);
         return true;
     }
 };
@@ -82,6 +104,7 @@ struct Heap_Work {
     std::vector<Key> table;
     static_assert(sizeof(E) == sizeof(Key));
     std::size_t mask = 0, live = 0;
+    unsigned shift = 63;
     bool clean = false;           // the table is empty: the last call ended normally
     std::vector<E> top, scratch;
     std::vector<P*> order;        // the reducers in the order they are tried
@@ -190,10 +213,12 @@ struct Heap_Work {
 
     // ----------------------------------------------------------- the table
     // A slot: the W exponent words of a monomial, then its node (kNone: empty).
+    // Multiplicative hashing: the top bits of the product depend on every
+    // bit of the words (the degree sits in their top lanes).
     std::size_t home(const E* e) const {
         Key h = 0;
         for (unsigned i = 0; i < W; ++i) h = (h ^ e[i].w) * 0x9E3779B97F4A7C15ull;
-        return std::size_t(h >> 20) & mask;
+        return std::size_t(h >> shift);
     }
     Key* slot(std::size_t h) { return &table[h * T]; }
     const E* slot_exp(std::size_t h) const { return reinterpret_cast<const E*>(&table[h * T]); }
@@ -204,10 +229,11 @@ struct Heap_Work {
         while (!empty(h) && !X::eq(slot_exp(h), e)) h = (h + 1) & mask;
         return h;
     }
-    void clear_table(std::size_t n) {
+    void clear_table(std::size_t n) {  // n a power of 2, at least 2
         table.assign(n * T, 0);
         for (std::size_t h = 0; h < n; ++h) table[h * T + W] = kNone;
         mask = n - 1;
+        shift = unsigned(__builtin_clzll(n)) + 1;
     }
     void copy_slot(Key* to, const Key* from) const {
         for (unsigned i = 0; i < T; ++i) to[i] = from[i];
@@ -355,6 +381,7 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
     const std::vector<P*>& tried = by_basis ? w.order : R;
     w.masks.clear();
     for (P* q : tried) w.masks.push_back(Work::divisor_mask(q->exp));
+    w.sum.start();
     M::info_string = "Fast reduction monic case";
     X::set_null(w.top.data());
     w.open(D::one(), w.top.data(), p);
@@ -362,26 +389,35 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
     while (w.size()) {
         poll_interrupt();
         std::uint32_t i = w.pop();
-        w.sum.clear();
-        // Every stream at this monomial; each goes on with a smaller one.
-        while (i != Work::kNone) {
-            auto& s = w.streams[i];
-            const std::uint32_t next = s.link;
-            if (i == 0) {
-                w.sum.add(s.t->coef);
-                s.t = M::Terms::kill(s.t);  // p is consumed
-            } else {
-                w.sum.add_mul(s.b, s.t->coef);
-                s.t = s.t->next;
-            }
-            if (s.t) w.place(i);
-            i = next;
-        }
         C c;
-        if (!w.sum.take(c)) continue;
+        // A term of p that nothing else meets stays as it is, record and all.
+        P* alone = nullptr;
+        if (i == 0 && w.streams[0].link == Work::kNone) {
+            alone = w.streams[0].t;
+            w.streams[0].t = alone->next;
+            if (alone->next) w.place(0);
+            c = alone->coef;
+        } else {
+            w.sum.clear();
+            // Every stream at this monomial; each goes on with a smaller one.
+            while (i != Work::kNone) {
+                auto& s = w.streams[i];
+                const std::uint32_t next = s.link;
+                if (i == 0) {
+                    w.sum.add(s.t->coef);
+                    s.t = M::Terms::kill(s.t);  // p is consumed
+                } else {
+                    w.sum.add_mul(s.b, s.t->coef);
+                    s.t = s.t->next;
+                }
+                if (s.t) w.place(i);
+                i = next;
+            }
+            if (!w.sum.take(c)) continue;
+        }
         P* q = w.divisor(tried, w.top.data());
         if (!q) {
-            out.add(M::term(c, w.top.data()));
+            out.add(alone ? alone : M::term(c, w.top.data()));
             continue;
         }
         if (!D::is_one(q->coef)) Fatal("Reduce by a non monic polynomial !\n");
@@ -390,7 +426,10 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
             X::sub(w.top.data(), q->exp, m);
             w.open(D::minus(c), m, q->next);
         }
-        D::kill(c);
+        if (alone)
+            M::Terms::kill(alone);
+        else
+            D::kill(c);
     }
     w.clean = true;
     M::info_string = nullptr;
