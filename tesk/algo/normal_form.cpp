@@ -346,12 +346,12 @@ struct Heap_Work {
         return r;
     }
     std::vector<std::uint64_t> masks;  // of the reducers tried, in order
-    // The first reducer of the order whose leading monomial divides e.
-    P* divisor(const std::vector<P*>& tried, const E* e) const {
+    // The index of the first reducer of the order whose leading monomial divides e, else kNone.
+    std::size_t divisor(const std::vector<P*>& tried, const E* e) const {
         const std::uint64_t m = ~divisor_mask(e);
         for (std::size_t r = 0; r < tried.size(); ++r)
-            if (!(masks[r] & m) && X::is_sub(e, tried[r]->exp)) return tried[r];
-        return nullptr;
+            if (!(masks[r] & m) && X::is_sub(e, tried[r]->exp)) return r;
+        return kNone;
     }
 };
 
@@ -381,11 +381,30 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
     const std::vector<P*>& tried = by_basis ? w.order : R;
     w.masks.clear();
     for (P* q : tried) w.masks.push_back(Work::divisor_mask(q->exp));
+    // A step merged into the whole remainder costs its length, where the
+    // heap costs some ten times as much a term but takes each term once:
+    // the first steps are merged (most reductions of the loop end there),
+    // the heap takes the remainder of a long reduction.
+    poly::Chain<P> out;
+    for (std::size_t steps = 0; p;) {
+        poll_interrupt();
+        const std::size_t r = w.divisor(tried, p->exp);
+        if (r == Work::kNone) {
+            out.add(p);
+            p = p->next;
+            continue;
+        }
+        if (++steps > kMergedSteps) break;
+        p = M::reduire(p, tried[r]);  // fatal for a reducer that is not monic
+    }
+    if (!p) {
+        w.clean = true;
+        return out.finish();
+    }
     w.sum.start();
     M::info_string = "Fast reduction monic case";
     X::set_null(w.top.data());
     w.open(D::one(), w.top.data(), p);
-    poly::Chain<P> out;
     while (w.size()) {
         poll_interrupt();
         std::uint32_t i = w.pop();
@@ -415,7 +434,8 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
             }
             if (!w.sum.take(c)) continue;
         }
-        P* q = w.divisor(tried, w.top.data());
+        const std::size_t r = w.divisor(tried, w.top.data());
+        P* q = r == Work::kNone ? nullptr : tried[r];
         if (!q) {
             out.add(alone ? alone : M::term(c, w.top.data()));
             continue;

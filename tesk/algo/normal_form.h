@@ -36,6 +36,10 @@ struct Heap_Reduction {
     // divisor reduces), the shortest divisor, the least leading monomial
     // among equals, which keeps the steps far fewer.
     static P* reduce_all(P* p, const std::vector<P*>& R, bool by_basis = false);
+
+private:
+    // The reduction steps merged before the heap takes over.
+    static constexpr std::size_t kMergedSteps = 96;
 };
 
 extern template struct Heap_Reduction<poly::BigDexp__VGF>;
