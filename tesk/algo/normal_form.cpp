@@ -318,12 +318,14 @@ struct Heap_Work {
     }
 
     // ------------------------------------------------------------ divisors
-    // A monomial's divisibility mask: with v variables, 64/v bits each, bit
-    // l of a variable set when its exponent exceeds l (past 64 variables,
-    // one bit each, shared).  A divisor's mask lies inside its multiple's,
+    // A monomial's divisibility mask: with v variable lanes, 64/v bits each,
+    // bit l of a lane set when its exponent exceeds l (past 64 lanes, one
+    // bit each, shared).  A divisor's mask lies inside its multiple's,
     // so most reducers are passed over on one word.
     static std::uint64_t divisor_mask(const E* e) {
-        const unsigned n = L::n();
+        // The variable lanes, padding included (an exponent 0 there).
+        unsigned n = 0;
+        for (unsigned j = 0, words = L::words(); j < words; ++j) n += unsigned(__builtin_popcountll(L::div_mask(j)));
         const unsigned per = n && n <= 64 ? 64 / n : 1;
         std::uint64_t r = 0;
         unsigned v = 0;

@@ -16,13 +16,13 @@
 
 namespace tesk::algo {
 
-// Full reduction by monic reducers, the running remainder kept as a heap of
-// streams: p's own terms and, for each reduction step, the tail of the
-// reducer shifted and scaled.  Each step costs the reducer's length times
-// the logarithm of the streams, where merging into a remainder held as one
-// chain cost the remainder's length; the terms of one monomial are summed
-// before a single modular reduction where the domain allows it.  The
-// reducer of a monomial is chosen as reduce_all says.
+// Full reduction by monic reducers.  The first steps merge the reducer into
+// the remainder held as one chain, which costs the remainder's length a
+// step; a longer reduction keeps the remainder as a heap of streams: p's
+// own terms and, for each step, the tail of the reducer shifted and scaled,
+// so that a step costs about the reducer's length.  The terms of one
+// monomial are summed before a single modular reduction where the domain
+// allows it.  The reducer of a monomial is chosen as reduce_all says.
 template <class I>
 struct Heap_Reduction {
     using M = poly::Dmp<I>;
