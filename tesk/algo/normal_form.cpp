@@ -367,7 +367,6 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
     using Work = Heap_Work<I>;
     if (!p) return nullptr;
     static Work w;
-    w.reset();
     // The order in which the reducers are tried: by a basis the shortest
     // first (the least leading monomial first among equals), whose steps
     // bring the fewest terms.
@@ -381,8 +380,6 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
         for (const auto& l : w.lengths) w.order.push_back(l.second);
     }
     const std::vector<P*>& tried = by_basis ? w.order : R;
-    w.masks.clear();
-    for (P* q : tried) w.masks.push_back(Work::divisor_mask(q->exp));
     // A step merged into the whole remainder costs its length, where the
     // heap costs some ten times as much a term but takes each term once:
     // the first steps are merged (most reductions of the loop end there),
@@ -390,19 +387,19 @@ poly::Term<I>* Heap_Reduction<I>::reduce_all(P* p, const std::vector<P*>& R, boo
     poly::Chain<P> out;
     for (std::size_t steps = 0; p;) {
         poll_interrupt();
-        const std::size_t r = w.divisor(tried, p->exp);
-        if (r == Work::kNone) {
+        P* q = Sugar<I>::reducer(tried, p->exp);
+        if (!q) {
             out.add(p);
             p = p->next;
             continue;
         }
         if (++steps > kMergedSteps) break;
-        p = M::reduire(p, tried[r]);  // fatal for a reducer that is not monic
+        p = M::reduire(p, q);  // fatal for a reducer that is not monic
     }
-    if (!p) {
-        w.clean = true;
-        return out.finish();
-    }
+    if (!p) return out.finish();
+    w.reset();
+    w.masks.clear();
+    for (P* q : tried) w.masks.push_back(Work::divisor_mask(q->exp));
     w.sum.start();
     M::info_string = "Fast reduction monic case";
     X::set_null(w.top.data());

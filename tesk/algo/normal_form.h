@@ -39,7 +39,7 @@ struct Heap_Reduction {
 
 private:
     // The reduction steps merged before the heap takes over.
-    static constexpr std::size_t kMergedSteps = 96;
+    static constexpr std::size_t kMergedSteps = 256;
 };
 
 extern template struct Heap_Reduction<poly::BigDexp__VGF>;
