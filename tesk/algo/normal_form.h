@@ -16,6 +16,35 @@
 
 namespace tesk::algo {
 
+// Full reduction by monic reducers.  The first steps merge the reducer into
+// the remainder held as one chain, which costs the remainder's length a
+// step; a longer reduction keeps the remainder as a heap of streams: p's
+// own terms and, for each step, the tail of the reducer shifted and scaled,
+// so that a step costs about the reducer's length.  The terms of one
+// monomial are summed before a single modular reduction where the domain
+// allows it.  The reducer of a monomial is chosen as reduce_all says.
+template <class I>
+struct Heap_Reduction {
+    using M = poly::Dmp<I>;
+    using P = poly::Term<I>;
+    using E = typename I::E;
+
+    // Every term of p (consumed) reduced by the monic R, not scaled; fatal
+    // "Reduce by a non monic polynomial !" when a reducer used is not monic.
+    // The reducer of a monomial: the first of R that divides it or, with
+    // by_basis (R a Groebner basis, whose remainder is the same whichever
+    // divisor reduces), the shortest divisor, the least leading monomial
+    // among equals, which keeps the steps far fewer.
+    static P* reduce_all(P* p, const std::vector<P*>& R, bool by_basis = false);
+
+private:
+    // The reduction steps merged before the heap takes over.
+    static constexpr std::size_t kMergedSteps = 256;
+};
+
+extern template struct Heap_Reduction<poly::BigDexp__VGF>;
+extern template struct Heap_Reduction<poly::DRLDRL__GFC>;
+
 template <class I>
 struct Normal_Forms {
     using M = poly::Dmp<I>;

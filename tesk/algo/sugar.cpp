@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "tesk/algo/normal_form.h"
 #include "tesk/base/runtime.h"
 #include "tesk/base/vgf_heap.h"
 #include "tesk/poly/compaction.h"
@@ -518,26 +519,15 @@ poly::Term<I>* Sugar<I>::reducer(const std::vector<P*>& R, const E* e) {
 
 template <class I>
 poly::Term<I>* Sugar<I>::reduce_all(P* p, const std::vector<P*>& R) {
-    poly::Chain<P> out;
-    while (p) {
-        poll_interrupt();
-        if (P* q = reducer(R, p->exp)) {
-            p = M::reduire(p, q);
-        } else {
-            P* t = p;
-            p = p->next;
-            out.add(t);
-        }
-    }
-    return out.finish();
+    return Heap_Reduction<I>::reduce_all(p, R);
 }
 
 template <class I>
 poly::Term<I>* Sugar<I>::normal_form(P* p, Lst* G) {
-    Run r;
+    std::vector<P*> R;
     for (; G; G = G->next)
-        if (P* q = M::strip(G->elt)) r.red.push_back(q);
-    return r.normal_form(p, false);
+        if (P* q = M::strip(G->elt)) R.push_back(q);
+    return keep_only_result<I>([&] { return Heap_Reduction<I>::reduce_all(p, R, true); });
 }
 
 template <class I>

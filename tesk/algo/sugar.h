@@ -109,7 +109,7 @@ struct Sugar {
     // A new pair of the tagged f and g (older first), its degree by sugar or by lcm.
     static Crit* make_SCrit(P* f, P* g, unsigned sugar_g);
 
-    // The normal form of p (consumed) by the monic polynomials of G (tagged
+    // The normal form of p (consumed) by the monic Groebner basis G (tagged
     // or not): every term reduced, the remainder of the division; null for zero.
     static P* normal_form(P* p, Lst* G);
     // The first of the monic reducers R whose leading monomial divides e, else null.
