@@ -294,8 +294,10 @@ struct Heap_Work {
         heap.resize(heap.size() + S);
         sift_up(size() - 1, k);
     }
-    // A new stream b*x^m*t.
+    // A new stream b*x^m*t; ends as the lcm check does where one of its
+    // products would leave the exponents' range.
     void open(C b, const E* m, P* t) {
+        if (t && !X::products_in_range(m, t->exp)) poly::Dmp<I>::check_products(m, t);
         const std::uint32_t i = std::uint32_t(streams.size());
         streams.push_back({b, t, kNone});
         shifts.resize(shifts.size() + W);
@@ -532,6 +534,7 @@ poly::List<I>* Normal_Forms<I>::compute(Lst* F, Lst* G, Lst* H, int univ, int* b
 
 template struct Heap_Reduction<poly::BigDexp__VGF>;
 template struct Heap_Reduction<poly::DRLDRL__GFC>;
+template struct Heap_Reduction<poly::DRLDRL16__GFC>;
 template struct Normal_Forms<poly::BigDexp__VGF>;
 template struct Normal_Forms<poly::DRLDRL__GFC>;
 

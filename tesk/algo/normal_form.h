@@ -44,6 +44,7 @@ private:
 
 extern template struct Heap_Reduction<poly::BigDexp__VGF>;
 extern template struct Heap_Reduction<poly::DRLDRL__GFC>;
+extern template struct Heap_Reduction<poly::DRLDRL16__GFC>;
 
 template <class I>
 struct Normal_Forms {
