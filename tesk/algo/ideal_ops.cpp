@@ -89,9 +89,10 @@ poly::List<I>* reduce_basis(poly::List<I>* B) {
 
 // The reduced basis, for the block order of the layout (n, k), of the
 // homogenised system dh over n + 1 variables (see block_basis); H holds the
-// running loop's input.  The layout is given back when it returns.
+// running loop's input.  The layout is given back when it returns.  With
+// `eliminated`, only its polynomials free of the first block.
 template <class I>
-poly::List<I>* homogenised_basis(const Detached_Lists& dh, unsigned k, poly::List<I>*& H) {
+poly::List<I>* homogenised_basis(const Detached_Lists& dh, unsigned k, poly::List<I>*& H, bool eliminated) {
     using M = poly::Dmp<I>;
     using Ops = Ideal_Ops<I>;
     using X = typename M::X;
@@ -121,6 +122,9 @@ poly::List<I>* homogenised_basis(const Detached_Lists& dh, unsigned k, poly::Lis
     for (size_t t = 0; t < g.exps.size(); t += n + 1) g.exps[t + n] = 0;
     Sugar<I>::set(n, k, 0);
     Ops::attach(g, 0, {&G});
+    // Kept first: the others' leading monomials divide none of their terms,
+    // so their tails, whose products may pass the exponents, need no reduction.
+    if (eliminated) G = keep_eliminated<I>(G, k);
     return reduce_basis<I>(G);
 }
 
@@ -129,9 +133,11 @@ poly::List<I>* homogenised_basis(const Detached_Lists& dh, unsigned k, poly::Lis
 // block order's loop which pairs reduce to zero.  Elimination orders make
 // the plain loop wander through high degrees; homogeneous and driven, it
 // reaches no degree past the homogeneous basis.  The layout is changed on
-// the way and given back as it was: F's records stay valid.
+// the way and given back as it was: F's records stay valid.  With
+// `eliminated`, the caller keeps only the polynomials free of the first
+// block, and the others may be left out.
 template <class I>
-poly::List<I>* block_basis(poly::List<I>* F) {
+poly::List<I>* block_basis(poly::List<I>* F, bool eliminated = false) {
     using M = poly::Dmp<I>;
     using Ops = Ideal_Ops<I>;
     using X = typename M::X;
@@ -172,7 +178,7 @@ poly::List<I>* block_basis(poly::List<I>* F) {
         poly::List<I>* H = nullptr;  // the homogenised input of the running loop
         try {
             expo::Overflow_Trap trap;
-            return homogenised_basis<I>(dh, k, H);
+            return homogenised_basis<I>(dh, k, H, eliminated);
         } catch (const expo::Range_Overflow&) {
             // The loop released its own records, in the layout they were made in.
             M::Lists::kill_all(H);
@@ -201,7 +207,7 @@ struct Owned {
 // the whole operation.
 template <class I>
 poly::List<I>* eliminate_of(poly::List<I>* F) {
-    return keep_eliminated<I>(block_basis<I>(F), I::L::k());
+    return keep_eliminated<I>(block_basis<I>(F, true), I::L::k());
 }
 
 template <class I>
@@ -222,7 +228,7 @@ poly::List<I>* intersect_of(poly::List<I>* F, poly::List<I>* G) {
     M::Terms::kill_all(u);
     Owned<I> h(H.finish());
     if (!in_F || !in_G) return nullptr;  // the zero ideal
-    return keep_eliminated<I>(block_basis<I>(h.l), 1);
+    return keep_eliminated<I>(block_basis<I>(h.l, true), 1);
 }
 
 template <class I>
