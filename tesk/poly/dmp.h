@@ -326,6 +326,12 @@ private:
     template <bool Sum>
     static P* merge(P* a, P* b);
     static P* step(const char* phase, bool scale, C a, P* p, C b, const E* m, P* q);
+    // step's merge (p's lead already gone); Check: each product of q's tail checked against the exponents' range.
+    template <bool Check>
+    static P* merge_step(bool scale, C a, P* p, C b, const E* m, P* q);
+    // copy_dec; Check: each product checked against the exponents' range.
+    template <bool Check>
+    static P* shifted_copy(C c, const E* m, P* p);
     static P* top_reduce(P* p, Lst* l, bool divide);
     template <class F>
     static Lst* each(Lst* l, F f) {  // every element := f(element)

@@ -324,13 +324,25 @@ Term<I>* Dmp<I>::dec(C c, const E* m, P* p) {
 
 template <class I>
 Term<I>* Dmp<I>::copy_dec(C c, const E* m, P* p) {
-    if (p && !X::products_in_range(m, p->exp)) check_products(m, p);
+    if (!p || X::products_in_range(m, p->exp)) return shifted_copy<false>(c, m, p);
+    return shifted_copy<true>(c, m, p);
+}
+
+template <class I>
+template <bool Check>
+Term<I>* Dmp<I>::shifted_copy(C c, const E* m, P* p) {
+    auto check = [m](const P* s) {
+        if constexpr (Check)
+            if (!X::sum_in_range(m, s->exp)) X::sum_overflow(m, s->exp);
+    };
     if (D::is_one(c))
-        return fresh_chain(p, [m](P* t, P* s) {
+        return fresh_chain(p, [m, check](P* t, P* s) {
+            check(s);
             t->coef = D::copy(s->coef);
             X::add(m, s->exp, t->exp);
         });
-    return fresh_chain(p, [c, m](P* t, P* s) {
+    return fresh_chain(p, [c, m, check](P* t, P* s) {
+        check(s);
         t->coef = D::mult(c, s->coef);
         X::add(m, s->exp, t->exp);
     });

@@ -17,11 +17,21 @@ template <class I>
 Term<I>* Dmp<I>::step(const char* phase, bool scale, C a, P* p, C b, const E* m, P* q) {
     Phase in_phase(info_string, phase);
     // A tail may pass the exponents' range that the leading terms keep:
-    // where the degrees do not rule it out, every product is checked first,
-    // so that the merge below stays as lean as where none can.
-    if (!X::products_in_range(m, q->exp)) check_products(m, q->next);
-    P* P_ = Terms::kill(p);
-    P* Q = q->next;
+    // where the degrees do not rule it out, every product is checked, and
+    // elsewhere the merge stays as lean as if none could.
+    if (X::products_in_range(m, q->exp)) return merge_step<false>(scale, a, Terms::kill(p), b, m, q->next);
+    return merge_step<true>(scale, a, Terms::kill(p), b, m, q->next);
+}
+
+template <class I>
+template <bool Check>
+Term<I>* Dmp<I>::merge_step(bool scale, C a, P* P_, C b, const E* m, P* Q) {
+    auto checked = [m](P* t) {
+        if constexpr (Check)
+            if (t && !X::sum_in_range(m, t->exp)) X::sum_overflow(m, t->exp);
+        return t;
+    };
+    Q = checked(Q);
     Chain<P> out;
     // Places P's term (scaled) or releases it when the combination cancelled.
     auto keep_P = [&] {
@@ -33,7 +43,7 @@ Term<I>* Dmp<I>::step(const char* phase, bool scale, C a, P* p, C b, const E* m,
         const int c = X::greater(P_->exp, Q->exp, m);
         if (c < 0) {
             out.add(term(D::mult(b, Q->coef), m, Q->exp));
-            Q = Q->next;
+            Q = checked(Q->next);
             continue;
         }
         if (scale) D::mult_d(P_->coef, a);
@@ -42,13 +52,13 @@ Term<I>* Dmp<I>::step(const char* phase, bool scale, C a, P* p, C b, const E* m,
             continue;
         }
         D::lin_d(P_->coef, b, Q->coef);
-        Q = Q->next;
+        Q = checked(Q->next);
         if (D::test(P_->coef))
             keep_P();
         else
             P_ = Terms::kill(P_);
     }
-    P* tail = P_ ? (scale ? scal(a, P_) : P_) : copy_dec(b, m, Q);
+    P* tail = P_ ? (scale ? scal(a, P_) : P_) : shifted_copy<Check>(b, m, Q);
     if (!out.head) return tail;
     out.tail->next = tail;
     return out.head;
