@@ -35,7 +35,25 @@ extern const std::uint64_t* internal_div_mask_DRLDRL;
 inline constexpr unsigned max_exponent_DRLDRL = 0x7F;
 inline constexpr unsigned max_degree_DRLDRL = 0xFF;
 
-struct DRLDRL_Layout {
+// The slots of the two-block layouts (DRLDRL, DRLDRL16), four to an order
+// word, over Self's n(), k() and b1(): variable i < k in slot (k-i) ^ 3,
+// variable i >= k in slot (4*B1 + n - i) ^ 3, the block degrees in slots 3
+// and 4*B1 + 3.
+template <class Self>
+struct Two_Block_Slots {
+    static unsigned phys(unsigned i) {
+        return (i < Self::k() ? Self::k() - i : 4 * Self::b1() + Self::n() - i) ^ 3u;
+    }
+    static int var_of_slot(unsigned s) {
+        const unsigned r = s ^ 3u, base = 4 * Self::b1(), n = Self::n(), k = Self::k();
+        if (s < base) return (r >= 1 && r <= k) ? int(k - r) : -1;
+        if (n <= k || r <= base || r > base + n - k) return -1;
+        return int(base + n - r);
+    }
+    static unsigned deg_slot(int blk) { return blk ? 4 * Self::b1() + 3 : 3; }
+};
+
+struct DRLDRL_Layout : Two_Block_Slots<DRLDRL_Layout> {
     using V = DRLDRL;
     static constexpr unsigned kBits = 8;
     static constexpr unsigned kOBits = 32;
@@ -46,16 +64,6 @@ struct DRLDRL_Layout {
     static unsigned words() { return internal_nb_dbl_block_DRLDRL; }
     static unsigned owords() { return internal_nb_block_DRLDRL; }
     static unsigned b1() { return internal_nb_block_block1_DRLDRL; }
-    static unsigned phys(unsigned i) {
-        return (i < k() ? k() - i : 4 * b1() + n() - i) ^ 3u;
-    }
-    static int var_of_slot(unsigned s) {
-        const unsigned r = s ^ 3u, base = 4 * b1();
-        if (s < base) return (r >= 1 && r <= k()) ? int(k() - r) : -1;
-        if (n() <= k() || r <= base || r > base + n() - k()) return -1;
-        return int(base + n() - r);
-    }
-    static unsigned deg_slot(int blk) { return blk ? 4 * b1() + 3 : 3; }
     static std::uint64_t div_mask(unsigned j) { return internal_div_mask_DRLDRL[j]; }
     static char** names() { return Liste_variables_DRLDRL; }
     static int extra() { return extra_nb_vars_DRLDRL; }

@@ -32,7 +32,7 @@ struct DRLDRL16_State {
 };
 extern DRLDRL16_State drldrl16_state;
 
-struct DRLDRL16_Layout {
+struct DRLDRL16_Layout : Two_Block_Slots<DRLDRL16_Layout> {
     using V = DRLDRL16;
     static constexpr unsigned kBits = 16;
     static constexpr unsigned kOBits = 64;
@@ -43,15 +43,6 @@ struct DRLDRL16_Layout {
     static unsigned words() { return drldrl16_state.words; }
     static unsigned owords() { return drldrl16_state.words; }
     static unsigned b1() { return drldrl16_state.b1; }
-    // Four slots to an order word, as DRLDRL: the same places.
-    static unsigned phys(unsigned i) { return (i < k() ? k() - i : 4 * b1() + n() - i) ^ 3u; }
-    static int var_of_slot(unsigned s) {
-        const unsigned r = s ^ 3u, base = 4 * b1();
-        if (s < base) return (r >= 1 && r <= k()) ? int(k() - r) : -1;
-        if (n() <= k() || r <= base || r > base + n() - k()) return -1;
-        return int(base + n() - r);
-    }
-    static unsigned deg_slot(int blk) { return blk ? 4 * b1() + 3 : 3; }
     static std::uint64_t div_mask(unsigned j) { return drldrl16_state.div_mask[j]; }
     static char** names() { return DRLDRL_Layout::names(); }
     static int extra() { return DRLDRL_Layout::extra(); }
