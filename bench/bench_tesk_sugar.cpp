@@ -35,10 +35,9 @@ List<I>* system_of(bool katsura, unsigned n, unsigned primes) {
     return katsura ? Examples<I>::katsura(n, 0) : Examples<I>::cyclic(n, 0);
 }
 
-// state.range(0): 1 katsura, 0 cyclic; range(1): variables; range(2): primes (integer build).
+// The basis of F (released at the end) in each round, the pairs counted.
 template <class I>
-void BM_Sugar(benchmark::State& state) {
-    List<I>* F = system_of<I>(state.range(0), unsigned(state.range(1)), unsigned(state.range(2)));
+algo::Sugar_Stats time_groebner(benchmark::State& state, List<I>* F) {
     algo::Sugar_Stats st;
     for (auto _ : state) {
         List<I>* G = algo::Sugar<I>::groebner(F, &st);
@@ -46,9 +45,17 @@ void BM_Sugar(benchmark::State& state) {
         Dmp<I>::Lists::kill_all(G);
     }
     state.counters["pairs"] = st.pairs;
+    Dmp<I>::Lists::kill_all(F);
+    return st;
+}
+
+// state.range(0): 1 katsura, 0 cyclic; range(1): variables; range(2): primes (integer build).
+template <class I>
+void BM_Sugar(benchmark::State& state) {
+    List<I>* F = system_of<I>(state.range(0), unsigned(state.range(1)), unsigned(state.range(2)));
+    const algo::Sugar_Stats st = time_groebner<I>(state, F);
     state.counters["reductions"] = st.reductions;
     state.counters["zero"] = st.zeros;
-    Dmp<I>::Lists::kill_all(F);
 }
 BENCHMARK(BM_Sugar<DRLDRL__GFC>)->Args({1, 7, 1})->Args({1, 8, 1})->Args({0, 6, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sugar<BigDexp__VGF>)->Args({1, 7, 2})->Args({1, 7, 8})->Args({0, 6, 2})->Unit(benchmark::kMillisecond);
@@ -74,14 +81,7 @@ void BM_SugarMonomials(benchmark::State& state) {
         e[n - 1] = 0;
         e[i] = std::uint16_t(tail);
     }
-    algo::Sugar_Stats st;
-    for (auto _ : state) {
-        List<I>* G = algo::Sugar<I>::groebner(F, &st);
-        benchmark::DoNotOptimize(G);
-        Dmp<I>::Lists::kill_all(G);
-    }
-    state.counters["pairs"] = st.pairs;
-    Dmp<I>::Lists::kill_all(F);
+    time_groebner<I>(state, F);
 }
 BENCHMARK(BM_SugarMonomials)->Args({60, 2})->Args({3, 127})->Unit(benchmark::kMillisecond);
 

@@ -799,6 +799,22 @@ std::vector<typename Model<I>::Poly> answered_basis(RBUS& in) {
     return canonical<I>(Wire<I>::read_list(in), false);
 }
 
+// The answers to the commands that `commands` writes on a fixture, then the
+// end code, in d/answers; whether the peer ended normally (else the answers
+// are not all there).
+template <class Commands>
+bool peer_session(const TempDir& d, Commands commands) {
+    {
+        WBUS w((d / "fixture").c_str());
+        commands(w);
+        w << MSG_TESK_QUIT;
+        w.kill();
+    }
+    const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
+    write_file(d / "answers", r.answers);
+    return r.status == 0;
+}
+
 // A computation the engine gives up is answered with its text and the
 // session goes on with the system and basis it had: an intersection
 // (computed with a tag variable), a basis and a lextriangular decomposition
@@ -807,20 +823,7 @@ TEST(TeskServerPeer, ComputationGivenUpIsRefusedAndTheSessionGoesOn) {
     using G = DRLDRL__GFC;
     using V = BigDexp__VGF;
     TempDir d;
-    // The answers to the commands that `commands` writes, then the end
-    // code, in d/answers; whether the peer ended normally (else the answers
-    // are not all there).
-    auto session = [&](auto commands) {
-        {
-            WBUS w((d / "fixture").c_str());
-            commands(w);
-            w << MSG_TESK_QUIT;
-            w.kill();
-        }
-        const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
-        write_file(d / "answers", r.answers);
-        return r.status == 0;
-    };
+    auto session = [&](auto commands) { return peer_session(d, commands); };
     ASSERT_TRUE(session([&](WBUS& w) {
         sugar_set_up<G>(2);
         Wire<G>::out_domain_protocol(w);
@@ -911,17 +914,7 @@ TEST(TeskServerPeer, AFirstBlockAndAVectorOfPrimesAreRefusedTogether) {
     using G = DRLDRL__GFC;
     using V = BigDexp__VGF;
     TempDir d;
-    auto run = [&](auto commands) {
-        {
-            WBUS w((d / "fixture").c_str());
-            commands(w);
-            w << MSG_TESK_QUIT;
-            w.kill();
-        }
-        const Peer_Run r = feed_peer(d, read_file(d / "fixture"));
-        EXPECT_EQ(r.status, 0) << r.log;
-        write_file(d / "answers", r.answers);
-    };
+    auto run = [&](auto commands) { EXPECT_TRUE(peer_session(d, commands)); };
     const std::string one_block = "A vector of primes needs one block of variables, not a first block of 1 of 2";
     // [85 2 1] [9 p], then [172 ...]: refused, and the prime field goes on.
     sugar_set_up<G>(2);
