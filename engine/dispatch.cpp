@@ -661,8 +661,9 @@ using namespace quor;
 using namespace quor::QUOR_NS;
 
 #if QUOR_INT
-static UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 mingbasis_strong, I32 restrict2,
-                             double* t, I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
+UI32 quor::QUOR_NS::groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 mingbasis_strong,
+                                     I32 restrict2, double* t, I32 bk0, I32 pas0, I32 final_restrict,
+                                     QUOR_Comp_Desc env) {
   check_arguments(base, n, resultat, env);
   double t_local = 0;
   if (t == nullptr) t = &t_local;
@@ -991,8 +992,8 @@ QUOR_EXPORT u32 Quor_int_gbasis_rr_form(Dpol* base, u32 n, Dpol* resultat, doubl
 
 // ============================================================ prime-field build
 
-static UI32 groebner_request(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_strong, I32 restrict2, double* t,
-                             I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
+UI32 quor::QUOR_NS::groebner_request(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_strong, I32 restrict2,
+                                     double* t, I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env) {
   (void)bk0;
   (void)pas0;
   check_arguments(base, n, resultat, env);

@@ -59,6 +59,18 @@ inline constexpr u32 kMaxMemoryOption = 1000;
 
 namespace quor::QUOR_NS {
 
+// The body of Quor_int_groebner / Quor_groebner without their entry guard,
+// for callers already inside one (the host's compute entry): the guard's
+// state belongs to the host's call, and a nested exported call would open a
+// second guard for nothing.
+#if QUOR_INT
+UI32 groebner_request(Dpol_INT* base, UI32 n, Dpol_INT* resultat, I32 mingbasis_strong, I32 restrict2, double* t,
+                      I32 bk0, I32 pas0, I32 final_restrict, QUOR_Comp_Desc env);
+#else
+UI32 groebner_request(Dpol* base, UI32 n, Dpol* resultat, I32 mingbasis_strong, I32 restrict2, double* t, I32 bk0,
+                      I32 pas0, I32 final_restrict, QUOR_Comp_Desc env);
+#endif
+
 // Switches a strategy sets for its own request (cleared when the request
 // returns, also on a fatal error); read by the two-stage driver.
 extern i32 want_buildmatrix;

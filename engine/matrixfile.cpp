@@ -196,7 +196,7 @@ u32 rebuild_matrix(const char* name, Dpol* result) {
     std::fill(outdeg, outdeg + n, -1);
     GC_state mark;
     QUOR_NAME(save_GC_state)(&mark);
-    QUOR_NAME(w_fglm)(N0, pairs, dense, n, idx, rows, 1, outdeg, &p, 1, 0, Liste_variables, 0, 1, -1, -1, -1);
+    fglm_request(N0, pairs, dense, n, idx, rows, 1, outdeg, &p, 1, 0, Liste_variables, 0, 1, -1, -1, -1);
     QUOR_NAME(restore_GC_state)(&mark);
     deg[k] = std::min(std::max(outdeg[last], -1), i32(N0));
     res[k] = zone_array<Dom>(u64(deg[k] + 1));

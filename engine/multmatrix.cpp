@@ -512,7 +512,7 @@ ShapeResidues sparse_fglm_slots(const MultMatrix* Mp, i32 sqfr, bool minpoly_onl
     i32* od = outdeg_of[t].data();
     fill_dense_rows(&M, k, p, r);
     std::fill(od, od + n, -1);
-    QUOR_NAME(w_fglm)(D, M.pairs, M.dense, n, M.idx, r, 1, od, &p, verbose, 0, Liste_variables, sqfr,
+    fglm_request(D, M.pairs, M.dense, n, M.idx, r, 1, od, &p, verbose, 0, Liste_variables, sqfr,
                       minpoly_only ? 1 : 0, N, -1, -1);
     for (u32 j = j0; j < n; ++j) {
       if (!res[k * n + j]) continue;

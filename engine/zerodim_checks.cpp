@@ -63,7 +63,7 @@ i32 minimal_polynomial_degree(Dpol* G, u32 count, u32 dim, u32 slots, i32* first
 #endif
     fill_dense_rows(&M, k, p, rows);
     outdeg[M.n - 1] = -1;
-    QUOR_NAME(w_fglm)(dim, M.pairs, M.dense, M.n, M.idx, rows, 1, outdeg.data(), &p, 0, 0, Liste_variables, 0, 1,
+    fglm_request(dim, M.pairs, M.dense, M.n, M.idx, rows, 1, outdeg.data(), &p, 0, 0, Liste_variables, 0, 1,
                       -1, -1, -1);
     best = std::max(best, outdeg[M.n - 1]);
     if (k == 0) *first = best;

@@ -192,7 +192,7 @@ std::vector<Dom1> combine_results(const char* base, i32 n, i32 N) {
   std::vector<Dom1> generator = heap_array<Dom1>(std::size_t((d + 1) * m), "the generator");
   std::vector<Dom1*> MX(std::size_t(d) + 1);
   for (i32 k = 0; k <= d; ++k) MX[k] = generator.data() + k * m;
-  QUOR_NAME(fglm_polys)(MX.data(), seqs.data(), n, d, 1);
+  fglm_polys_request(MX.data(), seqs.data(), n, d, 1);
   return generator;
 }
 
@@ -218,10 +218,7 @@ QUOR_EXPORT void QUOR_NAME(init_BlockHankel)(quor::u32 p) {
 #endif
 }
 
-static void fglm_polys_request(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** seqs, quor::i32 n, quor::i32 d,
-                               quor::i32 verbose) {
-  using namespace quor;
-  using namespace quor::QUOR_NS;
+void quor::QUOR_NS::fglm_polys_request(Dom1** MX, Dom** seqs, i32 n, i32 d, i32 verbose) {
   const u32 p = check_block_prime("fglm_polys");
   if (n < 1 || d < 2) QUOR_NAME(Fatal)("fglm_polys: n=%d, d=%d (n >= 1 and d >= 2 needed)\n", n, d);
   if (MX == nullptr || seqs == nullptr) QUOR_NAME(Fatal)("fglm_polys: no generator or no sequences\n");
@@ -257,7 +254,7 @@ static void fglm_polys_request(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** se
 
 QUOR_EXPORT void QUOR_NAME(fglm_polys)(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** seqs, quor::i32 n,
                                        quor::i32 d, quor::i32 verbose) {
-  quor::QUOR_NS::entry_guard([&] { fglm_polys_request(MX, seqs, n, d, verbose); });
+  quor::QUOR_NS::entry_guard([&] { quor::QUOR_NS::fglm_polys_request(MX, seqs, n, d, verbose); });
 }
 
 QUOR_EXPORT void QUOR_NAME(combine_results)(const char* base, quor::i32 n, quor::i32 N) {

@@ -29,6 +29,10 @@ QUOR_EXPORT void QUOR_NAME(init_BlockHankel)(quor::u32 p);
 // Prints the solver time, and with verbose the generator on standard output.
 QUOR_EXPORT void QUOR_NAME(fglm_polys)(quor::QUOR_NS::Dom1** MX, quor::QUOR_NS::Dom** seqs, quor::i32 n,
                                        quor::i32 d, quor::i32 verbose);
+namespace quor::QUOR_NS {
+// fglm_polys without its entry guard, for the library's own callers.
+void fglm_polys_request(Dom1** MX, Dom** seqs, i32 n, i32 d, i32 verbose);
+}  // namespace quor::QUOR_NS
 // Checks the matrix arithmetic and the solver on built-in data (prime 65521,
 // installed for the test only): reports each check on standard error; the
 // first failed check is fatal.

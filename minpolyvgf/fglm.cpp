@@ -402,12 +402,9 @@ void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* 
 
 }  // namespace quor::QUOR_NS
 
-static void w_fglm_request(quor::u32 D, quor::i32* pairs, quor::i32* nosp, quor::u32 nvars, quor::i32* idx,
-                           quor::QUOR_NS::Dom** rows, quor::i32 version, quor::i32* outdeg, quor::u32* prime,
-                           quor::i32 verbose, quor::i32 print, char** names, quor::i32 sqfr, quor::i32 minpoly_only,
-                           quor::i32 N, quor::i32 P, quor::i32 b) {
-  using namespace quor;
-  using namespace quor::QUOR_NS;
+void quor::QUOR_NS::fglm_request(u32 D, i32* pairs, i32* nosp, u32 nvars, i32* idx, Dom** rows, i32 version,
+                                 i32* outdeg, u32* prime, i32 verbose, i32 print, char** names, i32 sqfr,
+                                 i32 minpoly_only, i32 N, i32 P, i32 b) {
   QUOR_NAME(Table_Primes) = prime;
   init_wiedemann();
   QUOR_NAME(w_sparse) = pairs;
@@ -438,7 +435,7 @@ QUOR_EXPORT void QUOR_NAME(w_fglm)(quor::u32 D, quor::i32* pairs, quor::i32* nos
                                    char** names, quor::i32 sqfr, quor::i32 minpoly_only, quor::i32 N,
                                    quor::i32 P, quor::i32 b) {
   quor::QUOR_NS::entry_guard([&] {
-    w_fglm_request(D, pairs, nosp, nvars, idx, rows, version, outdeg, prime, verbose, print, names, sqfr, minpoly_only,
-                   N, P, b);
+    quor::QUOR_NS::fglm_request(D, pairs, nosp, nvars, idx, rows, version, outdeg, prime, verbose, print, names, sqfr,
+                                minpoly_only, N, P, b);
   });
 }

@@ -78,6 +78,12 @@ inline constexpr i32 kFglmAttempts = 4;
 // caller that redoes the computation with another prime); initially 0.
 extern i32 want_fglm_soft_failure;
 
+// The entry's body without its guard: what the library's own callers use
+// (the engine, and the integer build's team of primes, whose threads must
+// not touch the host call's guard).
+void fglm_request(u32 D, i32* pairs, i32* nosp, u32 nvars, i32* idx, Dom** rows, i32 version, i32* outdeg,
+                  u32* prime, i32 verbose, i32 print, char** names, i32 sqfr, i32 minpoly_only, i32 N, i32 P, i32 b);
+
 // The driver on the matrix globals (prime set by init_wiedemann): results
 // into out/outdeg when out is non-null, else printed with names.
 void fglm_sparse(i32 D, i32 verbose, i32 nvars, const i32* idx, Dom** out, i32* outdeg, char** names,

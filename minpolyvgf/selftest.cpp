@@ -250,7 +250,7 @@ QUOR_EXPORT void QUOR_NAME(test_MatDom1)() {
   std::vector<Dom1> generator = heap_array<Dom1>(std::size_t((d + 1) * kM), "the self test");
   std::vector<Dom1*> MX(d + 1);
   for (i32 k = 0; k <= d; ++k) MX[k] = generator.data() + k * kM;
-  QUOR_NAME(fglm_polys)(MX.data(), seqs.data(), kN, d, 0);
+  fglm_polys_request(MX.data(), seqs.data(), kN, d, 0);
   const struct {
     i32 k;
     const std::int16_t* want;

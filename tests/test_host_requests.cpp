@@ -1,6 +1,6 @@
 // Whole requests of this build through the stand-in host: the recorded
-// replay program, and interrupts that end a computation without harming the
-// next request.
+// replay program, interrupts that end a computation without harming the
+// next request, and refusals after the library's own teams.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,6 +221,35 @@ QTEST(RequestElimination, ASmallTransposedRoomGivesTheReferenceBasis) {
   elim_transposed_budget = 16;
   Host h;
   EXPECT_TRUE(same_lines(reference_lines(kData + "/katsura-6.qq.gb.txt"), lines(basis_of(h, k6, this_build()), k6)));
+}
+#endif
+
+// ---------------------------------------------------------------- threads
+
+#if QUOR_INT
+// The change of ordering runs its primes on a team.  Its threads must leave
+// the host call's entry guard alone: a refusal that follows, in the same
+// session, still comes back as the host error (a stale guard depth made the
+// outermost guard throw with nothing to catch it, and the process aborted).
+QTEST(RequestThreads, ARefusalAfterAThreadedChangeOfOrderingIsARefusal) {
+  const System k6 = system_named("katsura-6"), squared = system_named("katsura-4-squared");
+  RequestOptions o = this_build();
+  o.threads = 3;
+  o.strategy = "QUOR_COMPUTE_RRFORM";
+  Host h;
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    EXPECT_EQ(basis_of(h, k6, o).size(), k6.vars.size());
+    EXPECT_EQ(guard_depth, 0);
+    try {
+      quor::standin::run_request(h, squared, o);
+      ADD_FAILURE() << "a minimal polynomial that is not square-free was accepted";
+    } catch (const quor::standin::RequestError& e) {
+      EXPECT_NE(std::string(e.what()).find("not square-free"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(guard_depth, 0);
+    EXPECT_TRUE(h.violations().empty()) << h.violations().front();
+  }
 }
 #endif
 

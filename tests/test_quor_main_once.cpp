@@ -142,6 +142,48 @@ TEST_F(QuorMain, PrintsHilbertSeriesAndNormalForms) {
   EXPECT_NE(run("--nb -1 " + g).err.find("--nb: -1 is not a count"), std::string::npos);
 }
 
+// Every strategy whose work runs on a team (the prime-field elimination, the
+// integer build's change of ordering over its primes) answers on 3 threads
+// as on one, and a refusal stays a refusal.  The thread-sanitizer run runs
+// this too: a race in the library's teams or its host services ends the
+// program with the sanitizer's status.
+TEST_F(QuorMain, ThreadedStrategiesAnswerAsOnOneThread) {
+  const std::string data = std::string(QUOR_TEST_DATA_DIR) + "/";
+  const std::string k6 = data + "katsura-6.txt", squared = data + "katsura-4-squared.txt";
+  struct Case {
+    std::string args;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"--prime 65521 " + data + "katsura-7.txt", 0},
+      {"--prime 65521 --strategy QUOR_COMPUTE_MATRIXN " + k6, 0},
+      {k6, 0},
+      {"--strategy QUOR_COMPUTE_MATRIXN " + k6, 0},
+      {"--strategy QUOR_COMPUTE_RRFORM " + k6, 0},
+      {"--strategy QUOR_COMPUTE_RRFORM_SQFR " + squared, 0},
+      {"--strategy QUOR_COMPUTE_MINPOLY " + k6, 0},
+      {"--strategy QUOR_COMPUTE_MINPOLY_SQFR " + squared, 0},
+      {"--strategy QUOR_COMPUTE_RADICAL_STRATEG1 " + squared, 0},
+      {"--strategy QUOR_COMPUTE_RADICAL_STRATEG2 " + squared, 0},
+      {"--strategy QUOR_COMPUTE_GBASIS_MULTI " + k6, 0},
+      {"--strategy QUOR_COMPUTE_GBASIS_NF --nb 1 " + k6, 0},
+      {"--strategy QUOR_COMPUTE_GBASIS_NF_RECOMPUTE --nb 1 " + k6, 0},
+      {"--strategy QUOR_COMPUTE_RRFORM " + squared, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Outcome one = run("--threads 1 " + c.args), three = run("--threads 3 " + c.args);
+    ASSERT_EQ(one.status, c.status) << one.err;
+    ASSERT_EQ(three.status, c.status) << three.err;
+    if (c.status == 0) {
+      EXPECT_FALSE(three.out.empty());
+      EXPECT_EQ(lines(three.out), lines(one.out));
+    } else {
+      EXPECT_NE(three.err.find("not square-free"), std::string::npos) << three.err;
+    }
+  }
+}
+
 TEST_F(QuorMain, RefusesBadInputWithAMessage) {
   struct Case {
     std::string text, args, message;

@@ -22,6 +22,7 @@
 #include "core/channels.h"
 #include "core/coeffs.h"
 #include "core/zone.h"
+#include "engine/dispatch.h"
 #include "host/C/host_services.h"
 
 namespace quor::QUOR_NS {
@@ -403,7 +404,7 @@ HostValue gbasis_compute(HostKernel kernel, HostArgs args) {
   std::fflush(stderr);
   // The computation writes at most kMaxiBase results, straight into base.
   return compute_on_inputs(kernel, args, true, [&](InPoly* inputs, u32 n, double* t) {
-    return QUOR_NAME(groebner)(inputs, n, base, 1, 0, t, c.bk0, c.pas0, c.final_restrict, &desc);
+    return groebner_request(inputs, n, base, 1, 0, t, c.bk0, c.pas0, c.final_restrict, &desc);
   });
 }
 

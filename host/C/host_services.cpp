@@ -103,8 +103,8 @@ void allocation_failure_text(char* text, std::size_t size) {
 
 }  // namespace
 
-int guard_depth = 0;
-std::uintptr_t outermost_guard = 0;
+thread_local int guard_depth = 0;
+thread_local std::uintptr_t outermost_guard = 0;
 
 void unwind_to_guard(bool interrupt, const char* text) {
   keep_guarded(interrupt, text);

@@ -83,8 +83,11 @@ void raise_kept_fatal();
 // with the bytes asked when the library's allocator recorded them.
 [[noreturn]] void raise_allocation_failure();
 
-// Open entry guards of this build (on the host's calling thread).
-extern int guard_depth;
+// Open entry guards of this build on the calling thread.  Per thread: the
+// guards belong to the host's calling thread, and a team of the library's
+// must neither see nor move them (a shared count raced with the host's call
+// and left the outermost guard throwing with nothing to catch it).
+extern thread_local int guard_depth;
 // What unwinds the library's own frames inside an entry guard: a host error
 // or an interrupt becomes this exception, its message kept in the build's
 // state, and the outermost guard hands it to the host once every destructor
@@ -102,8 +105,8 @@ void keep_library_exception(const char* what);
 // then the host's interrupt check, then the host error "interrupted").
 [[noreturn]] void deliver_guarded_raise();
 
-// Where the outermost open guard's level lies on the stack.
-extern std::uintptr_t outermost_guard;
+// Where the calling thread's outermost open guard's level lies on its stack.
+extern thread_local std::uintptr_t outermost_guard;
 
 // One level of guard_depth for the guard's lifetime.
 class GuardLevel {
