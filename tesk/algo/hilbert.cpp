@@ -341,6 +341,26 @@ std::vector<std::int64_t> hilbert_first_numerator(unsigned n, unsigned m, const 
     }
 }
 
+bool add_to_first_numerator(unsigned n, unsigned m, const std::uint16_t* rows, const std::uint16_t* x,
+                            std::vector<std::int64_t>& K) {
+    Ideal q{n, std::vector<std::uint16_t>(rows, rows + std::size_t(m) * n)};
+    for (unsigned i = 0; i < m; ++i)
+        for (unsigned v = 0; v < n; ++v) {
+            std::uint16_t& e = q.row(i)[v];
+            e = std::uint16_t(e > x[v] ? e - x[v] : 0);
+        }
+    const Numerator kq = first_numerator(minimalize(q));
+    if (kq.is_big) return false;
+    const unsigned shift = degree(x, n);
+    std::vector<std::int64_t> r = K;
+    if (r.size() < kq.small.size() + shift) r.resize(kq.small.size() + shift, 0);
+    for (std::size_t i = 0; i < kq.small.size(); ++i)
+        if (__builtin_sub_overflow(r[i + shift], kq.small[i], &r[i + shift])) return false;
+    trim(r);
+    K = std::move(r);
+    return true;
+}
+
 Hilbert_Series hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps) {
     try {
         return series(n, m, exps);
