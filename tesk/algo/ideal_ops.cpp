@@ -13,6 +13,29 @@ namespace tesk::algo {
 
 namespace {
 
+Sugar_Stats operation_work;  // of the operation under way, its attempts added up
+
+// Sugar<I>::groebner, its work added to the operation's.
+template <class I>
+poly::List<I>* counted_groebner(poly::List<I>* F, const Hilbert_Series* hilbert = nullptr) {
+    Sugar_Stats st;
+    auto add = [&] {
+        operation_work.pairs += st.pairs;
+        operation_work.reductions += st.reductions;
+        operation_work.zeros += st.zeros;
+        operation_work.skipped += st.skipped;
+        operation_work.examined += st.examined;
+    };
+    try {
+        poly::List<I>* G = Sugar<I>::groebner(F, &st, hilbert);
+        add();
+        return G;
+    } catch (const expo::Range_Overflow&) {
+        add();
+        throw;
+    }
+}
+
 // Only an instance with two blocks of variables eliminates.
 template <class I>
 void need_two_blocks(const char* what) {
@@ -167,7 +190,7 @@ poly::List<I>* homogenised_basis(const Detached_Lists& d, unsigned k, poly::List
         }
         Sugar<I>::set(n, n, 0);
         Ops::attach(d, 0, {&H});
-        poly::List<I>* B = Sugar<I>::groebner(H);
+        poly::List<I>* B = counted_groebner<I>(H);
         M::Lists::kill_all(H);
         H = B;
         Ops::detach({&H}, db);
@@ -190,7 +213,7 @@ poly::List<I>* homogenised_basis(const Detached_Lists& d, unsigned k, poly::List
     // polynomials, the homogenised block order, so that h = 1 gives a basis of F.
     Sugar<I>::set(n + 1, k, 0);
     Ops::attach(dh, 0, {&H});
-    poly::List<I>* G = Sugar<I>::groebner(H, nullptr, driven ? &hs : nullptr);
+    poly::List<I>* G = counted_groebner<I>(H, driven ? &hs : nullptr);
     M::Lists::kill_all(H);
     H = nullptr;
     typename Ops::Detached g;
@@ -217,8 +240,8 @@ poly::List<I>* block_basis(poly::List<I>* F, bool eliminated = false) {
     using M = poly::Dmp<I>;
     using Ops = Ideal_Ops<I>;
     const unsigned n = I::L::n(), k = I::L::k();
-    if constexpr (I::L::kDegBlocks != 2) return Sugar<I>::groebner(F);
-    if (k == 0 || k >= n || !M::size(F)) return Sugar<I>::groebner(F);
+    if constexpr (I::L::kDegBlocks != 2) return counted_groebner<I>(F);
+    if (k == 0 || k >= n || !M::size(F)) return counted_groebner<I>(F);
     poly::List<I>* c = M::Lists::copy_all(F);
     typename Ops::Detached d;
     Ops::detach({&c}, d);
@@ -233,7 +256,7 @@ poly::List<I>* block_basis(poly::List<I>* F, bool eliminated = false) {
     }
     // The homogenised ideal leaves the exponents' range, or its loop does:
     // the plain loop, which may not.
-    return Sugar<I>::groebner(F);
+    return counted_groebner<I>(F);
 }
 
 // A list released when it goes out of scope, unless taken: what an
@@ -350,6 +373,7 @@ struct Wider<poly::DRLDRL__GFC> {
 template <class I, class Body>
 poly::List<I>* with_room(const std::vector<poly::List<I>*>& in, unsigned lead, Body body) {
     using W = typename Wider<I>::type;
+    operation_work = {};
     if constexpr (std::is_void_v<W>) {
         return body(in);
     } else {
@@ -384,6 +408,8 @@ poly::List<I>* with_room(const std::vector<poly::List<I>*>& in, unsigned lead, B
 }
 
 }  // namespace
+
+Sugar_Stats last_operation_work() { return operation_work; }
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::groebner(Lst* F) {

@@ -591,6 +591,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Seri
             // trap's owner gives up, the run's records released.
             r.release();
             close_history();
+            if (stats) *stats = r.st;  // what the attempt cost
             throw;
         }
         Crits::kill_all(r.pairs);
