@@ -2,11 +2,13 @@
 // cyclic systems: modulo 65521 (prime-field build) and modulo a vector of two
 // or eight large primes at once (integer build); the same run replayed from
 // its history file; and a basis for two blocks of variables, by the plain
-// loop and by the homogenised, Hilbert-driven one of the ideal operations.
+// loop and by the homogenised, Hilbert-driven one of the ideal operations,
+// on katsura and on sparse binomials of high degree.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -122,5 +124,46 @@ void BM_BlockBasis(benchmark::State& state) {
     Dmp<I>::Lists::kill_all(F);
 }
 BENCHMARK(BM_BlockBasis)->Args({5, 2, 0})->Args({5, 2, 1})->Args({6, 3, 0})->Args({6, 3, 1})->Unit(benchmark::kMillisecond);
+
+// Sparse binomials m1 - c*m2 of high degree (exponents up to 40) for two
+// blocks of variables, through the ideal operations' loop, whose 8-bit
+// exponents give way to 16-bit ones on the way.  range(0): the system.
+struct Binomial {
+    std::vector<std::uint16_t> m1;
+    std::uint32_t c;
+    std::vector<std::uint16_t> m2;
+};
+struct Binomial_System {
+    std::uint32_t prime;
+    unsigned n, k;
+    std::vector<Binomial> polys;
+};
+const Binomial_System kBinomials[] = {
+    {11, 4, 2, {{{0,20,0,14}, 9, {9,0,0,35}}, {{0,0,0,5}, 6, {7,21,0,0}}, {{0,34,36,0}, 2, {0,1,0,0}}, {{21,0,37,10}, 9, {6,0,0,0}}, {{20,0,0,0}, 9, {39,0,6,0}}}},
+    {7919, 4, 3, {{{25,24,30,0}, 4928, {1,0,29,22}}, {{0,13,22,0}, 6537, {0,4,0,0}}, {{28,0,28,0}, 4420, {40,0,0,0}}, {{0,0,39,39}, 3847, {25,0,0,13}}, {{0,0,24,0}, 3159, {0,16,24,0}}}},
+    {7919, 5, 1, {{{0,31,22,36,36}, 5315, {0,0,31,22,39}}, {{13,28,25,0,0}, 7358, {0,10,0,8,31}}, {{39,0,28,27,17}, 3417, {3,27,11,0,23}}, {{0,0,0,38,0}, 4687, {25,36,0,20,0}}, {{34,0,14,0,14}, 7083, {20,0,0,18,0}}, {{23,9,0,35,0}, 2697, {0,17,0,11,27}}}},
+};
+
+void BM_SparseBinomials(benchmark::State& state) {
+    using I = DRLDRL__GFC;
+    using M = Dmp<I>;
+    const Binomial_System& s = kBinomials[state.range(0)];
+    Dmp<I>::Lists::kill_all(system_of<I>(true, s.n, 1));
+    gfc::set_module_GFC(s.prime);
+    algo::Sugar<I>::set(s.n, s.k, 0);
+    List<I>* F = nullptr;
+    for (const Binomial& b : s.polys) {
+        const std::uint32_t one = 1, minus_c = s.prime - b.c % s.prime;
+        F = M::Lists::cons(M::add_dd(M::monom_raw(b.m1.data(), &one, 1), M::monom_raw(b.m2.data(), &minus_c, 1)), F);
+    }
+    for (auto _ : state) {
+        List<I>* G = algo::Ideal_Ops<I>::groebner(F);
+        benchmark::DoNotOptimize(G);
+        Dmp<I>::Lists::kill_all(G);
+    }
+    Dmp<I>::Lists::kill_all(F);
+    gfc::set_module_GFC(65521);
+}
+BENCHMARK(BM_SparseBinomials)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -5,14 +5,10 @@
 // variables, as if it had been read from a file.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdint>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -26,6 +22,7 @@
 namespace {
 
 using quor_test::Mod_Poly;
+using tesk_server_run::last_line;
 using tesk_server_run::Result;
 
 const std::string kDir = std::string(QUOR_TEST_DATA_DIR) + "/ideal-diff/";
@@ -46,9 +43,7 @@ std::vector<std::int64_t> trimmed(std::vector<std::int64_t> h) {
 
 std::vector<Case> read_cases() {
     std::vector<Case> cases;
-    std::ifstream in(kDir + "cases.txt");
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
+    for (const std::string& line : quor_test::data_lines(kDir + "cases.txt")) {
         std::istringstream ls(line);
         Case c;
         std::string h;
@@ -101,13 +96,6 @@ std::string line_value(const std::string& out, const std::string& key) {
     return "";
 }
 
-// The last line of out (an error, when there is one), at most 200 bytes.
-std::string last_line(const std::string& out) {
-    std::string s = out.substr(0, out.find_last_not_of('\n') + 1);
-    s = s.substr(s.rfind('\n') == std::string::npos ? 0 : s.rfind('\n') + 1);
-    return s.substr(0, 200);
-}
-
 // The sets of a "[[p,...],[p,...]]" text, each as a list text.
 std::vector<std::string> set_texts(const std::string& text) {
     std::vector<std::string> sets;
@@ -158,26 +146,6 @@ long triangular_count(const std::string& text, const quor::standin::System& sys,
     return total;
 }
 
-double cpu_seconds_of_children() {
-    rusage u;
-    getrusage(RUSAGE_CHILDREN, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
-struct Timed {
-    Result r;
-    double wall, cpu;
-};
-
-Timed timed_server(const quor_test::TempDir& d, const std::string& args) {
-    const double cpu = cpu_seconds_of_children();
-    const auto t0 = std::chrono::steady_clock::now();
-    // Bounded: a run past 30 s ends with status 124 and fails its case.
-    Result r = tesk_server_run::server(d, args, "", 30);
-    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - t0;
-    return {std::move(r), wall.count(), cpu_seconds_of_children() - cpu};
-}
-
 std::string h_text(const std::vector<std::int64_t>& h) {
     std::string s;
     for (size_t i = 0; i < h.size(); ++i) s += (i ? "," : "") + std::to_string(h[i]);
@@ -217,7 +185,8 @@ TEST(TeskIdealDiff, OperationsAndFollowUpsAgreeWithSingular) {
 
         const std::string follow = "-nbsol -hilbert -degree " + op;
         auto run = [&](const std::string& args) {
-            Timed t = timed_server(d, args);
+            // Bounded: a run past 30 s ends with status 124 and fails its case.
+            tesk_server_run::Timed t = tesk_server_run::timed_server(d, args, 30);
             times.push_back({c.name, args.substr(0, args.find(" -prime")), t.wall, t.cpu, c.singular_ms});
             return std::move(t.r);
         };
@@ -225,15 +194,9 @@ TEST(TeskIdealDiff, OperationsAndFollowUpsAgreeWithSingular) {
         // What was printed is compared even when the run failed after it.
         const std::string& out = r.out;
         if (r.status != 0) bad += "\n  status " + std::to_string(r.status) + " of " + follow + ": " + last_line(out);
-        try {
-            const std::string got = out.substr(0, out.find('\n'));
-            if (quor_test::canonical(got, sys, c.prime) !=
-                quor_test::canonical(quor_test::lines_to_list(quor_test::slurp(kDir + c.name + ".gb.txt")), sys,
-                                     c.prime))
-                bad += "\n  basis " + got.substr(0, 200) + " is not Singular's " + c.name + ".gb.txt";
-        } catch (const quor::standin::SystemFileError& e) {
-            bad += std::string("\n  unreadable basis: ") + e.what();
-        }
+        const std::string mismatch =
+            quor_test::basis_mismatch(out.substr(0, out.find('\n')), kDir + c.name + ".gb.txt", sys, c.prime);
+        if (!mismatch.empty()) bad += "\n  " + mismatch;
         differs("#solutions", line_value(out, "#solutions "), std::to_string(c.nbsol));
         bool ok;
         const std::string ht = line_value(out, "h(t) = ");

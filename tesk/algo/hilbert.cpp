@@ -160,18 +160,25 @@ unsigned degree(const std::uint16_t* m, unsigned n) {
     return d;
 }
 
-// The minimal generators of I, by increasing degree (so that a divisor comes first).
+// The minimal generators of I, in the order met: each row is tested
+// against those kept so far, and drops those it divides.  A quotient's
+// thousands of rows keep a few: no sort of them all.
 Ideal minimalize(const Ideal& I) {
     const unsigned n = I.n, m = I.size();
-    std::vector<unsigned> order(m);
-    for (unsigned i = 0; i < m; ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](unsigned a, unsigned b) { return degree(I.row(a), n) < degree(I.row(b), n); });
     Ideal out{n, {}};
-    for (unsigned i : order) {
+    for (unsigned i = 0; i < m; ++i) {
+        const std::uint16_t* r = I.row(i);
         bool redundant = false;
-        for (unsigned j = 0, k = out.size(); j < k && !redundant; ++j) redundant = divides(out.row(j), I.row(i), n);
-        if (!redundant) out.rows.insert(out.rows.end(), I.row(i), I.row(i) + n);
+        for (unsigned j = 0, k = out.size(); j < k && !redundant; ++j) redundant = divides(out.row(j), r, n);
+        if (redundant) continue;
+        std::size_t kept = 0;
+        for (unsigned j = 0, k = out.size(); j < k; ++j)
+            if (!divides(r, out.row(j), n)) {
+                if (kept != std::size_t(j) * n) std::copy_n(out.row(j), n, out.rows.begin() + kept);
+                kept += n;
+            }
+        out.rows.resize(kept);
+        out.rows.insert(out.rows.end(), r, r + n);
     }
     return out;
 }
@@ -220,16 +227,19 @@ Numerator first_numerator(const Ideal& I) {
     std::nth_element(exps.begin(), exps.begin() + exps.size() / 2, exps.end());
     unsigned e = exps[exps.size() / 2];
     if (e >= pure) e = pure - 1;
-    // I + (x^e) and I : x^e.
-    Ideal plus{n, I.rows};
+    // I + (x^e), minimal as it is made: x^e and the generators it does not
+    // divide (no generator divides x^e, a power below the pure one); I : x^e.
+    Ideal plus{n, {}};
+    for (unsigned i = 0; i < m; ++i)
+        if (I.row(i)[x] < e) plus.rows.insert(plus.rows.end(), I.row(i), I.row(i) + n);
     plus.rows.resize(plus.rows.size() + n, 0);
-    plus.row(m)[x] = std::uint16_t(e);
+    plus.row(plus.size() - 1)[x] = std::uint16_t(e);
     Ideal quotient{n, I.rows};
     for (unsigned i = 0; i < m; ++i) {
         std::uint16_t& c = quotient.row(i)[x];
         c = std::uint16_t(c > e ? c - e : 0);
     }
-    Numerator k = first_numerator(minimalize(plus));
+    Numerator k = first_numerator(plus);
     Numerator q = first_numerator(minimalize(quotient));
     if (!k.is_big && !q.is_big && add_shifted_fits(k.small, q.small, e)) {
         trim(k.small);
@@ -339,6 +349,26 @@ std::vector<std::int64_t> hilbert_first_numerator(unsigned n, unsigned m, const 
     } catch (const Overflow&) {
         fatal_overflow();
     }
+}
+
+bool add_to_first_numerator(unsigned n, unsigned m, const std::uint16_t* rows, const std::uint16_t* x,
+                            std::vector<std::int64_t>& K) {
+    Ideal q{n, std::vector<std::uint16_t>(rows, rows + std::size_t(m) * n)};
+    for (unsigned i = 0; i < m; ++i)
+        for (unsigned v = 0; v < n; ++v) {
+            std::uint16_t& e = q.row(i)[v];
+            e = std::uint16_t(e > x[v] ? e - x[v] : 0);
+        }
+    const Numerator kq = first_numerator(minimalize(q));
+    if (kq.is_big) return false;
+    const unsigned shift = degree(x, n);
+    std::vector<std::int64_t> r = K;
+    if (r.size() < kq.small.size() + shift) r.resize(kq.small.size() + shift, 0);
+    for (std::size_t i = 0; i < kq.small.size(); ++i)
+        if (__builtin_sub_overflow(r[i + shift], kq.small[i], &r[i + shift])) return false;
+    trim(r);
+    K = std::move(r);
+    return true;
 }
 
 Hilbert_Series hilbert_series(unsigned n, unsigned m, const std::uint16_t* exps) {

@@ -7,10 +7,34 @@
 
 #include "tesk/algo/hilbert.h"
 #include "tesk/algo/sugar.h"
+#include "tesk/base/gfc.h"
 
 namespace tesk::algo {
 
 namespace {
+
+Sugar_Stats operation_work;  // of the operation under way, its attempts added up
+
+// Sugar<I>::groebner, its work added to the operation's.
+template <class I>
+poly::List<I>* counted_groebner(poly::List<I>* F, const Hilbert_Series* hilbert = nullptr) {
+    Sugar_Stats st;
+    auto add = [&] {
+        operation_work.pairs += st.pairs;
+        operation_work.reductions += st.reductions;
+        operation_work.zeros += st.zeros;
+        operation_work.skipped += st.skipped;
+        operation_work.examined += st.examined;
+    };
+    try {
+        poly::List<I>* G = Sugar<I>::groebner(F, &st, hilbert);
+        add();
+        return G;
+    } catch (const expo::Range_Overflow&) {
+        add();
+        throw;
+    }
+}
 
 // Only an instance with two blocks of variables eliminates.
 template <class I>
@@ -87,73 +111,19 @@ poly::List<I>* reduce_basis(poly::List<I>* B) {
     return out;
 }
 
-// The reduced basis, for the block order of the layout (n, k), of the
-// homogenised system dh over n + 1 variables (see block_basis); H holds the
-// running loop's input.  The layout is given back when it returns.  With
-// `eliminated`, only its polynomials free of the first block.
+// dh := the polynomials of d homogenised by a new last variable; false
+// when a term's exponents would not fit the exponent type (the degree
+// basis holds the whole degree in one block: the second block's share is
+// at most that).
 template <class I>
-poly::List<I>* homogenised_basis(const Detached_Lists& dh, unsigned k, poly::List<I>*& H, bool eliminated) {
-    using M = poly::Dmp<I>;
-    using Ops = Ideal_Ops<I>;
-    using X = typename M::X;
-    const unsigned n = dh.n - 1;
-    // The Hilbert series of (F^h), the same for every order: a degree basis's.
-    Sugar<I>::set(n + 1, n + 1, 0);
-    Ops::attach(dh, 0, {&H});
-    poly::List<I>* B = Sugar<I>::groebner(H);
-    std::vector<std::uint16_t> rows;
-    unsigned m = 0;
-    for (poly::List<I>* q = B; q; q = q->next, ++m)
-        for (unsigned v = 0; v <= n; ++v) rows.push_back(std::uint16_t(X::extraire(q->elt->exp, v)));
-    Hilbert_Series hs;
-    const bool driven = try_hilbert_series(n + 1, m, rows.data(), hs);  // else every pair is reduced
-    M::Lists::kill_all(B);
-    M::Lists::kill_all(H);
-    H = nullptr;
-    // The block order with h last in the second block: on homogeneous
-    // polynomials, the homogenised block order, so that h = 1 gives a basis of F.
-    Sugar<I>::set(n + 1, k, 0);
-    Ops::attach(dh, 0, {&H});
-    poly::List<I>* G = Sugar<I>::groebner(H, nullptr, driven ? &hs : nullptr);
-    M::Lists::kill_all(H);
-    H = nullptr;
-    typename Ops::Detached g;
-    Ops::detach({&G}, g);
-    for (size_t t = 0; t < g.exps.size(); t += n + 1) g.exps[t + n] = 0;
-    Sugar<I>::set(n, k, 0);
-    Ops::attach(g, 0, {&G});
-    // Kept first: the others' leading monomials divide none of their terms,
-    // so their tails, whose products may pass the exponents, need no reduction.
-    if (eliminated) G = keep_eliminated<I>(G, k);
-    return reduce_basis<I>(G);
-}
-
-// The reduced basis of F (left intact) for the two-block order, by the
-// homogenised system: its Hilbert series, from a degree basis, tells the
-// block order's loop which pairs reduce to zero.  Elimination orders make
-// the plain loop wander through high degrees; homogeneous and driven, it
-// reaches no degree past the homogeneous basis.  The layout is changed on
-// the way and given back as it was: F's records stay valid.  With
-// `eliminated`, the caller keeps only the polynomials free of the first
-// block, and the others may be left out.
-template <class I>
-poly::List<I>* block_basis(poly::List<I>* F, bool eliminated = false) {
-    using M = poly::Dmp<I>;
-    using Ops = Ideal_Ops<I>;
-    using X = typename M::X;
-    const unsigned n = I::L::n(), k = I::L::k();
-    if constexpr (I::L::kDegBlocks != 2) return Sugar<I>::groebner(F);
-    if (k == 0 || k >= n || !M::size(F)) return Sugar<I>::groebner(F);
-    poly::List<I>* c = M::Lists::copy_all(F);
-    typename Ops::Detached d;
-    Ops::detach({&c}, d);
-    // Homogenised with a new last variable h, on the detached terms.
-    typename Ops::Detached dh;
+bool homogenise(const Detached_Lists& d, Detached_Lists& dh) {
+    using X = typename poly::Dmp<I>::X;
+    const unsigned n = d.n;
     dh.n = n + 1;
+    dh.exps.clear();
     dh.residues = d.residues;
     dh.polys = d.polys;
     size_t at = 0;
-    bool fits = true;
     for (unsigned m : d.polys.empty() ? std::vector<unsigned>{} : d.polys[0]) {
         unsigned top = 0;
         for (unsigned j = 0; j < m; ++j) {
@@ -169,25 +139,124 @@ poly::List<I>* block_basis(poly::List<I>* F, bool eliminated = false) {
                 deg += x;
             }
             dh.exps.push_back(std::uint16_t(top - deg));
-            // The degree basis holds the whole degree in one block; the
-            // second block's share is at most that.
-            fits = fits && top - deg <= X::kMaxExp && top <= X::kMaxDeg;
+            if (top - deg > X::kMaxExp || top > X::kMaxDeg) return false;
         }
     }
-    if (fits) {
-        poly::List<I>* H = nullptr;  // the homogenised input of the running loop
-        try {
-            expo::Overflow_Trap trap;
-            return homogenised_basis<I>(dh, k, H, eliminated);
-        } catch (const expo::Range_Overflow&) {
-            // The loop released its own records, in the layout they were made in.
-            M::Lists::kill_all(H);
-            Sugar<I>::set(n, k, 0);
+    return true;
+}
+
+// The degree basis of the last system whose block basis was asked, free of
+// the exponent type: an operation that leaves the narrow exponents is done
+// again in the wide ones, where the degree basis of the same system, which
+// fitted, is taken as it was.
+struct Degree_Basis_Memo {
+    std::int64_t prime = 0;
+    Detached_Lists of, basis;
+};
+Degree_Basis_Memo last_degree_basis;
+
+bool same(const Detached_Lists& a, const Detached_Lists& b) {
+    return a.n == b.n && a.exps == b.exps && a.residues == b.residues && a.polys == b.polys;
+}
+
+// The reduced basis of F (left intact) for the block order of the layout
+// (n, k), through the homogenisation of its ideal; H holds the running
+// loop's input.  The layout is given back when it returns.  With
+// `eliminated`, only its polynomials free of the first block.
+//
+// A degree basis B of F, homogenised, is a degree basis of the ideal's
+// homogenisation I^h (B's leading monomials are of top degree: they stay
+// as they are), so that its leading monomials give the Hilbert series of
+// I^h, and the block order's loop runs on B^h, driven by it.  Homogenising
+// the generators instead gives a smaller ideal, whose bases carry every
+// multiple of h that the ideal itself never needs: on sparse systems of
+// high degree (binomials), thousands of polynomials more.
+template <class I>
+poly::List<I>* homogenised_basis(const Detached_Lists& d, unsigned k, poly::List<I>*& H, bool eliminated) {
+    using M = poly::Dmp<I>;
+    using Ops = Ideal_Ops<I>;
+    const unsigned n = d.n;
+    // The degree basis: one block of the n variables.
+    Degree_Basis_Memo& last = last_degree_basis;
+    typename Ops::Detached db, dh;
+    if (last.prime == gfc::MAGIC && same(last.of, d)) {
+        db = last.basis;
+    } else {
+        // The whole degree in one block: the user's terms may not fit.
+        for (size_t t = 0; t < d.exps.size(); t += n) {
+            unsigned deg = 0;
+            for (unsigned v = 0; v < n; ++v) deg += d.exps[t + v];
+            if (deg > poly::Dmp<I>::X::kMaxDeg) throw expo::Range_Overflow();
         }
+        Sugar<I>::set(n, n, 0);
+        Ops::attach(d, 0, {&H});
+        poly::List<I>* B = counted_groebner<I>(H);
+        M::Lists::kill_all(H);
+        H = B;
+        Ops::detach({&H}, db);
+        last.prime = gfc::MAGIC;
+        last.of = d;
+        last.basis = db;
     }
-    // The homogenised system leaves the exponents' range, or its loop does:
+    if (!homogenise<I>(db, dh)) throw expo::Range_Overflow();
+    std::vector<std::uint16_t> rows;
+    unsigned m = 0;
+    size_t at = 0;
+    for (unsigned terms : dh.polys.empty() ? std::vector<unsigned>{} : dh.polys[0]) {
+        rows.insert(rows.end(), &dh.exps[at * (n + 1)], &dh.exps[at * (n + 1)] + n + 1);  // the lead, h^0
+        at += terms;
+        ++m;
+    }
+    Hilbert_Series hs;
+    const bool driven = try_hilbert_series(n + 1, m, rows.data(), hs);  // else every pair is reduced
+    // The block order with h last in the second block: on homogeneous
+    // polynomials, the homogenised block order, so that h = 1 gives a basis of F.
+    Sugar<I>::set(n + 1, k, 0);
+    Ops::attach(dh, 0, {&H});
+    poly::List<I>* G = counted_groebner<I>(H, driven ? &hs : nullptr);
+    M::Lists::kill_all(H);
+    H = nullptr;
+    typename Ops::Detached g;
+    Ops::detach({&G}, g);
+    for (size_t t = 0; t < g.exps.size(); t += n + 1) g.exps[t + n] = 0;
+    Sugar<I>::set(n, k, 0);
+    Ops::attach(g, 0, {&G});
+    // Kept first: the others' leading monomials divide none of their terms,
+    // so their tails, whose products may pass the exponents, need no reduction.
+    if (eliminated) G = keep_eliminated<I>(G, k);
+    return reduce_basis<I>(G);
+}
+
+// The reduced basis of F (left intact) for the two-block order, by the
+// homogenised ideal: its Hilbert series, from a degree basis, tells the
+// block order's loop which pairs reduce to zero.  Elimination orders make
+// the plain loop wander through high degrees; homogeneous and driven, it
+// reaches no degree past the homogeneous basis.  The layout is changed on
+// the way and given back as it was: F's records stay valid.  With
+// `eliminated`, the caller keeps only the polynomials free of the first
+// block, and the others may be left out.
+template <class I>
+poly::List<I>* block_basis(poly::List<I>* F, bool eliminated = false) {
+    using M = poly::Dmp<I>;
+    using Ops = Ideal_Ops<I>;
+    const unsigned n = I::L::n(), k = I::L::k();
+    if constexpr (I::L::kDegBlocks != 2) return counted_groebner<I>(F);
+    if (k == 0 || k >= n || !M::size(F)) return counted_groebner<I>(F);
+    poly::List<I>* c = M::Lists::copy_all(F);
+    typename Ops::Detached d;
+    Ops::detach({&c}, d);
+    poly::List<I>* H = nullptr;  // the running loop's input
+    try {
+        expo::Overflow_Trap trap;
+        return homogenised_basis<I>(d, k, H, eliminated);
+    } catch (const expo::Range_Overflow&) {
+        // The loop released its own records, in the layout they were made in.
+        M::Lists::kill_all(H);
+        Sugar<I>::set(n, k, 0);
+    }
+    // The homogenised ideal leaves the exponents' range, or its loop does:
     // the plain loop, which may not.
-    return Sugar<I>::groebner(F);
+    return counted_groebner<I>(F);
 }
 
 // A list released when it goes out of scope, unless taken: what an
@@ -304,6 +373,7 @@ struct Wider<poly::DRLDRL__GFC> {
 template <class I, class Body>
 poly::List<I>* with_room(const std::vector<poly::List<I>*>& in, unsigned lead, Body body) {
     using W = typename Wider<I>::type;
+    operation_work = {};
     if constexpr (std::is_void_v<W>) {
         return body(in);
     } else {
@@ -338,6 +408,8 @@ poly::List<I>* with_room(const std::vector<poly::List<I>*>& in, unsigned lead, B
 }
 
 }  // namespace
+
+Sugar_Stats last_operation_work() { return operation_work; }
 
 template <class I>
 poly::List<I>* Ideal_Ops<I>::groebner(Lst* F) {

@@ -30,9 +30,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "tesk/algo/sugar.h"
 #include "tesk/poly/dmp.h"
 
 namespace tesk::algo {
+
+// What the sugar loops of the last operation (of either instance) did, every
+// attempt counted, those given up on an overflow included.
+Sugar_Stats last_operation_work();
 
 // Polynomials taken out of the term records (exponents and residues), so
 // that the variable count, or the instance, may change before they are made again.

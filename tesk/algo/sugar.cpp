@@ -197,11 +197,46 @@ struct Sugar<I>::Run {
     const Hilbert_Series* target = nullptr;
     unsigned driven_deg = ~0u;
     __int128 missing = -1;
+    // The first numerator of the ideal of the leading monomials counted so
+    // far (counted[i]: basis[i]'s), kept up to date one monomial at a time;
+    // `whole` once a number leaves 64 bits: the series of the leading
+    // monomials is then computed whole at each degree.
+    std::vector<std::int64_t> numerator{1};
+    std::vector<std::uint16_t> counted_rows;
+    std::vector<char> counted;
+    bool whole = false;
 
-    // Leading monomials of degree d the basis lacks against the target: the
-    // Hilbert function of its leading monomials in d minus the target's.
-    __int128 lacking(unsigned d) const {
+    // The Hilbert function in degree d of the leading monomials' ideal;
+    // -1 when unknown.  A generator of a higher degree changes nothing there.
+    __int128 found_function(unsigned d) {
         const unsigned n = I::L::n();
+        if (!whole) {
+            // Polynomials leave the reducers only for a divisor of their
+            // leading monomial: the ideal counted only grows.
+            counted.resize(basis.size(), 0);
+            std::vector<std::uint16_t> x(n);
+            for (std::size_t i = 0; i < basis.size() && !whole; ++i) {
+                if (!active[i] || counted[i] || X::totalDegree(lead[i]) > d) continue;
+                for (unsigned v = 0; v < n; ++v) x[v] = std::uint16_t(X::extraire(lead[i], v));
+                whole = !add_to_first_numerator(n, unsigned(counted_rows.size() / n), counted_rows.data(), x.data(),
+                                                 numerator);
+                // Its multiples are generators no longer.
+                std::size_t kept = 0;
+                for (std::size_t r = 0; r < counted_rows.size(); r += n) {
+                    bool multiple = true;
+                    for (unsigned v = 0; v < n && multiple; ++v) multiple = counted_rows[r + v] >= x[v];
+                    if (!multiple) std::copy_n(&counted_rows[r], n, &counted_rows[kept]), kept += n;
+                }
+                counted_rows.resize(kept);
+                counted_rows.insert(counted_rows.end(), x.begin(), x.end());
+                counted[i] = 1;
+            }
+            // The series K / (1 - t)^n, not in lowest terms: the function is the same.
+            Hilbert_Series s;
+            s.numerator = numerator;
+            s.dim = int(n);
+            if (const __int128 now = whole ? -1 : hilbert_function(s, d); now >= 0) return now;
+        }
         std::vector<std::uint16_t> rows;
         unsigned m = 0;
         for (P* q : red)
@@ -210,8 +245,12 @@ struct Sugar<I>::Run {
                 ++m;
             }
         Hilbert_Series found;
-        if (!try_hilbert_series(n, m, rows.data(), found)) return -1;
-        const __int128 now = hilbert_function(found, d);
+        return try_hilbert_series(n, m, rows.data(), found) ? hilbert_function(found, d) : -1;
+    }
+    // Leading monomials of degree d the basis lacks against the target: the
+    // Hilbert function of its leading monomials in d minus the target's.
+    __int128 lacking(unsigned d) {
+        const __int128 now = found_function(d);
         const __int128 want = hilbert_function(*target, d);
         return now < 0 || want < 0 || now < want ? -1 : now - want;
     }
@@ -552,6 +591,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Seri
             // trap's owner gives up, the run's records released.
             r.release();
             close_history();
+            if (stats) *stats = r.st;  // what the attempt cost
             throw;
         }
         Crits::kill_all(r.pairs);

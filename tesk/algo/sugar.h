@@ -135,7 +135,8 @@ struct Sugar {
     // Hilbert series (F homogeneous): the pairs of a degree whose leading
     // monomials are all found already are dropped unreduced, since they
     // reduce to zero.  Under an overflow trap that a pair's lcm trips, the
-    // run releases its records and throws expo::Range_Overflow.
+    // run releases its records and throws expo::Range_Overflow (stats
+    // then tell what it did up to there).
     static Lst* groebner(Lst* F, Sugar_Stats* stats = nullptr, const Hilbert_Series* hilbert = nullptr);
 
 private:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/standin/system_file.h"
+#include "tests/support/text_file.h"
 
 namespace quor_test {
 
@@ -72,6 +73,18 @@ inline std::string lines_to_list(const std::string& text) {
     while (std::getline(in, line))
         if (!line.empty()) s += (s.size() > 1 ? "," : "") + line;
     return s + "]";
+}
+
+// "" when the list text got (a server's basis) is the basis stored one
+// polynomial a line in the file (Singular's), else why not.
+inline std::string basis_mismatch(const std::string& got, const std::string& file, const quor::standin::System& sys,
+                                  std::uint64_t p) {
+    try {
+        if (canonical(got, sys, p) == canonical(lines_to_list(slurp(file)), sys, p)) return "";
+        return "basis " + got.substr(0, 200) + " is not Singular's " + file.substr(file.rfind('/') + 1);
+    } catch (const quor::standin::SystemFileError& e) {
+        return std::string("unreadable basis: ") + e.what();
+    }
 }
 
 }  // namespace quor_test

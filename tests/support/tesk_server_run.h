@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -48,6 +50,34 @@ inline Result server(const quor_test::TempDir& d, const std::string& args, const
                             args + " >" + out + " 2>&1 </dev/null";
     const int st = std::system(cmd.c_str());
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, read_file(out)};
+}
+
+// The last line of out (an error, when there is one), at most 200 bytes.
+inline std::string last_line(const std::string& out) {
+    std::string s = out.substr(0, out.find_last_not_of('\n') + 1);
+    s = s.substr(s.rfind('\n') == std::string::npos ? 0 : s.rfind('\n') + 1);
+    return s.substr(0, 200);
+}
+
+inline double cpu_seconds_of_children() {
+    rusage u;
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// A bounded run of the server (status 124 past the seconds) with its wall
+// clock and CPU seconds: the differentials report their slowest runs.
+struct Timed {
+    Result r;
+    double wall, cpu;
+};
+
+inline Timed timed_server(const quor_test::TempDir& d, const std::string& args, unsigned seconds) {
+    const double cpu = cpu_seconds_of_children();
+    const auto t0 = std::chrono::steady_clock::now();
+    Result r = server(d, args, "", seconds);
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - t0;
+    return {std::move(r), wall.count(), cpu_seconds_of_children() - cpu};
 }
 
 inline void expect_code(BUS& b, Messages want) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace quor_test {
 // The file's content ("" when it cannot be read).
@@ -19,6 +20,14 @@ inline std::string take_file(const std::string& path) {
   std::string s = slurp(path);
   std::remove(path.c_str());
   return s;
+}
+// The lines of a data file that are neither empty nor a '#' comment.
+inline std::vector<std::string> data_lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') out.push_back(line);
+  return out;
 }
 }  // namespace quor_test
 #endif
