@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "tesk/algo/ideal_ops.h"
@@ -37,18 +38,31 @@ Lst* basis(Lst* F) {
 // Coordinates on the staircase of a quotient.
 using Vec = std::vector<C>;
 
-// The quotient by a zero-dimensional reduced basis: its standard monomials,
-// the coordinates of a normal form, and the multiplication by a variable as
-// a matrix, made when first asked.  Products of normal forms then cost
-// linear algebra on the quotient, not reductions of products.
-struct Quotient {
+// The two ways of working in the quotient by a zero-dimensional reduced
+// basis share one interface: Elt, an element (a normal form); one(); the
+// products times(v, var) and times(v, c); coordinates(v) on the staircase;
+// combination(a, low, vs) = sum a[k] * vs[k - low], k from low; extended(gens),
+// the reduced basis of the ideal with gens added; and square_bytes(), the
+// bytes the route holds per entry of the dim x dim square, at most.
+
+// The quotient worked by linear algebra: its standard monomials, the
+// coordinates of a normal form, and the multiplication by a variable as a
+// matrix, made when first asked.  Products of normal forms then cost linear
+// algebra on the quotient, not reductions of products, and a larger ideal's
+// basis no S-polynomials.
+struct Table_Quotient {
+    using Elt = Vec;
+    // The multiplication matrices of the n variables, the rows and
+    // combinations of a Span, and the coordinates of the standard monomials
+    // or of the powers beside it.
+    static unsigned square_bytes() { return unsigned((I::L::n() + 3) * sizeof(C)); }
     unsigned n;
     unsigned dim;
     std::vector<P*> R;                 // monic reducers
     std::vector<Expo> stair;           // standard monomials, greatest first
     std::map<Expo, unsigned> column;   // standard monomial -> its place in stair
     std::vector<Vec> mult;             // per variable, empty until asked: row r at r * dim
-    Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), mult(n) {
+    Table_Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), mult(n) {
         if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
         P* st = poly::Staircase<I>::escalier(G);
         for (P* t = st; t; t = t->next) stair.push_back(exponents<I>(t, n));
@@ -57,9 +71,10 @@ struct Quotient {
             Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(stair.size()), dim);
         for (unsigned k = 0; k < dim; ++k) column.emplace(stair[k], k);
     }
-    ~Quotient() {
+    ~Table_Quotient() {
         for (P* p : R) M::Terms::kill_all(p);
     }
+    Vec coordinates(const Vec& v) const { return v; }
     Vec coordinates(const P* p) const {
         Vec v(dim, 0);
         for (; p; p = p->next) {
@@ -196,6 +211,85 @@ struct Quotient {
     }
 };
 
+// A normal form of the reducing quotient, owned.
+class Poly {
+public:
+    explicit Poly(P* p = nullptr) : p_(p) {}
+    Poly(Poly&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Poly& operator=(Poly&& o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~Poly() { M::Terms::kill_all(p_); }
+    P* get() const { return p_; }
+
+private:
+    P* p_;
+};
+
+// The quotient worked by reductions: products reduced by the basis, a larger
+// ideal's basis by S-polynomials.  Slower where normal forms are dense or the
+// ideal splits, but its only dim x dim tables are a Span's: where the
+// multiplication matrices would pass the memory allowed, it still answers.
+struct Reducing_Quotient {
+    using Elt = Poly;
+    // The rows and combinations of a Span.
+    static unsigned square_bytes() { return unsigned(2 * sizeof(C)); }
+    unsigned n;
+    unsigned dim;
+    Lst* G;                            // the basis, not owned
+    std::vector<P*> R;                 // monic reducers
+    std::vector<P*> xs;                // the variables
+    std::map<Expo, unsigned> column;   // standard monomial -> coordinate, numbered as met
+    Reducing_Quotient(Lst* G_, unsigned dim_) : n(I::L::n()), dim(dim_), G(G_) {
+        if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
+        for (unsigned k = 0; k < n; ++k) {
+            Expo e(n, 0);
+            e[k] = 1;
+            xs.push_back(M::monom_raw(e.data(), C(1)));
+        }
+    }
+    ~Reducing_Quotient() {
+        for (P* p : R) M::Terms::kill_all(p);
+        for (P* p : xs) M::Terms::kill_all(p);
+    }
+    Poly nf(P* p) const { return Poly(Sugar<I>::reduce_all(p, R)); }
+    Poly one() const { return Poly(M::one()); }
+    Poly times(const Poly& v, unsigned var) const { return nf(M::mult(v.get(), xs[var])); }
+    Poly times(const Poly& v, P* c) const { return nf(M::mult(v.get(), c)); }
+    Vec coordinates(const Poly& v) {
+        Vec c(dim, 0);
+        for (const P* p = v.get(); p; p = p->next) {
+            auto [it, fresh] = column.emplace(exponents<I>(p, n), unsigned(column.size()));
+            if (it->second >= dim)
+                Fatal("Lextriangular decomposition: a normal form leaves the staircase of %u monomials\n", dim);
+            c[it->second] = p->coef;
+        }
+        return c;
+    }
+    Poly combination(const std::vector<C>& a, std::size_t low, const std::vector<Poly>& vs) const {
+        P* p = nullptr;
+        for (std::size_t k = low; k < a.size(); ++k)
+            if (a[k]) p = M::add_dd(p, M::copy_scal(a[k], vs[k - low].get()));
+        return Poly(p);
+    }
+    Lst* extended(std::vector<Poly> gens) const {
+        Lst* F = G;
+        for (Poly& g : gens) F = M::Lists::cons(g.get(), F);
+        Lst* B = basis(F);
+        while (F != G) F = M::Lists::kill_top(F);
+        return B;
+    }
+};
+
+// One element as the list extended() takes (an initializer list would copy).
+template <class E>
+std::vector<E> just(E e) {
+    std::vector<E> v;
+    v.push_back(std::move(e));
+    return v;
+}
+
 // Vectors added one at a time, each kept when independent of those kept
 // before, else written as their combination.  Every kept row is 1 at its
 // pivot and 0 at the pivots of the rows before it.
@@ -235,20 +329,22 @@ struct Span {
 };
 
 // The monic minimal polynomial m of c on the quotient (m[k]: coefficient of
-// t^k) and the coordinates of c^k, k < deg m.
+// t^k) and c^k, k < deg m.
+template <class E>
 struct Min_Poly {
     std::vector<C> m;
-    std::vector<Vec> powers;
+    std::vector<E> powers;
 };
 
-Min_Poly minimal_polynomial(Quotient& Q, const P* c) {
-    Min_Poly r;
+template <class Q>
+Min_Poly<typename Q::Elt> minimal_polynomial(Q& q, P* c) {
+    Min_Poly<typename Q::Elt> r;
     Span s;
     std::vector<C> lambda;
-    Vec v = Q.one();
-    while (s.add(v, lambda)) {
+    typename Q::Elt v = q.one();
+    while (s.add(q.coordinates(v), lambda)) {
         r.powers.push_back(std::move(v));
-        v = Q.times(r.powers.back(), c);
+        v = q.times(r.powers.back(), c);
     }
     r.m.assign(lambda.size() + 1, 0);
     for (size_t k = 0; k < lambda.size(); ++k) r.m[k] = D::minus(lambda[k]);
@@ -351,27 +447,28 @@ U square_free(const U& m) {
 
 // The square-free part of each variable's minimal polynomial added to the
 // reduced zero-dimensional basis G (released): the basis of the radical.
+template <class Q>
 Lst* radical(Lst* G, unsigned dim) {
     const unsigned n = I::L::n();
-    std::vector<Vec> added;
     Lst* B = nullptr;
     {
-        Quotient Q(G, dim);
+        Q q(G, dim);
+        std::vector<typename Q::Elt> added;
         Expo e(n, 0);
         for (unsigned j = 0; j < n; ++j) {
             e[j] = 1;
             P* x = M::monom_raw(e.data(), C(1));
             e[j] = 0;
-            const Min_Poly mp = minimal_polynomial(Q, x);
+            const Min_Poly<typename Q::Elt> mp = minimal_polynomial(q, x);
             M::Terms::kill_all(x);
             // The square-free part r(x_j) joins the basis as its normal
             // form, sum r_k NF(x_j^k) (k below the minimal polynomial's
             // degree): the same ideal with G, without reducing a high power
             // of x_j through every monomial below it.
             const dense::U r = mp.m.size() > 2 ? dense::square_free(mp.m) : dense::U{};
-            if (!r.empty() && r.size() < mp.m.size()) added.push_back(Q.combination(r, 0, mp.powers));
+            if (!r.empty() && r.size() < mp.m.size()) added.push_back(q.combination(r, 0, mp.powers));
         }
-        if (!added.empty()) B = Q.extended(std::move(added));
+        if (!added.empty()) B = q.extended(std::move(added));
     }
     if (!B) return G;
     M::Lists::kill_all(G);
@@ -386,21 +483,22 @@ struct Lex_Poly {
     P* p;
 };
 
-// The reduced lexicographic basis of the ideal of the reduced basis behind Q,
+// The reduced lexicographic basis of the ideal of the reduced basis behind q,
 // by increasing leading monomial: a normal form on the walk that depends on
 // the earlier ones gives a basis polynomial.
-std::vector<Lex_Poly> lex_basis(Quotient& Q) {
-    const unsigned n = Q.n;
+template <class Q>
+std::vector<Lex_Poly> lex_basis(Q& q) {
+    const unsigned n = q.n;
     std::vector<Lex_Poly> out;
-    std::vector<Vec> nf;  // of each standard monomial
+    std::vector<typename Q::Elt> nf;  // of each standard monomial
     Span s;
     std::vector<C> lambda;
     Lex_Walk w(n);
     Expo e;
     unsigned from, var;
     while (w.next(&e, &from, &var)) {
-        Vec p = nf.empty() ? Q.one() : Q.times(nf[from], var);
-        if (s.add(p, lambda)) {
+        typename Q::Elt p = nf.empty() ? q.one() : q.times(nf[from], var);
+        if (s.add(q.coordinates(p), lambda)) {
             nf.push_back(std::move(p));
             w.standard(e);
             continue;
@@ -414,9 +512,9 @@ std::vector<Lex_Poly> lex_basis(Quotient& Q) {
         out.push_back({e, main, r});
         w.leading(e);
     }
-    if (w.stair().size() != Q.dim)
+    if (w.stair().size() != q.dim)
         Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(w.stair().size()),
-              Q.dim);
+              q.dim);
     return out;
 }
 
@@ -443,6 +541,43 @@ unsigned split_level(const std::vector<Lex_Poly>& L, unsigned n) {
     return n;
 }
 
+// The radical ideal of the reduced basis B, with d zeros, of a state reached
+// after `splits` splits: its triangular set onto done, or its two parts onto
+// todo.
+template <class Q>
+void split_or_finish(Lst* B, unsigned d, int splits, sState*& todo, sState*& done) {
+    const unsigned n = I::L::n();
+    Q q(B, d);
+    std::vector<Lex_Poly> L = lex_basis(q);
+    const unsigned j = split_level(L, n);
+    if (j == n) {
+        Lst* T = nullptr;
+        for (const Lex_Poly& l : L) T = M::Lists::cons(l.p, T);
+        done = new sState(splits, nullptr, T, done);
+        return;
+    }
+    const Lex_Poly* f = nullptr;
+    for (const Lex_Poly& l : L)
+        if (l.main == j && !f) f = &l;
+    P* c = initial(*f, n);
+    if (M::constante(c))
+        Fatal("Lextriangular decomposition: two basis polynomials in x%u, the smallest monic\n", j + 1);
+    // Where c vanishes, and where it does not: q(c) with q the minimal
+    // polynomial of c, its roots at 0 divided out.
+    typename Q::Elt qc;
+    {
+        const Min_Poly<typename Q::Elt> mp = minimal_polynomial(q, c);
+        unsigned low = 0;
+        while (!mp.m[low]) ++low;
+        if (low == 0) Fatal("Lextriangular decomposition: a leading coefficient that vanishes nowhere\n");
+        qc = q.combination(mp.m, low, mp.powers);
+    }
+    todo = new sState(splits + 1, q.extended(just(std::move(qc))), nullptr, todo);
+    todo = new sState(splits + 1, q.extended(just(q.times(q.one(), c))), nullptr, todo);
+    M::Terms::kill_all(c);
+    for (const Lex_Poly& l : L) M::Terms::kill_all(l.p);
+}
+
 }  // namespace
 
 void Lextri::init() {
@@ -455,16 +590,28 @@ void Lextri::init() {
 
 namespace {
 
-// The bytes held per entry of the dim x dim square: the multiplication
-// matrices of the n variables, the rows and combinations of a Span, and the
-// coordinates of the standard monomials or of the powers beside it.
-unsigned square_bytes() { return unsigned((I::L::n() + 3) * sizeof(C)); }
+// The number of standard monomials of the reduced basis B; fatal when the
+// route's tables would pass the memory allowed (Auto: the smaller tables of
+// the reductions).
+int held_solutions(Lst* B, Lextri_Route route) {
+    const unsigned bytes =
+        route == Lextri_Route::Matrices ? Table_Quotient::square_bytes() : Reducing_Quotient::square_bytes();
+    return poly::Staircase<I>::held_nb_solutions(B, "Lextriangular decomposition", bytes);
+}
+
+// Whether a quotient of dim standard monomials is worked by its
+// multiplication matrices: with Auto, when their tables fit the memory
+// allowed, decided before any is made.
+bool by_matrices(int dim, Lextri_Route route) {
+    if (route != Lextri_Route::Auto) return route == Lextri_Route::Matrices;
+    const unsigned __int128 bytes = (unsigned __int128)unsigned(dim) * unsigned(dim) * Table_Quotient::square_bytes();
+    return bytes <= poly::Staircase<I>::kListBytes;
+}
 
 // The decomposition of the ideal of F, the layout one block.
-LL* decompose_one_block(Lst* F, Lextri_Status* status) {
-    const unsigned n = I::L::n();
+LL* decompose_one_block(Lst* F, Lextri_Status* status, Lextri_Route route) {
     Lst* G = basis(F);
-    const int dim = poly::Staircase<I>::held_nb_solutions(G, "Lextriangular decomposition", square_bytes());
+    const int dim = held_solutions(G, route);
     *status = dim < 0 ? Lextri_Status::Not_Dim0 : Lextri_Status::Done;
     if (dim <= 0) {  // not zero-dimensional, or the whole ring
         M::Lists::kill_all(G);
@@ -472,42 +619,20 @@ LL* decompose_one_block(Lst* F, Lextri_Status* status) {
     }
     // Each state: the reduced basis of a radical ideal (pending), the number
     // of splits that led to it (n); a finished one holds its triangular set (T).
-    sState* todo = new sState(0, radical(G, unsigned(dim)), nullptr, nullptr);
+    Lst* rad = by_matrices(dim, route) ? radical<Table_Quotient>(G, unsigned(dim))
+                                       : radical<Reducing_Quotient>(G, unsigned(dim));
+    sState* todo = new sState(0, rad, nullptr, nullptr);
     sState* done = nullptr;
     while (todo) {
         sState* s = todo;
         todo = s->next;
         Lst* B = s->pending;
-        const int d = poly::Staircase<I>::held_nb_solutions(B, "Lextriangular decomposition", square_bytes());
-        if (d <= 0) {  // no zero left in this branch
-            M::Lists::kill_all(B);
-            kill_State(s);
-            continue;
-        }
-        Quotient Q(B, unsigned(d));
-        std::vector<Lex_Poly> L = lex_basis(Q);
-        const unsigned j = split_level(L, n);
-        if (j == n) {
-            Lst* T = nullptr;
-            for (const Lex_Poly& l : L) T = M::Lists::cons(l.p, T);
-            done = new sState(s->n, nullptr, T, done);
-        } else {
-            const Lex_Poly* f = nullptr;
-            for (const Lex_Poly& l : L)
-                if (l.main == j && !f) f = &l;
-            P* c = initial(*f, n);
-            if (M::constante(c))
-                Fatal("Lextriangular decomposition: two basis polynomials in x%u, the smallest monic\n", j + 1);
-            // Where c vanishes, and where it does not: q(c) with q the minimal
-            // polynomial of c, its roots at 0 divided out.
-            Min_Poly mp = minimal_polynomial(Q, c);
-            unsigned low = 0;
-            while (!mp.m[low]) ++low;
-            if (low == 0) Fatal("Lextriangular decomposition: a leading coefficient that vanishes nowhere\n");
-            todo = new sState(s->n + 1, Q.extended({Q.combination(mp.m, low, mp.powers)}), nullptr, todo);
-            todo = new sState(s->n + 1, Q.extended({Q.times(Q.one(), c)}), nullptr, todo);
-            M::Terms::kill_all(c);
-            for (const Lex_Poly& l : L) M::Terms::kill_all(l.p);
+        const int d = held_solutions(B, route);
+        if (d > 0) {  // else no zero left in this branch
+            if (by_matrices(d, route))
+                split_or_finish<Table_Quotient>(B, unsigned(d), s->n, todo, done);
+            else
+                split_or_finish<Reducing_Quotient>(B, unsigned(d), s->n, todo, done);
         }
         M::Lists::kill_all(B);
         kill_State(s);
@@ -522,11 +647,11 @@ LL* decompose_one_block(Lst* F, Lextri_Status* status) {
 
 }  // namespace
 
-poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
+poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status, Lextri_Route route) {
     init();
     if (want_qhomogene) Fatal("Lextriangular decomposition: the staircases of -qhomog leave the last variable out\n");
     const unsigned n = I::L::n(), k = I::L::k();
-    if (k == 0 || k >= n) return decompose_one_block(F, status);
+    if (k == 0 || k >= n) return decompose_one_block(F, status, route);
     // The sets depend on the ideal only: computed from its degree basis,
     // which costs far less than bases for the blocks; the blocks order the
     // terms of the sets handed back.
@@ -536,7 +661,7 @@ poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
     Ops::detach({&c}, d);
     Sugar<I>::set(n, n, 0);
     Ops::attach(d, 0, {&c});
-    LL* T = decompose_one_block(c, status);
+    LL* T = decompose_one_block(c, status, route);
     M::Lists::kill_all(c);
     std::vector<Lst*> sets;
     for (LL* s = T; s; s = s->next) sets.push_back(s->elt);
