@@ -63,14 +63,16 @@ struct Case {
 // where the matrices' tables pass 1 GB ((n+3) * 4 bytes per entry: 7,327
 // standard monomials in 2 variables, 6,688 in 3, 6,192 in 4).
 const Case kCases[] = {
-    // Two triangular sets of 1,200 and 500 zeros: the lexicographic basis of
-    // the whole is not triangular.
-    {"split-2vars", 2, 1700, 1700, 2,
+    // Two triangular sets of 1,320 and 500 zeros, whose lexicographic basis
+    // is not triangular.  The split's initial, y^66 - y - 1, times a normal
+    // form of a high degree in y passes the exponents: the reductions make
+    // that product in wider ones.
+    {"split-high-degree", 2, 1820, 1820, 2,
      [] {
-         return product({Model::poly({{{0, 40}, 1}, {{0, 1}, -1}, {{0, 0}, -1}}),
-                         Model::poly({{{30, 0}, 1}, {{1, 0}, -1}, {{0, 1}, -1}})},
-                        {Model::poly({{{0, 25}, 1}, {{0, 1}, 1}, {{0, 0}, -2}}),
-                         Model::poly({{{20, 0}, 1}, {{1, 1}, -1}, {{0, 0}, -3}})});
+         return product({Model::poly({{{0, 66}, 1}, {{0, 1}, -1}, {{0, 0}, -1}}),
+                         Model::poly({{{20, 0}, 1}, {{1, 0}, -1}, {{0, 1}, -1}})},
+                        {Model::poly({{{0, 50}, 1}, {{0, 1}, 1}, {{0, 0}, -2}}),
+                         Model::poly({{{10, 0}, 1}, {{1, 1}, -1}, {{0, 0}, -3}})});
      }},
     // 1,680 zeros in a tower of four variables, and 12 more where w = z.
     {"split-4vars", 4, 1692, 1692, 2,

@@ -38,6 +38,43 @@ Lst* basis(Lst* F) {
 // Coordinates on the staircase of a quotient.
 using Vec = std::vector<C>;
 
+// Reductions by a zero-dimensional reduced basis G (not owned): normal forms
+// of products, the same where a reduction's products pass the exponents.
+struct Reducers {
+    Lst* G;
+    std::vector<P*> R;   // monic copies of G's polynomials
+    std::vector<P*> xs;  // the variables
+    bool wide = false;   // a reduction has passed the exponents: the next that may, go wide at once
+    explicit Reducers(Lst* G_) : G(G_) {
+        if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
+        const unsigned n = I::L::n();
+        for (unsigned k = 0; k < n; ++k) {
+            Expo e(n, 0);
+            e[k] = 1;
+            xs.push_back(M::monom_raw(e.data(), C(1)));
+        }
+    }
+    ~Reducers() {
+        for (P* p : R) M::Terms::kill_all(p);
+        for (P* p : xs) M::Terms::kill_all(p);
+    }
+    Reducers(const Reducers&) = delete;
+    Reducers& operator=(const Reducers&) = delete;
+    // The normal form of a*b (both intact).  The quotients are worked in one
+    // block, ordered by degree first: no term of the reduction has more than
+    // a*b's degree, and within the exponents' range it is made here; past
+    // it, by Ideal_Ops, in wider exponents where a product passes the range.
+    P* product(P* a, P* b) {
+        if (degree(a) + degree(b) <= M::X::kMaxExp) return Sugar<I>::reduce_all(M::mult(a, b), R);
+        return Ideal_Ops<I>::normal_form_of_product(G, a, b, &wide);
+    }
+    static unsigned degree(const P* p) {
+        unsigned d = 0;
+        for (; p; p = p->next) d = std::max(d, unsigned(M::X::totalDegree(p->exp)));
+        return d;
+    }
+};
+
 // The two ways of working in the quotient by a zero-dimensional reduced
 // basis share one interface: Elt, an element (a normal form); one(); the
 // products times(v, var) and times(v, c); coordinates(v) on the staircase;
@@ -58,21 +95,17 @@ struct Table_Quotient {
     static unsigned square_bytes() { return unsigned((I::L::n() + 3) * sizeof(C)); }
     unsigned n;
     unsigned dim;
-    std::vector<P*> R;                 // monic reducers
+    Reducers red;
     std::vector<Expo> stair;           // standard monomials, greatest first
     std::map<Expo, unsigned> column;   // standard monomial -> its place in stair
     std::vector<Vec> mult;             // per variable, empty until asked: row r at r * dim
-    Table_Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), mult(n) {
-        if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
+    Table_Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), red(G), mult(n) {
         P* st = poly::Staircase<I>::escalier(G);
         for (P* t = st; t; t = t->next) stair.push_back(exponents<I>(t, n));
         M::Terms::kill_all(st);
         if (stair.size() != dim)
             Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(stair.size()), dim);
         for (unsigned k = 0; k < dim; ++k) column.emplace(stair[k], k);
-    }
-    ~Table_Quotient() {
-        for (P* p : R) M::Terms::kill_all(p);
     }
     Vec coordinates(const Vec& v) const { return v; }
     Vec coordinates(const P* p) const {
@@ -102,7 +135,9 @@ struct Table_Quotient {
                 m[std::size_t(r) * dim + it->second] = 1;
                 continue;
             }
-            P* p = Sugar<I>::reduce_all(M::monom_raw(e.data(), C(1)), R);
+            P* t = M::monom_raw(stair[r].data(), C(1));
+            P* p = red.product(t, red.xs[var]);
+            M::Terms::kill_all(t);
             const Vec row = coordinates(p);
             M::Terms::kill_all(p);
             std::copy(row.begin(), row.end(), m.begin() + std::ptrdiff_t(std::size_t(r) * dim));
@@ -174,7 +209,7 @@ struct Table_Quotient {
         }
         // The leads: the basis's (its reducers, monic) and the rows'.
         std::vector<Expo> leads;
-        for (P* b : R) leads.push_back(exponents<I>(b, n));
+        for (P* b : red.R) leads.push_back(exponents<I>(b, n));
         for (unsigned p : pivots) leads.push_back(stair[p]);
         std::vector<P*> out;
         for (size_t i = 0; i < leads.size(); ++i) {
@@ -184,12 +219,12 @@ struct Table_Quotient {
             if (!minimal) continue;
             poly::Chain<P> c;
             Vec v;
-            if (i < R.size()) {  // lead + its tail's normal form modulo W
+            if (i < red.R.size()) {  // lead + its tail's normal form modulo W
                 c.add(M::monom_raw(leads[i].data(), C(1)));
-                v = coordinates(R[i]->next);
+                v = coordinates(red.R[i]->next);
                 reduce(v);
             } else {
-                v = rows[i - R.size()];
+                v = rows[i - red.R.size()];
             }
             for (unsigned k = 0; k < dim; ++k)
                 if (v[k]) c.add(M::monom_raw(stair[k].data(), v[k]));
@@ -237,26 +272,12 @@ struct Reducing_Quotient {
     static unsigned square_bytes() { return unsigned(2 * sizeof(C)); }
     unsigned n;
     unsigned dim;
-    Lst* G;                            // the basis, not owned
-    std::vector<P*> R;                 // monic reducers
-    std::vector<P*> xs;                // the variables
+    Reducers red;
     std::map<Expo, unsigned> column;   // standard monomial -> coordinate, numbered as met
-    Reducing_Quotient(Lst* G_, unsigned dim_) : n(I::L::n()), dim(dim_), G(G_) {
-        if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
-        for (unsigned k = 0; k < n; ++k) {
-            Expo e(n, 0);
-            e[k] = 1;
-            xs.push_back(M::monom_raw(e.data(), C(1)));
-        }
-    }
-    ~Reducing_Quotient() {
-        for (P* p : R) M::Terms::kill_all(p);
-        for (P* p : xs) M::Terms::kill_all(p);
-    }
-    Poly nf(P* p) const { return Poly(Sugar<I>::reduce_all(p, R)); }
+    Reducing_Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), red(G) {}
     Poly one() const { return Poly(M::one()); }
-    Poly times(const Poly& v, unsigned var) const { return nf(M::mult(v.get(), xs[var])); }
-    Poly times(const Poly& v, P* c) const { return nf(M::mult(v.get(), c)); }
+    Poly times(const Poly& v, unsigned var) { return Poly(red.product(v.get(), red.xs[var])); }
+    Poly times(const Poly& v, P* c) { return Poly(red.product(v.get(), c)); }
     Vec coordinates(const Poly& v) {
         Vec c(dim, 0);
         for (const P* p = v.get(); p; p = p->next) {
@@ -274,10 +295,10 @@ struct Reducing_Quotient {
         return Poly(p);
     }
     Lst* extended(std::vector<Poly> gens) const {
-        Lst* F = G;
+        Lst* F = red.G;
         for (Poly& g : gens) F = M::Lists::cons(g.get(), F);
         Lst* B = basis(F);
-        while (F != G) F = M::Lists::kill_top(F);
+        while (F != red.G) F = M::Lists::kill_top(F);
         return B;
     }
 };

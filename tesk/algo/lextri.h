@@ -19,7 +19,9 @@
 // matrices ((n+3) * 4 bytes per entry of the dim x dim square), or, where
 // those would pass the 1 GB allowed, by reductions by its basis and
 // S-polynomial bases of the larger ideals (8 bytes an entry): both give the
-// same sets.  Past 1 GB for these too, the decomposition is refused.
+// same sets.  Past 1 GB for these too, the decomposition is refused.  A
+// reduction whose products pass the exponents is made in wider ones: only
+// sets that do not fit are refused.
 #ifndef TESK_ALGO_LEXTRI_H
 #define TESK_ALGO_LEXTRI_H
 
