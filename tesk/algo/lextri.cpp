@@ -76,8 +76,9 @@ struct Reducers {
 };
 
 // The two ways of working in the quotient by a zero-dimensional reduced
-// basis share one interface: Elt, an element (a normal form); one(); the
-// products times(v, var) and times(v, c); coordinates(v) on the staircase;
+// basis share one interface: Elt, an element (a normal form); Kept, one held
+// for later products, and keep(v); one(); the products times(v, var) (v an
+// Elt or a Kept) and times(v, c); coordinates(v) on the staircase;
 // combination(a, low, vs) = sum a[k] * vs[k - low], k from low; extended(gens),
 // the reduced basis of the ideal with gens added; and square_bytes(), the
 // bytes the route holds per entry of the dim x dim square, at most.
@@ -93,12 +94,20 @@ struct Table_Quotient {
     // combinations of a Span, and the coordinates of the standard monomials
     // or of the powers beside it.
     static unsigned square_bytes() { return unsigned((I::L::n() + 3) * sizeof(C)); }
+    // The multiplication by a variable x: for standard monomial r, place[r]
+    // is the place of x * stair[r] when that is standard (most are), else
+    // dim + the row of border that holds the coordinates of its normal form.
+    // Only the border's rows are dense: at most the estimate's matrix.
+    struct Mult {
+        std::vector<unsigned> place;
+        std::vector<Vec> border;
+    };
     unsigned n;
     unsigned dim;
     Reducers red;
     std::vector<Expo> stair;           // standard monomials, greatest first
     std::map<Expo, unsigned> column;   // standard monomial -> its place in stair
-    std::vector<Vec> mult;             // per variable, empty until asked: row r at r * dim
+    std::vector<Mult> mult;            // per variable, empty until asked
     Table_Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), red(G), mult(n) {
         P* st = poly::Staircase<I>::escalier(G);
         for (P* t = st; t; t = t->next) stair.push_back(exponents<I>(t, n));
@@ -123,37 +132,68 @@ struct Table_Quotient {
         v[column.at(Expo(n, 0))] = 1;
         return v;
     }
-    // Row r: the coordinates of x_var * stair[r].
-    const Vec& matrix(unsigned var) {
-        Vec& m = mult[var];
-        if (!m.empty()) return m;
-        m.assign(std::size_t(dim) * dim, 0);
+    // The multiplication by x_var, made when first asked.
+    const Mult& matrix(unsigned var) {
+        Mult& m = mult[var];
+        if (!m.place.empty()) return m;
+        m.place.resize(dim);
         for (unsigned r = 0; r < dim; ++r) {
             Expo e = stair[r];
             ++e[var];
             if (const auto it = column.find(e); it != column.end()) {
-                m[std::size_t(r) * dim + it->second] = 1;
+                m.place[r] = it->second;
                 continue;
             }
             P* t = M::monom_raw(stair[r].data(), C(1));
             P* p = red.product(t, red.xs[var]);
             M::Terms::kill_all(t);
-            const Vec row = coordinates(p);
+            m.place[r] = dim + unsigned(m.border.size());
+            m.border.push_back(coordinates(p));
             M::Terms::kill_all(p);
-            std::copy(row.begin(), row.end(), m.begin() + std::ptrdiff_t(std::size_t(r) * dim));
         }
         return m;
     }
+    // out += a * x_var * stair[r].
+    void add_row(Vec& out, const Mult& m, unsigned r, C a) const {
+        if (m.place[r] < dim) {
+            D::add_d(out[m.place[r]], a);
+            return;
+        }
+        const Vec& row = m.border[m.place[r] - dim];
+        for (unsigned k = 0; k < dim; ++k)
+            if (row[k]) D::lin_d(out[k], a, row[k]);
+    }
     // x_var times the element of coordinates v.
     Vec times(const Vec& v, unsigned var) {
-        const Vec& m = matrix(var);
+        const Mult& m = matrix(var);
         Vec out(dim, 0);
-        for (unsigned r = 0; r < dim; ++r) {
-            if (!v[r]) continue;
-            const C* row = m.data() + std::size_t(r) * dim;
-            for (unsigned k = 0; k < dim; ++k)
-                if (row[k]) D::lin_d(out[k], v[r], row[k]);
-        }
+        for (unsigned r = 0; r < dim; ++r)
+            if (v[r]) add_row(out, m, r, v[r]);
+        return out;
+    }
+    // An element kept for later products: its nonzero coordinates (at, val)
+    // where they are fewer than half, else val dense (at empty).  The
+    // normal forms of a lexicographic basis's walk are often sparse.
+    struct Kept {
+        std::vector<unsigned> at;
+        Vec val;
+    };
+    Kept keep(Vec v) const {
+        unsigned nonzero = 0;
+        for (C x : v) nonzero += x != 0;
+        if (2 * nonzero >= dim) return {{}, std::move(v)};
+        Kept k;
+        k.at.reserve(nonzero);
+        k.val.reserve(nonzero);
+        for (unsigned r = 0; r < dim; ++r)
+            if (v[r]) k.at.push_back(r), k.val.push_back(v[r]);
+        return k;
+    }
+    Vec times(const Kept& k, unsigned var) {
+        if (k.at.empty()) return times(k.val, var);
+        const Mult& m = matrix(var);
+        Vec out(dim, 0);
+        for (std::size_t i = 0; i < k.at.size(); ++i) add_row(out, m, k.at[i], k.val[i]);
         return out;
     }
     // c times the element of coordinates v.
@@ -268,6 +308,7 @@ private:
 // multiplication matrices would pass the memory allowed, it still answers.
 struct Reducing_Quotient {
     using Elt = Poly;
+    using Kept = Poly;
     // The rows and combinations of a Span.
     static unsigned square_bytes() { return unsigned(2 * sizeof(C)); }
     unsigned n;
@@ -276,6 +317,7 @@ struct Reducing_Quotient {
     std::map<Expo, unsigned> column;   // standard monomial -> coordinate, numbered as met
     Reducing_Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), red(G) {}
     Poly one() const { return Poly(M::one()); }
+    Poly keep(Poly v) const { return v; }
     Poly times(const Poly& v, unsigned var) { return Poly(red.product(v.get(), red.xs[var])); }
     Poly times(const Poly& v, P* c) { return Poly(red.product(v.get(), c)); }
     Vec coordinates(const Poly& v) {
@@ -511,7 +553,7 @@ template <class Q>
 std::vector<Lex_Poly> lex_basis(Q& q) {
     const unsigned n = q.n;
     std::vector<Lex_Poly> out;
-    std::vector<typename Q::Elt> nf;  // of each standard monomial
+    std::vector<typename Q::Kept> nf;  // of each standard monomial
     Span s;
     std::vector<C> lambda;
     Lex_Walk w(n);
@@ -520,7 +562,7 @@ std::vector<Lex_Poly> lex_basis(Q& q) {
     while (w.next(&e, &from, &var)) {
         typename Q::Elt p = nf.empty() ? q.one() : q.times(nf[from], var);
         if (s.add(q.coordinates(p), lambda)) {
-            nf.push_back(std::move(p));
+            nf.push_back(q.keep(std::move(p)));
             w.standard(e);
             continue;
         }
