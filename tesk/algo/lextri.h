@@ -16,7 +16,7 @@
 // minimal polynomial of c on the quotient of P with its roots at 0 divided out.
 //
 // Each quotient, of dim standard monomials, is worked by its multiplication
-// matrices ((n+3) * 4 bytes per entry of the dim x dim square), or, where
+// matrices (at most (n+3) * 4 bytes per entry of the dim x dim square), or, where
 // those would pass the 1 GB allowed, by reductions by its basis and
 // S-polynomial bases of the larger ideals (8 bytes an entry): both give the
 // same sets.  Past 1 GB for these too, the decomposition is refused.  A
