@@ -304,6 +304,35 @@ TEST(TeskIdealOps, ProductsPastTheRangeInsideAReduction) {
     EXPECT_NE(r.out.find("\n[y0^59,y0^26]\n"), std::string::npos) << r.out;
 }
 
+// The normal form of a product by a basis: y^90 * y^60 passes the exponents
+// and is reduced in wider ones (y^150 = y^51 + y^50 modulo y^100 - y - 1),
+// which the flag tells; y^40 * y^60 stays inside, and gives the same answer
+// once the flag sends every product to the wider exponents at once.
+TEST(TeskIdealOps, NormalFormOfAProductPastTheRange) {
+    using G = DRLDRL__GFC;
+    using M = Dmp<G>;
+    using Model = tesk_poly_model::Model<G>;
+    using Ops = algo::Ideal_Ops<G>;
+    tesk_poly_model::sugar_set_up<G>(2);
+    List<G>* B = Model::list({Model::poly({{{1, 0}, 1}, {{0, 0}, -2}}),
+                              Model::poly({{{0, 100}, 1}, {{0, 1}, -1}, {{0, 0}, -1}})});
+    Term<G>* y40 = Model::poly({{{0, 40}, 1}});
+    Term<G>* y60 = Model::poly({{{0, 60}, 1}});
+    Term<G>* y90 = Model::poly({{{0, 90}, 1}});
+    Term<G>* past = Model::poly({{{0, 51}, 1}, {{0, 50}, 1}});
+    Term<G>* inside = Model::poly({{{0, 1}, 1}, {{0, 0}, 1}});
+    const std::pair<Term<G>*, bool> runs[] = {{y90, false}, {y40, false}, {y40, true}};
+    for (auto [a, wide_before] : runs) {
+        bool wide = wide_before;
+        Term<G>* r = Ops::normal_form_of_product(B, a, y60, &wide);
+        EXPECT_TRUE(M::eq(r, a == y90 ? past : inside)) << M::Terms::size(r) << " terms";
+        EXPECT_EQ(wide, a == y90 || wide_before);
+        M::Terms::kill_all(r);
+    }
+    for (Term<G>* p : {y40, y60, y90, past, inside}) M::Terms::kill_all(p);
+    M::Lists::kill_all(B);
+}
+
 // A peer's two blocks (code 85, 3 variables, the first alone): the basis of
 // a saturation (code 15) whose homogenising variable passes 127, then an
 // intersection (code 112) whose answer does not fit, refused in the peer's

@@ -325,6 +325,13 @@ poly::List<I>* normal_forms_of(poly::List<I>* G, poly::List<I>* Q) {
     return out.take();
 }
 
+// The normal form by G of the product of F's two polynomials, as a list.
+template <class I>
+poly::List<I>* product_normal_form_of(poly::List<I>* G, poly::List<I>* F) {
+    using M = poly::Dmp<I>;
+    return M::Lists::cons(Sugar<I>::normal_form(M::mult(F->elt, F->next->elt), G), nullptr);
+}
+
 template <class I>
 poly::List<I>* quotient_of(poly::List<I>* F, poly::List<I>* G) {
     using M = poly::Dmp<I>;
@@ -369,20 +376,25 @@ struct Wider<poly::DRLDRL__GFC> {
 // when the computation leaves I's range, it gives up, its lists released,
 // and body runs again on copies of in in the wider instance, in the same
 // layout; its answer comes back to I, fatal when it does not fit (the first
-// `lead` variables, a tag, are not the user's).  in is left intact.
+// `lead` variables, a tag, are not the user's).  in is left intact.  With
+// went_wide, set once the computation moves: the attempt in I is skipped
+// when it is already set.
 template <class I, class Body>
-poly::List<I>* with_room(const std::vector<poly::List<I>*>& in, unsigned lead, Body body) {
+poly::List<I>* with_room(const std::vector<poly::List<I>*>& in, unsigned lead, Body body, bool* went_wide = nullptr) {
     using W = typename Wider<I>::type;
     operation_work = {};
     if constexpr (std::is_void_v<W>) {
         return body(in);
     } else {
         using M = poly::Dmp<I>;
-        try {
-            expo::Overflow_Trap trap;
-            return body(in);
-        } catch (const expo::Range_Overflow&) {
-            // Nothing of the attempt is left, and the layout is the caller's.
+        if (!went_wide || !*went_wide) {
+            try {
+                expo::Overflow_Trap trap;
+                return body(in);
+            } catch (const expo::Range_Overflow&) {
+                // Nothing of the attempt is left, and the layout is the caller's.
+            }
+            if (went_wide) *went_wide = true;
         }
         const unsigned n = I::L::n(), k = I::L::k();
         std::vector<poly::List<I>*> copies;
@@ -448,6 +460,18 @@ poly::List<I>* Ideal_Ops<I>::normal_forms(Lst* G, Lst* Q) {
     // A reduction's products may pass the exponents that its input and
     // its normal form keep.
     return with_room<I>({G, Q}, 0, [](auto& l) { return normal_forms_of(l[0], l[1]); });
+}
+
+template <class I>
+poly::Term<I>* Ideal_Ops<I>::normal_form_of_product(Lst* G, P* a, P* b, bool* went_wide) {
+    // The product, and a reduction's products, may pass the exponents that
+    // the factors, the basis and the normal form keep.
+    Lst* F = M::Lists::cons(a, M::Lists::cons(b, nullptr));
+    Lst* N = with_room<I>({G, F}, 0, [](auto& l) { return product_normal_form_of(l[0], l[1]); }, went_wide);
+    M::Lists::free_all(F);
+    P* p = N->elt;
+    M::Lists::free_all(N);
+    return p;
 }
 
 template <class I>

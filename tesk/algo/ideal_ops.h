@@ -71,6 +71,10 @@ struct Ideal_Ops {
     // The normal forms of Q's polynomials by the basis G (both left
     // intact), in order; fatal only for a normal form past the exponents.
     static Lst* normal_forms(Lst* G, Lst* Q);
+    // The normal form of a*b by the basis G (all left intact), the same
+    // where a*b passes the exponents.  *went_wide is set once the
+    // computation moves to the wider instance; already set, it moves at once.
+    static P* normal_form_of_product(Lst* G, P* a, P* b, bool* went_wide);
 
     using Detached = Detached_Lists;
     // Every list of ls (released, set to null) into d, in order.

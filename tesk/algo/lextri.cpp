@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "tesk/algo/ideal_ops.h"
@@ -37,19 +38,77 @@ Lst* basis(Lst* F) {
 // Coordinates on the staircase of a quotient.
 using Vec = std::vector<C>;
 
-// The quotient by a zero-dimensional reduced basis: its standard monomials,
-// the coordinates of a normal form, and the multiplication by a variable as
-// a matrix, made when first asked.  Products of normal forms then cost
-// linear algebra on the quotient, not reductions of products.
-struct Quotient {
+// Reductions by a zero-dimensional reduced basis G (not owned): normal forms
+// of products, the same where a reduction's products pass the exponents.
+struct Reducers {
+    Lst* G;
+    std::vector<P*> R;   // monic copies of G's polynomials
+    std::vector<P*> xs;  // the variables
+    bool wide = false;   // a reduction has passed the exponents: the next that may, go wide at once
+    explicit Reducers(Lst* G_) : G(G_) {
+        if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
+        const unsigned n = I::L::n();
+        for (unsigned k = 0; k < n; ++k) {
+            Expo e(n, 0);
+            e[k] = 1;
+            xs.push_back(M::monom_raw(e.data(), C(1)));
+        }
+    }
+    ~Reducers() {
+        for (P* p : R) M::Terms::kill_all(p);
+        for (P* p : xs) M::Terms::kill_all(p);
+    }
+    Reducers(const Reducers&) = delete;
+    Reducers& operator=(const Reducers&) = delete;
+    // The normal form of a*b (both intact).  The quotients are worked in one
+    // block, ordered by degree first: no term of the reduction has more than
+    // a*b's degree, and within the exponents' range it is made here; past
+    // it, by Ideal_Ops, in wider exponents where a product passes the range.
+    P* product(P* a, P* b) {
+        if (degree(a) + degree(b) <= M::X::kMaxExp) return Sugar<I>::reduce_all(M::mult(a, b), R);
+        return Ideal_Ops<I>::normal_form_of_product(G, a, b, &wide);
+    }
+    static unsigned degree(const P* p) {
+        unsigned d = 0;
+        for (; p; p = p->next) d = std::max(d, unsigned(M::X::totalDegree(p->exp)));
+        return d;
+    }
+};
+
+// The two ways of working in the quotient by a zero-dimensional reduced
+// basis share one interface: Elt, an element (a normal form); Kept, one held
+// for later products, and keep(v); one(); the products times(v, var) (v an
+// Elt or a Kept) and times(v, c); coordinates(v) on the staircase;
+// combination(a, low, vs) = sum a[k] * vs[k - low], k from low; extended(gens),
+// the reduced basis of the ideal with gens added; and square_bytes(), the
+// bytes the route holds per entry of the dim x dim square, at most.
+
+// The quotient worked by linear algebra: its standard monomials, the
+// coordinates of a normal form, and the multiplication by a variable as a
+// matrix, made when first asked.  Products of normal forms then cost linear
+// algebra on the quotient, not reductions of products, and a larger ideal's
+// basis no S-polynomials.
+struct Table_Quotient {
+    using Elt = Vec;
+    // The multiplication matrices of the n variables, the rows and
+    // combinations of a Span, and the coordinates of the standard monomials
+    // or of the powers beside it.
+    static unsigned square_bytes() { return unsigned((I::L::n() + 3) * sizeof(C)); }
+    // The multiplication by a variable x: for standard monomial r, place[r]
+    // is the place of x * stair[r] when that is standard (most are), else
+    // dim + the row of border that holds the coordinates of its normal form.
+    // Only the border's rows are dense: at most the estimate's matrix.
+    struct Mult {
+        std::vector<unsigned> place;
+        std::vector<Vec> border;
+    };
     unsigned n;
     unsigned dim;
-    std::vector<P*> R;                 // monic reducers
+    Reducers red;
     std::vector<Expo> stair;           // standard monomials, greatest first
     std::map<Expo, unsigned> column;   // standard monomial -> its place in stair
-    std::vector<Vec> mult;             // per variable, empty until asked: row r at r * dim
-    Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), mult(n) {
-        if (!Normal_Forms<I>::monic_reducers(G, R)) Fatal("Lextriangular decomposition: a basis that is not monic\n");
+    std::vector<Mult> mult;            // per variable, empty until asked
+    Table_Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), red(G), mult(n) {
         P* st = poly::Staircase<I>::escalier(G);
         for (P* t = st; t; t = t->next) stair.push_back(exponents<I>(t, n));
         M::Terms::kill_all(st);
@@ -57,9 +116,7 @@ struct Quotient {
             Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(stair.size()), dim);
         for (unsigned k = 0; k < dim; ++k) column.emplace(stair[k], k);
     }
-    ~Quotient() {
-        for (P* p : R) M::Terms::kill_all(p);
-    }
+    Vec coordinates(const Vec& v) const { return v; }
     Vec coordinates(const P* p) const {
         Vec v(dim, 0);
         for (; p; p = p->next) {
@@ -75,35 +132,68 @@ struct Quotient {
         v[column.at(Expo(n, 0))] = 1;
         return v;
     }
-    // Row r: the coordinates of x_var * stair[r].
-    const Vec& matrix(unsigned var) {
-        Vec& m = mult[var];
-        if (!m.empty()) return m;
-        m.assign(std::size_t(dim) * dim, 0);
+    // The multiplication by x_var, made when first asked.
+    const Mult& matrix(unsigned var) {
+        Mult& m = mult[var];
+        if (!m.place.empty()) return m;
+        m.place.resize(dim);
         for (unsigned r = 0; r < dim; ++r) {
             Expo e = stair[r];
             ++e[var];
             if (const auto it = column.find(e); it != column.end()) {
-                m[std::size_t(r) * dim + it->second] = 1;
+                m.place[r] = it->second;
                 continue;
             }
-            P* p = Sugar<I>::reduce_all(M::monom_raw(e.data(), C(1)), R);
-            const Vec row = coordinates(p);
+            P* t = M::monom_raw(stair[r].data(), C(1));
+            P* p = red.product(t, red.xs[var]);
+            M::Terms::kill_all(t);
+            m.place[r] = dim + unsigned(m.border.size());
+            m.border.push_back(coordinates(p));
             M::Terms::kill_all(p);
-            std::copy(row.begin(), row.end(), m.begin() + std::ptrdiff_t(std::size_t(r) * dim));
         }
         return m;
     }
+    // out += a * x_var * stair[r].
+    void add_row(Vec& out, const Mult& m, unsigned r, C a) const {
+        if (m.place[r] < dim) {
+            D::add_d(out[m.place[r]], a);
+            return;
+        }
+        const Vec& row = m.border[m.place[r] - dim];
+        for (unsigned k = 0; k < dim; ++k)
+            if (row[k]) D::lin_d(out[k], a, row[k]);
+    }
     // x_var times the element of coordinates v.
     Vec times(const Vec& v, unsigned var) {
-        const Vec& m = matrix(var);
+        const Mult& m = matrix(var);
         Vec out(dim, 0);
-        for (unsigned r = 0; r < dim; ++r) {
-            if (!v[r]) continue;
-            const C* row = m.data() + std::size_t(r) * dim;
-            for (unsigned k = 0; k < dim; ++k)
-                if (row[k]) D::lin_d(out[k], v[r], row[k]);
-        }
+        for (unsigned r = 0; r < dim; ++r)
+            if (v[r]) add_row(out, m, r, v[r]);
+        return out;
+    }
+    // An element kept for later products: its nonzero coordinates (at, val)
+    // where they are fewer than half, else val dense (at empty).  The
+    // normal forms of a lexicographic basis's walk are often sparse.
+    struct Kept {
+        std::vector<unsigned> at;
+        Vec val;
+    };
+    Kept keep(Vec v) const {
+        unsigned nonzero = 0;
+        for (C x : v) nonzero += x != 0;
+        if (2 * nonzero >= dim) return {{}, std::move(v)};
+        Kept k;
+        k.at.reserve(nonzero);
+        k.val.reserve(nonzero);
+        for (unsigned r = 0; r < dim; ++r)
+            if (v[r]) k.at.push_back(r), k.val.push_back(v[r]);
+        return k;
+    }
+    Vec times(const Kept& k, unsigned var) {
+        if (k.at.empty()) return times(k.val, var);
+        const Mult& m = matrix(var);
+        Vec out(dim, 0);
+        for (std::size_t i = 0; i < k.at.size(); ++i) add_row(out, m, k.at[i], k.val[i]);
         return out;
     }
     // c times the element of coordinates v.
@@ -159,7 +249,7 @@ struct Quotient {
         }
         // The leads: the basis's (its reducers, monic) and the rows'.
         std::vector<Expo> leads;
-        for (P* b : R) leads.push_back(exponents<I>(b, n));
+        for (P* b : red.R) leads.push_back(exponents<I>(b, n));
         for (unsigned p : pivots) leads.push_back(stair[p]);
         std::vector<P*> out;
         for (size_t i = 0; i < leads.size(); ++i) {
@@ -169,12 +259,12 @@ struct Quotient {
             if (!minimal) continue;
             poly::Chain<P> c;
             Vec v;
-            if (i < R.size()) {  // lead + its tail's normal form modulo W
+            if (i < red.R.size()) {  // lead + its tail's normal form modulo W
                 c.add(M::monom_raw(leads[i].data(), C(1)));
-                v = coordinates(R[i]->next);
+                v = coordinates(red.R[i]->next);
                 reduce(v);
             } else {
-                v = rows[i - R.size()];
+                v = rows[i - red.R.size()];
             }
             for (unsigned k = 0; k < dim; ++k)
                 if (v[k]) c.add(M::monom_raw(stair[k].data(), v[k]));
@@ -195,6 +285,73 @@ struct Quotient {
         return v;
     }
 };
+
+// A normal form of the reducing quotient, owned.
+class Poly {
+public:
+    explicit Poly(P* p = nullptr) : p_(p) {}
+    Poly(Poly&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Poly& operator=(Poly&& o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~Poly() { M::Terms::kill_all(p_); }
+    P* get() const { return p_; }
+
+private:
+    P* p_;
+};
+
+// The quotient worked by reductions: products reduced by the basis, a larger
+// ideal's basis by S-polynomials.  Slower where normal forms are dense or the
+// ideal splits, but its only dim x dim tables are a Span's: where the
+// multiplication matrices would pass the memory allowed, it still answers.
+struct Reducing_Quotient {
+    using Elt = Poly;
+    using Kept = Poly;
+    // The rows and combinations of a Span.
+    static unsigned square_bytes() { return unsigned(2 * sizeof(C)); }
+    unsigned n;
+    unsigned dim;
+    Reducers red;
+    std::map<Expo, unsigned> column;   // standard monomial -> coordinate, numbered as met
+    Reducing_Quotient(Lst* G, unsigned dim_) : n(I::L::n()), dim(dim_), red(G) {}
+    Poly one() const { return Poly(M::one()); }
+    Poly keep(Poly v) const { return v; }
+    Poly times(const Poly& v, unsigned var) { return Poly(red.product(v.get(), red.xs[var])); }
+    Poly times(const Poly& v, P* c) { return Poly(red.product(v.get(), c)); }
+    Vec coordinates(const Poly& v) {
+        Vec c(dim, 0);
+        for (const P* p = v.get(); p; p = p->next) {
+            auto [it, fresh] = column.emplace(exponents<I>(p, n), unsigned(column.size()));
+            if (it->second >= dim)
+                Fatal("Lextriangular decomposition: a normal form leaves the staircase of %u monomials\n", dim);
+            c[it->second] = p->coef;
+        }
+        return c;
+    }
+    Poly combination(const std::vector<C>& a, std::size_t low, const std::vector<Poly>& vs) const {
+        P* p = nullptr;
+        for (std::size_t k = low; k < a.size(); ++k)
+            if (a[k]) p = M::add_dd(p, M::copy_scal(a[k], vs[k - low].get()));
+        return Poly(p);
+    }
+    Lst* extended(std::vector<Poly> gens) const {
+        Lst* F = red.G;
+        for (Poly& g : gens) F = M::Lists::cons(g.get(), F);
+        Lst* B = basis(F);
+        while (F != red.G) F = M::Lists::kill_top(F);
+        return B;
+    }
+};
+
+// One element as the list extended() takes (an initializer list would copy).
+template <class E>
+std::vector<E> just(E e) {
+    std::vector<E> v;
+    v.push_back(std::move(e));
+    return v;
+}
 
 // Vectors added one at a time, each kept when independent of those kept
 // before, else written as their combination.  Every kept row is 1 at its
@@ -235,20 +392,22 @@ struct Span {
 };
 
 // The monic minimal polynomial m of c on the quotient (m[k]: coefficient of
-// t^k) and the coordinates of c^k, k < deg m.
+// t^k) and c^k, k < deg m.
+template <class E>
 struct Min_Poly {
     std::vector<C> m;
-    std::vector<Vec> powers;
+    std::vector<E> powers;
 };
 
-Min_Poly minimal_polynomial(Quotient& Q, const P* c) {
-    Min_Poly r;
+template <class Q>
+Min_Poly<typename Q::Elt> minimal_polynomial(Q& q, P* c) {
+    Min_Poly<typename Q::Elt> r;
     Span s;
     std::vector<C> lambda;
-    Vec v = Q.one();
-    while (s.add(v, lambda)) {
+    typename Q::Elt v = q.one();
+    while (s.add(q.coordinates(v), lambda)) {
         r.powers.push_back(std::move(v));
-        v = Q.times(r.powers.back(), c);
+        v = q.times(r.powers.back(), c);
     }
     r.m.assign(lambda.size() + 1, 0);
     for (size_t k = 0; k < lambda.size(); ++k) r.m[k] = D::minus(lambda[k]);
@@ -351,27 +510,28 @@ U square_free(const U& m) {
 
 // The square-free part of each variable's minimal polynomial added to the
 // reduced zero-dimensional basis G (released): the basis of the radical.
+template <class Q>
 Lst* radical(Lst* G, unsigned dim) {
     const unsigned n = I::L::n();
-    std::vector<Vec> added;
     Lst* B = nullptr;
     {
-        Quotient Q(G, dim);
+        Q q(G, dim);
+        std::vector<typename Q::Elt> added;
         Expo e(n, 0);
         for (unsigned j = 0; j < n; ++j) {
             e[j] = 1;
             P* x = M::monom_raw(e.data(), C(1));
             e[j] = 0;
-            const Min_Poly mp = minimal_polynomial(Q, x);
+            const Min_Poly<typename Q::Elt> mp = minimal_polynomial(q, x);
             M::Terms::kill_all(x);
             // The square-free part r(x_j) joins the basis as its normal
             // form, sum r_k NF(x_j^k) (k below the minimal polynomial's
             // degree): the same ideal with G, without reducing a high power
             // of x_j through every monomial below it.
             const dense::U r = mp.m.size() > 2 ? dense::square_free(mp.m) : dense::U{};
-            if (!r.empty() && r.size() < mp.m.size()) added.push_back(Q.combination(r, 0, mp.powers));
+            if (!r.empty() && r.size() < mp.m.size()) added.push_back(q.combination(r, 0, mp.powers));
         }
-        if (!added.empty()) B = Q.extended(std::move(added));
+        if (!added.empty()) B = q.extended(std::move(added));
     }
     if (!B) return G;
     M::Lists::kill_all(G);
@@ -386,22 +546,23 @@ struct Lex_Poly {
     P* p;
 };
 
-// The reduced lexicographic basis of the ideal of the reduced basis behind Q,
+// The reduced lexicographic basis of the ideal of the reduced basis behind q,
 // by increasing leading monomial: a normal form on the walk that depends on
 // the earlier ones gives a basis polynomial.
-std::vector<Lex_Poly> lex_basis(Quotient& Q) {
-    const unsigned n = Q.n;
+template <class Q>
+std::vector<Lex_Poly> lex_basis(Q& q) {
+    const unsigned n = q.n;
     std::vector<Lex_Poly> out;
-    std::vector<Vec> nf;  // of each standard monomial
+    std::vector<typename Q::Kept> nf;  // of each standard monomial
     Span s;
     std::vector<C> lambda;
     Lex_Walk w(n);
     Expo e;
     unsigned from, var;
     while (w.next(&e, &from, &var)) {
-        Vec p = nf.empty() ? Q.one() : Q.times(nf[from], var);
-        if (s.add(p, lambda)) {
-            nf.push_back(std::move(p));
+        typename Q::Elt p = nf.empty() ? q.one() : q.times(nf[from], var);
+        if (s.add(q.coordinates(p), lambda)) {
+            nf.push_back(q.keep(std::move(p)));
             w.standard(e);
             continue;
         }
@@ -414,9 +575,9 @@ std::vector<Lex_Poly> lex_basis(Quotient& Q) {
         out.push_back({e, main, r});
         w.leading(e);
     }
-    if (w.stair().size() != Q.dim)
+    if (w.stair().size() != q.dim)
         Fatal("Lextriangular decomposition: %u standard monomials for %u solutions\n", unsigned(w.stair().size()),
-              Q.dim);
+              q.dim);
     return out;
 }
 
@@ -443,6 +604,43 @@ unsigned split_level(const std::vector<Lex_Poly>& L, unsigned n) {
     return n;
 }
 
+// The radical ideal of the reduced basis B, with d zeros, of a state reached
+// after `splits` splits: its triangular set onto done, or its two parts onto
+// todo.
+template <class Q>
+void split_or_finish(Lst* B, unsigned d, int splits, sState*& todo, sState*& done) {
+    const unsigned n = I::L::n();
+    Q q(B, d);
+    std::vector<Lex_Poly> L = lex_basis(q);
+    const unsigned j = split_level(L, n);
+    if (j == n) {
+        Lst* T = nullptr;
+        for (const Lex_Poly& l : L) T = M::Lists::cons(l.p, T);
+        done = new sState(splits, nullptr, T, done);
+        return;
+    }
+    const Lex_Poly* f = nullptr;
+    for (const Lex_Poly& l : L)
+        if (l.main == j && !f) f = &l;
+    P* c = initial(*f, n);
+    if (M::constante(c))
+        Fatal("Lextriangular decomposition: two basis polynomials in x%u, the smallest monic\n", j + 1);
+    // Where c vanishes, and where it does not: q(c) with q the minimal
+    // polynomial of c, its roots at 0 divided out.
+    typename Q::Elt qc;
+    {
+        const Min_Poly<typename Q::Elt> mp = minimal_polynomial(q, c);
+        unsigned low = 0;
+        while (!mp.m[low]) ++low;
+        if (low == 0) Fatal("Lextriangular decomposition: a leading coefficient that vanishes nowhere\n");
+        qc = q.combination(mp.m, low, mp.powers);
+    }
+    todo = new sState(splits + 1, q.extended(just(std::move(qc))), nullptr, todo);
+    todo = new sState(splits + 1, q.extended(just(q.times(q.one(), c))), nullptr, todo);
+    M::Terms::kill_all(c);
+    for (const Lex_Poly& l : L) M::Terms::kill_all(l.p);
+}
+
 }  // namespace
 
 void Lextri::init() {
@@ -455,16 +653,28 @@ void Lextri::init() {
 
 namespace {
 
-// The bytes held per entry of the dim x dim square: the multiplication
-// matrices of the n variables, the rows and combinations of a Span, and the
-// coordinates of the standard monomials or of the powers beside it.
-unsigned square_bytes() { return unsigned((I::L::n() + 3) * sizeof(C)); }
+// The number of standard monomials of the reduced basis B; fatal when the
+// route's tables would pass the memory allowed (Auto: the smaller tables of
+// the reductions).
+int held_solutions(Lst* B, Lextri_Route route) {
+    const unsigned bytes =
+        route == Lextri_Route::Matrices ? Table_Quotient::square_bytes() : Reducing_Quotient::square_bytes();
+    return poly::Staircase<I>::held_nb_solutions(B, "Lextriangular decomposition", bytes);
+}
+
+// Whether a quotient of dim standard monomials is worked by its
+// multiplication matrices: with Auto, when their tables fit the memory
+// allowed, decided before any is made.
+bool by_matrices(int dim, Lextri_Route route) {
+    if (route != Lextri_Route::Auto) return route == Lextri_Route::Matrices;
+    const unsigned __int128 bytes = (unsigned __int128)unsigned(dim) * unsigned(dim) * Table_Quotient::square_bytes();
+    return bytes <= poly::Staircase<I>::kListBytes;
+}
 
 // The decomposition of the ideal of F, the layout one block.
-LL* decompose_one_block(Lst* F, Lextri_Status* status) {
-    const unsigned n = I::L::n();
+LL* decompose_one_block(Lst* F, Lextri_Status* status, Lextri_Route route) {
     Lst* G = basis(F);
-    const int dim = poly::Staircase<I>::held_nb_solutions(G, "Lextriangular decomposition", square_bytes());
+    const int dim = held_solutions(G, route);
     *status = dim < 0 ? Lextri_Status::Not_Dim0 : Lextri_Status::Done;
     if (dim <= 0) {  // not zero-dimensional, or the whole ring
         M::Lists::kill_all(G);
@@ -472,42 +682,20 @@ LL* decompose_one_block(Lst* F, Lextri_Status* status) {
     }
     // Each state: the reduced basis of a radical ideal (pending), the number
     // of splits that led to it (n); a finished one holds its triangular set (T).
-    sState* todo = new sState(0, radical(G, unsigned(dim)), nullptr, nullptr);
+    Lst* rad = by_matrices(dim, route) ? radical<Table_Quotient>(G, unsigned(dim))
+                                       : radical<Reducing_Quotient>(G, unsigned(dim));
+    sState* todo = new sState(0, rad, nullptr, nullptr);
     sState* done = nullptr;
     while (todo) {
         sState* s = todo;
         todo = s->next;
         Lst* B = s->pending;
-        const int d = poly::Staircase<I>::held_nb_solutions(B, "Lextriangular decomposition", square_bytes());
-        if (d <= 0) {  // no zero left in this branch
-            M::Lists::kill_all(B);
-            kill_State(s);
-            continue;
-        }
-        Quotient Q(B, unsigned(d));
-        std::vector<Lex_Poly> L = lex_basis(Q);
-        const unsigned j = split_level(L, n);
-        if (j == n) {
-            Lst* T = nullptr;
-            for (const Lex_Poly& l : L) T = M::Lists::cons(l.p, T);
-            done = new sState(s->n, nullptr, T, done);
-        } else {
-            const Lex_Poly* f = nullptr;
-            for (const Lex_Poly& l : L)
-                if (l.main == j && !f) f = &l;
-            P* c = initial(*f, n);
-            if (M::constante(c))
-                Fatal("Lextriangular decomposition: two basis polynomials in x%u, the smallest monic\n", j + 1);
-            // Where c vanishes, and where it does not: q(c) with q the minimal
-            // polynomial of c, its roots at 0 divided out.
-            Min_Poly mp = minimal_polynomial(Q, c);
-            unsigned low = 0;
-            while (!mp.m[low]) ++low;
-            if (low == 0) Fatal("Lextriangular decomposition: a leading coefficient that vanishes nowhere\n");
-            todo = new sState(s->n + 1, Q.extended({Q.combination(mp.m, low, mp.powers)}), nullptr, todo);
-            todo = new sState(s->n + 1, Q.extended({Q.times(Q.one(), c)}), nullptr, todo);
-            M::Terms::kill_all(c);
-            for (const Lex_Poly& l : L) M::Terms::kill_all(l.p);
+        const int d = held_solutions(B, route);
+        if (d > 0) {  // else no zero left in this branch
+            if (by_matrices(d, route))
+                split_or_finish<Table_Quotient>(B, unsigned(d), s->n, todo, done);
+            else
+                split_or_finish<Reducing_Quotient>(B, unsigned(d), s->n, todo, done);
         }
         M::Lists::kill_all(B);
         kill_State(s);
@@ -522,11 +710,11 @@ LL* decompose_one_block(Lst* F, Lextri_Status* status) {
 
 }  // namespace
 
-poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
+poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status, Lextri_Route route) {
     init();
     if (want_qhomogene) Fatal("Lextriangular decomposition: the staircases of -qhomog leave the last variable out\n");
     const unsigned n = I::L::n(), k = I::L::k();
-    if (k == 0 || k >= n) return decompose_one_block(F, status);
+    if (k == 0 || k >= n) return decompose_one_block(F, status, route);
     // The sets depend on the ideal only: computed from its degree basis,
     // which costs far less than bases for the blocks; the blocks order the
     // terms of the sets handed back.
@@ -536,7 +724,7 @@ poly::List_List<I>* Lextri::decompose(Lst* F, Lextri_Status* status) {
     Ops::detach({&c}, d);
     Sugar<I>::set(n, n, 0);
     Ops::attach(d, 0, {&c});
-    LL* T = decompose_one_block(c, status);
+    LL* T = decompose_one_block(c, status, route);
     M::Lists::kill_all(c);
     std::vector<Lst*> sets;
     for (LL* s = T; s; s = s->next) sets.push_back(s->elt);

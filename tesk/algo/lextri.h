@@ -14,6 +14,14 @@
 // smallest one whose leading coefficient c (in x_(j+1) ..) vanishes on some
 // zeros of P only; P then splits into P + (c) and P : c = P + (q(c)), q the
 // minimal polynomial of c on the quotient of P with its roots at 0 divided out.
+//
+// Each quotient, of dim standard monomials, is worked by its multiplication
+// matrices (at most (n+3) * 4 bytes per entry of the dim x dim square), or, where
+// those would pass the 1 GB allowed, by reductions by its basis and
+// S-polynomial bases of the larger ideals (8 bytes an entry): both give the
+// same sets.  Past 1 GB for these too, the decomposition is refused.  A
+// reduction whose products pass the exponents is made in wider ones: only
+// sets that do not fit are refused.
 #ifndef TESK_ALGO_LEXTRI_H
 #define TESK_ALGO_LEXTRI_H
 
@@ -27,6 +35,10 @@ enum class Lextri_Status {
     Not_Dim0,  // the ideal is not zero-dimensional: nothing computed
 };
 
+// How the quotients are worked: the matrices where they fit, else the
+// reductions (Auto); or one of the two whatever the size, refused past its limit.
+enum class Lextri_Route { Auto, Matrices, Reductions };
+
 struct Lextri {
     using I = poly::DRLDRL__GFC;
 
@@ -35,7 +47,8 @@ struct Lextri {
     // The triangular sets of the ideal of F (left intact; the prime and the
     // variables in force), each by decreasing main variable; null for the
     // whole ring.  Null unless *status is Done.
-    static poly::List_List<I>* decompose(poly::List<I>* F, Lextri_Status* status);
+    static poly::List_List<I>* decompose(poly::List<I>* F, Lextri_Status* status,
+                                         Lextri_Route route = Lextri_Route::Auto);
 };
 
 }  // namespace tesk::algo
