@@ -27,7 +27,7 @@ struct Wider<poly::DRLDRL__GFC> {
 
 // The pairs that a two-block basis of binomials may keep in its first
 // tries: the degree basis of the homogenised route, then the plain loop.
-constexpr unsigned degree_pair_limit = 4000, plain_pair_limit = 40000;
+constexpr unsigned degree_pair_limit = 4000, plain_pair_limit = 80000;
 
 // Sugar<I>::groebner, its work added to the operation's; given up past
 // pair_limit pairs (0: no limit).
