@@ -100,6 +100,29 @@ TEST(TeskSugar, TheHeapKeepsOnlyTheResults) {
     Dmp<I>::Lists::kill_all(F);
 }
 
+// A run past its pair limit gives up with its work told and nothing held
+// (an unlimited run of the system follows); the limit binds that run only.
+TEST(TeskSugar, PairLimitBindsOneRun) {
+    using I = DRLDRL__GFC;
+    tesk_poly_model::sugar_set_up<I>(7);
+    List<I>* F = tesk_poly_model::load_system<I>("katsura-6");
+    algo::Sugar_Stats all, cut;
+    Dmp<I>::Lists::kill_all(algo::Sugar<I>::groebner(F, &all));
+    ASSERT_GT(all.pairs, 20u);
+    algo::Sugar<I>::limit_pairs(10);
+    EXPECT_THROW(algo::Sugar<I>::groebner(F, &cut), algo::Sugar<I>::Pairs_Spent);
+    EXPECT_GT(cut.pairs, 10u);
+    EXPECT_LT(cut.reductions, all.reductions);
+    algo::Sugar_Stats again;
+    List<I>* G = algo::Sugar<I>::groebner(F, &again);
+    EXPECT_EQ(again.pairs, all.pairs);
+    EXPECT_EQ(again.reductions, all.reductions);
+    algo::Sugar<I>::limit_pairs(all.pairs);
+    List<I>* H = algo::Sugar<I>::groebner(F);  // within the limit
+    EXPECT_EQ(tesk_poly_model::canonical<I>(G, false), tesk_poly_model::canonical<I>(H, false));  // released
+    Dmp<I>::Lists::kill_all(F);
+}
+
 // Degenerate inputs: zero polynomials, a unit ideal.
 TEST(TeskSugar, ZeroInputsAndTheUnitIdeal) {
     using I = DRLDRL__GFC;

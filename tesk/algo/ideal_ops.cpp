@@ -15,9 +15,24 @@ namespace {
 
 Sugar_Stats operation_work;  // of the operation under way, its attempts added up
 
-// Sugar<I>::groebner, its work added to the operation's.
+// The instance an operation of I moves to when its exponents are too narrow (void: none).
 template <class I>
-poly::List<I>* counted_groebner(poly::List<I>* F, const Hilbert_Series* hilbert = nullptr) {
+struct Wider {
+    using type = void;
+};
+template <>
+struct Wider<poly::DRLDRL__GFC> {
+    using type = poly::DRLDRL16__GFC;
+};
+
+// The pairs that a two-block basis of binomials may keep in its first
+// tries: the degree basis of the homogenised route, then the plain loop.
+constexpr unsigned degree_pair_limit = 4000, plain_pair_limit = 80000;
+
+// Sugar<I>::groebner, its work added to the operation's; given up past
+// pair_limit pairs (0: no limit).
+template <class I>
+poly::List<I>* counted_groebner(poly::List<I>* F, const Hilbert_Series* hilbert = nullptr, unsigned pair_limit = 0) {
     Sugar_Stats st;
     auto add = [&] {
         operation_work.pairs += st.pairs;
@@ -27,10 +42,14 @@ poly::List<I>* counted_groebner(poly::List<I>* F, const Hilbert_Series* hilbert 
         operation_work.examined += st.examined;
     };
     try {
+        Sugar<I>::limit_pairs(pair_limit);
         poly::List<I>* G = Sugar<I>::groebner(F, &st, hilbert);
         add();
         return G;
     } catch (const expo::Range_Overflow&) {
+        add();
+        throw;
+    } catch (const typename Sugar<I>::Pairs_Spent&) {
         add();
         throw;
     }
@@ -172,7 +191,8 @@ bool same(const Detached_Lists& a, const Detached_Lists& b) {
 // multiple of h that the ideal itself never needs: on sparse systems of
 // high degree (binomials), thousands of polynomials more.
 template <class I>
-poly::List<I>* homogenised_basis(const Detached_Lists& d, unsigned k, poly::List<I>*& H, bool eliminated) {
+poly::List<I>* homogenised_basis(const Detached_Lists& d, unsigned k, poly::List<I>*& H, bool eliminated,
+                                  unsigned degree_pair_limit) {
     using M = poly::Dmp<I>;
     using Ops = Ideal_Ops<I>;
     const unsigned n = d.n;
@@ -190,7 +210,7 @@ poly::List<I>* homogenised_basis(const Detached_Lists& d, unsigned k, poly::List
         }
         Sugar<I>::set(n, n, 0);
         Ops::attach(d, 0, {&H});
-        poly::List<I>* B = counted_groebner<I>(H);
+        poly::List<I>* B = counted_groebner<I>(H, nullptr, degree_pair_limit);
         M::Lists::kill_all(H);
         H = B;
         Ops::detach({&H}, db);
@@ -245,15 +265,43 @@ poly::List<I>* block_basis(poly::List<I>* F, bool eliminated = false) {
     poly::List<I>* c = M::Lists::copy_all(F);
     typename Ops::Detached d;
     Ops::detach({&c}, d);
-    poly::List<I>* H = nullptr;  // the running loop's input
-    try {
-        expo::Overflow_Trap trap;
-        return homogenised_basis<I>(d, k, H, eliminated);
-    } catch (const expo::Range_Overflow&) {
+    // The homogenised route; nullptr when it gives up on the exponents'
+    // range, or past `limit` pairs of its degree basis (0: none).
+    const auto homogenised = [&](unsigned limit) -> poly::List<I>* {
+        poly::List<I>* H = nullptr;  // the running loop's input
+        try {
+            expo::Overflow_Trap trap;
+            return homogenised_basis<I>(d, k, H, eliminated, limit);
+        } catch (const expo::Range_Overflow&) {
+        } catch (const typename Sugar<I>::Pairs_Spent&) {
+        }
         // The loop released its own records, in the layout they were made in.
         M::Lists::kill_all(H);
         Sugar<I>::set(n, k, 0);
+        return nullptr;
+    };
+    // Binomials: the polynomials of either loop stay binomials, a pair
+    // costs little and a bound of pairs bounds the time.  Where the degree
+    // basis is not found within a few thousand pairs (sparse binomials of
+    // high degree may need tens of thousands), the plain loop is tried
+    // within a bound before it: it often ends in a fraction of that work.
+    // Where it leaves exponents that have wider ones, so do most answers,
+    // and the operation moves there at once (the homogenised route there
+    // answers whatever it answers here).
+    const std::vector<unsigned> terms = d.polys.empty() ? std::vector<unsigned>{} : d.polys[0];
+    if (!terms.empty() && std::all_of(terms.begin(), terms.end(), [](unsigned t) { return t <= 2; })) {
+        if (poly::List<I>* G = homogenised(degree_pair_limit)) return G;
+        try {
+            expo::Overflow_Trap trap;
+            return counted_groebner<I>(F, nullptr, plain_pair_limit);
+        } catch (const expo::Range_Overflow&) {
+            Sugar<I>::set(n, k, 0);
+            if constexpr (!std::is_void_v<typename Wider<I>::type>) throw;
+        } catch (const typename Sugar<I>::Pairs_Spent&) {
+            Sugar<I>::set(n, k, 0);
+        }
     }
+    if (poly::List<I>* G = homogenised(0)) return G;
     // The homogenised ideal leaves the exponents' range, or its loop does:
     // the plain loop, which may not.
     return counted_groebner<I>(F);
@@ -361,16 +409,6 @@ poly::List<I>* quotient_of(poly::List<I>* F, poly::List<I>* G) {
     }
     return first ? M::Lists::cons(M::one(), nullptr) : R.take();
 }
-
-// The instance an operation of I moves to when its exponents are too narrow (void: none).
-template <class I>
-struct Wider {
-    using type = void;
-};
-template <>
-struct Wider<poly::DRLDRL__GFC> {
-    using type = poly::DRLDRL16__GFC;
-};
 
 // body(in), an operation on lists of I, computed where its exponents fit:
 // when the computation leaves I's range, it gives up, its lists released,

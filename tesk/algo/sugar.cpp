@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "tesk/algo/normal_form.h"
 #include "tesk/base/runtime.h"
@@ -31,6 +32,7 @@ bool sugar_overflow_told = false;  // one warning per process, whatever the inst
 // The history channels of the running instance (one computation at a time).
 std::unique_ptr<BUS> history_out;
 std::string history_out_name;  // to write it again when a replay is refused
+unsigned next_pair_limit = 0;   // of the next run (limit_pairs)
 
 void close_channel(std::unique_ptr<BUS>& b) {
     if (b) b->kill();
@@ -197,6 +199,7 @@ struct Sugar<I>::Run {
     const Hilbert_Series* target = nullptr;
     unsigned driven_deg = ~0u;
     __int128 missing = -1;
+    unsigned pair_limit = 0;  // 0: none
     // The first numerator of the ideal of the leading monomials counted so
     // far (counted[i]: basis[i]'s), kept up to date one monomial at a time;
     // `whole` once a number leaves 64 bits: the series of the leading
@@ -361,6 +364,7 @@ struct Sugar<I>::Run {
         }
         while (pairs && !unit && !refused) {
             poll_interrupt();
+            if (pair_limit && st.pairs > pair_limit) throw Pairs_Spent();
             Crit* c = pairs;
             pairs = c->next;
             if (known_zero(c)) {
@@ -574,6 +578,7 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Seri
     Run r;
     r.replay = history_in != nullptr;
     r.target = r.replay ? nullptr : hilbert;
+    r.pair_limit = std::exchange(next_pair_limit, 0u);
     Lst* result = nullptr;
     if (M::size(F)) {
         // The inputs, by increasing degree then leading monomial, each reduced by those before.
@@ -584,14 +589,21 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Seri
             const unsigned da = max_degree<I>(a), db = max_degree<I>(b);
             return da != db ? da < db : X::greater(a->exp, b->exp) < 0;
         });
-        try {
-            r.inputs_and_pairs(in);
-        } catch (const expo::Range_Overflow&) {
-            // A product left the exponents' range inside a reduction: the
-            // trap's owner gives up, the run's records released.
+        // The run gives up, its records released, when a product leaves the
+        // exponents' range inside a reduction (the trap's owner gives up) or
+        // when its pairs pass the limit.
+        const auto give_up = [&] {
             r.release();
             close_history();
             if (stats) *stats = r.st;  // what the attempt cost
+        };
+        try {
+            r.inputs_and_pairs(in);
+        } catch (const expo::Range_Overflow&) {
+            give_up();
+            throw;
+        } catch (const Pairs_Spent&) {
+            give_up();
             throw;
         }
         Crits::kill_all(r.pairs);
@@ -645,6 +657,11 @@ poly::List<I>* Sugar<I>::groebner(Lst* F, Sugar_Stats* stats, const Hilbert_Seri
 
 // ---------------------------------------------------------------------------
 // History.
+template <class I>
+void Sugar<I>::limit_pairs(unsigned n) {
+    next_pair_limit = n;
+}
+
 template <class I>
 void Sugar<I>::open_write_history(const char* name) {
     close_channel(history_out);

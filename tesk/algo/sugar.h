@@ -138,6 +138,10 @@ struct Sugar {
     // run releases its records and throws expo::Range_Overflow (stats
     // then tell what it did up to there).
     static Lst* groebner(Lst* F, Sugar_Stats* stats = nullptr, const Hilbert_Series* hilbert = nullptr);
+    // The next run (only) gives up once it has kept more than n pairs, its
+    // records released, throwing Pairs_Spent (stats tell its work); 0: no bound.
+    static void limit_pairs(unsigned n);
+    struct Pairs_Spent {};
 
 private:
     struct Run;
